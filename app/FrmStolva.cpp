@@ -1,0 +1,136 @@
+#include "app/FrmStolva.h"
+
+#include "app/WorkResets.h"
+#include "codes/CodeTab.h"
+#include "msg/Msg.h"
+#include "products/ProductTab.h"
+#include "sheet/SheetTab.h"
+#include "store/Erase.h"
+#include "widgets/DateBox.h"
+#include "widgets/NumberBox.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QLabel>
+#include <QPrinter>
+#include <QPushButton>
+#include <QTabWidget>
+
+FrmStolva::FrmStolva() {
+    setObjectName("FrmStolva");
+    m_refs = RefModels::create(m_store, this);
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName("SSTab1");
+    m_sheet = new SheetTab(m_store, m_refs, m_tabs);
+    m_products = new ProductTab(m_store, m_refs, m_tabs);
+    m_codes = new CodeTab(m_store, m_tabs);
+    m_tabs->addTab(m_sheet, QStringLiteral("在庫表"));
+    m_tabs->addTab(m_products, QStringLiteral("商品情報"));
+    m_tabs->addTab(m_codes, QStringLiteral("設定・情報"));
+    setCentralWidget(m_tabs);
+    resize(1180, 760);
+
+    m_sheet->readComb = [this] { ReadComb(); };
+    m_sheet->read単位 = [this] { Read単位(); };
+    m_sheet->print = [this] { printSheet(); };
+    m_products->print = [this] { printProducts(); };
+    connect(m_sheet->hintButton(), &QPushButton::clicked, this, [this] { showHint("cmdHint"); });
+    connect(m_products->hintButton(), &QPushButton::clicked, this,
+            [this] { showHint("cmdHint2"); });
+    connect(m_codes->hintButton(), &QPushButton::clicked, this, [this] { showHint("cmdHint3"); });
+    connect(m_codes->eraseButton(), &QPushButton::clicked, this, [this] {
+        if (ShowMsg("削除", "確認", "すべてのデータ") == True)
+            AllDelete();
+    });
+}
+
+FrmStolva::~FrmStolva() {
+    if (m_hint)
+        delete m_hint.data();
+}
+
+Status FrmStolva::Form_Load(const QString& dataPath) {
+    if (Status s = m_store.open(dataPath); !s)
+        return s;
+    DataPath = m_store.dataPath();
+    MainDbPath = m_store.mainDbPath();
+    WorkDbPath = m_store.workDbPath();
+    setWindowTitle(caption());
+    FormInit();
+    Clear商品情報();
+    Clearコード表();
+    Clear在庫表();
+    return Status{};
+}
+
+void FrmStolva::FormInit() {
+    m_codes->info()->setText(
+        QStringLiteral("Stolva Ver ") + version() + QStringLiteral(" LastUpdate") +
+        QStringLiteral("2007/04/04") +
+        QStringLiteral("\n在庫表の作成・商品情報の管理のためのプログラムです。"
+                       "データは data フォルダの Stolva.mdb に保存されます。"
+                       "大切なデータは定期的にコピーして保管してください。"));
+    m_codes->support()->setText(
+        QStringLiteral("ご質問・ご要望は、導入をお手伝いした担当者またはお店のシステム担当者に"
+                       "お問い合わせください。"));
+}
+
+void FrmStolva::ReadComb() {
+    resets::CombLists lists;
+    if (Status s = resets::readComb(m_store, &lists); !s)
+        qWarning("ReadComb: %s (%s)", qPrintable(s.error), qPrintable(m_store.sqlText()));
+    for (QComboBox* c : {m_products->detailCategory(), m_sheet->categoryBox(), m_products->selector()}) {
+        c->clear();
+        c->addItems(lists.categories);
+        c->setCurrentIndex(-1);
+    }
+    QComboBox* unit = m_products->detailUnit();
+    const QString typedUnit = unit->currentText();
+    unit->clear();
+    unit->addItems(lists.units);
+    unit->setCurrentIndex(-1);
+    unit->setEditText(typedUnit);
+    m_refs.products->refresh();
+    m_refs.categories->refresh();
+}
+
+void FrmStolva::Read単位() {
+    if (Status s = resets::read単位(m_store); !s)
+        qWarning("Read単位: %s", qPrintable(s.error));
+    m_refs.units->refresh();
+}
+
+void FrmStolva::Clear在庫表() { m_sheet->Clear在庫表(); }
+void FrmStolva::Clear商品情報() { m_products->Clear商品情報(); }
+void FrmStolva::Clearコード表() { m_codes->Clearコード表(); }
+
+void FrmStolva::AllDelete() {
+    QString backup;
+    if (Status s = allDelete(m_store, &backup); !s) {
+        ShowError(QStringLiteral("データを削除できませんでした。データは元のままです。"), s.error);
+        return;
+    }
+    Clear在庫表();
+    Clear商品情報();
+    Clearコード表();
+}
+
+void FrmStolva::showHint(const QString& ctlName) {
+    m_hintContext = HintContext{objectName(), ctlName, windowTitle()};
+    if (!m_hint)
+        m_hint = new HintWindow(m_store, m_hintContext);
+    m_hint->show();
+    m_hint->raise();
+    m_hint->activateWindow();
+}
+
+void FrmStolva::closeEvent(QCloseEvent* e) {
+    // Nothing is asked: unsaved lines stay in the work file until the next start.
+    if (m_hint)
+        m_hint->close();
+    m_store.close();
+    e->accept();
+}
+
+void FrmStolva::printSheet() {}
+void FrmStolva::printProducts() {}

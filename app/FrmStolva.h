@@ -1,0 +1,67 @@
+#pragma once
+
+#include "app/RefModels.h"
+#include "hints/HintWindow.h"
+#include "store/Store.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <memory>
+
+class QTabWidget;
+class QPrinter;
+class SheetTab;
+class ProductTab;
+class CodeTab;
+
+// The main window: three tabs over the two databases.
+class FrmStolva : public QMainWindow {
+    Q_OBJECT
+public:
+    static QString version() { return QStringLiteral("1.10"); }
+    static QString caption() { return QStringLiteral("Stolva Ver ") + version(); }
+
+    FrmStolva();
+    ~FrmStolva() override;
+
+    // The load handler: opens the databases in dataPath and rebuilds the work
+    // tables. A failure is returned with a message for the user.
+    Status Form_Load(const QString& dataPath);
+
+    void FormInit();
+    void ReadComb();
+    void Read単位();
+    void Clear在庫表();
+    void Clear商品情報();
+    void Clearコード表();
+    void AllDelete();
+    void showHint(const QString& ctlName);
+
+    Store& store() { return m_store; }
+    SheetTab* sheetTab() const { return m_sheet; }
+    ProductTab* productTab() const { return m_products; }
+    CodeTab* codeTab() const { return m_codes; }
+    HintWindow* hintWindow() const { return m_hint; }
+    const HintContext& hintContext() const { return m_hintContext; }
+
+    QString DataPath, MainDbPath, WorkDbPath;
+    // Heading texts of the reports.
+    QString PrintDate, PrintCategory, PrintTotal;
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void printSheet();
+    void printProducts();
+
+    Store m_store;
+    RefModels m_refs;
+    QTabWidget* m_tabs;
+    SheetTab* m_sheet;
+    ProductTab* m_products;
+    CodeTab* m_codes;
+    QPointer<HintWindow> m_hint;
+    HintContext m_hintContext;
+    std::unique_ptr<QPrinter> m_printer;
+};

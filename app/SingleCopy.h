@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+#include <memory>
+
+class QLocalServer;
+class QWidget;
+
+// One running copy per data folder: the first copy holds a lock file in the
+// folder and listens; a later copy asks it to come to the front and ends.
+class SingleCopy : public QObject {
+    Q_OBJECT
+public:
+    explicit SingleCopy(const QString& dataPath);
+    ~SingleCopy() override;
+
+    // True when this copy is the one that runs.
+    bool acquire();
+    // Asks the running copy to show its window; true when it answered.
+    bool wakeRunningCopy();
+    // The window the running copy brings to the front when woken.
+    void setWindow(QWidget* w) { m_window = w; }
+
+private:
+    QString serverName() const;
+    QString m_dataPath;
+    std::unique_ptr<QLockFile> m_lock;
+    QLocalServer* m_server = nullptr;
+    QWidget* m_window = nullptr;
+};

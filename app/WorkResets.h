@@ -1,0 +1,28 @@
+#pragma once
+
+#include "store/Store.h"
+
+#include <QStringList>
+
+// The work-table resets and reference-list rebuilds shared by every tab.
+namespace resets {
+
+constexpr int SheetLines = 500;
+
+// The work sheet refilled with `lines` blank lines (mark off, every field null).
+Status clear在庫明細(Store& store, int lines = SheetLines);
+// Empties the product list's work table.
+Status clear商品情報(Store& store);
+
+// Category and unit names for the combo boxes, in slot order, nulls skipped.
+struct CombLists {
+    QStringList categories;
+    QStringList units;
+};
+// Reads the names for the combo boxes and rebuilds the product and category
+// reference tables of the grid drop-downs.
+Status readComb(Store& store, CombLists* lists);
+// Rebuilds the unit reference table from the unit slots.
+Status read単位(Store& store);
+
+} // namespace resets

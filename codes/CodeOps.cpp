@@ -1,0 +1,104 @@
+#include "codes/CodeOps.h"
+
+namespace codes {
+
+QString kindCategory() { return QStringLiteral("商品区分"); }
+QString kindUnit() { return QStringLiteral("単位"); }
+QString slotCode(int number) { return QString("%1").arg(number, 2, 10, QChar('0')); }
+
+QVector<SlotWriter::Slot>& SlotWriter::slotsOf(const QString& kind) {
+    auto it = m_kinds.find(kind);
+    if (it != m_kinds.end())
+        return *it;
+    QVector<Slot> list;
+    for (const Row& r : m_store.query(
+             Db::Main, "SELECT id, sname FROM コードマスタ WHERE kcode = ? ORDER BY code, id",
+             {kind}))
+        list.append(Slot{r[0].toLongLong(), r[1]});
+    return *m_kinds.insert(kind, list);
+}
+
+bool SlotWriter::enter(const QString& kind, const QString& name) {
+    // The schema refuses a zero-length name: an empty text never takes a slot.
+    if (name.isEmpty())
+        return false;
+    QVector<Slot>& list = slotsOf(kind);
+    for (const Slot& s : list)
+        if (!s.name.isNull() && s.name.toString() == name)
+            return false;
+    for (Slot& s : list) {
+        if (s.name.isNull()) {
+            m_store.exec(Db::Main, "UPDATE コードマスタ SET sname = ? WHERE id = ?", {name, s.id});
+            s.name = name;
+            return true;
+        }
+    }
+    return false;
+}
+
+Status clearCodeTable(Store& store) {
+    return guarded([&] {
+        Transaction t(store, Db::Work);
+        store.exec(Db::Work, "DELETE FROM wコードマスタ");
+        QSqlQuery ins = store.prepare(Db::Work, "INSERT INTO wコードマスタ (code) VALUES (?)");
+        for (int i = 1; i <= SlotCount; ++i)
+            store.run(ins, {slotCode(i)});
+        t.commit();
+    });
+}
+
+Status readCodeTable(Store& store, const QString& kind) {
+    return guarded([&] {
+        Transaction t(store, Db::Work);
+        store.exec(Db::Work, "DELETE FROM wコードマスタ");
+        QSqlQuery ins =
+            store.prepare(Db::Work, "INSERT INTO wコードマスタ (code, チェック) VALUES (?, 0)");
+        for (int i = 1; i <= SlotCount; ++i)
+            store.run(ins, {slotCode(i)});
+        // A slot coded outside 01…30 finds no row here and is left out.
+        store.exec(Db::Work,
+                   "UPDATE wコードマスタ SET sname = (SELECT c.sname FROM m.コードマスタ c "
+                   "WHERE c.kcode = ? AND c.code = wコードマスタ.code ORDER BY c.id LIMIT 1)",
+                   {kind});
+        t.commit();
+    });
+}
+
+Status entryCodes(Store& store, const QString& kind) {
+    return guarded([&] {
+        const Rows rows =
+            store.query(Db::Work, "SELECT code, sname FROM wコードマスタ ORDER BY 行番号");
+        Transaction t(store, Db::Main);
+        store.exec(Db::Main, "DELETE FROM コードマスタ WHERE kcode = ?", {kind});
+        QSqlQuery ins =
+            store.prepare(Db::Main, "INSERT INTO コードマスタ (kcode, code, sname) VALUES (?, ?, ?)");
+        for (const Row& r : rows) {
+            // A slot emptied in the grid is stored as an empty slot, not an empty name.
+            const QVariant name = isEmptyValue(r[1]) ? QVariant(QMetaType::fromType<QString>()) : r[1];
+            store.run(ins, {kind, r[0], name});
+        }
+        t.commit();
+    });
+}
+
+} // namespace codes
+
+std::int16_t AutoEntryコードマスタ(Store& store, const QString& kind, const QString& name,
+                                   QString* error) {
+    bool wrote = false;
+    const Status st = guarded([&] {
+        if (name.isEmpty())
+            return;
+        Transaction t(store, Db::Main);
+        codes::SlotWriter w(store);
+        wrote = w.enter(kind, name);
+        if (wrote)
+            t.commit();
+    });
+    if (!st) {
+        if (error)
+            *error = st.error;
+        return False;
+    }
+    return wrote ? True : False;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "store/Store.h"
+#include "store/Values.h"
+
+#include <QHash>
+#include <QString>
+#include <cstdint>
+
+namespace codes {
+
+constexpr int SlotCount = 30;
+QString kindCategory(); // "商品区分"
+QString kindUnit();     // "単位"
+QString slotCode(int number); // 1 -> "01"
+
+// The slots of the code master as one save sees them: loaded once per kind,
+// changed in memory and written through, inside the caller's transaction.
+class SlotWriter {
+public:
+    explicit SlotWriter(Store& store) : m_store(store) {}
+    // Puts a name the kind does not hold into its lowest free slot.
+    // True only when it wrote the name. Throws StoreError.
+    bool enter(const QString& kind, const QString& name);
+
+private:
+    struct Slot {
+        qint64 id;
+        QVariant name;
+    };
+    QVector<Slot>& slotsOf(const QString& kind);
+    Store& m_store;
+    QHash<QString, QVector<Slot>> m_kinds;
+};
+
+} // namespace codes
+
+// A name not held by any slot of its kind goes into the lowest free slot, in
+// one transaction. True (-1) only when it wrote the name. An empty name, a full
+// kind or a kind without slots writes nothing. A failure gives False and *error.
+std::int16_t AutoEntryコードマスタ(Store& store, const QString& kind, const QString& name,
+                                   QString* error = nullptr);
+
+namespace codes {
+// Thirty empty slots "01" … "30" in the code editor's work table.
+Status clearCodeTable(Store& store);
+// The slots of one kind read into the editor; codes outside 01…30 are ignored.
+Status readCodeTable(Store& store, const QString& kind);
+// Replaces the kind's slots by the editor's rows in one transaction.
+Status entryCodes(Store& store, const QString& kind);
+} // namespace codes

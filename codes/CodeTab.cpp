@@ -1,0 +1,170 @@
+#include "codes/CodeTab.h"
+
+#include "codes/CodeOps.h"
+#include "msg/Msg.h"
+#include "widgets/Controls.h"
+#include "widgets/Grids.h"
+#include "widgets/WorkTableModel.h"
+
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QRadioButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+// The banner of the information tab, drawn rather than shipped as a file.
+QPixmap banner(const QFont& base) {
+    QPixmap pm(420, 96);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient g(0, 0, pm.width(), pm.height());
+    g.setColorAt(0, QColor(32, 84, 140));
+    g.setColorAt(1, QColor(86, 160, 196));
+    p.fillRect(pm.rect(), g);
+    p.setPen(QColor(255, 255, 255, 60));
+    for (int i = 0; i < 6; ++i)
+        p.drawRect(300 + i * 14, 18 + i * 6, 60, 40);
+    QFont f = base;
+    f.setPointSize(26);
+    f.setBold(true);
+    p.setPen(Qt::white);
+    p.setFont(f);
+    p.drawText(QRect(20, 8, 300, 50), Qt::AlignLeft | Qt::AlignVCenter, "Stolva");
+    f.setPointSize(11);
+    f.setBold(false);
+    p.setFont(f);
+    p.drawText(QRect(22, 56, 380, 30), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("在庫表・商品情報の管理"));
+    return pm;
+}
+} // namespace
+
+CodeTab::CodeTab(Store& store, QWidget* parent) : QWidget(parent), m_store(store) {
+    setObjectName("設定・情報タブ");
+    using K = WorkTableModel::Kind;
+    m_model = new WorkTableModel(store, "wコードマスタ", "行番号",
+                                 {{"行番号", "", K::Whole, {}, Qt::AlignRight, false},
+                                  {"チェック", "", K::Flag, {}, Qt::AlignHCenter, false},
+                                  {"code", "", K::Text, {}, Qt::AlignHCenter, false},
+                                  {"sname", "名　　称", K::Text, {}, Qt::AlignLeft}},
+                                 this);
+    m_model->setObjectName("datコード");
+    m_grid = new QTableView(this);
+    m_grid->setObjectName("Gridコード");
+    m_grid->setModel(m_model);
+    setupGrid(m_grid);
+    for (int c = 0; c < 3; ++c)
+        m_grid->setColumnHidden(c, true);
+    m_grid->setColumnWidth(3, twips(this, 2925));
+    m_grid->setFixedWidth(twips(this, 2925) + 60);
+    connect(m_grid->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { ImeOpen(m_grid, true); });
+
+    m_optCategory = new QRadioButton(this);
+    m_optCategory->setObjectName("Opt商品区分");
+    m_optUnit = new QRadioButton(this);
+    m_optUnit->setObjectName("Opt単位");
+    QLabel* l7 = makeLabel(this, "Label7", "商品区分");
+    QLabel* l11 = makeLabel(this, "Label11", "単位");
+    l7->setBuddy(m_optCategory);
+    l11->setBuddy(m_optUnit);
+
+    QPushButton* read = makeButton(this, "cmdコード読込", "読込");
+    QPushButton* save = makeButton(this, "cmdコード登録", "登録");
+    QPushButton* clear = makeButton(this, "cmdコードクリア", "クリア");
+    m_hint = makeHintButton(this, "cmdHint3");
+    m_erase = makeButton(this, "cmd一括削除", "実行");
+
+    auto* options = new QGridLayout;
+    options->addWidget(m_optCategory, 0, 0);
+    options->addWidget(l7, 0, 1);
+    options->addWidget(m_optUnit, 1, 0);
+    options->addWidget(l11, 1, 1);
+    options->setColumnStretch(2, 1);
+
+    auto* codeButtons = new QHBoxLayout;
+    codeButtons->addWidget(read);
+    codeButtons->addWidget(save);
+    codeButtons->addWidget(clear);
+    codeButtons->addStretch(1);
+    codeButtons->addWidget(m_hint);
+
+    auto* left = new QVBoxLayout;
+    left->addLayout(options);
+    left->addWidget(m_grid, 1);
+    left->addLayout(codeButtons);
+
+    auto* image = new QLabel(this);
+    image->setObjectName("Image2");
+    image->setPixmap(banner(font()));
+    m_info = makeLabel(this, "lblInfo", QString());
+    m_info->setWordWrap(true);
+    m_info->setFrameShape(QFrame::StyledPanel);
+    m_info->setMargin(8);
+    m_support = makeLabel(this, "lblSupport", QString());
+    m_support->setWordWrap(true);
+    m_support->setMargin(8);
+
+    auto* erase = new QHBoxLayout;
+    erase->addWidget(makeLabel(this, "Label8", "すべてのデータを削除し初期状態に戻す"));
+    erase->addWidget(m_erase);
+    erase->addStretch(1);
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(image);
+    right->addWidget(m_info);
+    right->addWidget(m_support);
+    right->addStretch(1);
+    right->addLayout(erase);
+
+    auto* h = new QHBoxLayout(this);
+    h->addLayout(left);
+    h->addSpacing(24);
+    h->addLayout(right, 1);
+
+    connect(read, &QPushButton::clicked, this, &CodeTab::Readコード表);
+    connect(save, &QPushButton::clicked, this, &CodeTab::Entryコード);
+    connect(clear, &QPushButton::clicked, this, &CodeTab::Clearコード表);
+    connect(m_model, &WorkTableModel::writeFailed, this, [](const QString& e) {
+        ShowError(QStringLiteral("入力した値を保存できませんでした。"), e);
+    });
+}
+
+QString CodeTab::kind() const {
+    return m_optCategory->isChecked() ? codes::kindCategory() : codes::kindUnit();
+}
+
+void CodeTab::refreshGrid() {
+    if (!m_model->refresh())
+        ShowError(QStringLiteral("コード表を表示できませんでした。"), m_model->lastError());
+}
+
+void CodeTab::Clearコード表() {
+    m_optCategory->setChecked(true);
+    m_optUnit->setChecked(false);
+    if (Status s = codes::clearCodeTable(m_store); !s)
+        ShowError(QStringLiteral("コード表をクリアできませんでした。"), s.error);
+    refreshGrid();
+}
+
+void CodeTab::Readコード表() {
+    if (Status s = codes::readCodeTable(m_store, kind()); !s) {
+        ShowError(QStringLiteral("%1を読み込めませんでした。").arg(kind()), s.error);
+        return;
+    }
+    refreshGrid();
+}
+
+void CodeTab::Entryコード() {
+    const QString k = kind();
+    if (ShowMsg("登録", "確認", k) != True)
+        return;
+    if (Status s = codes::entryCodes(m_store, k); !s)
+        ShowError(QStringLiteral("%1を登録できませんでした。入力した内容はそのまま残っています。").arg(k),
+                  s.error);
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "store/Store.h"
+
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QTableView;
+class WorkTableModel;
+
+// The tab "設定・情報": the slot editor of the code master, erasing all data,
+// and the program's information.
+class CodeTab : public QWidget {
+    Q_OBJECT
+public:
+    explicit CodeTab(Store& store, QWidget* parent = nullptr);
+
+    void Clearコード表();
+    void Readコード表();
+    void Entryコード();
+    // The kind the option buttons choose: "商品区分" or "単位".
+    QString kind() const;
+
+    WorkTableModel* model() const { return m_model; }
+    QPushButton* hintButton() const { return m_hint; }
+    QPushButton* eraseButton() const { return m_erase; }
+    QLabel* info() const { return m_info; }
+    QLabel* support() const { return m_support; }
+
+private:
+    void refreshGrid();
+    Store& m_store;
+    WorkTableModel* m_model;
+    QTableView* m_grid;
+    QRadioButton* m_optCategory;
+    QRadioButton* m_optUnit;
+    QPushButton* m_hint;
+    QPushButton* m_erase;
+    QLabel* m_info;
+    QLabel* m_support;
+};

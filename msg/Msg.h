@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include "store/Values.h"
+
+#include <cstdint>
+
+enum class MsgStyle { ConfirmNo, ConfirmYes, Notice, Warning };
+
+// One dialog as the message table composes it.
+struct MsgDialog {
+    QString title;
+    QString text;
+    MsgStyle style = MsgStyle::Notice;
+};
+
+// Shows a composed dialog and reports whether Yes was pressed. Tests replace it.
+class MsgPresenter {
+public:
+    virtual ~MsgPresenter() = default;
+    virtual bool present(const MsgDialog& dialog) = 0;
+};
+
+// The real one: a modal QMessageBox over the active window.
+class QMessageBoxPresenter : public MsgPresenter {
+public:
+    bool present(const MsgDialog& dialog) override;
+};
+
+// Scripted answers for tests, with a record of every dialog shown.
+class ScriptedPresenter : public MsgPresenter {
+public:
+    bool present(const MsgDialog& dialog) override;
+    QVector<MsgDialog> shown;
+    QVector<bool> answers;      // consumed in order; when exhausted, defaultAnswer
+    bool useDefaultButton = true; // answer as Enter would: the default button
+    bool defaultAnswer = true;
+};
+
+// Looks (kind, case) up in the message table; false when the pair is unknown.
+bool composeMsg(const QString& kind, const QString& caseLabel, const QString& subject,
+                MsgDialog* out);
+
+// Sets the presenter ShowMsg uses (not owned); nullptr restores the real one.
+void setMsgPresenter(MsgPresenter* presenter);
+
+// The one way the ledger speaks to the user. True (-1) when the user agreed.
+std::int16_t ShowMsg(const QString& kind, const QString& caseLabel, const QString& subject);
+
+// The failure report of every action: kind "その他", case "エラー".
+void ShowError(const QString& what, const QString& detail);

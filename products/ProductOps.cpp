@@ -1,0 +1,130 @@
+#include "products/ProductOps.h"
+
+#include "codes/CodeOps.h"
+
+namespace products {
+
+QStringList fieldNames() { return {"チェック", "code", "品名", "単位", "単価", "適正数", "商品区分"}; }
+
+Status read商品情報(Store& store, const QString& category) {
+    return guarded([&] {
+        Transaction t(store, Db::Work);
+        store.exec(Db::Work, "DELETE FROM w商品マスタ");
+        const QString insert = "INSERT INTO w商品マスタ (チェック, code, 品名, 単位, 単価, 適正数, "
+                               "商品区分) SELECT 0, code, 品名, 単位, 単価, 適正数, 商品区分 "
+                               "FROM m.商品マスタ";
+        if (category.isEmpty())
+            store.exec(Db::Work, insert + " ORDER BY code, id");
+        else
+            store.exec(Db::Work, insert + " WHERE 商品区分 = ? ORDER BY code, id", {category});
+        t.commit();
+    });
+}
+
+Status entry商品情報(Store& store) {
+    return guarded([&] {
+        const Rows rows = store.query(
+            Db::Work, "SELECT code, 品名, 単位, 単価, 適正数, 商品区分 FROM w商品マスタ ORDER BY seq");
+        Transaction t(store, Db::Main);
+        QSqlQuery find = store.prepare(
+            Db::Main, "SELECT id FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1");
+        QSqlQuery update = store.prepare(
+            Db::Main, "UPDATE 商品マスタ SET code = ?, 品名 = ?, 単位 = ?, 単価 = ?, 適正数 = ?, "
+                      "商品区分 = ? WHERE id = ?");
+        QSqlQuery add = store.prepare(
+            Db::Main, "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, 商品区分) "
+                      "VALUES (?, ?, ?, ?, ?, ?)");
+        codes::SlotWriter slotWriter(store);
+        for (const Row& r : rows) {
+            const QVariant name = r[1];
+            // A row whose name was emptied matches no product; adding it would
+            // only leave a nameless product behind, so it is not written.
+            if (!isEmptyValue(name)) {
+                store.run(find, {name});
+                const QVariant id = find.next() ? find.value(0) : QVariant();
+                find.finish();
+                if (id.isValid())
+                    store.run(update, {r[0], name, r[2], r[3], r[4], r[5], id});
+                else
+                    store.run(add, {r[0], name, r[2], r[3], r[4], r[5]});
+            }
+            if (!isEmptyValue(r[2]))
+                slotWriter.enter(codes::kindUnit(), r[2].toString());
+            if (!isEmptyValue(r[5]))
+                slotWriter.enter(codes::kindCategory(), r[5].toString());
+        }
+        t.commit();
+    });
+}
+
+Status lineDelete商品情報(Store& store, qint64 seq) {
+    return guarded([&] {
+        const Rows rows = store.query(Db::Work, "SELECT code, 品名 FROM w商品マスタ WHERE seq = ?", {seq});
+        if (rows.isEmpty())
+            return;
+        Transaction t(store, Db::Main);
+        store.exec(Db::Main, "DELETE FROM 商品マスタ WHERE code IS ? AND 品名 IS ?",
+                   {rows[0][0], rows[0][1]});
+        t.commit();
+        store.exec(Db::Work, "DELETE FROM w商品マスタ WHERE seq = ?", {seq});
+    });
+}
+
+Status read商品詳細(Store& store, const QString& name, std::optional<Detail>* found) {
+    return guarded([&] {
+        found->reset();
+        const Rows rows = store.query(
+            Db::Main, "SELECT code, 品名, 単位, 単価, 適正数, 商品区分 FROM 商品マスタ "
+                      "WHERE 品名 = ? ORDER BY id LIMIT 1",
+            {name});
+        if (rows.isEmpty())
+            return;
+        const Row& r = rows.first();
+        Detail d;
+        d.code = r[0].toString();
+        d.name = r[1].toString();
+        d.unit = r[2].toString();
+        d.price = Currency::fromVariant(r[3]).value_or(Currency());
+        d.proper = r[4].isNull() ? 0 : r[4].toLongLong();
+        d.category = r[5].toString();
+        *found = d;
+    });
+}
+
+Status entry商品詳細(Store& store, const Detail& d) {
+    return guarded([&] {
+        Transaction t(store, Db::Main);
+        const QVariant id =
+            store.scalar(Db::Main, "SELECT id FROM 商品マスタ WHERE code = ? ORDER BY id LIMIT 1",
+                         {d.code});
+        const QVariantList values{d.code,
+                                  d.name,
+                                  textOrNull(d.unit),
+                                  d.price.toVariant(),
+                                  qlonglong(d.proper),
+                                  textOrNull(d.category)};
+        if (id.isNull())
+            store.exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, 商品区分) "
+                                 "VALUES (?, ?, ?, ?, ?, ?)",
+                       values);
+        else
+            store.exec(Db::Main, "UPDATE 商品マスタ SET code = ?, 品名 = ?, 単位 = ?, 単価 = ?, "
+                                 "適正数 = ?, 商品区分 = ? WHERE id = ?",
+                       values + QVariantList{id});
+        codes::SlotWriter(store).enter(codes::kindCategory(), d.category);
+        t.commit();
+    });
+}
+
+Status fillProductPrint(Store& store) {
+    return guarded([&] {
+        Transaction t(store, Db::Work);
+        store.exec(Db::Work, "DELETE FROM w商品マスタ印刷");
+        store.exec(Db::Work, "INSERT INTO w商品マスタ印刷 (チェック, code, 品名, 単位, 単価, 適正数, "
+                             "商品区分) SELECT チェック, code, 品名, 単位, 単価, 適正数, 商品区分 "
+                             "FROM w商品マスタ ORDER BY seq");
+        t.commit();
+    });
+}
+
+} // namespace products

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "store/Store.h"
+#include "store/Values.h"
+
+#include <optional>
+
+namespace products {
+
+// Columns of the product list and of w商品マスタ.
+enum Column {
+    ColCheck = 0,
+    ColCode = 1,
+    ColName = 2,
+    ColUnit = 3,
+    ColPrice = 4,
+    ColProper = 5,
+    ColCategory = 6,
+    ColumnCount = 7
+};
+QStringList fieldNames();
+
+// The product list: every product in code order, or those of one category.
+Status read商品情報(Store& store, const QString& category);
+// Writes every list row back to the master, matched by name; units and
+// categories enter the code master. One transaction.
+Status entry商品情報(Store& store);
+// Retires the product of list row `seq` from the master (rows whose code and
+// name both equal the row's) and removes the row from the list.
+Status lineDelete商品情報(Store& store, qint64 seq);
+
+// One product as the detail panel holds it.
+struct Detail {
+    QString code;
+    QString name;
+    QString unit;
+    Currency price;
+    std::int64_t proper = 0;
+    QString category;
+};
+// The first product of that name; nullopt when there is none.
+Status read商品詳細(Store& store, const QString& name, std::optional<Detail>* found);
+// Registers the panel by code (overwrite the first product with the code, or
+// add one); the category enters the code master. One transaction.
+Status entry商品詳細(Store& store, const Detail& d);
+
+// Copies the product list into its print table.
+Status fillProductPrint(Store& store);
+
+} // namespace products

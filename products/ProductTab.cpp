@@ -1,0 +1,323 @@
+#include "products/ProductTab.h"
+
+#include "app/WorkResets.h"
+#include "codes/CodeOps.h"
+#include "msg/Msg.h"
+#include "widgets/Controls.h"
+#include "widgets/Grids.h"
+#include "widgets/NumberBox.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QTableView>
+#include <QVBoxLayout>
+
+using namespace products;
+
+namespace {
+QVector<WorkTableModel::ColumnSpec> productColumns() {
+    using K = WorkTableModel::Kind;
+    return {
+        {"チェック", "", K::Flag, {}, Qt::AlignHCenter, true, true},
+        {"code", "コード", K::Text, {}, Qt::AlignHCenter},
+        {"品名", "品　　　名", K::Text, {}, Qt::AlignLeft},
+        {"単位", "単位", K::Text, {}, Qt::AlignHCenter},
+        {"単価", "単　価", K::Money, "#,###", Qt::AlignRight},
+        {"適正数", "適正数", K::Whole, "#,###", Qt::AlignRight},
+        {"商品区分", "商品区分", K::Text, {}, Qt::AlignLeft},
+    };
+}
+const int Widths[] = {405, 1150, 4575, 690, 1155, 1080, 1455};
+} // namespace
+
+ProductTab::ProductTab(Store& store, const RefModels& refs, QWidget* parent)
+    : QWidget(parent), m_store(store), m_refs(refs) {
+    setObjectName("商品情報タブ");
+    m_model = new WorkTableModel(store, "w商品マスタ", "seq", productColumns(), this);
+    m_model->setObjectName("dat商品情報");
+
+    m_selector = new QComboBox(this);
+    m_selector->setObjectName("cmb商品区分選択");
+    m_selector->setEditable(false); // chosen from the list only
+    m_selector->setMinimumWidth(twips(this, 2500));
+
+    m_grid = new QTableView(this);
+    m_grid->setObjectName("Grid商品情報");
+    m_grid->setModel(m_model);
+    setupGrid(m_grid);
+    for (int c = 0; c < ColumnCount; ++c)
+        m_grid->setColumnWidth(c, twips(this, Widths[c]));
+    m_grid->setItemDelegateForColumn(ColCategory,
+                                     new ComboDelegate(refs.categories, 0, false, this));
+
+    QPushButton* read = makeButton(this, "cmd商品読込", "読込");
+    QPushButton* save = makeButton(this, "cmd商品登録", "登録");
+    QPushButton* lineDel = makeButton(this, "cmd商品行削除", "行削除");
+    QPushButton* clear = makeButton(this, "cmd商品クリア", "クリア");
+    QPushButton* detail = makeButton(this, "cmd商品詳細", "詳細");
+    QPushButton* printBtn = makeButton(this, "cmd商品印刷", "印刷");
+    m_hint = makeHintButton(this, "cmdHint2");
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(makeLabel(this, "Label4", "商品区分"));
+    top->addWidget(m_selector);
+    top->addStretch(1);
+
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* b : {read, save, lineDel, clear, detail, printBtn})
+        buttons->addWidget(b);
+    buttons->addStretch(1);
+    buttons->addWidget(m_hint);
+
+    auto* left = new QVBoxLayout;
+    left->addLayout(top);
+    left->addWidget(m_grid, 1);
+    left->addLayout(buttons);
+
+    auto* h = new QHBoxLayout(this);
+    h->addLayout(left, 1);
+    h->addWidget(buildDetailPanel());
+
+    connect(read, &QPushButton::clicked, this, &ProductTab::Read商品情報);
+    connect(save, &QPushButton::clicked, this, &ProductTab::Entry商品情報);
+    connect(lineDel, &QPushButton::clicked, this, &ProductTab::LineDelete商品情報);
+    connect(clear, &QPushButton::clicked, this, &ProductTab::Clear商品情報);
+    connect(detail, &QPushButton::clicked, this, &ProductTab::openDetail);
+    connect(printBtn, &QPushButton::clicked, this, [this] {
+        if (print)
+            print();
+    });
+    connect(m_model, &WorkTableModel::writeFailed, this, [](const QString& e) {
+        ShowError(QStringLiteral("入力した値を保存できませんでした。"), e);
+    });
+    connect(m_grid->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& cur) {
+                const int c = cur.column();
+                ImeOpen(m_grid, c == ColName || c == ColUnit || c == ColCategory);
+            });
+}
+
+QWidget* ProductTab::buildDetailPanel() {
+    m_panel = new QGroupBox(QStringLiteral("商品詳細"), this);
+    m_panel->setObjectName("Cn商品詳細");
+    auto* title = makeLabel(m_panel, "Label33", "商品詳細");
+    title->hide(); // the frame's own title shows it
+    m_code = new QLineEdit(m_panel);
+    m_code->setObjectName("txt商品コード");
+    m_code->setAttribute(Qt::WA_InputMethodEnabled, false);
+    m_name = new QLineEdit(m_panel);
+    m_name->setObjectName("txt品名");
+    m_unit = new QComboBox(m_panel);
+    m_unit->setObjectName("cmb単位");
+    m_unit->setEditable(true);
+    m_unit->setInsertPolicy(QComboBox::NoInsert);
+    m_price = new NumberBox("##,###,##0", m_panel);
+    m_price->setObjectName("num単価");
+    m_price->setDecimals(4);
+    m_proper = new NumberBox("##,###,##0", m_panel);
+    m_proper->setObjectName("num適正数");
+    m_cat = new QComboBox(m_panel);
+    m_cat->setObjectName("cmb商品区分");
+    m_cat->setEditable(true);
+    m_cat->setInsertPolicy(QComboBox::NoInsert);
+
+    auto* form = new QGridLayout;
+    const QVector<QPair<QLabel*, QWidget*>> rows{
+        {makeLabel(m_panel, "Label9", "コード"), m_code},
+        {makeLabel(m_panel, "Label21", "品　名"), m_name},
+        {makeLabel(m_panel, "Label22", "単 位"), m_unit},
+        {makeLabel(m_panel, "Label23", "単　価"), m_price},
+        {makeLabel(m_panel, "Label5", "適正数"), m_proper},
+        {makeLabel(m_panel, "Label6", "商品区分"), m_cat}};
+    for (int i = 0; i < rows.size(); ++i) {
+        rows[i].first->setBuddy(rows[i].second);
+        form->addWidget(rows[i].first, i, 0);
+        form->addWidget(rows[i].second, i, 1);
+    }
+    m_code->setMinimumWidth(twips(this, 2600));
+
+    QPushButton* save = makeButton(m_panel, "cmd詳細登録", "登録");
+    save->setToolTip(QStringLiteral("詳細にある商品情報を登録"));
+    QPushButton* clear = makeButton(m_panel, "cmd詳細クリア", "クリア");
+    clear->setToolTip(QStringLiteral(":商品情報画面を消去します。登録済みデータは削除されません。"));
+    QPushButton* close = makeButton(m_panel, "cmd詳細閉じる", "閉じる");
+    close->setToolTip(QStringLiteral("詳細画面を閉じます"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(save);
+    buttons->addWidget(clear);
+    buttons->addWidget(close);
+
+    auto* v = new QVBoxLayout(m_panel);
+    v->addLayout(form);
+    v->addStretch(1);
+    v->addLayout(buttons);
+    m_panel->hide();
+
+    m_fieldOrder = {m_code, m_name, m_unit, m_price, m_proper, m_cat};
+    for (QWidget* w : {static_cast<QWidget*>(m_code), static_cast<QWidget*>(m_name),
+                       static_cast<QWidget*>(m_price), static_cast<QWidget*>(m_proper)})
+        w->installEventFilter(this);
+    m_unit->installEventFilter(this);
+
+    connect(save, &QPushButton::clicked, this, &ProductTab::Entry商品詳細);
+    connect(clear, &QPushButton::clicked, this, &ProductTab::Clear商品詳細);
+    connect(close, &QPushButton::clicked, this, &ProductTab::closeDetail);
+    connect(m_name, &QLineEdit::editingFinished, this, &ProductTab::Read商品詳細);
+    return m_panel;
+}
+
+bool ProductTab::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_unit && event->type() == QEvent::FocusOut) {
+        // A unit typed in the panel becomes a slot when it is new.
+        QString error;
+        AutoEntryコードマスタ(m_store, codes::kindUnit(), m_unit->currentText(), &error);
+        if (!error.isEmpty())
+            qWarning("unit registration: %s", qPrintable(error));
+    }
+    if (event->type() == QEvent::KeyPress) {
+        auto* k = static_cast<QKeyEvent*>(event);
+        const int at = m_fieldOrder.indexOf(static_cast<QWidget*>(watched));
+        const bool enter = k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter;
+        if (watched == m_unit) {
+            if (enter) {
+                m_proper->setFocus();
+                return true;
+            }
+        } else if (at >= 0 && (enter || k->key() == Qt::Key_Down)) {
+            m_fieldOrder[at + 1]->setFocus();
+            return true;
+        } else if (at > 0 && k->key() == Qt::Key_Up) {
+            m_fieldOrder[at - 1]->setFocus();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ProductTab::refreshGrid() {
+    if (!m_model->refresh())
+        ShowError(QStringLiteral("商品情報を表示できませんでした。"), m_model->lastError());
+}
+
+void ProductTab::Read商品情報() {
+    if (Status s = read商品情報(m_store, m_selector->currentText()); !s) {
+        ShowError(QStringLiteral("商品情報を読み込めませんでした。"), s.error);
+        return;
+    }
+    refreshGrid();
+}
+
+void ProductTab::Entry商品情報() {
+    if (ShowMsg("登録", "確認", "商品情報") != True)
+        return;
+    if (Status s = entry商品情報(m_store); !s) {
+        ShowError(QStringLiteral("商品情報を登録できませんでした。入力した内容はそのまま残っています。"),
+                  s.error);
+        return;
+    }
+    refreshGrid();
+}
+
+void ProductTab::Clear商品情報() {
+    m_selector->setCurrentIndex(-1);
+    if (Status s = resets::clear商品情報(m_store); !s)
+        ShowError(QStringLiteral("商品情報をクリアできませんでした。"), s.error);
+    refreshGrid();
+}
+
+void ProductTab::LineDelete商品情報() {
+    const QModelIndex cur = m_grid->currentIndex();
+    if (!cur.isValid())
+        return;
+    if (ShowMsg("削除", "確認", "指定された行") != True)
+        return;
+    if (Status s = lineDelete商品情報(m_store, m_model->keyAt(cur.row())); !s) {
+        ShowError(QStringLiteral("指定された行の商品を削除できませんでした。"), s.error);
+        return;
+    }
+    refreshGrid();
+}
+
+void ProductTab::openDetail() {
+    const QModelIndex cur = m_grid->currentIndex();
+    if (cur.isValid() && !isEmptyValue(m_model->value(cur.row(), ColName))) {
+        const int r = cur.row();
+        m_code->setText(m_model->value(r, ColCode).toString());
+        m_name->setText(m_model->value(r, ColName).toString());
+        m_price->setValue(Currency::fromVariant(m_model->value(r, ColPrice))
+                              .value_or(Currency())
+                              .toVariant());
+        m_unit->setEditText(m_model->value(r, ColUnit).toString());
+        const QVariant proper = m_model->value(r, ColProper);
+        m_proper->setValue(proper.isNull() ? QVariant(0) : proper);
+        m_cat->setEditText(m_model->value(r, ColCategory).toString());
+    } else {
+        Clear商品詳細();
+    }
+    m_panel->show();
+    m_name->setFocus();
+}
+
+void ProductTab::Read商品詳細() {
+    const QString name = m_name->text();
+    if (name.isEmpty())
+        return;
+    std::optional<Detail> found;
+    if (Status s = read商品詳細(m_store, name, &found); !s) {
+        qWarning("Read商品詳細: %s", qPrintable(s.error));
+        return;
+    }
+    const Detail d = found.value_or(Detail());
+    m_unit->setEditText(d.unit);
+    m_price->setValue(d.price.toVariant());
+    m_proper->setValue(qlonglong(d.proper));
+    m_cat->setEditText(d.category);
+}
+
+void ProductTab::Entry商品詳細() {
+    const QString code = m_code->text();
+    const QString name = m_name->text();
+    if (code.isEmpty() || name.isEmpty())
+        return;
+    if (ShowMsg("登録", "確認", code + " " + name) != True)
+        return;
+    Detail d;
+    d.code = code;
+    d.name = name;
+    d.unit = m_unit->currentText();
+    d.price = Currency::fromVariant(m_price->value()).value_or(Currency());
+    d.proper = m_proper->value().isNull() ? 0 : m_proper->value().toLongLong();
+    d.category = m_cat->currentText();
+    if (Status s = entry商品詳細(m_store, d); !s) {
+        ShowError(QStringLiteral("商品 %1 を登録できませんでした。").arg(code + " " + name), s.error);
+        return;
+    }
+    Read商品情報();
+    m_grid->selectionModel()->clearCurrentIndex();
+    for (int r = 0; r < m_model->rowCount(); ++r) {
+        if (m_model->value(r, ColCode).toString() == code) {
+            m_grid->setCurrentIndex(m_model->index(r, ColCode));
+            m_grid->scrollTo(m_model->index(r, ColCode));
+            break;
+        }
+    }
+}
+
+void ProductTab::Clear商品詳細() {
+    m_code->clear();
+    m_name->clear();
+    m_unit->setEditText(QString());
+    m_price->setValue(0);
+    m_proper->setValue(0);
+    m_cat->setEditText(QString());
+}
+
+void ProductTab::closeDetail() {
+    m_panel->hide();
+    m_grid->setFocus();
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "app/RefModels.h"
+#include "products/ProductOps.h"
+
+#include <QWidget>
+#include <functional>
+
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+class NumberBox;
+
+// The tab "商品情報": the product list and the product detail panel.
+class ProductTab : public QWidget {
+    Q_OBJECT
+public:
+    ProductTab(Store& store, const RefModels& refs, QWidget* parent = nullptr);
+
+    // Set by the main window: print the list.
+    std::function<void()> print;
+
+    void Read商品情報();
+    void Entry商品情報();
+    void Clear商品情報();
+    void LineDelete商品情報();
+    void openDetail();
+    void Read商品詳細();
+    void Entry商品詳細();
+    void Clear商品詳細();
+    void closeDetail();
+
+    QComboBox* selector() const { return m_selector; }
+    QComboBox* detailCategory() const { return m_cat; }
+    QComboBox* detailUnit() const { return m_unit; }
+    WorkTableModel* model() const { return m_model; }
+    QTableView* grid() const { return m_grid; }
+    QPushButton* hintButton() const { return m_hint; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void refreshGrid();
+    QWidget* buildDetailPanel();
+
+    Store& m_store;
+    RefModels m_refs;
+    WorkTableModel* m_model;
+    QTableView* m_grid;
+    QComboBox* m_selector;
+    QPushButton* m_hint;
+    QGroupBox* m_panel;
+    QLineEdit* m_code;
+    QLineEdit* m_name;
+    QComboBox* m_unit;
+    NumberBox* m_price;
+    NumberBox* m_proper;
+    QComboBox* m_cat;
+    QVector<QWidget*> m_fieldOrder;
+};

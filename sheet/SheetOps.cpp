@@ -1,0 +1,313 @@
+#include "sheet/SheetOps.h"
+
+#include "app/WorkResets.h"
+#include "codes/CodeOps.h"
+
+#include <cmath>
+
+namespace sheet {
+
+QStringList fieldNames() {
+    return {"チェック", "code", "品名", "数量", "適正数", "増減", "単位", "単価", "金額", "商品区分"};
+}
+
+QString dateKey(const QDate& d) { return d.toString("yyyy-MM-dd"); }
+
+std::int64_t Round端数(double& value, const QString& mode) {
+    if (value > 9999999999.99 || value < -9999999999.99)
+        return 0;
+    if (mode == QStringLiteral("切り捨て")) {
+        if (value > 0)
+            value += 0.00000001;
+    } else if (mode == QStringLiteral("四捨五入")) {
+        value += value > 0 ? 0.5 : -0.5;
+    } else {
+        value += value > 0 ? 0.99999 : -0.99999;
+    }
+    return std::int64_t(std::trunc(value));
+}
+
+namespace {
+QVariant nullValue() { return QVariant(QMetaType::fromType<QString>()); }
+
+std::optional<std::int64_t> wholeOf(const QVariant& v) {
+    if (isEmptyValue(v))
+        return std::nullopt;
+    if (v.typeId() == QMetaType::QString)
+        return parseWholeNumber(v.toString());
+    bool ok = false;
+    const double d = v.toDouble(&ok);
+    if (!ok || std::floor(d) != d)
+        return std::nullopt;
+    return std::int64_t(d);
+}
+} // namespace
+
+QVariant lineAmount(const QVariant& qty, const QVariant& price) {
+    const auto q = wholeOf(qty);
+    const auto p = isEmptyValue(price) ? std::nullopt : Currency::fromVariant(price);
+    if (!q || !p)
+        return nullValue();
+    // Exact product in 1/10000 units, then the ledger's rounding on the double.
+    const long double exact = static_cast<long double>(*q) * static_cast<long double>(p->units());
+    double value = double(exact / Currency::Scale);
+    const std::int64_t whole = Round端数(value, QStringLiteral("四捨五入"));
+    return Currency::fromWhole(whole).toVariant();
+}
+
+QVariant lineChange(const QVariant& qty, const QVariant& proper) {
+    const auto q = wholeOf(qty);
+    const auto p = wholeOf(proper);
+    if (!q || !p)
+        return nullValue();
+    return QVariant(qlonglong(*q - *p));
+}
+
+ProductLookup Seek商品(Store& store, const QString& name) {
+    ProductLookup r;
+    const Rows rows = store.query(
+        Db::Main, "SELECT 単位, 単価, 適正数, 商品区分 FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1",
+        {name});
+    if (rows.isEmpty())
+        return r;
+    const Row& p = rows.first();
+    if (!p[0].isNull())
+        r.unit = p[0].toString();
+    if (auto c = Currency::fromVariant(p[1]))
+        r.price = *c;
+    if (auto q = wholeOf(p[2]))
+        r.proper = *q;
+    if (!p[3].isNull())
+        r.category = p[3].toString();
+    return r;
+}
+
+Status afterCellEdit(Store& store, qint64 seq, int column, EditOutcome* outcome) {
+    return guarded([&] {
+        const Rows rows = store.query(
+            Db::Work, "SELECT 品名, 数量, 適正数, 単位, 単価 FROM w在庫表 WHERE seq = ?", {seq});
+        if (rows.isEmpty())
+            return;
+        const Row& line = rows.first();
+        const QVariant name = line[0], qty = line[1], proper = line[2], unit = line[3],
+                       price = line[4];
+        switch (column) {
+        case ColName: {
+            if (name.isNull())
+                return;
+            const ProductLookup p = Seek商品(store, name.toString());
+            store.exec(Db::Work,
+                       "UPDATE w在庫表 SET 単位 = ?, 単価 = ?, 適正数 = ?, 商品区分 = ? "
+                       "WHERE seq = ?",
+                       {textOrNull(p.unit), p.price.isZero() ? nullValue() : p.price.toVariant(),
+                        qlonglong(p.proper), textOrNull(p.category), seq});
+            break;
+        }
+        case ColQty:
+            store.exec(Db::Work, "UPDATE w在庫表 SET 金額 = ?, 増減 = ? WHERE seq = ?",
+                       {lineAmount(qty, price), lineChange(qty, proper), seq});
+            break;
+        case ColProper:
+            store.exec(Db::Work, "UPDATE w在庫表 SET 増減 = ? WHERE seq = ?",
+                       {lineChange(qty, proper), seq});
+            break;
+        case ColUnit:
+            if (!isEmptyValue(unit)) {
+                QString error;
+                const bool added =
+                    AutoEntryコードマスタ(store, codes::kindUnit(), unit.toString(), &error) == True;
+                if (!error.isEmpty())
+                    throw StoreError(error, store.sqlText());
+                if (added) {
+                    if (Status s = resets::read単位(store); !s)
+                        throw StoreError(s.error, store.sqlText());
+                    if (outcome)
+                        outcome->unitsChanged = true;
+                }
+            }
+            break;
+        case ColPrice:
+            store.exec(Db::Work, "UPDATE w在庫表 SET 金額 = ? WHERE seq = ?",
+                       {lineAmount(qty, price), seq});
+            break;
+        default:
+            break;
+        }
+    });
+}
+
+Status calc明細(Store& store, Currency* total) {
+    return guarded([&] {
+        const QVariant v = store.scalar(Db::Work, "SELECT sum(金額) AS total FROM w在庫表");
+        *total = Currency::fromVariant(v).value_or(Currency());
+    });
+}
+
+void Progress::step(int counter) {
+    if (total == 0)
+        return;
+    interval = int(std::lround(total / 9.0));
+    if (interval == 0)
+        interval = 1;
+    if (value < 100 && counter % interval == 0) {
+        value += 10;
+        if (value > 100)
+            value = 100;
+    }
+}
+
+Status read在庫表(Store& store, const QDate& date, const QString& category,
+                  const std::function<void(int)>& onProgress, int* loaded) {
+    Progress progress;
+    return guarded([&] {
+        QString where = "日付 = ?";
+        QVariantList params{dateKey(date)};
+        if (!category.isEmpty()) {
+            where += " AND 商品区分 = ?";
+            params << category;
+        }
+        const QVariant cnt = store.scalar(Db::Main, "SELECT count(*) FROM 在庫表 WHERE " + where, params);
+        if (!cnt.isNull())
+            progress.total = cnt.toInt();
+        const Rows rows = store.query(
+            Db::Main,
+            "SELECT code, 品名, 数量, 適正数, 増減, 単位, 単価, 金額, 商品区分 FROM 在庫表 WHERE " +
+                where + " ORDER BY 行番号, id",
+            params);
+        // The whole sheet is loaded, also past the 500th line, so that a later
+        // save cannot drop rows nobody saw.
+        Transaction t(store, Db::Work);
+        store.exec(Db::Work, "DELETE FROM w在庫表");
+        QSqlQuery ins = store.prepare(
+            Db::Work, "INSERT INTO w在庫表 (チェック, code, 品名, 数量, 適正数, 増減, 単位, 単価, "
+                      "金額, 商品区分) VALUES (0, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        int counter = 0;
+        for (const Row& r : rows) {
+            store.run(ins, QVariantList(r.begin(), r.end()));
+            progress.step(counter);
+            if (onProgress)
+                onProgress(progress.value);
+            ++counter;
+        }
+        QSqlQuery blank = store.prepare(Db::Work, "INSERT INTO w在庫表 (チェック) VALUES (0)");
+        for (int i = int(rows.size()); i < resets::SheetLines; ++i)
+            store.run(blank, {});
+        t.commit();
+        if (loaded)
+            *loaded = int(rows.size());
+    });
+}
+
+Status namedLineCount(Store& store, int* count) {
+    return guarded([&] {
+        *count = store.scalar(Db::Work, "SELECT count(*) FROM w在庫表 WHERE 品名 IS NOT NULL").toInt();
+    });
+}
+
+Status entry在庫表(Store& store, const QDate& date, const QString& category,
+                   const std::function<void(int)>& onProgress, int* saved) {
+    Progress progress;
+    return guarded([&] {
+        const Rows lines = store.query(
+            Db::Work, "SELECT code, 品名, 数量, 適正数, 増減, 単位, 単価, 金額, 商品区分 "
+                      "FROM w在庫表 WHERE 品名 IS NOT NULL ORDER BY seq");
+        const QString day = dateKey(date);
+        Transaction t(store, Db::Main);
+        if (category.isEmpty())
+            store.exec(Db::Main, "DELETE FROM 在庫表 WHERE 日付 = ?", {day});
+        else
+            store.exec(Db::Main, "DELETE FROM 在庫表 WHERE 日付 = ? AND 商品区分 = ?",
+                       {day, category});
+        QSqlQuery ins = store.prepare(
+            Db::Main, "INSERT INTO 在庫表 (日付, 行番号, code, 品名, 数量, 適正数, 増減, 単位, "
+                      "単価, 金額, 商品区分) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        QSqlQuery find = store.prepare(
+            Db::Main, "SELECT id FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1");
+        // A line entered by name carries no code: the stored code is kept then.
+        QSqlQuery update = store.prepare(
+            Db::Main, "UPDATE 商品マスタ SET code = coalesce(?, code), 品名 = ?, 適正数 = ?, "
+                      "単位 = ?, 単価 = ?, 商品区分 = ? WHERE id = ?");
+        QSqlQuery add = store.prepare(
+            Db::Main, "INSERT INTO 商品マスタ (code, 品名, 適正数, 単位, 単価, 商品区分) "
+                      "VALUES (?, ?, ?, ?, ?, ?)");
+        codes::SlotWriter slotWriter(store);
+        int lineNo = 1;
+        for (const Row& l : lines) {
+            const QVariant code = l[0], name = l[1], qty = l[2], proper = l[3], change = l[4],
+                           unit = l[5], price = l[6], amount = l[7], lineCategory = l[8];
+            store.run(ins, {day, lineNo, code, name, qty, proper, change, unit, price, amount,
+                            category.isEmpty() ? lineCategory : QVariant(category)});
+            store.run(find, {name});
+            const QVariant id = find.next() ? find.value(0) : QVariant();
+            find.finish();
+            if (id.isValid())
+                store.run(update, {code, name, proper, unit, price, lineCategory, id});
+            else
+                store.run(add, {code, name, proper, unit, price, lineCategory});
+            if (!unit.isNull())
+                slotWriter.enter(codes::kindUnit(), unit.toString());
+            if (!lineCategory.isNull())
+                slotWriter.enter(codes::kindCategory(), lineCategory.toString());
+            progress.step(lineNo);
+            if (onProgress)
+                onProgress(progress.value);
+            ++lineNo;
+        }
+        t.commit();
+        if (saved)
+            *saved = int(lines.size());
+    });
+}
+
+Status delete在庫表(Store& store, const QDate& date) {
+    return guarded([&] {
+        Transaction t(store, Db::Main);
+        store.exec(Db::Main, "DELETE FROM 在庫表 WHERE 日付 = ?", {dateKey(date)});
+        t.commit();
+    });
+}
+
+Status lineDelete在庫表(Store& store, const QVariant& code, const std::optional<QDate>& date) {
+    return guarded([&] {
+        if (isEmptyValue(code))
+            return;
+        const QString c = code.toString();
+        if (date) {
+            Transaction t(store, Db::Main);
+            store.exec(Db::Main, "DELETE FROM 在庫表 WHERE 日付 = ? AND code = ?", {dateKey(*date), c});
+            t.commit();
+        }
+        store.exec(Db::Work, "DELETE FROM w在庫表 WHERE code = ?", {c});
+    });
+}
+
+Status read商品マスタto在庫表(Store& store, int* filled) {
+    return guarded([&] {
+        Transaction t(store, Db::Work);
+        store.exec(Db::Work, "DELETE FROM w在庫表");
+        store.exec(Db::Work, "INSERT INTO w在庫表 (チェック, code, 品名, 適正数, 単位, 単価, 商品区分) "
+                             "SELECT 0, code, 品名, 適正数, 単位, 単価, 商品区分 FROM m.商品マスタ "
+                             "ORDER BY 品名, id");
+        const int n = store.scalar(Db::Work, "SELECT count(*) FROM w在庫表").toInt();
+        QSqlQuery blank = store.prepare(Db::Work, "INSERT INTO w在庫表 (チェック) VALUES (0)");
+        for (int i = n; i < resets::SheetLines; ++i)
+            store.run(blank, {});
+        t.commit();
+        if (filled)
+            *filled = n;
+    });
+}
+
+Status fillSheetPrint(Store& store) {
+    return guarded([&] {
+        Transaction t(store, Db::Work);
+        store.exec(Db::Work, "DELETE FROM w在庫表印刷");
+        store.exec(Db::Work, "INSERT INTO w在庫表印刷 (チェック, code, 品名, 数量, 単位, 適正数, "
+                             "増減, 単価, 金額, 商品区分) SELECT チェック, code, 品名, 数量, 単位, "
+                             "適正数, 増減, 単価, 金額, 商品区分 FROM w在庫表 "
+                             "WHERE 品名 IS NOT NULL ORDER BY seq");
+        t.commit();
+    });
+}
+
+} // namespace sheet

@@ -1,0 +1,287 @@
+#include "sheet/SheetTab.h"
+
+#include "app/WorkResets.h"
+#include "msg/Msg.h"
+#include "widgets/Controls.h"
+#include "widgets/DateBox.h"
+#include "widgets/Grids.h"
+#include "widgets/NumberBox.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QProgressBar>
+#include <QVBoxLayout>
+
+using namespace sheet;
+
+namespace {
+QVector<WorkTableModel::ColumnSpec> sheetColumns() {
+    using K = WorkTableModel::Kind;
+    return {
+        {"チェック", "", K::Flag, {}, Qt::AlignHCenter, true, false},
+        {"code", "コード", K::Text, {}, Qt::AlignHCenter},
+        {"品名", "品　　　名", K::Text, {}, Qt::AlignLeft},
+        {"数量", "数 量", K::Whole, "#,###", Qt::AlignRight},
+        {"適正数", "適正数", K::Whole, "#,###", Qt::AlignRight},
+        {"増減", "増減", K::Whole, "#,###", Qt::AlignRight, false},
+        {"単位", "単位", K::Text, {}, Qt::AlignHCenter},
+        {"単価", "単 価", K::Money, "#,###", Qt::AlignRight},
+        {"金額", "金 額", K::Money, "#,###", Qt::AlignRight, false},
+        {"商品区分", "商品区分", K::Text, {}, Qt::AlignLeft},
+    };
+}
+const int Widths[] = {465, 1150, 4460, 1155, 1020, 900, 735, 945, 1250, 2500};
+} // namespace
+
+SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
+    : QWidget(parent), m_store(store), m_refs(refs) {
+    setObjectName("在庫表タブ");
+    m_model = new WorkTableModel(store, "w在庫表", "seq", sheetColumns(), this);
+    m_model->setObjectName("dat在庫表");
+
+    m_date = new DateBox(this);
+    m_date->setObjectName("dt日付");
+    m_date->setFixedWidth(twips(this, 2000) + 24);
+    m_category = new QComboBox(this);
+    m_category->setObjectName("cmb商品区分在庫");
+    m_category->setEditable(true);
+    m_category->setInsertPolicy(QComboBox::NoInsert);
+    m_category->setMinimumWidth(twips(this, 2500));
+    m_total = new NumberBox("#,###,###,###", this);
+    m_total->setObjectName("num合計");
+    m_total->setReadOnly(true);
+    m_total->setFixedWidth(twips(this, 2000));
+    m_total->setFocusPolicy(Qt::NoFocus);
+
+    m_grid = new TwoPaneGrid(m_model, {ColCode, ColName}, {ColCheck}, this);
+    m_grid->setObjectName("Grid在庫表");
+    m_grid->pane(0)->setObjectName("Grid在庫表_0");
+    m_grid->pane(1)->setObjectName("Grid在庫表_1");
+    for (int c = 0; c < ColumnCount; ++c)
+        m_grid->setColumnWidth(c, twips(this, Widths[c]));
+    m_grid->fitLeftPane();
+    m_grid->setColumnDelegate(ColName, new ComboDelegate(refs.products, 1, true, this));
+    m_grid->setColumnDelegate(ColUnit, new ComboDelegate(refs.units, 0, false, this));
+    m_grid->setColumnDelegate(ColCategory, new ComboDelegate(refs.categories, 0, false, this));
+    m_grid->onEnter = [this](const QModelIndex& i) { return enterKey(i); };
+
+    m_bar = new QProgressBar(this);
+    m_bar->setObjectName("Pbar");
+    m_bar->setRange(0, 100);
+    m_bar->setTextVisible(false);
+    m_bar->hide();
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(makeLabel(this, "Label1", "実  施  日"));
+    top->addWidget(m_date);
+    top->addSpacing(16);
+    top->addWidget(makeLabel(this, "Label2", "商品区分"));
+    top->addWidget(m_category);
+    top->addStretch(1);
+    top->addWidget(makeLabel(this, "Label3", "合 計"));
+    top->addWidget(m_total);
+
+    auto* buttons = new QHBoxLayout;
+    QPushButton* read = makeButton(this, "cmd読込", "読込");
+    QPushButton* save = makeButton(this, "cmd登録", "登録");
+    QPushButton* del = makeButton(this, "cmd削除", "削除");
+    QPushButton* lineDel = makeButton(this, "cmd行削除", "行削除");
+    QPushButton* clear = makeButton(this, "cmdクリア", "クリア");
+    QPushButton* fill = makeButton(this, "cmdマスタ読込", "マスタ読込");
+    QPushButton* printBtn = makeButton(this, "Cmd印刷", "印刷");
+    QPushButton* close = makeButton(this, "cmd履歴閉じる", "閉じる");
+    m_hint = makeHintButton(this, "cmdHint");
+    for (QPushButton* b : {read, save, del, lineDel, clear, fill, printBtn})
+        buttons->addWidget(b);
+    buttons->addSpacing(12);
+    buttons->addWidget(m_bar, 1);
+    buttons->addSpacing(12);
+    buttons->addWidget(m_hint);
+    buttons->addWidget(close);
+
+    auto* v = new QVBoxLayout(this);
+    v->addLayout(top);
+    v->addWidget(m_grid, 1);
+    v->addLayout(buttons);
+
+    connect(read, &QPushButton::clicked, this, &SheetTab::Read在庫表);
+    connect(save, &QPushButton::clicked, this, &SheetTab::Entry在庫表);
+    connect(del, &QPushButton::clicked, this, &SheetTab::Delete在庫表);
+    connect(lineDel, &QPushButton::clicked, this, &SheetTab::LineDelete在庫表);
+    connect(clear, &QPushButton::clicked, this, &SheetTab::Clear在庫表);
+    connect(fill, &QPushButton::clicked, this, &SheetTab::Read商品マスタto在庫表);
+    connect(printBtn, &QPushButton::clicked, this, [this] {
+        if (print)
+            print();
+    });
+    connect(close, &QPushButton::clicked, this, [this] { window()->close(); });
+    connect(m_model, &WorkTableModel::cellEdited, this, &SheetTab::afterEdit);
+    connect(m_model, &WorkTableModel::writeFailed, this, [](const QString& e) {
+        ShowError(QStringLiteral("入力した値を保存できませんでした。"), e);
+    });
+    connect(m_grid, &TwoPaneGrid::currentCellChanged, this, &SheetTab::currentCellChanged);
+}
+
+void SheetTab::refreshGrid() {
+    if (!m_model->refresh())
+        ShowError(QStringLiteral("在庫表を表示できませんでした。"), m_model->lastError());
+}
+
+void SheetTab::setProgress(int value) {
+    m_bar->setValue(value);
+    m_bar->repaint();
+}
+
+bool SheetTab::requireDate() {
+    if (!m_date->isNull())
+        return true;
+    ShowMsg("その他", "メッセージ", "日付を記入してください。");
+    m_date->setFocus();
+    return false;
+}
+
+void SheetTab::Clear在庫表() {
+    m_date->setValue(QDate::currentDate());
+    m_total->setValue(0);
+    if (Status s = resets::clear在庫明細(m_store); !s)
+        ShowError(QStringLiteral("在庫表をクリアできませんでした。"), s.error);
+    if (readComb)
+        readComb();
+    if (read単位)
+        read単位();
+    refreshGrid();
+}
+
+void SheetTab::Read在庫表() {
+    if (!requireDate())
+        return;
+    m_bar->show();
+    setProgress(10);
+    int loaded = 0;
+    const Status st = sheet::read在庫表(m_store, m_date->value(), m_category->currentText(),
+                                       [this](int v) { setProgress(v); }, &loaded);
+    if (!st) {
+        m_bar->hide();
+        ShowError(QStringLiteral("在庫表を読み込めませんでした。"), st.error);
+        return;
+    }
+    refreshGrid();
+    Calc明細();
+    setProgress(100);
+    m_bar->hide();
+}
+
+void SheetTab::Entry在庫表() {
+    if (!requireDate())
+        return;
+    int count = 0;
+    if (Status s = namedLineCount(m_store, &count); !s) {
+        ShowError(QStringLiteral("在庫表を登録できませんでした。"), s.error);
+        return;
+    }
+    if (count == 0)
+        return;
+    if (ShowMsg("登録", "確認", m_date->shownText() + "の在庫表") != True)
+        return;
+    m_bar->show();
+    setProgress(10);
+    const Status st = sheet::entry在庫表(m_store, m_date->value(), m_category->currentText(),
+                                        [this](int v) { setProgress(v); });
+    if (!st) {
+        m_bar->hide();
+        ShowError(QStringLiteral("在庫表を登録できませんでした。入力した内容はそのまま残っています。"),
+                  st.error);
+        return;
+    }
+    Clear在庫表();
+    setProgress(100);
+    m_bar->hide();
+}
+
+void SheetTab::Delete在庫表() {
+    if (!requireDate())
+        return;
+    if (ShowMsg("削除", "確認", m_date->shownText()) != True)
+        return;
+    if (Status s = sheet::delete在庫表(m_store, m_date->value()); !s) {
+        ShowError(QStringLiteral("在庫表を削除できませんでした。"), s.error);
+        return;
+    }
+    Clear在庫表();
+}
+
+void SheetTab::LineDelete在庫表() {
+    if (ShowMsg("削除", "確認", "指定された行") != True)
+        return;
+    const QModelIndex cur = m_grid->currentIndex();
+    const QVariant code = cur.isValid() ? m_model->value(cur.row(), ColCode) : QVariant();
+    std::optional<QDate> date;
+    if (!m_date->isNull())
+        date = m_date->value();
+    if (Status s = sheet::lineDelete在庫表(m_store, code, date); !s) {
+        ShowError(QStringLiteral("指定された行を削除できませんでした。"), s.error);
+        return;
+    }
+    refreshGrid();
+    // The total follows the lines that are left.
+    Calc明細();
+}
+
+void SheetTab::Read商品マスタto在庫表() {
+    if (ShowMsg("その他", "確認", "商品情報を読み込みします。") != True)
+        return;
+    if (Status s = sheet::read商品マスタto在庫表(m_store); !s) {
+        ShowError(QStringLiteral("商品情報を読み込めませんでした。"), s.error);
+        return;
+    }
+    refreshGrid();
+    Calc明細();
+}
+
+void SheetTab::Calc明細() {
+    Currency total;
+    if (Status s = calc明細(m_store, &total); !s) {
+        qWarning("Calc明細: %s", qPrintable(s.error));
+        return;
+    }
+    m_total->setValue(qlonglong(total.units() / Currency::Scale));
+}
+
+void SheetTab::afterEdit(int row, int column) {
+    EditOutcome outcome;
+    const Status st = afterCellEdit(m_store, m_model->keyAt(row), column, &outcome);
+    if (!st)
+        ShowError(QStringLiteral("行の計算ができませんでした。"), st.error);
+    m_model->refreshRow(row);
+    if (outcome.unitsChanged)
+        m_refs.units->refresh();
+    Calc明細();
+}
+
+void SheetTab::currentCellChanged(const QModelIndex& current) {
+    const int c = current.column();
+    const bool open = c == ColName || c == ColUnit || c == ColCategory;
+    ImeOpen(m_grid->pane(0), open);
+    ImeOpen(m_grid->pane(1), open);
+}
+
+bool SheetTab::enterKey(const QModelIndex& index) {
+    if (!index.isValid())
+        return false;
+    switch (index.column()) {
+    case ColName:
+        m_grid->setCurrent(1, index.row(), ColQty);
+        return true;
+    case ColAmount:
+    case ColCategory: {
+        // On to the next line's code; the last line stays where it is.
+        const int next = std::min(index.row() + 1, m_model->rowCount() - 1);
+        m_grid->setCurrent(0, next, ColCode);
+        return true;
+    }
+    default:
+        return false;
+    }
+}

@@ -1,0 +1,121 @@
+#include "store/Values.h"
+
+#include <QLocale>
+#include <cmath>
+
+Currency Currency::fromDouble(double v) {
+    const double limit = 9.0e14;
+    if (std::isnan(v))
+        v = 0;
+    v = std::max(-limit, std::min(limit, v));
+    const double scaled = v * double(Scale);
+    return fromUnits(std::int64_t(scaled < 0 ? std::ceil(scaled - 0.5) : std::floor(scaled + 0.5)));
+}
+
+std::optional<Currency> Currency::fromVariant(const QVariant& v) {
+    if (!v.isValid() || v.isNull())
+        return std::nullopt;
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+        return fromWhole(v.toLongLong());
+    case QMetaType::Double:
+        return fromDouble(v.toDouble());
+    default:
+        return parseCurrency(v.toString());
+    }
+}
+
+QVariant Currency::toVariant() const {
+    if (m_units % Scale == 0)
+        return QVariant(qlonglong(m_units / Scale));
+    return QVariant(toDouble());
+}
+
+QString Currency::toString() const {
+    const bool neg = m_units < 0;
+    const std::uint64_t a = neg ? std::uint64_t(-(m_units + 1)) + 1 : std::uint64_t(m_units);
+    QString s = QString::number(qulonglong(a / Scale));
+    std::uint64_t frac = a % Scale;
+    if (frac) {
+        QString f = QString("%1").arg(qulonglong(frac), 4, 10, QChar('0'));
+        while (f.endsWith('0'))
+            f.chop(1);
+        s += "." + f;
+    }
+    return neg ? "-" + s : s;
+}
+
+namespace {
+// Full-width digits, signs and separators to their ASCII forms; spaces trimmed.
+QString normalizeNumberText(const QString& text) {
+    QString s = text.normalized(QString::NormalizationForm_KC).trimmed();
+    s.replace(QChar(0x2212), '-'); // minus sign
+    s.replace(QChar(0x30FC), '-'); // long vowel mark typed for a minus
+    s.remove(',');
+    return s;
+}
+} // namespace
+
+std::optional<double> parseNumber(const QString& text) {
+    const QString s = normalizeNumberText(text);
+    if (s.isEmpty())
+        return std::nullopt;
+    for (QChar c : s)
+        if (!(c.isDigit() || c == '.' || c == '-' || c == '+'))
+            return std::nullopt;
+    bool ok = false;
+    const double d = QLocale::c().toDouble(s, &ok);
+    if (!ok || !std::isfinite(d))
+        return std::nullopt;
+    return d;
+}
+
+std::optional<std::int64_t> parseWholeNumber(const QString& text) {
+    const auto d = parseNumber(text);
+    if (!d || std::floor(*d) != *d || std::fabs(*d) > 999999999999.0)
+        return std::nullopt;
+    return std::int64_t(*d);
+}
+
+std::optional<Currency> parseCurrency(const QString& text) {
+    const auto d = parseNumber(text);
+    if (!d || std::fabs(*d) > 99999999999999.0)
+        return std::nullopt;
+    return Currency::fromDouble(*d);
+}
+
+QString formatNumber(double value, const QString& format) {
+    const bool zeroShows = format.endsWith('0');
+    const bool grouped = format.contains(',');
+    const double r = value < 0 ? std::ceil(value - 0.5) : std::floor(value + 0.5);
+    if (r == 0)
+        return zeroShows ? QStringLiteral("0") : QString();
+    QString digits = QString::number(std::fabs(r), 'f', 0);
+    if (grouped)
+        for (int i = digits.size() - 3; i > 0; i -= 3)
+            digits.insert(i, ',');
+    return r < 0 ? "-" + digits : digits;
+}
+
+QString formatNumber(const QVariant& value, const QString& format) {
+    if (!value.isValid() || value.isNull())
+        return QString();
+    if (value.typeId() == QMetaType::QString) {
+        const auto d = parseNumber(value.toString());
+        return d ? formatNumber(*d, format) : value.toString();
+    }
+    bool ok = false;
+    const double d = value.toDouble(&ok);
+    return ok ? formatNumber(d, format) : value.toString();
+}
+
+bool isEmptyValue(const QVariant& v) {
+    return !v.isValid() || v.isNull() || (v.typeId() == QMetaType::QString && v.toString().isEmpty());
+}
+
+QVariant textOrNull(const QString& s) {
+    return s.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(s);
+}

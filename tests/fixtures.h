@@ -1,0 +1,48 @@
+#pragma once
+
+#include "msg/Msg.h"
+#include "store/Store.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+// A data folder of its own with both databases opened.
+class TempStore {
+public:
+    TempStore();
+    Store& store() { return *m_store; }
+    QString path() const { return m_dir.path() + "/"; }
+    // Reopens the same folder (a restart).
+    void reopen();
+    int count(Db which, const QString& table, const QString& where = QString(),
+              const QVariantList& params = {});
+    // Adds a product to the master.
+    void addProduct(const QString& code, const QString& name, const QVariant& unit = QVariant(),
+                    const QVariant& price = QVariant(), const QVariant& proper = QVariant(),
+                    const QVariant& category = QVariant());
+    // Names a slot of the code master.
+    void nameSlot(const QString& kind, const QString& code, const QVariant& name);
+    // Every row of a main table as text, for before/after comparisons.
+    QStringList dump(Db which, const QString& table);
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<Store> m_store;
+};
+
+// Routes ShowMsg to a scripted presenter for the lifetime of the object.
+class ScriptedMessages {
+public:
+    ScriptedMessages() { setMsgPresenter(&presenter); }
+    ~ScriptedMessages() { setMsgPresenter(nullptr); }
+    ScriptedPresenter presenter;
+    QStringList titles() const;
+};
+
+// Sets `QVERIFY2(status.ok, status.error)` in one line.
+#define VERIFY_OK(expr)                                                                            \
+    do {                                                                                           \
+        const Status st_ = (expr);                                                                 \
+        QVERIFY2(st_.ok, qPrintable(st_.error));                                                   \
+    } while (0)

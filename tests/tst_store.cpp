@@ -1,0 +1,219 @@
+#include "tests/fixtures.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QSqlRecord>
+
+namespace {
+QByteArray fileHash(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+}
+
+QStringList columnsOf(Store& s, Db which, const QString& table) {
+    QStringList cols;
+    for (const Row& r : s.query(which, "SELECT name FROM pragma_table_info(?) ORDER BY cid", {table}))
+        cols << r[0].toString();
+    return cols;
+}
+} // namespace
+
+class TestStore : public QObject {
+    Q_OBJECT
+private slots:
+    void schemaNamesAreExact();
+    void firstStartCreatesSlotsAndRestartKeepsData();
+    void pragmasOnBothFilesAndAttachedSchema();
+    void damagedFilesStopTheStartUnchanged_data();
+    void damagedFilesStopTheStartUnchanged();
+    void missingMainBesideWorkStops();
+    void missingWorkAloneIsRecreated();
+    void failedStepRollsBackTheTransaction();
+    void hostileTextRoundTrips();
+    void emptySlotNameIsRefused();
+};
+
+void TestStore::schemaNamesAreExact() {
+    TempStore t;
+    Store& s = t.store();
+    QCOMPARE(columnsOf(s, Db::Main, "在庫表"),
+             QStringList({"id", "日付", "行番号", "code", "品名", "数量", "適正数", "増減", "単位",
+                          "単価", "金額", "商品区分"}));
+    QCOMPARE(columnsOf(s, Db::Main, "商品マスタ"),
+             QStringList({"id", "code", "品名", "単位", "単価", "適正数", "商品区分"}));
+    QCOMPARE(columnsOf(s, Db::Main, "コードマスタ"), QStringList({"id", "kcode", "code", "sname"}));
+    QVERIFY(!columnsOf(s, Db::Main, "自社情報").isEmpty());
+    const QStringList sheet{"seq", "チェック", "code", "品名", "数量", "単位",
+                            "適正数", "増減", "単価", "金額", "商品区分"};
+    QCOMPARE(columnsOf(s, Db::Work, "w在庫表"), sheet);
+    QCOMPARE(columnsOf(s, Db::Work, "w在庫表印刷"), sheet);
+    const QStringList list{"seq", "チェック", "code", "品名", "単位", "単価", "適正数", "商品区分"};
+    QCOMPARE(columnsOf(s, Db::Work, "w商品マスタ"), list);
+    QCOMPARE(columnsOf(s, Db::Work, "w商品マスタ印刷"), list);
+    QCOMPARE(columnsOf(s, Db::Work, "w商品参照"),
+             QStringList({"seq", "code", "品名", "単位", "単価", "適正数", "商品区分"}));
+    QCOMPARE(columnsOf(s, Db::Work, "w商品区分参照"), QStringList({"seq", "sname"}));
+    QCOMPARE(columnsOf(s, Db::Work, "w単位参照"), QStringList({"seq", "sname"}));
+    QCOMPARE(columnsOf(s, Db::Work, "wコードマスタ"),
+             QStringList({"行番号", "チェック", "code", "sname"}));
+    QCOMPARE(columnsOf(s, Db::Work, "ClHint"),
+             QStringList({"id", "FormName", "CtlName", "FormTitle", "Contents"}));
+    // Look-ups by name, code, date + category and kind + code are indexed.
+    const QString plan =
+        s.query(Db::Main, "EXPLAIN QUERY PLAN SELECT * FROM 商品マスタ WHERE 品名 = ?", {"x"})
+            .first()
+            .last()
+            .toString();
+    QVERIFY2(plan.contains("INDEX"), qPrintable(plan));
+    QCOMPARE(s.scalar(Db::Main, "PRAGMA user_version").toInt(), Store::SchemaVersion);
+}
+
+void TestStore::firstStartCreatesSlotsAndRestartKeepsData() {
+    TempStore t;
+    QVERIFY(QFile::exists(t.path() + "Stolva.mdb"));
+    QVERIFY(QFile::exists(t.path() + "StolvaWork.mdb"));
+    for (const QString kind : {"商品区分", "単位"}) {
+        const Rows rows = t.store().query(
+            Db::Main, "SELECT code, sname FROM コードマスタ WHERE kcode = ? ORDER BY code", {kind});
+        QCOMPARE(rows.size(), 30);
+        QCOMPARE(rows.first()[0].toString(), QString("01"));
+        QCOMPARE(rows.last()[0].toString(), QString("30"));
+        for (const Row& r : rows)
+            QVERIFY(r[1].isNull());
+    }
+    t.addProduct("A01", "りんご");
+    t.reopen();
+    QCOMPARE(t.count(Db::Main, "商品マスタ"), 1);
+    QCOMPARE(t.count(Db::Main, "コードマスタ"), 60);
+}
+
+void TestStore::pragmasOnBothFilesAndAttachedSchema() {
+    TempStore t;
+    Store& s = t.store();
+    QCOMPARE(s.scalar(Db::Main, "PRAGMA journal_mode").toString(), QString("delete"));
+    QCOMPARE(s.scalar(Db::Work, "PRAGMA journal_mode").toString(), QString("delete"));
+    QCOMPARE(s.scalar(Db::Work, "PRAGMA m.journal_mode").toString(), QString("delete"));
+    QCOMPARE(s.scalar(Db::Main, "PRAGMA synchronous").toInt(), 2);
+    QCOMPARE(s.scalar(Db::Work, "PRAGMA synchronous").toInt(), 2);
+    QCOMPARE(s.scalar(Db::Work, "PRAGMA m.synchronous").toInt(), 2);
+}
+
+void TestStore::damagedFilesStopTheStartUnchanged_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("main garbage") << "Stolva.mdb" << QByteArray("this is no database at all", 26);
+    QTest::newRow("main size zero") << "Stolva.mdb" << QByteArray();
+    QTest::newRow("work garbage") << "StolvaWork.mdb" << QByteArray(4096, '\x5a');
+    QTest::newRow("main truncated") << "Stolva.mdb" << QByteArray("truncate");
+    QTest::newRow("main foreign sqlite") << "Stolva.mdb" << QByteArray("foreign");
+    QTest::newRow("main is a folder") << "Stolva.mdb" << QByteArray("dir");
+}
+
+void TestStore::damagedFilesStopTheStartUnchanged() {
+    QFETCH(QString, file);
+    QFETCH(QByteArray, content);
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/" + file;
+    {
+        Store s;
+        VERIFY_OK(s.open(dir.path()));
+    }
+    if (content == "dir") {
+        QFile::remove(path);
+        QVERIFY(QDir().mkdir(path));
+    } else if (content == "truncate") {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.resize(1000));
+    } else if (content == "foreign") {
+        QFile::remove(path);
+        {
+            QSqlDatabase d = QSqlDatabase::addDatabase("QSQLITE", "foreign");
+            d.setDatabaseName(path);
+            QVERIFY(d.open());
+            QSqlQuery q(d);
+            QVERIFY(q.exec("CREATE TABLE customers (id INTEGER, name TEXT)"));
+            d.close();
+        }
+        QSqlDatabase::removeDatabase("foreign");
+    } else {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(content);
+    }
+    const QByteArray before = fileHash(path);
+    Store s;
+    const Status st = s.open(dir.path());
+    QVERIFY(!st.ok);
+    QVERIFY2(st.error.contains(QStringLiteral("起動できません")) ||
+                 st.error.contains(QStringLiteral("開けません")),
+             qPrintable(st.error));
+    QCOMPARE(fileHash(path), before);
+}
+
+void TestStore::missingMainBesideWorkStops() {
+    QTemporaryDir dir;
+    {
+        Store s;
+        VERIFY_OK(s.open(dir.path()));
+    }
+    QVERIFY(QFile::remove(dir.path() + "/Stolva.mdb"));
+    Store s;
+    const Status st = s.open(dir.path());
+    QVERIFY(!st.ok);
+    QVERIFY(!QFile::exists(dir.path() + "/Stolva.mdb"));
+}
+
+void TestStore::missingWorkAloneIsRecreated() {
+    TempStore t;
+    t.addProduct("A01", "りんご");
+    t.store().close();
+    QVERIFY(QFile::remove(t.path() + "StolvaWork.mdb"));
+    t.reopen();
+    QCOMPARE(t.count(Db::Main, "商品マスタ"), 1);
+    QCOMPARE(t.count(Db::Work, "w在庫表"), 0);
+}
+
+void TestStore::failedStepRollsBackTheTransaction() {
+    TempStore t;
+    Store& s = t.store();
+    t.addProduct("A01", "りんご");
+    const QStringList before = t.dump(Db::Main, "商品マスタ");
+    const Status st = guarded([&] {
+        Transaction tx(s, Db::Main);
+        s.exec(Db::Main, "DELETE FROM 商品マスタ");
+        s.exec(Db::Main, "INSERT INTO no_such_table VALUES (1)");
+        tx.commit();
+    });
+    QVERIFY(!st.ok);
+    QVERIFY(s.sqlText().contains("no_such_table"));
+    QCOMPARE(t.dump(Db::Main, "商品マスタ"), before);
+}
+
+void TestStore::hostileTextRoundTrips() {
+    TempStore t;
+    const QStringList texts{"O'Reilly", "\"quoted\"", "100%_off", "'; DROP TABLE 在庫表; --",
+                            "back\\slash", "🍎 りんご", "ｶﾀｶﾅ　全角"};
+    for (const QString& x : texts)
+        t.addProduct(x, x);
+    for (const QString& x : texts) {
+        const Rows r =
+            t.store().query(Db::Main, "SELECT code FROM 商品マスタ WHERE 品名 = ?", {x});
+        QCOMPARE(r.size(), 1);
+        QCOMPARE(r[0][0].toString(), x);
+    }
+    QCOMPARE(t.count(Db::Main, "在庫表"), 0);
+}
+
+void TestStore::emptySlotNameIsRefused() {
+    TempStore t;
+    const Status st = guarded([&] { t.nameSlot("単位", "01", QString("")); });
+    QVERIFY(!st.ok);
+    QCOMPARE(t.count(Db::Main, "コードマスタ", "sname IS NOT NULL"), 0);
+}
+
+QTEST_MAIN(TestStore)
+#include "tst_store.moc"

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Stolva needs to build, run and test, when missing.
+set -euo pipefail
+PKGS=(qt6-base-dev libqt6sql6-sqlite qt6-base-dev-tools qt6-translations-l10n libgl-dev
+      fonts-noto-cjk cmake g++ make xvfb xauth imagemagick poppler-utils)
+missing=()
+for p in "${PKGS[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    $SUDO apt-get update
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Stolva and starts it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j"$(nproc)"
+exec ./build/stolva

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QCalendarWidget>
+#include <QDateEdit>
+
+class QLabel;
+
+// The month calendar of the date box: Japanese weekday names, the month titled
+// "yyyy年MM月", the fixed holidays marked.
+class JapaneseCalendar : public QCalendarWidget {
+    Q_OBJECT
+public:
+    explicit JapaneseCalendar(QWidget* parent = nullptr);
+    QString title() const;
+    static bool isFixedHoliday(const QDate& d);
+
+private:
+    void markHolidays(int year);
+    QLabel* m_title;
+};
+
+// A date box that may be empty: its text is then empty and its value null.
+// Shows "yyyy年MM月dd日"; Delete empties it; typing into an empty box starts at today.
+class DateBox : public QDateEdit {
+    Q_OBJECT
+public:
+    explicit DateBox(QWidget* parent = nullptr);
+
+    bool isNull() const { return date() == minimumDate(); }
+    void setNull();
+    void setValue(const QDate& d);
+    // Null when empty.
+    QDate value() const { return isNull() ? QDate() : date(); }
+    // The date as the box shows it; empty when the box is empty.
+    QString shownText() const;
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+};

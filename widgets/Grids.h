@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QVector>
+#include <functional>
+
+class QAbstractItemModel;
+class WorkTableModel;
+
+// Twips (1/1440 inch) to pixels at the widget's logical DPI.
+int twips(const QWidget* w, int tw);
+
+// Opens (true) or closes (false) the input method on a widget.
+void ImeOpen(QWidget* widget, bool open);
+
+// Common look of the ledger's grids: fixed row height, no new-row line,
+// editing by typing, F2 or double-click.
+void setupGrid(QTableView* view);
+
+// An in-cell drop-down: an editable combo box over a reference list; the typed
+// or picked text goes into the cell. With several columns the list is a table
+// with headers.
+// Base of the grid editors: Enter commits the cell, closes the editor and is
+// then reported, so the grid's owner can steer the cursor.
+class EnterDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+signals:
+    void enterCommitted();
+
+protected:
+    bool eventFilter(QObject* editor, QEvent* event) override;
+};
+
+class ComboDelegate : public EnterDelegate {
+    Q_OBJECT
+public:
+    ComboDelegate(QAbstractItemModel* list, int listColumn, bool table, QObject* parent = nullptr);
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override;
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override;
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override;
+
+private:
+    QAbstractItemModel* m_list;
+    int m_listColumn;
+    bool m_table;
+};
+
+// The editors of a grid: Enter is reported to the grid's owner after the cell
+// is committed, so it can steer the cursor; the input method follows the column.
+class GridDelegate : public EnterDelegate {
+    Q_OBJECT
+public:
+    explicit GridDelegate(QObject* parent = nullptr) : EnterDelegate(parent) {}
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override;
+};
+
+// The sheet grid: two panes over one model and one selection model. The left
+// pane holds the code and name and never scrolls sideways; the right pane holds
+// the rest and scrolls; both scroll their rows together.
+class TwoPaneGrid : public QWidget {
+    Q_OBJECT
+public:
+    TwoPaneGrid(QAbstractItemModel* model, QVector<int> leftColumns, QVector<int> hiddenColumns,
+                QWidget* parent = nullptr);
+    QTableView* pane(int n) const { return n == 0 ? m_left : m_right; }
+    // The pane that holds (or last held) the cursor: 0 left, 1 right.
+    int currentPane() const { return m_currentPane; }
+    QModelIndex currentIndex() const;
+    // Moves the cursor into a pane and column of a row and gives that pane the focus.
+    void setCurrent(int paneNo, int row, int column);
+    void setColumnWidth(int column, int px);
+    void setColumnDelegate(int column, EnterDelegate* delegate);
+    // Called on Enter (editing or not) with the cell; true when handled.
+    std::function<bool(const QModelIndex&)> onEnter;
+    void fitLeftPane();
+
+signals:
+    void currentCellChanged(const QModelIndex& current);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void watchDelegate(EnterDelegate* d);
+    void moveToNextCell();
+    QTableView* m_left;
+    QTableView* m_right;
+    QVector<int> m_leftColumns;
+    int m_currentPane = 0;
+};

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "store/Store.h"
+
+#include <QAbstractTableModel>
+#include <QStringList>
+#include <QVector>
+
+// A grid's binding to one work table (the ledger's "data control"): all rows
+// in insertion order, read by refresh(), each committed cell written at once.
+class WorkTableModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum class Kind { Text, Whole, Money, Flag };
+    struct ColumnSpec {
+        QString field;
+        QString caption;
+        Kind kind = Kind::Text;
+        QString format;                       // display format for numbers, e.g. "#,###"
+        Qt::Alignment align = Qt::AlignLeft; // horizontal alignment
+        bool editable = true;
+        bool checkBox = false; // a flag drawn as a check box
+    };
+
+    WorkTableModel(Store& store, const QString& table, const QString& keyField,
+                   QVector<ColumnSpec> columns, QObject* parent = nullptr);
+
+    // Re-reads every row of the table. Returns false (and keeps the old rows)
+    // when the read failed; lastError() says why.
+    bool refresh();
+    // Re-reads one row (after an operation changed it in the table).
+    bool refreshRow(int row);
+    QString lastError() const { return m_lastError; }
+
+    qint64 keyAt(int row) const { return m_keys.value(row); }
+    int rowOfKey(qint64 key) const { return m_keys.indexOf(key); }
+    QVariant value(int row, int column) const;
+    const ColumnSpec& column(int c) const { return m_columns[c]; }
+    QString table() const { return m_table; }
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // Converts what a user typed into the value stored for a column:
+    // empty text gives null; a number column that cannot read the text gives null.
+    static QVariant storedValue(Kind kind, const QVariant& typed);
+
+signals:
+    // A cell committed by the user (not by refresh or an operation).
+    void cellEdited(int row, int column);
+    // A cell could not be written; the message says why.
+    void writeFailed(const QString& message);
+
+private:
+    Store& m_store;
+    QString m_table;
+    QString m_keyField;
+    QVector<ColumnSpec> m_columns;
+    QVector<qint64> m_keys;
+    QVector<QVector<QVariant>> m_rows;
+    QString m_lastError;
+    QString selectSql() const;
+};
