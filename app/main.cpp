@@ -4,6 +4,7 @@
 #include "msg/Msg.h"
 
 #include <QApplication>
+#include <cstdio>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -21,5 +22,12 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     w.showNormal();
+    if (qEnvironmentVariableIsSet("STOLVA_EXIT_WHEN_SHOWN")) {
+        // Start-up measurement: report the window shown, then end.
+        QCoreApplication::processEvents();
+        std::fputs("shown\n", stdout);
+        std::fflush(stdout);
+        return 0;
+    }
     return app.exec();
 }
