@@ -1,0 +1,459 @@
+#include "app/WorkResets.h"
+#include "sheet/SheetOps.h"
+#include "tests/fixtures.h"
+
+using namespace sheet;
+
+namespace {
+const QDate D(2024, 1, 5);
+
+// Writes named work lines: each entry "name|qty|category|code" (empty parts null).
+void workLines(TempStore& t, const QStringList& lines, int blankTo = 500) {
+    VERIFY_OK(resets::clear在庫明細(t.store(), 0));
+    Transaction tx(t.store(), Db::Work);
+    for (const QString& l : lines) {
+        const QStringList p = l.split('|');
+        auto part = [&](int i) {
+            return i < p.size() && !p[i].isEmpty() ? QVariant(p[i]) : QVariant(QMetaType::fromType<QString>());
+        };
+        t.store().exec(Db::Work,
+                       "INSERT INTO w在庫表 (チェック, 品名, 数量, 商品区分, code, 単位, 単価, 金額) "
+                       "VALUES (0, ?, ?, ?, ?, ?, ?, ?)",
+                       {part(0), part(1), part(2), part(3), part(4), part(5), part(6)});
+    }
+    for (int i = int(lines.size()); i < blankTo; ++i)
+        t.store().exec(Db::Work, "INSERT INTO w在庫表 (チェック) VALUES (0)");
+    tx.commit();
+}
+
+QStringList stored(TempStore& t, const QDate& d, const QString& where = "1") {
+    QStringList out;
+    for (const Row& r : t.store().query(
+             Db::Main,
+             "SELECT 行番号, 品名, ifnull(商品区分, '-') FROM 在庫表 WHERE 日付 = ? AND " + where +
+                 " ORDER BY 商品区分, 行番号",
+             {dateKey(d)}))
+        out << QString("%1:%2:%3").arg(r[0].toString(), r[1].toString(), r[2].toString());
+    return out;
+}
+
+QStringList workNames(TempStore& t) {
+    QStringList out;
+    for (const Row& r : t.store().query(Db::Work, "SELECT 品名 FROM w在庫表 ORDER BY seq"))
+        out << (r[0].isNull() ? QString() : r[0].toString());
+    return out;
+}
+} // namespace
+
+class TestSheet : public QObject {
+    Q_OBJECT
+private slots:
+    void rounding_data();
+    void rounding();
+    void amountAndChange_data();
+    void amountAndChange();
+    void nameEditFillsTheLine_data();
+    void nameEditFillsTheLine();
+    void numberEditsRecompute();
+    void newUnitIsRegisteredOnce();
+    void totalSumsAmounts();
+    void progressSteps_data();
+    void progressSteps();
+    void loadOrderAndCategory();
+    void loadMoreThan500KeepsEveryRow();
+    void loadWithApostropheCategory();
+    void saveNumbersNamedLinesAndReloads();
+    void saveWithCategoryKeepsOtherCategories();
+    void saveWithoutCategoryReplacesTheDate();
+    void saveUpdatesProductsAndSlots();
+    void saveFailureChangesNothing();
+    void deleteTheDateInEveryCategory();
+    void lineDeleteByCode();
+    void lineDeleteWithoutCodeOrDate();
+    void fillFromMaster();
+    void printTableHoldsNamedLinesInOrder();
+};
+
+void TestSheet::rounding_data() {
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<qlonglong>("result");
+    QTest::addColumn<double>("adjusted");
+    QTest::newRow("half up 2.5") << 2.5 << "四捨五入" << 3LL << 3.0;
+    QTest::newRow("half away -2.5") << -2.5 << "四捨五入" << -3LL << -3.0;
+    QTest::newRow("2.4") << 2.4 << "四捨五入" << 2LL << 2.9;
+    QTest::newRow("-0.4") << -0.4 << "四捨五入" << 0LL << -0.9;
+    QTest::newRow("truncate 2.999") << 2.999 << "切り捨て" << 2LL << 2.99900001;
+    QTest::newRow("truncate 0.99999999 nudged") << 0.99999999 << "切り捨て" << 1LL << 1.00000000;
+    QTest::newRow("truncate -2.7") << -2.7 << "切り捨て" << -2LL << -2.7;
+    QTest::newRow("up 5.000001 drops tiny") << 5.000001 << "切り上げ" << 5LL << 5.999991;
+    QTest::newRow("up 5.1") << 5.1 << "切り上げ" << 6LL << 6.09999;
+    QTest::newRow("up -5.1") << -5.1 << "" << -6LL << -6.09999;
+    QTest::newRow("beyond bound") << 10000000000.0 << "四捨五入" << 0LL << 10000000000.0;
+    QTest::newRow("below bound") << -9999999999.995 << "四捨五入" << 0LL << -9999999999.995;
+    QTest::newRow("at bound") << 9999999999.99 << "四捨五入" << 10000000000LL << 10000000000.49;
+}
+
+void TestSheet::rounding() {
+    QFETCH(double, value);
+    QFETCH(QString, mode);
+    QFETCH(qlonglong, result);
+    QFETCH(double, adjusted);
+    double v = value;
+    QCOMPARE(qlonglong(Round端数(v, mode)), result);
+    QVERIFY2(qAbs(v - adjusted) < 1e-6, qPrintable(QString::number(v, 'f', 8)));
+}
+
+void TestSheet::amountAndChange_data() {
+    QTest::addColumn<QVariant>("qty");
+    QTest::addColumn<QVariant>("price");
+    QTest::addColumn<QVariant>("proper");
+    QTest::addColumn<QString>("amount"); // "" = null
+    QTest::addColumn<QString>("change");
+    const QVariant null(QMetaType::fromType<QString>());
+    QTest::newRow("3 x 1,250") << QVariant(3) << QVariant(1250) << QVariant(3) << "3750" << "0";
+    QTest::newRow("5 x 0.5 rounds up") << QVariant(5) << QVariant(0.5) << QVariant(0) << "3" << "5";
+    QTest::newRow("-1 x 2.5") << QVariant(-1) << QVariant(2.5) << QVariant(0) << "-3" << "-1";
+    QTest::newRow("3 x 0.5") << QVariant(3) << QVariant(0.5) << QVariant(0) << "2" << "3";
+    QTest::newRow("12 against 15") << QVariant(12) << QVariant(100) << QVariant(15) << "1200" << "-3";
+    QTest::newRow("no quantity") << null << QVariant(100) << QVariant(15) << "" << "";
+    QTest::newRow("letters") << QVariant("abc") << QVariant(100) << QVariant(15) << "" << "";
+    QTest::newRow("zero counts") << QVariant(0) << QVariant(100) << QVariant(4) << "0" << "-4";
+    QTest::newRow("no price") << QVariant(2) << null << QVariant(1) << "" << "1";
+    QTest::newRow("full-width digits") << QVariant("１２") << QVariant(10) << QVariant(2) << "120" << "10";
+    QTest::newRow("0.1 x 3 no drift") << QVariant(3) << QVariant(0.1) << QVariant(0) << "0" << "3";
+    QTest::newRow("1.15 x 10") << QVariant(10) << QVariant(1.15) << QVariant(0) << "12" << "10";
+    QTest::newRow("beyond bound gives 0") << QVariant(100000000) << QVariant(1000) << QVariant(0)
+                                          << "0" << "100000000";
+}
+
+void TestSheet::amountAndChange() {
+    QFETCH(QVariant, qty);
+    QFETCH(QVariant, price);
+    QFETCH(QVariant, proper);
+    QFETCH(QString, amount);
+    QFETCH(QString, change);
+    const QVariant a = lineAmount(qty, price);
+    const QVariant c = lineChange(qty, proper);
+    QCOMPARE(a.isNull() ? QString() : a.toString(), amount);
+    QCOMPARE(c.isNull() ? QString() : c.toString(), change);
+}
+
+void TestSheet::nameEditFillsTheLine_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("expect"); // unit|price|proper|category, "<null>" for null
+    QTest::newRow("known") << "りんご" << "個|120|10|青果";
+    QTest::newRow("first of two with the name") << "重複" << "箱|<null>|0|<null>";
+    QTest::newRow("unknown") << "ないもの" << "<null>|<null>|0|<null>";
+    QTest::newRow("price 0 leaves it empty") << "ただ" << "枚|<null>|3|文具";
+    QTest::newRow("null proper gives 0") << "みかん" << "<null>|80|0|青果";
+    QTest::newRow("apostrophe") << "Rock'n'Roll" << "本|500|1|<null>";
+}
+
+void TestSheet::nameEditFillsTheLine() {
+    QFETCH(QString, name);
+    QFETCH(QString, expect);
+    TempStore t;
+    t.addProduct("A01", "りんご", "個", 120, 10, "青果");
+    t.addProduct("X1", "重複", "箱", 0, QVariant(), QVariant());
+    t.addProduct("X2", "重複", "袋", 99, 9, "別");
+    t.addProduct("Z", "ただ", "枚", 0, 3, "文具");
+    t.addProduct("M", "みかん", QVariant(), 80, QVariant(), "青果");
+    t.addProduct("R", "Rock'n'Roll", "本", 500, 1, QVariant());
+    workLines(t, {name + "|5"}, 1);
+    const qint64 seq = t.store().scalar(Db::Work, "SELECT seq FROM w在庫表").toLongLong();
+    VERIFY_OK(afterCellEdit(t.store(), seq, ColName));
+    const QStringList got = t.dump(Db::Work, "w在庫表").first().split('|');
+    // seq|チェック|code|品名|数量|単位|適正数|増減|単価|金額|商品区分
+    QCOMPARE(QStringList({got[5], got[8], got[6], got[10]}).join('|'), expect);
+    QCOMPARE(got[2], QString("<null>")); // the code is never written by a look-up
+    QCOMPARE(got[9], QString("<null>")); // nor the amount
+    QCOMPARE(t.count(Db::Main, "商品マスタ"), 6);
+}
+
+void TestSheet::numberEditsRecompute() {
+    TempStore t;
+    workLines(t, {"X|3"}, 1);
+    Store& s = t.store();
+    const qint64 seq = s.scalar(Db::Work, "SELECT seq FROM w在庫表").toLongLong();
+    s.exec(Db::Work, "UPDATE w在庫表 SET 単価 = 1250, 適正数 = 5 WHERE seq = ?", {seq});
+    VERIFY_OK(afterCellEdit(s, seq, ColPrice));
+    QCOMPARE(s.scalar(Db::Work, "SELECT 金額 FROM w在庫表").toLongLong(), 3750LL);
+    VERIFY_OK(afterCellEdit(s, seq, ColProper));
+    QCOMPARE(s.scalar(Db::Work, "SELECT 増減 FROM w在庫表").toLongLong(), -2LL);
+    s.exec(Db::Work, "UPDATE w在庫表 SET 数量 = NULL");
+    VERIFY_OK(afterCellEdit(s, seq, ColQty));
+    QVERIFY(s.scalar(Db::Work, "SELECT 金額 FROM w在庫表").isNull());
+    QVERIFY(s.scalar(Db::Work, "SELECT 増減 FROM w在庫表").isNull());
+    Currency total;
+    VERIFY_OK(calc明細(s, &total));
+    QCOMPARE(total.units(), 0LL);
+}
+
+void TestSheet::newUnitIsRegisteredOnce() {
+    TempStore t;
+    workLines(t, {"X|1"}, 1);
+    Store& s = t.store();
+    const qint64 seq = s.scalar(Db::Work, "SELECT seq FROM w在庫表").toLongLong();
+    s.exec(Db::Work, "UPDATE w在庫表 SET 単位 = 'ダース'");
+    EditOutcome first, second;
+    VERIFY_OK(afterCellEdit(s, seq, ColUnit, &first));
+    QVERIFY(first.unitsChanged);
+    QCOMPARE(t.count(Db::Work, "w単位参照", "sname = 'ダース'"), 1);
+    VERIFY_OK(afterCellEdit(s, seq, ColUnit, &second));
+    QVERIFY(!second.unitsChanged);
+    QCOMPARE(t.count(Db::Main, "コードマスタ", "sname = 'ダース'"), 1);
+}
+
+void TestSheet::totalSumsAmounts() {
+    TempStore t;
+    workLines(t, {"A|1||||10|1000", "B|1||||1|2500.5", "C|1"});
+    Currency total;
+    VERIFY_OK(calc明細(t.store(), &total));
+    QCOMPARE(total.toString(), QString("3500.5"));
+}
+
+void TestSheet::progressSteps_data() {
+    QTest::addColumn<int>("total");
+    QTest::addColumn<QList<int>>("stepsAt");
+    QTest::newRow("27 rows every 3") << 27 << QList<int>({0, 3, 6, 9, 12, 15, 18, 21, 24});
+    QTest::newRow("4 rows every row") << 4 << QList<int>({0, 1, 2, 3});
+    QTest::newRow("13 rows every row") << 13 << QList<int>({0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
+    QTest::newRow("14 rows every 2") << 14 << QList<int>({0, 2, 4, 6, 8, 10, 12});
+}
+
+void TestSheet::progressSteps() {
+    QFETCH(int, total);
+    QFETCH(QList<int>, stepsAt);
+    Progress p;
+    p.total = total;
+    QList<int> at;
+    for (int row = 0; row < total; ++row) {
+        const int before = p.value;
+        p.step(row);
+        if (p.value != before)
+            at << row;
+        QVERIFY(p.value <= 100);
+    }
+    QCOMPARE(at, stepsAt);
+    Progress zero;
+    zero.total = 0;
+    zero.step(0);
+    QCOMPARE(zero.value, 0);
+}
+
+void TestSheet::loadOrderAndCategory() {
+    TempStore t;
+    workLines(t, {"a1|1|A", "a2|2|A"});
+    VERIFY_OK(entry在庫表(t.store(), D, "A"));
+    workLines(t, {"b1|1|B", "b2|2|B"});
+    VERIFY_OK(entry在庫表(t.store(), D, "B"));
+    int loaded = 0;
+    VERIFY_OK(read在庫表(t.store(), D, "B", {}, &loaded));
+    QCOMPARE(loaded, 2);
+    QStringList names = workNames(t);
+    QCOMPARE(names.size(), 500);
+    QCOMPARE(names.mid(0, 3), QStringList({"b1", "b2", ""}));
+    VERIFY_OK(read在庫表(t.store(), D, QString()));
+    names = workNames(t);
+    // Each category is numbered from 1: lines interleave 1, 1, 2, 2.
+    QCOMPARE(QSet<QString>({names[0], names[1]}), QSet<QString>({"a1", "b1"}));
+    QCOMPARE(QSet<QString>({names[2], names[3]}), QSet<QString>({"a2", "b2"}));
+    QCOMPARE(t.store().scalar(Db::Work, "SELECT 商品区分 FROM w在庫表 WHERE 品名 = 'b2'").toString(),
+             QString("B"));
+    VERIFY_OK(read在庫表(t.store(), QDate(2030, 1, 1), QString(), {}, &loaded));
+    QCOMPARE(loaded, 0);
+    QCOMPARE(t.count(Db::Work, "w在庫表", "品名 IS NULL"), 500);
+}
+
+void TestSheet::loadMoreThan500KeepsEveryRow() {
+    TempStore t;
+    QStringList many;
+    for (int i = 0; i < 620; ++i)
+        many << QString("p%1|1").arg(i);
+    workLines(t, many, 0);
+    VERIFY_OK(entry在庫表(t.store(), D, QString()));
+    int loaded = 0;
+    QList<int> bar;
+    VERIFY_OK(read在庫表(t.store(), D, QString(), [&](int v) { bar << v; }, &loaded));
+    QCOMPARE(loaded, 620);
+    QCOMPARE(t.count(Db::Work, "w在庫表"), 620);
+    // Nine steps of 10 while rows pass; the window sets 100 when the load ends.
+    QCOMPARE(bar.last(), 90);
+    // Saving the loaded sheet again keeps all 620 rows.
+    VERIFY_OK(entry在庫表(t.store(), D, QString()));
+    QCOMPARE(t.count(Db::Main, "在庫表"), 620);
+}
+
+void TestSheet::loadWithApostropheCategory() {
+    TempStore t;
+    workLines(t, {"x|1|Men's", "y|1|Women's"});
+    VERIFY_OK(entry在庫表(t.store(), D, QString()));
+    int loaded = 0;
+    VERIFY_OK(read在庫表(t.store(), D, "Men's", {}, &loaded));
+    QCOMPARE(loaded, 1);
+    QCOMPARE(workNames(t).first(), QString("x"));
+}
+
+void TestSheet::saveNumbersNamedLinesAndReloads() {
+    TempStore t;
+    workLines(t, {"one|1", "two|2", "", "", "five|5"});
+    QList<int> bar;
+    int saved = 0;
+    VERIFY_OK(entry在庫表(t.store(), D, QString(), [&](int v) { bar << v; }, &saved));
+    QCOMPARE(saved, 3);
+    QCOMPARE(bar, QList<int>({10, 20, 30}));
+    QCOMPARE(stored(t, D), QStringList({"1:one:-", "2:two:-", "3:five:-"}));
+    VERIFY_OK(read在庫表(t.store(), D, QString()));
+    QCOMPARE(workNames(t).mid(0, 4), QStringList({"one", "two", "five", ""}));
+}
+
+void TestSheet::saveWithCategoryKeepsOtherCategories() {
+    TempStore t;
+    workLines(t, {"b|1|B"});
+    VERIFY_OK(entry在庫表(t.store(), D, "B"));
+    workLines(t, {"a1|1|X", "a2|1"});
+    VERIFY_OK(entry在庫表(t.store(), D, "A"));
+    workLines(t, {"a3|1|A"});
+    VERIFY_OK(entry在庫表(t.store(), D, "A"));
+    // Every stored line says A; the master keeps each line's own category.
+    QCOMPARE(stored(t, D), QStringList({"1:a3:A", "1:b:B"}));
+    QCOMPARE(t.store().scalar(Db::Main, "SELECT 商品区分 FROM 商品マスタ WHERE 品名 = 'a1'").toString(),
+             QString("X"));
+    QVERIFY(t.store().scalar(Db::Main, "SELECT 商品区分 FROM 商品マスタ WHERE 品名 = 'a2'").isNull());
+}
+
+void TestSheet::saveWithoutCategoryReplacesTheDate() {
+    TempStore t;
+    workLines(t, {"a|1|A", "b|1|B"});
+    VERIFY_OK(entry在庫表(t.store(), D, QString()));
+    workLines(t, {"c|1|C", "d|1"});
+    VERIFY_OK(entry在庫表(t.store(), D, QString()));
+    QCOMPARE(stored(t, D), QStringList({"2:d:-", "1:c:C"}));
+    workLines(t, {"e|1"});
+    VERIFY_OK(entry在庫表(t.store(), D.addDays(1), QString()));
+    QCOMPARE(stored(t, D).size(), 2);
+}
+
+void TestSheet::saveUpdatesProductsAndSlots() {
+    TempStore t;
+    t.addProduct("K1", "既存", "箱", 300, 5, "旧区分");
+    // A known name without a code keeps the stored code; its other fields,
+    // nulls included, come from the line.
+    workLines(t, {"既存|2||||", "新規|1|新区分|N9|新単位|50"});
+    VERIFY_OK(entry在庫表(t.store(), D, QString()));
+    QCOMPARE(t.dump(Db::Main, "商品マスタ"),
+             QStringList({"1|K1|既存|<null>|<null>|<null>|<null>", "2|N9|新規|新単位|50|<null>|新区分"}));
+    QCOMPARE(t.count(Db::Main, "コードマスタ", "kcode = '単位' AND sname = '新単位' AND code = '01'"), 1);
+    QCOMPARE(t.count(Db::Main, "コードマスタ", "kcode = '商品区分' AND sname = '新区分'"), 1);
+    // Saving again enters nothing twice.
+    workLines(t, {"新規|1|新区分|N9|新単位|50"});
+    VERIFY_OK(entry在庫表(t.store(), D, QString()));
+    QCOMPARE(t.count(Db::Main, "コードマスタ", "sname IS NOT NULL"), 2);
+    QCOMPARE(t.count(Db::Main, "商品マスタ"), 2);
+}
+
+void TestSheet::saveFailureChangesNothing() {
+    TempStore t;
+    workLines(t, {"old|1|A"});
+    VERIFY_OK(entry在庫表(t.store(), D, QString()));
+    const QStringList sheetBefore = t.dump(Db::Main, "在庫表");
+    const QStringList productsBefore = t.dump(Db::Main, "商品マスタ");
+    const QStringList slotsBefore = t.dump(Db::Main, "コードマスタ");
+    // The third line's product cannot be written: the whole save must go back.
+    t.store().exec(Db::Main, "CREATE TRIGGER boom BEFORE INSERT ON 商品マスタ WHEN NEW.品名 = 'BOOM' "
+                             "BEGIN SELECT RAISE(ABORT, 'injected'); END");
+    workLines(t, {"n1|1|新A||新単位", "n2|2|新B", "BOOM|3"});
+    const QStringList workBefore = t.dump(Db::Work, "w在庫表");
+    const Status st = entry在庫表(t.store(), D, QString());
+    QVERIFY(!st.ok);
+    QVERIFY(st.error.contains("injected"));
+    QCOMPARE(t.dump(Db::Main, "在庫表"), sheetBefore);
+    QCOMPARE(t.dump(Db::Main, "商品マスタ"), productsBefore);
+    QCOMPARE(t.dump(Db::Main, "コードマスタ"), slotsBefore);
+    QCOMPARE(t.dump(Db::Work, "w在庫表"), workBefore);
+    t.store().exec(Db::Main, "DROP TRIGGER boom");
+    VERIFY_OK(entry在庫表(t.store(), D, QString()));
+    QCOMPARE(stored(t, D).size(), 3);
+}
+
+void TestSheet::deleteTheDateInEveryCategory() {
+    TempStore t;
+    workLines(t, {"a|1|A", "b|1|B"});
+    VERIFY_OK(entry在庫表(t.store(), D, QString()));
+    VERIFY_OK(entry在庫表(t.store(), D.addDays(1), QString()));
+    VERIFY_OK(delete在庫表(t.store(), D));
+    QCOMPARE(stored(t, D).size(), 0);
+    QCOMPARE(stored(t, D.addDays(1)).size(), 2);
+    VERIFY_OK(delete在庫表(t.store(), QDate(2000, 1, 1)));
+}
+
+void TestSheet::lineDeleteByCode() {
+    TempStore t;
+    workLines(t, {"x1|1|A|X", "y|1|A|Y", "x2|1|B|X", "q|1|B|Q'1"});
+    VERIFY_OK(entry在庫表(t.store(), D, QString()));
+    VERIFY_OK(entry在庫表(t.store(), D.addDays(1), QString()));
+    workLines(t, {"x1|1|A|X", "y|1|A|Y", "x2|1|B|X", "q|1|B|Q'1"});
+    VERIFY_OK(lineDelete在庫表(t.store(), "X", D));
+    QCOMPARE(workNames(t).mid(0, 3), QStringList({"y", "q", ""}));
+    QCOMPARE(t.count(Db::Work, "w在庫表"), 498);
+    QCOMPARE(stored(t, D), QStringList({"2:y:A", "4:q:B"}));
+    QCOMPARE(stored(t, D.addDays(1)).size(), 4);
+    VERIFY_OK(lineDelete在庫表(t.store(), "Q'1", D));
+    QCOMPARE(stored(t, D), QStringList({"2:y:A"}));
+}
+
+void TestSheet::lineDeleteWithoutCodeOrDate() {
+    TempStore t;
+    workLines(t, {"named only|1", "c|1||C"});
+    VERIFY_OK(entry在庫表(t.store(), D, QString()));
+    workLines(t, {"named only|1", "c|1||C"});
+    VERIFY_OK(lineDelete在庫表(t.store(), QVariant(), D));
+    VERIFY_OK(lineDelete在庫表(t.store(), QString(""), D));
+    QCOMPARE(t.count(Db::Work, "w在庫表"), 500);
+    QCOMPARE(stored(t, D).size(), 2);
+    VERIFY_OK(lineDelete在庫表(t.store(), "C", std::nullopt));
+    QCOMPARE(t.count(Db::Work, "w在庫表"), 499);
+    QCOMPARE(stored(t, D).size(), 2);
+}
+
+void TestSheet::fillFromMaster() {
+    TempStore t;
+    int filled = -1;
+    VERIFY_OK(read商品マスタto在庫表(t.store(), &filled));
+    QCOMPARE(filled, 0);
+    QCOMPARE(t.count(Db::Work, "w在庫表", "品名 IS NULL"), 500);
+    t.addProduct("2", "ばなな", "房", 200, 3, "果物");
+    t.addProduct("1", "あんず", "個", 100, 1, "乾物");
+    VERIFY_OK(read商品マスタto在庫表(t.store(), &filled));
+    QCOMPARE(workNames(t).mid(0, 3), QStringList({"あんず", "ばなな", ""}));
+    QCOMPARE(t.dump(Db::Work, "w在庫表").first().section('|', 1),
+             QString("0|1|あんず|<null>|個|1|<null>|100|<null>|乾物"));
+    {
+        Transaction tx(t.store(), Db::Main);
+        for (int i = 0; i < 499; ++i)
+            t.addProduct(QString::number(i), QString("品%1").arg(i, 3, 10, QChar('0')));
+        tx.commit();
+    }
+    VERIFY_OK(read商品マスタto在庫表(t.store(), &filled));
+    QCOMPARE(filled, 501);
+    QCOMPARE(t.count(Db::Work, "w在庫表"), 501);
+    // Every product has its line; the last by name is not dropped.
+    QCOMPARE(workNames(t).last(), QString("品498"));
+}
+
+void TestSheet::printTableHoldsNamedLinesInOrder() {
+    TempStore t;
+    workLines(t, {"first|1", "", "second|2"});
+    VERIFY_OK(fillSheetPrint(t.store()));
+    QStringList got;
+    for (const Row& r : t.store().query(Db::Work, "SELECT 品名 FROM w在庫表印刷 ORDER BY seq"))
+        got << r[0].toString();
+    QCOMPARE(got, QStringList({"first", "second"}));
+    workLines(t, {"only|1"});
+    VERIFY_OK(fillSheetPrint(t.store()));
+    QCOMPARE(t.count(Db::Work, "w在庫表印刷"), 1);
+}
+
+QTEST_MAIN(TestSheet)
+#include "tst_sheet.moc"
