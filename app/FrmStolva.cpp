@@ -47,6 +47,9 @@ FrmStolva::FrmStolva() {
 FrmStolva::~FrmStolva() {
     if (m_hint)
         delete m_hint.data();
+    // The tabs go before the store they work on: a focus change while they are
+    // torn down may still reach a handler.
+    delete takeCentralWidget();
 }
 
 Status FrmStolva::Form_Load(const QString& dataPath) {
@@ -64,12 +67,11 @@ Status FrmStolva::Form_Load(const QString& dataPath) {
 }
 
 void FrmStolva::FormInit() {
-    m_codes->info()->setText(
-        QStringLiteral("Stolva Ver ") + version() + QStringLiteral(" LastUpdate") +
-        QStringLiteral("2007/04/04") +
-        QStringLiteral("\n在庫表の作成・商品情報の管理のためのプログラムです。"
-                       "データは data フォルダの Stolva.mdb に保存されます。"
-                       "大切なデータは定期的にコピーして保管してください。"));
+    m_codes->info()->setText(QStringLiteral("Stolva Ver ") + version() +
+                             QStringLiteral(" LastUpdate") + QStringLiteral("2007/04/04") +
+                             QStringLiteral("\n在庫表の作成・商品情報の管理のためのプログラムです。"
+                                            "データは data フォルダの Stolva.mdb に保存されます。"
+                                            "大切なデータは定期的にコピーして保管してください。"));
     m_codes->support()->setText(
         QStringLiteral("ご質問・ご要望は、導入をお手伝いした担当者またはお店のシステム担当者に"
                        "お問い合わせください。"));
@@ -79,7 +81,8 @@ void FrmStolva::ReadComb() {
     resets::CombLists lists;
     if (Status s = resets::readComb(m_store, &lists); !s)
         qWarning("ReadComb: %s (%s)", qPrintable(s.error), qPrintable(m_store.sqlText()));
-    for (QComboBox* c : {m_products->detailCategory(), m_sheet->categoryBox(), m_products->selector()}) {
+    for (QComboBox* c :
+         {m_products->detailCategory(), m_sheet->categoryBox(), m_products->selector()}) {
         c->clear();
         c->addItems(lists.categories);
         c->setCurrentIndex(-1);
@@ -100,9 +103,15 @@ void FrmStolva::Read単位() {
     m_refs.units->refresh();
 }
 
-void FrmStolva::Clear在庫表() { m_sheet->Clear在庫表(); }
-void FrmStolva::Clear商品情報() { m_products->Clear商品情報(); }
-void FrmStolva::Clearコード表() { m_codes->Clearコード表(); }
+void FrmStolva::Clear在庫表() {
+    m_sheet->Clear在庫表();
+}
+void FrmStolva::Clear商品情報() {
+    m_products->Clear商品情報();
+}
+void FrmStolva::Clearコード表() {
+    m_codes->Clearコード表();
+}
 
 void FrmStolva::AllDelete() {
     QString backup;

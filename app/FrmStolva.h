@@ -17,7 +17,7 @@ class CodeTab;
 // The main window: three tabs over the two databases.
 class FrmStolva : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     static QString version() { return QStringLiteral("1.10"); }
     static QString caption() { return QStringLiteral("Stolva Ver ") + version(); }
 
@@ -48,10 +48,10 @@ public:
     // Heading texts of the reports.
     QString PrintDate, PrintCategory, PrintTotal;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* e) override;
 
-private:
+  private:
     void printSheet();
     void printProducts();
 

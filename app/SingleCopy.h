@@ -12,7 +12,7 @@ class QWidget;
 // folder and listens; a later copy asks it to come to the front and ends.
 class SingleCopy : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit SingleCopy(const QString& dataPath);
     ~SingleCopy() override;
 
@@ -23,7 +23,7 @@ public:
     // The window the running copy brings to the front when woken.
     void setWindow(QWidget* w) { m_window = w; }
 
-private:
+  private:
     QString serverName() const;
     QString m_dataPath;
     std::unique_ptr<QLockFile> m_lock;

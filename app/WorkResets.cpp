@@ -20,9 +20,9 @@ Status clear商品情報(Store& store) {
 Status readComb(Store& store, CombLists* lists) {
     return guarded([&] {
         CombLists l;
-        for (const Row& r :
-             store.query(Db::Main, "SELECT kcode, sname FROM コードマスタ WHERE kcode IN "
-                                   "('商品区分', '単位') AND sname IS NOT NULL ORDER BY code, id")) {
+        for (const Row& r : store.query(
+                 Db::Main, "SELECT kcode, sname FROM コードマスタ WHERE kcode IN "
+                           "('商品区分', '単位') AND sname IS NOT NULL ORDER BY code, id")) {
             (r[0].toString() == QStringLiteral("単位") ? l.units : l.categories)
                 .append(r[1].toString());
         }

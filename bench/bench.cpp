@@ -52,7 +52,7 @@ void check(const Status& s, const char* what) {
 // The raw floor: the same rows written or read with one prepared statement in
 // one transaction, on a plain connection with the same pragmas.
 class Floor {
-public:
+  public:
     explicit Floor(const QString& path) {
         QFile::remove(path);
         m_db = QSqlDatabase::addDatabase("QSQLITE", "floor");
@@ -75,18 +75,19 @@ public:
         }
         QSqlQuery(m_db).exec("DROP TABLE IF EXISTS f");
         QSqlQuery(m_db).exec("CREATE TABLE f (id INTEGER PRIMARY KEY, " + defs.join(", ") + ")");
-        return measure(runs, [&] { QSqlQuery(m_db).exec("DELETE FROM f"); },
-                       [&] {
-                           QSqlQuery(m_db).exec("BEGIN");
-                           QSqlQuery q(m_db);
-                           q.prepare("INSERT INTO f VALUES (NULL, " + marks.join(", ") + ")");
-                           for (int i = 0; i < n; ++i) {
-                               for (int c = 0; c < cols; ++c)
-                                   q.bindValue(c, c % 2 ? QVariant(i) : QVariant(gen::productName(i)));
-                               q.exec();
-                           }
-                           QSqlQuery(m_db).exec("COMMIT");
-                       });
+        return measure(
+            runs, [&] { QSqlQuery(m_db).exec("DELETE FROM f"); },
+            [&] {
+                QSqlQuery(m_db).exec("BEGIN");
+                QSqlQuery q(m_db);
+                q.prepare("INSERT INTO f VALUES (NULL, " + marks.join(", ") + ")");
+                for (int i = 0; i < n; ++i) {
+                    for (int c = 0; c < cols; ++c)
+                        q.bindValue(c, c % 2 ? QVariant(i) : QVariant(gen::productName(i)));
+                    q.exec();
+                }
+                QSqlQuery(m_db).exec("COMMIT");
+            });
     }
     // Reads n rows of `cols` columns.
     double read(int n, int cols, int runs = 7) {
@@ -101,7 +102,7 @@ public:
         });
     }
 
-private:
+  private:
     QSqlDatabase m_db;
 };
 
@@ -130,8 +131,7 @@ int main(int argc, char** argv) {
                      measure(7, {},
                              [&] {
                                  Store s;
-                                 check(s.open(QString("%1/create%2").arg(root).arg(n++)),
-                                       "create");
+                                 check(s.open(QString("%1/create%2").arg(root).arg(n++)), "create");
                              }),
                      floor.write(60, 3)});
 
@@ -181,60 +181,67 @@ int main(int argc, char** argv) {
                 t.push_back(shown);
         }
         check(store.open(root + "/main"), "reopen");
-        lines.push_back({"start-up to window shown", t.empty() ? -1 : median(t),
-                         floor.read(Products, 4)});
+        lines.push_back(
+            {"start-up to window shown", t.empty() ? -1 : median(t), floor.read(Products, 4)});
     }
 
     // The code master.
     for (int i = 1; i <= 30; ++i)
         store.exec(Db::Main, "UPDATE コードマスタ SET sname = ? WHERE kcode = '単位' AND code = ?",
                    {QString("単位%1").arg(i), codes::slotCode(i)});
-    lines.push_back({"AutoEntryコードマスタ on a full kind",
-                     measure(51, {},
-                             [&] { AutoEntryコードマスタ(store, codes::kindUnit(), "新しい単位"); }),
-                     floor.read(30, 2)});
+    lines.push_back(
+        {"AutoEntryコードマスタ on a full kind",
+         measure(51, {}, [&] { AutoEntryコードマスタ(store, codes::kindUnit(), "新しい単位"); }),
+         floor.read(30, 2)});
     check(codes::readCodeTable(store, codes::kindUnit()), "readCodes");
-    lines.push_back({"Entryコード",
-                     measure(15, {}, [&] { check(codes::entryCodes(store, codes::kindUnit()), "entry"); }),
-                     floor.write(30, 3)});
+    lines.push_back(
+        {"Entryコード",
+         measure(15, {}, [&] { check(codes::entryCodes(store, codes::kindUnit()), "entry"); }),
+         floor.write(30, 3)});
 
     // The sheet.
     const QDate day(2026, 1, 1);
-    lines.push_back({"load a 500-line sheet",
-                     measure(9, {}, [&] { check(sheet::read在庫表(store, day, QString()), "load"); }),
-                     floor.read(500, 9) + floor.write(500, 9)});
+    lines.push_back(
+        {"load a 500-line sheet",
+         measure(9, {}, [&] { check(sheet::read在庫表(store, day, QString()), "load"); }),
+         floor.read(500, 9) + floor.write(500, 9)});
     int seed = 0;
-    lines.push_back({"save a 500-line sheet",
-                     measure(9, [&] { gen::workSheet(store, 500, seed++); },
-                             [&] { check(sheet::entry在庫表(store, QDate(2026, 6, 1), QString()), "save"); }),
-                     floor.write(500, 11)});
+    lines.push_back(
+        {"save a 500-line sheet",
+         measure(
+             9, [&] { gen::workSheet(store, 500, seed++); },
+             [&] { check(sheet::entry在庫表(store, QDate(2026, 6, 1), QString()), "save"); }),
+         floor.write(500, 11)});
     check(sheet::read在庫表(store, day, QString()), "load");
     {
         const qint64 seq = store.scalar(Db::Work, "SELECT min(seq) FROM w在庫表").toLongLong();
         int k = 0;
-        lines.push_back({"one cell edit with look-up and total",
-                         measure(31, {},
-                                 [&] {
-                                     store.exec(Db::Work, "UPDATE w在庫表 SET 品名 = ? WHERE seq = ?",
-                                                {gen::productName(k++ * 13 % Products), seq});
-                                     check(sheet::afterCellEdit(store, seq, sheet::ColName), "edit");
-                                     Currency total;
-                                     check(sheet::calc明細(store, &total), "calc");
-                                 }),
-                         floor.read(1, 6, 31)});
+        lines.push_back(
+            {"one cell edit with look-up and total",
+             measure(31, {},
+                     [&] {
+                         store.exec(Db::Work, "UPDATE w在庫表 SET 品名 = ? WHERE seq = ?",
+                                    {gen::productName(k++ * 13 % Products), seq});
+                         check(sheet::afterCellEdit(store, seq, sheet::ColName), "edit");
+                         Currency total;
+                         check(sheet::calc明細(store, &total), "calc");
+                     }),
+             floor.read(1, 6, 31)});
     }
     lines.push_back({"fill a sheet from 10,000 products",
                      measure(7, {}, [&] { check(sheet::read商品マスタto在庫表(store), "fill"); }),
                      floor.write(Products, 8)});
     lines.push_back({"delete a date's sheets",
-                     measure(9, [&] { gen::sheets(store, 1, 40); },
-                             [&] { check(sheet::delete在庫表(store, day), "delete"); }),
+                     measure(
+                         9, [&] { gen::sheets(store, 1, 40); },
+                         [&] { check(sheet::delete在庫表(store, day), "delete"); }),
                      floor.write(40, 1)});
 
     // The product master.
-    lines.push_back({"read the product list",
-                     measure(9, {}, [&] { check(products::read商品情報(store, QString()), "read"); }),
-                     floor.write(Products, 7)});
+    lines.push_back(
+        {"read the product list",
+         measure(9, {}, [&] { check(products::read商品情報(store, QString()), "read"); }),
+         floor.write(Products, 7)});
     lines.push_back({"register the product list",
                      measure(5, {}, [&] { check(products::entry商品情報(store), "register"); }),
                      floor.write(Products, 6)});
@@ -253,12 +260,13 @@ int main(int argc, char** argv) {
 
     // Erasing everything, from a full ledger each time.
     lines.push_back({"erase all data",
-                     measure(5,
-                             [&] {
-                                 gen::products(store, Products);
-                                 gen::sheets(store, 100, 40);
-                             },
-                             [&] { check(allDelete(store), "erase"); }),
+                     measure(
+                         5,
+                         [&] {
+                             gen::products(store, Products);
+                             gen::sheets(store, 100, 40);
+                         },
+                         [&] { check(allDelete(store), "erase"); }),
                      floor.write(Products, 6)});
 
     std::printf("| action | median ms | floor ms | ratio |\n|---|---:|---:|---:|\n");

@@ -2,9 +2,15 @@
 
 namespace codes {
 
-QString kindCategory() { return QStringLiteral("商品区分"); }
-QString kindUnit() { return QStringLiteral("単位"); }
-QString slotCode(int number) { return QString("%1").arg(number, 2, 10, QChar('0')); }
+QString kindCategory() {
+    return QStringLiteral("商品区分");
+}
+QString kindUnit() {
+    return QStringLiteral("単位");
+}
+QString slotCode(int number) {
+    return QString("%1").arg(number, 2, 10, QChar('0'));
+}
 
 QVector<SlotWriter::Slot>& SlotWriter::slotsOf(const QString& kind) {
     auto it = m_kinds.find(kind);
@@ -70,11 +76,12 @@ Status entryCodes(Store& store, const QString& kind) {
             store.query(Db::Work, "SELECT code, sname FROM wコードマスタ ORDER BY 行番号");
         Transaction t(store, Db::Main);
         store.exec(Db::Main, "DELETE FROM コードマスタ WHERE kcode = ?", {kind});
-        QSqlQuery ins =
-            store.prepare(Db::Main, "INSERT INTO コードマスタ (kcode, code, sname) VALUES (?, ?, ?)");
+        QSqlQuery ins = store.prepare(
+            Db::Main, "INSERT INTO コードマスタ (kcode, code, sname) VALUES (?, ?, ?)");
         for (const Row& r : rows) {
             // A slot emptied in the grid is stored as an empty slot, not an empty name.
-            const QVariant name = isEmptyValue(r[1]) ? QVariant(QMetaType::fromType<QString>()) : r[1];
+            const QVariant name =
+                isEmptyValue(r[1]) ? QVariant(QMetaType::fromType<QString>()) : r[1];
             store.run(ins, {kind, r[0], name});
         }
         t.commit();

@@ -10,20 +10,20 @@
 namespace codes {
 
 constexpr int SlotCount = 30;
-QString kindCategory(); // "商品区分"
-QString kindUnit();     // "単位"
+QString kindCategory();       // "商品区分"
+QString kindUnit();           // "単位"
 QString slotCode(int number); // 1 -> "01"
 
 // The slots of the code master as one save sees them: loaded once per kind,
 // changed in memory and written through, inside the caller's transaction.
 class SlotWriter {
-public:
+  public:
     explicit SlotWriter(Store& store) : m_store(store) {}
     // Puts a name the kind does not hold into its lowest free slot.
     // True only when it wrote the name. Throws StoreError.
     bool enter(const QString& kind, const QString& name);
 
-private:
+  private:
     struct Slot {
         qint64 id;
         QVariant name;

@@ -62,8 +62,6 @@ CodeTab::CodeTab(Store& store, QWidget* parent) : QWidget(parent), m_store(store
         m_grid->setColumnHidden(c, true);
     m_grid->setColumnWidth(3, twips(this, 2925));
     m_grid->setFixedWidth(twips(this, 2925) + 60);
-    connect(m_grid->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this] { ImeOpen(m_grid, true); });
 
     m_optCategory = new QRadioButton(this);
     m_optCategory->setObjectName("Opt商品区分");
@@ -165,6 +163,7 @@ void CodeTab::Entryコード() {
     if (ShowMsg("登録", "確認", k) != True)
         return;
     if (Status s = codes::entryCodes(m_store, k); !s)
-        ShowError(QStringLiteral("%1を登録できませんでした。入力した内容はそのまま残っています。").arg(k),
-                  s.error);
+        ShowError(
+            QStringLiteral("%1を登録できませんでした。入力した内容はそのまま残っています。").arg(k),
+            s.error);
 }

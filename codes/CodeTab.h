@@ -14,7 +14,7 @@ class WorkTableModel;
 // and the program's information.
 class CodeTab : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit CodeTab(Store& store, QWidget* parent = nullptr);
 
     void Clearコード表();
@@ -29,7 +29,7 @@ public:
     QLabel* info() const { return m_info; }
     QLabel* support() const { return m_support; }
 
-private:
+  private:
     void refreshGrid();
     Store& m_store;
     WorkTableModel* m_model;

@@ -27,9 +27,10 @@ Status entryHint(Store& store, const QString& formName, const QString& ctlName,
         store.exec(Db::Work, "DELETE FROM ClHint WHERE FormName = ? AND CtlName = ?",
                    {formName, ctlName});
         // An emptied note is stored as an empty text, not as null.
-        store.exec(Db::Work,
-                   "INSERT INTO ClHint (FormName, CtlName, FormTitle, Contents) VALUES (?, ?, ?, ?)",
-                   {formName, ctlName, formTitle, contents.isNull() ? QString("") : contents});
+        store.exec(
+            Db::Work,
+            "INSERT INTO ClHint (FormName, CtlName, FormTitle, Contents) VALUES (?, ?, ?, ?)",
+            {formName, ctlName, formTitle, contents.isNull() ? QString("") : contents});
         t.commit();
     });
 }

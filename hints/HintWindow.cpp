@@ -92,7 +92,9 @@ void HintWindow::Deleteヒント() {
     ShowMsg("削除", "完了", "ヒント");
 }
 
-bool HintWindow::editing() const { return m_edit->palette().color(QPalette::Button) != grayColor(); }
+bool HintWindow::editing() const {
+    return m_edit->palette().color(QPalette::Button) != grayColor();
+}
 
 void HintWindow::setButtonColor(const QColor& c) {
     QPalette p = m_edit->palette();

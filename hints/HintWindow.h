@@ -18,7 +18,7 @@ struct HintContext {
 // The modeless window "ヒント": the note kept for one hint button.
 class HintWindow : public QWidget {
     Q_OBJECT
-public:
+  public:
     // Labels are taken from ctx once, when the window is created.
     HintWindow(Store& store, const HintContext& ctx, QWidget* parent = nullptr);
 
@@ -30,7 +30,7 @@ public:
     static QColor grayColor() { return QColor(209, 209, 205); }
     static QColor pinkColor() { return QColor(255, 128, 128); }
 
-private:
+  private:
     void toggleEdit();
     void setButtonColor(const QColor& c);
 

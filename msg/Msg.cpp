@@ -86,7 +86,9 @@ const Entry Table[] = {
 QMessageBoxPresenter realPresenter;
 MsgPresenter* currentPresenter = nullptr;
 
-MsgPresenter& presenter() { return currentPresenter ? *currentPresenter : realPresenter; }
+MsgPresenter& presenter() {
+    return currentPresenter ? *currentPresenter : realPresenter;
+}
 } // namespace
 
 bool composeMsg(const QString& kind, const QString& caseLabel, const QString& subject,
@@ -103,7 +105,9 @@ bool composeMsg(const QString& kind, const QString& caseLabel, const QString& su
     return false;
 }
 
-void setMsgPresenter(MsgPresenter* p) { currentPresenter = p; }
+void setMsgPresenter(MsgPresenter* p) {
+    currentPresenter = p;
+}
 
 std::int16_t ShowMsg(const QString& kind, const QString& caseLabel, const QString& subject) {
     MsgDialog d;

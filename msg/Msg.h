@@ -1,9 +1,9 @@
 #pragma once
 
+#include "store/Values.h"
 #include <QString>
 #include <QStringList>
 #include <QVector>
-#include "store/Values.h"
 
 #include <cstdint>
 
@@ -18,23 +18,23 @@ struct MsgDialog {
 
 // Shows a composed dialog and reports whether Yes was pressed. Tests replace it.
 class MsgPresenter {
-public:
+  public:
     virtual ~MsgPresenter() = default;
     virtual bool present(const MsgDialog& dialog) = 0;
 };
 
 // The real one: a modal QMessageBox over the active window.
 class QMessageBoxPresenter : public MsgPresenter {
-public:
+  public:
     bool present(const MsgDialog& dialog) override;
 };
 
 // Scripted answers for tests, with a record of every dialog shown.
 class ScriptedPresenter : public MsgPresenter {
-public:
+  public:
     bool present(const MsgDialog& dialog) override;
     QVector<MsgDialog> shown;
-    QVector<bool> answers;      // consumed in order; when exhausted, defaultAnswer
+    QVector<bool> answers;        // consumed in order; when exhausted, defaultAnswer
     bool useDefaultButton = true; // answer as Enter would: the default button
     bool defaultAnswer = true;
 };

@@ -4,7 +4,9 @@
 
 namespace products {
 
-QStringList fieldNames() { return {"チェック", "code", "品名", "単位", "単価", "適正数", "商品区分"}; }
+QStringList fieldNames() {
+    return {"チェック", "code", "品名", "単位", "単価", "適正数", "商品区分"};
+}
 
 Status read商品情報(Store& store, const QString& category) {
     return guarded([&] {
@@ -24,10 +26,11 @@ Status read商品情報(Store& store, const QString& category) {
 Status entry商品情報(Store& store) {
     return guarded([&] {
         const Rows rows = store.query(
-            Db::Work, "SELECT code, 品名, 単位, 単価, 適正数, 商品区分 FROM w商品マスタ ORDER BY seq");
+            Db::Work,
+            "SELECT code, 品名, 単位, 単価, 適正数, 商品区分 FROM w商品マスタ ORDER BY seq");
         Transaction t(store, Db::Main);
-        QSqlQuery find = store.prepare(
-            Db::Main, "SELECT id FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1");
+        QSqlQuery find =
+            store.prepare(Db::Main, "SELECT id FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1");
         QSqlQuery update = store.prepare(
             Db::Main, "UPDATE 商品マスタ SET code = ?, 品名 = ?, 単位 = ?, 単価 = ?, 適正数 = ?, "
                       "商品区分 = ? WHERE id = ?");
@@ -59,7 +62,8 @@ Status entry商品情報(Store& store) {
 
 Status lineDelete商品情報(Store& store, qint64 seq) {
     return guarded([&] {
-        const Rows rows = store.query(Db::Work, "SELECT code, 品名 FROM w商品マスタ WHERE seq = ?", {seq});
+        const Rows rows =
+            store.query(Db::Work, "SELECT code, 品名 FROM w商品マスタ WHERE seq = ?", {seq});
         if (rows.isEmpty())
             return;
         Transaction t(store, Db::Main);
@@ -73,10 +77,11 @@ Status lineDelete商品情報(Store& store, qint64 seq) {
 Status read商品詳細(Store& store, const QString& name, std::optional<Detail>* found) {
     return guarded([&] {
         found->reset();
-        const Rows rows = store.query(
-            Db::Main, "SELECT code, 品名, 単位, 単価, 適正数, 商品区分 FROM 商品マスタ "
-                      "WHERE 品名 = ? ORDER BY id LIMIT 1",
-            {name});
+        const Rows rows =
+            store.query(Db::Main,
+                        "SELECT code, 品名, 単位, 単価, 適正数, 商品区分 FROM 商品マスタ "
+                        "WHERE 品名 = ? ORDER BY id LIMIT 1",
+                        {name});
         if (rows.isEmpty())
             return;
         const Row& r = rows.first();
@@ -94,9 +99,8 @@ Status read商品詳細(Store& store, const QString& name, std::optional<Detail>
 Status entry商品詳細(Store& store, const Detail& d) {
     return guarded([&] {
         Transaction t(store, Db::Main);
-        const QVariant id =
-            store.scalar(Db::Main, "SELECT id FROM 商品マスタ WHERE code = ? ORDER BY id LIMIT 1",
-                         {d.code});
+        const QVariant id = store.scalar(
+            Db::Main, "SELECT id FROM 商品マスタ WHERE code = ? ORDER BY id LIMIT 1", {d.code});
         const QVariantList values{d.code,
                                   d.name,
                                   textOrNull(d.unit),
@@ -104,12 +108,14 @@ Status entry商品詳細(Store& store, const Detail& d) {
                                   qlonglong(d.proper),
                                   textOrNull(d.category)};
         if (id.isNull())
-            store.exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, 商品区分) "
-                                 "VALUES (?, ?, ?, ?, ?, ?)",
+            store.exec(Db::Main,
+                       "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, 商品区分) "
+                       "VALUES (?, ?, ?, ?, ?, ?)",
                        values);
         else
-            store.exec(Db::Main, "UPDATE 商品マスタ SET code = ?, 品名 = ?, 単位 = ?, 単価 = ?, "
-                                 "適正数 = ?, 商品区分 = ? WHERE id = ?",
+            store.exec(Db::Main,
+                       "UPDATE 商品マスタ SET code = ?, 品名 = ?, 単位 = ?, 単価 = ?, "
+                       "適正数 = ?, 商品区分 = ? WHERE id = ?",
                        values + QVariantList{id});
         codes::SlotWriter(store).enter(codes::kindCategory(), d.category);
         t.commit();
@@ -120,9 +126,10 @@ Status fillProductPrint(Store& store) {
     return guarded([&] {
         Transaction t(store, Db::Work);
         store.exec(Db::Work, "DELETE FROM w商品マスタ印刷");
-        store.exec(Db::Work, "INSERT INTO w商品マスタ印刷 (チェック, code, 品名, 単位, 単価, 適正数, "
-                             "商品区分) SELECT チェック, code, 品名, 単位, 単価, 適正数, 商品区分 "
-                             "FROM w商品マスタ ORDER BY seq");
+        store.exec(Db::Work,
+                   "INSERT INTO w商品マスタ印刷 (チェック, code, 品名, 単位, 単価, 適正数, "
+                   "商品区分) SELECT チェック, code, 品名, 単位, 単価, 適正数, 商品区分 "
+                   "FROM w商品マスタ ORDER BY seq");
         t.commit();
     });
 }

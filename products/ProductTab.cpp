@@ -46,7 +46,7 @@ ProductTab::ProductTab(Store& store, const RefModels& refs, QWidget* parent)
     m_selector->setEditable(false); // chosen from the list only
     m_selector->setMinimumWidth(twips(this, 2500));
 
-    m_grid = new QTableView(this);
+    m_grid = new GridView(this);
     m_grid->setObjectName("Grid商品情報");
     m_grid->setModel(m_model);
     setupGrid(m_grid);
@@ -95,11 +95,7 @@ ProductTab::ProductTab(Store& store, const RefModels& refs, QWidget* parent)
     connect(m_model, &WorkTableModel::writeFailed, this, [](const QString& e) {
         ShowError(QStringLiteral("入力した値を保存できませんでした。"), e);
     });
-    connect(m_grid->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& cur) {
-                const int c = cur.column();
-                ImeOpen(m_grid, c == ColName || c == ColUnit || c == ColCategory);
-            });
+    m_grid->imeColumns = [](int c) { return c == ColName || c == ColUnit || c == ColCategory; };
 }
 
 QWidget* ProductTab::buildDetailPanel() {
@@ -127,13 +123,12 @@ QWidget* ProductTab::buildDetailPanel() {
     m_cat->setInsertPolicy(QComboBox::NoInsert);
 
     auto* form = new QGridLayout;
-    const QVector<QPair<QLabel*, QWidget*>> rows{
-        {makeLabel(m_panel, "Label9", "コード"), m_code},
-        {makeLabel(m_panel, "Label21", "品　名"), m_name},
-        {makeLabel(m_panel, "Label22", "単 位"), m_unit},
-        {makeLabel(m_panel, "Label23", "単　価"), m_price},
-        {makeLabel(m_panel, "Label5", "適正数"), m_proper},
-        {makeLabel(m_panel, "Label6", "商品区分"), m_cat}};
+    const QVector<QPair<QLabel*, QWidget*>> rows{{makeLabel(m_panel, "Label9", "コード"), m_code},
+                                                 {makeLabel(m_panel, "Label21", "品　名"), m_name},
+                                                 {makeLabel(m_panel, "Label22", "単 位"), m_unit},
+                                                 {makeLabel(m_panel, "Label23", "単　価"), m_price},
+                                                 {makeLabel(m_panel, "Label5", "適正数"), m_proper},
+                                                 {makeLabel(m_panel, "Label6", "商品区分"), m_cat}};
     for (int i = 0; i < rows.size(); ++i) {
         rows[i].first->setBuddy(rows[i].second);
         form->addWidget(rows[i].first, i, 0);
@@ -144,7 +139,8 @@ QWidget* ProductTab::buildDetailPanel() {
     QPushButton* save = makeButton(m_panel, "cmd詳細登録", "登録");
     save->setToolTip(QStringLiteral("詳細にある商品情報を登録"));
     QPushButton* clear = makeButton(m_panel, "cmd詳細クリア", "クリア");
-    clear->setToolTip(QStringLiteral(":商品情報画面を消去します。登録済みデータは削除されません。"));
+    clear->setToolTip(
+        QStringLiteral(":商品情報画面を消去します。登録済みデータは削除されません。"));
     QPushButton* close = makeButton(m_panel, "cmd詳細閉じる", "閉じる");
     close->setToolTip(QStringLiteral("詳細画面を閉じます"));
     auto* buttons = new QHBoxLayout;
@@ -216,8 +212,9 @@ void ProductTab::Entry商品情報() {
     if (ShowMsg("登録", "確認", "商品情報") != True)
         return;
     if (Status s = entry商品情報(m_store); !s) {
-        ShowError(QStringLiteral("商品情報を登録できませんでした。入力した内容はそのまま残っています。"),
-                  s.error);
+        ShowError(
+            QStringLiteral("商品情報を登録できませんでした。入力した内容はそのまま残っています。"),
+            s.error);
         return;
     }
     refreshGrid();
@@ -249,9 +246,8 @@ void ProductTab::openDetail() {
         const int r = cur.row();
         m_code->setText(m_model->value(r, ColCode).toString());
         m_name->setText(m_model->value(r, ColName).toString());
-        m_price->setValue(Currency::fromVariant(m_model->value(r, ColPrice))
-                              .value_or(Currency())
-                              .toVariant());
+        m_price->setValue(
+            Currency::fromVariant(m_model->value(r, ColPrice)).value_or(Currency()).toVariant());
         m_unit->setEditText(m_model->value(r, ColUnit).toString());
         const QVariant proper = m_model->value(r, ColProper);
         m_proper->setValue(proper.isNull() ? QVariant(0) : proper);
@@ -294,7 +290,8 @@ void ProductTab::Entry商品詳細() {
     d.proper = m_proper->value().isNull() ? 0 : m_proper->value().toLongLong();
     d.category = m_cat->currentText();
     if (Status s = entry商品詳細(m_store, d); !s) {
-        ShowError(QStringLiteral("商品 %1 を登録できませんでした。").arg(code + " " + name), s.error);
+        ShowError(QStringLiteral("商品 %1 を登録できませんでした。").arg(code + " " + name),
+                  s.error);
         return;
     }
     Read商品情報();
@@ -320,4 +317,8 @@ void ProductTab::Clear商品詳細() {
 void ProductTab::closeDetail() {
     m_panel->hide();
     m_grid->setFocus();
+}
+
+QTableView* ProductTab::grid() const {
+    return m_grid;
 }

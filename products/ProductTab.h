@@ -11,12 +11,13 @@ class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QTableView;
+class GridView;
 class NumberBox;
 
 // The tab "商品情報": the product list and the product detail panel.
 class ProductTab : public QWidget {
     Q_OBJECT
-public:
+  public:
     ProductTab(Store& store, const RefModels& refs, QWidget* parent = nullptr);
 
     // Set by the main window: print the list.
@@ -36,20 +37,20 @@ public:
     QComboBox* detailCategory() const { return m_cat; }
     QComboBox* detailUnit() const { return m_unit; }
     WorkTableModel* model() const { return m_model; }
-    QTableView* grid() const { return m_grid; }
+    QTableView* grid() const;
     QPushButton* hintButton() const { return m_hint; }
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void refreshGrid();
     QWidget* buildDetailPanel();
 
     Store& m_store;
     RefModels m_refs;
     WorkTableModel* m_model;
-    QTableView* m_grid;
+    GridView* m_grid;
     QComboBox* m_selector;
     QPushButton* m_hint;
     QGroupBox* m_panel;

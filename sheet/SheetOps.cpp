@@ -8,10 +8,13 @@
 namespace sheet {
 
 QStringList fieldNames() {
-    return {"チェック", "code", "品名", "数量", "適正数", "増減", "単位", "単価", "金額", "商品区分"};
+    return {"チェック", "code", "品名", "数量", "適正数",
+            "増減",     "単位", "単価", "金額", "商品区分"};
 }
 
-QString dateKey(const QDate& d) { return d.toString("yyyy-MM-dd"); }
+QString dateKey(const QDate& d) {
+    return d.toString("yyyy-MM-dd");
+}
 
 std::int64_t Round端数(double& value, const QString& mode) {
     if (value > 9999999999.99 || value < -9999999999.99)
@@ -28,7 +31,9 @@ std::int64_t Round端数(double& value, const QString& mode) {
 }
 
 namespace {
-QVariant nullValue() { return QVariant(QMetaType::fromType<QString>()); }
+QVariant nullValue() {
+    return QVariant(QMetaType::fromType<QString>());
+}
 
 std::optional<std::int64_t> wholeOf(const QVariant& v) {
     if (isEmptyValue(v))
@@ -66,7 +71,8 @@ QVariant lineChange(const QVariant& qty, const QVariant& proper) {
 ProductLookup Seek商品(Store& store, const QString& name) {
     ProductLookup r;
     const Rows rows = store.query(
-        Db::Main, "SELECT 単位, 単価, 適正数, 商品区分 FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1",
+        Db::Main,
+        "SELECT 単位, 単価, 適正数, 商品区分 FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1",
         {name});
     if (rows.isEmpty())
         return r;
@@ -114,8 +120,8 @@ Status afterCellEdit(Store& store, qint64 seq, int column, EditOutcome* outcome)
         case ColUnit:
             if (!isEmptyValue(unit)) {
                 QString error;
-                const bool added =
-                    AutoEntryコードマスタ(store, codes::kindUnit(), unit.toString(), &error) == True;
+                const bool added = AutoEntryコードマスタ(store, codes::kindUnit(), unit.toString(),
+                                                         &error) == True;
                 if (!error.isEmpty())
                     throw StoreError(error, store.sqlText());
                 if (added) {
@@ -166,7 +172,8 @@ Status read在庫表(Store& store, const QDate& date, const QString& category,
             where += " AND 商品区分 = ?";
             params << category;
         }
-        const QVariant cnt = store.scalar(Db::Main, "SELECT count(*) FROM 在庫表 WHERE " + where, params);
+        const QVariant cnt =
+            store.scalar(Db::Main, "SELECT count(*) FROM 在庫表 WHERE " + where, params);
         if (!cnt.isNull())
             progress.total = cnt.toInt();
         const Rows rows = store.query(
@@ -200,7 +207,8 @@ Status read在庫表(Store& store, const QDate& date, const QString& category,
 
 Status namedLineCount(Store& store, int* count) {
     return guarded([&] {
-        *count = store.scalar(Db::Work, "SELECT count(*) FROM w在庫表 WHERE 品名 IS NOT NULL").toInt();
+        *count =
+            store.scalar(Db::Work, "SELECT count(*) FROM w在庫表 WHERE 品名 IS NOT NULL").toInt();
     });
 }
 
@@ -221,8 +229,8 @@ Status entry在庫表(Store& store, const QDate& date, const QString& category,
         QSqlQuery ins = store.prepare(
             Db::Main, "INSERT INTO 在庫表 (日付, 行番号, code, 品名, 数量, 適正数, 増減, 単位, "
                       "単価, 金額, 商品区分) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-        QSqlQuery find = store.prepare(
-            Db::Main, "SELECT id FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1");
+        QSqlQuery find =
+            store.prepare(Db::Main, "SELECT id FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1");
         // A line entered by name carries no code: the stored code is kept then.
         QSqlQuery update = store.prepare(
             Db::Main, "UPDATE 商品マスタ SET code = coalesce(?, code), 品名 = ?, 適正数 = ?, "
@@ -274,7 +282,8 @@ Status lineDelete在庫表(Store& store, const QVariant& code, const std::option
         const QString c = code.toString();
         if (date) {
             Transaction t(store, Db::Main);
-            store.exec(Db::Main, "DELETE FROM 在庫表 WHERE 日付 = ? AND code = ?", {dateKey(*date), c});
+            store.exec(Db::Main, "DELETE FROM 在庫表 WHERE 日付 = ? AND code = ?",
+                       {dateKey(*date), c});
             t.commit();
         }
         store.exec(Db::Work, "DELETE FROM w在庫表 WHERE code = ?", {c});
@@ -285,9 +294,10 @@ Status read商品マスタto在庫表(Store& store, int* filled) {
     return guarded([&] {
         Transaction t(store, Db::Work);
         store.exec(Db::Work, "DELETE FROM w在庫表");
-        store.exec(Db::Work, "INSERT INTO w在庫表 (チェック, code, 品名, 適正数, 単位, 単価, 商品区分) "
-                             "SELECT 0, code, 品名, 適正数, 単位, 単価, 商品区分 FROM m.商品マスタ "
-                             "ORDER BY 品名, id");
+        store.exec(Db::Work,
+                   "INSERT INTO w在庫表 (チェック, code, 品名, 適正数, 単位, 単価, 商品区分) "
+                   "SELECT 0, code, 品名, 適正数, 単位, 単価, 商品区分 FROM m.商品マスタ "
+                   "ORDER BY 品名, id");
         const int n = store.scalar(Db::Work, "SELECT count(*) FROM w在庫表").toInt();
         QSqlQuery blank = store.prepare(Db::Work, "INSERT INTO w在庫表 (チェック) VALUES (0)");
         for (int i = n; i < resets::SheetLines; ++i)

@@ -121,7 +121,11 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     connect(m_model, &WorkTableModel::writeFailed, this, [](const QString& e) {
         ShowError(QStringLiteral("入力した値を保存できませんでした。"), e);
     });
-    connect(m_grid, &TwoPaneGrid::currentCellChanged, this, &SheetTab::currentCellChanged);
+    // The input method opens in the name, unit and category columns only.
+    for (int p = 0; p < 2; ++p)
+        m_grid->pane(p)->imeColumns = [](int c) {
+            return c == ColName || c == ColUnit || c == ColCategory;
+        };
 }
 
 void SheetTab::refreshGrid() {
@@ -160,8 +164,9 @@ void SheetTab::Read在庫表() {
     m_bar->show();
     setProgress(10);
     int loaded = 0;
-    const Status st = sheet::read在庫表(m_store, m_date->value(), m_category->currentText(),
-                                       [this](int v) { setProgress(v); }, &loaded);
+    const Status st = sheet::read在庫表(
+        m_store, m_date->value(), m_category->currentText(), [this](int v) { setProgress(v); },
+        &loaded);
     if (!st) {
         m_bar->hide();
         ShowError(QStringLiteral("在庫表を読み込めませんでした。"), st.error);
@@ -188,11 +193,12 @@ void SheetTab::Entry在庫表() {
     m_bar->show();
     setProgress(10);
     const Status st = sheet::entry在庫表(m_store, m_date->value(), m_category->currentText(),
-                                        [this](int v) { setProgress(v); });
+                                         [this](int v) { setProgress(v); });
     if (!st) {
         m_bar->hide();
-        ShowError(QStringLiteral("在庫表を登録できませんでした。入力した内容はそのまま残っています。"),
-                  st.error);
+        ShowError(
+            QStringLiteral("在庫表を登録できませんでした。入力した内容はそのまま残っています。"),
+            st.error);
         return;
     }
     Clear在庫表();
@@ -258,13 +264,6 @@ void SheetTab::afterEdit(int row, int column) {
     if (outcome.unitsChanged)
         m_refs.units->refresh();
     Calc明細();
-}
-
-void SheetTab::currentCellChanged(const QModelIndex& current) {
-    const int c = current.column();
-    const bool open = c == ColName || c == ColUnit || c == ColCategory;
-    ImeOpen(m_grid->pane(0), open);
-    ImeOpen(m_grid->pane(1), open);
 }
 
 bool SheetTab::enterKey(const QModelIndex& index) {

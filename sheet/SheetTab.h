@@ -18,7 +18,7 @@ class WorkTableModel;
 // The tab "在庫表": one dated inventory sheet being counted.
 class SheetTab : public QWidget {
     Q_OBJECT
-public:
+  public:
     SheetTab(Store& store, const RefModels& refs, QWidget* parent = nullptr);
 
     // Set by the main window: rebuild the selectors and reference lists.
@@ -42,9 +42,8 @@ public:
     TwoPaneGrid* grid() const { return m_grid; }
     QPushButton* hintButton() const { return m_hint; }
 
-private:
+  private:
     void afterEdit(int row, int column);
-    void currentCellChanged(const QModelIndex& current);
     bool enterKey(const QModelIndex& index);
     bool requireDate();
     void refreshGrid();

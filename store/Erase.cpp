@@ -8,8 +8,8 @@ Status allDelete(Store& store, QString* backupPath) {
     return guarded([&] {
         const QString dir = store.dataPath() + "backup";
         if (!QDir().mkpath(dir))
-            throw StoreError(QStringLiteral("バックアップ用フォルダ %1 を作成できません。").arg(dir),
-                             QString());
+            throw StoreError(
+                QStringLiteral("バックアップ用フォルダ %1 を作成できません。").arg(dir), QString());
         const QString stamp = QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
         QString path = QString("%1/Stolva-%2.mdb").arg(dir, stamp);
         for (int n = 2; QFileInfo::exists(path); ++n)

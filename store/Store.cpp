@@ -13,9 +13,9 @@ std::atomic<int> nextStoreId{1};
 const char* const MainFile = "Stolva.mdb";
 const char* const WorkFile = "StolvaWork.mdb";
 const char* const MainTables[] = {"在庫表", "商品マスタ", "コードマスタ", "自社情報"};
-const char* const WorkTables[] = {"w在庫表",         "w商品マスタ",     "w商品参照",
-                                  "w商品区分参照",   "w単位参照",       "wコードマスタ",
-                                  "w在庫表印刷",     "w商品マスタ印刷", "ClHint"};
+const char* const WorkTables[] = {"w在庫表",       "w商品マスタ",     "w商品参照",
+                                  "w商品区分参照", "w単位参照",       "wコードマスタ",
+                                  "w在庫表印刷",   "w商品マスタ印刷", "ClHint"};
 
 QString describe(const QSqlError& e) {
     QString t = e.databaseText().isEmpty() ? e.text() : e.databaseText();
@@ -30,7 +30,9 @@ bool isBusy(const QSqlError& e) {
 
 Store::Store() : m_id(nextStoreId++) {}
 
-Store::~Store() { close(); }
+Store::~Store() {
+    close();
+}
 
 QString Store::connectionName(Db which) const {
     return QString(which == Db::Main ? "dbMain#%1" : "dbWork#%1").arg(m_id);
@@ -55,8 +57,8 @@ void Store::close() {
 }
 
 Status Store::checkExisting(Db which, const QString& path) {
-    const QString label = which == Db::Main ? QStringLiteral("データファイル")
-                                            : QStringLiteral("作業用ファイル");
+    const QString label =
+        which == Db::Main ? QStringLiteral("データファイル") : QStringLiteral("作業用ファイル");
     QFileInfo fi(path);
     if (fi.isDir())
         return Status::failed(QStringLiteral("%1 %2 がフォルダになっています。起動できません。")

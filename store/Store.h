@@ -12,13 +12,13 @@ enum class Db { Main, Work };
 
 // A database step that failed; carries the statement for the error report.
 class StoreError : public std::runtime_error {
-public:
+  public:
     StoreError(const QString& message, const QString& sql)
         : std::runtime_error(message.toStdString()), m_message(message), m_sql(sql) {}
     QString message() const { return m_message; }
     QString sql() const { return m_sql; }
 
-private:
+  private:
     QString m_message;
     QString m_sql;
 };
@@ -37,7 +37,7 @@ using Rows = QVector<Row>;
 // Owns the main database (Stolva.mdb) and the work database (StolvaWork.mdb):
 // both connections, the schema, transactions and checked statement helpers.
 class Store {
-public:
+  public:
     static constexpr int SchemaVersion = 1;
     static constexpr int BusyTimeoutMs = 1500;
 
@@ -69,7 +69,7 @@ public:
     // The last statement run, for error reports.
     QString sqlText() const { return m_sqlText; }
 
-private:
+  private:
     friend class Transaction;
     Status openConnection(Db which, const QString& path);
     void createMainSchema();
@@ -86,14 +86,14 @@ private:
 // Scoped write transaction on one connection: BEGIN IMMEDIATE in the
 // constructor, commit() explicit, rollback in the destructor otherwise.
 class Transaction {
-public:
+  public:
     Transaction(Store& store, Db which);
     ~Transaction();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
     void commit();
 
-private:
+  private:
     Store& m_store;
     Db m_which;
     bool m_done = false;

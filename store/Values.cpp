@@ -113,7 +113,8 @@ QString formatNumber(const QVariant& value, const QString& format) {
 }
 
 bool isEmptyValue(const QVariant& v) {
-    return !v.isValid() || v.isNull() || (v.typeId() == QMetaType::QString && v.toString().isEmpty());
+    return !v.isValid() || v.isNull() ||
+           (v.typeId() == QMetaType::QString && v.toString().isEmpty());
 }
 
 QVariant textOrNull(const QString& s) {

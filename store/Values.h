@@ -12,7 +12,7 @@ constexpr std::int16_t False = 0;
 // Money with four decimals in a 64-bit integer (1 = 0.0001), so unit prices and
 // amounts never pick up binary floating-point drift on their way to the file.
 class Currency {
-public:
+  public:
     static constexpr std::int64_t Scale = 10000;
 
     Currency() = default;
@@ -37,7 +37,7 @@ public:
     bool operator==(const Currency& o) const { return m_units == o.m_units; }
     bool operator!=(const Currency& o) const { return m_units != o.m_units; }
 
-private:
+  private:
     std::int64_t m_units = 0;
 };
 

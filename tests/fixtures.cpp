@@ -1,6 +1,8 @@
 #include "tests/fixtures.h"
 
-TempStore::TempStore() { reopen(); }
+TempStore::TempStore() {
+    reopen();
+}
 
 void TempStore::reopen() {
     m_store.reset();

@@ -9,7 +9,7 @@
 
 // A data folder of its own with both databases opened.
 class TempStore {
-public:
+  public:
     TempStore();
     Store& store() { return *m_store; }
     QString path() const { return m_dir.path() + "/"; }
@@ -26,14 +26,14 @@ public:
     // Every row of a main table as text, for before/after comparisons.
     QStringList dump(Db which, const QString& table);
 
-private:
+  private:
     QTemporaryDir m_dir;
     std::unique_ptr<Store> m_store;
 };
 
 // Routes ShowMsg to a scripted presenter for the lifetime of the object.
 class ScriptedMessages {
-public:
+  public:
     ScriptedMessages() { setMsgPresenter(&presenter); }
     ~ScriptedMessages() { setMsgPresenter(nullptr); }
     ScriptedPresenter presenter;

@@ -5,7 +5,8 @@ namespace {
 QStringList names(TempStore& t, const QString& kind) {
     QStringList out;
     for (const Row& r : t.store().query(
-             Db::Main, "SELECT code, sname FROM コードマスタ WHERE kcode = ? ORDER BY code", {kind}))
+             Db::Main, "SELECT code, sname FROM コードマスタ WHERE kcode = ? ORDER BY code",
+             {kind}))
         out << r[0].toString() + "=" + (r[1].isNull() ? QString("-") : r[1].toString());
     return out;
 }
@@ -20,7 +21,7 @@ QStringList editorNames(TempStore& t) {
 
 class TestCodes : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void autoEntry_data();
     void autoEntry();
     void fullKindRefusesAndChangesNothing();
@@ -40,12 +41,12 @@ void TestCodes::autoEntry_data() {
     QTest::addColumn<QString>("slot"); // where the name is afterwards ("" = nowhere new)
     QTest::newRow("empty list takes 01") << QStringList() << "青果" << int(True) << "01";
     QTest::newRow("gap 02 is reused") << QStringList({"01=A", "03=C"}) << "B" << int(True) << "02";
-    QTest::newRow("held by 17 writes nothing") << QStringList({"17=果物"}) << "果物" << int(False)
-                                              << "17";
+    QTest::newRow("held by 17 writes nothing")
+        << QStringList({"17=果物"}) << "果物" << int(False) << "17";
     QTest::newRow("full-width differs") << QStringList({"01=ABC"}) << "ＡＢＣ" << int(True) << "02";
     QTest::newRow("case differs") << QStringList({"01=abc"}) << "ABC" << int(True) << "02";
-    QTest::newRow("trailing space differs") << QStringList({"01=青果"}) << "青果 " << int(True)
-                                            << "02";
+    QTest::newRow("trailing space differs")
+        << QStringList({"01=青果"}) << "青果 " << int(True) << "02";
     QTest::newRow("apostrophe is data") << QStringList() << "O'Neil's" << int(True) << "01";
 }
 
@@ -61,7 +62,8 @@ void TestCodes::autoEntry() {
     QCOMPARE(int(AutoEntryコードマスタ(t.store(), "商品区分", name)), result);
     QCOMPARE(t.count(Db::Main, "コードマスタ", "kcode = '商品区分' AND sname = ?", {name}), 1);
     QCOMPARE(t.store()
-                 .scalar(Db::Main, "SELECT code FROM コードマスタ WHERE kcode = '商品区分' AND sname = ?",
+                 .scalar(Db::Main,
+                         "SELECT code FROM コードマスタ WHERE kcode = '商品区分' AND sname = ?",
                          {name})
                  .toString(),
              slot);
@@ -145,9 +147,11 @@ void TestCodes::clearedSlotIsStoredAsNull() {
 void TestCodes::editorRowNumbersOnlyIncrease() {
     TempStore t;
     VERIFY_OK(codes::clearCodeTable(t.store()));
-    const qint64 first = t.store().scalar(Db::Work, "SELECT max(行番号) FROM wコードマスタ").toLongLong();
+    const qint64 first =
+        t.store().scalar(Db::Work, "SELECT max(行番号) FROM wコードマスタ").toLongLong();
     VERIFY_OK(codes::clearCodeTable(t.store()));
-    const qint64 next = t.store().scalar(Db::Work, "SELECT min(行番号) FROM wコードマスタ").toLongLong();
+    const qint64 next =
+        t.store().scalar(Db::Work, "SELECT min(行番号) FROM wコードマスタ").toLongLong();
     QVERIFY(next > first);
 }
 

@@ -8,7 +8,7 @@
 
 class TestMsg : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void table_data();
     void table();
     void defaultsAndResults_data();
@@ -27,42 +27,91 @@ void TestMsg::table_data() {
     QTest::addColumn<int>("style");
     const int No = int(MsgStyle::ConfirmNo), Yes = int(MsgStyle::ConfirmYes),
               Notice = int(MsgStyle::Notice), Warn = int(MsgStyle::Warning);
-    QTest::newRow("save confirm") << "登録" << "確認" << "2024年01月05日の在庫表" << "登録の確認"
+    QTest::newRow("save confirm") << "登録"
+                                  << "確認"
+                                  << "2024年01月05日の在庫表"
+                                  << "登録の確認"
                                   << "2024年01月05日の在庫表 を登録します。よろしいですか" << Yes;
-    QTest::newRow("save done2 two spaces") << "登録" << "完了2" << "X" << "登録完了"
+    QTest::newRow("save done2 two spaces") << "登録"
+                                           << "完了2"
+                                           << "X"
+                                           << "登録完了"
                                            << "データ  X を登録しました。" << Notice;
-    QTest::newRow("save data none") << "登録" << "データなし" << "" << "入力項目のチェック"
+    QTest::newRow("save data none") << "登録"
+                                    << "データなし"
+                                    << ""
+                                    << "入力項目のチェック"
                                     << "登録がデータがありません。" << Notice;
-    QTest::newRow("post confirm") << "転記" << "確認" << "A" << "登録の確認"
+    QTest::newRow("post confirm") << "転記"
+                                  << "確認"
+                                  << "A"
+                                  << "登録の確認"
                                   << "A に転記します。よろしいですか" << No;
-    QTest::newRow("delete confirm empty subject") << "削除" << "確認" << "" << "削除の確認"
+    QTest::newRow("delete confirm empty subject") << "削除"
+                                                  << "確認"
+                                                  << ""
+                                                  << "削除の確認"
                                                   << " を削除します。よろしいですか" << No;
-    QTest::newRow("delete all") << "削除" << "確認2" << "ignored" << "削除の確認"
+    QTest::newRow("delete all") << "削除"
+                                << "確認2"
+                                << "ignored"
+                                << "削除の確認"
                                 << "すべてのデータを削除します。よろしいですか" << No;
-    QTest::newRow("delete done has データ") << "削除" << "完了" << "ヒント" << "削除の完了"
+    QTest::newRow("delete done has データ") << "削除"
+                                            << "完了"
+                                            << "ヒント"
+                                            << "削除の完了"
                                             << "データ ヒント を削除しました。" << Notice;
-    QTest::newRow("delete refused") << "削除" << "削除不可能" << "X" << "削除の拒否"
+    QTest::newRow("delete refused") << "削除"
+                                    << "削除不可能"
+                                    << "X"
+                                    << "削除の拒否"
                                     << "X削除できません。" << Notice;
-    QTest::newRow("input duplicate splices") << "入力" << "重複" << "コード" << "入力注意"
+    QTest::newRow("input duplicate splices") << "入力"
+                                             << "重複"
+                                             << "コード"
+                                             << "入力注意"
                                              << "コードが重複しています。確認してください" << Warn;
-    QTest::newRow("row duplicate does not") << "行指定" << "重複" << "コード" << "入力注意"
-                                            << "指定行は１回に１行です。行指定をやり直してください。"
-                                            << Warn;
-    QTest::newRow("clear") << "クリア" << "確認" << "x" << "画面クリアの確認"
+    QTest::newRow("row duplicate does not")
+        << "行指定"
+        << "重複"
+        << "コード"
+        << "入力注意"
+        << "指定行は１回に１行です。行指定をやり直してください。" << Warn;
+    QTest::newRow("clear") << "クリア"
+                           << "確認"
+                           << "x"
+                           << "画面クリアの確認"
                            << "画面をクリアします。よろしいですか" << No;
-    QTest::newRow("print no space") << "印刷" << "確認" << "在庫表" << "印刷の確認"
+    QTest::newRow("print no space") << "印刷"
+                                    << "確認"
+                                    << "在庫表"
+                                    << "印刷の確認"
                                     << "在庫表を印刷します。よろしいですか" << No;
-    QTest::newRow("other message") << "その他" << "メッセージ" << "日付を記入してください。"
-                                   << "日付を記入してください。" << "日付を記入してください。"
-                                   << Notice;
-    QTest::newRow("other confirm comma") << "その他" << "確認" << "商品情報を読み込みします。"
-                                         << "確認" << "商品情報を読み込みします。、よろしいですか"
-                                         << Yes;
-    QTest::newRow("read done without み") << "その他" << "読込み完了" << "A" << "読込完了"
-                                         << "A読込みしました。" << Notice;
-    QTest::newRow("file missing") << "その他" << "ファイルなし" << "Stolva.mdb" << "ファイルの確認"
+    QTest::newRow("other message") << "その他"
+                                   << "メッセージ"
+                                   << "日付を記入してください。"
+                                   << "日付を記入してください。"
+                                   << "日付を記入してください。" << Notice;
+    QTest::newRow("other confirm comma") << "その他"
+                                         << "確認"
+                                         << "商品情報を読み込みします。"
+                                         << "確認"
+                                         << "商品情報を読み込みします。、よろしいですか" << Yes;
+    QTest::newRow("read done without み") << "その他"
+                                          << "読込み完了"
+                                          << "A"
+                                          << "読込完了"
+                                          << "A読込みしました。" << Notice;
+    QTest::newRow("file missing") << "その他"
+                                  << "ファイルなし"
+                                  << "Stolva.mdb"
+                                  << "ファイルの確認"
                                   << "Stolva.mdbがありません。確認してください。" << Notice;
-    QTest::newRow("error") << "その他" << "エラー" << "保存できませんでした。" << "エラー"
+    QTest::newRow("error") << "その他"
+                           << "エラー"
+                           << "保存できませんでした。"
+                           << "エラー"
                            << "保存できませんでした。" << Warn;
 }
 
@@ -85,12 +134,18 @@ void TestMsg::defaultsAndResults_data() {
     QTest::addColumn<QString>("caseLabel");
     QTest::addColumn<int>("pressEnter");
     QTest::addColumn<int>("pressYes");
-    QTest::newRow("登録 確認 defaults Yes") << "登録" << "確認" << int(True) << int(True);
-    QTest::newRow("その他 確認 defaults Yes") << "その他" << "確認" << int(True) << int(True);
-    QTest::newRow("削除 確認 defaults No") << "削除" << "確認" << int(False) << int(True);
-    QTest::newRow("転記 確認 defaults No") << "転記" << "確認" << int(False) << int(True);
-    QTest::newRow("notice is never consent") << "登録" << "完了" << int(False) << int(False);
-    QTest::newRow("warning is never consent") << "入力" << "範囲外" << int(False) << int(False);
+    QTest::newRow("登録 確認 defaults Yes") << "登録"
+                                            << "確認" << int(True) << int(True);
+    QTest::newRow("その他 確認 defaults Yes") << "その他"
+                                              << "確認" << int(True) << int(True);
+    QTest::newRow("削除 確認 defaults No") << "削除"
+                                           << "確認" << int(False) << int(True);
+    QTest::newRow("転記 確認 defaults No") << "転記"
+                                           << "確認" << int(False) << int(True);
+    QTest::newRow("notice is never consent") << "登録"
+                                             << "完了" << int(False) << int(False);
+    QTest::newRow("warning is never consent") << "入力"
+                                              << "範囲外" << int(False) << int(False);
 }
 
 void TestMsg::defaultsAndResults() {
@@ -108,10 +163,14 @@ void TestMsg::defaultsAndResults() {
 void TestMsg::unknownShowsNothing_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("caseLabel");
-    QTest::newRow("unknown kind") << "保存" << "確認";
-    QTest::newRow("unknown case") << "削除" << "確認3";
-    QTest::newRow("trailing space") << "削除" << "確認 ";
-    QTest::newRow("case from another kind") << "印刷" << "完了";
+    QTest::newRow("unknown kind") << "保存"
+                                  << "確認";
+    QTest::newRow("unknown case") << "削除"
+                                  << "確認3";
+    QTest::newRow("trailing space") << "削除"
+                                    << "確認 ";
+    QTest::newRow("case from another kind") << "印刷"
+                                            << "完了";
 }
 
 void TestMsg::unknownShowsNothing() {

@@ -14,12 +14,14 @@ void workLines(TempStore& t, const QStringList& lines, int blankTo = 500) {
     for (const QString& l : lines) {
         const QStringList p = l.split('|');
         auto part = [&](int i) {
-            return i < p.size() && !p[i].isEmpty() ? QVariant(p[i]) : QVariant(QMetaType::fromType<QString>());
+            return i < p.size() && !p[i].isEmpty() ? QVariant(p[i])
+                                                   : QVariant(QMetaType::fromType<QString>());
         };
-        t.store().exec(Db::Work,
-                       "INSERT INTO w在庫表 (チェック, 品名, 数量, 商品区分, code, 単位, 単価, 金額) "
-                       "VALUES (0, ?, ?, ?, ?, ?, ?, ?)",
-                       {part(0), part(1), part(2), part(3), part(4), part(5), part(6)});
+        t.store().exec(
+            Db::Work,
+            "INSERT INTO w在庫表 (チェック, 品名, 数量, 商品区分, code, 単位, 単価, 金額) "
+            "VALUES (0, ?, ?, ?, ?, ?, ?, ?)",
+            {part(0), part(1), part(2), part(3), part(4), part(5), part(6)});
     }
     for (int i = int(lines.size()); i < blankTo; ++i)
         t.store().exec(Db::Work, "INSERT INTO w在庫表 (チェック) VALUES (0)");
@@ -47,7 +49,7 @@ QStringList workNames(TempStore& t) {
 
 class TestSheet : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void rounding_data();
     void rounding();
     void amountAndChange_data();
@@ -111,20 +113,33 @@ void TestSheet::amountAndChange_data() {
     QTest::addColumn<QString>("amount"); // "" = null
     QTest::addColumn<QString>("change");
     const QVariant null(QMetaType::fromType<QString>());
-    QTest::newRow("3 x 1,250") << QVariant(3) << QVariant(1250) << QVariant(3) << "3750" << "0";
-    QTest::newRow("5 x 0.5 rounds up") << QVariant(5) << QVariant(0.5) << QVariant(0) << "3" << "5";
-    QTest::newRow("-1 x 2.5") << QVariant(-1) << QVariant(2.5) << QVariant(0) << "-3" << "-1";
-    QTest::newRow("3 x 0.5") << QVariant(3) << QVariant(0.5) << QVariant(0) << "2" << "3";
-    QTest::newRow("12 against 15") << QVariant(12) << QVariant(100) << QVariant(15) << "1200" << "-3";
-    QTest::newRow("no quantity") << null << QVariant(100) << QVariant(15) << "" << "";
-    QTest::newRow("letters") << QVariant("abc") << QVariant(100) << QVariant(15) << "" << "";
-    QTest::newRow("zero counts") << QVariant(0) << QVariant(100) << QVariant(4) << "0" << "-4";
-    QTest::newRow("no price") << QVariant(2) << null << QVariant(1) << "" << "1";
-    QTest::newRow("full-width digits") << QVariant("１２") << QVariant(10) << QVariant(2) << "120" << "10";
-    QTest::newRow("0.1 x 3 no drift") << QVariant(3) << QVariant(0.1) << QVariant(0) << "0" << "3";
-    QTest::newRow("1.15 x 10") << QVariant(10) << QVariant(1.15) << QVariant(0) << "12" << "10";
-    QTest::newRow("beyond bound gives 0") << QVariant(100000000) << QVariant(1000) << QVariant(0)
-                                          << "0" << "100000000";
+    QTest::newRow("3 x 1,250") << QVariant(3) << QVariant(1250) << QVariant(3) << "3750"
+                               << "0";
+    QTest::newRow("5 x 0.5 rounds up") << QVariant(5) << QVariant(0.5) << QVariant(0) << "3"
+                                       << "5";
+    QTest::newRow("-1 x 2.5") << QVariant(-1) << QVariant(2.5) << QVariant(0) << "-3"
+                              << "-1";
+    QTest::newRow("3 x 0.5") << QVariant(3) << QVariant(0.5) << QVariant(0) << "2"
+                             << "3";
+    QTest::newRow("12 against 15") << QVariant(12) << QVariant(100) << QVariant(15) << "1200"
+                                   << "-3";
+    QTest::newRow("no quantity") << null << QVariant(100) << QVariant(15) << ""
+                                 << "";
+    QTest::newRow("letters") << QVariant("abc") << QVariant(100) << QVariant(15) << ""
+                             << "";
+    QTest::newRow("zero counts") << QVariant(0) << QVariant(100) << QVariant(4) << "0"
+                                 << "-4";
+    QTest::newRow("no price") << QVariant(2) << null << QVariant(1) << ""
+                              << "1";
+    QTest::newRow("full-width digits") << QVariant("１２") << QVariant(10) << QVariant(2) << "120"
+                                       << "10";
+    QTest::newRow("0.1 x 3 no drift") << QVariant(3) << QVariant(0.1) << QVariant(0) << "0"
+                                      << "3";
+    QTest::newRow("1.15 x 10") << QVariant(10) << QVariant(1.15) << QVariant(0) << "12"
+                               << "10";
+    QTest::newRow("beyond bound gives 0")
+        << QVariant(100000000) << QVariant(1000) << QVariant(0) << "0"
+        << "100000000";
 }
 
 void TestSheet::amountAndChange() {
@@ -142,12 +157,18 @@ void TestSheet::amountAndChange() {
 void TestSheet::nameEditFillsTheLine_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("expect"); // unit|price|proper|category, "<null>" for null
-    QTest::newRow("known") << "りんご" << "個|120|10|青果";
-    QTest::newRow("first of two with the name") << "重複" << "箱|<null>|0|<null>";
-    QTest::newRow("unknown") << "ないもの" << "<null>|<null>|0|<null>";
-    QTest::newRow("price 0 leaves it empty") << "ただ" << "枚|<null>|3|文具";
-    QTest::newRow("null proper gives 0") << "みかん" << "<null>|80|0|青果";
-    QTest::newRow("apostrophe") << "Rock'n'Roll" << "本|500|1|<null>";
+    QTest::newRow("known") << "りんご"
+                           << "個|120|10|青果";
+    QTest::newRow("first of two with the name") << "重複"
+                                                << "箱|<null>|0|<null>";
+    QTest::newRow("unknown") << "ないもの"
+                             << "<null>|<null>|0|<null>";
+    QTest::newRow("price 0 leaves it empty") << "ただ"
+                                             << "枚|<null>|3|文具";
+    QTest::newRow("null proper gives 0") << "みかん"
+                                         << "<null>|80|0|青果";
+    QTest::newRow("apostrophe") << "Rock'n'Roll"
+                                << "本|500|1|<null>";
 }
 
 void TestSheet::nameEditFillsTheLine() {
@@ -259,8 +280,9 @@ void TestSheet::loadOrderAndCategory() {
     // Each category is numbered from 1: lines interleave 1, 1, 2, 2.
     QCOMPARE(QSet<QString>({names[0], names[1]}), QSet<QString>({"a1", "b1"}));
     QCOMPARE(QSet<QString>({names[2], names[3]}), QSet<QString>({"a2", "b2"}));
-    QCOMPARE(t.store().scalar(Db::Work, "SELECT 商品区分 FROM w在庫表 WHERE 品名 = 'b2'").toString(),
-             QString("B"));
+    QCOMPARE(
+        t.store().scalar(Db::Work, "SELECT 商品区分 FROM w在庫表 WHERE 品名 = 'b2'").toString(),
+        QString("B"));
     VERIFY_OK(read在庫表(t.store(), QDate(2030, 1, 1), QString(), {}, &loaded));
     QCOMPARE(loaded, 0);
     QCOMPARE(t.count(Db::Work, "w在庫表", "品名 IS NULL"), 500);
@@ -275,7 +297,8 @@ void TestSheet::loadMoreThan500KeepsEveryRow() {
     VERIFY_OK(entry在庫表(t.store(), D, QString()));
     int loaded = 0;
     QList<int> bar;
-    VERIFY_OK(read在庫表(t.store(), D, QString(), [&](int v) { bar << v; }, &loaded));
+    VERIFY_OK(read在庫表(
+        t.store(), D, QString(), [&](int v) { bar << v; }, &loaded));
     QCOMPARE(loaded, 620);
     QCOMPARE(t.count(Db::Work, "w在庫表"), 620);
     // Nine steps of 10 while rows pass; the window sets 100 when the load ends.
@@ -300,7 +323,8 @@ void TestSheet::saveNumbersNamedLinesAndReloads() {
     workLines(t, {"one|1", "two|2", "", "", "five|5"});
     QList<int> bar;
     int saved = 0;
-    VERIFY_OK(entry在庫表(t.store(), D, QString(), [&](int v) { bar << v; }, &saved));
+    VERIFY_OK(entry在庫表(
+        t.store(), D, QString(), [&](int v) { bar << v; }, &saved));
     QCOMPARE(saved, 3);
     QCOMPARE(bar, QList<int>({10, 20, 30}));
     QCOMPARE(stored(t, D), QStringList({"1:one:-", "2:two:-", "3:five:-"}));
@@ -318,9 +342,11 @@ void TestSheet::saveWithCategoryKeepsOtherCategories() {
     VERIFY_OK(entry在庫表(t.store(), D, "A"));
     // Every stored line says A; the master keeps each line's own category.
     QCOMPARE(stored(t, D), QStringList({"1:a3:A", "1:b:B"}));
-    QCOMPARE(t.store().scalar(Db::Main, "SELECT 商品区分 FROM 商品マスタ WHERE 品名 = 'a1'").toString(),
-             QString("X"));
-    QVERIFY(t.store().scalar(Db::Main, "SELECT 商品区分 FROM 商品マスタ WHERE 品名 = 'a2'").isNull());
+    QCOMPARE(
+        t.store().scalar(Db::Main, "SELECT 商品区分 FROM 商品マスタ WHERE 品名 = 'a1'").toString(),
+        QString("X"));
+    QVERIFY(
+        t.store().scalar(Db::Main, "SELECT 商品区分 FROM 商品マスタ WHERE 品名 = 'a2'").isNull());
 }
 
 void TestSheet::saveWithoutCategoryReplacesTheDate() {
@@ -342,9 +368,11 @@ void TestSheet::saveUpdatesProductsAndSlots() {
     // nulls included, come from the line.
     workLines(t, {"既存|2||||", "新規|1|新区分|N9|新単位|50"});
     VERIFY_OK(entry在庫表(t.store(), D, QString()));
-    QCOMPARE(t.dump(Db::Main, "商品マスタ"),
-             QStringList({"1|K1|既存|<null>|<null>|<null>|<null>", "2|N9|新規|新単位|50|<null>|新区分"}));
-    QCOMPARE(t.count(Db::Main, "コードマスタ", "kcode = '単位' AND sname = '新単位' AND code = '01'"), 1);
+    QCOMPARE(t.dump(Db::Main, "商品マスタ"), QStringList({"1|K1|既存|<null>|<null>|<null>|<null>",
+                                                          "2|N9|新規|新単位|50|<null>|新区分"}));
+    QCOMPARE(
+        t.count(Db::Main, "コードマスタ", "kcode = '単位' AND sname = '新単位' AND code = '01'"),
+        1);
     QCOMPARE(t.count(Db::Main, "コードマスタ", "kcode = '商品区分' AND sname = '新区分'"), 1);
     // Saving again enters nothing twice.
     workLines(t, {"新規|1|新区分|N9|新単位|50"});
@@ -361,8 +389,9 @@ void TestSheet::saveFailureChangesNothing() {
     const QStringList productsBefore = t.dump(Db::Main, "商品マスタ");
     const QStringList slotsBefore = t.dump(Db::Main, "コードマスタ");
     // The third line's product cannot be written: the whole save must go back.
-    t.store().exec(Db::Main, "CREATE TRIGGER boom BEFORE INSERT ON 商品マスタ WHEN NEW.品名 = 'BOOM' "
-                             "BEGIN SELECT RAISE(ABORT, 'injected'); END");
+    t.store().exec(Db::Main,
+                   "CREATE TRIGGER boom BEFORE INSERT ON 商品マスタ WHEN NEW.品名 = 'BOOM' "
+                   "BEGIN SELECT RAISE(ABORT, 'injected'); END");
     workLines(t, {"n1|1|新A||新単位", "n2|2|新B", "BOOM|3"});
     const QStringList workBefore = t.dump(Db::Work, "w在庫表");
     const Status st = entry在庫表(t.store(), D, QString());

@@ -15,7 +15,8 @@ QByteArray fileHash(const QString& path) {
 
 QStringList columnsOf(Store& s, Db which, const QString& table) {
     QStringList cols;
-    for (const Row& r : s.query(which, "SELECT name FROM pragma_table_info(?) ORDER BY cid", {table}))
+    for (const Row& r :
+         s.query(which, "SELECT name FROM pragma_table_info(?) ORDER BY cid", {table}))
         cols << r[0].toString();
     return cols;
 }
@@ -23,7 +24,7 @@ QStringList columnsOf(Store& s, Db which, const QString& table) {
 
 class TestStore : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void schemaNamesAreExact();
     void firstStartCreatesSlotsAndRestartKeepsData();
     void pragmasOnBothFilesAndAttachedSchema();
@@ -46,8 +47,8 @@ void TestStore::schemaNamesAreExact() {
              QStringList({"id", "code", "品名", "単位", "単価", "適正数", "商品区分"}));
     QCOMPARE(columnsOf(s, Db::Main, "コードマスタ"), QStringList({"id", "kcode", "code", "sname"}));
     QVERIFY(!columnsOf(s, Db::Main, "自社情報").isEmpty());
-    const QStringList sheet{"seq", "チェック", "code", "品名", "数量", "単位",
-                            "適正数", "増減", "単価", "金額", "商品区分"};
+    const QStringList sheet{"seq",    "チェック", "code", "品名", "数量",    "単位",
+                            "適正数", "増減",     "単価", "金額", "商品区分"};
     QCOMPARE(columnsOf(s, Db::Work, "w在庫表"), sheet);
     QCOMPARE(columnsOf(s, Db::Work, "w在庫表印刷"), sheet);
     const QStringList list{"seq", "チェック", "code", "品名", "単位", "単価", "適正数", "商品区分"};
@@ -195,13 +196,12 @@ void TestStore::failedStepRollsBackTheTransaction() {
 
 void TestStore::hostileTextRoundTrips() {
     TempStore t;
-    const QStringList texts{"O'Reilly", "\"quoted\"", "100%_off", "'; DROP TABLE 在庫表; --",
-                            "back\\slash", "🍎 りんご", "ｶﾀｶﾅ　全角"};
+    const QStringList texts{"O'Reilly",    "\"quoted\"", "100%_off",  "'; DROP TABLE 在庫表; --",
+                            "back\\slash", "🍎 りんご",   "ｶﾀｶﾅ　全角"};
     for (const QString& x : texts)
         t.addProduct(x, x);
     for (const QString& x : texts) {
-        const Rows r =
-            t.store().query(Db::Main, "SELECT code FROM 商品マスタ WHERE 品名 = ?", {x});
+        const Rows r = t.store().query(Db::Main, "SELECT code FROM 商品マスタ WHERE 品名 = ?", {x});
         QCOMPARE(r.size(), 1);
         QCOMPARE(r[0][0].toString(), x);
     }

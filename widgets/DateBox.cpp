@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 
 namespace {
-const int Holidays[][2] = {{1, 1},  {1, 15}, {2, 11},  {4, 29},  {5, 3},   {5, 4}, {5, 5},
+const int Holidays[][2] = {{1, 1},  {1, 15}, {2, 11},  {4, 29}, {5, 3},   {5, 4},  {5, 5},
                            {7, 20}, {9, 15}, {10, 10}, {11, 3}, {11, 23}, {12, 23}};
 const QDate NullDate(1900, 1, 1);
 } // namespace
@@ -46,8 +46,7 @@ JapaneseCalendar::JapaneseCalendar(QWidget* parent) : QCalendarWidget(parent) {
         markHolidays(y);
     });
     const QDate today = QDate::currentDate();
-    m_title->setText(
-        QString("%1年%2月").arg(today.year()).arg(today.month(), 2, 10, QChar('0')));
+    m_title->setText(QString("%1年%2月").arg(today.year()).arg(today.month(), 2, 10, QChar('0')));
     markHolidays(today.year());
     QTextCharFormat sunday;
     sunday.setForeground(Qt::red);
@@ -57,7 +56,9 @@ JapaneseCalendar::JapaneseCalendar(QWidget* parent) : QCalendarWidget(parent) {
     setWeekdayTextFormat(Qt::Saturday, saturday);
 }
 
-QString JapaneseCalendar::title() const { return m_title->text(); }
+QString JapaneseCalendar::title() const {
+    return m_title->text();
+}
 
 bool JapaneseCalendar::isFixedHoliday(const QDate& d) {
     for (const auto& h : Holidays)
@@ -87,7 +88,9 @@ DateBox::DateBox(QWidget* parent) : QDateEdit(parent) {
     setValue(QDate::currentDate());
 }
 
-void DateBox::setNull() { setDate(minimumDate()); }
+void DateBox::setNull() {
+    setDate(minimumDate());
+}
 
 void DateBox::setValue(const QDate& d) {
     if (d.isValid())
@@ -96,7 +99,9 @@ void DateBox::setValue(const QDate& d) {
         setNull();
 }
 
-QString DateBox::shownText() const { return isNull() ? QString() : date().toString(displayFormat()); }
+QString DateBox::shownText() const {
+    return isNull() ? QString() : date().toString(displayFormat());
+}
 
 void DateBox::keyPressEvent(QKeyEvent* e) {
     if (e->key() == Qt::Key_Delete ||

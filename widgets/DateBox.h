@@ -9,12 +9,12 @@ class QLabel;
 // "yyyy年MM月", the fixed holidays marked.
 class JapaneseCalendar : public QCalendarWidget {
     Q_OBJECT
-public:
+  public:
     explicit JapaneseCalendar(QWidget* parent = nullptr);
     QString title() const;
     static bool isFixedHoliday(const QDate& d);
 
-private:
+  private:
     void markHolidays(int year);
     QLabel* m_title;
 };
@@ -23,7 +23,7 @@ private:
 // Shows "yyyy年MM月dd日"; Delete empties it; typing into an empty box starts at today.
 class DateBox : public QDateEdit {
     Q_OBJECT
-public:
+  public:
     explicit DateBox(QWidget* parent = nullptr);
 
     bool isNull() const { return date() == minimumDate(); }
@@ -34,6 +34,6 @@ public:
     // The date as the box shows it; empty when the box is empty.
     QString shownText() const;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* e) override;
 };

@@ -24,6 +24,21 @@ void ImeOpen(QWidget* widget, bool open) {
         QGuiApplication::inputMethod()->update(Qt::ImEnabled);
 }
 
+void GridView::applyIme(const QModelIndex& current) {
+    if (imeColumns && current.isValid())
+        ImeOpen(this, imeColumns(current.column()));
+}
+
+void GridView::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QTableView::currentChanged(current, previous);
+    applyIme(current);
+}
+
+void GridView::focusInEvent(QFocusEvent* event) {
+    QTableView::focusInEvent(event);
+    applyIme(currentIndex());
+}
+
 void setupGrid(QTableView* view) {
     view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 8);
@@ -126,14 +141,14 @@ void ComboDelegate::setModelData(QWidget* editor, QAbstractItemModel* model,
 
 TwoPaneGrid::TwoPaneGrid(QAbstractItemModel* model, QVector<int> leftColumns,
                          QVector<int> hiddenColumns, QWidget* parent)
-    : QWidget(parent), m_left(new QTableView(this)), m_right(new QTableView(this)),
+    : QWidget(parent), m_left(new GridView(this)), m_right(new GridView(this)),
       m_leftColumns(std::move(leftColumns)) {
     auto* h = new QHBoxLayout(this);
     h->setContentsMargins(0, 0, 0, 0);
     h->setSpacing(0);
     h->addWidget(m_left);
     h->addWidget(m_right, 1);
-    for (QTableView* v : {m_left, m_right}) {
+    for (GridView* v : {m_left, m_right}) {
         v->setModel(model);
         setupGrid(v);
         v->installEventFilter(this);
@@ -167,7 +182,9 @@ TwoPaneGrid::TwoPaneGrid(QAbstractItemModel* model, QVector<int> leftColumns,
     setFocusProxy(m_left);
 }
 
-QModelIndex TwoPaneGrid::currentIndex() const { return m_left->selectionModel()->currentIndex(); }
+QModelIndex TwoPaneGrid::currentIndex() const {
+    return m_left->selectionModel()->currentIndex();
+}
 
 void TwoPaneGrid::setCurrent(int paneNo, int row, int column) {
     QTableView* v = pane(paneNo);

@@ -14,6 +14,22 @@ int twips(const QWidget* w, int tw);
 // Opens (true) or closes (false) the input method on a widget.
 void ImeOpen(QWidget* widget, bool open);
 
+// A grid view whose input method follows the column of the current cell
+// (the view itself would open it in every editable cell).
+class GridView : public QTableView {
+    Q_OBJECT
+  public:
+    using QTableView::QTableView;
+    std::function<bool(int column)> imeColumns;
+
+  protected:
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void focusInEvent(QFocusEvent* event) override;
+
+  private:
+    void applyIme(const QModelIndex& current);
+};
+
 // Common look of the ledger's grids: fixed row height, no new-row line,
 // editing by typing, F2 or double-click.
 void setupGrid(QTableView* view);
@@ -25,19 +41,19 @@ void setupGrid(QTableView* view);
 // then reported, so the grid's owner can steer the cursor.
 class EnterDelegate : public QStyledItemDelegate {
     Q_OBJECT
-public:
+  public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-signals:
+  signals:
     void enterCommitted();
 
-protected:
+  protected:
     bool eventFilter(QObject* editor, QEvent* event) override;
 };
 
 class ComboDelegate : public EnterDelegate {
     Q_OBJECT
-public:
+  public:
     ComboDelegate(QAbstractItemModel* list, int listColumn, bool table, QObject* parent = nullptr);
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override;
@@ -45,7 +61,7 @@ public:
     void setModelData(QWidget* editor, QAbstractItemModel* model,
                       const QModelIndex& index) const override;
 
-private:
+  private:
     QAbstractItemModel* m_list;
     int m_listColumn;
     bool m_table;
@@ -55,7 +71,7 @@ private:
 // is committed, so it can steer the cursor; the input method follows the column.
 class GridDelegate : public EnterDelegate {
     Q_OBJECT
-public:
+  public:
     explicit GridDelegate(QObject* parent = nullptr) : EnterDelegate(parent) {}
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override;
@@ -66,10 +82,10 @@ public:
 // the rest and scrolls; both scroll their rows together.
 class TwoPaneGrid : public QWidget {
     Q_OBJECT
-public:
+  public:
     TwoPaneGrid(QAbstractItemModel* model, QVector<int> leftColumns, QVector<int> hiddenColumns,
                 QWidget* parent = nullptr);
-    QTableView* pane(int n) const { return n == 0 ? m_left : m_right; }
+    GridView* pane(int n) const { return n == 0 ? m_left : m_right; }
     // The pane that holds (or last held) the cursor: 0 left, 1 right.
     int currentPane() const { return m_currentPane; }
     QModelIndex currentIndex() const;
@@ -81,17 +97,17 @@ public:
     std::function<bool(const QModelIndex&)> onEnter;
     void fitLeftPane();
 
-signals:
+  signals:
     void currentCellChanged(const QModelIndex& current);
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void watchDelegate(EnterDelegate* d);
     void moveToNextCell();
-    QTableView* m_left;
-    QTableView* m_right;
+    GridView* m_left;
+    GridView* m_right;
     QVector<int> m_leftColumns;
     int m_currentPane = 0;
 };

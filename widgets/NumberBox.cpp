@@ -35,7 +35,9 @@ void NumberBox::commitText() {
         showFormatted();
 }
 
-void NumberBox::showFormatted() { setText(formatNumber(m_value, m_format)); }
+void NumberBox::showFormatted() {
+    setText(formatNumber(m_value, m_format));
+}
 
 void NumberBox::focusInEvent(QFocusEvent* e) {
     setText(m_value.isNull() || !m_value.isValid() ? QString() : m_value.toString());

@@ -7,7 +7,7 @@
 // such as "#,###,###,###" while it does not have the focus.
 class NumberBox : public QLineEdit {
     Q_OBJECT
-public:
+  public:
     explicit NumberBox(const QString& format, QWidget* parent = nullptr);
 
     void setValue(const QVariant& value);
@@ -16,11 +16,11 @@ public:
     // Up to `decimals` places are kept when the user types a fraction.
     void setDecimals(int decimals) { m_decimals = decimals; }
 
-protected:
+  protected:
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
 
-private:
+  private:
     void commitText();
     void showFormatted();
     QString m_format;

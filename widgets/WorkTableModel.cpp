@@ -118,7 +118,7 @@ QVariant WorkTableModel::storedValue(Kind kind, const QVariant& typed) {
     }
     case Kind::Money: {
         const auto m = typed.typeId() == QMetaType::QString ? parseCurrency(typed.toString())
-                                                             : Currency::fromVariant(typed);
+                                                            : Currency::fromVariant(typed);
         return m ? m->toVariant() : null;
     }
     case Kind::Flag:

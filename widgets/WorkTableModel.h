@@ -10,13 +10,13 @@
 // in insertion order, read by refresh(), each committed cell written at once.
 class WorkTableModel : public QAbstractTableModel {
     Q_OBJECT
-public:
+  public:
     enum class Kind { Text, Whole, Money, Flag };
     struct ColumnSpec {
         QString field;
         QString caption;
         Kind kind = Kind::Text;
-        QString format;                       // display format for numbers, e.g. "#,###"
+        QString format;                      // display format for numbers, e.g. "#,###"
         Qt::Alignment align = Qt::AlignLeft; // horizontal alignment
         bool editable = true;
         bool checkBox = false; // a flag drawn as a check box
@@ -50,13 +50,13 @@ public:
     // empty text gives null; a number column that cannot read the text gives null.
     static QVariant storedValue(Kind kind, const QVariant& typed);
 
-signals:
+  signals:
     // A cell committed by the user (not by refresh or an operation).
     void cellEdited(int row, int column);
     // A cell could not be written; the message says why.
     void writeFailed(const QString& message);
 
-private:
+  private:
     Store& m_store;
     QString m_table;
     QString m_keyField;

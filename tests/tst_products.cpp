@@ -1,0 +1,215 @@
+#include "hints/HintOps.h"
+#include "products/ProductOps.h"
+#include "store/Erase.h"
+#include "tests/fixtures.h"
+
+#include <QFile>
+
+using namespace products;
+
+namespace {
+QStringList listNames(TempStore& t) {
+    QStringList out;
+    for (const Row& r :
+         t.store().query(Db::Work, "SELECT code, 品名 FROM w商品マスタ ORDER BY seq"))
+        out << r[0].toString() + ":" + r[1].toString();
+    return out;
+}
+} // namespace
+
+class TestProducts : public QObject {
+    Q_OBJECT
+  private slots:
+    void readListAllOrOneCategory();
+    void registerMatchesByName();
+    void registerEntersUnitsAndCategoriesOnce();
+    void registerFailureKeepsTheMaster();
+    void lineDeleteRetiresTheProduct();
+    void detailLookupAndRegisterByCode();
+    void detailEmptyCategoryTakesNoSlot();
+    void hintsOneRowPerButton();
+    void eraseAllKeepsSlotsAndHintsAndBacksUp();
+};
+
+void TestProducts::readListAllOrOneCategory() {
+    TempStore t;
+    t.addProduct("B2", "ばなな", "房", 200, 3, "果物");
+    t.addProduct("A1", "あんず", "個", 100, 1, "乾物");
+    t.addProduct("C3", "ちくわ", "本", 90, 2, "果物");
+    VERIFY_OK(read商品情報(t.store(), QString()));
+    QCOMPARE(listNames(t), QStringList({"A1:あんず", "B2:ばなな", "C3:ちくわ"}));
+    VERIFY_OK(read商品情報(t.store(), "果物"));
+    QCOMPARE(listNames(t), QStringList({"B2:ばなな", "C3:ちくわ"}));
+    QCOMPARE(t.count(Db::Work, "w商品マスタ", "チェック = 0"), 2);
+}
+
+void TestProducts::registerMatchesByName() {
+    TempStore t;
+    t.addProduct("A1", "りんご", "個", 100, 1, "青果");
+    t.addProduct("A2", "みかん", "個", 50, 1, "青果");
+    VERIFY_OK(read商品情報(t.store(), QString()));
+    Store& s = t.store();
+    s.exec(Db::Work, "UPDATE w商品マスタ SET 品名 = 'ふじりんご', 単価 = 130 WHERE code = 'A1'");
+    s.exec(Db::Work, "UPDATE w商品マスタ SET 単価 = 55 WHERE code = 'A2'");
+    VERIFY_OK(entry商品情報(s));
+    // Renamed: a new product beside the old one; matched: overwritten.
+    QCOMPARE(t.count(Db::Main, "商品マスタ"), 3);
+    QCOMPARE(s.scalar(Db::Main, "SELECT 単価 FROM 商品マスタ WHERE 品名 = 'りんご'").toInt(), 100);
+    QCOMPARE(s.scalar(Db::Main, "SELECT 単価 FROM 商品マスタ WHERE 品名 = 'ふじりんご'").toInt(),
+             130);
+    QCOMPARE(s.scalar(Db::Main, "SELECT 単価 FROM 商品マスタ WHERE 品名 = 'みかん'").toInt(), 55);
+    // A row whose name was emptied adds no nameless product.
+    s.exec(Db::Work, "UPDATE w商品マスタ SET 品名 = NULL WHERE code = 'A2'");
+    VERIFY_OK(entry商品情報(s));
+    QCOMPARE(t.count(Db::Main, "商品マスタ", "品名 IS NULL"), 0);
+}
+
+void TestProducts::registerEntersUnitsAndCategoriesOnce() {
+    TempStore t;
+    t.addProduct("A1", "りんご", "個", 100, 1, "青果");
+    VERIFY_OK(read商品情報(t.store(), QString()));
+    t.store().exec(Db::Work, "UPDATE w商品マスタ SET 単位 = 'ケース', 商品区分 = '贈答'");
+    VERIFY_OK(entry商品情報(t.store()));
+    VERIFY_OK(entry商品情報(t.store()));
+    QCOMPARE(t.count(Db::Main, "コードマスタ", "kcode = '単位' AND sname = 'ケース'"), 1);
+    QCOMPARE(t.count(Db::Main, "コードマスタ", "kcode = '商品区分' AND sname = '贈答'"), 1);
+}
+
+void TestProducts::registerFailureKeepsTheMaster() {
+    TempStore t;
+    t.addProduct("A1", "りんご", "個", 100, 1, "青果");
+    t.addProduct("A2", "だめ", "個", 100, 1, "青果");
+    VERIFY_OK(read商品情報(t.store(), QString()));
+    const QStringList before = t.dump(Db::Main, "商品マスタ");
+    t.store().exec(Db::Work, "UPDATE w商品マスタ SET 単価 = 999, 単位 = '新'");
+    t.store().exec(Db::Main,
+                   "CREATE TRIGGER boom BEFORE UPDATE ON 商品マスタ WHEN NEW.品名 = 'だめ' "
+                   "BEGIN SELECT RAISE(ABORT, 'injected'); END");
+    QVERIFY(!entry商品情報(t.store()).ok);
+    QCOMPARE(t.dump(Db::Main, "商品マスタ"), before);
+    QCOMPARE(t.count(Db::Main, "コードマスタ", "sname IS NOT NULL"), 0);
+    QCOMPARE(t.count(Db::Work, "w商品マスタ", "単価 = 999"), 2);
+}
+
+void TestProducts::lineDeleteRetiresTheProduct() {
+    TempStore t;
+    t.addProduct("A1", "りんご");
+    t.addProduct(QString(), "名だけ");
+    t.addProduct("A1", "別名");
+    VERIFY_OK(read商品情報(t.store(), QString()));
+    const qint64 apple = t.store()
+                             .scalar(Db::Work, "SELECT seq FROM w商品マスタ WHERE 品名 = 'りんご'")
+                             .toLongLong();
+    VERIFY_OK(lineDelete商品情報(t.store(), apple));
+    QCOMPARE(t.count(Db::Main, "商品マスタ"), 2);
+    QCOMPARE(t.count(Db::Work, "w商品マスタ"), 2);
+    const qint64 nameOnly =
+        t.store()
+            .scalar(Db::Work, "SELECT seq FROM w商品マスタ WHERE 品名 = '名だけ'")
+            .toLongLong();
+    VERIFY_OK(lineDelete商品情報(t.store(), nameOnly));
+    QCOMPARE(t.count(Db::Main, "商品マスタ"), 1);
+    VERIFY_OK(lineDelete商品情報(t.store(), 123456));
+    QCOMPARE(t.count(Db::Main, "商品マスタ"), 1);
+}
+
+void TestProducts::detailLookupAndRegisterByCode() {
+    TempStore t;
+    t.addProduct("A01", "りんご", "個", 120.5, 10, "青果");
+    std::optional<Detail> found;
+    VERIFY_OK(read商品詳細(t.store(), "りんご", &found));
+    QVERIFY(found);
+    QCOMPARE(found->unit, QString("個"));
+    QCOMPARE(found->price.toString(), QString("120.5"));
+    QCOMPARE(found->proper, 10LL);
+    VERIFY_OK(read商品詳細(t.store(), "ないもの", &found));
+    QVERIFY(!found);
+    // An existing code with another name updates that product.
+    Detail d;
+    d.code = "A01";
+    d.name = "ふじ";
+    d.unit = "箱";
+    d.price = Currency::fromWhole(300);
+    d.proper = 2;
+    d.category = "贈答";
+    VERIFY_OK(entry商品詳細(t.store(), d));
+    QCOMPARE(t.dump(Db::Main, "商品マスタ"), QStringList({"1|A01|ふじ|箱|300|2|贈答"}));
+    QCOMPARE(t.count(Db::Main, "コードマスタ", "kcode = '商品区分' AND sname = '贈答'"), 1);
+    d.code = "A'02";
+    VERIFY_OK(entry商品詳細(t.store(), d));
+    QCOMPARE(t.count(Db::Main, "商品マスタ"), 2);
+}
+
+void TestProducts::detailEmptyCategoryTakesNoSlot() {
+    TempStore t;
+    Detail d;
+    d.code = "A01";
+    d.name = "りんご";
+    VERIFY_OK(entry商品詳細(t.store(), d));
+    VERIFY_OK(entry商品詳細(t.store(), d));
+    QCOMPARE(t.count(Db::Main, "コードマスタ", "sname IS NOT NULL"), 0);
+    QVERIFY(t.store().scalar(Db::Main, "SELECT 商品区分 FROM 商品マスタ").isNull());
+}
+
+void TestProducts::hintsOneRowPerButton() {
+    TempStore t;
+    Store& s = t.store();
+    QString text;
+    bool found = true;
+    VERIFY_OK(hints::readHint(s, "FrmStolva", "cmdHint", &text, &found));
+    QVERIFY(!found);
+    VERIFY_OK(hints::entryHint(s, "FrmStolva", "cmdHint", "Stolva Ver 1.10", "一回目"));
+    VERIFY_OK(hints::entryHint(s, "FrmStolva", "cmdHint", "Stolva Ver 1.10", "二回目 'quote'"));
+    VERIFY_OK(hints::entryHint(s, "FrmStolva", "cmdHint2", "Stolva Ver 1.10", ""));
+    QCOMPARE(t.count(Db::Work, "ClHint", "CtlName = 'cmdHint'"), 1);
+    VERIFY_OK(hints::readHint(s, "FrmStolva", "cmdHint", &text, &found));
+    QVERIFY(found);
+    QCOMPARE(text, QString("二回目 'quote'"));
+    QCOMPARE(
+        s.scalar(Db::Work, "SELECT Contents FROM ClHint WHERE CtlName = 'cmdHint2'").toString(),
+        QString(""));
+    QVERIFY(!s.scalar(Db::Work, "SELECT Contents FROM ClHint WHERE CtlName = 'cmdHint2'").isNull());
+    VERIFY_OK(hints::deleteHint(s, "FrmStolva", "cmdHint"));
+    VERIFY_OK(hints::deleteHint(s, "FrmStolva", "cmdHint"));
+    QCOMPARE(t.count(Db::Work, "ClHint"), 1);
+}
+
+void TestProducts::eraseAllKeepsSlotsAndHintsAndBacksUp() {
+    TempStore t;
+    Store& s = t.store();
+    t.addProduct("A1", "りんご", "個", 100, 1, "青果");
+    t.nameSlot("商品区分", "01", "青果");
+    s.exec(Db::Main, "INSERT INTO 在庫表 (日付, 行番号, 品名) VALUES ('2024-01-05', 1, 'りんご')");
+    s.exec(Db::Main, "INSERT INTO 自社情報 (会社名) VALUES ('ストルバ商店')");
+    VERIFY_OK(hints::entryHint(s, "FrmStolva", "cmdHint", "t", "残る"));
+    QString backup;
+    VERIFY_OK(allDelete(s, &backup));
+    QCOMPARE(t.count(Db::Main, "在庫表"), 0);
+    QCOMPARE(t.count(Db::Main, "商品マスタ"), 0);
+    QCOMPARE(t.count(Db::Main, "自社情報"), 0);
+    QCOMPARE(t.count(Db::Main, "コードマスタ"), 60);
+    QCOMPARE(t.count(Db::Main, "コードマスタ", "sname IS NOT NULL"), 0);
+    QCOMPARE(t.count(Db::Work, "ClHint"), 1);
+    QVERIFY2(backup.contains(QRegularExpression("/backup/Stolva-\\d{8}-\\d{6}(-\\d+)?\\.mdb$")),
+             qPrintable(backup));
+    {
+        QSqlDatabase b = QSqlDatabase::addDatabase("QSQLITE", "backup");
+        b.setDatabaseName(backup);
+        QVERIFY(b.open());
+        QSqlQuery q(b);
+        QVERIFY(q.exec("SELECT count(*) FROM 商品マスタ") && q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+        QVERIFY(q.exec("PRAGMA integrity_check") && q.next());
+        QCOMPARE(q.value(0).toString(), QString("ok"));
+        b.close();
+    }
+    QSqlDatabase::removeDatabase("backup");
+    // Erasing an empty ledger succeeds too, with a backup of its own.
+    QString second;
+    VERIFY_OK(allDelete(s, &second));
+    QVERIFY(second != backup);
+    QVERIFY(QFile::exists(second));
+}
+
+QTEST_MAIN(TestProducts)
+#include "tst_products.moc"

@@ -1,0 +1,644 @@
+#include "app/FrmStolva.h"
+#include "app/SingleCopy.h"
+#include "app/Startup.h"
+#include "codes/CodeTab.h"
+#include "products/ProductTab.h"
+#include "sheet/SheetTab.h"
+#include "tests/fixtures.h"
+#include "widgets/DateBox.h"
+#include "widgets/Grids.h"
+#include "widgets/NumberBox.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTabWidget>
+
+using sheet::ColAmount;
+using sheet::ColCategory;
+using sheet::ColCode;
+using sheet::ColName;
+using sheet::ColQty;
+
+namespace {
+// A started main window over its own data folder.
+struct Started {
+    QTemporaryDir dir;
+    std::unique_ptr<FrmStolva> w;
+    ScriptedMessages msgs;
+    Started() {
+        w = std::make_unique<FrmStolva>();
+        const Status s = w->Form_Load(dir.path());
+        if (!s)
+            qFatal("start failed: %s", qPrintable(s.error));
+        w->show();
+        QApplication::setActiveWindow(w.get());
+    }
+    Store& store() { return w->store(); }
+    template <typename T> T* find(const QString& name) { return w->findChild<T*>(name); }
+    void click(const QString& button) {
+        auto* b = find<QPushButton>(button);
+        if (!b)
+            qFatal("no button %s", qPrintable(button));
+        b->click();
+    }
+    WorkTableModel* sheet() { return w->sheetTab()->model(); }
+    void type(int row, int col, const QVariant& v) {
+        sheet()->setData(sheet()->index(row, col), v);
+    }
+    QString cell(int row, int col) { return sheet()->index(row, col).data().toString(); }
+    int count(Db which, const QString& table, const QString& where = "1") {
+        return store().scalar(which, "SELECT count(*) FROM " + table + " WHERE " + where).toInt();
+    }
+};
+
+QStringList items(QComboBox* c) {
+    QStringList out;
+    for (int i = 0; i < c->count(); ++i)
+        out << c->itemText(i);
+    return out;
+}
+} // namespace
+
+class TestWindow : public QObject {
+    Q_OBJECT
+  private slots:
+    void startShowsBlankSheetAndEmptySlots();
+    void everyControlHasItsNameAndCaption_data();
+    void everyControlHasItsNameAndCaption();
+    void sheetGridColumnsAndPanes();
+    void selectorsFollowSlotOrder();
+    void secondCopyWakesTheFirst();
+    void editingALineFillsAndTotals();
+    void enterKeyPaths();
+    void dateRequiredForLoadSaveDelete();
+    void saveAskAndReset();
+    void saveFailureKeepsLinesAndReports();
+    void lineDeleteRecalculatesTotal();
+    void fillAsksThenFills();
+    void deleteDefaultNoKeepsSheet();
+    void clearDiscardsUnsavedKeepsStored();
+    void productListAndDetailPanel();
+    void detailPanelKeys();
+    void codeEditorAsksAndRegisters();
+    void hintWindow();
+    void eraseAll();
+    void closingClosesTheHintWindow();
+};
+
+void TestWindow::startShowsBlankSheetAndEmptySlots() {
+    Started s;
+    QCOMPARE(s.w->windowTitle(), QString("Stolva Ver 1.10"));
+    QCOMPARE(s.sheet()->rowCount(), 500);
+    QCOMPARE(s.count(Db::Work, "w在庫表", "品名 IS NULL AND チェック = 0"), 500);
+    QCOMPARE(s.w->sheetTab()->dateBox()->value(), QDate::currentDate());
+    QCOMPARE(s.w->sheetTab()->totalBox()->value().toInt(), 0);
+    QCOMPARE(s.w->sheetTab()->categoryBox()->currentText(), QString());
+    QCOMPARE(s.w->codeTab()->model()->rowCount(), 30);
+    QCOMPARE(s.w->codeTab()->model()->value(0, 2).toString(), QString("01"));
+    QCOMPARE(s.w->codeTab()->model()->value(29, 2).toString(), QString("30"));
+    QVERIFY(s.find<QRadioButton>("Opt商品区分")->isChecked());
+    QVERIFY(!s.find<QRadioButton>("Opt単位")->isChecked());
+    QVERIFY(!s.find<QProgressBar>("Pbar")->isVisible());
+    QVERIFY(s.find<QGroupBox>("Cn商品詳細")->isHidden());
+    QVERIFY(s.find<QLabel>("lblInfo")->text().startsWith("Stolva Ver 1.10 LastUpdate2007/04/04\n"));
+    QVERIFY(!s.find<QLabel>("lblSupport")->text().isEmpty());
+    QAbstractItemModelTester tester(s.sheet(),
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QVERIFY(s.msgs.presenter.shown.isEmpty());
+}
+
+void TestWindow::everyControlHasItsNameAndCaption_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    const QList<QPair<QString, QString>> controls{
+        {"Label1", "実  施  日"},
+        {"Label2", "商品区分"},
+        {"Label3", "合 計"},
+        {"cmd読込", "読込"},
+        {"cmd登録", "登録"},
+        {"cmd削除", "削除"},
+        {"cmd行削除", "行削除"},
+        {"cmdクリア", "クリア"},
+        {"cmdマスタ読込", "マスタ読込"},
+        {"Cmd印刷", "印刷"},
+        {"cmd履歴閉じる", "閉じる"},
+        {"cmdHint", ""},
+        {"Label4", "商品区分"},
+        {"cmd商品読込", "読込"},
+        {"cmd商品登録", "登録"},
+        {"cmd商品行削除", "行削除"},
+        {"cmd商品クリア", "クリア"},
+        {"cmd商品詳細", "詳細"},
+        {"cmd商品印刷", "印刷"},
+        {"cmdHint2", ""},
+        {"Label9", "コード"},
+        {"Label21", "品　名"},
+        {"Label22", "単 位"},
+        {"Label23", "単　価"},
+        {"Label5", "適正数"},
+        {"Label6", "商品区分"},
+        {"cmd詳細登録", "登録"},
+        {"cmd詳細クリア", "クリア"},
+        {"cmd詳細閉じる", "閉じる"},
+        {"Label7", "商品区分"},
+        {"Label11", "単位"},
+        {"cmdコード読込", "読込"},
+        {"cmdコード登録", "登録"},
+        {"cmdコードクリア", "クリア"},
+        {"cmdHint3", ""},
+        {"Label8", "すべてのデータを削除し初期状態に戻す"},
+        {"cmd一括削除", "実行"}};
+    for (const auto& c : controls)
+        QTest::newRow(qPrintable(c.first)) << c.first << c.second;
+}
+
+void TestWindow::everyControlHasItsNameAndCaption() {
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    Started s;
+    QObject* o = s.w->findChild<QObject*>(name);
+    QVERIFY2(o, qPrintable(name));
+    if (auto* b = qobject_cast<QPushButton*>(o))
+        QCOMPARE(b->text(), caption);
+    else if (auto* l = qobject_cast<QLabel*>(o))
+        QCOMPARE(l->text(), caption);
+    for (const char* n :
+         {"SSTab1",      "dt日付",          "num合計",      "Pbar",       "cmb商品区分在庫",
+          "Grid在庫表",  "cmb商品区分選択", "Grid商品情報", "Cn商品詳細", "txt商品コード",
+          "txt品名",     "cmb単位",         "num単価",      "num適正数",  "cmb商品区分",
+          "Opt商品区分", "Opt単位",         "Gridコード",   "lblInfo",    "lblSupport",
+          "Image2"})
+        QVERIFY2(s.w->findChild<QObject*>(n), n);
+    auto* tabs = s.find<QTabWidget>("SSTab1");
+    QCOMPARE(tabs->tabText(0), QString("在庫表"));
+    QCOMPARE(tabs->tabText(1), QString("商品情報"));
+    QCOMPARE(tabs->tabText(2), QString("設定・情報"));
+}
+
+void TestWindow::sheetGridColumnsAndPanes() {
+    Started s;
+    TwoPaneGrid* g = s.w->sheetTab()->grid();
+    QTableView* left = g->pane(0);
+    QTableView* right = g->pane(1);
+    QCOMPARE(left->model()->rowCount(), 500);
+    for (QTableView* v : {left, right})
+        QVERIFY(v->isColumnHidden(0));
+    QVERIFY(!left->isColumnHidden(ColCode) && !left->isColumnHidden(ColName));
+    for (int c = 3; c < 10; ++c) {
+        QVERIFY(left->isColumnHidden(c));
+        QVERIFY(!right->isColumnHidden(c));
+    }
+    QVERIFY(right->isColumnHidden(ColCode) && right->isColumnHidden(ColName));
+    QCOMPARE(left->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    QCOMPARE(right->selectionModel(), left->selectionModel());
+    QCOMPARE(s.sheet()->headerData(ColName, Qt::Horizontal).toString(), QString("品　　　名"));
+    QCOMPARE(s.sheet()->headerData(3, Qt::Horizontal).toString(), QString("数 量"));
+    QCOMPARE(left->columnWidth(ColName), twips(left, 4460));
+    // Rows scroll together.
+    right->verticalScrollBar()->setValue(200);
+    QCOMPARE(left->verticalScrollBar()->value(), 200);
+    // Formats: thousands separators, zero shows nothing.
+    s.type(0, ColName, "x");
+    s.type(0, ColQty, "1234");
+    QCOMPARE(s.cell(0, ColQty), QString("1,234"));
+    s.type(0, ColQty, "0");
+    QCOMPARE(s.cell(0, ColQty), QString());
+    // The product list draws its mark as a check box.
+    WorkTableModel* products = s.w->productTab()->model();
+    QVERIFY(products->column(0).checkBox);
+    QVERIFY(products->flags(products->index(0, 0)) == Qt::NoItemFlags || products->rowCount() == 0);
+}
+
+void TestWindow::selectorsFollowSlotOrder() {
+    Started s;
+    Store& st = s.store();
+    auto name = [&](const QString& kind, const QString& code, const QVariant& n) {
+        st.exec(Db::Main, "UPDATE コードマスタ SET sname = ? WHERE kcode = ? AND code = ?",
+                {n, kind, code});
+    };
+    name("商品区分", "03", "C");
+    name("商品区分", "01", "A");
+    name("商品区分", "05", "A");
+    name("単位", "02", "箱");
+    st.exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES ('1', 'b'), ('2', NULL), ('3', "
+                      "'a'), ('4', 'b')");
+    s.click("cmdクリア");
+    const QStringList cats{"A", "C", "A"};
+    QCOMPARE(items(s.w->sheetTab()->categoryBox()), cats);
+    QCOMPARE(items(s.w->productTab()->selector()), cats);
+    QCOMPARE(items(s.w->productTab()->detailCategory()), cats);
+    QCOMPARE(items(s.w->productTab()->detailUnit()), QStringList({"箱"}));
+    QCOMPARE(s.count(Db::Work, "w商品区分参照"), 3);
+    QCOMPARE(s.count(Db::Work, "w単位参照"), 1);
+    QStringList refs;
+    for (const Row& r : st.query(Db::Work, "SELECT 品名 FROM w商品参照 ORDER BY seq"))
+        refs << r[0].toString();
+    QCOMPARE(refs, QStringList({"a", "b", "b"}));
+    // The list filter is chosen from its list only.
+    QVERIFY(!s.w->productTab()->selector()->isEditable());
+}
+
+void TestWindow::secondCopyWakesTheFirst() {
+    QTemporaryDir dir;
+    SingleCopy first(dir.path());
+    QVERIFY(first.acquire());
+    QWidget window;
+    window.showMinimized();
+    first.setWindow(&window);
+    SingleCopy second(dir.path());
+    QVERIFY(!second.acquire());
+    QVERIFY(second.wakeRunningCopy());
+    QTRY_VERIFY(!window.isMinimized());
+}
+
+void TestWindow::editingALineFillsAndTotals() {
+    Started s;
+    s.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, 商品区分) "
+                             "VALUES ('A01', 'りんご', '個', 1250, 5, '青果')");
+    s.type(0, ColName, "りんご");
+    QCOMPARE(s.cell(0, 6), QString("個"));
+    QCOMPARE(s.cell(0, 7), QString("1,250"));
+    QCOMPARE(s.cell(0, 4), QString("5"));
+    QCOMPARE(s.cell(0, ColCategory), QString("青果"));
+    s.type(0, ColQty, "３");
+    QCOMPARE(s.cell(0, ColAmount), QString("3,750"));
+    QCOMPARE(s.cell(0, 5), QString("-2"));
+    QCOMPARE(s.w->sheetTab()->totalBox()->text(), QString("3,750"));
+    s.type(1, ColName, "みかん");
+    s.type(1, ColQty, "abc");
+    QCOMPARE(s.cell(1, ColAmount), QString());
+    s.type(0, ColQty, "");
+    QCOMPARE(s.cell(0, ColAmount), QString());
+    QCOMPARE(s.w->sheetTab()->totalBox()->text(), QString());
+    QCOMPARE(s.w->sheetTab()->totalBox()->value().toInt(), 0);
+    // A new unit typed on a line reaches the unit drop-down.
+    s.type(2, ColName, "x");
+    s.type(2, 6, "ダース");
+    QCOMPARE(s.count(Db::Work, "w単位参照", "sname = 'ダース'"), 1);
+}
+
+void TestWindow::enterKeyPaths() {
+    Started s;
+    TwoPaneGrid* g = s.w->sheetTab()->grid();
+    g->setCurrent(0, 3, ColName);
+    QTest::keyClick(g->pane(0), Qt::Key_Return);
+    QCOMPARE(g->currentIndex(), s.sheet()->index(3, ColQty));
+    QCOMPARE(g->currentPane(), 1);
+    g->setCurrent(1, 3, ColAmount);
+    QTest::keyClick(g->pane(1), Qt::Key_Return);
+    QCOMPARE(g->currentIndex(), s.sheet()->index(4, ColCode));
+    QCOMPARE(g->currentPane(), 0);
+    g->setCurrent(1, 499, ColCategory);
+    QTest::keyClick(g->pane(1), Qt::Key_Enter);
+    QCOMPARE(g->currentIndex(), s.sheet()->index(499, ColCode));
+    // Elsewhere Enter goes on to the next cell of the line.
+    g->setCurrent(1, 7, ColQty);
+    QTest::keyClick(g->pane(1), Qt::Key_Return);
+    QCOMPARE(g->currentIndex(), s.sheet()->index(7, 4));
+    // The input method opens in name, unit and category only.
+    g->setCurrent(0, 1, ColName);
+    QVERIFY(g->pane(0)->testAttribute(Qt::WA_InputMethodEnabled));
+    g->setCurrent(1, 1, ColQty);
+    QVERIFY(!g->pane(1)->testAttribute(Qt::WA_InputMethodEnabled));
+    g->setCurrent(1, 1, ColCategory);
+    QVERIFY(g->pane(1)->testAttribute(Qt::WA_InputMethodEnabled));
+    // Typing into a cell and pressing Enter on the name commits and jumps.
+    g->setCurrent(0, 5, ColName);
+    QTest::keyClick(g->pane(0), Qt::Key_A);
+    QWidget* editor = QApplication::focusWidget();
+    QVERIFY(editor && editor != g->pane(0));
+    QTest::keyClicks(editor, "bc");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCOMPARE(s.sheet()->value(5, ColName).toString(), QString("abc"));
+    QCOMPARE(g->currentIndex(), s.sheet()->index(5, ColQty));
+}
+
+void TestWindow::dateRequiredForLoadSaveDelete() {
+    Started s;
+    DateBox* date = s.w->sheetTab()->dateBox();
+    s.type(0, ColName, "keep");
+    for (const char* b : {"cmd読込", "cmd登録", "cmd削除"}) {
+        date->setNull();
+        QCOMPARE(date->shownText(), QString());
+        s.msgs.presenter.shown.clear();
+        s.click(b);
+        QCOMPARE(s.msgs.presenter.shown.size(), 1);
+        QCOMPARE(s.msgs.presenter.shown[0].title, QString("日付を記入してください。"));
+        QCOMPARE(s.msgs.presenter.shown[0].text, QString("日付を記入してください。"));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(date));
+        QCOMPARE(s.sheet()->value(0, ColName).toString(), QString("keep"));
+    }
+}
+
+void TestWindow::saveAskAndReset() {
+    Started s;
+    s.w->sheetTab()->dateBox()->setValue(QDate(2024, 1, 5));
+    s.click("cmd登録"); // nothing named: silent
+    QVERIFY(s.msgs.presenter.shown.isEmpty());
+    s.type(0, ColName, "りんご");
+    s.type(0, 6, "個");
+    s.w->sheetTab()->categoryBox()->setEditText("青果");
+    s.msgs.presenter.answers = {false};
+    s.click("cmd登録");
+    QCOMPARE(s.msgs.presenter.shown.last().text,
+             QString("2024年01月05日の在庫表 を登録します。よろしいですか"));
+    QCOMPARE(s.count(Db::Main, "在庫表"), 0);
+    s.click("cmd登録"); // Enter: default Yes
+    QCOMPARE(s.count(Db::Main, "在庫表", "日付 = '2024-01-05' AND 商品区分 = '青果'"), 1);
+    QCOMPARE(s.w->sheetTab()->dateBox()->value(), QDate::currentDate());
+    QCOMPARE(s.count(Db::Work, "w在庫表", "品名 IS NULL"), 500);
+    // The line's own unit entered the code master and the refilled lists.
+    QCOMPARE(items(s.w->productTab()->detailUnit()), QStringList({"個"}));
+    QCOMPARE(s.w->sheetTab()->categoryBox()->currentText(), QString());
+    // Reload it.
+    s.w->sheetTab()->dateBox()->setValue(QDate(2024, 1, 5));
+    s.click("cmd読込");
+    QCOMPARE(s.sheet()->value(0, ColName).toString(), QString("りんご"));
+    QVERIFY(!s.find<QProgressBar>("Pbar")->isVisible());
+}
+
+void TestWindow::saveFailureKeepsLinesAndReports() {
+    Started s;
+    s.type(0, ColName, "BOOM");
+    s.store().exec(Db::Main, "CREATE TRIGGER boom BEFORE INSERT ON 在庫表 "
+                             "BEGIN SELECT RAISE(ABORT, 'injected'); END");
+    s.click("cmd登録");
+    QCOMPARE(s.msgs.presenter.shown.size(), 2);
+    QCOMPARE(s.msgs.presenter.shown[1].title, QString("エラー"));
+    QCOMPARE(int(s.msgs.presenter.shown[1].style), int(MsgStyle::Warning));
+    QVERIFY(s.msgs.presenter.shown[1].text.contains("登録できませんでした"));
+    QCOMPARE(s.sheet()->value(0, ColName).toString(), QString("BOOM"));
+    QCOMPARE(s.count(Db::Main, "商品マスタ"), 0);
+    QVERIFY(!s.find<QProgressBar>("Pbar")->isVisible());
+}
+
+void TestWindow::lineDeleteRecalculatesTotal() {
+    Started s;
+    s.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名, 単価) VALUES ('X', 'x', 100)");
+    s.type(0, ColName, "x");
+    s.store().exec(Db::Work, "UPDATE w在庫表 SET code = 'X' WHERE 品名 = 'x'");
+    s.sheet()->refresh();
+    s.type(0, ColQty, "2");
+    s.type(1, ColName, "y");
+    s.type(1, 7, "10");
+    s.type(1, ColQty, "1");
+    QCOMPARE(s.w->sheetTab()->totalBox()->value().toInt(), 210);
+    s.w->sheetTab()->grid()->setCurrent(0, 0, ColCode);
+    s.msgs.presenter.answers = {true};
+    s.click("cmd行削除");
+    QCOMPARE(s.msgs.presenter.shown.last().text,
+             QString("指定された行 を削除します。よろしいですか"));
+    QCOMPARE(s.sheet()->rowCount(), 499);
+    QCOMPARE(s.sheet()->value(0, ColName).toString(), QString("y"));
+    QCOMPARE(s.w->sheetTab()->totalBox()->value().toInt(), 10);
+}
+
+void TestWindow::fillAsksThenFills() {
+    Started s;
+    s.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES ('2', 'い'), ('1', 'あ')");
+    s.msgs.presenter.answers = {false};
+    s.click("cmdマスタ読込");
+    QCOMPARE(s.msgs.presenter.shown.last().text,
+             QString("商品情報を読み込みします。、よろしいですか"));
+    QCOMPARE(s.sheet()->value(0, ColName).toString(), QString());
+    s.click("cmdマスタ読込");
+    QCOMPARE(s.sheet()->value(0, ColName).toString(), QString("あ"));
+    QCOMPARE(s.sheet()->value(1, ColCode).toString(), QString("2"));
+    QCOMPARE(s.sheet()->rowCount(), 500);
+}
+
+void TestWindow::deleteDefaultNoKeepsSheet() {
+    Started s;
+    s.store().exec(Db::Main, "INSERT INTO 在庫表 (日付, 行番号, 品名, 商品区分) VALUES "
+                             "('2024-01-05', 1, 'a', 'A'), ('2024-01-05', 1, 'b', 'B')");
+    s.w->sheetTab()->dateBox()->setValue(QDate(2024, 1, 5));
+    s.click("cmd削除"); // Enter answers No
+    QCOMPARE(s.msgs.presenter.shown.last().text,
+             QString("2024年01月05日 を削除します。よろしいですか"));
+    QCOMPARE(s.count(Db::Main, "在庫表"), 2);
+    s.msgs.presenter.answers = {true};
+    s.w->sheetTab()->categoryBox()->setEditText("A");
+    s.click("cmd削除");
+    QCOMPARE(s.count(Db::Main, "在庫表"), 0);
+    QCOMPARE(s.w->sheetTab()->dateBox()->value(), QDate::currentDate());
+}
+
+void TestWindow::clearDiscardsUnsavedKeepsStored() {
+    Started s;
+    s.store().exec(Db::Main,
+                   "INSERT INTO 在庫表 (日付, 行番号, 品名) VALUES ('2024-01-05', 1, 'a')");
+    s.type(0, ColName, "unsaved");
+    s.click("cmdクリア");
+    QVERIFY(s.msgs.presenter.shown.isEmpty());
+    QCOMPARE(s.sheet()->value(0, ColName).toString(), QString());
+    QCOMPARE(s.count(Db::Main, "在庫表"), 1);
+}
+
+void TestWindow::productListAndDetailPanel() {
+    Started s;
+    Store& st = s.store();
+    st.exec(Db::Main,
+            "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, 商品区分) VALUES "
+            "('B2', 'ばなな', '房', 200, 3, '果物'), ('A1', 'あんず', '個', 100, 1, '乾物')");
+    ProductTab* p = s.w->productTab();
+    // An empty list opens a cleared panel.
+    s.click("cmd商品詳細");
+    QVERIFY(!s.find<QGroupBox>("Cn商品詳細")->isHidden());
+    QCOMPARE(s.find<QLineEdit>("txt商品コード")->text(), QString());
+    QCOMPARE(s.find<NumberBox>("num単価")->value().toInt(), 0);
+    s.click("cmd商品読込");
+    QCOMPARE(p->model()->rowCount(), 2);
+    QCOMPARE(p->model()->value(0, 1).toString(), QString("A1"));
+    p->grid()->setCurrentIndex(p->model()->index(1, 2));
+    s.click("cmd商品詳細");
+    QCOMPARE(s.find<QLineEdit>("txt商品コード")->text(), QString("B2"));
+    QCOMPARE(s.find<QLineEdit>("txt品名")->text(), QString("ばなな"));
+    QCOMPARE(s.find<QComboBox>("cmb単位")->currentText(), QString("房"));
+    QCOMPARE(s.find<NumberBox>("num単価")->value().toInt(), 200);
+    QCOMPARE(s.find<QComboBox>("cmb商品区分")->currentText(), QString("果物"));
+    // Typing an existing name fills the fields and leaves the code.
+    s.find<QLineEdit>("txt商品コード")->setText("A01");
+    s.find<QLineEdit>("txt品名")->setText("あんず");
+    p->Read商品詳細();
+    QCOMPARE(s.find<QLineEdit>("txt商品コード")->text(), QString("A01"));
+    QCOMPARE(s.find<QComboBox>("cmb単位")->currentText(), QString("個"));
+    s.find<QLineEdit>("txt品名")->setText("りんご");
+    p->Read商品詳細();
+    QCOMPARE(s.find<QComboBox>("cmb単位")->currentText(), QString());
+    QCOMPARE(s.find<NumberBox>("num単価")->value().toInt(), 0);
+    s.click("cmd詳細登録");
+    QCOMPARE(s.msgs.presenter.shown.last().text,
+             QString("A01 りんご を登録します。よろしいですか"));
+    QCOMPARE(s.count(Db::Main, "商品マスタ"), 3);
+    QCOMPARE(p->model()->rowCount(), 3);
+    // Code order puts A01 before A1; the cursor is on the registered product.
+    QCOMPARE(p->grid()->currentIndex().row(), 0);
+    QCOMPARE(p->model()->value(0, 1).toString(), QString("A01"));
+    QCOMPARE(s.count(Db::Main, "コードマスタ", "sname IS NOT NULL"), 0);
+    // Without code or name: nothing asked.
+    const int shown = s.msgs.presenter.shown.size();
+    s.find<QLineEdit>("txt商品コード")->clear();
+    s.click("cmd詳細登録");
+    QCOMPARE(s.msgs.presenter.shown.size(), shown);
+    s.click("cmd詳細閉じる");
+    QVERIFY(s.find<QGroupBox>("Cn商品詳細")->isHidden());
+    // Line deletion asks with default No; Yes retires the product.
+    p->grid()->setCurrentIndex(p->model()->index(0, 1));
+    s.click("cmd商品行削除");
+    QCOMPARE(s.count(Db::Main, "商品マスタ"), 3);
+    s.msgs.presenter.answers = {true};
+    s.click("cmd商品行削除");
+    QCOMPARE(s.count(Db::Main, "商品マスタ"), 2);
+    QCOMPARE(p->model()->rowCount(), 2);
+    // Clearing empties grid and selector, the master stays.
+    p->selector()->setCurrentIndex(0);
+    s.click("cmd商品クリア");
+    QCOMPARE(p->model()->rowCount(), 0);
+    QCOMPARE(p->selector()->currentText(), QString());
+    QCOMPARE(s.count(Db::Main, "商品マスタ"), 2);
+}
+
+void TestWindow::detailPanelKeys() {
+    Started s;
+    s.click("cmd商品詳細");
+    auto* code = s.find<QLineEdit>("txt商品コード");
+    auto* name = s.find<QLineEdit>("txt品名");
+    auto* unit = s.find<QComboBox>("cmb単位");
+    auto* proper = s.find<NumberBox>("num適正数");
+    code->setFocus();
+    QTest::keyClick(code, Qt::Key_Return);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(name));
+    QTest::keyClick(name, Qt::Key_Up);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(code));
+    QTest::keyClick(code, Qt::Key_Down);
+    QTest::keyClick(name, Qt::Key_Down);
+    QVERIFY(unit->isAncestorOf(QApplication::focusWidget()) || QApplication::focusWidget() == unit);
+    unit->setEditText("ダース");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(proper));
+    // Leaving the unit box registered the typed unit.
+    QCOMPARE(s.count(Db::Main, "コードマスタ", "kcode = '単位' AND sname = 'ダース'"), 1);
+}
+
+void TestWindow::codeEditorAsksAndRegisters() {
+    Started s;
+    s.find<QRadioButton>("Opt単位")->setChecked(true);
+    WorkTableModel* m = s.w->codeTab()->model();
+    m->setData(m->index(0, 3), "個");
+    s.msgs.presenter.answers = {false};
+    s.click("cmdコード登録");
+    QCOMPARE(s.msgs.presenter.shown.last().text, QString("単位 を登録します。よろしいですか"));
+    QCOMPARE(s.msgs.presenter.shown.last().title, QString("登録の確認"));
+    QCOMPARE(s.count(Db::Main, "コードマスタ", "sname IS NOT NULL"), 0);
+    s.click("cmdコード登録");
+    QCOMPARE(s.count(Db::Main, "コードマスタ", "kcode = '単位' AND code = '01' AND sname = '個'"),
+             1);
+    s.click("cmdコードクリア");
+    QVERIFY(s.find<QRadioButton>("Opt商品区分")->isChecked());
+    QCOMPARE(m->value(0, 3).toString(), QString());
+    s.find<QRadioButton>("Opt単位")->setChecked(true);
+    s.click("cmdコード読込");
+    QCOMPARE(m->value(0, 3).toString(), QString("個"));
+}
+
+void TestWindow::hintWindow() {
+    Started s;
+    s.click("cmdHint");
+    HintWindow* h = s.w->hintWindow();
+    QVERIFY(h && h->isVisible());
+    QCOMPARE(h->windowTitle(), QString("ヒント        "));
+    QCOMPARE(h->findChild<QLabel*>("lblFormName")->text(), QString("FrmStolva"));
+    QCOMPARE(h->findChild<QLabel*>("lblCtlName")->text(), QString("cmdHint"));
+    QCOMPARE(h->findChild<QLabel*>("lblFormTitle")->text(), QString("Stolva Ver 1.10"));
+    auto* text = h->findChild<QPlainTextEdit*>("txtContents");
+    QCOMPARE(text->toPlainText(), QString("Contents"));
+    // Edit toggles by the button's colour.
+    auto* edit = h->findChild<QPushButton*>("cmd編集");
+    QVERIFY(text->isReadOnly());
+    edit->click();
+    QVERIFY(!text->isReadOnly());
+    QCOMPARE(edit->palette().color(QPalette::Button), HintWindow::pinkColor());
+    edit->click();
+    QVERIFY(text->isReadOnly());
+    QCOMPARE(edit->palette().color(QPalette::Button), HintWindow::grayColor());
+    text->setPlainText("在庫表のヒント");
+    s.msgs.presenter.answers = {false};
+    h->findChild<QPushButton*>("cmd登録")->click();
+    QCOMPARE(s.msgs.presenter.shown.size(), 1);
+    QCOMPARE(s.count(Db::Work, "ClHint"), 0);
+    h->findChild<QPushButton*>("cmd登録")->click();
+    QCOMPARE(s.msgs.titles(), QStringList({"登録の確認", "登録の確認", "登録完了"}));
+    QCOMPARE(s.msgs.presenter.shown.last().text, QString("ヒント を登録しました。"));
+    // Another hint button while open keeps the labels it was opened with.
+    s.click("cmdHint2");
+    QCOMPARE(h->findChild<QLabel*>("lblCtlName")->text(), QString("cmdHint"));
+    QCOMPARE(s.w->hintContext().ctlName, QString("cmdHint2"));
+    // Clear then close keeps the stored note.
+    h->findChild<QPushButton*>("cmdクリア")->click();
+    h->findChild<QPushButton*>("cmd閉じる")->click();
+    QTRY_VERIFY(!s.w->hintWindow());
+    s.click("cmdHint");
+    h = s.w->hintWindow();
+    QCOMPARE(h->findChild<QPlainTextEdit*>("txtContents")->toPlainText(),
+             QString("在庫表のヒント"));
+    s.msgs.presenter.shown.clear();
+    s.msgs.presenter.answers = {true};
+    h->findChild<QPushButton*>("cmd削除")->click();
+    QCOMPARE(s.msgs.titles(), QStringList({"削除の確認", "削除の完了"}));
+    QCOMPARE(s.msgs.presenter.shown.last().text, QString("データ ヒント を削除しました。"));
+    QCOMPARE(h->findChild<QPlainTextEdit*>("txtContents")->toPlainText(), QString());
+    QCOMPARE(s.count(Db::Work, "ClHint"), 0);
+}
+
+void TestWindow::eraseAll() {
+    Started s;
+    s.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES ('1', 'あ')");
+    s.store().exec(
+        Db::Main,
+        "UPDATE コードマスタ SET sname = '青果' WHERE kcode = '商品区分' AND code = '01'");
+    s.click("cmdクリア");
+    QCOMPARE(s.w->sheetTab()->categoryBox()->count(), 1);
+    s.click("cmd一括削除"); // Enter answers No
+    QCOMPARE(s.msgs.presenter.shown.last().text,
+             QString("すべてのデータ を削除します。よろしいですか"));
+    QCOMPARE(s.count(Db::Main, "商品マスタ"), 1);
+    s.msgs.presenter.answers = {true};
+    s.click("cmd一括削除");
+    QCOMPARE(s.count(Db::Main, "商品マスタ"), 0);
+    QCOMPARE(s.w->sheetTab()->categoryBox()->count(), 0);
+    QCOMPARE(s.w->productTab()->selector()->count(), 0);
+    QCOMPARE(s.count(Db::Work, "w商品参照"), 0);
+    QCOMPARE(s.w->codeTab()->model()->rowCount(), 30);
+    QCOMPARE(s.msgs.presenter.shown.size(), 2);
+}
+
+void TestWindow::closingClosesTheHintWindow() {
+    Started s;
+    s.type(0, ColName, "unsaved");
+    s.click("cmdHint3");
+    QPointer<HintWindow> h = s.w->hintWindow();
+    QVERIFY(h);
+    s.click("cmd履歴閉じる");
+    QVERIFY(!s.w->isVisible());
+    QTRY_VERIFY(!h);
+    QVERIFY(s.msgs.presenter.shown.isEmpty());
+    QVERIFY(!s.store().isOpen());
+}
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    setupApplication(app);
+    TestWindow t;
+    return QTest::qExec(&t, argc, argv);
+}
+#include "tst_window.moc"
