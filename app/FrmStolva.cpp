@@ -9,12 +9,20 @@
 #include "widgets/DateBox.h"
 #include "widgets/NumberBox.h"
 
+#include "products/ProductReport.h"
+#include "sheet/SheetReport.h"
+#include "store/Values.h"
+
+#include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
+#include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QToolBar>
 
 FrmStolva::FrmStolva() {
     setObjectName("FrmStolva");
@@ -141,5 +149,71 @@ void FrmStolva::closeEvent(QCloseEvent* e) {
     e->accept();
 }
 
-void FrmStolva::printSheet() {}
-void FrmStolva::printProducts() {}
+void FrmStolva::printSheet() {
+    const auto fail = [](const QString& e) {
+        ShowError(QStringLiteral("在庫表を印刷できませんでした。"), e);
+    };
+    if (Status s = sheet::fillSheetPrint(m_store); !s)
+        return fail(s.error);
+    DateBox* date = m_sheet->dateBox();
+    PrintDate = date->isNull() ? QString() : date->value().toString("yyyy年MM月dd日");
+    PrintCategory = m_sheet->categoryBox()->currentText();
+    NumberBox* total = m_sheet->totalBox();
+    PrintTotal = total->text().isEmpty() ? QString() : formatNumber(total->value(), "#,###");
+    QVector<report::RowValues> rows;
+    if (Status s = report::readRows(m_store, "w在庫表印刷", sheet::sheetReportFields(), &rows); !s)
+        return fail(s.error);
+    showPreview(report::layout(sheet::sheetReport({PrintDate, PrintCategory, PrintTotal}), rows),
+                QStringLiteral("在庫表"));
+}
+
+void FrmStolva::printProducts() {
+    if (Status s = products::fillProductPrint(m_store); !s) {
+        ShowError(QStringLiteral("商品情報を印刷できませんでした。"), s.error);
+        return;
+    }
+    PrintCategory = m_products->detailCategory()->currentText();
+    QVector<report::RowValues> rows;
+    // The report reads the list itself; the print copy holds the same rows.
+    if (Status s = report::readRows(m_store, "w商品マスタ", products::productReportFields(), &rows);
+        !s) {
+        ShowError(QStringLiteral("商品情報を印刷できませんでした。"), s.error);
+        return;
+    }
+    showPreview(report::layout(products::productReport(PrintCategory, QDate::currentDate()), rows),
+                QStringLiteral("商品情報"));
+}
+
+void FrmStolva::showPreview(const QVector<report::Page>& pages, const QString& title) {
+    if (previewPages) {
+        previewPages(pages, title);
+        return;
+    }
+    if (!m_printer) {
+        // One printer for the session, so page settings carry over.
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        m_printer->setPageLayout(
+            QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
+    }
+    m_printer->setDocName(title);
+    QPrintPreviewDialog dlg(m_printer.get(), this);
+    dlg.setWindowTitle(title + QStringLiteral(" - 印刷プレビュー"));
+    connect(&dlg, &QPrintPreviewDialog::paintRequested, this, [&](QPrinter* printer) {
+        if (!report::paintAll(pages, *printer))
+            ShowError(QStringLiteral("%1を印刷できませんでした。").arg(title),
+                      QStringLiteral("プリンターを使用できません。"));
+    });
+    if (auto* bar = dlg.findChild<QToolBar*>()) {
+        bar->addSeparator();
+        QAction* pdf = bar->addAction(QStringLiteral("PDFに保存"));
+        pdf->setObjectName("pdfSave");
+        connect(pdf, &QAction::triggered, &dlg, [&] {
+            const QString path = QFileDialog::getSaveFileName(
+                &dlg, QStringLiteral("PDFに保存"), title + ".pdf", QStringLiteral("PDF (*.pdf)"));
+            if (!path.isEmpty() && !report::writePdf(pages, path, title))
+                ShowError(QStringLiteral("PDF を保存できませんでした。"), path);
+        });
+    }
+    dlg.resize(900, 1000);
+    dlg.exec();
+}

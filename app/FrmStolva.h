@@ -2,10 +2,12 @@
 
 #include "app/RefModels.h"
 #include "hints/HintWindow.h"
+#include "report/Report.h"
 #include "store/Store.h"
 
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 #include <memory>
 
 class QTabWidget;
@@ -44,6 +46,13 @@ class FrmStolva : public QMainWindow {
     HintWindow* hintWindow() const { return m_hint; }
     const HintContext& hintContext() const { return m_hintContext; }
 
+    // Shows laid-out report pages; the default is the print preview window.
+    // Tests replace it.
+    std::function<void(const QVector<report::Page>&, const QString& title)> previewPages;
+
+    void printSheet();
+    void printProducts();
+
     QString DataPath, MainDbPath, WorkDbPath;
     // Heading texts of the reports.
     QString PrintDate, PrintCategory, PrintTotal;
@@ -52,8 +61,7 @@ class FrmStolva : public QMainWindow {
     void closeEvent(QCloseEvent* e) override;
 
   private:
-    void printSheet();
-    void printProducts();
+    void showPreview(const QVector<report::Page>& pages, const QString& title);
 
     Store m_store;
     RefModels m_refs;

@@ -1,0 +1,73 @@
+#include "products/ProductReport.h"
+
+namespace products {
+
+using report::Item;
+using report::ItemKind;
+
+namespace {
+Item item(ItemKind kind, const QString& name, const QString& text, int l, int t, int w, int h,
+          Qt::Alignment a = Qt::AlignLeft, double pt = 10.5, bool bold = false) {
+    Item i;
+    i.kind = kind;
+    i.name = name;
+    i.text = text;
+    i.left = l;
+    i.top = t;
+    i.width = w;
+    i.height = h;
+    i.align = a;
+    i.fontPt = pt;
+    i.bold = bold;
+    return i;
+}
+
+Item field(const QString& name, const QString& f, const QString& format, int l, int t, int w,
+           Qt::Alignment a) {
+    Item i = item(ItemKind::Field, name, QString(), l, t, w, 283, a, 10);
+    i.field = f;
+    i.format = format;
+    return i;
+}
+} // namespace
+
+QStringList productReportFields() {
+    return {"code", "品名", "単位", "単価", "適正数", "商品区分"};
+}
+
+report::Definition productReport(const QString& category, const QDate& printed) {
+    report::Definition d;
+    d.name = QStringLiteral("rpt商品情報");
+    d.marginTop = 400;
+    d.pageHeader.height = 990;
+    const auto L = ItemKind::Label;
+    const auto T = ItemKind::TextBox;
+    d.pageHeader.items = {
+        item(L, "Label1", "商品情報", 280, 50, 1600, 354, Qt::AlignLeft, 16, true),
+        item(L, "Label2", "日付", 2000, 315, 660, 360),
+        item(T, "txt日付", printed.toString("yyyy年MM月dd日"), 2690, 315, 1845, 360),
+        item(L, "Label11", "商品区分", 4700, 315, 1035, 360),
+        item(T, "txt商品区分", category, 5745, 315, 2865, 360),
+        item(L, "Label13", "Page", 9638, 7, 496, 283, Qt::AlignLeft, 9),
+        item(ItemKind::PageNumber, "Field2", QString(), 10250, 0, 570, 285, Qt::AlignRight, 9),
+        item(L, "Label6", "　　商品コード　　　　　品　　　　　　　　名", 210, 640, 4800, 345),
+        item(L, "Label9", "単位", 5300, 640, 700, 345, Qt::AlignHCenter),
+        item(L, "Label10", "単　価", 5950, 640, 1200, 345, Qt::AlignRight),
+        item(L, "Label7", "適正数", 7200, 640, 1100, 345, Qt::AlignRight),
+        item(L, "Label12", "商品区分", 8500, 640, 2300, 345),
+    };
+    Item rule = item(ItemKind::Line, "Line1", QString(), 210, 650, 10860 - 210, 0);
+    d.detail.height = 660;
+    d.detail.items = {
+        field("txtcode", "code", QString(), 225, 15, 1875, Qt::AlignLeft),
+        field("txt品名", "品名", QString(), 2190, 0, 5400, Qt::AlignLeft),
+        field("txt単位", "単位", QString(), 5300, 340, 700, Qt::AlignHCenter),
+        field("txt単価", "単価", "#,###", 5950, 340, 1200, Qt::AlignRight),
+        field("txt適正数", "適正数", "#,###", 7200, 340, 1100, Qt::AlignRight),
+        field("Field1", "商品区分", QString(), 8500, 340, 2300, Qt::AlignLeft),
+        rule,
+    };
+    return d;
+}
+
+} // namespace products

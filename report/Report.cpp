@@ -1,0 +1,140 @@
+#include "report/Report.h"
+
+#include "store/Values.h"
+
+#include <QFont>
+#include <QPageLayout>
+#include <QPainter>
+#include <QPdfWriter>
+
+namespace report {
+
+QStringList fontFamilies() {
+    return {QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
+            QStringLiteral("Noto Sans CJK JP")};
+}
+
+Status readRows(Store& store, const QString& table, const QStringList& fields,
+                QVector<RowValues>* rows) {
+    return guarded([&] {
+        rows->clear();
+        for (const Row& r : store.query(Db::Work, "SELECT " + fields.join(", ") + " FROM " + table +
+                                                      " ORDER BY seq")) {
+            RowValues v;
+            for (int i = 0; i < fields.size(); ++i)
+                v.insert(fields[i], r[i]);
+            rows->append(v);
+        }
+    });
+}
+
+QString fieldText(const QVariant& value, const QString& format) {
+    if (!format.isEmpty())
+        return formatNumber(value, format);
+    return value.isNull() ? QString() : value.toString();
+}
+
+namespace {
+void place(Page& page, const Section& s, int top, int left, const RowValues* row) {
+    for (const Item& it : s.items) {
+        if (!it.visible)
+            continue;
+        Placed p{it.name,   it.kind,  QRect(left + it.left, top + it.top, it.width, it.height),
+                 QString(), it.align, it.fontPt,
+                 it.bold};
+        switch (it.kind) {
+        case ItemKind::Label:
+        case ItemKind::TextBox:
+            p.text = it.text;
+            break;
+        case ItemKind::Field:
+            p.text = row ? fieldText(row->value(it.field), it.format) : QString();
+            break;
+        case ItemKind::PageNumber:
+            p.text = QString::number(page.number);
+            break;
+        case ItemKind::Line:
+            break;
+        }
+        page.items.append(p);
+    }
+}
+} // namespace
+
+QVector<Page> layout(const Definition& def, const QVector<RowValues>& rows) {
+    QVector<Page> pages;
+    const int bodyTop = def.marginTop;
+    const int bodyBottom = def.paperHeight - def.marginBottom - def.pageFooter.height;
+    auto newPage = [&] {
+        Page p;
+        p.number = int(pages.size()) + 1;
+        place(p, def.pageHeader, bodyTop, def.marginLeft, nullptr);
+        pages.append(p);
+        return bodyTop + def.pageHeader.height;
+    };
+    auto closePage = [&] {
+        place(pages.last(), def.pageFooter, bodyBottom, def.marginLeft, nullptr);
+    };
+    int y = newPage();
+    for (const RowValues& row : rows) {
+        // A block never breaks across pages.
+        if (y + def.detail.height > bodyBottom && y > bodyTop + def.pageHeader.height) {
+            closePage();
+            y = newPage();
+        }
+        place(pages.last(), def.detail, y, def.marginLeft, &row);
+        y += def.detail.height;
+    }
+    closePage();
+    return pages;
+}
+
+void paint(const Page& page, QPainter& painter, double scale) {
+    painter.save();
+    for (const Placed& p : page.items) {
+        const QRectF r(p.rect.left() * scale, p.rect.top() * scale, p.rect.width() * scale,
+                       p.rect.height() * scale);
+        if (p.kind == ItemKind::Line) {
+            painter.setPen(QPen(Qt::black, std::max(1.0, 15 * scale)));
+            painter.drawLine(QPointF(r.left(), r.top()), QPointF(r.right(), r.top()));
+            continue;
+        }
+        QFont f;
+        f.setFamilies(fontFamilies());
+        f.setPointSizeF(p.fontPt);
+        f.setBold(p.bold);
+        painter.setFont(f);
+        painter.setPen(Qt::black);
+        painter.drawText(r, int(p.align | Qt::AlignVCenter) | Qt::TextSingleLine, p.text);
+    }
+    painter.restore();
+}
+
+bool paintAll(const QVector<Page>& pages, QPagedPaintDevice& device) {
+    QPainter painter(&device);
+    if (!painter.isActive())
+        return false;
+    // Positions are measured from the paper's corner; the device's own
+    // margins are taken off again.
+    const double scale = device.logicalDpiX() / 1440.0;
+    const QMarginsF m = device.pageLayout().marginsPoints();
+    painter.translate(-m.left() * device.logicalDpiX() / 72.0,
+                      -m.top() * device.logicalDpiY() / 72.0);
+    for (int i = 0; i < pages.size(); ++i) {
+        if (i > 0)
+            device.newPage();
+        paint(pages[i], painter, scale);
+    }
+    return painter.end();
+}
+
+bool writePdf(const QVector<Page>& pages, const QString& path, const QString& title) {
+    QPdfWriter pdf(path);
+    pdf.setTitle(title);
+    pdf.setCreator(QStringLiteral("Stolva"));
+    pdf.setResolution(600);
+    pdf.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
+    return paintAll(pages, pdf);
+}
+
+} // namespace report

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "store/Store.h"
+
+#include <QHash>
+#include <QRect>
+#include <QString>
+#include <QVariant>
+#include <QVector>
+
+class QPainter;
+class QPagedPaintDevice;
+
+// A small banded report: sections with heights, items at positions in twips,
+// rows from a work table, A4 pages that never split a detail block.
+namespace report {
+
+enum class ItemKind { Label, TextBox, Field, Line, PageNumber };
+
+struct Item {
+    QString name;
+    ItemKind kind = ItemKind::Label;
+    int left = 0, top = 0, width = 0, height = 0; // twips within the section
+    QString text;                                 // a label's caption or a text box's value
+    QString field;                                // a bound field
+    QString format; // display format of a number field ("#,###", "#,##0")
+    Qt::Alignment align = Qt::AlignLeft;
+    double fontPt = 10.0;
+    bool bold = false;
+    bool visible = true;
+};
+
+struct Section {
+    int height = 0;
+    QVector<Item> items;
+};
+
+struct Definition {
+    QString name;
+    Section pageHeader, detail, pageFooter;
+    int paperWidth = 11906, paperHeight = 16838; // A4 upright, twips
+    int marginTop = 500, marginBottom = 800, marginLeft = 100, marginRight = 200;
+};
+
+using RowValues = QHash<QString, QVariant>;
+
+// One item where it stands on its page, ready to paint.
+struct Placed {
+    QString name;
+    ItemKind kind;
+    QRect rect; // twips from the paper's top-left corner
+    QString text;
+    Qt::Alignment align;
+    double fontPt;
+    bool bold;
+};
+
+struct Page {
+    int number = 1;
+    QVector<Placed> items;
+};
+
+// Reads the rows of a work table in insertion order.
+Status readRows(Store& store, const QString& table, const QStringList& fields,
+                QVector<RowValues>* rows);
+// Lays the report out into pages; pure, paints nothing.
+QVector<Page> layout(const Definition& def, const QVector<RowValues>& rows);
+// The text a field shows: numbers by their format, other values as stored.
+QString fieldText(const QVariant& value, const QString& format);
+// Paints one page; `scale` is device pixels per twip.
+void paint(const Page& page, QPainter& painter, double scale);
+// Paints every page on a paged device (a printer or a PDF writer); false when
+// the device could not be painted on.
+bool paintAll(const QVector<Page>& pages, QPagedPaintDevice& device);
+// Writes the pages as a PDF file.
+bool writePdf(const QVector<Page>& pages, const QString& path, const QString& title);
+// The fonts of the ledger, best first.
+QStringList fontFamilies();
+
+} // namespace report

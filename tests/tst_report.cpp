@@ -1,0 +1,239 @@
+#include "app/FrmStolva.h"
+#include "app/Startup.h"
+#include "products/ProductReport.h"
+#include "products/ProductTab.h"
+#include "sheet/SheetReport.h"
+#include "sheet/SheetTab.h"
+#include "tests/fixtures.h"
+#include "widgets/DateBox.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+
+using report::Page;
+
+namespace {
+// The text of the first placed item with that name on a page ("" if absent).
+QString textOf(const Page& p, const QString& name, int nth = 0) {
+    for (const report::Placed& it : p.items)
+        if (it.name == name && nth-- == 0)
+            return it.text;
+    return QStringLiteral("<absent>");
+}
+int countOf(const Page& p, const QString& name) {
+    int n = 0;
+    for (const report::Placed& it : p.items)
+        n += it.name == name;
+    return n;
+}
+QVector<report::RowValues> lines(int n) {
+    QVector<report::RowValues> rows;
+    for (int i = 1; i <= n; ++i)
+        rows.append({{"code", QString("C%1").arg(i)},
+                     {"品名", QString("品%1").arg(i)},
+                     {"数量", i},
+                     {"適正数", 5},
+                     {"増減", i - 5},
+                     {"単位", "個"},
+                     {"単価", 1200},
+                     {"金額", i * 1200}});
+    return rows;
+}
+} // namespace
+
+class TestReport : public QObject {
+    Q_OBJECT
+  private slots:
+    void headingTexts();
+    void fieldFormats_data();
+    void fieldFormats();
+    void paginationKeepsBlocksWhole();
+    void everyItemWithinThePaper();
+    void productReportHeading();
+    void printFromTheWindow();
+    void pdfIsWritten();
+};
+
+void TestReport::headingTexts() {
+    Page p = report::layout(sheet::sheetReport({"2024年01月05日", "", ""}), {}).first();
+    QCOMPARE(textOf(p, "txt日付"), QString("2024年01月05日"));
+    QCOMPARE(textOf(p, "Lbl商品区分"), QString("<absent>"));
+    QCOMPARE(textOf(p, "txt商品区分"), QString());
+    QCOMPARE(textOf(p, "Label6"), QString("　　商品コード　　　　品　　　　　　名"));
+    QCOMPARE(textOf(p, "Label13"), QString("Page"));
+    QCOMPARE(textOf(p, "Field2"), QString("1"));
+    p = report::layout(sheet::sheetReport({"", "青果", "12,345"}), {}).first();
+    QCOMPARE(textOf(p, "Lbl商品区分"), QString("商品区分"));
+    QCOMPARE(textOf(p, "txt商品区分"), QString("青果"));
+    QCOMPARE(textOf(p, "txt合計金額"), QString("12,345"));
+    // Positions in twips from the paper corner: left margin 100, top 500.
+    for (const report::Placed& it : p.items)
+        if (it.name == "Label1")
+            QCOMPARE(it.rect, QRect(100 + 280, 500 + 50, 1347, 354));
+}
+
+void TestReport::fieldFormats_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("quantity 0 prints 0") << "txt数量" << QVariant(0) << "0";
+    QTest::newRow("amount 0 prints nothing") << "txt金額" << QVariant(0) << "";
+    QTest::newRow("negative change") << "txt増減" << QVariant(-1234) << "-1,234";
+    QTest::newRow("price grouped") << "txt単価" << QVariant(1250.4) << "1,250";
+    QTest::newRow("null quantity") << "txt数量" << QVariant() << "";
+    QTest::newRow("name as stored") << "txt品名" << QVariant(" りんご 'A' ") << " りんご 'A' ";
+}
+
+void TestReport::fieldFormats() {
+    QFETCH(QString, field);
+    QFETCH(QVariant, value);
+    QFETCH(QString, shown);
+    const report::Definition d = sheet::sheetReport({});
+    QString bound;
+    for (const report::Item& it : d.detail.items)
+        if (it.name == field)
+            bound = it.field;
+    QVERIFY(!bound.isEmpty());
+    const Page p = report::layout(d, {{{bound, value}}}).first();
+    QCOMPARE(textOf(p, field), shown);
+}
+
+void TestReport::paginationKeepsBlocksWhole() {
+    const report::Definition d = sheet::sheetReport({"2024年01月05日", "", "48,000"});
+    const QVector<Page> pages = report::layout(d, lines(40));
+    QCOMPARE(pages.size(), 2);
+    const int perPage = (16838 - 500 - 800 - 1060) / 660;
+    QCOMPARE(countOf(pages[0], "txtcode"), perPage);
+    QCOMPARE(countOf(pages[1], "txtcode"), 40 - perPage);
+    for (int i = 0; i < pages.size(); ++i) {
+        QCOMPARE(textOf(pages[i], "Field2"), QString::number(i + 1));
+        QCOMPARE(textOf(pages[i], "txt日付"), QString("2024年01月05日"));
+        QCOMPARE(countOf(pages[i], "Line1"), countOf(pages[i], "txtcode"));
+    }
+    QCOMPARE(textOf(pages[1], "txtcode"), QString("C%1").arg(perPage + 1));
+    // An empty sheet prints the header only.
+    const QVector<Page> empty = report::layout(d, {});
+    QCOMPARE(empty.size(), 1);
+    QCOMPARE(countOf(empty[0], "txtcode"), 0);
+}
+
+void TestReport::everyItemWithinThePaper() {
+    for (const report::Definition& d :
+         {sheet::sheetReport({"x", "y", "z"}), products::productReport("y", QDate(2007, 4, 4))}) {
+        for (const Page& p : report::layout(d, lines(50))) {
+            for (const report::Placed& it : p.items) {
+                QVERIFY2(it.rect.left() >= d.marginLeft, qPrintable(it.name));
+                QVERIFY2(it.rect.left() + it.rect.width() <= d.paperWidth - d.marginRight,
+                         qPrintable(it.name));
+                QVERIFY2(it.rect.top() + it.rect.height() <= d.paperHeight - d.marginBottom,
+                         qPrintable(it.name));
+            }
+        }
+    }
+}
+
+void TestReport::productReportHeading() {
+    const Page p =
+        report::layout(products::productReport("青果", QDate(2007, 4, 4)),
+                       {{{"code", "A1"}, {"品名", "りんご"}, {"単価", 0}, {"適正数", 12}}})
+            .first();
+    QCOMPARE(textOf(p, "Label1"), QString("商品情報"));
+    QCOMPARE(textOf(p, "txt日付"), QString("2007年04月04日"));
+    QCOMPARE(textOf(p, "txt商品区分"), QString("青果"));
+    QCOMPARE(textOf(p, "Label6"), QString("　　商品コード　　　　　品　　　　　　　　名"));
+    QCOMPARE(textOf(p, "Label12"), QString("商品区分"));
+    QCOMPARE(textOf(p, "txt単価"), QString());
+    QCOMPARE(textOf(p, "txt適正数"), QString("12"));
+}
+
+void TestReport::printFromTheWindow() {
+    QTemporaryDir dir;
+    ScriptedMessages msgs;
+    FrmStolva w;
+    VERIFY_OK(w.Form_Load(dir.path()));
+    QVector<Page> shown;
+    QString title;
+    w.previewPages = [&](const QVector<Page>& pages, const QString& t) {
+        shown = pages;
+        title = t;
+    };
+    WorkTableModel* m = w.sheetTab()->model();
+    m->setData(m->index(0, sheet::ColName), "一");
+    m->setData(m->index(3, sheet::ColName), "二");
+    m->setData(m->index(3, sheet::ColPrice), "12345");
+    m->setData(m->index(3, sheet::ColQty), "1");
+    w.sheetTab()->dateBox()->setValue(QDate(2024, 1, 5));
+    w.findChild<QPushButton*>("Cmd印刷")->click();
+    QCOMPARE(title, QString("在庫表"));
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(textOf(shown[0], "txt品名", 0), QString("一"));
+    QCOMPARE(textOf(shown[0], "txt品名", 1), QString("二"));
+    QCOMPARE(countOf(shown[0], "txt品名"), 2);
+    QCOMPARE(textOf(shown[0], "txt日付"), QString("2024年01月05日"));
+    QCOMPARE(textOf(shown[0], "txt合計金額"), QString("12,345"));
+    QCOMPARE(textOf(shown[0], "Lbl商品区分"), QString("<absent>"));
+    QCOMPARE(w.PrintDate, QString("2024年01月05日"));
+    // Each print refills its table; an empty date prints an empty heading.
+    m->setData(m->index(0, sheet::ColName), "");
+    w.sheetTab()->dateBox()->setNull();
+    w.findChild<QPushButton*>("Cmd印刷")->click();
+    QCOMPARE(countOf(shown[0], "txt品名"), 1);
+    QCOMPARE(textOf(shown[0], "txt日付"), QString());
+    QCOMPARE(w.store().scalar(Db::Work, "SELECT count(*) FROM w在庫表印刷").toInt(), 1);
+    // The product list prints its unregistered edits, headed by the panel's category.
+    w.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES ('A1', 'りんご')");
+    w.productTab()->Read商品情報();
+    w.productTab()->model()->setData(w.productTab()->model()->index(0, 2), "ふじ");
+    w.productTab()->detailCategory()->setEditText("果物");
+    w.findChild<QPushButton*>("cmd商品印刷")->click();
+    QCOMPARE(title, QString("商品情報"));
+    QCOMPARE(textOf(shown[0], "txt品名"), QString("ふじ"));
+    QCOMPARE(textOf(shown[0], "txt商品区分"), QString("果物"));
+    QCOMPARE(textOf(shown[0], "txt日付"), QDate::currentDate().toString("yyyy年MM月dd日"));
+    QCOMPARE(w.store().scalar(Db::Work, "SELECT 品名 FROM w商品マスタ印刷").toString(),
+             QString("ふじ"));
+    QVERIFY(msgs.presenter.shown.isEmpty());
+}
+
+// Writes a three-page sheet and a product list as PDF; with STOLVA_REPORT_DIR
+// set they are kept there (the screenshot script turns them into pictures).
+void TestReport::pdfIsWritten() {
+    QTemporaryDir tmp;
+    QString out = qEnvironmentVariable("STOLVA_REPORT_DIR");
+    if (out.isEmpty())
+        out = tmp.path();
+    QDir().mkpath(out);
+    QVector<report::RowValues> rows = lines(50);
+    rows[2]["数量"] = 0;
+    rows[2]["金額"] = 0;
+    const QVector<Page> sheetPages =
+        report::layout(sheet::sheetReport({"2024年01月05日", "青果", "1,530,000"}), rows);
+    QCOMPARE(sheetPages.size(), 3);
+    QVERIFY(report::writePdf(sheetPages, out + "/sheet-report.pdf", "在庫表"));
+    QVector<report::RowValues> products;
+    for (int i = 1; i <= 30; ++i)
+        products.append({{"code", QString("A%1").arg(i, 3, 10, QChar('0'))},
+                         {"品名", QString("商品 %1").arg(i)},
+                         {"単位", "個"},
+                         {"単価", i * 110},
+                         {"適正数", i % 7},
+                         {"商品区分", "青果"}});
+    QVERIFY(report::writePdf(
+        report::layout(products::productReport("青果", QDate::currentDate()), products),
+        out + "/product-report.pdf", "商品情報"));
+    QFile f(out + "/sheet-report.pdf");
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QVERIFY(f.read(5) == "%PDF-");
+    QVERIFY(f.size() > 5000);
+}
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    setupApplication(app);
+    TestReport t;
+    return QTest::qExec(&t, argc, argv);
+}
+#include "tst_report.moc"
