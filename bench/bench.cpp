@@ -4,7 +4,9 @@
 #include "bench/generator.h"
 #include "codes/CodeOps.h"
 #include "products/ProductOps.h"
+#include "report/Report.h"
 #include "sheet/SheetOps.h"
+#include "sheet/SheetReport.h"
 #include "store/Erase.h"
 
 #include <QApplication>
@@ -226,7 +228,7 @@ int main(int argc, char** argv) {
                          Currency total;
                          check(sheet::calc明細(store, &total), "calc");
                      }),
-             floor.read(1, 6, 31)});
+             floor.read(1, 6, 31) + floor.write(1, 4, 31) + floor.read(500, 1, 31)});
     }
     lines.push_back({"fill a sheet from 10,000 products",
                      measure(7, {}, [&] { check(sheet::read商品マスタto在庫表(store), "fill"); }),
@@ -256,6 +258,33 @@ int main(int argc, char** argv) {
         lines.push_back({"register one product",
                          measure(15, {}, [&] { check(products::entry商品詳細(store, d), "one"); }),
                          floor.write(1, 6, 15)});
+    }
+
+    // Printing a 500-line sheet.
+    {
+        check(sheet::read在庫表(store, day, QString()), "load");
+        check(sheet::fillSheetPrint(store), "print table");
+        QVector<report::RowValues> rows;
+        check(report::readRows(store, "w在庫表印刷", sheet::sheetReportFields(), &rows), "rows");
+        const report::Definition def = sheet::sheetReport({"2026年01月01日", "", "1,234,567"});
+        lines.push_back({"lay out a 500-line sheet report",
+                         measure(9, {},
+                                 [&] {
+                                     check(sheet::fillSheetPrint(store), "print table");
+                                     check(report::readRows(store, "w在庫表印刷",
+                                                            sheet::sheetReportFields(), &rows),
+                                           "rows");
+                                     report::layout(def, rows);
+                                 }),
+                         floor.write(500, 9)});
+        const QString pdf = root + "/sheet.pdf";
+        lines.push_back({"write a 500-line sheet report as PDF",
+                         measure(5, {},
+                                 [&] {
+                                     if (!report::writePdf(report::layout(def, rows), pdf, "在庫表"))
+                                         std::exit(1);
+                                 }),
+                         floor.write(500, 9)});
     }
 
     // Erasing everything, from a full ledger each time.

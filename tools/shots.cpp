@@ -1,0 +1,60 @@
+// stolva_shots: starts the main window on a sample data folder and saves a
+// picture of each tab (used by tools/screenshots.sh under xvfb-run).
+#include "app/FrmStolva.h"
+#include "app/Startup.h"
+#include "bench/generator.h"
+#include "codes/CodeTab.h"
+#include "products/ProductTab.h"
+#include "sheet/SheetTab.h"
+#include "widgets/DateBox.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    setupApplication(app);
+    const QString out = argc > 1 ? argv[1] : "docs/screenshots";
+    QDir().mkpath(out);
+    QTemporaryDir data;
+    {
+        Store s;
+        if (!s.open(data.path()))
+            return 1;
+        gen::products(s, 120);
+        gen::sheets(s, 1, 36);
+    }
+    FrmStolva w;
+    if (Status s = w.Form_Load(data.path()); !s) {
+        std::fprintf(stderr, "%s\n", qPrintable(s.error));
+        return 1;
+    }
+    w.resize(1180, 760);
+    w.show();
+    w.sheetTab()->dateBox()->setValue(QDate(2026, 1, 1));
+    w.sheetTab()->Read在庫表();
+    auto* tabs = w.findChild<QTabWidget*>("SSTab1");
+    auto grab = [&](int tab, const QString& name) {
+        tabs->setCurrentIndex(tab);
+        for (int i = 0; i < 10; ++i)
+            QCoreApplication::processEvents();
+        w.grab().save(out + "/" + name);
+    };
+    grab(0, "tab0.png");
+    w.productTab()->selector()->setCurrentIndex(0);
+    w.productTab()->Read商品情報();
+    w.productTab()->grid()->setCurrentIndex(w.productTab()->model()->index(2, 2));
+    w.productTab()->openDetail();
+    grab(1, "tab1.png");
+    w.findChild<QRadioButton*>("Opt単位")->setChecked(true);
+    w.codeTab()->Readコード表();
+    grab(2, "tab2.png");
+    return 0;
+}
