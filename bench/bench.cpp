@@ -278,13 +278,14 @@ int main(int argc, char** argv) {
                                  }),
                          floor.write(500, 9)});
         const QString pdf = root + "/sheet.pdf";
-        lines.push_back({"write a 500-line sheet report as PDF",
-                         measure(5, {},
-                                 [&] {
-                                     if (!report::writePdf(report::layout(def, rows), pdf, "在庫表"))
-                                         std::exit(1);
-                                 }),
-                         floor.write(500, 9)});
+        lines.push_back(
+            {"write a 500-line sheet report as PDF",
+             measure(5, {},
+                     [&] {
+                         if (!report::writePdf(report::layout(def, rows), pdf, "在庫表"))
+                             std::exit(1);
+                     }),
+             floor.write(500, 9)});
     }
 
     // Erasing everything, from a full ledger each time.

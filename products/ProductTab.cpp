@@ -92,6 +92,7 @@ ProductTab::ProductTab(Store& store, const RefModels& refs, QWidget* parent)
         if (print)
             print();
     });
+    reportRefusedNumbers(m_model);
     connect(m_model, &WorkTableModel::writeFailed, this, [](const QString& e) {
         ShowError(QStringLiteral("入力した値を保存できませんでした。"), e);
     });

@@ -118,6 +118,7 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     });
     connect(close, &QPushButton::clicked, this, [this] { window()->close(); });
     connect(m_model, &WorkTableModel::cellEdited, this, &SheetTab::afterEdit);
+    reportRefusedNumbers(m_model);
     connect(m_model, &WorkTableModel::writeFailed, this, [](const QString& e) {
         ShowError(QStringLiteral("入力した値を保存できませんでした。"), e);
     });

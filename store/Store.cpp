@@ -12,10 +12,6 @@ std::atomic<int> nextStoreId{1};
 
 const char* const MainFile = "Stolva.mdb";
 const char* const WorkFile = "StolvaWork.mdb";
-const char* const MainTables[] = {"在庫表", "商品マスタ", "コードマスタ", "自社情報"};
-const char* const WorkTables[] = {"w在庫表",       "w商品マスタ",     "w商品参照",
-                                  "w商品区分参照", "w単位参照",       "wコードマスタ",
-                                  "w在庫表印刷",   "w商品マスタ印刷", "ClHint"};
 
 QString describe(const QSqlError& e) {
     QString t = e.databaseText().isEmpty() ? e.text() : e.databaseText();
@@ -144,7 +140,15 @@ Status Store::open(const QString& dataPath) {
         if (!s)
             throw StoreError(s.error, QString());
         const int workVersion = scalar(Db::Work, "PRAGMA user_version").toInt();
-        if (workExists && (workVersion < 1 || workVersion > SchemaVersion))
+        const int workTables =
+            workExists
+                ? scalar(Db::Work, "SELECT count(*) FROM sqlite_master WHERE type='table' AND "
+                                   "name IN ('w在庫表','w商品マスタ','w商品参照','w商品区分参照',"
+                                   "'w単位参照','wコードマスタ','w在庫表印刷','w商品マスタ印刷',"
+                                   "'ClHint')")
+                      .toInt()
+                : 9;
+        if (workExists && (workVersion < 1 || workVersion > SchemaVersion || workTables != 9))
             throw StoreError(QStringLiteral("作業用ファイル %1 は Stolva "
                                             "のデータベースではありません。"
                                             "起動できません。ファイルは変更していません。")

@@ -1,6 +1,7 @@
 #include "store/Values.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 #include <cmath>
 
 Currency Currency::fromDouble(double v) {
@@ -54,18 +55,23 @@ QString normalizeNumberText(const QString& text) {
     QString s = text.normalized(QString::NormalizationForm_KC).trimmed();
     s.replace(QChar(0x2212), '-'); // minus sign
     s.replace(QChar(0x30FC), '-'); // long vowel mark typed for a minus
-    s.remove(',');
     return s;
+}
+
+// Digits with an optional sign and fraction; commas only as thousands
+// separators ("1,234"), so a decimal comma ("1,5") is not read as 15.
+const QRegularExpression& numberSyntax() {
+    static const QRegularExpression re(
+        QStringLiteral("^[+-]?(\\d+|\\d{1,3}(,\\d{3})+)(\\.\\d+)?$"));
+    return re;
 }
 } // namespace
 
 std::optional<double> parseNumber(const QString& text) {
-    const QString s = normalizeNumberText(text);
-    if (s.isEmpty())
+    QString s = normalizeNumberText(text);
+    if (!numberSyntax().match(s).hasMatch())
         return std::nullopt;
-    for (QChar c : s)
-        if (!(c.isDigit() || c == '.' || c == '-' || c == '+'))
-            return std::nullopt;
+    s.remove(',');
     bool ok = false;
     const double d = QLocale::c().toDouble(s, &ok);
     if (!ok || !std::isfinite(d))
@@ -83,6 +89,11 @@ std::optional<std::int64_t> parseWholeNumber(const QString& text) {
 std::optional<Currency> parseCurrency(const QString& text) {
     const auto d = parseNumber(text);
     if (!d || std::fabs(*d) > 99999999999999.0)
+        return std::nullopt;
+    // More than four decimals cannot be kept exactly: not a price.
+    const QString s = normalizeNumberText(text);
+    const int dot = int(s.indexOf('.'));
+    if (dot >= 0 && s.size() - dot - 1 > 4)
         return std::nullopt;
     return Currency::fromDouble(*d);
 }

@@ -31,6 +31,7 @@ class TestStore : public QObject {
     void damagedFilesStopTheStartUnchanged_data();
     void damagedFilesStopTheStartUnchanged();
     void missingMainBesideWorkStops();
+    void lockedMainStopsTheStartUnchanged();
     void missingWorkAloneIsRecreated();
     void failedStepRollsBackTheTransaction();
     void hostileTextRoundTrips();
@@ -111,6 +112,12 @@ void TestStore::damagedFilesStopTheStartUnchanged_data() {
     QTest::newRow("main truncated") << "Stolva.mdb" << QByteArray("truncate");
     QTest::newRow("main foreign sqlite") << "Stolva.mdb" << QByteArray("foreign");
     QTest::newRow("main is a folder") << "Stolva.mdb" << QByteArray("dir");
+    QTest::newRow("main from another program")
+        << "Stolva.mdb" << QByteArray("\x00\x01\x00\x00Standard Jet DB\x00" + QByteArray(2000, 0));
+    QTest::newRow("work truncated") << "StolvaWork.mdb" << QByteArray("truncate");
+    QTest::newRow("work size zero") << "StolvaWork.mdb" << QByteArray();
+    QTest::newRow("work is a folder") << "StolvaWork.mdb" << QByteArray("dir");
+    QTest::newRow("work foreign sqlite") << "StolvaWork.mdb" << QByteArray("foreign");
 }
 
 void TestStore::damagedFilesStopTheStartUnchanged() {
@@ -166,6 +173,35 @@ void TestStore::missingMainBesideWorkStops() {
     const Status st = s.open(dir.path());
     QVERIFY(!st.ok);
     QVERIFY(!QFile::exists(dir.path() + "/Stolva.mdb"));
+}
+
+void TestStore::lockedMainStopsTheStartUnchanged() {
+    QTemporaryDir dir;
+    {
+        Store s;
+        VERIFY_OK(s.open(dir.path()));
+    }
+    const QString path = dir.path() + "/Stolva.mdb";
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "locker");
+        other.setDatabaseName(path);
+        QVERIFY(other.open());
+        QSqlQuery q(other);
+        QVERIFY(q.exec("BEGIN EXCLUSIVE"));
+        QVERIFY(q.exec("CREATE TABLE holder (x)"));
+        Store s;
+        const Status st = s.open(dir.path());
+        QVERIFY(!st.ok);
+        QVERIFY2(st.error.contains(QStringLiteral("他のプログラムに使用されています")),
+                 qPrintable(st.error));
+        QVERIFY(q.exec("ROLLBACK"));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase("locker");
+    Store s;
+    VERIFY_OK(s.open(dir.path()));
+    QCOMPARE(s.scalar(Db::Main, "SELECT count(*) FROM sqlite_master WHERE name = 'holder'").toInt(),
+             0);
 }
 
 void TestStore::missingWorkAloneIsRecreated() {

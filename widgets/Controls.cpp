@@ -1,6 +1,17 @@
 #include "widgets/Controls.h"
 
+#include "msg/Msg.h"
+#include "widgets/WorkTableModel.h"
+
 #include <QStyle>
+
+void reportRefusedNumbers(WorkTableModel* model) {
+    QObject::connect(model, &WorkTableModel::valueRefused, model,
+                     [model](int, int column, const QString&) {
+                         ShowMsg(QStringLiteral("入力"), QStringLiteral("数字のみ"),
+                                 model->column(column).field);
+                     });
+}
 
 QPushButton* makeHintButton(QWidget* parent, const QString& name) {
     QPushButton* b = makeButton(parent, name, QString());

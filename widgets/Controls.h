@@ -18,5 +18,10 @@ inline QLabel* makeLabel(QWidget* parent, const QString& name, const QString& ca
     return l;
 }
 
+class WorkTableModel;
+
+// Tells the user when a number cell was given text that is not a number.
+void reportRefusedNumbers(WorkTableModel* model);
+
 // The caption-less hint button of a tab.
 QPushButton* makeHintButton(QWidget* parent, const QString& name);

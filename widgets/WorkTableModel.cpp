@@ -148,6 +148,8 @@ bool WorkTableModel::setData(const QModelIndex& index, const QVariant& value, in
     }
     m_rows[index.row()][index.column()] = stored;
     emit dataChanged(index, index);
+    if (stored.isNull() && !isEmptyValue(typed) && (c.kind == Kind::Whole || c.kind == Kind::Money))
+        emit valueRefused(index.row(), index.column(), typed.toString());
     emit cellEdited(index.row(), index.column());
     return true;
 }

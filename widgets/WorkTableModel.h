@@ -55,6 +55,8 @@ class WorkTableModel : public QAbstractTableModel {
     void cellEdited(int row, int column);
     // A cell could not be written; the message says why.
     void writeFailed(const QString& message);
+    // A number cell was given text that is not a number; the cell was emptied.
+    void valueRefused(int row, int column, const QString& typed);
 
   private:
     Store& m_store;
