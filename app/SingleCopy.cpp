@@ -16,12 +16,13 @@ QString SingleCopy::serverName() const {
     return QStringLiteral("stolva-") + QString::fromLatin1(h);
 }
 
-bool SingleCopy::acquire() {
+SingleCopy::Result SingleCopy::acquire() {
     QDir().mkpath(m_dataPath);
     m_lock = std::make_unique<QLockFile>(m_dataPath + "/Stolva.lock");
     m_lock->setStaleLockTime(0);
     if (!m_lock->tryLock(0))
-        return false;
+        return m_lock->error() == QLockFile::LockFailedError ? Result::AlreadyRunning
+                                                             : Result::Failed;
     m_server = new QLocalServer(this);
     QLocalServer::removeServer(serverName());
     m_server->listen(serverName());
@@ -35,7 +36,7 @@ bool SingleCopy::acquire() {
             }
         }
     });
-    return true;
+    return Result::Acquired;
 }
 
 bool SingleCopy::wakeRunningCopy() {

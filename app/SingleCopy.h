@@ -16,8 +16,10 @@ class SingleCopy : public QObject {
     explicit SingleCopy(const QString& dataPath);
     ~SingleCopy() override;
 
-    // True when this copy is the one that runs.
-    bool acquire();
+    enum class Result { Acquired, AlreadyRunning, Failed };
+    // Acquired when this copy is the one that runs; Failed when the data
+    // folder cannot hold the lock file (not writable, missing drive).
+    Result acquire();
     // Asks the running copy to show its window; true when it answered.
     bool wakeRunningCopy();
     // The window the running copy brings to the front when woken.

@@ -4,6 +4,7 @@
 #include "msg/Msg.h"
 
 #include <QApplication>
+#include <QDir>
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
@@ -11,9 +12,17 @@ int main(int argc, char* argv[]) {
     setupApplication(app);
     const QString dataPath = resolveDataPath();
     SingleCopy single(dataPath);
-    if (!single.acquire()) {
+    switch (single.acquire()) {
+    case SingleCopy::Result::Acquired:
+        break;
+    case SingleCopy::Result::AlreadyRunning:
         single.wakeRunningCopy();
         return 0;
+    case SingleCopy::Result::Failed:
+        ShowMsg("その他", "エラー",
+                QStringLiteral("Stolva を起動できません。\n\nデータフォルダ %1 を使用できません。")
+                    .arg(QDir::toNativeSeparators(dataPath)));
+        return 1;
     }
     FrmStolva w;
     single.setWindow(&w);

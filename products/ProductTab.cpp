@@ -43,7 +43,9 @@ ProductTab::ProductTab(Store& store, const RefModels& refs, QWidget* parent)
 
     m_selector = new QComboBox(this);
     m_selector->setObjectName("cmb商品区分選択");
-    m_selector->setEditable(false); // chosen from the list only
+    m_selector->setEditable(false);
+    // Chosen from the list only: typed characters are swallowed, arrows work.
+    m_selector->installEventFilter(this);
     m_selector->setMinimumWidth(twips(this, 2500));
 
     m_grid = new GridView(this);
@@ -169,6 +171,11 @@ QWidget* ProductTab::buildDetailPanel() {
 }
 
 bool ProductTab::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_selector && event->type() == QEvent::KeyPress) {
+        const auto* k = static_cast<QKeyEvent*>(event);
+        if (!k->text().isEmpty() && k->text().at(0).isPrint())
+            return true;
+    }
     if (watched == m_unit && event->type() == QEvent::FocusOut) {
         // A unit typed in the panel becomes a slot when it is new.
         QString error;

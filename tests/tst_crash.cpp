@@ -28,6 +28,11 @@ void TestCrash::killedSavesAreAllOrNothing() {
                           ? qEnvironmentVariableIntValue("STOLVA_CRASH_KILLS")
                           : 200;
     QTemporaryDir dir;
+    {
+        // The files exist before the first kill: the test is about saves.
+        Store s;
+        VERIFY_OK(s.open(dir.path()));
+    }
     QRandomGenerator rng(20261207);
     int midSave = 0, completedTotal = 0;
     for (int i = 0; i < kills; ++i) {
@@ -36,7 +41,8 @@ void TestCrash::killedSavesAreAllOrNothing() {
         QVERIFY(child.waitForStarted());
         // The child never ends by itself: it runs from a few milliseconds to a
         // few saves, then dies at whatever step it has reached.
-        QVERIFY(!child.waitForFinished(int(rng.bounded(5, 90))));
+        QVERIFY2(!child.waitForFinished(int(rng.bounded(5, 90))),
+                 child.readAllStandardError().constData());
         ::kill(pid_t(child.processId()), SIGKILL);
         QVERIFY(child.waitForFinished(10000));
         const QByteArray out = child.readAllStandardOutput();

@@ -78,6 +78,7 @@ class TestWindow : public QObject {
     void sheetGridColumnsAndPanes();
     void selectorsFollowSlotOrder();
     void secondCopyWakesTheFirst();
+    void dateBoxCalendar();
     void editingALineFillsAndTotals();
     void enterKeyPaths();
     void dateRequiredForLoadSaveDelete();
@@ -244,21 +245,48 @@ void TestWindow::selectorsFollowSlotOrder() {
     for (const Row& r : st.query(Db::Work, "SELECT 品名 FROM w商品参照 ORDER BY seq"))
         refs << r[0].toString();
     QCOMPARE(refs, QStringList({"a", "b", "b"}));
-    // The list filter is chosen from its list only.
-    QVERIFY(!s.w->productTab()->selector()->isEditable());
+    // The list filter is chosen from its list only: typing changes nothing,
+    // the arrow keys choose.
+    QComboBox* filter = s.w->productTab()->selector();
+    QVERIFY(!filter->isEditable());
+    QTest::keyClicks(filter, "C");
+    QCOMPARE(filter->currentIndex(), -1);
+    filter->setCurrentIndex(0);
+    QTest::keyClick(filter, Qt::Key_Down);
+    QCOMPARE(filter->currentText(), QString("C"));
 }
 
 void TestWindow::secondCopyWakesTheFirst() {
     QTemporaryDir dir;
     SingleCopy first(dir.path());
-    QVERIFY(first.acquire());
+    QCOMPARE(first.acquire(), SingleCopy::Result::Acquired);
     QWidget window;
     window.showMinimized();
     first.setWindow(&window);
     SingleCopy second(dir.path());
-    QVERIFY(!second.acquire());
+    QCOMPARE(second.acquire(), SingleCopy::Result::AlreadyRunning);
     QVERIFY(second.wakeRunningCopy());
     QTRY_VERIFY(!window.isMinimized());
+}
+
+void TestWindow::dateBoxCalendar() {
+    Started s;
+    DateBox* date = s.w->sheetTab()->dateBox();
+    QCOMPARE(date->displayFormat(), QString("yyyy年MM月dd日"));
+    date->setValue(QDate(2024, 1, 5));
+    QCOMPARE(date->shownText(), QString("2024年01月05日"));
+    auto* cal = qobject_cast<JapaneseCalendar*>(date->calendarWidget());
+    QVERIFY(cal);
+    cal->setCurrentPage(2024, 1);
+    QCOMPARE(cal->title(), QString("2024年01月"));
+    QCOMPARE(cal->locale().dayName(7, QLocale::ShortFormat), QString("日"));
+    QCOMPARE(cal->firstDayOfWeek(), Qt::Sunday);
+    QVERIFY(JapaneseCalendar::isFixedHoliday(QDate(2031, 11, 23)));
+    QVERIFY(!JapaneseCalendar::isFixedHoliday(QDate(2024, 1, 2)));
+    QCOMPARE(cal->dateTextFormat(QDate(2024, 1, 15)).foreground().color(), QColor(Qt::red));
+    date->setNull();
+    QVERIFY(date->isNull());
+    QVERIFY(!date->value().isValid());
 }
 
 void TestWindow::editingALineFillsAndTotals() {
@@ -277,6 +305,7 @@ void TestWindow::editingALineFillsAndTotals() {
     s.type(1, ColName, "みかん");
     s.type(1, ColQty, "abc");
     QCOMPARE(s.cell(1, ColAmount), QString());
+    QCOMPARE(s.msgs.presenter.shown.last().text, QString("数量には数字以外使用できません"));
     s.type(0, ColQty, "");
     QCOMPARE(s.cell(0, ColAmount), QString());
     QCOMPARE(s.w->sheetTab()->totalBox()->text(), QString());
