@@ -8,6 +8,29 @@ QStringList fieldNames() {
     return {"チェック", "code", "品名", "単位", "単価", "適正数", "商品区分"};
 }
 
+NameMatchedWriter::NameMatchedWriter(Store& store, bool keepStoredCode)
+    : m_store(store),
+      m_find(
+          store.prepare(Db::Main, "SELECT id FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1")),
+      m_update(store.prepare(Db::Main, QString("UPDATE 商品マスタ SET code = %1, 品名 = ?, "
+                                               "単位 = ?, 単価 = ?, 適正数 = ?, 商品区分 = ? "
+                                               "WHERE id = ?")
+                                           .arg(keepStoredCode ? "coalesce(?, code)" : "?"))),
+      m_add(store.prepare(Db::Main, "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, "
+                                    "商品区分) VALUES (?, ?, ?, ?, ?, ?)")) {}
+
+void NameMatchedWriter::write(const QVariant& code, const QVariant& name, const QVariant& unit,
+                              const QVariant& price, const QVariant& proper,
+                              const QVariant& category) {
+    m_store.run(m_find, {name});
+    const QVariant id = m_find.next() ? m_find.value(0) : QVariant();
+    m_find.finish();
+    if (id.isValid())
+        m_store.run(m_update, {code, name, unit, price, proper, category, id});
+    else
+        m_store.run(m_add, {code, name, unit, price, proper, category});
+}
+
 Status read商品情報(Store& store, const QString& category) {
     return guarded([&] {
         Transaction t(store, Db::Work);
@@ -29,28 +52,14 @@ Status entry商品情報(Store& store) {
             Db::Work,
             "SELECT code, 品名, 単位, 単価, 適正数, 商品区分 FROM w商品マスタ ORDER BY seq");
         Transaction t(store, Db::Main);
-        QSqlQuery find =
-            store.prepare(Db::Main, "SELECT id FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1");
-        QSqlQuery update = store.prepare(
-            Db::Main, "UPDATE 商品マスタ SET code = ?, 品名 = ?, 単位 = ?, 単価 = ?, 適正数 = ?, "
-                      "商品区分 = ? WHERE id = ?");
-        QSqlQuery add = store.prepare(
-            Db::Main, "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, 商品区分) "
-                      "VALUES (?, ?, ?, ?, ?, ?)");
+        NameMatchedWriter writer(store, false);
         codes::SlotWriter slotWriter(store);
         for (const Row& r : rows) {
             const QVariant name = r[1];
             // A row whose name was emptied matches no product; adding it would
             // only leave a nameless product behind, so it is not written.
-            if (!isEmptyValue(name)) {
-                store.run(find, {name});
-                const QVariant id = find.next() ? find.value(0) : QVariant();
-                find.finish();
-                if (id.isValid())
-                    store.run(update, {r[0], name, r[2], r[3], r[4], r[5], id});
-                else
-                    store.run(add, {r[0], name, r[2], r[3], r[4], r[5]});
-            }
+            if (!isEmptyValue(name))
+                writer.write(r[0], name, r[2], r[3], r[4], r[5]);
             if (!isEmptyValue(r[2]))
                 slotWriter.enter(codes::kindUnit(), r[2].toString());
             if (!isEmptyValue(r[5]))

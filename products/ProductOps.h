@@ -20,6 +20,20 @@ enum Column {
 };
 QStringList fieldNames();
 
+// Writes products matched by name inside the caller's transaction: the first
+// product with the name is overwritten, or a new one is added. With
+// keepStoredCode a null code leaves the stored code as it is.
+class NameMatchedWriter {
+  public:
+    NameMatchedWriter(Store& store, bool keepStoredCode);
+    void write(const QVariant& code, const QVariant& name, const QVariant& unit,
+               const QVariant& price, const QVariant& proper, const QVariant& category);
+
+  private:
+    Store& m_store;
+    QSqlQuery m_find, m_update, m_add;
+};
+
 // The product list: every product in code order, or those of one category.
 Status read商品情報(Store& store, const QString& category);
 // Writes every list row back to the master, matched by name; units and

@@ -3,31 +3,14 @@
 namespace products {
 
 using report::Item;
+using report::item;
 using report::ItemKind;
 
 namespace {
-Item item(ItemKind kind, const QString& name, const QString& text, int l, int t, int w, int h,
-          Qt::Alignment a = Qt::AlignLeft, double pt = 10.5, bool bold = false) {
-    Item i;
-    i.kind = kind;
-    i.name = name;
-    i.text = text;
-    i.left = l;
-    i.top = t;
-    i.width = w;
-    i.height = h;
-    i.align = a;
-    i.fontPt = pt;
-    i.bold = bold;
-    return i;
-}
-
-Item field(const QString& name, const QString& f, const QString& format, int l, int t, int w,
-           Qt::Alignment a) {
-    Item i = item(ItemKind::Field, name, QString(), l, t, w, 283, a, 10);
-    i.field = f;
-    i.format = format;
-    return i;
+const int Row2 = 340; // the second row of a block
+Item detailField(const QString& name, const QString& f, const QString& format, int l, int t, int w,
+                 Qt::Alignment a) {
+    return report::field(name, f, format, l, t, w, 283, a);
 }
 } // namespace
 
@@ -56,16 +39,16 @@ report::Definition productReport(const QString& category, const QDate& printed) 
         item(L, "Label7", "適正数", 7200, 640, 1100, 345, Qt::AlignRight),
         item(L, "Label12", "商品区分", 8500, 640, 2300, 345),
     };
-    Item rule = item(ItemKind::Line, "Line1", QString(), 210, 650, 10860 - 210, 0);
+
     d.detail.height = 660;
     d.detail.items = {
-        field("txtcode", "code", QString(), 225, 15, 1875, Qt::AlignLeft),
-        field("txt品名", "品名", QString(), 2190, 0, 5400, Qt::AlignLeft),
-        field("txt単位", "単位", QString(), 5300, 340, 700, Qt::AlignHCenter),
-        field("txt単価", "単価", "#,###", 5950, 340, 1200, Qt::AlignRight),
-        field("txt適正数", "適正数", "#,###", 7200, 340, 1100, Qt::AlignRight),
-        field("Field1", "商品区分", QString(), 8500, 340, 2300, Qt::AlignLeft),
-        rule,
+        detailField("txtcode", "code", QString(), 225, 15, 1875, Qt::AlignLeft),
+        detailField("txt品名", "品名", QString(), 2190, 0, 5400, Qt::AlignLeft),
+        detailField("txt単位", "単位", QString(), 5300, Row2, 700, Qt::AlignHCenter),
+        detailField("txt単価", "単価", "#,###", 5950, Row2, 1200, Qt::AlignRight),
+        detailField("txt適正数", "適正数", "#,###", 7200, Row2, 1100, Qt::AlignRight),
+        detailField("Field1", "商品区分", QString(), 8500, Row2, 2300, Qt::AlignLeft),
+        report::rule("Line1", 210, 650, 10860),
     };
     return d;
 }

@@ -14,6 +14,34 @@ QStringList fontFamilies() {
             QStringLiteral("Noto Sans CJK JP")};
 }
 
+Item item(ItemKind kind, const QString& name, const QString& text, int left, int top, int width,
+          int height, Qt::Alignment align, double fontPt, bool bold) {
+    Item i;
+    i.kind = kind;
+    i.name = name;
+    i.text = text;
+    i.left = left;
+    i.top = top;
+    i.width = width;
+    i.height = height;
+    i.align = align;
+    i.fontPt = fontPt;
+    i.bold = bold;
+    return i;
+}
+
+Item field(const QString& name, const QString& f, const QString& format, int left, int top,
+           int width, int height, Qt::Alignment align) {
+    Item i = item(ItemKind::Field, name, QString(), left, top, width, height, align, 10);
+    i.field = f;
+    i.format = format;
+    return i;
+}
+
+Item rule(const QString& name, int left, int top, int right) {
+    return item(ItemKind::Line, name, QString(), left, top, right - left, 0);
+}
+
 Status readRows(Store& store, const QString& table, const QStringList& fields,
                 QVector<RowValues>* rows) {
     return guarded([&] {

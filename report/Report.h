@@ -42,6 +42,15 @@ struct Definition {
     int marginTop = 500, marginBottom = 800, marginLeft = 100, marginRight = 200;
 };
 
+// Builders for report layouts.
+Item item(ItemKind kind, const QString& name, const QString& text, int left, int top, int width,
+          int height, Qt::Alignment align = Qt::AlignLeft, double fontPt = 10.5, bool bold = false);
+// A bound field in the detail's 10-point text.
+Item field(const QString& name, const QString& field, const QString& format, int left, int top,
+           int width, int height, Qt::Alignment align);
+// A horizontal rule from left to right at top.
+Item rule(const QString& name, int left, int top, int right);
+
 using RowValues = QHash<QString, QVariant>;
 
 // One item where it stands on its page, ready to paint.

@@ -2,6 +2,7 @@
 
 #include "app/WorkResets.h"
 #include "codes/CodeOps.h"
+#include "products/ProductOps.h"
 
 #include <cmath>
 
@@ -229,15 +230,8 @@ Status entry在庫表(Store& store, const QDate& date, const QString& category,
         QSqlQuery ins = store.prepare(
             Db::Main, "INSERT INTO 在庫表 (日付, 行番号, code, 品名, 数量, 適正数, 増減, 単位, "
                       "単価, 金額, 商品区分) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-        QSqlQuery find =
-            store.prepare(Db::Main, "SELECT id FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1");
         // A line entered by name carries no code: the stored code is kept then.
-        QSqlQuery update = store.prepare(
-            Db::Main, "UPDATE 商品マスタ SET code = coalesce(?, code), 品名 = ?, 適正数 = ?, "
-                      "単位 = ?, 単価 = ?, 商品区分 = ? WHERE id = ?");
-        QSqlQuery add = store.prepare(
-            Db::Main, "INSERT INTO 商品マスタ (code, 品名, 適正数, 単位, 単価, 商品区分) "
-                      "VALUES (?, ?, ?, ?, ?, ?)");
+        products::NameMatchedWriter productWriter(store, true);
         codes::SlotWriter slotWriter(store);
         int lineNo = 1;
         for (const Row& l : lines) {
@@ -245,13 +239,7 @@ Status entry在庫表(Store& store, const QDate& date, const QString& category,
                            unit = l[5], price = l[6], amount = l[7], lineCategory = l[8];
             store.run(ins, {day, lineNo, code, name, qty, proper, change, unit, price, amount,
                             category.isEmpty() ? lineCategory : QVariant(category)});
-            store.run(find, {name});
-            const QVariant id = find.next() ? find.value(0) : QVariant();
-            find.finish();
-            if (id.isValid())
-                store.run(update, {code, name, proper, unit, price, lineCategory, id});
-            else
-                store.run(add, {code, name, proper, unit, price, lineCategory});
+            productWriter.write(code, name, unit, price, proper, lineCategory);
             if (!unit.isNull())
                 slotWriter.enter(codes::kindUnit(), unit.toString());
             if (!lineCategory.isNull())

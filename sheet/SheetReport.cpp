@@ -8,40 +8,12 @@ using report::ItemKind;
 namespace {
 Item label(const QString& name, const QString& text, int l, int t, int w, int h,
            Qt::Alignment a = Qt::AlignLeft, double pt = 10.5, bool bold = false) {
-    Item i;
-    i.name = name;
-    i.kind = ItemKind::Label;
-    i.text = text;
-    i.left = l;
-    i.top = t;
-    i.width = w;
-    i.height = h;
-    i.align = a;
-    i.fontPt = pt;
-    i.bold = bold;
-    return i;
+    return report::item(ItemKind::Label, name, text, l, t, w, h, a, pt, bold);
 }
 
 Item textBox(const QString& name, const QString& text, int l, int t, int w, int h,
              Qt::Alignment a = Qt::AlignLeft) {
-    Item i = label(name, text, l, t, w, h, a);
-    i.kind = ItemKind::TextBox;
-    return i;
-}
-
-Item pageNumber(const QString& name, int l, int t, int w, int h) {
-    Item i = label(name, QString(), l, t, w, h, Qt::AlignRight, 9);
-    i.kind = ItemKind::PageNumber;
-    return i;
-}
-
-Item field(const QString& name, const QString& f, const QString& format, int l, int t, int w, int h,
-           Qt::Alignment a) {
-    Item i = label(name, QString(), l, t, w, h, a, 10);
-    i.kind = ItemKind::Field;
-    i.field = f;
-    i.format = format;
-    return i;
+    return report::item(ItemKind::TextBox, name, text, l, t, w, h, a);
 }
 } // namespace
 
@@ -65,7 +37,8 @@ report::Definition sheetReport(const PrintHeading& h) {
         label("Label3", "合計金額", 8200, 315, 1050, 360),
         textBox("txt合計金額", h.total, 9300, 315, 1530, 360, Qt::AlignRight),
         label("Label13", "Page", 9638, 7, 496, 283, Qt::AlignLeft, 9),
-        pageNumber("Field2", 10250, 0, 570, 285),
+        report::item(ItemKind::PageNumber, "Field2", QString(), 10250, 0, 570, 285, Qt::AlignRight,
+                     9),
         label("Label6", "　　商品コード　　　　品　　　　　　名", 210, 700, 4530, 345),
         label("Label5", "数　量", 4720, 700, 1190, 345, Qt::AlignRight),
         label("Label7", "適正数", 5900, 700, 1120, 345, Qt::AlignRight),
@@ -74,23 +47,17 @@ report::Definition sheetReport(const PrintHeading& h) {
         label("Label10", "単　価", 8620, 700, 1000, 345, Qt::AlignRight),
         label("Label4", "金　　額", 9580, 700, 1276, 345, Qt::AlignRight),
     };
-    Item rule;
-    rule.name = "Line1";
-    rule.kind = ItemKind::Line;
-    rule.left = 210;
-    rule.top = 650;
-    rule.width = 10860 - 210;
     d.detail.height = 660;
     d.detail.items = {
-        field("txtcode", "code", QString(), 225, 15, 1875, 270, Qt::AlignLeft),
-        field("txt品名", "品名", QString(), 2190, 0, 5400, 285, Qt::AlignLeft),
-        field("txt数量", "数量", "#,##0", 4720, 340, 1150, 283, Qt::AlignRight),
-        field("txt適正数", "適正数", "#,###", 5900, 340, 1100, 283, Qt::AlignRight),
-        field("txt増減", "増減", "#,###", 7010, 340, 880, 283, Qt::AlignRight),
-        field("txt単位", "単位", QString(), 7910, 340, 709, 283, Qt::AlignHCenter),
-        field("txt単価", "単価", "#,###", 8620, 340, 992, 283, Qt::AlignRight),
-        field("txt金額", "金額", "#,###", 9580, 340, 1276, 283, Qt::AlignRight),
-        rule,
+        report::field("txtcode", "code", QString(), 225, 15, 1875, 270, Qt::AlignLeft),
+        report::field("txt品名", "品名", QString(), 2190, 0, 5400, 285, Qt::AlignLeft),
+        report::field("txt数量", "数量", "#,##0", 4720, 340, 1150, 283, Qt::AlignRight),
+        report::field("txt適正数", "適正数", "#,###", 5900, 340, 1100, 283, Qt::AlignRight),
+        report::field("txt増減", "増減", "#,###", 7010, 340, 880, 283, Qt::AlignRight),
+        report::field("txt単位", "単位", QString(), 7910, 340, 709, 283, Qt::AlignHCenter),
+        report::field("txt単価", "単価", "#,###", 8620, 340, 992, 283, Qt::AlignRight),
+        report::field("txt金額", "金額", "#,###", 9580, 340, 1276, 283, Qt::AlignRight),
+        report::rule("Line1", 210, 650, 10860),
     };
     return d;
 }
