@@ -38,8 +38,7 @@ FrmStolva::FrmStolva() {
     setCentralWidget(m_tabs);
     resize(1180, 760);
 
-    m_sheet->readComb = [this] { ReadComb(); };
-    m_sheet->read単位 = [this] { Read単位(); };
+    m_sheet->showComb = [this](const resets::CombLists& l) { showComb(l); };
     m_sheet->print = [this] { printSheet(); };
     m_products->print = [this] { printProducts(); };
     connect(m_sheet->hintButton(), &QPushButton::clicked, this, [this] { showHint("cmdHint"); });
@@ -89,6 +88,10 @@ void FrmStolva::ReadComb() {
     resets::CombLists lists;
     if (Status s = resets::readComb(m_store, &lists); !s)
         qWarning("ReadComb: %s (%s)", qPrintable(s.error), qPrintable(m_store.sqlText()));
+    showComb(lists);
+}
+
+void FrmStolva::showComb(const resets::CombLists& lists) {
     for (QComboBox* c :
          {m_products->detailCategory(), m_sheet->categoryBox(), m_products->selector()}) {
         c->clear();
@@ -103,6 +106,7 @@ void FrmStolva::ReadComb() {
     unit->setEditText(typedUnit);
     m_refs.products->refresh();
     m_refs.categories->refresh();
+    m_refs.units->refresh();
 }
 
 void FrmStolva::Read単位() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/RefModels.h"
+#include "app/WorkResets.h"
 #include "hints/HintWindow.h"
 #include "report/Report.h"
 #include "store/Store.h"
@@ -32,6 +33,8 @@ class FrmStolva : public QMainWindow {
 
     void FormInit();
     void ReadComb();
+    // Fills the combo boxes and refreshes the reference lists' models.
+    void showComb(const resets::CombLists& lists);
     void Read単位();
     void Clear在庫表();
     void Clear商品情報();

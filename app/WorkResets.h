@@ -24,5 +24,8 @@ struct CombLists {
 Status readComb(Store& store, CombLists* lists);
 // Rebuilds the unit reference table from the unit slots.
 Status read単位(Store& store);
+// The whole reset of the sheet tab in one transaction: 500 blank lines and
+// every reference table rebuilt; the combo box names go to *lists.
+Status clear在庫表(Store& store, CombLists* lists);
 
 } // namespace resets

@@ -150,12 +150,11 @@ bool SheetTab::requireDate() {
 void SheetTab::Clear在庫表() {
     m_date->setValue(QDate::currentDate());
     m_total->setValue(0);
-    if (Status s = resets::clear在庫明細(m_store); !s)
+    resets::CombLists lists;
+    if (Status s = resets::clear在庫表(m_store, &lists); !s)
         ShowError(QStringLiteral("在庫表をクリアできませんでした。"), s.error);
-    if (readComb)
-        readComb();
-    if (read単位)
-        read単位();
+    if (showComb)
+        showComb(lists);
     refreshGrid();
 }
 

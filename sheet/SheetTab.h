@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/RefModels.h"
+#include "app/WorkResets.h"
 #include "sheet/SheetOps.h"
 
 #include <QWidget>
@@ -21,9 +22,8 @@ class SheetTab : public QWidget {
   public:
     SheetTab(Store& store, const RefModels& refs, QWidget* parent = nullptr);
 
-    // Set by the main window: rebuild the selectors and reference lists.
-    std::function<void()> readComb;
-    std::function<void()> read単位;
+    // Set by the main window: show rebuilt selectors and reference lists.
+    std::function<void(const resets::CombLists&)> showComb;
     // Set by the main window: print the sheet.
     std::function<void()> print;
 
