@@ -81,6 +81,7 @@ class TestWindow : public QObject {
     void dateBoxCalendar();
     void editingALineFillsAndTotals();
     void enterKeyPaths();
+    void pickingAProductFillsTheLine();
     void dateRequiredForLoadSaveDelete();
     void saveAskAndReset();
     void saveFailureKeepsLinesAndReports();
@@ -350,6 +351,31 @@ void TestWindow::enterKeyPaths() {
     QTest::keyClick(editor, Qt::Key_Return);
     QCOMPARE(s.sheet()->value(5, ColName).toString(), QString("abc"));
     QCOMPARE(g->currentIndex(), s.sheet()->index(5, ColQty));
+}
+
+void TestWindow::pickingAProductFillsTheLine() {
+    Started s;
+    s.store().exec(Db::Main,
+                   "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, 商品区分) VALUES "
+                   "('B', 'ばなな', '房', 200, 3, '果物'), ('A', 'あんず', '個', 100, 1, '乾物')");
+    s.click("cmdクリア");
+    TwoPaneGrid* g = s.w->sheetTab()->grid();
+    g->setCurrent(0, 2, ColName);
+    g->pane(0)->edit(s.sheet()->index(2, ColName));
+    auto* combo = qobject_cast<QComboBox*>(QApplication::focusWidget()->parentWidget());
+    if (!combo)
+        combo = qobject_cast<QComboBox*>(QApplication::focusWidget());
+    QVERIFY(combo);
+    // The list shows the products by name, with their columns and headers.
+    QCOMPARE(combo->count(), 2);
+    QCOMPARE(combo->itemText(0), QString("あんず"));
+    auto* view = qobject_cast<QTableView*>(combo->view());
+    QVERIFY(view && !view->horizontalHeader()->isHidden());
+    combo->setCurrentIndex(1);
+    emit combo->activated(1);
+    QCOMPARE(s.sheet()->value(2, ColName).toString(), QString("ばなな"));
+    QCOMPARE(s.cell(2, 6), QString("房"));
+    QCOMPARE(s.cell(2, ColCategory), QString("果物"));
 }
 
 void TestWindow::dateRequiredForLoadSaveDelete() {

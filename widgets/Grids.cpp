@@ -121,6 +121,11 @@ QWidget* ComboDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem
     }
     combo->setAttribute(Qt::WA_InputMethodEnabled, true);
     combo->lineEdit()->setAttribute(Qt::WA_InputMethodEnabled, true);
+    // Picking an entry from the list puts it into the cell at once.
+    connect(combo, QOverload<int>::of(&QComboBox::activated), this, [this, combo](int) {
+        emit const_cast<ComboDelegate*>(this)->commitData(combo);
+        emit const_cast<ComboDelegate*>(this)->closeEditor(combo, QAbstractItemDelegate::NoHint);
+    });
     return combo;
 }
 
