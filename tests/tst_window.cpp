@@ -206,6 +206,9 @@ void TestWindow::sheetGridColumnsAndPanes() {
     QCOMPARE(s.sheet()->headerData(ColName, Qt::Horizontal).toString(), QString("品　　　名"));
     QCOMPARE(s.sheet()->headerData(3, Qt::Horizontal).toString(), QString("数 量"));
     QCOMPARE(left->columnWidth(ColName), twips(left, 4460));
+    // The left pane never scrolls sideways.
+    left->horizontalScrollBar()->setValue(40);
+    QCOMPARE(left->horizontalScrollBar()->value(), 0);
     // Rows scroll together.
     right->verticalScrollBar()->setValue(200);
     QCOMPARE(left->verticalScrollBar()->value(), 200);

@@ -7,6 +7,9 @@
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
 #include "widgets/DateBox.h"
+#include "widgets/Grids.h"
+
+#include <QScreen>
 
 #include <QApplication>
 #include <QComboBox>
@@ -48,6 +51,18 @@ int main(int argc, char** argv) {
         w.grab().save(out + "/" + name);
     };
     grab(0, "tab0.png");
+    if (qEnvironmentVariableIsSet("STOLVA_SHOT_POPUP")) {
+        // The product drop-down of a name cell, over the whole screen.
+        TwoPaneGrid* g = w.sheetTab()->grid();
+        g->setCurrent(0, 3, 2);
+        g->pane(0)->edit(w.sheetTab()->model()->index(3, 2));
+        if (auto* combo = g->pane(0)->findChild<QComboBox*>())
+            combo->showPopup();
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents();
+        QGuiApplication::primaryScreen()->grabWindow(0).save(out + "/popup.png");
+        return 0;
+    }
     w.productTab()->selector()->setCurrentIndex(0);
     w.productTab()->Read商品情報();
     w.productTab()->grid()->setCurrentIndex(w.productTab()->model()->index(2, 2));

@@ -113,11 +113,17 @@ QWidget* ComboDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem
         view->verticalHeader()->hide();
         view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
         view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
-        view->horizontalHeader()->setStretchLastSection(true);
         combo->setView(view);
-        view->setMinimumWidth(700);
-        view->setColumnWidth(0, 90);
-        view->setColumnWidth(m_listColumn, 260);
+        // Wide enough for every column of the list.
+        const int em = view->fontMetrics().horizontalAdvance(QChar(0x3042));
+        const int widths[] = {6, 18, 4, 6, 5, 9};
+        int total = 0;
+        for (int c = 0; c < m_list->columnCount(); ++c) {
+            const int w = (c < 6 ? widths[c] : 6) * em;
+            view->setColumnWidth(c, w);
+            total += w;
+        }
+        view->setMinimumWidth(total + view->verticalScrollBar()->sizeHint().width() + 4);
     }
     combo->setAttribute(Qt::WA_InputMethodEnabled, true);
     combo->lineEdit()->setAttribute(Qt::WA_InputMethodEnabled, true);
@@ -132,7 +138,8 @@ QWidget* ComboDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem
 void ComboDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const {
     auto* combo = static_cast<QComboBox*>(editor);
     const QString text = index.data(Qt::EditRole).toString();
-    combo->setCurrentIndex(-1);
+    // The list opens at the cell's entry when it has one.
+    combo->setCurrentIndex(text.isEmpty() ? -1 : combo->findText(text, Qt::MatchExactly));
     combo->setEditText(text);
 }
 
@@ -174,6 +181,13 @@ TwoPaneGrid::TwoPaneGrid(QAbstractItemModel* model, QVector<int> leftColumns,
         m_right->setColumnHidden(c, hidden || left);
     }
     m_left->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // Room for "500" and more, so the numbers never push the columns sideways.
+    m_left->verticalHeader()->setFixedWidth(m_left->fontMetrics().horizontalAdvance("0000") + 8);
+    // The left pane never scrolls sideways, whatever cell is shown.
+    connect(m_left->horizontalScrollBar(), &QScrollBar::valueChanged, m_left, [this](int v) {
+        if (v != 0)
+            m_left->horizontalScrollBar()->setValue(0);
+    });
     // Rows scroll together whichever pane moves them.
     connect(m_right->verticalScrollBar(), &QScrollBar::valueChanged, m_left->verticalScrollBar(),
             &QScrollBar::setValue);
