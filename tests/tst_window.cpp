@@ -295,6 +295,10 @@ void TestWindow::dateBoxCalendar() {
 
 void TestWindow::editingALineFillsAndTotals() {
     Started s;
+    QAbstractItemModelTester sheetTester(s.sheet(),
+                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QAbstractItemModelTester refTester(s.w->findChild<WorkTableModel*>("dat単位参照"),
+                                       QAbstractItemModelTester::FailureReportingMode::QtTest);
     s.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, 商品区分) "
                              "VALUES ('A01', 'りんご', '個', 1250, 5, '青果')");
     s.type(0, ColName, "りんご");
