@@ -7,11 +7,14 @@
 #include "tests/fixtures.h"
 #include "widgets/DateBox.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QPrintPreviewDialog>
 #include <QPushButton>
+#include <QTimer>
 
 using report::Page;
 
@@ -55,6 +58,7 @@ class TestReport : public QObject {
     void productReportHeading();
     void printFromTheWindow();
     void pdfIsWritten();
+    void realPreviewOpensWithPdfAction();
 };
 
 void TestReport::headingTexts() {
@@ -228,6 +232,29 @@ void TestReport::pdfIsWritten() {
     QVERIFY(f.open(QIODevice::ReadOnly));
     QVERIFY(f.read(5) == "%PDF-");
     QVERIFY(f.size() > 5000);
+}
+
+// The print preview itself: it opens over the window, paints the pages on
+// the printer and offers saving as PDF.
+void TestReport::realPreviewOpensWithPdfAction() {
+    QTemporaryDir dir;
+    ScriptedMessages msgs;
+    FrmStolva w;
+    VERIFY_OK(w.Form_Load(dir.path()));
+    w.sheetTab()->model()->setData(w.sheetTab()->model()->index(0, sheet::ColName), "一");
+    bool sawPreview = false, sawPdf = false;
+    QTimer::singleShot(0, [&] {
+        auto* dlg = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
+        sawPreview = dlg != nullptr;
+        if (dlg) {
+            sawPdf = dlg->findChild<QAction*>("pdfSave") != nullptr;
+            dlg->reject();
+        }
+    });
+    w.findChild<QPushButton*>("Cmd印刷")->click();
+    QVERIFY(sawPreview);
+    QVERIFY(sawPdf);
+    QVERIFY(msgs.presenter.shown.isEmpty());
 }
 
 int main(int argc, char** argv) {

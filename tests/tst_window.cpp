@@ -554,6 +554,14 @@ void TestWindow::productListAndDetailPanel() {
     QCOMPARE(s.msgs.presenter.shown.size(), shown);
     s.click("cmd詳細閉じる");
     QVERIFY(s.find<QGroupBox>("Cn商品詳細")->isHidden());
+    // The input method opens in name, unit and category of the list only.
+    auto* list = static_cast<GridView*>(p->grid());
+    list->setCurrentIndex(p->model()->index(0, 2));
+    QVERIFY(list->testAttribute(Qt::WA_InputMethodEnabled));
+    list->setCurrentIndex(p->model()->index(0, 4));
+    QVERIFY(!list->testAttribute(Qt::WA_InputMethodEnabled));
+    list->setCurrentIndex(p->model()->index(0, 6));
+    QVERIFY(list->testAttribute(Qt::WA_InputMethodEnabled));
     // Line deletion asks with default No; Yes retires the product.
     p->grid()->setCurrentIndex(p->model()->index(0, 1));
     s.click("cmd商品行削除");
