@@ -3,7 +3,7 @@
 # (under xvfb-run), and page 1 of the sheet and product-list reports.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/deps.sh
+bash tools/deps.sh xvfb xauth poppler-utils
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target stolva_shots tst_report
 xvfb-run -a -s "-screen 0 1280x900x24" ./build/stolva_shots docs/screenshots
