@@ -54,7 +54,7 @@ CodeTab::CodeTab(Store& store, QWidget* parent) : QWidget(parent), m_store(store
                                   {"sname", "名　　称", K::Text, {}, Qt::AlignLeft}},
                                  this);
     m_model->setObjectName("datコード");
-    m_grid = new QTableView(this);
+    m_grid = new GridView(this);
     m_grid->setObjectName("Gridコード");
     m_grid->setModel(m_model);
     setupGrid(m_grid);

@@ -314,7 +314,10 @@ void TestWindow::editingALineFillsAndTotals() {
     s.type(1, ColQty, "abc");
     QCOMPARE(s.cell(1, ColAmount), QString());
     QCOMPARE(s.msgs.presenter.shown.last().text, QString("数量には数字以外使用できません"));
-    s.type(0, ColQty, "");
+    // Delete on the quantity empties it, and amount and change follow.
+    s.w->sheetTab()->grid()->setCurrent(1, 0, ColQty);
+    QTest::keyClick(s.w->sheetTab()->grid()->pane(1), Qt::Key_Delete);
+    QVERIFY(s.sheet()->value(0, ColQty).isNull());
     QCOMPARE(s.cell(0, ColAmount), QString());
     QCOMPARE(s.w->sheetTab()->totalBox()->text(), QString());
     QCOMPARE(s.w->sheetTab()->totalBox()->value().toInt(), 0);

@@ -34,6 +34,17 @@ void GridView::currentChanged(const QModelIndex& current, const QModelIndex& pre
     applyIme(current);
 }
 
+void GridView::keyPressEvent(QKeyEvent* event) {
+    // Delete empties the cell under the cursor, as committing an empty edit would.
+    const QModelIndex cur = currentIndex();
+    if (event->key() == Qt::Key_Delete && state() != EditingState && cur.isValid() &&
+        (cur.flags() & Qt::ItemIsEditable)) {
+        model()->setData(cur, QString(), Qt::EditRole);
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
 void GridView::focusInEvent(QFocusEvent* event) {
     QTableView::focusInEvent(event);
     applyIme(currentIndex());
