@@ -138,11 +138,14 @@ void FrmStolva::AllDelete() {
 
 void FrmStolva::showHint(const QString& ctlName) {
     m_hintContext = HintContext{objectName(), ctlName, windowTitle()};
-    if (!m_hint)
+    const bool created = !m_hint;
+    if (created)
         m_hint = new HintWindow(m_store, m_hintContext);
     m_hint->show();
     m_hint->raise();
     m_hint->activateWindow();
+    if (created)
+        m_hint->findChild<QWidget*>("txtContents")->setFocus();
 }
 
 void FrmStolva::closeEvent(QCloseEvent* e) {

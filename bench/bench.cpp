@@ -155,7 +155,10 @@ int main(int argc, char** argv) {
                              }),
                      floor.write(500, 1) + floor.write(Products, 4)});
 
-    // Start-up: a child process from its start to the window shown.
+    // Start-up: a child process from its start to the window shown, with all
+    // 60 slots named.
+    store.exec(Db::Main,
+               "UPDATE コードマスタ SET sname = kcode || '名' || code WHERE sname IS NULL");
     {
         const QString exe = QCoreApplication::applicationDirPath() + "/stolva";
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

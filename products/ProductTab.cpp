@@ -158,6 +158,8 @@ QWidget* ProductTab::buildDetailPanel() {
     m_panel->hide();
 
     m_fieldOrder = {m_code, m_name, m_unit, m_price, m_proper, m_cat};
+    connect(m_price, &NumberBox::refused, this, [] { ShowMsg("入力", "数字のみ", "単価"); });
+    connect(m_proper, &NumberBox::refused, this, [] { ShowMsg("入力", "数字のみ", "適正数"); });
     for (QWidget* w : {static_cast<QWidget*>(m_code), static_cast<QWidget*>(m_name),
                        static_cast<QWidget*>(m_price), static_cast<QWidget*>(m_proper)})
         w->installEventFilter(this);

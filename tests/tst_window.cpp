@@ -91,6 +91,7 @@ class TestWindow : public QObject {
     void clearDiscardsUnsavedKeepsStored();
     void productListAndDetailPanel();
     void detailPanelKeys();
+    void detailNumberBoxesRefuseText();
     void codeEditorAsksAndRegisters();
     void hintWindow();
     void eraseAll();
@@ -601,6 +602,26 @@ void TestWindow::detailPanelKeys() {
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(proper));
     // Leaving the unit box registered the typed unit.
     QCOMPARE(s.count(Db::Main, "コードマスタ", "kcode = '単位' AND sname = 'ダース'"), 1);
+}
+
+void TestWindow::detailNumberBoxesRefuseText() {
+    Started s;
+    s.click("cmd商品詳細");
+    auto* price = s.find<NumberBox>("num単価");
+    auto* proper = s.find<NumberBox>("num適正数");
+    price->setFocus();
+    price->setText("１，２５０.５");
+    proper->setFocus();
+    QCOMPARE(price->value().toDouble(), 1250.5);
+    QCOMPARE(price->text(), QString("1,251"));
+    proper->setText("1.5");
+    price->setFocus();
+    QCOMPARE(proper->value().toInt(), 0);
+    QCOMPARE(s.msgs.presenter.shown.last().text, QString("適正数には数字以外使用できません"));
+    price->setText("abc");
+    proper->setFocus();
+    QCOMPARE(price->value().toDouble(), 1250.5);
+    QCOMPARE(s.msgs.presenter.shown.last().text, QString("単価には数字以外使用できません"));
 }
 
 void TestWindow::codeEditorAsksAndRegisters() {

@@ -2,9 +2,6 @@
 
 #include "store/Values.h"
 
-#include <QLocale>
-#include <cmath>
-
 NumberBox::NumberBox(const QString& format, QWidget* parent) : QLineEdit(parent), m_format(format) {
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     setAttribute(Qt::WA_InputMethodEnabled, false);
@@ -22,13 +19,18 @@ void NumberBox::setValue(const QVariant& value) {
 
 void NumberBox::commitText() {
     const QString t = text();
-    const auto d = parseNumber(t);
-    if (t.trimmed().isEmpty())
+    if (t.trimmed().isEmpty()) {
         m_value = QVariant();
-    else if (d) {
-        const double scale = std::pow(10.0, m_decimals);
-        const double r = std::round(*d * scale) / scale;
-        m_value = m_decimals == 0 ? QVariant(qlonglong(std::llround(r))) : QVariant(r);
+    } else if (m_decimals == 0) {
+        if (const auto n = parseWholeNumber(t))
+            m_value = qlonglong(*n);
+        else
+            emit refused(t);
+    } else {
+        if (const auto c = parseCurrency(t))
+            m_value = c->toVariant();
+        else
+            emit refused(t);
     }
     // Text that is not a number keeps the previous value.
     if (!hasFocus())
@@ -46,7 +48,7 @@ void NumberBox::focusInEvent(QFocusEvent* e) {
 }
 
 void NumberBox::focusOutEvent(QFocusEvent* e) {
+    // The base class reports a changed text (editingFinished), which commits it.
     QLineEdit::focusOutEvent(e);
-    commitText();
     showFormatted();
 }

@@ -13,8 +13,12 @@ class NumberBox : public QLineEdit {
     void setValue(const QVariant& value);
     QVariant value() const { return m_value; }
     QString format() const { return m_format; }
-    // Up to `decimals` places are kept when the user types a fraction.
+    // 0: whole numbers only; 4: prices with up to four decimals.
     void setDecimals(int decimals) { m_decimals = decimals; }
+
+  signals:
+    // Typed text that is not a number of the box's kind; the value stays.
+    void refused(const QString& typed);
 
   protected:
     void focusInEvent(QFocusEvent* e) override;
