@@ -9,6 +9,7 @@
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
 
+#include <QMouseEvent>
 #include <QScreen>
 
 #include <QApplication>
@@ -51,6 +52,19 @@ int main(int argc, char** argv) {
         w.grab().save(out + "/" + name);
     };
     grab(0, "tab0.png");
+    if (qEnvironmentVariableIsSet("STOLVA_SHOT_CALENDAR")) {
+        // The date box's calendar, over the whole screen.
+        DateBox* date = w.sheetTab()->dateBox();
+        date->setFocus();
+        const QPointF arrow(date->width() - 8, date->height() / 2);
+        QMouseEvent press(QEvent::MouseButtonPress, arrow, date->mapToGlobal(arrow), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(date, &press);
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents();
+        QGuiApplication::primaryScreen()->grabWindow(0).save(out + "/calendar.png");
+        return 0;
+    }
     if (qEnvironmentVariableIsSet("STOLVA_SHOT_POPUP")) {
         // The product drop-down of a name cell, over the whole screen.
         TwoPaneGrid* g = w.sheetTab()->grid();

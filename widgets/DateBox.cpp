@@ -23,7 +23,7 @@ JapaneseCalendar::JapaneseCalendar(QWidget* parent) : QCalendarWidget(parent) {
     setGridVisible(true);
     // Our own title bar: the month as "yyyy年MM月" between the two arrows.
     setNavigationBarVisible(false);
-    auto* bar = new QWidget(this);
+    auto* bar = m_bar = new QWidget(this);
     auto* h = new QHBoxLayout(bar);
     h->setContentsMargins(4, 2, 4, 2);
     auto* prev = new QToolButton(bar);
@@ -58,6 +58,14 @@ JapaneseCalendar::JapaneseCalendar(QWidget* parent) : QCalendarWidget(parent) {
 
 QString JapaneseCalendar::title() const {
     return m_title->text();
+}
+
+QSize JapaneseCalendar::sizeHint() const {
+    return QCalendarWidget::sizeHint() + QSize(0, m_bar->sizeHint().height());
+}
+
+QSize JapaneseCalendar::minimumSizeHint() const {
+    return QCalendarWidget::minimumSizeHint() + QSize(0, m_bar->sizeHint().height());
 }
 
 bool JapaneseCalendar::isFixedHoliday(const QDate& d) {

@@ -13,9 +13,13 @@ class JapaneseCalendar : public QCalendarWidget {
     explicit JapaneseCalendar(QWidget* parent = nullptr);
     QString title() const;
     static bool isFixedHoliday(const QDate& d);
+    // Room for our own title bar above the month.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
   private:
     void markHolidays(int year);
+    QWidget* m_bar;
     QLabel* m_title;
 };
 
