@@ -84,13 +84,6 @@ void FrmStolva::FormInit() {
                        "お問い合わせください。"));
 }
 
-void FrmStolva::ReadComb() {
-    resets::CombLists lists;
-    if (Status s = resets::readComb(m_store, &lists); !s)
-        qWarning("ReadComb: %s (%s)", qPrintable(s.error), qPrintable(m_store.sqlText()));
-    showComb(lists);
-}
-
 void FrmStolva::showComb(const resets::CombLists& lists) {
     for (QComboBox* c :
          {m_products->detailCategory(), m_sheet->categoryBox(), m_products->selector()}) {
@@ -106,12 +99,6 @@ void FrmStolva::showComb(const resets::CombLists& lists) {
     unit->setEditText(typedUnit);
     m_refs.products->refresh();
     m_refs.categories->refresh();
-    m_refs.units->refresh();
-}
-
-void FrmStolva::Read単位() {
-    if (Status s = resets::read単位(m_store); !s)
-        qWarning("Read単位: %s", qPrintable(s.error));
     m_refs.units->refresh();
 }
 

@@ -32,10 +32,8 @@ class FrmStolva : public QMainWindow {
     Status Form_Load(const QString& dataPath);
 
     void FormInit();
-    void ReadComb();
     // Fills the combo boxes and refreshes the reference lists' models.
     void showComb(const resets::CombLists& lists);
-    void Read単位();
     void Clear在庫表();
     void Clear商品情報();
     void Clearコード表();

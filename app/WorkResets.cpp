@@ -62,17 +62,6 @@ Status clear商品情報(Store& store) {
     return guarded([&] { store.exec(Db::Work, "DELETE FROM w商品マスタ"); });
 }
 
-Status readComb(Store& store, CombLists* lists) {
-    return guarded([&] {
-        const CombLists l = readNames(store);
-        Transaction t(store, Db::Work);
-        copyProductsAndCategories(store);
-        t.commit();
-        if (lists)
-            *lists = l;
-    });
-}
-
 Status read単位(Store& store) {
     return guarded([&] {
         Transaction t(store, Db::Work);

@@ -19,9 +19,6 @@ struct CombLists {
     QStringList categories;
     QStringList units;
 };
-// Reads the names for the combo boxes and rebuilds the product and category
-// reference tables of the grid drop-downs.
-Status readComb(Store& store, CombLists* lists);
 // Rebuilds the unit reference table from the unit slots.
 Status read単位(Store& store);
 // The whole reset of the sheet tab in one transaction: 500 blank lines and

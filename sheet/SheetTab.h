@@ -58,5 +58,4 @@ class SheetTab : public QWidget {
     NumberBox* m_total;
     QProgressBar* m_bar;
     QPushButton* m_hint;
-    sheet::Progress m_progress;
 };
