@@ -64,23 +64,14 @@ void setupGrid(QTableView* view) {
     view->setItemDelegate(new GridDelegate(view));
 }
 
-namespace {
-bool textColumn(const QModelIndex& index) {
-    // Text columns are those whose edit value is not a number column; the model
-    // says so through its alignment: numbers stand right.
-    const QVariant a = index.data(Qt::TextAlignmentRole);
-    return !a.isValid() || !(Qt::Alignment(a.toInt()) & Qt::AlignRight);
-}
-} // namespace
-
 QWidget* GridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                                     const QModelIndex& index) const {
+    // The editor sits on the view's viewport and follows the view's input method,
+    // which the view sets by the column of the current cell.
     QWidget* e = QStyledItemDelegate::createEditor(parent, option, index);
-    if (e)
+    if (e && parent && parent->parentWidget())
         e->setAttribute(Qt::WA_InputMethodEnabled,
-                        parent && parent->parentWidget()
-                            ? parent->parentWidget()->testAttribute(Qt::WA_InputMethodEnabled)
-                            : textColumn(index));
+                        parent->parentWidget()->testAttribute(Qt::WA_InputMethodEnabled));
     return e;
 }
 
