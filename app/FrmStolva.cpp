@@ -39,6 +39,7 @@ FrmStolva::FrmStolva() {
     resize(1180, 760);
 
     m_sheet->showComb = [this](const resets::CombLists& l) { showComb(l); };
+    connect(m_products, &ProductTab::namesChanged, this, &FrmStolva::refreshNames);
     m_sheet->print = [this] { printSheet(); };
     m_products->print = [this] { printProducts(); };
     connect(m_sheet->hintButton(), &QPushButton::clicked, this, [this] { showHint("cmdHint"); });
@@ -84,12 +85,24 @@ void FrmStolva::FormInit() {
                        "お問い合わせください。"));
 }
 
-void FrmStolva::showComb(const resets::CombLists& lists) {
+void FrmStolva::refreshNames() {
+    resets::CombLists lists;
+    if (Status s = resets::readComb(m_store, &lists); !s) {
+        qWarning("refreshing the name lists failed: %s", qPrintable(s.error));
+        return;
+    }
+    showComb(lists, true);
+}
+
+void FrmStolva::showComb(const resets::CombLists& lists, bool keepChoices) {
     for (QComboBox* c :
          {m_products->detailCategory(), m_sheet->categoryBox(), m_products->selector()}) {
+        const QString chosen = c->currentText();
         c->clear();
         c->addItems(lists.categories);
-        c->setCurrentIndex(-1);
+        c->setCurrentIndex(keepChoices ? c->findText(chosen) : -1);
+        if (keepChoices && c->isEditable())
+            c->setEditText(chosen);
     }
     QComboBox* unit = m_products->detailUnit();
     const QString typedUnit = unit->currentText();

@@ -33,7 +33,11 @@ class FrmStolva : public QMainWindow {
 
     void FormInit();
     // Fills the combo boxes and refreshes the reference lists' models.
-    void showComb(const resets::CombLists& lists);
+    // With keepChoices the boxes keep what they show (a refresh after an
+    // action); without, they are left empty (a reset).
+    void showComb(const resets::CombLists& lists, bool keepChoices = false);
+    // Re-reads every list of names after the masters changed.
+    void refreshNames();
     void Clear在庫表();
     void Clear商品情報();
     void Clearコード表();

@@ -58,6 +58,17 @@ Status clear在庫表(Store& store, CombLists* lists) {
     });
 }
 
+Status readComb(Store& store, CombLists* lists) {
+    return guarded([&] {
+        const CombLists l = readNames(store);
+        Transaction t(store, Db::Work);
+        copyProductsAndCategories(store);
+        copyUnits(store);
+        t.commit();
+        *lists = l;
+    });
+}
+
 Status clear商品情報(Store& store) {
     return guarded([&] { store.exec(Db::Work, "DELETE FROM w商品マスタ"); });
 }

@@ -19,6 +19,9 @@ struct CombLists {
     QStringList categories;
     QStringList units;
 };
+// Every reference table rebuilt from the masters in one transaction (the
+// sheet's lines stay); the combo box names go to *lists.
+Status readComb(Store& store, CombLists* lists);
 // Rebuilds the unit reference table from the unit slots.
 Status read単位(Store& store);
 // The whole reset of the sheet tab in one transaction: 500 blank lines and

@@ -75,11 +75,13 @@ Status lineDelete商品情報(Store& store, qint64 seq) {
             store.query(Db::Work, "SELECT code, 品名 FROM w商品マスタ WHERE seq = ?", {seq});
         if (rows.isEmpty())
             return;
-        Transaction t(store, Db::Main);
-        store.exec(Db::Main, "DELETE FROM 商品マスタ WHERE code IS ? AND 品名 IS ?",
+        // The master and the list change together, in one transaction of the
+        // work connection that holds the main file attached.
+        Transaction t(store, Db::Work);
+        store.exec(Db::Work, "DELETE FROM m.商品マスタ WHERE code IS ? AND 品名 IS ?",
                    {rows[0][0], rows[0][1]});
-        t.commit();
         store.exec(Db::Work, "DELETE FROM w商品マスタ WHERE seq = ?", {seq});
+        t.commit();
     });
 }
 

@@ -8,6 +8,7 @@
 #include "widgets/NumberBox.h"
 
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -54,6 +55,7 @@ ProductTab::ProductTab(Store& store, const RefModels& refs, QWidget* parent)
     setupGrid(m_grid);
     for (int c = 0; c < ColumnCount; ++c)
         m_grid->setColumnWidth(c, twips(this, Widths[c]));
+    m_grid->setItemDelegateForColumn(ColUnit, new ComboDelegate(refs.units, 0, false, this));
     m_grid->setItemDelegateForColumn(ColCategory,
                                      new ComboDelegate(refs.categories, 0, false, this));
 
@@ -168,7 +170,10 @@ QWidget* ProductTab::buildDetailPanel() {
     connect(save, &QPushButton::clicked, this, &ProductTab::Entry商品詳細);
     connect(clear, &QPushButton::clicked, this, &ProductTab::Clear商品詳細);
     connect(close, &QPushButton::clicked, this, &ProductTab::closeDetail);
-    connect(m_name, &QLineEdit::editingFinished, this, &ProductTab::Read商品詳細);
+    // The name is looked up when the user has changed it, not when the panel
+    // was filled from the list.
+    connect(m_name, &QLineEdit::textEdited, this, [this] { m_nameEdited = true; });
+    connect(m_name, &QLineEdit::editingFinished, this, &ProductTab::lookUpEditedName);
     return m_panel;
 }
 
@@ -178,12 +183,13 @@ bool ProductTab::eventFilter(QObject* watched, QEvent* event) {
         if (!k->text().isEmpty() && k->text().at(0).isPrint())
             return true;
     }
-    if (watched == m_unit && event->type() == QEvent::FocusOut) {
-        // A unit typed in the panel becomes a slot when it is new.
-        QString error;
-        AutoEntryコードマスタ(m_store, codes::kindUnit(), m_unit->currentText(), &error);
-        if (!error.isEmpty())
-            qWarning("unit registration: %s", qPrintable(error));
+    if (watched == m_unit && event->type() == QEvent::FocusOut &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
+        // The box settles its completion on leaving; only then is the unit it
+        // shows the one the user chose, and a new one becomes a slot.
+        static_cast<QObject*>(m_unit)->event(event);
+        registerUnit(m_unit->currentText());
+        return true;
     }
     if (event->type() == QEvent::KeyPress) {
         auto* k = static_cast<QKeyEvent*>(event);
@@ -203,6 +209,15 @@ bool ProductTab::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void ProductTab::registerUnit(const QString& unit) {
+    QString error;
+    const bool added = AutoEntryコードマスタ(m_store, codes::kindUnit(), unit, &error) == True;
+    if (!error.isEmpty())
+        ShowError(QStringLiteral("単位「%1」をコード表に登録できませんでした。").arg(unit), error);
+    else if (added)
+        emit namesChanged();
 }
 
 void ProductTab::refreshGrid() {
@@ -265,8 +280,16 @@ void ProductTab::openDetail() {
     } else {
         Clear商品詳細();
     }
+    m_nameEdited = false;
     m_panel->show();
     m_name->setFocus();
+}
+
+void ProductTab::lookUpEditedName() {
+    if (!m_nameEdited)
+        return;
+    m_nameEdited = false;
+    Read商品詳細();
 }
 
 void ProductTab::Read商品詳細() {
@@ -286,6 +309,7 @@ void ProductTab::Read商品詳細() {
 }
 
 void ProductTab::Entry商品詳細() {
+    lookUpEditedName();
     const QString code = m_code->text();
     const QString name = m_name->text();
     if (code.isEmpty() || name.isEmpty())
@@ -304,6 +328,7 @@ void ProductTab::Entry商品詳細() {
                   s.error);
         return;
     }
+    emit namesChanged();
     Read商品情報();
     m_grid->selectionModel()->clearCurrentIndex();
     for (int r = 0; r < m_model->rowCount(); ++r) {
@@ -316,6 +341,7 @@ void ProductTab::Entry商品詳細() {
 }
 
 void ProductTab::Clear商品詳細() {
+    m_nameEdited = false;
     m_code->clear();
     m_name->clear();
     m_unit->setEditText(QString());

@@ -40,11 +40,17 @@ class ProductTab : public QWidget {
     QTableView* grid() const;
     QPushButton* hintButton() const { return m_hint; }
 
+  signals:
+    // The code or product master changed: every list of names is out of date.
+    void namesChanged();
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void refreshGrid();
+    void registerUnit(const QString& unit);
+    void lookUpEditedName();
     QWidget* buildDetailPanel();
 
     Store& m_store;
@@ -61,4 +67,5 @@ class ProductTab : public QWidget {
     NumberBox* m_proper;
     QComboBox* m_cat;
     QVector<QWidget*> m_fieldOrder;
+    bool m_nameEdited = false; // txt品名 changed by the user since filled or looked up
 };

@@ -3,6 +3,7 @@
 #include "store/Values.h"
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
@@ -117,6 +118,12 @@ QVector<Page> layout(const Definition& def, const QVector<RowValues>& rows) {
     return pages;
 }
 
+QString fittedText(const QString& text, const QFontMetricsF& metrics, double width) {
+    // A text too long for its column ends in "…" rather than being cut
+    // through a character at the column's edge.
+    return metrics.elidedText(text, Qt::ElideRight, width);
+}
+
 void paint(const Page& page, QPainter& painter, double scale) {
     painter.save();
     for (const Placed& p : page.items) {
@@ -133,7 +140,8 @@ void paint(const Page& page, QPainter& painter, double scale) {
         f.setBold(p.bold);
         painter.setFont(f);
         painter.setPen(Qt::black);
-        painter.drawText(r, int(p.align | Qt::AlignVCenter) | Qt::TextSingleLine, p.text);
+        painter.drawText(r, int(p.align | Qt::AlignVCenter) | Qt::TextSingleLine,
+                         fittedText(p.text, QFontMetricsF(f, painter.device()), r.width()));
     }
     painter.restore();
 }

@@ -8,6 +8,7 @@
 #include <QVariant>
 #include <QVector>
 
+class QFontMetricsF;
 class QPainter;
 class QPagedPaintDevice;
 
@@ -77,6 +78,8 @@ QVector<Page> layout(const Definition& def, const QVector<RowValues>& rows);
 // The text a field shows: numbers by their format, other values as stored.
 QString fieldText(const QVariant& value, const QString& format);
 // Paints one page; `scale` is device pixels per twip.
+// The text as painted into a box `width` wide: elided with "…" when too long.
+QString fittedText(const QString& text, const QFontMetricsF& metrics, double width);
 void paint(const Page& page, QPainter& painter, double scale);
 // Paints every page on a paged device (a printer or a PDF writer); false when
 // the device could not be painted on.

@@ -263,18 +263,35 @@ Status delete在庫表(Store& store, const QDate& date) {
     });
 }
 
-Status lineDelete在庫表(Store& store, const QVariant& code, const std::optional<QDate>& date) {
+Status lineDelete在庫表(Store& store, qint64 seq, const std::optional<QDate>& date, int* removed) {
     return guarded([&] {
-        if (isEmptyValue(code))
+        const Rows line =
+            store.query(Db::Work, "SELECT code, 品名 FROM w在庫表 WHERE seq = ?", {seq});
+        if (line.isEmpty())
             return;
-        const QString c = code.toString();
-        if (date) {
-            Transaction t(store, Db::Main);
-            store.exec(Db::Main, "DELETE FROM 在庫表 WHERE 日付 = ? AND code = ?",
-                       {dateKey(*date), c});
-            t.commit();
+        const QVariant code = line[0][0], name = line[0][1];
+        // Both files change in one transaction of the work connection, which
+        // holds the main file attached: the saved rows never go without the lines.
+        Transaction t(store, Db::Work);
+        if (!isEmptyValue(code)) {
+            if (date)
+                store.exec(Db::Work, "DELETE FROM m.在庫表 WHERE 日付 = ? AND code = ?",
+                           {dateKey(*date), code});
+            store.exec(Db::Work, "DELETE FROM w在庫表 WHERE code = ?", {code});
+        } else if (!isEmptyValue(name)) {
+            // A line typed by name: that line, and the saved rows of the date
+            // with the same name and no code.
+            if (date)
+                store.exec(Db::Work,
+                           "DELETE FROM m.在庫表 WHERE 日付 = ? AND 品名 = ? AND "
+                           "(code IS NULL OR code = '')",
+                           {dateKey(*date), name});
+            store.exec(Db::Work, "DELETE FROM w在庫表 WHERE seq = ?", {seq});
         }
-        store.exec(Db::Work, "DELETE FROM w在庫表 WHERE code = ?", {c});
+        const int n = store.scalar(Db::Work, "SELECT changes()").toInt();
+        t.commit();
+        if (removed)
+            *removed = n;
     });
 }
 

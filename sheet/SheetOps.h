@@ -94,9 +94,13 @@ Status entry在庫表(Store& store, const QDate& date, const QString& category,
 // Deletes every stored line of the date, in every category.
 Status delete在庫表(Store& store, const QDate& date);
 
-// Deletes every work line with that code and, when a date is given, every
-// stored line of the date with that code. A null or empty code deletes nothing.
-Status lineDelete在庫表(Store& store, const QVariant& code, const std::optional<QDate>& date);
+// Deletes the product of the work line `seq`: with a code, every work line
+// with that code and, when a date is given, every stored line of the date with
+// that code; without a code, that line and the stored lines of the date with
+// its name and no code. A blank line deletes nothing. One transaction over
+// both files; *removed is the number of work lines removed.
+Status lineDelete在庫表(Store& store, qint64 seq, const std::optional<QDate>& date,
+                        int* removed = nullptr);
 
 // A fresh work sheet with one line per product in name order.
 Status read商品マスタto在庫表(Store& store, int* filled = nullptr);

@@ -62,9 +62,9 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     for (int c = 0; c < ColumnCount; ++c)
         m_grid->setColumnWidth(c, twips(this, Widths[c]));
     m_grid->fitLeftPane();
-    m_grid->setColumnDelegate(ColName, new ComboDelegate(refs.products, 1, true, this));
-    m_grid->setColumnDelegate(ColUnit, new ComboDelegate(refs.units, 0, false, this));
-    m_grid->setColumnDelegate(ColCategory, new ComboDelegate(refs.categories, 0, false, this));
+    m_grid->setColumnDelegate(ColName, ComboDelegate::factory(refs.products, 1, true));
+    m_grid->setColumnDelegate(ColUnit, ComboDelegate::factory(refs.units, 0, false));
+    m_grid->setColumnDelegate(ColCategory, ComboDelegate::factory(refs.categories, 0, false));
     m_grid->onEnter = [this](const QModelIndex& i) { return enterKey(i); };
 
     m_bar = new QProgressBar(this);
@@ -156,6 +156,11 @@ void SheetTab::Clear在庫表() {
     if (showComb)
         showComb(lists);
     refreshGrid();
+    toFirstLine();
+}
+
+void SheetTab::toFirstLine() {
+    m_grid->setCurrent(0, 0, ColCode);
 }
 
 void SheetTab::Read在庫表() {
@@ -173,6 +178,7 @@ void SheetTab::Read在庫表() {
         return;
     }
     refreshGrid();
+    toFirstLine();
     Calc明細();
     setProgress(100);
     m_bar->hide();
@@ -219,14 +225,18 @@ void SheetTab::Delete在庫表() {
 }
 
 void SheetTab::LineDelete在庫表() {
+    const QModelIndex cur = m_grid->currentIndex();
+    if (!cur.isValid() || (isEmptyValue(m_model->value(cur.row(), ColCode)) &&
+                           isEmptyValue(m_model->value(cur.row(), ColName)))) {
+        ShowMsg("その他", "メッセージ", "行を選択してください。");
+        return;
+    }
     if (ShowMsg("削除", "確認", "指定された行") != True)
         return;
-    const QModelIndex cur = m_grid->currentIndex();
-    const QVariant code = cur.isValid() ? m_model->value(cur.row(), ColCode) : QVariant();
     std::optional<QDate> date;
     if (!m_date->isNull())
         date = m_date->value();
-    if (Status s = sheet::lineDelete在庫表(m_store, code, date); !s) {
+    if (Status s = sheet::lineDelete在庫表(m_store, m_model->keyAt(cur.row()), date); !s) {
         ShowError(QStringLiteral("指定された行を削除できませんでした。"), s.error);
         return;
     }

@@ -46,6 +46,7 @@ class SheetTab : public QWidget {
     void afterEdit(int row, int column);
     bool enterKey(const QModelIndex& index);
     bool requireDate();
+    void toFirstLine();
     void refreshGrid();
     void setProgress(int value);
 

@@ -2,6 +2,7 @@
 #include "app/Startup.h"
 #include "codes/CodeTab.h"
 #include "hints/HintWindow.h"
+#include "products/ProductOps.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
 #include "tests/fixtures.h"
@@ -104,6 +105,22 @@ QMap<QString, Scenario> scenarios() {
                               return scalar(w, Db::Main,
                                             "SELECT count(*) FROM 在庫表 WHERE code = 'X'") == 0;
                           }};
+    s["delete a product from the list"] = {
+        Db::Main,
+        false,
+        [](FrmStolva& w) {
+            w.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES ('P1', 'p')");
+            w.productTab()->Read商品情報();
+            w.productTab()->grid()->setCurrentIndex(w.productTab()->model()->index(0, 1));
+        },
+        [](FrmStolva& w) { w.findChild<QPushButton*>("cmd商品行削除")->click(); },
+        [](FrmStolva& w) {
+            QStringList names;
+            for (int r = 0; r < w.productTab()->model()->rowCount(); ++r)
+                names << w.productTab()->model()->value(r, products::ColName).toString();
+            return names;
+        },
+        [](FrmStolva& w) { return scalar(w, Db::Main, "SELECT count(*) FROM 商品マスタ") == 0; }};
     s["register the product list"] = {
         Db::Main,
         true,
@@ -249,8 +266,13 @@ void TestFaults::faultLeavesDataAndTypingAlone() {
     // Inject the fault. Tests run as root, who may write a file without write
     // permission, so a read-only file is the connection's query_only mode.
     QSqlDatabase other;
+    // A read-only main file refuses the work connection too, which reaches it
+    // attached.
+    const QVector<Db> writers =
+        sc.db == Db::Main ? QVector<Db>{Db::Main, Db::Work} : QVector<Db>{Db::Work};
     if (fault == "read-only") {
-        w.store().exec(sc.db, "PRAGMA query_only = 1");
+        for (Db d : writers)
+            w.store().exec(d, "PRAGMA query_only = 1");
     } else if (fault == "locked") {
         other = QSqlDatabase::addDatabase("QSQLITE", "other");
         other.setDatabaseName(file);
@@ -277,7 +299,8 @@ void TestFaults::faultLeavesDataAndTypingAlone() {
 
     // Remove the fault before looking, so the look itself is not refused.
     if (fault == "read-only") {
-        w.store().exec(sc.db, "PRAGMA query_only = 0");
+        for (Db d : writers)
+            w.store().exec(d, "PRAGMA query_only = 0");
     } else if (fault == "locked") {
         QSqlQuery(other).exec("ROLLBACK");
         other.close();

@@ -70,8 +70,8 @@ class TestSheet : public QObject {
     void saveUpdatesProductsAndSlots();
     void saveFailureChangesNothing();
     void deleteTheDateInEveryCategory();
-    void lineDeleteByCode();
-    void lineDeleteWithoutCodeOrDate();
+    void lineDelete_data();
+    void lineDelete();
     void fillFromMaster();
     void printTableHoldsNamedLinesInOrder();
 };
@@ -417,33 +417,45 @@ void TestSheet::deleteTheDateInEveryCategory() {
     VERIFY_OK(delete在庫表(t.store(), QDate(2000, 1, 1)));
 }
 
-void TestSheet::lineDeleteByCode() {
-    TempStore t;
-    workLines(t, {"x1|1|A|X", "y|1|A|Y", "x2|1|B|X", "q|1|B|Q'1"});
-    VERIFY_OK(entry在庫表(t.store(), D, QString()));
-    VERIFY_OK(entry在庫表(t.store(), D.addDays(1), QString()));
-    workLines(t, {"x1|1|A|X", "y|1|A|Y", "x2|1|B|X", "q|1|B|Q'1"});
-    VERIFY_OK(lineDelete在庫表(t.store(), "X", D));
-    QCOMPARE(workNames(t).mid(0, 3), QStringList({"y", "q", ""}));
-    QCOMPARE(t.count(Db::Work, "w在庫表"), 498);
-    QCOMPARE(stored(t, D), QStringList({"2:y:A", "4:q:B"}));
-    QCOMPARE(stored(t, D.addDays(1)).size(), 4);
-    VERIFY_OK(lineDelete在庫表(t.store(), "Q'1", D));
-    QCOMPARE(stored(t, D), QStringList({"2:y:A"}));
+void TestSheet::lineDelete_data() {
+    QTest::addColumn<int>("line");
+    QTest::addColumn<bool>("withDate");
+    QTest::addColumn<QStringList>("work");   // work names left, first four lines
+    QTest::addColumn<QStringList>("savedD"); // saved rows of D left
+    const QStringList all{"1:x1:A", "2:y:A", "3:n:A", "4:x2:B", "5:q:B", "6:n:B"};
+    QTest::newRow("by code, every line and row of the date")
+        << 0 << true << QStringList{"y", "n", "q", "n"}
+        << QStringList{"2:y:A", "3:n:A", "5:q:B", "6:n:B"};
+    QTest::newRow("code with an apostrophe")
+        << 4 << true << QStringList{"x1", "y", "n", "x2"}
+        << QStringList{"1:x1:A", "2:y:A", "3:n:A", "4:x2:B", "6:n:B"};
+    QTest::newRow("typed by name: the line and its uncoded rows")
+        << 2 << true << QStringList{"x1", "y", "x2", "q"}
+        << QStringList{"1:x1:A", "2:y:A", "4:x2:B", "5:q:B"};
+    QTest::newRow("no date: the lines only")
+        << 0 << false << QStringList{"y", "n", "q", "n"} << all;
+    QTest::newRow("blank line: nothing") << 7 << true << QStringList{"x1", "y", "n", "x2"} << all;
 }
 
-void TestSheet::lineDeleteWithoutCodeOrDate() {
+void TestSheet::lineDelete() {
+    QFETCH(int, line);
+    QFETCH(bool, withDate);
+    QFETCH(QStringList, work);
+    QFETCH(QStringList, savedD);
     TempStore t;
-    workLines(t, {"named only|1", "c|1||C"});
+    const QStringList lines{"x1|1|A|X", "y|1|A|Y", "n|1|A", "x2|1|B|X", "q|1|B|Q'1", "n|1|B"};
+    workLines(t, lines);
     VERIFY_OK(entry在庫表(t.store(), D, QString()));
-    workLines(t, {"named only|1", "c|1||C"});
-    VERIFY_OK(lineDelete在庫表(t.store(), QVariant(), D));
-    VERIFY_OK(lineDelete在庫表(t.store(), QString(""), D));
-    QCOMPARE(t.count(Db::Work, "w在庫表"), 500);
-    QCOMPARE(stored(t, D).size(), 2);
-    VERIFY_OK(lineDelete在庫表(t.store(), "C", std::nullopt));
-    QCOMPARE(t.count(Db::Work, "w在庫表"), 499);
-    QCOMPARE(stored(t, D).size(), 2);
+    VERIFY_OK(entry在庫表(t.store(), D.addDays(1), QString()));
+    workLines(t, lines);
+    const qint64 seq =
+        t.store()
+            .scalar(Db::Work, "SELECT seq FROM w在庫表 ORDER BY seq LIMIT 1 OFFSET ?", {line})
+            .toLongLong();
+    VERIFY_OK(lineDelete在庫表(t.store(), seq, withDate ? std::optional<QDate>(D) : std::nullopt));
+    QCOMPARE(workNames(t).mid(0, 4), work);
+    QCOMPARE(stored(t, D), savedD);
+    QCOMPARE(stored(t, D.addDays(1)).size(), 6);
 }
 
 void TestSheet::fillFromMaster() {

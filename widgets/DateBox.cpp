@@ -60,6 +60,15 @@ QString JapaneseCalendar::title() const {
     return m_title->text();
 }
 
+void JapaneseCalendar::showEvent(QShowEvent* e) {
+    // An empty date box opens its calendar at today's month.
+    if (selectedDate() <= minimumDate()) {
+        const QDate today = QDate::currentDate();
+        setCurrentPage(today.year(), today.month());
+    }
+    QCalendarWidget::showEvent(e);
+}
+
 QSize JapaneseCalendar::sizeHint() const {
     return QCalendarWidget::sizeHint() + QSize(0, m_bar->sizeHint().height());
 }
@@ -118,7 +127,25 @@ void DateBox::keyPressEvent(QKeyEvent* e) {
         e->accept();
         return;
     }
-    if (isNull() && (!e->text().isEmpty() || e->key() == Qt::Key_Up || e->key() == Qt::Key_Down))
-        setDate(QDate::currentDate());
+    if (isNull()) {
+        // Up or Down on an empty box shows today, not a step away from it.
+        if (e->key() == Qt::Key_Up || e->key() == Qt::Key_Down) {
+            setDate(QDate::currentDate());
+            setSelectedSection(YearSection);
+            e->accept();
+            return;
+        }
+        // A typed digit starts the year; the sections follow as they fill
+        // (2 0 2 4 0 1 0 5 gives 2024年01月05日). Other characters are ignored.
+        const QString t = e->text();
+        if (!t.isEmpty() && t.at(0).isPrint()) {
+            if (!t.at(0).isDigit()) {
+                e->accept();
+                return;
+            }
+            setDate(QDate::currentDate());
+            setSelectedSection(YearSection);
+        }
+    }
     QDateEdit::keyPressEvent(e);
 }

@@ -17,6 +17,9 @@ class JapaneseCalendar : public QCalendarWidget {
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+  protected:
+    void showEvent(QShowEvent* e) override;
+
   private:
     void markHolidays(int year);
     QWidget* m_bar;

@@ -11,6 +11,8 @@
 #include <QLineEdit>
 #include <QScrollBar>
 
+#include <algorithm>
+
 int twips(const QWidget* w, int tw) {
     const int dpi = w ? w->logicalDpiX() : 96;
     return tw * dpi / 1440;
@@ -43,6 +45,45 @@ void GridView::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QTableView::keyPressEvent(event);
+}
+
+QModelIndex GridView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+    const QModelIndex cur = currentIndex();
+    const bool forward = action == MoveRight || action == MoveNext;
+    const bool back = action == MoveLeft || action == MovePrevious;
+    if (m_partner && cur.isValid() && (forward || back)) {
+        const int step = forward ? 1 : -1;
+        const int columns = model()->columnCount();
+        auto nextShown = [&](const QTableView* v) {
+            int c = cur.column() + step;
+            while (c >= 0 && c < columns && v->isColumnHidden(c))
+                c += step;
+            return c >= 0 && c < columns ? c : -1;
+        };
+        // At the edge of this pane the cursor goes on into the other pane.
+        if (nextShown(this) < 0) {
+            if (const int c = nextShown(m_partner); c >= 0)
+                return model()->index(cur.row(), c);
+        }
+    }
+    return QTableView::moveCursor(action, modifiers);
+}
+
+void GridView::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+    // Tab out of the last cell of a pane edits the next cell in the other pane.
+    if (m_partner && (hint == QAbstractItemDelegate::EditNextItem ||
+                      hint == QAbstractItemDelegate::EditPreviousItem)) {
+        const QModelIndex next = moveCursor(
+            hint == QAbstractItemDelegate::EditNextItem ? MoveNext : MovePrevious, Qt::NoModifier);
+        if (next.isValid() && isColumnHidden(next.column())) {
+            QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
+            selectionModel()->setCurrentIndex(next, QItemSelectionModel::ClearAndSelect);
+            if (next.flags() & Qt::ItemIsEditable)
+                m_partner->edit(next);
+            return;
+        }
+    }
+    QTableView::closeEditor(editor, hint);
 }
 
 void GridView::focusInEvent(QFocusEvent* event) {
@@ -92,8 +133,72 @@ bool EnterDelegate::eventFilter(QObject* object, QEvent* event) {
     return QStyledItemDelegate::eventFilter(object, event);
 }
 
+namespace {
+// Enter (or Tab) in an open completion list takes the proposed entry and ends
+// the cell in the same press: the exact match of the typed text, else the
+// highlighted entry, else the first one. The key then goes on to the editor.
+class CompletionKeys : public QObject {
+  public:
+    CompletionKeys(QComboBox* combo, QCompleter* completer)
+        : QObject(combo), m_combo(combo), m_completer(completer) {
+        completer->popup()->installEventFilter(this);
+    }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        auto* k = static_cast<QKeyEvent*>(event);
+        const bool enter = k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter;
+        if (!enter && k->key() != Qt::Key_Tab && k->key() != Qt::Key_Backtab)
+            return false;
+        QAbstractItemView* popup = m_completer->popup();
+        if (!popup->isVisible())
+            return false;
+        const QString pick = proposal(popup);
+        popup->hide();
+        if (!pick.isNull())
+            m_combo->setEditText(pick);
+        QKeyEvent again(QEvent::KeyPress, k->key(), k->modifiers(), k->text());
+        QCoreApplication::sendEvent(m_combo, &again);
+        return true;
+    }
+
+  private:
+    QString proposal(QAbstractItemView* popup) const {
+        const QString typed = m_combo->currentText();
+        QAbstractItemModel* m = popup->model();
+        const int col = m_completer->completionColumn();
+        for (int r = 0; r < m->rowCount(); ++r)
+            if (m->index(r, col).data().toString() == typed)
+                return typed;
+        QModelIndex pick = popup->currentIndex();
+        if (!pick.isValid())
+            pick = m->index(0, col);
+        return pick.isValid() ? m->index(pick.row(), col).data().toString() : QString();
+    }
+    QComboBox* m_combo;
+    QCompleter* m_completer;
+};
+
+// A one-column list wide enough for its longest name.
+void fitListToNames(QComboBox* combo, QAbstractItemModel* list, int column) {
+    const QFontMetrics fm(combo->view()->font());
+    int widest = 0;
+    for (int r = 0; r < list->rowCount(); ++r)
+        widest = std::max(widest, fm.horizontalAdvance(list->index(r, column).data().toString()));
+    combo->view()->setMinimumWidth(widest + 4 * fm.averageCharWidth() +
+                                   combo->view()->verticalScrollBar()->sizeHint().width());
+}
+} // namespace
+
 ComboDelegate::ComboDelegate(QAbstractItemModel* list, int listColumn, bool table, QObject* parent)
     : EnterDelegate(parent), m_list(list), m_listColumn(listColumn), m_table(table) {}
+
+std::function<EnterDelegate*(QObject*)> ComboDelegate::factory(QAbstractItemModel* list,
+                                                               int listColumn, bool table) {
+    return [=](QObject* parent) { return new ComboDelegate(list, listColumn, table, parent); };
+}
 
 QWidget* ComboDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
                                      const QModelIndex&) const {
@@ -109,6 +214,19 @@ QWidget* ComboDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem
     completer->setCompletionMode(QCompleter::PopupCompletion);
     completer->setCaseSensitivity(Qt::CaseSensitive);
     combo->setCompleter(completer);
+    // Proposals follow what is typed, input-method text included.
+    // Queued: the line edit settles its own completion after reporting the edit.
+    connect(
+        combo->lineEdit(), &QLineEdit::textEdited, completer,
+        [completer, combo] {
+            const QString t = combo->currentText();
+            if (!t.isEmpty() && combo->isVisible()) {
+                completer->setCompletionPrefix(t);
+                completer->complete();
+            }
+        },
+        Qt::QueuedConnection);
+    new CompletionKeys(combo, completer);
     if (m_table) {
         auto* view = new QTableView(combo);
         view->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -126,6 +244,8 @@ QWidget* ComboDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem
             total += w;
         }
         view->setMinimumWidth(total + view->verticalScrollBar()->sizeHint().width() + 4);
+    } else {
+        fitListToNames(combo, m_list, m_listColumn);
     }
     combo->setAttribute(Qt::WA_InputMethodEnabled, true);
     combo->lineEdit()->setAttribute(Qt::WA_InputMethodEnabled, true);
@@ -143,6 +263,8 @@ void ComboDelegate::setEditorData(QWidget* editor, const QModelIndex& index) con
     // The list opens at the cell's entry when it has one.
     combo->setCurrentIndex(text.isEmpty() ? -1 : combo->findText(text, Qt::MatchExactly));
     combo->setEditText(text);
+    // As in a plain text cell: what the user types replaces the cell.
+    combo->lineEdit()->selectAll();
 }
 
 void ComboDelegate::setModelData(QWidget* editor, QAbstractItemModel* model,
@@ -169,6 +291,8 @@ TwoPaneGrid::TwoPaneGrid(QAbstractItemModel* model, QVector<int> leftColumns,
         v->viewport()->installEventFilter(this);
     }
     m_right->setSelectionModel(m_left->selectionModel());
+    m_left->setPartner(m_right);
+    m_right->setPartner(m_left);
     watchDelegate(static_cast<EnterDelegate*>(m_left->itemDelegate()));
     watchDelegate(static_cast<EnterDelegate*>(m_right->itemDelegate()));
     m_left->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -195,12 +319,32 @@ TwoPaneGrid::TwoPaneGrid(QAbstractItemModel* model, QVector<int> leftColumns,
             &QScrollBar::setValue);
     connect(m_left->verticalScrollBar(), &QScrollBar::valueChanged, m_right->verticalScrollBar(),
             &QScrollBar::setValue);
+    // A scroll bar under the right pane shortens it; the left pane keeps the
+    // same height so the rows stay side by side at every position.
+    connect(m_right->horizontalScrollBar(), &QScrollBar::rangeChanged, this,
+            [this] { alignRows(); });
     connect(m_left->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& cur) {
-                m_currentPane = m_leftColumns.contains(cur.column()) ? 0 : 1;
-                emit currentCellChanged(cur);
-            });
+            [this](const QModelIndex& cur) { followCurrent(cur); });
     setFocusProxy(m_left);
+}
+
+void TwoPaneGrid::alignRows() {
+    const bool bar = m_right->horizontalScrollBar()->maximum() > 0;
+    m_left->setHorizontalScrollBarPolicy(bar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    m_left->verticalScrollBar()->setValue(m_right->verticalScrollBar()->value());
+}
+
+// The pane that shows the current column holds the cursor and, when the grid
+// has the focus, the focus too.
+void TwoPaneGrid::followCurrent(const QModelIndex& cur) {
+    const int paneNo = m_leftColumns.contains(cur.column()) ? 0 : 1;
+    m_currentPane = paneNo;
+    GridView* v = pane(paneNo);
+    GridView* other = pane(1 - paneNo);
+    if (cur.isValid() && other->hasFocus()) {
+        v->setFocus();
+        v->scrollTo(cur);
+    }
 }
 
 QModelIndex TwoPaneGrid::currentIndex() const {
@@ -213,9 +357,9 @@ void TwoPaneGrid::setCurrent(int paneNo, int row, int column) {
     if (!idx.isValid())
         return;
     m_currentPane = paneNo;
+    v->setFocus();
     v->selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect);
     v->scrollTo(idx);
-    v->setFocus();
 }
 
 void TwoPaneGrid::setColumnWidth(int column, int px) {
@@ -242,10 +386,13 @@ void TwoPaneGrid::watchDelegate(EnterDelegate* d) {
     });
 }
 
-void TwoPaneGrid::setColumnDelegate(int column, EnterDelegate* delegate) {
-    m_left->setItemDelegateForColumn(column, delegate);
-    m_right->setItemDelegateForColumn(column, delegate);
-    watchDelegate(delegate);
+void TwoPaneGrid::setColumnDelegate(int column,
+                                    const std::function<EnterDelegate*(QObject*)>& make) {
+    for (GridView* v : {m_left, m_right}) {
+        EnterDelegate* d = make(v);
+        v->setItemDelegateForColumn(column, d);
+        watchDelegate(d);
+    }
 }
 
 void TwoPaneGrid::fitLeftPane() {

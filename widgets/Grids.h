@@ -22,22 +22,26 @@ class GridView : public QTableView {
     using QTableView::QTableView;
     std::function<bool(int column)> imeColumns;
 
+    // The other pane of a two-pane grid: the cursor crosses into it at the
+    // edge of this pane's columns (arrows, Tab, Shift+Tab).
+    void setPartner(GridView* partner) { m_partner = partner; }
+
   protected:
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void focusInEvent(QFocusEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
 
   private:
     void applyIme(const QModelIndex& current);
+    GridView* m_partner = nullptr;
 };
 
 // Common look of the ledger's grids: fixed row height, no new-row line,
 // editing by typing, F2 or double-click.
 void setupGrid(QTableView* view);
 
-// An in-cell drop-down: an editable combo box over a reference list; the typed
-// or picked text goes into the cell. With several columns the list is a table
-// with headers.
 // Base of the grid editors: Enter commits the cell, closes the editor and is
 // then reported, so the grid's owner can steer the cursor.
 class EnterDelegate : public QStyledItemDelegate {
@@ -52,10 +56,16 @@ class EnterDelegate : public QStyledItemDelegate {
     bool eventFilter(QObject* editor, QEvent* event) override;
 };
 
+// An in-cell drop-down: an editable combo box over a reference list; the typed
+// or picked text goes into the cell. With several columns the list is a table
+// with headers.
 class ComboDelegate : public EnterDelegate {
     Q_OBJECT
   public:
     ComboDelegate(QAbstractItemModel* list, int listColumn, bool table, QObject* parent = nullptr);
+    // Makes one delegate per view (a delegate serves the editors of one view).
+    static std::function<EnterDelegate*(QObject*)> factory(QAbstractItemModel* list, int listColumn,
+                                                           bool table);
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override;
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
@@ -93,13 +103,11 @@ class TwoPaneGrid : public QWidget {
     // Moves the cursor into a pane and column of a row and gives that pane the focus.
     void setCurrent(int paneNo, int row, int column);
     void setColumnWidth(int column, int px);
-    void setColumnDelegate(int column, EnterDelegate* delegate);
+    // Each pane gets its own delegate from make(parent), so each owns its editors.
+    void setColumnDelegate(int column, const std::function<EnterDelegate*(QObject*)>& make);
     // Called on Enter (editing or not) with the cell; true when handled.
     std::function<bool(const QModelIndex&)> onEnter;
     void fitLeftPane();
-
-  signals:
-    void currentCellChanged(const QModelIndex& current);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -107,6 +115,8 @@ class TwoPaneGrid : public QWidget {
   private:
     void watchDelegate(EnterDelegate* d);
     void moveToNextCell();
+    void followCurrent(const QModelIndex& cur);
+    void alignRows();
     GridView* m_left;
     GridView* m_right;
     QVector<int> m_leftColumns;
