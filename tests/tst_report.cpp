@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFontMetricsF>
 #include <QPrintPreviewDialog>
 #include <QPushButton>
 #include <QTimer>
@@ -55,6 +56,7 @@ class TestReport : public QObject {
     void fieldFormats();
     void paginationKeepsBlocksWhole();
     void everyItemWithinThePaper();
+    void longTextEndsInAnEllipsis();
     void productReportHeading();
     void printFromTheWindow();
     void pdfIsWritten();
@@ -77,6 +79,17 @@ void TestReport::headingTexts() {
     for (const report::Placed& it : p.items)
         if (it.name == "Label1")
             QCOMPARE(it.rect, QRect(100 + 280, 500 + 50, 1347, 354));
+}
+
+void TestReport::longTextEndsInAnEllipsis() {
+    QFont f;
+    f.setPointSize(10);
+    const QFontMetricsF fm(f);
+    const QString name = QString(60, QChar(0x5728)) + "X";
+    const QString shown = report::fittedText(name, fm, 200);
+    QVERIFY(shown.endsWith(QChar(0x2026)));
+    QVERIFY(fm.horizontalAdvance(shown) <= 200);
+    QCOMPARE(report::fittedText("りんご", fm, 200), QString("りんご"));
 }
 
 void TestReport::fieldFormats_data() {

@@ -1,60 +1,273 @@
 #include "app/Startup.h"
+#include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
 #include "tests/window_fixture.h"
+#include "widgets/DateBox.h"
 #include "widgets/Grids.h"
 #include "widgets/WorkTableModel.h"
-#include <csignal>
 
-#include <QAbstractItemView>
 #include <QComboBox>
-#include <QCompleter>
 #include <QLineEdit>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTabWidget>
 
-using namespace sheet;
-
+// Keyboard scenarios: each row is what a user does (clicks, keys, input-method
+// compositions) and what must hold afterwards. Steps (separated by "; ") and
+// checks (by " | ") are written as
+//   @r,c  / P@r,c      click a cell of the sheet / the product list
+//   ime:テキスト        an input method composes then commits the text
+//   keys:abc  key:Tab  typed characters / one key (Qt key name without Key_)
+//   click:name  focus:name   click a button / click into a box
+//   tab:n  arrow:name  click the n-th tab / the drop-down arrow of a box
+//   yes                the next question is answered Yes
+//   put:r,c=v  sql!:…  data prepared as stored, not typed
+// and checks
+//   r,c=text  cur=r,c  focus=name  date=yyyy-MM-dd|null  msg=text
+//   text:name=value  sql:SELECT …=value  wsql:SELECT …=value  page=yyyy-MM
 class TestTyping : public QObject {
     Q_OBJECT
   private slots:
-    void probe();
+    void init();
+    void scenario_data();
+    void scenario();
+    void panesStayAlignedWhenScrolled();
+    void dropDownListsFitTheirNames();
 };
 
-void TestTyping::probe() {
-    Started s;
-    s.store().exec(
-        Db::Main,
-        "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, 商品区分) "
-        "VALUES ('A01', 'りんご', '個', 100, 5, '果物'), ('B01', '牛乳', '本', 200, 2, '乳製品')");
+namespace {
+const QString Today = QDate::currentDate().toString("yyyy-MM-dd");
+
+void prepare(Started& s) {
+    s.store().exec(Db::Main,
+                   "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, 商品区分) VALUES "
+                   "('A01', 'りんご', '個', 100, 5, '果物'), ('B01', '牛乳', '本', 200, 2, "
+                   "'乳製品'), ('A02', 'みかん', '袋', 150, 3, '果物'), ('D01', 'みかん', '箱', "
+                   "300, 1, '果物')");
+    const QStringList units{"個", "本", "袋", "箱", "kg"};
+    for (int i = 0; i < units.size(); ++i)
+        s.store().exec(Db::Main,
+                       "UPDATE コードマスタ SET sname = ? WHERE kcode = '単位' AND code = ?",
+                       {units[i], QString("%1").arg(i + 1, 2, 10, QChar('0'))});
+    s.store().exec(Db::Main, "UPDATE コードマスタ SET sname = CASE code WHEN '01' THEN '果物' "
+                             "ELSE '乳製品' END WHERE kcode = '商品区分' AND code IN ('01','02')");
     s.click("cmdクリア");
-    s.put(0, ColName, "りんご");
+}
+
+QPair<int, int> rc(const QString& t) {
+    const QStringList p = t.split(',');
+    return {p.value(0).toInt(), p.value(1).toInt()};
+}
+
+void clickCell(QTableView* v, int row, int col) {
+    const QModelIndex i = v->model()->index(row, col);
+    v->scrollTo(i);
+    user::click(v->viewport(), v->visualRect(i).center());
+}
+
+void run(Started& s, const QString& step) {
     TwoPaneGrid* g = s.w->sheetTab()->grid();
-    g->setCurrent(0, 0, ColName);
-    qDebug() << "focus" << QApplication::focusWidget();
-    user::ime("牛乳");
-    qDebug() << "focus after ime" << QApplication::focusWidget()
-             << QApplication::focusWidget()->parentWidget();
-    if (auto* le = qobject_cast<QLineEdit*>(QApplication::focusWidget()))
-        qDebug() << "text" << le->text();
-    qDebug() << "active" << QApplication::activeWindow()
-             << QApplication::activeWindow()->isVisible() << QApplication::activePopupWidget()
-             << QApplication::focusWidget()->hasFocus();
-    user::key(Qt::Key_Return);
-    qDebug() << "after enter name=" << s.cell(0, ColName) << "unit" << s.cell(0, ColUnit) << "cur"
-             << g->currentIndex();
-    // completion
-    g->setCurrent(0, 1, ColName);
-    user::ime("りん");
-    {
-        auto* c = qobject_cast<QComboBox*>(QApplication::focusWidget());
-        qDebug() << "popup" << QApplication::activePopupWidget()
-                 << c->completer()->popup()->isVisible() << c->completer()->completionCount()
-                 << c->currentText();
+    if (step.startsWith('@')) {
+        const auto [r, c] = rc(step.mid(1));
+        clickCell(g->pane(c == sheet::ColCode || c == sheet::ColName ? 0 : 1), r, c);
+    } else if (step.startsWith("P@")) {
+        const auto [r, c] = rc(step.mid(2));
+        clickCell(s.w->productTab()->grid(), r, c);
+    } else if (step.startsWith("ime:")) {
+        user::ime(step.mid(4));
+    } else if (step.startsWith("keys:")) {
+        user::keys(step.mid(5));
+    } else if (step.startsWith("key:")) {
+        const QString name = "Key_" + step.mid(4);
+        const int k = QMetaEnum::fromType<Qt::Key>().keyToValue(qPrintable(name));
+        QVERIFY2(k >= 0, qPrintable(step));
+        user::key(k);
+    } else if (step.startsWith("click:") || step.startsWith("focus:")) {
+        auto* w = s.find<QWidget>(step.mid(6));
+        QVERIFY2(w, qPrintable(step));
+        user::click(w);
+    } else if (step.startsWith("arrow:")) {
+        QWidget* w = s.find<QWidget>(step.mid(6));
+        user::click(w, QPoint(w->width() - 6, w->height() / 2));
+    } else if (step.startsWith("tab:")) {
+        QTabBar* bar = s.find<QTabWidget>("SSTab1")->tabBar();
+        user::click(bar, bar->tabRect(step.mid(4).toInt()).center());
+    } else if (step == "yes") {
+        s.msgs.presenter.answers << true;
+    } else if (step.startsWith("put:")) {
+        const int eq = step.indexOf('=');
+        const auto [r, c] = rc(step.mid(4, eq - 4));
+        s.put(r, c, step.mid(eq + 1));
+    } else if (step.startsWith("sql!:")) {
+        s.store().exec(Db::Main, step.mid(5));
+    } else {
+        QFAIL(qPrintable("unknown step " + step));
     }
-    user::key(Qt::Key_Return);
-    qDebug() << "after enter name=" << s.cell(1, ColName) << "cur" << g->currentIndex()
-             << QApplication::focusWidget();
-    user::keys("5");
-    user::key(Qt::Key_Return);
-    qDebug() << "qty" << s.cell(1, ColQty) << s.cell(1, ColName);
+}
+
+QString actual(Started& s, const QString& what) {
+    TwoPaneGrid* g = s.w->sheetTab()->grid();
+    if (what == "cur") {
+        const QModelIndex i = g->currentIndex();
+        return i.isValid() ? QString("%1,%2").arg(i.row()).arg(i.column()) : "none";
+    }
+    if (what == "focus")
+        return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : "none";
+    if (what == "date") {
+        DateBox* d = s.find<DateBox>("dt日付");
+        return d->isNull() ? "null" : d->value().toString("yyyy-MM-dd");
+    }
+    if (what == "page") {
+        auto* cal = s.find<DateBox>("dt日付")->calendarWidget();
+        return QString("%1-%2").arg(cal->yearShown()).arg(cal->monthShown(), 2, 10, QChar('0'));
+    }
+    if (what == "msg")
+        return s.msgs.presenter.shown.isEmpty() ? "none" : s.msgs.presenter.shown.last().text;
+    if (what.startsWith("text:")) {
+        QWidget* w = s.find<QWidget>(what.mid(5));
+        if (auto* c = qobject_cast<QComboBox*>(w))
+            return c->currentText();
+        if (auto* e = qobject_cast<QLineEdit*>(w))
+            return e->text();
+        return "no box " + what;
+    }
+    if (what.startsWith("sql:"))
+        return s.store().scalar(Db::Main, what.mid(4)).toString();
+    if (what.startsWith("wsql:"))
+        return s.store().scalar(Db::Work, what.mid(5)).toString();
+    const auto [r, c] = rc(what);
+    return s.cell(r, c);
+}
+} // namespace
+
+void TestTyping::init() {
+    // Each pane owns its editors: a shared one made every edit warn.
+    QTest::failOnWarning(QRegularExpression("does not belong to this view"));
+}
+
+void TestTyping::scenario_data() {
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("checks");
+    const QString units = "sql:SELECT count(*) FROM コードマスタ WHERE kcode = '単位' AND sname ";
+    const QString a01 = "sql:SELECT 品名||'/'||単位||'/'||単価||'/'||適正数||'/'||商品区分 FROM "
+                        "商品マスタ WHERE code = ";
+    auto row = [](const char* name, const QString& steps, const QString& checks) {
+        QTest::newRow(name) << steps.split("; ", Qt::SkipEmptyParts)
+                            << checks.split(" | ", Qt::SkipEmptyParts);
+    };
+    // Typing over a drop-down cell replaces it.
+    row("name typed over a name", "put:0,2=りんご; @0,2; ime:牛乳; key:Return",
+        "0,2=牛乳 | 0,6=本 | 0,7=200 | 0,9=乳製品 | cur=0,3 | focus=Grid在庫表_1");
+    row("unit typed over a unit", "put:0,2=x; put:0,6=個; @0,6; keys:X; key:Return",
+        "0,6=X | " + units + "= '個X'=0 | " + units + "= 'X'=1");
+    row("category typed over a category", "put:0,2=x; put:0,9=果物; @0,9; ime:野菜; key:Return",
+        "0,9=野菜");
+    // Enter takes the completion and moves on in one press.
+    row("name completed by Enter", "@0,2; ime:りん; key:Return; keys:5; key:Return",
+        "0,2=りんご | 0,3=5 | 0,8=500 | cur=0,4");
+    row("unit completed by Enter", "put:0,2=x; @0,6; keys:k; key:Return; keys:9",
+        "0,6=kg | " + units + "= 'k'=0 | cur=0,7");
+    row("exact name wins over longer ones",
+        "sql!:INSERT INTO 商品マスタ (品名) VALUES ('りんご大'); "
+        "click:cmdクリア; @0,2; ime:りんご; key:Return",
+        "0,2=りんご | 0,6=個");
+    row("a list merely opened registers nothing",
+        "put:0,2=x; @0,6; keys:dz; key:F4; key:Escape; key:Escape", units + "= 'dz'=0 | 0,6=");
+    // The two panes are one grid for Tab and the arrows.
+    row("Tab from name to quantity", "@0,2; key:Tab", "cur=0,3 | focus=Grid在庫表_1");
+    row("Shift+Tab from quantity to name", "@0,3; key:Backtab", "cur=0,2 | focus=Grid在庫表_0");
+    row("Right from name, Left back", "@2,2; key:Right", "cur=2,3 | focus=Grid在庫表_1");
+    row("Left from quantity", "@2,3; key:Left", "cur=2,2 | focus=Grid在庫表_0");
+    row("Tab out of an edited name", "@1,2; ime:牛乳; key:Tab; keys:4; key:Return",
+        "1,2=牛乳 | 1,3=4 | 1,8=800");
+    // Line deletion.
+    row("line deletion without a line", "click:cmdマスタ読込; click:cmd行削除",
+        "msg=行を選択してください。 | 0,2=みかん");
+    row("line deletion of a line typed by name",
+        "put:0,2=手書き; put:1,2=次; sql!:INSERT INTO 在庫表 (日付, 行番号, 品名) VALUES ('" +
+            Today + "', 1, '手書き'); @0,2; yes; click:cmd行削除",
+        "0,2=次 | sql:SELECT count(*) FROM 在庫表=0");
+    row("a reset puts the cursor on the first line", "@300,2; click:cmdクリア",
+        "cur=0,1 | wsql:SELECT count(*) FROM w在庫表 WHERE 品名 IS NOT NULL=0");
+    // The date box.
+    row("date typed into an emptied box", "focus:dt日付; key:Delete; keys:20240105",
+        "date=2024-01-05");
+    row("Up on an empty box gives today", "focus:dt日付; key:Delete; key:Up", "date=" + Today);
+    row("letters do not fill an empty box", "focus:dt日付; key:Delete; keys:x", "date=null");
+    row("calendar of an empty box at today's month", "focus:dt日付; key:Delete; arrow:dt日付",
+        "page=" + Today.left(7));
+    // The detail panel never overwrites a product.
+    row("an unregistered list edit is what the panel registers",
+        "tab:1; click:cmd商品読込; P@0,4; keys:999; key:Return; P@0,2; click:cmd商品詳細; yes; "
+        "click:cmd詳細登録",
+        a01 + "'A01'=りんご/個/999/5/果物");
+    row("a renamed row keeps its values",
+        "tab:1; click:cmd商品読込; P@0,2; ime:青りんご; key:Return; click:cmd商品詳細; yes; "
+        "click:cmd詳細登録",
+        a01 + "'A01'=青りんご/個/100/5/果物");
+    row("of two same names the chosen row's values",
+        "tab:1; click:cmd商品読込; P@3,2; click:cmd商品詳細; yes; click:cmd詳細登録",
+        a01 + "'D01'=みかん/箱/300/1/果物 | " + a01 + "'A02'=みかん/袋/150/3/果物");
+    row("a name typed in the panel is looked up",
+        "tab:1; click:cmd商品詳細; focus:txt品名; ime:牛乳; key:Return",
+        "text:cmb単位=本 | text:cmb商品区分=乳製品 | text:txt商品コード=");
+    row("the unit box registers what it settled on",
+        "tab:1; click:cmd商品詳細; focus:cmb単位; keys:K; key:Tab",
+        units + "= 'Kg'=0 | " + units + "= 'K'=0 | text:cmb単位=kg");
+    row("a new unit from the panel reaches every list",
+        "tab:1; click:cmd商品詳細; focus:cmb単位; keys:dozen; key:Tab",
+        units + "= 'dozen'=1 | wsql:SELECT count(*) FROM w単位参照 WHERE sname = 'dozen'=1");
+}
+
+void TestTyping::scenario() {
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, checks);
+    Started s;
+    prepare(s);
+    for (const QString& step : steps) {
+        run(s, step);
+        if (QTest::currentTestFailed())
+            return;
+    }
+    for (const QString& c : checks) {
+        const int eq = c.lastIndexOf('=');
+        QCOMPARE(actual(s, c.left(eq).trimmed()), c.mid(eq + 1).trimmed());
+    }
+}
+
+void TestTyping::panesStayAlignedWhenScrolled() {
+    Started s(QSize(1000, 680));
+    TwoPaneGrid* g = s.w->sheetTab()->grid();
+    QVERIFY(g->pane(1)->horizontalScrollBar()->maximum() > 0);
+    QScrollBar* bar = g->pane(1)->verticalScrollBar();
+    for (int v : {0, 7, bar->maximum() / 2, bar->maximum()}) {
+        bar->setValue(v);
+        QCoreApplication::processEvents();
+        const int top = g->pane(1)->rowAt(0);
+        for (int row : {top, top + 5})
+            QCOMPARE(g->pane(0)->visualRect(s.sheet()->index(row, sheet::ColName)).top() +
+                         g->pane(0)->viewport()->mapTo(g, QPoint()).y(),
+                     g->pane(1)->visualRect(s.sheet()->index(row, sheet::ColQty)).top() +
+                         g->pane(1)->viewport()->mapTo(g, QPoint()).y());
+        QCOMPARE(g->pane(0)->viewport()->height(), g->pane(1)->viewport()->height());
+    }
+}
+
+void TestTyping::dropDownListsFitTheirNames() {
+    Started s;
+    const QString longUnit = "ケース（二十四本入り）";
+    s.store().exec(Db::Main,
+                   "UPDATE コードマスタ SET sname = ? WHERE kcode = '単位' AND code = '01'",
+                   {longUnit});
+    s.click("cmdクリア");
+    run(s, "put:0,2=x");
+    run(s, "@0,6");
+    run(s, "key:F2");
+    auto* combo = qobject_cast<QComboBox*>(QApplication::focusWidget());
+    QVERIFY(combo);
+    QVERIFY(combo->view()->minimumWidth() >
+            combo->view()->fontMetrics().horizontalAdvance(longUnit));
 }
 
 STOLVA_WINDOW_TEST_MAIN(TestTyping)

@@ -4,7 +4,7 @@
 #include "codes/CodeTab.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
-#include "tests/fixtures.h"
+#include "tests/window_fixture.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
 #include "widgets/NumberBox.h"
@@ -30,37 +30,6 @@ using sheet::ColName;
 using sheet::ColQty;
 
 namespace {
-// A started main window over its own data folder.
-struct Started {
-    QTemporaryDir dir;
-    std::unique_ptr<FrmStolva> w;
-    ScriptedMessages msgs;
-    Started() {
-        w = std::make_unique<FrmStolva>();
-        const Status s = w->Form_Load(dir.path());
-        if (!s)
-            qFatal("start failed: %s", qPrintable(s.error));
-        w->show();
-        QApplication::setActiveWindow(w.get());
-    }
-    Store& store() { return w->store(); }
-    template <typename T> T* find(const QString& name) { return w->findChild<T*>(name); }
-    void click(const QString& button) {
-        auto* b = find<QPushButton>(button);
-        if (!b)
-            qFatal("no button %s", qPrintable(button));
-        b->click();
-    }
-    WorkTableModel* sheet() { return w->sheetTab()->model(); }
-    void type(int row, int col, const QVariant& v) {
-        sheet()->setData(sheet()->index(row, col), v);
-    }
-    QString cell(int row, int col) { return sheet()->index(row, col).data().toString(); }
-    int count(Db which, const QString& table, const QString& where = "1") {
-        return store().scalar(which, "SELECT count(*) FROM " + table + " WHERE " + where).toInt();
-    }
-};
-
 QStringList items(QComboBox* c) {
     QStringList out;
     for (int i = 0; i < c->count(); ++i)
@@ -214,10 +183,10 @@ void TestWindow::sheetGridColumnsAndPanes() {
     right->verticalScrollBar()->setValue(200);
     QCOMPARE(left->verticalScrollBar()->value(), 200);
     // Formats: thousands separators, zero shows nothing.
-    s.type(0, ColName, "x");
-    s.type(0, ColQty, "1234");
+    s.put(0, ColName, "x");
+    s.put(0, ColQty, "1234");
     QCOMPARE(s.cell(0, ColQty), QString("1,234"));
-    s.type(0, ColQty, "0");
+    s.put(0, ColQty, "0");
     QCOMPARE(s.cell(0, ColQty), QString());
     // The product list draws its mark as a check box.
     WorkTableModel* products = s.w->productTab()->model();
@@ -302,17 +271,17 @@ void TestWindow::editingALineFillsAndTotals() {
                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
     s.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, 商品区分) "
                              "VALUES ('A01', 'りんご', '個', 1250, 5, '青果')");
-    s.type(0, ColName, "りんご");
+    s.put(0, ColName, "りんご");
     QCOMPARE(s.cell(0, 6), QString("個"));
     QCOMPARE(s.cell(0, 7), QString("1,250"));
     QCOMPARE(s.cell(0, 4), QString("5"));
     QCOMPARE(s.cell(0, ColCategory), QString("青果"));
-    s.type(0, ColQty, "３");
+    s.put(0, ColQty, "３");
     QCOMPARE(s.cell(0, ColAmount), QString("3,750"));
     QCOMPARE(s.cell(0, 5), QString("-2"));
     QCOMPARE(s.w->sheetTab()->totalBox()->text(), QString("3,750"));
-    s.type(1, ColName, "みかん");
-    s.type(1, ColQty, "abc");
+    s.put(1, ColName, "みかん");
+    s.put(1, ColQty, "abc");
     QCOMPARE(s.cell(1, ColAmount), QString());
     QCOMPARE(s.msgs.presenter.shown.last().text, QString("数量には数字以外使用できません"));
     // Delete on the quantity empties it, and amount and change follow.
@@ -323,8 +292,8 @@ void TestWindow::editingALineFillsAndTotals() {
     QCOMPARE(s.w->sheetTab()->totalBox()->text(), QString());
     QCOMPARE(s.w->sheetTab()->totalBox()->value().toInt(), 0);
     // A new unit typed on a line reaches the unit drop-down.
-    s.type(2, ColName, "x");
-    s.type(2, 6, "ダース");
+    s.put(2, ColName, "x");
+    s.put(2, 6, "ダース");
     QCOMPARE(s.count(Db::Work, "w単位参照", "sname = 'ダース'"), 1);
 }
 
@@ -392,7 +361,7 @@ void TestWindow::pickingAProductFillsTheLine() {
 void TestWindow::dateRequiredForLoadSaveDelete() {
     Started s;
     DateBox* date = s.w->sheetTab()->dateBox();
-    s.type(0, ColName, "keep");
+    s.put(0, ColName, "keep");
     for (const char* b : {"cmd読込", "cmd登録", "cmd削除"}) {
         date->setNull();
         QCOMPARE(date->shownText(), QString());
@@ -411,8 +380,8 @@ void TestWindow::saveAskAndReset() {
     s.w->sheetTab()->dateBox()->setValue(QDate(2024, 1, 5));
     s.click("cmd登録"); // nothing named: silent
     QVERIFY(s.msgs.presenter.shown.isEmpty());
-    s.type(0, ColName, "りんご");
-    s.type(0, 6, "個");
+    s.put(0, ColName, "りんご");
+    s.put(0, 6, "個");
     s.w->sheetTab()->categoryBox()->setEditText("青果");
     s.msgs.presenter.answers = {false};
     s.click("cmd登録");
@@ -435,7 +404,7 @@ void TestWindow::saveAskAndReset() {
 
 void TestWindow::saveFailureKeepsLinesAndReports() {
     Started s;
-    s.type(0, ColName, "BOOM");
+    s.put(0, ColName, "BOOM");
     s.store().exec(Db::Main, "CREATE TRIGGER boom BEFORE INSERT ON 在庫表 "
                              "BEGIN SELECT RAISE(ABORT, 'injected'); END");
     s.click("cmd登録");
@@ -451,13 +420,13 @@ void TestWindow::saveFailureKeepsLinesAndReports() {
 void TestWindow::lineDeleteRecalculatesTotal() {
     Started s;
     s.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名, 単価) VALUES ('X', 'x', 100)");
-    s.type(0, ColName, "x");
+    s.put(0, ColName, "x");
     s.store().exec(Db::Work, "UPDATE w在庫表 SET code = 'X' WHERE 品名 = 'x'");
     s.sheet()->refresh();
-    s.type(0, ColQty, "2");
-    s.type(1, ColName, "y");
-    s.type(1, 7, "10");
-    s.type(1, ColQty, "1");
+    s.put(0, ColQty, "2");
+    s.put(1, ColName, "y");
+    s.put(1, 7, "10");
+    s.put(1, ColQty, "1");
     QCOMPARE(s.w->sheetTab()->totalBox()->value().toInt(), 210);
     s.w->sheetTab()->grid()->setCurrent(0, 0, ColCode);
     s.msgs.presenter.answers = {true};
@@ -503,7 +472,7 @@ void TestWindow::clearDiscardsUnsavedKeepsStored() {
     Started s;
     s.store().exec(Db::Main,
                    "INSERT INTO 在庫表 (日付, 行番号, 品名) VALUES ('2024-01-05', 1, 'a')");
-    s.type(0, ColName, "unsaved");
+    s.put(0, ColName, "unsaved");
     s.click("cmdクリア");
     QVERIFY(s.msgs.presenter.shown.isEmpty());
     QCOMPARE(s.sheet()->value(0, ColName).toString(), QString());
@@ -718,7 +687,7 @@ void TestWindow::eraseAll() {
 
 void TestWindow::closingClosesTheHintWindow() {
     Started s;
-    s.type(0, ColName, "unsaved");
+    s.put(0, ColName, "unsaved");
     s.click("cmdHint3");
     QPointer<HintWindow> h = s.w->hintWindow();
     QVERIFY(h);
@@ -729,10 +698,5 @@ void TestWindow::closingClosesTheHintWindow() {
     QVERIFY(!s.store().isOpen());
 }
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    setupApplication(app);
-    TestWindow t;
-    return QTest::qExec(&t, argc, argv);
-}
+STOLVA_WINDOW_TEST_MAIN(TestWindow)
 #include "tst_window.moc"

@@ -98,6 +98,7 @@ void ime(const QString& text) {
 }
 
 void click(QWidget* w, QPoint at) {
+    settle(); // a box just shown is laid out before the user can aim at it
     if (at.x() < 0)
         at = w->rect().center();
     QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, at);
