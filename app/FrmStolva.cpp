@@ -16,11 +16,13 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QToolBar>
 
@@ -38,10 +40,23 @@ FrmStolva::FrmStolva() {
     setCentralWidget(m_tabs);
     resize(1180, 760);
 
-    m_sheet->showComb = [this](const resets::CombLists& l) { showComb(l); };
+    statusBar()->setObjectName("statusBar");
+    connect(m_sheet, &SheetTab::namesRead, this,
+            [this](const resets::CombLists& l) { showComb(l); });
+    // Whatever changes a master refreshes every list that shows its names.
+    connect(m_sheet, &SheetTab::namesChanged, this, &FrmStolva::refreshNames);
     connect(m_products, &ProductTab::namesChanged, this, &FrmStolva::refreshNames);
-    m_sheet->print = [this] { printSheet(); };
-    m_products->print = [this] { printProducts(); };
+    connect(m_codes, &CodeTab::namesChanged, this, &FrmStolva::refreshNames);
+    connect(m_sheet, &SheetTab::statusMessage, this, &FrmStolva::showStatus);
+    connect(m_products, &ProductTab::statusMessage, this, &FrmStolva::showStatus);
+    connect(m_codes, &CodeTab::statusMessage, this, &FrmStolva::showStatus);
+    connect(m_sheet, &SheetTab::printRequested, this, &FrmStolva::printSheet);
+    connect(m_products, &ProductTab::printRequested, this, &FrmStolva::printProducts);
+    // Opening the settings tab shows the slots as stored.
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this](int i) {
+        if (m_tabs->widget(i) == m_codes)
+            m_codes->Readコード表();
+    });
     connect(m_sheet->hintButton(), &QPushButton::clicked, this, [this] { showHint("cmdHint"); });
     connect(m_products->hintButton(), &QPushButton::clicked, this,
             [this] { showHint("cmdHint2"); });
@@ -83,6 +98,10 @@ void FrmStolva::FormInit() {
     m_codes->support()->setText(
         QStringLiteral("ご質問・ご要望は、導入をお手伝いした担当者またはお店のシステム担当者に"
                        "お問い合わせください。"));
+}
+
+void FrmStolva::showStatus(const QString& text) {
+    statusBar()->showMessage(text);
 }
 
 void FrmStolva::refreshNames() {
@@ -134,6 +153,8 @@ void FrmStolva::AllDelete() {
     Clear在庫表();
     Clear商品情報();
     Clearコード表();
+    showStatus(QStringLiteral("すべてのデータを削除しました（バックアップ: %1）")
+                   .arg(QDir::toNativeSeparators(backup)));
 }
 
 void FrmStolva::showHint(const QString& ctlName) {
@@ -149,7 +170,11 @@ void FrmStolva::showHint(const QString& ctlName) {
 }
 
 void FrmStolva::closeEvent(QCloseEvent* e) {
-    // Nothing is asked: unsaved lines stay in the work file until the next start.
+    // Unsaved lines of the sheet or the product list are not thrown away unasked.
+    if (m_store.isOpen() && (!m_sheet->confirmDiscard() || !m_products->confirmDiscard())) {
+        e->ignore();
+        return;
+    }
     if (m_hint)
         m_hint->close();
     m_store.close();

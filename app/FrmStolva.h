@@ -62,6 +62,10 @@ class FrmStolva : public QMainWindow {
     // Heading texts of the reports.
     QString PrintDate, PrintCategory, PrintTotal;
 
+  public slots:
+    // One line on what an action did.
+    void showStatus(const QString& text);
+
   protected:
     void closeEvent(QCloseEvent* e) override;
 

@@ -70,7 +70,21 @@ Status readCodeTable(Store& store, const QString& kind) {
     });
 }
 
-Status entryCodes(Store& store, const QString& kind) {
+Status namesRemovedBy(Store& store, const QString& kind, int* removed) {
+    return guarded([&] {
+        *removed =
+            store
+                .scalar(Db::Work,
+                        "SELECT count(*) FROM m.コードマスタ c WHERE c.kcode = ? AND "
+                        "ifnull(c.sname, '') <> '' AND NOT EXISTS (SELECT 1 FROM "
+                        "wコードマスタ w WHERE w.code = c.code AND ifnull(w.sname, '') <> '')",
+                        {kind})
+                .toInt();
+    });
+}
+
+Status entryCodes(Store& store, const QString& kind, int* named) {
+    int n = 0;
     return guarded([&] {
         const Rows rows =
             store.query(Db::Work, "SELECT code, sname FROM wコードマスタ ORDER BY 行番号");
@@ -82,9 +96,12 @@ Status entryCodes(Store& store, const QString& kind) {
             // A slot emptied in the grid is stored as an empty slot, not an empty name.
             const QVariant name =
                 isEmptyValue(r[1]) ? QVariant(QMetaType::fromType<QString>()) : r[1];
+            n += !name.isNull();
             store.run(ins, {kind, r[0], name});
         }
         t.commit();
+        if (named)
+            *named = n;
     });
 }
 

@@ -46,6 +46,9 @@ namespace codes {
 Status clearCodeTable(Store& store);
 // The slots of one kind read into the editor; codes outside 01…30 are ignored.
 Status readCodeTable(Store& store, const QString& kind);
-// Replaces the kind's slots by the editor's rows in one transaction.
-Status entryCodes(Store& store, const QString& kind);
+// Replaces the kind's slots by the editor's rows in one transaction; *named is
+// the number of slots that hold a name afterwards.
+Status entryCodes(Store& store, const QString& kind, int* named = nullptr);
+// How many stored names of the kind the editor's rows would empty.
+Status namesRemovedBy(Store& store, const QString& kind, int* removed);
 } // namespace codes

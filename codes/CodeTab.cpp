@@ -13,6 +13,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -126,6 +127,8 @@ CodeTab::CodeTab(Store& store, QWidget* parent) : QWidget(parent), m_store(store
     h->addLayout(right, 1);
 
     connect(read, &QPushButton::clicked, this, &CodeTab::Readコード表);
+    // Choosing a kind shows its slots as stored, so that 登録 starts from them.
+    connect(m_optUnit, &QRadioButton::toggled, this, [this] { Readコード表(); });
     connect(save, &QPushButton::clicked, this, &CodeTab::Entryコード);
     connect(clear, &QPushButton::clicked, this, &CodeTab::Clearコード表);
     connect(m_model, &WorkTableModel::writeFailed, this, [](const QString& e) {
@@ -143,6 +146,7 @@ void CodeTab::refreshGrid() {
 }
 
 void CodeTab::Clearコード表() {
+    const QSignalBlocker block(m_optUnit);
     m_optCategory->setChecked(true);
     m_optUnit->setChecked(false);
     if (Status s = codes::clearCodeTable(m_store); !s)
@@ -160,10 +164,26 @@ void CodeTab::Readコード表() {
 
 void CodeTab::Entryコード() {
     const QString k = kind();
+    int removed = 0;
+    if (Status s = codes::namesRemovedBy(m_store, k, &removed); !s) {
+        ShowError(QStringLiteral("%1を登録できませんでした。").arg(k), s.error);
+        return;
+    }
+    // Emptying named slots is asked about first, with No as the answer to Enter.
+    if (removed > 0 &&
+        ShowMsg("削除", "その他確認",
+                QStringLiteral("登録すると%1の名称 %2 件が削除されます。").arg(k).arg(removed)) !=
+            True)
+        return;
     if (ShowMsg("登録", "確認", k) != True)
         return;
-    if (Status s = codes::entryCodes(m_store, k); !s)
+    int named = 0;
+    if (Status s = codes::entryCodes(m_store, k, &named); !s) {
         ShowError(
             QStringLiteral("%1を登録できませんでした。入力した内容はそのまま残っています。").arg(k),
             s.error);
+        return;
+    }
+    emit namesChanged();
+    emit statusMessage(QStringLiteral("%1を登録しました（%2件）").arg(k).arg(named));
 }

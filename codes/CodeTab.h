@@ -29,6 +29,11 @@ class CodeTab : public QWidget {
     QLabel* info() const { return m_info; }
     QLabel* support() const { return m_support; }
 
+  signals:
+    // The slots changed: every list of names is out of date.
+    void namesChanged();
+    void statusMessage(const QString& text);
+
   private:
     void refreshGrid();
     Store& m_store;

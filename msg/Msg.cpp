@@ -81,6 +81,8 @@ const Entry Table[] = {
     {"その他", "ファイルなし", "ファイルの確認", "", true, "がありません。確認してください。",
      MsgStyle::Notice},
     {"その他", "エラー", "エラー", "", true, "", MsgStyle::Warning},
+    {"その他", "破棄確認", "変更の破棄", "保存されていない変更があります。破棄してよろしいですか",
+     false, "", MsgStyle::ConfirmNo},
 };
 
 QMessageBoxPresenter realPresenter;

@@ -19,7 +19,7 @@ NameMatchedWriter::NameMatchedWriter(Store& store, bool keepStoredCode)
       m_add(store.prepare(Db::Main, "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, "
                                     "商品区分) VALUES (?, ?, ?, ?, ?, ?)")) {}
 
-void NameMatchedWriter::write(const QVariant& code, const QVariant& name, const QVariant& unit,
+bool NameMatchedWriter::write(const QVariant& code, const QVariant& name, const QVariant& unit,
                               const QVariant& price, const QVariant& proper,
                               const QVariant& category) {
     m_store.run(m_find, {name});
@@ -29,6 +29,7 @@ void NameMatchedWriter::write(const QVariant& code, const QVariant& name, const 
         m_store.run(m_update, {code, name, unit, price, proper, category, id});
     else
         m_store.run(m_add, {code, name, unit, price, proper, category});
+    return !id.isValid();
 }
 
 Status read商品情報(Store& store, const QString& category) {
@@ -46,7 +47,8 @@ Status read商品情報(Store& store, const QString& category) {
     });
 }
 
-Status entry商品情報(Store& store) {
+Status entry商品情報(Store& store, int* added, int* updated) {
+    int nAdded = 0, nUpdated = 0;
     return guarded([&] {
         const Rows rows = store.query(
             Db::Work,
@@ -59,13 +61,17 @@ Status entry商品情報(Store& store) {
             // A row whose name was emptied matches no product; adding it would
             // only leave a nameless product behind, so it is not written.
             if (!isEmptyValue(name))
-                writer.write(r[0], name, r[2], r[3], r[4], r[5]);
+                ++(writer.write(r[0], name, r[2], r[3], r[4], r[5]) ? nAdded : nUpdated);
             if (!isEmptyValue(r[2]))
                 slotWriter.enter(codes::kindUnit(), r[2].toString());
             if (!isEmptyValue(r[5]))
                 slotWriter.enter(codes::kindCategory(), r[5].toString());
         }
         t.commit();
+        if (added)
+            *added = nAdded;
+        if (updated)
+            *updated = nUpdated;
     });
 }
 

@@ -26,7 +26,8 @@ QStringList fieldNames();
 class NameMatchedWriter {
   public:
     NameMatchedWriter(Store& store, bool keepStoredCode);
-    void write(const QVariant& code, const QVariant& name, const QVariant& unit,
+    // True when it added a product, false when it overwrote one.
+    bool write(const QVariant& code, const QVariant& name, const QVariant& unit,
                const QVariant& price, const QVariant& proper, const QVariant& category);
 
   private:
@@ -38,7 +39,7 @@ class NameMatchedWriter {
 Status read商品情報(Store& store, const QString& category);
 // Writes every list row back to the master, matched by name; units and
 // categories enter the code master. One transaction.
-Status entry商品情報(Store& store);
+Status entry商品情報(Store& store, int* added = nullptr, int* updated = nullptr);
 // Retires the product of list row `seq` from the master (rows whose code and
 // name both equal the row's) and removes the row from the list.
 Status lineDelete商品情報(Store& store, qint64 seq);

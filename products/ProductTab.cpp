@@ -87,15 +87,19 @@ ProductTab::ProductTab(Store& store, const RefModels& refs, QWidget* parent)
     h->addLayout(left, 1);
     h->addWidget(buildDetailPanel());
 
-    connect(read, &QPushButton::clicked, this, &ProductTab::Read商品情報);
+    connect(read, &QPushButton::clicked, this, [this] {
+        if (confirmDiscard())
+            Read商品情報();
+    });
     connect(save, &QPushButton::clicked, this, &ProductTab::Entry商品情報);
     connect(lineDel, &QPushButton::clicked, this, &ProductTab::LineDelete商品情報);
-    connect(clear, &QPushButton::clicked, this, &ProductTab::Clear商品情報);
-    connect(detail, &QPushButton::clicked, this, &ProductTab::openDetail);
-    connect(printBtn, &QPushButton::clicked, this, [this] {
-        if (print)
-            print();
+    connect(clear, &QPushButton::clicked, this, [this] {
+        if (confirmDiscard())
+            Clear商品情報();
     });
+    connect(detail, &QPushButton::clicked, this, &ProductTab::openDetail);
+    connect(printBtn, &QPushButton::clicked, this, &ProductTab::printRequested);
+    connect(m_model, &WorkTableModel::cellEdited, this, [this] { m_dirty = true; });
     reportRefusedNumbers(m_model);
     connect(m_model, &WorkTableModel::writeFailed, this, [](const QString& e) {
         ShowError(QStringLiteral("入力した値を保存できませんでした。"), e);
@@ -225,30 +229,44 @@ void ProductTab::refreshGrid() {
         ShowError(QStringLiteral("商品情報を表示できませんでした。"), m_model->lastError());
 }
 
+bool ProductTab::confirmDiscard() {
+    return !m_dirty || ShowMsg("その他", "破棄確認", QString()) == True;
+}
+
 void ProductTab::Read商品情報() {
     if (Status s = read商品情報(m_store, m_selector->currentText()); !s) {
         ShowError(QStringLiteral("商品情報を読み込めませんでした。"), s.error);
         return;
     }
+    m_dirty = false;
     refreshGrid();
+    emit statusMessage(QStringLiteral("商品情報を読み込みました（%1件）").arg(m_model->rowCount()));
 }
 
 void ProductTab::Entry商品情報() {
     if (ShowMsg("登録", "確認", "商品情報") != True)
         return;
-    if (Status s = entry商品情報(m_store); !s) {
+    int added = 0, updated = 0;
+    if (Status s = entry商品情報(m_store, &added, &updated); !s) {
         ShowError(
             QStringLiteral("商品情報を登録できませんでした。入力した内容はそのまま残っています。"),
             s.error);
         return;
     }
+    m_dirty = false;
     refreshGrid();
+    emit namesChanged();
+    emit statusMessage(
+        QStringLiteral("商品情報を登録しました（新規 %1・更新 %2）").arg(added).arg(updated));
 }
 
 void ProductTab::Clear商品情報() {
     m_selector->setCurrentIndex(-1);
-    if (Status s = resets::clear商品情報(m_store); !s)
+    if (Status s = resets::clear商品情報(m_store); !s) {
         ShowError(QStringLiteral("商品情報をクリアできませんでした。"), s.error);
+        return;
+    }
+    m_dirty = false;
     refreshGrid();
 }
 
@@ -258,11 +276,15 @@ void ProductTab::LineDelete商品情報() {
         return;
     if (ShowMsg("削除", "確認", "指定された行") != True)
         return;
+    const QString product = m_model->value(cur.row(), ColCode).toString() + " " +
+                            m_model->value(cur.row(), ColName).toString();
     if (Status s = lineDelete商品情報(m_store, m_model->keyAt(cur.row())); !s) {
         ShowError(QStringLiteral("指定された行の商品を削除できませんでした。"), s.error);
         return;
     }
     refreshGrid();
+    emit namesChanged();
+    emit statusMessage(QStringLiteral("商品 %1 を削除しました").arg(product.trimmed()));
 }
 
 void ProductTab::openDetail() {
@@ -330,6 +352,7 @@ void ProductTab::Entry商品詳細() {
     }
     emit namesChanged();
     Read商品情報();
+    emit statusMessage(QStringLiteral("商品 %1 を登録しました").arg(code + " " + name));
     m_grid->selectionModel()->clearCurrentIndex();
     for (int r = 0; r < m_model->rowCount(); ++r) {
         if (m_model->value(r, ColCode).toString() == code) {

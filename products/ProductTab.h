@@ -20,8 +20,8 @@ class ProductTab : public QWidget {
   public:
     ProductTab(Store& store, const RefModels& refs, QWidget* parent = nullptr);
 
-    // Set by the main window: print the list.
-    std::function<void()> print;
+    // True when the list has no unsaved edits or the user agrees to lose them.
+    bool confirmDiscard();
 
     void Read商品情報();
     void Entry商品情報();
@@ -43,6 +43,9 @@ class ProductTab : public QWidget {
   signals:
     // The code or product master changed: every list of names is out of date.
     void namesChanged();
+    void printRequested();
+    // One line on what an action did, for the status bar.
+    void statusMessage(const QString& text);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -67,5 +70,6 @@ class ProductTab : public QWidget {
     NumberBox* m_proper;
     QComboBox* m_cat;
     QVector<QWidget*> m_fieldOrder;
+    bool m_dirty = false;      // a list cell was committed since the last read or register
     bool m_nameEdited = false; // txt品名 changed by the user since filled or looked up
 };

@@ -255,11 +255,19 @@ Status entry在庫表(Store& store, const QDate& date, const QString& category,
     });
 }
 
-Status delete在庫表(Store& store, const QDate& date) {
+Status delete在庫表(Store& store, const QDate& date, int* rows, int* categories) {
     return guarded([&] {
         Transaction t(store, Db::Main);
+        const Rows n = store.query(
+            Db::Main,
+            "SELECT count(*), count(DISTINCT ifnull(商品区分, '')) FROM 在庫表 WHERE 日付 = ?",
+            {dateKey(date)});
         store.exec(Db::Main, "DELETE FROM 在庫表 WHERE 日付 = ?", {dateKey(date)});
         t.commit();
+        if (rows)
+            *rows = n[0][0].toInt();
+        if (categories)
+            *categories = n[0][1].toInt();
     });
 }
 

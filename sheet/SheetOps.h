@@ -91,8 +91,10 @@ Status namedLineCount(Store& store, int* count);
 Status entry在庫表(Store& store, const QDate& date, const QString& category,
                    const std::function<void(int)>& onProgress = {}, int* saved = nullptr);
 
-// Deletes every stored line of the date, in every category.
-Status delete在庫表(Store& store, const QDate& date);
+// Deletes every stored line of the date, in every category; says how many
+// rows of how many categories went.
+Status delete在庫表(Store& store, const QDate& date, int* rows = nullptr,
+                    int* categories = nullptr);
 
 // Deletes the product of the work line `seq`: with a code, every work line
 // with that code and, when a date is given, every stored line of the date with

@@ -110,12 +110,9 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     connect(save, &QPushButton::clicked, this, &SheetTab::Entry在庫表);
     connect(del, &QPushButton::clicked, this, &SheetTab::Delete在庫表);
     connect(lineDel, &QPushButton::clicked, this, &SheetTab::LineDelete在庫表);
-    connect(clear, &QPushButton::clicked, this, &SheetTab::Clear在庫表);
+    connect(clear, &QPushButton::clicked, this, &SheetTab::clearClicked);
     connect(fill, &QPushButton::clicked, this, &SheetTab::Read商品マスタto在庫表);
-    connect(printBtn, &QPushButton::clicked, this, [this] {
-        if (print)
-            print();
-    });
+    connect(printBtn, &QPushButton::clicked, this, &SheetTab::printRequested);
     connect(close, &QPushButton::clicked, this, [this] { window()->close(); });
     connect(m_model, &WorkTableModel::cellEdited, this, &SheetTab::afterEdit);
     reportRefusedNumbers(m_model);
@@ -147,24 +144,49 @@ bool SheetTab::requireDate() {
     return false;
 }
 
-void SheetTab::Clear在庫表() {
-    m_date->setValue(QDate::currentDate());
-    m_total->setValue(0);
+Status SheetTab::resetSheet() {
     resets::CombLists lists;
     if (Status s = resets::clear在庫表(m_store, &lists); !s)
-        ShowError(QStringLiteral("在庫表をクリアできませんでした。"), s.error);
-    if (showComb)
-        showComb(lists);
+        return s; // the date, lines and lists stay as they were
+    m_date->setValue(QDate::currentDate());
+    m_total->setValue(0);
+    m_dirty = false;
+    emit namesRead(lists);
     refreshGrid();
     toFirstLine();
+    return Status{};
+}
+
+void SheetTab::Clear在庫表() {
+    if (Status s = resetSheet(); !s)
+        ShowError(QStringLiteral("在庫表をクリアできませんでした。"), s.error);
+}
+
+void SheetTab::clearClicked() {
+    if (!confirmDiscard())
+        return;
+    if (Status s = resetSheet(); !s) {
+        ShowError(QStringLiteral("在庫表をクリアできませんでした。"), s.error);
+        return;
+    }
+    emit statusMessage(QStringLiteral("在庫表をクリアしました"));
+}
+
+bool SheetTab::confirmDiscard() {
+    return !m_dirty || ShowMsg("その他", "破棄確認", QString()) == True;
 }
 
 void SheetTab::toFirstLine() {
     m_grid->setCurrent(0, 0, ColCode);
 }
 
+QString SheetTab::sheetHeading() const {
+    const QString category = m_category->currentText();
+    return m_date->shownText() + (category.isEmpty() ? QString() : " " + category);
+}
+
 void SheetTab::Read在庫表() {
-    if (!requireDate())
+    if (!requireDate() || !confirmDiscard())
         return;
     m_bar->show();
     setProgress(10);
@@ -177,11 +199,14 @@ void SheetTab::Read在庫表() {
         ShowError(QStringLiteral("在庫表を読み込めませんでした。"), st.error);
         return;
     }
+    m_dirty = false;
     refreshGrid();
     toFirstLine();
     Calc明細();
     setProgress(100);
     m_bar->hide();
+    emit statusMessage(
+        QStringLiteral("%1 の在庫表を読み込みました（%2行）").arg(sheetHeading()).arg(loaded));
 }
 
 void SheetTab::Entry在庫表() {
@@ -196,20 +221,28 @@ void SheetTab::Entry在庫表() {
         return;
     if (ShowMsg("登録", "確認", m_date->shownText() + "の在庫表") != True)
         return;
+    const QString heading = sheetHeading();
     m_bar->show();
     setProgress(10);
-    const Status st = sheet::entry在庫表(m_store, m_date->value(), m_category->currentText(),
-                                         [this](int v) { setProgress(v); });
+    int saved = 0;
+    const Status st = sheet::entry在庫表(
+        m_store, m_date->value(), m_category->currentText(), [this](int v) { setProgress(v); },
+        &saved);
+    m_bar->hide();
     if (!st) {
-        m_bar->hide();
         ShowError(
             QStringLiteral("在庫表を登録できませんでした。入力した内容はそのまま残っています。"),
             st.error);
         return;
     }
-    Clear在庫表();
-    setProgress(100);
-    m_bar->hide();
+    // The sheet is stored: whatever follows, the user is told so, and the
+    // date stays on the saved one until the tab is reset.
+    m_dirty = false;
+    const QString done =
+        QStringLiteral("%1 の在庫表を登録しました（%2行）").arg(heading).arg(saved);
+    emit statusMessage(done);
+    if (Status s = resetSheet(); !s)
+        ShowError(done + QStringLiteral("。ただし画面をクリアできませんでした。"), s.error);
 }
 
 void SheetTab::Delete在庫表() {
@@ -217,11 +250,18 @@ void SheetTab::Delete在庫表() {
         return;
     if (ShowMsg("削除", "確認", m_date->shownText()) != True)
         return;
-    if (Status s = sheet::delete在庫表(m_store, m_date->value()); !s) {
+    int rows = 0, categories = 0;
+    if (Status s = sheet::delete在庫表(m_store, m_date->value(), &rows, &categories); !s) {
         ShowError(QStringLiteral("在庫表を削除できませんでした。"), s.error);
         return;
     }
-    Clear在庫表();
+    const QString done = QStringLiteral("%1 の在庫表を削除しました（%2区分・%3行）")
+                             .arg(m_date->shownText())
+                             .arg(categories)
+                             .arg(rows);
+    emit statusMessage(done);
+    if (Status s = resetSheet(); !s)
+        ShowError(done + QStringLiteral("。ただし画面をクリアできませんでした。"), s.error);
 }
 
 void SheetTab::LineDelete在庫表() {
@@ -236,24 +276,32 @@ void SheetTab::LineDelete在庫表() {
     std::optional<QDate> date;
     if (!m_date->isNull())
         date = m_date->value();
-    if (Status s = sheet::lineDelete在庫表(m_store, m_model->keyAt(cur.row()), date); !s) {
+    int removed = 0;
+    if (Status s = sheet::lineDelete在庫表(m_store, m_model->keyAt(cur.row()), date, &removed);
+        !s) {
         ShowError(QStringLiteral("指定された行を削除できませんでした。"), s.error);
         return;
     }
     refreshGrid();
     // The total follows the lines that are left.
     Calc明細();
+    emit statusMessage(QStringLiteral("行を削除しました（%1行）").arg(removed));
 }
 
 void SheetTab::Read商品マスタto在庫表() {
+    if (!confirmDiscard())
+        return;
     if (ShowMsg("その他", "確認", "商品情報を読み込みします。") != True)
         return;
-    if (Status s = sheet::read商品マスタto在庫表(m_store); !s) {
+    int filled = 0;
+    if (Status s = sheet::read商品マスタto在庫表(m_store, &filled); !s) {
         ShowError(QStringLiteral("商品情報を読み込めませんでした。"), s.error);
         return;
     }
+    m_dirty = false;
     refreshGrid();
     Calc明細();
+    emit statusMessage(QStringLiteral("商品情報から %1 行を読み込みました").arg(filled));
 }
 
 void SheetTab::Calc明細() {
@@ -271,8 +319,9 @@ void SheetTab::afterEdit(int row, int column) {
     if (!st)
         ShowError(QStringLiteral("行の計算ができませんでした。"), st.error);
     m_model->refreshRow(row);
+    m_dirty = true;
     if (outcome.unitsChanged)
-        m_refs.units->refresh();
+        emit namesChanged();
     Calc明細();
 }
 

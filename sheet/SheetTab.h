@@ -22,12 +22,13 @@ class SheetTab : public QWidget {
   public:
     SheetTab(Store& store, const RefModels& refs, QWidget* parent = nullptr);
 
-    // Set by the main window: show rebuilt selectors and reference lists.
-    std::function<void(const resets::CombLists&)> showComb;
-    // Set by the main window: print the sheet.
-    std::function<void()> print;
-
+    // Resets the tab to a blank sheet dated today; a failure is reported and
+    // leaves the tab as it was.
     void Clear在庫表();
+    // True when there are no unsaved edits or the user agrees to lose them.
+    bool confirmDiscard();
+    // The sheet as its heading names it: the date and, when chosen, the category.
+    QString sheetHeading() const;
     void Read在庫表();
     void Entry在庫表();
     void Delete在庫表();
@@ -42,7 +43,18 @@ class SheetTab : public QWidget {
     TwoPaneGrid* grid() const { return m_grid; }
     QPushButton* hintButton() const { return m_hint; }
 
+  signals:
+    // A reset read the category and unit names for the selectors.
+    void namesRead(const resets::CombLists& lists);
+    // A name entered the code master: every list of names is out of date.
+    void namesChanged();
+    void printRequested();
+    // One line on what an action did, for the status bar.
+    void statusMessage(const QString& text);
+
   private:
+    Status resetSheet();
+    void clearClicked();
     void afterEdit(int row, int column);
     bool enterKey(const QModelIndex& index);
     bool requireDate();
@@ -59,4 +71,5 @@ class SheetTab : public QWidget {
     NumberBox* m_total;
     QProgressBar* m_bar;
     QPushButton* m_hint;
+    bool m_dirty = false; // a cell was committed since the last load, save, fill or reset
 };

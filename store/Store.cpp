@@ -75,7 +75,7 @@ Status Store::checkExisting(Db which, const QString& path) {
 Status Store::openConnection(Db which, const QString& path) {
     QSqlDatabase d = QSqlDatabase::addDatabase("QSQLITE", connectionName(which));
     d.setDatabaseName(path);
-    d.setConnectOptions(QString("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+    d.setConnectOptions(QString("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs));
     if (!d.open())
         return Status::failed(QStringLiteral("データベース %1 を開けません: %2")
                                   .arg(QDir::toNativeSeparators(path), describe(d.lastError())));

@@ -39,7 +39,8 @@ using Rows = QVector<Row>;
 class Store {
   public:
     static constexpr int SchemaVersion = 1;
-    static constexpr int BusyTimeoutMs = 1500;
+    // How long a statement waits for another program's lock before it fails.
+    static constexpr int DefaultBusyTimeoutMs = 1500;
 
     Store();
     ~Store();
@@ -51,6 +52,8 @@ class Store {
     Status open(const QString& dataPath);
     void close();
     bool isOpen() const { return m_open; }
+    // Takes effect at the next open (tests shorten it to keep lock faults quick).
+    void setBusyTimeout(int ms) { m_busyTimeoutMs = ms; }
 
     QString dataPath() const { return m_dataPath; }
     QString mainDbPath() const { return m_mainPath; }
@@ -78,6 +81,7 @@ class Store {
     Status checkExisting(Db which, const QString& path);
 
     int m_id;
+    int m_busyTimeoutMs = DefaultBusyTimeoutMs;
     bool m_open = false;
     QString m_dataPath, m_mainPath, m_workPath;
     QString m_sqlText;

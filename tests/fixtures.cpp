@@ -7,6 +7,7 @@ TempStore::TempStore() {
 void TempStore::reopen() {
     m_store.reset();
     m_store = std::make_unique<Store>();
+    m_store->setBusyTimeout(QuickBusyTimeoutMs);
     const Status s = m_store->open(m_dir.path());
     if (!s)
         qFatal("cannot open test store: %s", qPrintable(s.error));

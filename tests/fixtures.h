@@ -7,6 +7,9 @@
 #include <QTest>
 #include <memory>
 
+// Lock faults are waited out this long in tests instead of the program's 1.5 s.
+constexpr int QuickBusyTimeoutMs = 100;
+
 // A data folder of its own with both databases opened.
 class TempStore {
   public:

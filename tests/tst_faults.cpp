@@ -257,6 +257,7 @@ void TestFaults::faultLeavesDataAndTypingAlone() {
     msgs.presenter.defaultAnswer = true;
     msgs.presenter.useDefaultButton = false; // answer Yes to every question
     FrmStolva w;
+    w.store().setBusyTimeout(QuickBusyTimeoutMs);
     VERIFY_OK(w.Form_Load(dir.path()));
     sc.prepare(w);
     const QStringList before = snapshot(w.store(), sc.db);

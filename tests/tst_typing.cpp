@@ -1,4 +1,5 @@
 #include "app/Startup.h"
+#include "codes/CodeTab.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
 #include "tests/window_fixture.h"
@@ -10,13 +11,14 @@
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 
 // Keyboard scenarios: each row is what a user does (clicks, keys, input-method
 // compositions) and what must hold afterwards. Steps (separated by "; ") and
 // checks (by " | ") are written as
-//   @r,c  / P@r,c      click a cell of the sheet / the product list
+//   @r,c  P@r,c  C@r,c click a cell of the sheet / product list / code slots
 //   ime:テキスト        an input method composes then commits the text
 //   keys:abc  key:Tab  typed characters / one key (Qt key name without Key_)
 //   click:name  focus:name   click a button / click into a box
@@ -25,7 +27,8 @@
 //   put:r,c=v  sql!:…  data prepared as stored, not typed
 // and checks
 //   r,c=text  cur=r,c  focus=name  date=yyyy-MM-dd|null  msg=text
-//   text:name=value  sql:SELECT …=value  wsql:SELECT …=value  page=yyyy-MM
+//   text:name=value  items:name=a,b  status=text  page=yyyy-MM
+//   sql:SELECT …=value  wsql:SELECT …=value
 class TestTyping : public QObject {
     Q_OBJECT
   private slots:
@@ -71,6 +74,9 @@ void run(Started& s, const QString& step) {
     if (step.startsWith('@')) {
         const auto [r, c] = rc(step.mid(1));
         clickCell(g->pane(c == sheet::ColCode || c == sheet::ColName ? 0 : 1), r, c);
+    } else if (step.startsWith("C@")) {
+        const auto [r, c] = rc(step.mid(2));
+        clickCell(s.find<QTableView>("Gridコード"), r, c);
     } else if (step.startsWith("P@")) {
         const auto [r, c] = rc(step.mid(2));
         clickCell(s.w->productTab()->grid(), r, c);
@@ -121,6 +127,17 @@ QString actual(Started& s, const QString& what) {
     if (what == "page") {
         auto* cal = s.find<DateBox>("dt日付")->calendarWidget();
         return QString("%1-%2").arg(cal->yearShown()).arg(cal->monthShown(), 2, 10, QChar('0'));
+    }
+    if (what.startsWith("code:"))
+        return s.w->codeTab()->model()->value(what.mid(5).toInt(), 3).toString();
+    if (what == "status")
+        return s.w->statusBar()->currentMessage();
+    if (what.startsWith("items:")) {
+        auto* c = s.find<QComboBox>(what.mid(6));
+        QStringList items;
+        for (int i = 0; i < c->count(); ++i)
+            items << c->itemText(i);
+        return items.join(',');
     }
     if (what == "msg")
         return s.msgs.presenter.shown.isEmpty() ? "none" : s.msgs.presenter.shown.last().text;
@@ -217,7 +234,40 @@ void TestTyping::scenario_data() {
         units + "= 'Kg'=0 | " + units + "= 'K'=0 | text:cmb単位=kg");
     row("a new unit from the panel reaches every list",
         "tab:1; click:cmd商品詳細; focus:cmb単位; keys:dozen; key:Tab",
-        units + "= 'dozen'=1 | wsql:SELECT count(*) FROM w単位参照 WHERE sname = 'dozen'=1");
+        units + "= 'dozen'=1 | wsql:SELECT count(*) FROM w単位参照 WHERE sname = 'dozen'=1 | "
+                "items:cmb単位=個,本,袋,箱,kg,dozen");
+    // Every list shows a change of the masters at once.
+    const QString cats =
+        "items:cmb商品区分在庫=果物,乳製品,野菜 | items:cmb商品区分選択=果物,乳製品,野菜 | "
+        "wsql:SELECT count(*) FROM w商品区分参照 WHERE sname = '野菜'=1";
+    row("a category from the panel reaches every list",
+        "tab:1; click:cmd商品詳細; focus:txt商品コード; keys:Z1; focus:txt品名; ime:なす; "
+        "focus:cmb商品区分; ime:野菜; yes; click:cmd詳細登録",
+        cats + " | wsql:SELECT count(*) FROM w商品参照 WHERE 品名 = 'なす'=1 | "
+               "status=商品 Z1 なす を登録しました");
+    row("a category from the product list reaches every list",
+        "tab:1; click:cmd商品読込; P@0,6; ime:野菜; key:Return; yes; click:cmd商品登録",
+        cats + " | status=商品情報を登録しました（新規 0・更新 4）");
+    row("a unit typed on a line reaches the panel", "put:0,2=x; @0,6; keys:dz; key:Return",
+        "items:cmb単位=個,本,袋,箱,kg,dz");
+    row("a unit renamed on the settings tab reaches every list",
+        "tab:2; click:Opt単位; C@0,3; ime:ケース; key:Return; yes; click:cmdコード登録",
+        "items:cmb単位=ケース,本,袋,箱,kg | wsql:SELECT sname FROM w単位参照 ORDER BY seq=ケース | "
+        "status=単位を登録しました（5件）");
+    // The code tab shows what is stored and never empties slots unasked.
+    row("the settings tab opens with the stored slots", "tab:2", "code:0=果物 | code:1=乳製品");
+    row("emptying named slots is asked about first",
+        "tab:2; click:cmdコードクリア; click:cmdコード登録",
+        "msg=登録すると商品区分の名称 2 件が削除されます。 よろしいですか | "
+        "sql:SELECT count(*) FROM コードマスタ WHERE sname IS NOT NULL AND kcode = '商品区分'=2");
+    // The status bar says what each action did.
+    const QString shown = QDate::currentDate().toString("yyyy年MM月dd日");
+    row("status of a save", "put:0,2=りんご; put:1,2=牛乳; click:cmd登録",
+        "status=" + shown + " の在庫表を登録しました（2行）");
+    row("status of a deletion",
+        "sql!:INSERT INTO 在庫表 (日付, 行番号, 品名, 商品区分) VALUES ('" + Today +
+            "', 1, 'a', 'A'), ('" + Today + "', 1, 'b', 'B'); yes; click:cmd削除",
+        "status=" + shown + " の在庫表を削除しました（2区分・2行）");
 }
 
 void TestTyping::scenario() {

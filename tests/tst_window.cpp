@@ -21,6 +21,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStatusBar>
 #include <QTabWidget>
 
 using sheet::ColAmount;
@@ -57,7 +60,11 @@ class TestWindow : public QObject {
     void lineDeleteRecalculatesTotal();
     void fillAsksThenFills();
     void deleteDefaultNoKeepsSheet();
-    void clearDiscardsUnsavedKeepsStored();
+    void committedActionSurvivesAFailedReset_data();
+    void committedActionSurvivesAFailedReset();
+    void firstStartFillsTheSelectors();
+    void unsavedEditsAreAskedAbout_data();
+    void unsavedEditsAreAskedAbout();
     void productListAndDetailPanel();
     void detailPanelKeys();
     void detailNumberBoxesRefuseText();
@@ -468,15 +475,117 @@ void TestWindow::deleteDefaultNoKeepsSheet() {
     QCOMPARE(s.w->sheetTab()->dateBox()->value(), QDate::currentDate());
 }
 
-void TestWindow::clearDiscardsUnsavedKeepsStored() {
+// The work file is locked by another program after the save or deletion has
+// committed: the user learns what was done, the date stays, the lists stay.
+void TestWindow::committedActionSurvivesAFailedReset_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<int>("storedAfter");
+    QTest::newRow("save") << "cmd登録"
+                          << "2024年01月05日 の在庫表を登録しました（1行）" << 1;
+    QTest::newRow("delete") << "cmd削除"
+                            << "2024年01月05日 の在庫表を削除しました（1区分・1行）" << 0;
+    QTest::newRow("clear") << "cmdクリア"
+                           << "" << 1;
+}
+
+void TestWindow::committedActionSurvivesAFailedReset() {
+    QFETCH(QString, button);
+    QFETCH(QString, said);
+    QFETCH(int, storedAfter);
     Started s;
+    s.store().exec(Db::Main, "UPDATE コードマスタ SET sname = '果物' WHERE kcode = '商品区分' "
+                             "AND code = '01'");
     s.store().exec(Db::Main,
-                   "INSERT INTO 在庫表 (日付, 行番号, 品名) VALUES ('2024-01-05', 1, 'a')");
-    s.put(0, ColName, "unsaved");
+                   "INSERT INTO 在庫表 (日付, 行番号, 品名) VALUES ('2024-01-05', 1, 'old')");
     s.click("cmdクリア");
-    QVERIFY(s.msgs.presenter.shown.isEmpty());
-    QCOMPARE(s.sheet()->value(0, ColName).toString(), QString());
-    QCOMPARE(s.count(Db::Main, "在庫表"), 1);
+    s.w->sheetTab()->dateBox()->setValue(QDate(2024, 1, 5));
+    s.put(0, ColName, "counted");
+    QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "locker");
+    other.setDatabaseName(s.dir.path() + "/StolvaWork.mdb");
+    QVERIFY(other.open());
+    QVERIFY(QSqlQuery(other).exec("BEGIN IMMEDIATE"));
+    QVERIFY(QSqlQuery(other).exec("CREATE TABLE lock_holder (x)"));
+    s.msgs.presenter.answers = {true};
+    s.click(button);
+    QSqlQuery(other).exec("ROLLBACK");
+    other.close();
+    other = QSqlDatabase();
+    QSqlDatabase::removeDatabase("locker");
+
+    QCOMPARE(s.msgs.presenter.shown.last().style, MsgStyle::Warning);
+    if (!said.isEmpty()) {
+        QVERIFY2(s.msgs.presenter.shown.last().text.startsWith(said),
+                 qPrintable(s.msgs.presenter.shown.last().text));
+        QCOMPARE(s.w->statusBar()->currentMessage(), said);
+    }
+    QCOMPARE(s.count(Db::Main, "在庫表"), storedAfter);
+    QCOMPARE(s.w->sheetTab()->dateBox()->value(), QDate(2024, 1, 5));
+    QCOMPARE(items(s.w->sheetTab()->categoryBox()), QStringList({"果物"}));
+    QCOMPARE(items(s.w->productTab()->selector()), QStringList({"果物"}));
+    // A second save can only write the same lines under the same date.
+    s.msgs.presenter.answers = {true};
+    s.click("cmd登録");
+    QCOMPARE(s.count(Db::Main, "在庫表", "日付 <> '2024-01-05'"), 0);
+}
+
+void TestWindow::firstStartFillsTheSelectors() {
+    QTemporaryDir dir;
+    {
+        Store st;
+        VERIFY_OK(st.open(dir.path()));
+        st.exec(Db::Main, "UPDATE コードマスタ SET sname = '果物' WHERE kcode = '商品区分' AND "
+                          "code = '01'");
+    }
+    FrmStolva w;
+    VERIFY_OK(w.Form_Load(dir.path()));
+    QCOMPARE(items(w.sheetTab()->categoryBox()), QStringList({"果物"}));
+    QCOMPARE(w.sheetTab()->categoryBox()->currentText(), QString());
+}
+
+void TestWindow::unsavedEditsAreAskedAbout_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("productList"); // the edit is in the product list, not the sheet
+    QTest::addColumn<int>("answer");       // -1: nothing edited; 0: Enter (No); 1: Yes
+    for (const char* b : {"cmdクリア", "cmd読込", "cmdマスタ読込", "cmd履歴閉じる"})
+        for (int answer : {-1, 0, 1})
+            QTest::newRow(qPrintable(QString("%1 %2").arg(b).arg(answer)))
+                << QString(b) << false << answer;
+    for (const char* b : {"cmd商品読込", "cmd商品クリア"})
+        for (int answer : {0, 1})
+            QTest::newRow(qPrintable(QString("%1 %2").arg(b).arg(answer)))
+                << QString(b) << true << answer;
+}
+
+void TestWindow::unsavedEditsAreAskedAbout() {
+    QFETCH(QString, button);
+    QFETCH(bool, productList);
+    QFETCH(int, answer);
+    Started s;
+    s.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES ('1', 'm')");
+    s.store().exec(Db::Main,
+                   "INSERT INTO 在庫表 (日付, 行番号, 品名) VALUES ('2024-01-05', 1, 'stored')");
+    WorkTableModel* m = productList ? s.w->productTab()->model() : s.sheet();
+    if (productList)
+        s.click("cmd商品読込");
+    if (answer >= 0)
+        m->setData(m->index(0, ColName), "unsaved");
+    if (answer == 1)
+        s.msgs.presenter.answers = {true, true};
+    s.msgs.presenter.shown.clear();
+    s.click(button);
+    const QString ask = "保存されていない変更があります。破棄してよろしいですか";
+    QCOMPARE(!s.msgs.presenter.shown.isEmpty() && s.msgs.presenter.shown[0].text == ask,
+             answer >= 0);
+    if (answer == 0) {
+        QCOMPARE(s.msgs.presenter.shown.size(), 1);
+        QCOMPARE(m->value(0, ColName).toString(), QString("unsaved"));
+        QVERIFY(s.w->isVisible());
+    } else {
+        QVERIFY(m->value(0, ColName).toString() != "unsaved" || !s.w->isVisible());
+    }
+    if (s.store().isOpen())
+        QCOMPARE(s.count(Db::Main, "在庫表"), 1);
 }
 
 void TestWindow::productListAndDetailPanel() {
@@ -687,7 +796,6 @@ void TestWindow::eraseAll() {
 
 void TestWindow::closingClosesTheHintWindow() {
     Started s;
-    s.put(0, ColName, "unsaved");
     s.click("cmdHint3");
     QPointer<HintWindow> h = s.w->hintWindow();
     QVERIFY(h);

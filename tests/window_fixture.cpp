@@ -10,6 +10,7 @@
 
 Started::Started(QSize size) {
     w = std::make_unique<FrmStolva>();
+    w->store().setBusyTimeout(QuickBusyTimeoutMs);
     const Status s = w->Form_Load(dir.path());
     if (!s)
         qFatal("start failed: %s", qPrintable(s.error));
