@@ -44,9 +44,10 @@ FrmStolva::FrmStolva() {
     connect(m_sheet, &SheetTab::namesRead, this,
             [this](const resets::CombLists& l) { showComb(l); });
     // Whatever changes a master refreshes every list that shows its names.
-    connect(m_sheet, &SheetTab::namesChanged, this, &FrmStolva::refreshNames);
-    connect(m_products, &ProductTab::namesChanged, this, &FrmStolva::refreshNames);
-    connect(m_codes, &CodeTab::namesChanged, this, &FrmStolva::refreshNames);
+    connect(m_sheet, &SheetTab::namesChanged, this, [this] { refreshNames(false); });
+    connect(m_codes, &CodeTab::namesChanged, this, [this] { refreshNames(false); });
+    connect(m_products, &ProductTab::namesChanged, this, [this] { refreshNames(false); });
+    connect(m_products, &ProductTab::productsChanged, this, [this] { refreshNames(true); });
     connect(m_sheet, &SheetTab::statusMessage, this, &FrmStolva::showStatus);
     connect(m_products, &ProductTab::statusMessage, this, &FrmStolva::showStatus);
     connect(m_codes, &CodeTab::statusMessage, this, &FrmStolva::showStatus);
@@ -104,16 +105,28 @@ void FrmStolva::showStatus(const QString& text) {
     statusBar()->showMessage(text);
 }
 
-void FrmStolva::refreshNames() {
+void FrmStolva::refreshNames(bool productsToo) {
+    if (productsToo)
+        m_refs.products->markStale();
     resets::CombLists lists;
-    if (Status s = resets::readComb(m_store, &lists); !s) {
+    if (Status s = resets::readNameLists(m_store, &lists); !s) {
         qWarning("refreshing the name lists failed: %s", qPrintable(s.error));
         return;
     }
-    showComb(lists, true);
+    showNames(lists, true);
+    m_refs.categories->refresh();
+    m_refs.units->refresh();
 }
 
-void FrmStolva::showComb(const resets::CombLists& lists, bool keepChoices) {
+void FrmStolva::showComb(const resets::CombLists& lists) {
+    showNames(lists, false);
+    m_refs.products->markStale(false); // the reset has just rebuilt it
+    m_refs.products->refresh();
+    m_refs.categories->refresh();
+    m_refs.units->refresh();
+}
+
+void FrmStolva::showNames(const resets::CombLists& lists, bool keepChoices) {
     for (QComboBox* c :
          {m_products->detailCategory(), m_sheet->categoryBox(), m_products->selector()}) {
         const QString chosen = c->currentText();
@@ -129,9 +142,6 @@ void FrmStolva::showComb(const resets::CombLists& lists, bool keepChoices) {
     unit->addItems(lists.units);
     unit->setCurrentIndex(-1);
     unit->setEditText(typedUnit);
-    m_refs.products->refresh();
-    m_refs.categories->refresh();
-    m_refs.units->refresh();
 }
 
 void FrmStolva::Clear在庫表() {

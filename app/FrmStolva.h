@@ -33,11 +33,12 @@ class FrmStolva : public QMainWindow {
 
     void FormInit();
     // Fills the combo boxes and refreshes the reference lists' models.
-    // With keepChoices the boxes keep what they show (a refresh after an
-    // action); without, they are left empty (a reset).
-    void showComb(const resets::CombLists& lists, bool keepChoices = false);
-    // Re-reads every list of names after the masters changed.
-    void refreshNames();
+    // After a reset: the selectors get the names with nothing chosen, and the
+    // reference lists show their rebuilt tables.
+    void showComb(const resets::CombLists& lists);
+    // Re-reads every list of names after a master changed; the product list
+    // of the name drop-down is rebuilt when it is next opened.
+    void refreshNames(bool productsToo);
     void Clear在庫表();
     void Clear商品情報();
     void Clearコード表();
@@ -70,6 +71,8 @@ class FrmStolva : public QMainWindow {
     void closeEvent(QCloseEvent* e) override;
 
   private:
+    // Refills the selectors; with keepChoices each keeps what it shows.
+    void showNames(const resets::CombLists& lists, bool keepChoices);
     void showPreview(const QVector<report::Page>& pages, const QString& title);
 
     Store m_store;

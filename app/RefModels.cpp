@@ -1,5 +1,7 @@
 #include "app/RefModels.h"
 
+#include "app/WorkResets.h"
+
 RefModels RefModels::create(Store& store, QObject* parent) {
     using K = WorkTableModel::Kind;
     RefModels r;
@@ -12,6 +14,9 @@ RefModels RefModels::create(Store& store, QObject* parent) {
                                      {"商品区分", "商品区分", K::Text, {}, Qt::AlignLeft, false}},
                                     parent);
     r.products->setObjectName("dat商品参照");
+    // Ten thousand products are copied when the product list is next opened,
+    // not after every registration.
+    r.products->setRefill([&store] { return resets::readProductRefs(store); });
     r.categories = new WorkTableModel(store, "w商品区分参照", "seq",
                                       {{"sname", "", K::Text, {}, Qt::AlignLeft, false}}, parent);
     r.categories->setObjectName("dat商品区分");

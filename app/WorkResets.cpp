@@ -21,11 +21,14 @@ CombLists readNames(Store& store) {
     return l;
 }
 
-void copyProductsAndCategories(Store& store) {
+void copyProducts(Store& store) {
     store.exec(Db::Work, "DELETE FROM w商品参照");
     store.exec(Db::Work, "INSERT INTO w商品参照 (品名, 単位, 単価, 適正数) "
                          "SELECT 品名, 単位, 単価, 適正数 FROM m.商品マスタ "
                          "WHERE 品名 IS NOT NULL ORDER BY 品名, id");
+}
+
+void copyCategories(Store& store) {
     store.exec(Db::Work, "DELETE FROM w商品区分参照");
     store.exec(Db::Work, "INSERT INTO w商品区分参照 (sname) SELECT sname FROM m.コードマスタ "
                          "WHERE kcode = '商品区分' AND sname IS NOT NULL ORDER BY code, id");
@@ -51,21 +54,30 @@ Status clear在庫表(Store& store, CombLists* lists) {
         const CombLists l = readNames(store);
         Transaction t(store, Db::Work);
         fillBlankLines(store, SheetLines);
-        copyProductsAndCategories(store);
+        copyProducts(store);
+        copyCategories(store);
         copyUnits(store);
         t.commit();
         *lists = l;
     });
 }
 
-Status readComb(Store& store, CombLists* lists) {
+Status readNameLists(Store& store, CombLists* lists) {
     return guarded([&] {
         const CombLists l = readNames(store);
         Transaction t(store, Db::Work);
-        copyProductsAndCategories(store);
+        copyCategories(store);
         copyUnits(store);
         t.commit();
         *lists = l;
+    });
+}
+
+Status readProductRefs(Store& store) {
+    return guarded([&] {
+        Transaction t(store, Db::Work);
+        copyProducts(store);
+        t.commit();
     });
 }
 

@@ -19,9 +19,11 @@ struct CombLists {
     QStringList categories;
     QStringList units;
 };
-// Every reference table rebuilt from the masters in one transaction (the
-// sheet's lines stay); the combo box names go to *lists.
-Status readComb(Store& store, CombLists* lists);
+// The category and unit reference tables rebuilt from the code master in one
+// transaction (the sheet's lines stay); the combo box names go to *lists.
+Status readNameLists(Store& store, CombLists* lists);
+// The product reference table rebuilt from the product master.
+Status readProductRefs(Store& store);
 // Rebuilds the unit reference table from the unit slots.
 Status read単位(Store& store);
 // The whole reset of the sheet tab in one transaction: 500 blank lines and

@@ -255,7 +255,7 @@ void ProductTab::Entry商品情報() {
     }
     m_dirty = false;
     refreshGrid();
-    emit namesChanged();
+    emit productsChanged();
     emit statusMessage(
         QStringLiteral("商品情報を登録しました（新規 %1・更新 %2）").arg(added).arg(updated));
 }
@@ -283,7 +283,7 @@ void ProductTab::LineDelete商品情報() {
         return;
     }
     refreshGrid();
-    emit namesChanged();
+    emit productsChanged();
     emit statusMessage(QStringLiteral("商品 %1 を削除しました").arg(product.trimmed()));
 }
 
@@ -350,7 +350,7 @@ void ProductTab::Entry商品詳細() {
                   s.error);
         return;
     }
-    emit namesChanged();
+    emit productsChanged();
     Read商品情報();
     emit statusMessage(QStringLiteral("商品 %1 を登録しました").arg(code + " " + name));
     m_grid->selectionModel()->clearCurrentIndex();

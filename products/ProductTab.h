@@ -43,6 +43,8 @@ class ProductTab : public QWidget {
   signals:
     // The code or product master changed: every list of names is out of date.
     void namesChanged();
+    // The product master changed (and with it perhaps the names).
+    void productsChanged();
     void printRequested();
     // One line on what an action did, for the status bar.
     void statusMessage(const QString& text);

@@ -27,7 +27,8 @@
 //   put:r,c=v  sql!:…  data prepared as stored, not typed
 // and checks
 //   r,c=text  cur=r,c  focus=name  date=yyyy-MM-dd|null  msg=text
-//   text:name=value  items:name=a,b  status=text  page=yyyy-MM
+//   text:name=value  items:name=a,b  listed:text=yes (in the open drop-down)
+//   status=text  page=yyyy-MM
 //   sql:SELECT …=value  wsql:SELECT …=value
 class TestTyping : public QObject {
     Q_OBJECT
@@ -130,6 +131,10 @@ QString actual(Started& s, const QString& what) {
     }
     if (what.startsWith("code:"))
         return s.w->codeTab()->model()->value(what.mid(5).toInt(), 3).toString();
+    if (what.startsWith("listed:")) {
+        auto* c = qobject_cast<QComboBox*>(QApplication::focusWidget());
+        return c && c->findText(what.mid(7)) >= 0 ? "yes" : "no";
+    }
     if (what == "status")
         return s.w->statusBar()->currentMessage();
     if (what.startsWith("items:")) {
@@ -242,9 +247,8 @@ void TestTyping::scenario_data() {
         "wsql:SELECT count(*) FROM w商品区分参照 WHERE sname = '野菜'=1";
     row("a category from the panel reaches every list",
         "tab:1; click:cmd商品詳細; focus:txt商品コード; keys:Z1; focus:txt品名; ime:なす; "
-        "focus:cmb商品区分; ime:野菜; yes; click:cmd詳細登録",
-        cats + " | wsql:SELECT count(*) FROM w商品参照 WHERE 品名 = 'なす'=1 | "
-               "status=商品 Z1 なす を登録しました");
+        "focus:cmb商品区分; ime:野菜; yes; click:cmd詳細登録; tab:0; @0,2; key:F2",
+        cats + " | listed:なす=yes | status=商品 Z1 なす を登録しました");
     row("a category from the product list reaches every list",
         "tab:1; click:cmd商品読込; P@0,6; ime:野菜; key:Return; yes; click:cmd商品登録",
         cats + " | status=商品情報を登録しました（新規 0・更新 4）");

@@ -1,5 +1,7 @@
 #include "widgets/Grids.h"
 
+#include "widgets/WorkTableModel.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QCompleter>
@@ -202,6 +204,8 @@ std::function<EnterDelegate*(QObject*)> ComboDelegate::factory(QAbstractItemMode
 
 QWidget* ComboDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
                                      const QModelIndex&) const {
+    if (auto* refs = qobject_cast<WorkTableModel*>(m_list))
+        refs->ensureFresh();
     auto* combo = new QComboBox(parent);
     combo->setEditable(true);
     combo->setInsertPolicy(QComboBox::NoInsert);

@@ -43,6 +43,20 @@ bool WorkTableModel::refresh() {
     return true;
 }
 
+bool WorkTableModel::ensureFresh() {
+    if (!m_stale)
+        return true;
+    if (m_refill) {
+        if (Status s = m_refill(); !s) {
+            m_lastError = s.error;
+            qWarning("rebuilding %s failed: %s", qPrintable(m_table), qPrintable(s.error));
+            return false;
+        }
+    }
+    m_stale = false;
+    return refresh();
+}
+
 bool WorkTableModel::refreshRow(int row) {
     if (row < 0 || row >= m_rows.size())
         return false;

@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QStringList>
 #include <QVector>
+#include <functional>
 
 // A grid's binding to one work table (the ledger's "data control"): all rows
 // in insertion order, read by refresh(), each committed cell written at once.
@@ -30,6 +31,11 @@ class WorkTableModel : public QAbstractTableModel {
     bool refresh();
     // Re-reads one row (after an operation changed it in the table).
     bool refreshRow(int row);
+    // A list rebuilt only when it is next looked at: markStale() after its
+    // source changed, ensureFresh() before showing it runs refill then refresh.
+    void setRefill(std::function<Status()> refill) { m_refill = std::move(refill); }
+    void markStale(bool stale = true) { m_stale = stale; }
+    bool ensureFresh();
     QString lastError() const { return m_lastError; }
 
     qint64 keyAt(int row) const { return m_keys.value(row); }
@@ -66,5 +72,7 @@ class WorkTableModel : public QAbstractTableModel {
     QVector<qint64> m_keys;
     QVector<QVector<QVariant>> m_rows;
     QString m_lastError;
+    std::function<Status()> m_refill;
+    bool m_stale = false;
     QString selectSql() const;
 };
