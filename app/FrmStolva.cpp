@@ -1,6 +1,5 @@
 #include "app/FrmStolva.h"
 
-#include "app/WorkResets.h"
 #include "codes/CodeTab.h"
 #include "msg/Msg.h"
 #include "products/ProductTab.h"
@@ -8,8 +7,10 @@
 #include "store/Erase.h"
 #include "widgets/DateBox.h"
 #include "widgets/NumberBox.h"
+#include "work/WorkResets.h"
 
 #include "products/ProductReport.h"
+#include "report/Paint.h"
 #include "sheet/SheetReport.h"
 #include "store/Values.h"
 

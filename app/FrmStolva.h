@@ -1,10 +1,11 @@
 #pragma once
 
-#include "app/RefModels.h"
-#include "app/WorkResets.h"
+#include "base/Version.h"
 #include "hints/HintWindow.h"
 #include "report/Report.h"
 #include "store/Store.h"
+#include "work/RefModels.h"
+#include "work/WorkResets.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -21,7 +22,7 @@ class CodeTab;
 class FrmStolva : public QMainWindow {
     Q_OBJECT
   public:
-    static QString version() { return QStringLiteral("1.10"); }
+    static QString version() { return QStringLiteral(STOLVA_VERSION); }
     static QString caption() { return QStringLiteral("Stolva Ver ") + version(); }
 
     FrmStolva();

@@ -1,5 +1,7 @@
 #include "app/Startup.h"
 
+#include "base/Fonts.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFont>
@@ -13,8 +15,7 @@ void setupApplication(QApplication& app) {
     if (qtTr->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         app.installTranslator(qtTr);
     QFont f = app.font();
-    f.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
-                   QStringLiteral("Noto Sans CJK JP")});
+    f.setFamilies(ledgerFontFamilies());
     f.setPointSize(10);
     app.setFont(f);
     app.setApplicationName(QStringLiteral("Stolva"));

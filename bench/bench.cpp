@@ -1,14 +1,15 @@
 // stolva_bench: measures each operation of the ledger on generated data and
 // prints one Markdown table (median of repeated runs, raw SQLite floor, ratio).
-#include "app/RefModels.h"
-#include "app/WorkResets.h"
 #include "bench/generator.h"
 #include "codes/CodeOps.h"
 #include "products/ProductOps.h"
+#include "report/Paint.h"
 #include "report/Report.h"
 #include "sheet/SheetOps.h"
 #include "sheet/SheetReport.h"
 #include "store/Erase.h"
+#include "work/RefModels.h"
+#include "work/WorkResets.h"
 
 #include <QApplication>
 #include <QDir>

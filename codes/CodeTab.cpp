@@ -4,7 +4,7 @@
 #include "msg/Msg.h"
 #include "widgets/Controls.h"
 #include "widgets/Grids.h"
-#include "widgets/WorkTableModel.h"
+#include "work/WorkTableModel.h"
 
 #include <QFrame>
 #include <QGridLayout>

@@ -150,12 +150,3 @@ bool QMessageBoxPresenter::present(const MsgDialog& d) {
     }
     return box.exec() == QMessageBox::Yes;
 }
-
-bool ScriptedPresenter::present(const MsgDialog& d) {
-    shown.append(d);
-    if (!answers.isEmpty())
-        return answers.takeFirst();
-    if (useDefaultButton)
-        return d.style == MsgStyle::ConfirmYes;
-    return defaultAnswer;
-}

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "store/Values.h"
+#include "base/Truth.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -27,16 +28,6 @@ class MsgPresenter {
 class QMessageBoxPresenter : public MsgPresenter {
   public:
     bool present(const MsgDialog& dialog) override;
-};
-
-// Scripted answers for tests, with a record of every dialog shown.
-class ScriptedPresenter : public MsgPresenter {
-  public:
-    bool present(const MsgDialog& dialog) override;
-    QVector<MsgDialog> shown;
-    QVector<bool> answers;        // consumed in order; when exhausted, defaultAnswer
-    bool useDefaultButton = true; // answer as Enter would: the default button
-    bool defaultAnswer = true;
 };
 
 // Looks (kind, case) up in the message table; false when the pair is unknown.

@@ -1,11 +1,11 @@
 #include "products/ProductTab.h"
 
-#include "app/WorkResets.h"
 #include "codes/CodeOps.h"
 #include "msg/Msg.h"
 #include "widgets/Controls.h"
 #include "widgets/Grids.h"
 #include "widgets/NumberBox.h"
+#include "work/WorkResets.h"
 
 #include <QComboBox>
 #include <QFocusEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/RefModels.h"
 #include "products/ProductOps.h"
+#include "work/RefModels.h"
 
 #include <QWidget>
 #include <functional>

@@ -8,10 +8,6 @@
 #include <QVariant>
 #include <QVector>
 
-class QFontMetricsF;
-class QPainter;
-class QPagedPaintDevice;
-
 // A small banded report: sections with heights, items at positions in twips,
 // rows from a work table, A4 pages that never split a detail block.
 namespace report {
@@ -77,16 +73,4 @@ Status readRows(Store& store, const QString& table, const QStringList& fields,
 QVector<Page> layout(const Definition& def, const QVector<RowValues>& rows);
 // The text a field shows: numbers by their format, other values as stored.
 QString fieldText(const QVariant& value, const QString& format);
-// Paints one page; `scale` is device pixels per twip.
-// The text as painted into a box `width` wide: elided with "…" when too long.
-QString fittedText(const QString& text, const QFontMetricsF& metrics, double width);
-void paint(const Page& page, QPainter& painter, double scale);
-// Paints every page on a paged device (a printer or a PDF writer); false when
-// the device could not be painted on.
-bool paintAll(const QVector<Page>& pages, QPagedPaintDevice& device);
-// Writes the pages as a PDF file.
-bool writePdf(const QVector<Page>& pages, const QString& path, const QString& title);
-// The fonts of the ledger, best first.
-QStringList fontFamilies();
-
 } // namespace report

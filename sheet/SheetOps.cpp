@@ -1,8 +1,8 @@
 #include "sheet/SheetOps.h"
 
-#include "app/WorkResets.h"
 #include "codes/CodeOps.h"
 #include "products/ProductOps.h"
+#include "work/WorkResets.h"
 
 #include <cmath>
 

@@ -1,11 +1,11 @@
 #include "sheet/SheetTab.h"
 
-#include "app/WorkResets.h"
 #include "msg/Msg.h"
 #include "widgets/Controls.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
 #include "widgets/NumberBox.h"
+#include "work/WorkResets.h"
 
 #include <QComboBox>
 #include <QGridLayout>

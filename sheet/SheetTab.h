@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/RefModels.h"
-#include "app/WorkResets.h"
 #include "sheet/SheetOps.h"
+#include "work/RefModels.h"
+#include "work/WorkResets.h"
 
 #include <QWidget>
 #include <functional>

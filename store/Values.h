@@ -1,13 +1,11 @@
 #pragma once
 
+#include "base/Truth.h"
+
 #include <QString>
 #include <QVariant>
 #include <cstdint>
 #include <optional>
-
-// Truth values as the ledger shows them.
-constexpr std::int16_t True = -1;
-constexpr std::int16_t False = 0;
 
 // Money with four decimals in a 64-bit integer (1 = 0.0001), so unit prices and
 // amounts never pick up binary floating-point drift on their way to the file.

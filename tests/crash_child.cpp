@@ -1,9 +1,9 @@
 // Saves full sheets in a loop until it is killed: generation k names 500 new
 // products "g<k>-<i>" with the new unit "u<k>"; prints "saved <k>" after each
 // completed save.
-#include "app/WorkResets.h"
 #include "sheet/SheetOps.h"
 #include "store/Store.h"
+#include "work/WorkResets.h"
 
 #include <QCoreApplication>
 #include <cstdio>

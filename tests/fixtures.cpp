@@ -52,3 +52,12 @@ QStringList ScriptedMessages::titles() const {
         t << d.title;
     return t;
 }
+
+bool ScriptedPresenter::present(const MsgDialog& d) {
+    shown.append(d);
+    if (!answers.isEmpty())
+        return answers.takeFirst();
+    if (useDefaultButton)
+        return d.style == MsgStyle::ConfirmYes;
+    return defaultAnswer;
+}

@@ -34,6 +34,16 @@ class TempStore {
     std::unique_ptr<Store> m_store;
 };
 
+// Scripted answers to the message dialogs, with a record of every dialog shown.
+class ScriptedPresenter : public MsgPresenter {
+  public:
+    bool present(const MsgDialog& dialog) override;
+    QVector<MsgDialog> shown;
+    QVector<bool> answers;        // consumed in order; when exhausted, defaultAnswer
+    bool useDefaultButton = true; // answer as Enter would: the default button
+    bool defaultAnswer = true;
+};
+
 // Routes ShowMsg to a scripted presenter for the lifetime of the object.
 class ScriptedMessages {
   public:

@@ -2,6 +2,7 @@
 #include "app/Startup.h"
 #include "products/ProductReport.h"
 #include "products/ProductTab.h"
+#include "report/Paint.h"
 #include "sheet/SheetReport.h"
 #include "sheet/SheetTab.h"
 #include "tests/fixtures.h"

@@ -1,6 +1,6 @@
-#include "app/WorkResets.h"
 #include "sheet/SheetOps.h"
 #include "tests/fixtures.h"
+#include "work/WorkResets.h"
 
 using namespace sheet;
 

@@ -5,7 +5,7 @@
 #include "tests/window_fixture.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
-#include "widgets/WorkTableModel.h"
+#include "work/WorkTableModel.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -1,7 +1,7 @@
 #include "tests/window_fixture.h"
 
 #include "sheet/SheetTab.h"
-#include "widgets/WorkTableModel.h"
+#include "work/WorkTableModel.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #include "widgets/Controls.h"
 
 #include "msg/Msg.h"
-#include "widgets/WorkTableModel.h"
+#include "work/WorkTableModel.h"
 
 #include <QStyle>
 

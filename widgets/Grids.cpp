@@ -1,6 +1,6 @@
 #include "widgets/Grids.h"
 
-#include "widgets/WorkTableModel.h"
+#include "work/WorkTableModel.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "widgets/WorkTableModel.h"
+#include "work/WorkTableModel.h"
 
 // The reference lists behind the grids' drop-downs, shared by every tab.
 struct RefModels {

@@ -1,6 +1,6 @@
-#include "app/RefModels.h"
+#include "work/RefModels.h"
 
-#include "app/WorkResets.h"
+#include "work/WorkResets.h"
 
 RefModels RefModels::create(Store& store, QObject* parent) {
     using K = WorkTableModel::Kind;

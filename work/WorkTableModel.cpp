@@ -1,4 +1,4 @@
-#include "widgets/WorkTableModel.h"
+#include "work/WorkTableModel.h"
 
 #include "store/Values.h"
 

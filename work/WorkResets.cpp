@@ -1,4 +1,4 @@
-#include "app/WorkResets.h"
+#include "work/WorkResets.h"
 
 namespace resets {
 

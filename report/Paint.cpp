@@ -1,0 +1,68 @@
+#include "report/Paint.h"
+
+#include "base/Fonts.h"
+
+#include <QFont>
+#include <QFontMetricsF>
+#include <QPageLayout>
+#include <QPainter>
+#include <QPdfWriter>
+
+namespace report {
+
+QString fittedText(const QString& text, const QFontMetricsF& metrics, double width) {
+    // A text too long for its column ends in "…" rather than being cut
+    // through a character at the column's edge.
+    return metrics.elidedText(text, Qt::ElideRight, width);
+}
+
+void paint(const Page& page, QPainter& painter, double scale) {
+    painter.save();
+    for (const Placed& p : page.items) {
+        const QRectF r(p.rect.left() * scale, p.rect.top() * scale, p.rect.width() * scale,
+                       p.rect.height() * scale);
+        if (p.kind == ItemKind::Line) {
+            painter.setPen(QPen(Qt::black, std::max(1.0, 15 * scale)));
+            painter.drawLine(QPointF(r.left(), r.top()), QPointF(r.right(), r.top()));
+            continue;
+        }
+        QFont f;
+        f.setFamilies(ledgerFontFamilies());
+        f.setPointSizeF(p.fontPt);
+        f.setBold(p.bold);
+        painter.setFont(f);
+        painter.setPen(Qt::black);
+        painter.drawText(r, int(p.align | Qt::AlignVCenter) | Qt::TextSingleLine,
+                         fittedText(p.text, QFontMetricsF(f, painter.device()), r.width()));
+    }
+    painter.restore();
+}
+
+bool paintAll(const QVector<Page>& pages, QPagedPaintDevice& device) {
+    QPainter painter(&device);
+    if (!painter.isActive())
+        return false;
+    // Positions are measured from the paper's corner; the device's own
+    // margins are taken off again.
+    const double scale = device.logicalDpiX() / 1440.0;
+    const QMarginsF m = device.pageLayout().marginsPoints();
+    painter.translate(-m.left() * device.logicalDpiX() / 72.0,
+                      -m.top() * device.logicalDpiY() / 72.0);
+    for (int i = 0; i < pages.size(); ++i) {
+        if (i > 0)
+            device.newPage();
+        paint(pages[i], painter, scale);
+    }
+    return painter.end();
+}
+
+bool writePdf(const QVector<Page>& pages, const QString& path, const QString& title) {
+    QPdfWriter pdf(path);
+    pdf.setTitle(title);
+    pdf.setCreator(QStringLiteral("Stolva"));
+    pdf.setResolution(600);
+    pdf.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
+    return paintAll(pages, pdf);
+}
+
+} // namespace report
