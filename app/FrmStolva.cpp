@@ -59,11 +59,10 @@ FrmStolva::FrmStolva() {
         if (m_tabs->widget(i) == m_codes)
             m_codes->Readコード表();
     });
-    connect(m_sheet->hintButton(), &QPushButton::clicked, this, [this] { showHint("cmdHint"); });
-    connect(m_products->hintButton(), &QPushButton::clicked, this,
-            [this] { showHint("cmdHint2"); });
-    connect(m_codes->hintButton(), &QPushButton::clicked, this, [this] { showHint("cmdHint3"); });
-    connect(m_codes->eraseButton(), &QPushButton::clicked, this, [this] {
+    connect(m_sheet, &SheetTab::hintRequested, this, &FrmStolva::showHint);
+    connect(m_products, &ProductTab::hintRequested, this, &FrmStolva::showHint);
+    connect(m_codes, &CodeTab::hintRequested, this, &FrmStolva::showHint);
+    connect(m_codes, &CodeTab::eraseRequested, this, [this] {
         if (ShowMsg("削除", "確認", "すべてのデータ") == True)
             AllDelete();
     });
@@ -92,12 +91,12 @@ Status FrmStolva::Form_Load(const QString& dataPath) {
 }
 
 void FrmStolva::FormInit() {
-    m_codes->info()->setText(QStringLiteral("Stolva Ver ") + version() +
-                             QStringLiteral(" LastUpdate") + QStringLiteral("2007/04/04") +
-                             QStringLiteral("\n在庫表の作成・商品情報の管理のためのプログラムです。"
-                                            "データは data フォルダの Stolva.mdb に保存されます。"
-                                            "大切なデータは定期的にコピーして保管してください。"));
-    m_codes->support()->setText(
+    m_codes->setProgramInfo(
+        QStringLiteral("Stolva Ver ") + version() + QStringLiteral(" LastUpdate") +
+            QStringLiteral("2007/04/04") +
+            QStringLiteral("\n在庫表の作成・商品情報の管理のためのプログラムです。"
+                           "データは data フォルダの Stolva.mdb に保存されます。"
+                           "大切なデータは定期的にコピーして保管してください。"),
         QStringLiteral("ご質問・ご要望は、導入をお手伝いした担当者またはお店のシステム担当者に"
                        "お問い合わせください。"));
 }
@@ -109,12 +108,12 @@ void FrmStolva::showStatus(const QString& text) {
 void FrmStolva::refreshNames(bool productsToo) {
     if (productsToo)
         m_refs.products->markStale();
-    resets::CombLists lists;
-    if (Status s = resets::readNameLists(m_store, &lists); !s) {
-        qWarning("refreshing the name lists failed: %s", qPrintable(s.error));
+    const Result<resets::CombLists> lists = resets::readNameLists(m_store);
+    if (!lists) {
+        qWarning("refreshing the name lists failed: %s", qPrintable(lists.error()));
         return;
     }
-    showNames(lists, true);
+    showNames(lists.value, true);
     m_refs.categories->refresh();
     m_refs.units->refresh();
 }
@@ -128,21 +127,8 @@ void FrmStolva::showComb(const resets::CombLists& lists) {
 }
 
 void FrmStolva::showNames(const resets::CombLists& lists, bool keepChoices) {
-    for (QComboBox* c :
-         {m_products->detailCategory(), m_sheet->categoryBox(), m_products->selector()}) {
-        const QString chosen = c->currentText();
-        c->clear();
-        c->addItems(lists.categories);
-        c->setCurrentIndex(keepChoices ? c->findText(chosen) : -1);
-        if (keepChoices && c->isEditable())
-            c->setEditText(chosen);
-    }
-    QComboBox* unit = m_products->detailUnit();
-    const QString typedUnit = unit->currentText();
-    unit->clear();
-    unit->addItems(lists.units);
-    unit->setCurrentIndex(-1);
-    unit->setEditText(typedUnit);
+    m_sheet->setNameLists(lists, keepChoices);
+    m_products->setNameLists(lists, keepChoices);
 }
 
 void FrmStolva::Clear在庫表() {
@@ -156,16 +142,17 @@ void FrmStolva::Clearコード表() {
 }
 
 void FrmStolva::AllDelete() {
-    QString backup;
-    if (Status s = allDelete(m_store, &backup); !s) {
-        ShowError(QStringLiteral("データを削除できませんでした。データは元のままです。"), s.error);
+    const Result<QString> backup = allDelete(m_store);
+    if (!backup) {
+        ShowError(QStringLiteral("データを削除できませんでした。データは元のままです。"),
+                  backup.error());
         return;
     }
     Clear在庫表();
     Clear商品情報();
     Clearコード表();
     showStatus(QStringLiteral("すべてのデータを削除しました（バックアップ: %1）")
-                   .arg(QDir::toNativeSeparators(backup)));
+                   .arg(QDir::toNativeSeparators(backup.value)));
 }
 
 void FrmStolva::showHint(const QString& ctlName) {
@@ -198,33 +185,30 @@ void FrmStolva::printSheet() {
     };
     if (Status s = sheet::fillSheetPrint(m_store); !s)
         return fail(s.error);
-    DateBox* date = m_sheet->dateBox();
-    PrintDate = date->isNull() ? QString() : date->value().toString("yyyy年MM月dd日");
-    PrintCategory = m_sheet->categoryBox()->currentText();
-    NumberBox* total = m_sheet->totalBox();
-    PrintTotal = total->text().isEmpty() ? QString() : formatNumber(total->value(), "#,###");
-    QVector<report::RowValues> rows;
-    if (Status s = report::readRows(m_store, "w在庫表印刷", sheet::sheetReportFields(), &rows); !s)
-        return fail(s.error);
-    showPreview(report::layout(sheet::sheetReport({PrintDate, PrintCategory, PrintTotal}), rows),
-                QStringLiteral("在庫表"));
+    const sheet::PrintHeading heading = m_sheet->printHeading();
+    PrintDate = heading.date;
+    PrintCategory = heading.category;
+    PrintTotal = heading.total;
+    const report::Definition def = sheet::sheetReport(heading);
+    const auto rows = report::readRows(m_store, "w在庫表印刷", def);
+    if (!rows)
+        return fail(rows.error());
+    showPreview(report::layout(def, rows.value), QStringLiteral("在庫表"));
 }
 
 void FrmStolva::printProducts() {
-    if (Status s = products::fillProductPrint(m_store); !s) {
-        ShowError(QStringLiteral("商品情報を印刷できませんでした。"), s.error);
-        return;
-    }
-    PrintCategory = m_products->detailCategory()->currentText();
-    QVector<report::RowValues> rows;
+    const auto fail = [](const QString& e) {
+        ShowError(QStringLiteral("商品情報を印刷できませんでした。"), e);
+    };
+    if (Status s = products::fillProductPrint(m_store); !s)
+        return fail(s.error);
+    PrintCategory = m_products->printCategory();
+    const report::Definition def = products::productReport(PrintCategory, QDate::currentDate());
     // The report reads the list itself; the print copy holds the same rows.
-    if (Status s = report::readRows(m_store, "w商品マスタ", products::productReportFields(), &rows);
-        !s) {
-        ShowError(QStringLiteral("商品情報を印刷できませんでした。"), s.error);
-        return;
-    }
-    showPreview(report::layout(products::productReport(PrintCategory, QDate::currentDate()), rows),
-                QStringLiteral("商品情報"));
+    const auto rows = report::readRows(m_store, "w商品マスタ", def);
+    if (!rows)
+        return fail(rows.error());
+    showPreview(report::layout(def, rows.value), QStringLiteral("商品情報"));
 }
 
 void FrmStolva::showPreview(const QVector<report::Page>& pages, const QString& title) {

@@ -70,10 +70,9 @@ Status readCodeTable(Store& store, const QString& kind) {
     });
 }
 
-Status namesRemovedBy(Store& store, const QString& kind, int* removed) {
-    return guarded([&] {
-        *removed =
-            store
+Result<int> namesRemovedBy(Store& store, const QString& kind) {
+    return guardedValue<int>([&] {
+        return store
                 .scalar(Db::Work,
                         "SELECT count(*) FROM m.コードマスタ c WHERE c.kcode = ? AND "
                         "ifnull(c.sname, '') <> '' AND NOT EXISTS (SELECT 1 FROM "
@@ -83,9 +82,9 @@ Status namesRemovedBy(Store& store, const QString& kind, int* removed) {
     });
 }
 
-Status entryCodes(Store& store, const QString& kind, int* named) {
-    int n = 0;
-    return guarded([&] {
+Result<int> entryCodes(Store& store, const QString& kind) {
+    return guardedValue<int>([&] {
+        int n = 0;
         const Rows rows =
             store.query(Db::Work, "SELECT code, sname FROM wコードマスタ ORDER BY 行番号");
         Transaction t(store, Db::Main);
@@ -100,29 +99,29 @@ Status entryCodes(Store& store, const QString& kind, int* named) {
             store.run(ins, {kind, r[0], name});
         }
         t.commit();
-        if (named)
-            *named = n;
+        return n;
     });
 }
 
 } // namespace codes
 
-std::int16_t AutoEntryコードマスタ(Store& store, const QString& kind, const QString& name,
-                                   QString* error) {
-    bool wrote = false;
-    const Status st = guarded([&] {
+namespace codes {
+
+Result<bool> autoEntry(Store& store, const QString& kind, const QString& name) {
+    return guardedValue<bool>([&] {
         if (name.isEmpty())
-            return;
+            return false;
         Transaction t(store, Db::Main);
-        codes::SlotWriter w(store);
-        wrote = w.enter(kind, name);
+        const bool wrote = SlotWriter(store).enter(kind, name);
         if (wrote)
             t.commit();
+        return wrote;
     });
-    if (!st) {
-        if (error)
-            *error = st.error;
-        return False;
-    }
-    return wrote ? True : False;
 }
+
+std::int16_t AutoEntryコードマスタ(Store& store, const QString& kind, const QString& name) {
+    const Result<bool> r = autoEntry(store, kind, name);
+    return r && r.value ? True : False;
+}
+
+} // namespace codes

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/Columns.h"
 #include "store/Store.h"
 #include "store/Values.h"
 
@@ -9,7 +10,6 @@
 
 namespace codes {
 
-constexpr int SlotCount = 30;
 QString kindCategory();       // "商品区分"
 QString kindUnit();           // "単位"
 QString slotCode(int number); // 1 -> "01"
@@ -33,22 +33,21 @@ class SlotWriter {
     QHash<QString, QVector<Slot>> m_kinds;
 };
 
-} // namespace codes
-
 // A name not held by any slot of its kind goes into the lowest free slot, in
-// one transaction. True (-1) only when it wrote the name. An empty name, a full
-// kind or a kind without slots writes nothing. A failure gives False and *error.
-std::int16_t AutoEntryコードマスタ(Store& store, const QString& kind, const QString& name,
-                                   QString* error = nullptr);
+// one transaction. True only when it wrote the name. An empty name, a full
+// kind or a kind without slots writes nothing.
+Result<bool> autoEntry(Store& store, const QString& kind, const QString& name);
+// The ledger's form of autoEntry: True (-1) when it wrote the name, False
+// otherwise, a failure included.
+std::int16_t AutoEntryコードマスタ(Store& store, const QString& kind, const QString& name);
 
-namespace codes {
 // Thirty empty slots "01" … "30" in the code editor's work table.
 Status clearCodeTable(Store& store);
 // The slots of one kind read into the editor; codes outside 01…30 are ignored.
 Status readCodeTable(Store& store, const QString& kind);
-// Replaces the kind's slots by the editor's rows in one transaction; *named is
-// the number of slots that hold a name afterwards.
-Status entryCodes(Store& store, const QString& kind, int* named = nullptr);
+// Replaces the kind's slots by the editor's rows in one transaction; gives the
+// number of slots that hold a name afterwards.
+Result<int> entryCodes(Store& store, const QString& kind);
 // How many stored names of the kind the editor's rows would empty.
-Status namesRemovedBy(Store& store, const QString& kind, int* removed);
+Result<int> namesRemovedBy(Store& store, const QString& kind);
 } // namespace codes

@@ -1,6 +1,7 @@
 #include "codes/CodeTab.h"
 
 #include "codes/CodeOps.h"
+#include "store/Columns.h"
 #include "msg/Msg.h"
 #include "widgets/Controls.h"
 #include "widgets/Grids.h"
@@ -47,22 +48,17 @@ QPixmap banner(const QFont& base) {
 
 CodeTab::CodeTab(Store& store, QWidget* parent) : QWidget(parent), m_store(store) {
     setObjectName("設定・情報タブ");
-    using K = WorkTableModel::Kind;
-    m_model = new WorkTableModel(store, "wコードマスタ", "行番号",
-                                 {{"行番号", "", K::Whole, {}, Qt::AlignRight, false},
-                                  {"チェック", "", K::Flag, {}, Qt::AlignHCenter, false},
-                                  {"code", "", K::Text, {}, Qt::AlignHCenter, false},
-                                  {"sname", "名　　称", K::Text, {}, Qt::AlignLeft}},
-                                 this);
+    m_model = new WorkTableModel(store, "wコードマスタ", "行番号", codes::CodeColumns, this);
     m_model->setObjectName("datコード");
     m_grid = new GridView(this);
     m_grid->setObjectName("Gridコード");
     m_grid->setModel(m_model);
     setupGrid(m_grid);
-    for (int c = 0; c < 3; ++c)
-        m_grid->setColumnHidden(c, true);
-    m_grid->setColumnWidth(3, twips(this, 2925));
-    m_grid->setFixedWidth(twips(this, 2925) + 60);
+    for (int c = 0; c < codes::CodeColumnCount; ++c)
+        m_grid->setColumnHidden(c, codes::CodeColumns[c].twips == 0);
+    const int width = twips(this, codes::CodeColumns[codes::ColName].twips);
+    m_grid->setColumnWidth(codes::ColName, width);
+    m_grid->setFixedWidth(width + 60);
 
     m_optCategory = new QRadioButton(this);
     m_optCategory->setObjectName("Opt商品区分");
@@ -76,8 +72,10 @@ CodeTab::CodeTab(Store& store, QWidget* parent) : QWidget(parent), m_store(store
     QPushButton* read = makeButton(this, "cmdコード読込", "読込");
     QPushButton* save = makeButton(this, "cmdコード登録", "登録");
     QPushButton* clear = makeButton(this, "cmdコードクリア", "クリア");
-    m_hint = makeHintButton(this, "cmdHint3");
-    m_erase = makeButton(this, "cmd一括削除", "実行");
+    QPushButton* hint = makeHintButton(this, "cmdHint3");
+    connect(hint, &QPushButton::clicked, this, [this] { emit hintRequested("cmdHint3"); });
+    QPushButton* erase = makeButton(this, "cmd一括削除", "実行");
+    connect(erase, &QPushButton::clicked, this, &CodeTab::eraseRequested);
 
     auto* options = new QGridLayout;
     options->addWidget(m_optCategory, 0, 0);
@@ -91,7 +89,7 @@ CodeTab::CodeTab(Store& store, QWidget* parent) : QWidget(parent), m_store(store
     codeButtons->addWidget(save);
     codeButtons->addWidget(clear);
     codeButtons->addStretch(1);
-    codeButtons->addWidget(m_hint);
+    codeButtons->addWidget(hint);
 
     auto* left = new QVBoxLayout;
     left->addLayout(options);
@@ -109,17 +107,17 @@ CodeTab::CodeTab(Store& store, QWidget* parent) : QWidget(parent), m_store(store
     m_support->setWordWrap(true);
     m_support->setMargin(8);
 
-    auto* erase = new QHBoxLayout;
-    erase->addWidget(makeLabel(this, "Label8", "すべてのデータを削除し初期状態に戻す"));
-    erase->addWidget(m_erase);
-    erase->addStretch(1);
+    auto* eraseRow = new QHBoxLayout;
+    eraseRow->addWidget(makeLabel(this, "Label8", "すべてのデータを削除し初期状態に戻す"));
+    eraseRow->addWidget(erase);
+    eraseRow->addStretch(1);
 
     auto* right = new QVBoxLayout;
     right->addWidget(image);
     right->addWidget(m_info);
     right->addWidget(m_support);
     right->addStretch(1);
-    right->addLayout(erase);
+    right->addLayout(eraseRow);
 
     auto* h = new QHBoxLayout(this);
     h->addLayout(left);
@@ -138,6 +136,11 @@ CodeTab::CodeTab(Store& store, QWidget* parent) : QWidget(parent), m_store(store
 
 QString CodeTab::kind() const {
     return m_optCategory->isChecked() ? codes::kindCategory() : codes::kindUnit();
+}
+
+void CodeTab::setProgramInfo(const QString& info, const QString& support) {
+    m_info->setText(info);
+    m_support->setText(support);
 }
 
 void CodeTab::refreshGrid() {
@@ -164,26 +167,26 @@ void CodeTab::Readコード表() {
 
 void CodeTab::Entryコード() {
     const QString k = kind();
-    int removed = 0;
-    if (Status s = codes::namesRemovedBy(m_store, k, &removed); !s) {
-        ShowError(QStringLiteral("%1を登録できませんでした。").arg(k), s.error);
+    const Result<int> removed = codes::namesRemovedBy(m_store, k);
+    if (!removed) {
+        ShowError(QStringLiteral("%1を登録できませんでした。").arg(k), removed.error());
         return;
     }
     // Emptying named slots is asked about first, with No as the answer to Enter.
-    if (removed > 0 &&
+    if (removed.value > 0 &&
         ShowMsg("削除", "その他確認",
-                QStringLiteral("登録すると%1の名称 %2 件が削除されます。").arg(k).arg(removed)) !=
+                QStringLiteral("登録すると%1の名称 %2 件が削除されます。").arg(k).arg(removed.value)) !=
             True)
         return;
     if (ShowMsg("登録", "確認", k) != True)
         return;
-    int named = 0;
-    if (Status s = codes::entryCodes(m_store, k, &named); !s) {
+    const Result<int> named = codes::entryCodes(m_store, k);
+    if (!named) {
         ShowError(
             QStringLiteral("%1を登録できませんでした。入力した内容はそのまま残っています。").arg(k),
-            s.error);
+            named.error());
         return;
     }
     emit namesChanged();
-    emit statusMessage(QStringLiteral("%1を登録しました（%2件）").arg(k).arg(named));
+    emit statusMessage(QStringLiteral("%1を登録しました（%2件）").arg(k).arg(named.value));
 }

@@ -24,15 +24,16 @@ class CodeTab : public QWidget {
     QString kind() const;
 
     WorkTableModel* model() const { return m_model; }
-    QPushButton* hintButton() const { return m_hint; }
-    QPushButton* eraseButton() const { return m_erase; }
-    QLabel* info() const { return m_info; }
-    QLabel* support() const { return m_support; }
+    // The program's information and the support notice.
+    void setProgramInfo(const QString& info, const QString& support);
 
   signals:
     // The slots changed: every list of names is out of date.
     void namesChanged();
     void statusMessage(const QString& text);
+    void hintRequested(const QString& ctlName);
+    // 実行 beside "すべてのデータを削除し初期状態に戻す" was pressed.
+    void eraseRequested();
 
   private:
     void refreshGrid();
@@ -41,8 +42,6 @@ class CodeTab : public QWidget {
     QTableView* m_grid;
     QRadioButton* m_optCategory;
     QRadioButton* m_optUnit;
-    QPushButton* m_hint;
-    QPushButton* m_erase;
     QLabel* m_info;
     QLabel* m_support;
 };

@@ -2,19 +2,17 @@
 
 namespace hints {
 
-Status readHint(Store& store, const QString& formName, const QString& ctlName, QString* contents,
-                bool* found) {
-    return guarded([&] {
-        *found = false;
+Result<std::optional<QString>> readHint(Store& store, const QString& formName,
+                                        const QString& ctlName) {
+    return guardedValue<std::optional<QString>>([&]() -> std::optional<QString> {
         if (formName.isEmpty() || ctlName.isEmpty())
-            return;
+            return std::nullopt;
         const Rows rows = store.query(
             Db::Work, "SELECT Contents FROM ClHint WHERE FormName = ? AND CtlName = ? LIMIT 1",
             {formName, ctlName});
-        if (!rows.isEmpty() && !rows[0][0].isNull()) {
-            *contents = rows[0][0].toString();
-            *found = true;
-        }
+        if (rows.isEmpty() || rows[0][0].isNull())
+            return std::nullopt;
+        return rows[0][0].toString();
     });
 }
 

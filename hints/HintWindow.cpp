@@ -62,15 +62,13 @@ HintWindow::HintWindow(Store& store, const HintContext& ctx, QWidget* parent)
 }
 
 void HintWindow::ReadHint() {
-    QString text;
-    bool found = false;
-    if (Status s = hints::readHint(m_store, m_formName->text(), m_ctlName->text(), &text, &found);
-        !s) {
-        ShowError(QStringLiteral("ヒントを読み込めませんでした。"), s.error);
+    const auto text = hints::readHint(m_store, m_formName->text(), m_ctlName->text());
+    if (!text) {
+        ShowError(QStringLiteral("ヒントを読み込めませんでした。"), text.error());
         return;
     }
-    if (found)
-        m_contents->setPlainText(text);
+    if (text.value)
+        m_contents->setPlainText(*text.value);
 }
 
 void HintWindow::EntryHint() {

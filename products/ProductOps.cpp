@@ -4,9 +4,12 @@
 
 namespace products {
 
-QStringList fieldNames() {
-    return {"チェック", "code", "品名", "単位", "単価", "適正数", "商品区分"};
+namespace {
+// code … 商品区分: the fields a list row shares with a product.
+QString productFields() {
+    return columns::list(Columns, ColCode);
 }
+} // namespace
 
 NameMatchedWriter::NameMatchedWriter(Store& store, bool keepStoredCode)
     : m_store(store),
@@ -36,9 +39,8 @@ Status read商品情報(Store& store, const QString& category) {
     return guarded([&] {
         Transaction t(store, Db::Work);
         store.exec(Db::Work, "DELETE FROM w商品マスタ");
-        const QString insert = "INSERT INTO w商品マスタ (チェック, code, 品名, 単位, 単価, 適正数, "
-                               "商品区分) SELECT 0, code, 品名, 単位, 単価, 適正数, 商品区分 "
-                               "FROM m.商品マスタ";
+        const QString insert = "INSERT INTO w商品マスタ (チェック, " + productFields() +
+                               ") SELECT 0, " + productFields() + " FROM m.商品マスタ";
         if (category.isEmpty())
             store.exec(Db::Work, insert + " ORDER BY code, id");
         else
@@ -47,31 +49,30 @@ Status read商品情報(Store& store, const QString& category) {
     });
 }
 
-Status entry商品情報(Store& store, int* added, int* updated) {
-    int nAdded = 0, nUpdated = 0;
-    return guarded([&] {
+Result<Registered> entry商品情報(Store& store) {
+    return guardedValue<Registered>([&] {
+        Registered n;
         const Rows rows = store.query(
-            Db::Work,
-            "SELECT code, 品名, 単位, 単価, 適正数, 商品区分 FROM w商品マスタ ORDER BY seq");
+            Db::Work, "SELECT " + productFields() + " FROM w商品マスタ ORDER BY seq");
         Transaction t(store, Db::Main);
         NameMatchedWriter writer(store, false);
         codes::SlotWriter slotWriter(store);
         for (const Row& r : rows) {
-            const QVariant name = r[1];
+            const auto at = [&](Column c) { return r[c - ColCode]; };
+            const QVariant name = at(ColName), unit = at(ColUnit), category = at(ColCategory);
             // A row whose name was emptied matches no product; adding it would
             // only leave a nameless product behind, so it is not written.
             if (!isEmptyValue(name))
-                ++(writer.write(r[0], name, r[2], r[3], r[4], r[5]) ? nAdded : nUpdated);
-            if (!isEmptyValue(r[2]))
-                slotWriter.enter(codes::kindUnit(), r[2].toString());
-            if (!isEmptyValue(r[5]))
-                slotWriter.enter(codes::kindCategory(), r[5].toString());
+                ++(writer.write(at(ColCode), name, unit, at(ColPrice), at(ColProper), category)
+                       ? n.added
+                       : n.updated);
+            if (!isEmptyValue(unit))
+                slotWriter.enter(codes::kindUnit(), unit.toString());
+            if (!isEmptyValue(category))
+                slotWriter.enter(codes::kindCategory(), category.toString());
         }
         t.commit();
-        if (added)
-            *added = nAdded;
-        if (updated)
-            *updated = nUpdated;
+        return n;
     });
 }
 
@@ -91,25 +92,25 @@ Status lineDelete商品情報(Store& store, qint64 seq) {
     });
 }
 
-Status read商品詳細(Store& store, const QString& name, std::optional<Detail>* found) {
-    return guarded([&] {
-        found->reset();
+Result<std::optional<Detail>> read商品詳細(Store& store, const QString& name) {
+    return guardedValue<std::optional<Detail>>([&]() -> std::optional<Detail> {
         const Rows rows =
             store.query(Db::Main,
-                        "SELECT code, 品名, 単位, 単価, 適正数, 商品区分 FROM 商品マスタ "
-                        "WHERE 品名 = ? ORDER BY id LIMIT 1",
+                        "SELECT " + productFields() +
+                            " FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1",
                         {name});
         if (rows.isEmpty())
-            return;
+            return std::nullopt;
         const Row& r = rows.first();
         Detail d;
-        d.code = r[0].toString();
-        d.name = r[1].toString();
-        d.unit = r[2].toString();
-        d.price = Currency::fromVariant(r[3]).value_or(Currency());
-        d.proper = r[4].isNull() ? 0 : r[4].toLongLong();
-        d.category = r[5].toString();
-        *found = d;
+        const auto at = [&](Column c) { return r[c - ColCode]; };
+        d.code = at(ColCode).toString();
+        d.name = at(ColName).toString();
+        d.unit = at(ColUnit).toString();
+        d.price = Currency::fromVariant(at(ColPrice)).value_or(Currency());
+        d.proper = at(ColProper).isNull() ? 0 : at(ColProper).toLongLong();
+        d.category = at(ColCategory).toString();
+        return d;
     });
 }
 
@@ -143,10 +144,9 @@ Status fillProductPrint(Store& store) {
     return guarded([&] {
         Transaction t(store, Db::Work);
         store.exec(Db::Work, "DELETE FROM w商品マスタ印刷");
-        store.exec(Db::Work,
-                   "INSERT INTO w商品マスタ印刷 (チェック, code, 品名, 単位, 単価, 適正数, "
-                   "商品区分) SELECT チェック, code, 品名, 単位, 単価, 適正数, 商品区分 "
-                   "FROM w商品マスタ ORDER BY seq");
+        const QString fields = columns::list(Columns);
+        store.exec(Db::Work, "INSERT INTO w商品マスタ印刷 (" + fields + ") SELECT " + fields +
+                                 " FROM w商品マスタ ORDER BY seq");
         t.commit();
     });
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/Columns.h"
 #include "store/Store.h"
 #include "store/Values.h"
 
@@ -7,18 +8,6 @@
 
 namespace products {
 
-// Columns of the product list and of w商品マスタ.
-enum Column {
-    ColCheck = 0,
-    ColCode = 1,
-    ColName = 2,
-    ColUnit = 3,
-    ColPrice = 4,
-    ColProper = 5,
-    ColCategory = 6,
-    ColumnCount = 7
-};
-QStringList fieldNames();
 
 // Writes products matched by name inside the caller's transaction: the first
 // product with the name is overwritten, or a new one is added. With
@@ -39,7 +28,11 @@ class NameMatchedWriter {
 Status read商品情報(Store& store, const QString& category);
 // Writes every list row back to the master, matched by name; units and
 // categories enter the code master. One transaction.
-Status entry商品情報(Store& store, int* added = nullptr, int* updated = nullptr);
+struct Registered {
+    int added = 0;
+    int updated = 0;
+};
+Result<Registered> entry商品情報(Store& store);
 // Retires the product of list row `seq` from the master (rows whose code and
 // name both equal the row's) and removes the row from the list.
 Status lineDelete商品情報(Store& store, qint64 seq);
@@ -54,7 +47,7 @@ struct Detail {
     QString category;
 };
 // The first product of that name; nullopt when there is none.
-Status read商品詳細(Store& store, const QString& name, std::optional<Detail>* found);
+Result<std::optional<Detail>> read商品詳細(Store& store, const QString& name);
 // Registers the panel by code (overwrite the first product with the code, or
 // add one); the category enters the code master. One transaction.
 Status entry商品詳細(Store& store, const Detail& d);

@@ -14,10 +14,6 @@ Item detailField(const QString& name, const QString& f, const QString& format, i
 }
 } // namespace
 
-QStringList productReportFields() {
-    return {"code", "品名", "単位", "単価", "適正数", "商品区分"};
-}
-
 report::Definition productReport(const QString& category, const QDate& printed) {
     report::Definition d;
     d.name = QStringLiteral("rpt商品情報");

@@ -8,6 +8,5 @@
 namespace products {
 
 report::Definition productReport(const QString& category, const QDate& printed);
-QStringList productReportFields();
 
 } // namespace products

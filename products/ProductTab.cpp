@@ -20,26 +20,11 @@
 
 using namespace products;
 
-namespace {
-QVector<WorkTableModel::ColumnSpec> productColumns() {
-    using K = WorkTableModel::Kind;
-    return {
-        {"チェック", "", K::Flag, {}, Qt::AlignHCenter, true, true},
-        {"code", "コード", K::Text, {}, Qt::AlignHCenter},
-        {"品名", "品　　　名", K::Text, {}, Qt::AlignLeft},
-        {"単位", "単位", K::Text, {}, Qt::AlignHCenter},
-        {"単価", "単　価", K::Money, "#,###", Qt::AlignRight},
-        {"適正数", "適正数", K::Whole, "#,###", Qt::AlignRight},
-        {"商品区分", "商品区分", K::Text, {}, Qt::AlignLeft},
-    };
-}
-const int Widths[] = {405, 1150, 4575, 690, 1155, 1080, 1455};
-} // namespace
 
 ProductTab::ProductTab(Store& store, const RefModels& refs, QWidget* parent)
     : QWidget(parent), m_store(store), m_refs(refs) {
     setObjectName("商品情報タブ");
-    m_model = new WorkTableModel(store, "w商品マスタ", "seq", productColumns(), this);
+    m_model = new WorkTableModel(store, "w商品マスタ", "seq", Columns, this);
     m_model->setObjectName("dat商品情報");
 
     m_selector = new QComboBox(this);
@@ -54,7 +39,7 @@ ProductTab::ProductTab(Store& store, const RefModels& refs, QWidget* parent)
     m_grid->setModel(m_model);
     setupGrid(m_grid);
     for (int c = 0; c < ColumnCount; ++c)
-        m_grid->setColumnWidth(c, twips(this, Widths[c]));
+        m_grid->setColumnWidth(c, twips(this, Columns[c].twips));
     m_grid->setItemDelegateForColumn(ColUnit, new ComboDelegate(refs.units, 0, false, this));
     m_grid->setItemDelegateForColumn(ColCategory,
                                      new ComboDelegate(refs.categories, 0, false, this));
@@ -65,7 +50,8 @@ ProductTab::ProductTab(Store& store, const RefModels& refs, QWidget* parent)
     QPushButton* clear = makeButton(this, "cmd商品クリア", "クリア");
     QPushButton* detail = makeButton(this, "cmd商品詳細", "詳細");
     QPushButton* printBtn = makeButton(this, "cmd商品印刷", "印刷");
-    m_hint = makeHintButton(this, "cmdHint2");
+    QPushButton* hint = makeHintButton(this, "cmdHint2");
+    connect(hint, &QPushButton::clicked, this, [this] { emit hintRequested("cmdHint2"); });
 
     auto* top = new QHBoxLayout;
     top->addWidget(makeLabel(this, "Label4", "商品区分"));
@@ -76,7 +62,7 @@ ProductTab::ProductTab(Store& store, const RefModels& refs, QWidget* parent)
     for (QPushButton* b : {read, save, lineDel, clear, detail, printBtn})
         buttons->addWidget(b);
     buttons->addStretch(1);
-    buttons->addWidget(m_hint);
+    buttons->addWidget(hint);
 
     auto* left = new QVBoxLayout;
     left->addLayout(top);
@@ -216,11 +202,11 @@ bool ProductTab::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ProductTab::registerUnit(const QString& unit) {
-    QString error;
-    const bool added = AutoEntryコードマスタ(m_store, codes::kindUnit(), unit, &error) == True;
-    if (!error.isEmpty())
-        ShowError(QStringLiteral("単位「%1」をコード表に登録できませんでした。").arg(unit), error);
-    else if (added)
+    const Result<bool> added = codes::autoEntry(m_store, codes::kindUnit(), unit);
+    if (!added)
+        ShowError(QStringLiteral("単位「%1」をコード表に登録できませんでした。").arg(unit),
+                  added.error());
+    else if (added.value)
         emit namesChanged();
 }
 
@@ -246,18 +232,19 @@ void ProductTab::Read商品情報() {
 void ProductTab::Entry商品情報() {
     if (ShowMsg("登録", "確認", "商品情報") != True)
         return;
-    int added = 0, updated = 0;
-    if (Status s = entry商品情報(m_store, &added, &updated); !s) {
+    const Result<Registered> registered = entry商品情報(m_store);
+    if (!registered) {
         ShowError(
             QStringLiteral("商品情報を登録できませんでした。入力した内容はそのまま残っています。"),
-            s.error);
+            registered.error());
         return;
     }
     m_dirty = false;
     refreshGrid();
     emit productsChanged();
     emit statusMessage(
-        QStringLiteral("商品情報を登録しました（新規 %1・更新 %2）").arg(added).arg(updated));
+        QStringLiteral("商品情報を登録しました（新規 %1・更新 %2）").arg(registered.value.added)
+                           .arg(registered.value.updated));
 }
 
 void ProductTab::Clear商品情報() {
@@ -318,12 +305,12 @@ void ProductTab::Read商品詳細() {
     const QString name = m_name->text();
     if (name.isEmpty())
         return;
-    std::optional<Detail> found;
-    if (Status s = read商品詳細(m_store, name, &found); !s) {
-        qWarning("Read商品詳細: %s", qPrintable(s.error));
+    const Result<std::optional<Detail>> found = read商品詳細(m_store, name);
+    if (!found) {
+        qWarning("Read商品詳細: %s", qPrintable(found.error()));
         return;
     }
-    const Detail d = found.value_or(Detail());
+    const Detail d = found.value.value_or(Detail());
     m_unit->setEditText(d.unit);
     m_price->setValue(d.price.toVariant());
     m_proper->setValue(qlonglong(d.proper));
@@ -378,6 +365,12 @@ void ProductTab::closeDetail() {
     m_grid->setFocus();
 }
 
-QTableView* ProductTab::grid() const {
-    return m_grid;
+void ProductTab::setNameLists(const resets::CombLists& lists, bool keepChoices) {
+    fillNames(m_cat, lists.categories, keepChoices);
+    fillNames(m_selector, lists.categories, keepChoices);
+    fillNames(m_unit, lists.units, true);
+}
+
+QString ProductTab::printCategory() const {
+    return m_cat->currentText();
 }

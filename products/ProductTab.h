@@ -1,6 +1,7 @@
 #pragma once
 
 #include "products/ProductOps.h"
+#include "work/WorkResets.h"
 #include "work/RefModels.h"
 
 #include <QWidget>
@@ -33,12 +34,12 @@ class ProductTab : public QWidget {
     void Clear商品詳細();
     void closeDetail();
 
-    QComboBox* selector() const { return m_selector; }
-    QComboBox* detailCategory() const { return m_cat; }
-    QComboBox* detailUnit() const { return m_unit; }
+    // The category and unit names to offer; with keepChoices each box keeps
+    // what it shows. A unit typed in the panel is kept either way.
+    void setNameLists(const resets::CombLists& lists, bool keepChoices);
+    // The category the list report is headed with.
+    QString printCategory() const;
     WorkTableModel* model() const { return m_model; }
-    QTableView* grid() const;
-    QPushButton* hintButton() const { return m_hint; }
 
   signals:
     // The code or product master changed: every list of names is out of date.
@@ -46,6 +47,7 @@ class ProductTab : public QWidget {
     // The product master changed (and with it perhaps the names).
     void productsChanged();
     void printRequested();
+    void hintRequested(const QString& ctlName);
     // One line on what an action did, for the status bar.
     void statusMessage(const QString& text);
 
@@ -63,7 +65,6 @@ class ProductTab : public QWidget {
     WorkTableModel* m_model;
     GridView* m_grid;
     QComboBox* m_selector;
-    QPushButton* m_hint;
     QGroupBox* m_panel;
     QLineEdit* m_code;
     QLineEdit* m_name;

@@ -32,18 +32,28 @@ Item rule(const QString& name, int left, int top, int right) {
     return item(ItemKind::Line, name, QString(), left, top, right - left, 0);
 }
 
-Status readRows(Store& store, const QString& table, const QStringList& fields,
-                QVector<RowValues>* rows) {
-    return guarded([&] {
-        rows->clear();
-        for (const Row& r : store.query(Db::Work, "SELECT " + fields.join(", ") + " FROM " + table +
-                                                      " ORDER BY seq")) {
+QStringList boundFields(const Definition& def) {
+    QStringList fields;
+    for (const Section* sec : {&def.pageHeader, &def.detail, &def.pageFooter})
+        for (const Item& i : sec->items)
+            if (i.kind == ItemKind::Field && !fields.contains(i.field))
+                fields << i.field;
+    return fields;
+}
+
+Result<QVector<RowValues>> readRows(Store& store, const QString& table, const Definition& def) {
+    Result<QVector<RowValues>> r;
+    const QStringList fields = boundFields(def);
+    r.status = guarded([&] {
+        for (const Row& row : store.query(Db::Work, "SELECT " + fields.join(", ") + " FROM " +
+                                                        table + " ORDER BY seq")) {
             RowValues v;
             for (int i = 0; i < fields.size(); ++i)
-                v.insert(fields[i], r[i]);
-            rows->append(v);
+                v.insert(fields[i], row[i]);
+            r.value.append(v);
         }
     });
+    return r;
 }
 
 QString fieldText(const QVariant& value, const QString& format) {

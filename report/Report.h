@@ -66,9 +66,10 @@ struct Page {
     QVector<Placed> items;
 };
 
-// Reads the rows of a work table in insertion order.
-Status readRows(Store& store, const QString& table, const QStringList& fields,
-                QVector<RowValues>* rows);
+// The fields a report's layout binds, in layout order.
+QStringList boundFields(const Definition& def);
+// Reads the fields a report binds from the rows of a work table, in insertion order.
+Result<QVector<RowValues>> readRows(Store& store, const QString& table, const Definition& def);
 // Lays the report out into pages; pure, paints nothing.
 QVector<Page> layout(const Definition& def, const QVector<RowValues>& rows);
 // The text a field shows: numbers by their format, other values as stored.

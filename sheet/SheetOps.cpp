@@ -8,10 +8,19 @@
 
 namespace sheet {
 
-QStringList fieldNames() {
-    return {"チェック", "code", "品名", "数量", "適正数",
-            "増減",     "単位", "単価", "金額", "商品区分"};
+namespace {
+// code … 商品区分: the fields a saved line shares with a work line.
+QString lineFields() {
+    return columns::list(Columns, ColCode);
 }
+// Question marks for n bound values.
+QString marks(int n) {
+    QStringList m;
+    for (int i = 0; i < n; ++i)
+        m << "?";
+    return m.join(", ");
+}
+} // namespace
 
 QString dateKey(const QDate& d) {
     return d.toString("yyyy-MM-dd");
@@ -89,19 +98,20 @@ ProductLookup Seek商品(Store& store, const QString& name) {
     return r;
 }
 
-Status afterCellEdit(Store& store, qint64 seq, int column, EditOutcome* outcome) {
-    return guarded([&] {
+Result<EditOutcome> afterCellEdit(Store& store, qint64 seq, int column) {
+    return guardedValue<EditOutcome>([&] {
+        EditOutcome outcome;
         const Rows rows = store.query(
             Db::Work, "SELECT 品名, 数量, 適正数, 単位, 単価 FROM w在庫表 WHERE seq = ?", {seq});
         if (rows.isEmpty())
-            return;
+            return outcome;
         const Row& line = rows.first();
         const QVariant name = line[0], qty = line[1], proper = line[2], unit = line[3],
                        price = line[4];
         switch (column) {
         case ColName: {
             if (name.isNull())
-                return;
+                return outcome;
             const ProductLookup p = Seek商品(store, name.toString());
             store.exec(Db::Work,
                        "UPDATE w在庫表 SET 単位 = ?, 単価 = ?, 適正数 = ?, 商品区分 = ? "
@@ -120,16 +130,14 @@ Status afterCellEdit(Store& store, qint64 seq, int column, EditOutcome* outcome)
             break;
         case ColUnit:
             if (!isEmptyValue(unit)) {
-                QString error;
-                const bool added = AutoEntryコードマスタ(store, codes::kindUnit(), unit.toString(),
-                                                         &error) == True;
-                if (!error.isEmpty())
-                    throw StoreError(error, store.sqlText());
-                if (added) {
+                const Result<bool> added =
+                    codes::autoEntry(store, codes::kindUnit(), unit.toString());
+                if (!added)
+                    throw StoreError(added.error(), store.sqlText(), added.status.kind);
+                if (added.value) {
                     if (Status s = resets::read単位(store); !s)
-                        throw StoreError(s.error, store.sqlText());
-                    if (outcome)
-                        outcome->unitsChanged = true;
+                        throw StoreError(s.error, store.sqlText(), s.kind);
+                    outcome.unitsChanged = true;
                 }
             }
             break;
@@ -140,13 +148,14 @@ Status afterCellEdit(Store& store, qint64 seq, int column, EditOutcome* outcome)
         default:
             break;
         }
+        return outcome;
     });
 }
 
-Status calc明細(Store& store, Currency* total) {
-    return guarded([&] {
+Result<Currency> calc明細(Store& store) {
+    return guardedValue<Currency>([&] {
         const QVariant v = store.scalar(Db::Work, "SELECT sum(金額) AS total FROM w在庫表");
-        *total = Currency::fromVariant(v).value_or(Currency());
+        return Currency::fromVariant(v).value_or(Currency());
     });
 }
 
@@ -163,10 +172,10 @@ void Progress::step(int counter) {
     }
 }
 
-Status read在庫表(Store& store, const QDate& date, const QString& category,
-                  const std::function<void(int)>& onProgress, int* loaded) {
+Result<int> read在庫表(Store& store, const QDate& date, const QString& category,
+                       const std::function<void(int)>& onProgress) {
     Progress progress;
-    return guarded([&] {
+    return guardedValue<int>([&] {
         QString where = "日付 = ?";
         QVariantList params{dateKey(date)};
         if (!category.isEmpty()) {
@@ -179,16 +188,15 @@ Status read在庫表(Store& store, const QDate& date, const QString& category,
             progress.total = cnt.toInt();
         const Rows rows = store.query(
             Db::Main,
-            "SELECT code, 品名, 数量, 適正数, 増減, 単位, 単価, 金額, 商品区分 FROM 在庫表 WHERE " +
-                where + " ORDER BY 行番号, id",
+            "SELECT " + lineFields() + " FROM 在庫表 WHERE " + where + " ORDER BY 行番号, id",
             params);
         // The whole sheet is loaded, also past the 500th line, so that a later
         // save cannot drop rows nobody saw.
         Transaction t(store, Db::Work);
         store.exec(Db::Work, "DELETE FROM w在庫表");
-        QSqlQuery ins = store.prepare(
-            Db::Work, "INSERT INTO w在庫表 (チェック, code, 品名, 数量, 適正数, 増減, 単位, 単価, "
-                      "金額, 商品区分) VALUES (0, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        QSqlQuery ins = store.prepare(Db::Work, "INSERT INTO w在庫表 (チェック, " + lineFields() +
+                                                    ") VALUES (0, " +
+                                                    marks(ColumnCount - ColCode) + ")");
         int counter = 0;
         for (const Row& r : rows) {
             store.run(ins, QVariantList(r.begin(), r.end()));
@@ -201,25 +209,24 @@ Status read在庫表(Store& store, const QDate& date, const QString& category,
         for (int i = int(rows.size()); i < resets::SheetLines; ++i)
             store.run(blank, {});
         t.commit();
-        if (loaded)
-            *loaded = int(rows.size());
+        return int(rows.size());
     });
 }
 
-Status namedLineCount(Store& store, int* count) {
-    return guarded([&] {
-        *count =
-            store.scalar(Db::Work, "SELECT count(*) FROM w在庫表 WHERE 品名 IS NOT NULL").toInt();
+Result<int> namedLineCount(Store& store) {
+    return guardedValue<int>([&] {
+        return store.scalar(Db::Work, "SELECT count(*) FROM w在庫表 WHERE 品名 IS NOT NULL")
+            .toInt();
     });
 }
 
-Status entry在庫表(Store& store, const QDate& date, const QString& category,
-                   const std::function<void(int)>& onProgress, int* saved) {
+Result<int> entry在庫表(Store& store, const QDate& date, const QString& category,
+                        const std::function<void(int)>& onProgress) {
     Progress progress;
-    return guarded([&] {
-        const Rows lines = store.query(
-            Db::Work, "SELECT code, 品名, 数量, 適正数, 増減, 単位, 単価, 金額, 商品区分 "
-                      "FROM w在庫表 WHERE 品名 IS NOT NULL ORDER BY seq");
+    return guardedValue<int>([&] {
+        const Rows lines = store.query(Db::Work, "SELECT " + lineFields() +
+                                                     " FROM w在庫表 WHERE 品名 IS NOT NULL "
+                                                     "ORDER BY seq");
         const QString day = dateKey(date);
         Transaction t(store, Db::Main);
         if (category.isEmpty())
@@ -227,19 +234,24 @@ Status entry在庫表(Store& store, const QDate& date, const QString& category,
         else
             store.exec(Db::Main, "DELETE FROM 在庫表 WHERE 日付 = ? AND 商品区分 = ?",
                        {day, category});
-        QSqlQuery ins = store.prepare(
-            Db::Main, "INSERT INTO 在庫表 (日付, 行番号, code, 品名, 数量, 適正数, 増減, 単位, "
-                      "単価, 金額, 商品区分) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        QSqlQuery ins = store.prepare(Db::Main, "INSERT INTO 在庫表 (日付, 行番号, " +
+                                                    lineFields() + ") VALUES (" +
+                                                    marks(2 + ColumnCount - ColCode) + ")");
         // A line entered by name carries no code: the stored code is kept then.
         products::NameMatchedWriter productWriter(store, true);
         codes::SlotWriter slotWriter(store);
         int lineNo = 1;
         for (const Row& l : lines) {
-            const QVariant code = l[0], name = l[1], qty = l[2], proper = l[3], change = l[4],
-                           unit = l[5], price = l[6], amount = l[7], lineCategory = l[8];
-            store.run(ins, {day, lineNo, code, name, qty, proper, change, unit, price, amount,
-                            category.isEmpty() ? lineCategory : QVariant(category)});
-            productWriter.write(code, name, unit, price, proper, lineCategory);
+            const auto at = [&](Column c) { return l[c - ColCode]; };
+            const QVariant lineCategory = at(ColCategory), unit = at(ColUnit);
+            QVariantList values{day, lineNo};
+            values += QVariantList(l.begin(), l.end());
+            // A sheet saved under a category stores every line in it.
+            if (!category.isEmpty())
+                values.last() = category;
+            store.run(ins, values);
+            productWriter.write(at(ColCode), at(ColName), unit, at(ColPrice), at(ColProper),
+                                lineCategory);
             if (!unit.isNull())
                 slotWriter.enter(codes::kindUnit(), unit.toString());
             if (!lineCategory.isNull())
@@ -250,13 +262,12 @@ Status entry在庫表(Store& store, const QDate& date, const QString& category,
             ++lineNo;
         }
         t.commit();
-        if (saved)
-            *saved = int(lines.size());
+        return int(lines.size());
     });
 }
 
-Status delete在庫表(Store& store, const QDate& date, int* rows, int* categories) {
-    return guarded([&] {
+Result<Deleted> delete在庫表(Store& store, const QDate& date) {
+    return guardedValue<Deleted>([&] {
         Transaction t(store, Db::Main);
         const Rows n = store.query(
             Db::Main,
@@ -264,20 +275,19 @@ Status delete在庫表(Store& store, const QDate& date, int* rows, int* categori
             {dateKey(date)});
         store.exec(Db::Main, "DELETE FROM 在庫表 WHERE 日付 = ?", {dateKey(date)});
         t.commit();
-        if (rows)
-            *rows = n[0][0].toInt();
-        if (categories)
-            *categories = n[0][1].toInt();
+        return Deleted{n[0][0].toInt(), n[0][1].toInt()};
     });
 }
 
-Status lineDelete在庫表(Store& store, qint64 seq, const std::optional<QDate>& date, int* removed) {
-    return guarded([&] {
+Result<int> lineDelete在庫表(Store& store, qint64 seq, const std::optional<QDate>& date) {
+    return guardedValue<int>([&] {
         const Rows line =
             store.query(Db::Work, "SELECT code, 品名 FROM w在庫表 WHERE seq = ?", {seq});
         if (line.isEmpty())
-            return;
+            return 0;
         const QVariant code = line[0][0], name = line[0][1];
+        if (isEmptyValue(code) && isEmptyValue(name))
+            return 0; // a blank line holds no product
         // Both files change in one transaction of the work connection, which
         // holds the main file attached: the saved rows never go without the lines.
         Transaction t(store, Db::Work);
@@ -286,7 +296,7 @@ Status lineDelete在庫表(Store& store, qint64 seq, const std::optional<QDate>&
                 store.exec(Db::Work, "DELETE FROM m.在庫表 WHERE 日付 = ? AND code = ?",
                            {dateKey(*date), code});
             store.exec(Db::Work, "DELETE FROM w在庫表 WHERE code = ?", {code});
-        } else if (!isEmptyValue(name)) {
+        } else {
             // A line typed by name: that line, and the saved rows of the date
             // with the same name and no code.
             if (date)
@@ -298,26 +308,24 @@ Status lineDelete在庫表(Store& store, qint64 seq, const std::optional<QDate>&
         }
         const int n = store.scalar(Db::Work, "SELECT changes()").toInt();
         t.commit();
-        if (removed)
-            *removed = n;
+        return n;
     });
 }
 
-Status read商品マスタto在庫表(Store& store, int* filled) {
-    return guarded([&] {
+Result<int> read商品マスタto在庫表(Store& store) {
+    return guardedValue<int>([&] {
         Transaction t(store, Db::Work);
         store.exec(Db::Work, "DELETE FROM w在庫表");
-        store.exec(Db::Work,
-                   "INSERT INTO w在庫表 (チェック, code, 品名, 適正数, 単位, 単価, 商品区分) "
-                   "SELECT 0, code, 品名, 適正数, 単位, 単価, 商品区分 FROM m.商品マスタ "
-                   "ORDER BY 品名, id");
+        // The product's fields go into the sheet's fields of the same names.
+        const QString fields = columns::list(products::Columns, products::ColCode);
+        store.exec(Db::Work, "INSERT INTO w在庫表 (チェック, " + fields + ") SELECT 0, " + fields +
+                                 " FROM m.商品マスタ ORDER BY 品名, id");
         const int n = store.scalar(Db::Work, "SELECT count(*) FROM w在庫表").toInt();
         QSqlQuery blank = store.prepare(Db::Work, "INSERT INTO w在庫表 (チェック) VALUES (0)");
         for (int i = n; i < resets::SheetLines; ++i)
             store.run(blank, {});
         t.commit();
-        if (filled)
-            *filled = n;
+        return n;
     });
 }
 
@@ -325,10 +333,9 @@ Status fillSheetPrint(Store& store) {
     return guarded([&] {
         Transaction t(store, Db::Work);
         store.exec(Db::Work, "DELETE FROM w在庫表印刷");
-        store.exec(Db::Work, "INSERT INTO w在庫表印刷 (チェック, code, 品名, 数量, 単位, 適正数, "
-                             "増減, 単価, 金額, 商品区分) SELECT チェック, code, 品名, 数量, 単位, "
-                             "適正数, 増減, 単価, 金額, 商品区分 FROM w在庫表 "
-                             "WHERE 品名 IS NOT NULL ORDER BY seq");
+        const QString fields = columns::list(Columns);
+        store.exec(Db::Work, "INSERT INTO w在庫表印刷 (" + fields + ") SELECT " + fields +
+                                 " FROM w在庫表 WHERE 品名 IS NOT NULL ORDER BY seq");
         t.commit();
     });
 }

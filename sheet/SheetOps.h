@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/Columns.h"
 #include "store/Store.h"
 #include "store/Values.h"
 
@@ -9,22 +10,6 @@
 
 namespace sheet {
 
-// Columns of the sheet grid and of w在庫表, by the index the handlers test.
-enum Column {
-    ColCheck = 0,
-    ColCode = 1,
-    ColName = 2,
-    ColQty = 3,
-    ColProper = 4,
-    ColChange = 5,
-    ColUnit = 6,
-    ColPrice = 7,
-    ColAmount = 8,
-    ColCategory = 9,
-    ColumnCount = 10
-};
-// Field names of w在庫表 in grid column order.
-QStringList fieldNames();
 
 // Dates are stored as ISO text.
 QString dateKey(const QDate& d);
@@ -59,53 +44,52 @@ ProductLookup Seek商品(Store& store, const QString& name);
 struct EditOutcome {
     bool unitsChanged = false;
 };
-Status afterCellEdit(Store& store, qint64 seq, int column, EditOutcome* outcome = nullptr);
+Result<EditOutcome> afterCellEdit(Store& store, qint64 seq, int column);
 
 // Sum of 金額 over the work sheet (0 when there is none).
-Status calc明細(Store& store, Currency* total);
+Result<Currency> calc明細(Store& store);
 
 // Progress of a load or a save: 10 % steps as rows pass.
 struct Progress {
     int total = 1;
     int interval = 1;
     int value = 0;
-    void reset() {
-        total = 1;
-        interval = 1;
-        value = 0;
-    }
     void step(int counter);
 };
 
 // Reads the saved lines of a date (and category) into a fresh work sheet,
 // adding lines beyond the 500th when the sheet holds more.
-// onProgress receives the bar value after each row.
-Status read在庫表(Store& store, const QDate& date, const QString& category,
-                  const std::function<void(int)>& onProgress = {}, int* loaded = nullptr);
+// onProgress receives the bar value after each row. Gives the lines loaded.
+Result<int> read在庫表(Store& store, const QDate& date, const QString& category,
+                       const std::function<void(int)>& onProgress = {});
 
 // Number of lines of the work sheet that carry a name.
-Status namedLineCount(Store& store, int* count);
+Result<int> namedLineCount(Store& store);
 
 // Saves the named lines of the work sheet as the sheet of date (and category),
 // updates the product master and the code slots; all in one transaction.
-Status entry在庫表(Store& store, const QDate& date, const QString& category,
-                   const std::function<void(int)>& onProgress = {}, int* saved = nullptr);
+// Gives the lines saved.
+Result<int> entry在庫表(Store& store, const QDate& date, const QString& category,
+                        const std::function<void(int)>& onProgress = {});
 
 // Deletes every stored line of the date, in every category; says how many
 // rows of how many categories went.
-Status delete在庫表(Store& store, const QDate& date, int* rows = nullptr,
-                    int* categories = nullptr);
+struct Deleted {
+    int rows = 0;
+    int categories = 0;
+};
+Result<Deleted> delete在庫表(Store& store, const QDate& date);
 
 // Deletes the product of the work line `seq`: with a code, every work line
 // with that code and, when a date is given, every stored line of the date with
 // that code; without a code, that line and the stored lines of the date with
 // its name and no code. A blank line deletes nothing. One transaction over
-// both files; *removed is the number of work lines removed.
-Status lineDelete在庫表(Store& store, qint64 seq, const std::optional<QDate>& date,
-                        int* removed = nullptr);
+// both files. Gives the number of work lines removed.
+Result<int> lineDelete在庫表(Store& store, qint64 seq, const std::optional<QDate>& date);
 
-// A fresh work sheet with one line per product in name order.
-Status read商品マスタto在庫表(Store& store, int* filled = nullptr);
+// A fresh work sheet with one line per product in name order. Gives the
+// lines filled.
+Result<int> read商品マスタto在庫表(Store& store);
 
 // Copies the named lines into the print table in sheet order.
 Status fillSheetPrint(Store& store);

@@ -17,10 +17,6 @@ Item textBox(const QString& name, const QString& text, int l, int t, int w, int 
 }
 } // namespace
 
-QStringList sheetReportFields() {
-    return {"code", "品名", "数量", "適正数", "増減", "単位", "単価", "金額"};
-}
-
 report::Definition sheetReport(const PrintHeading& h) {
     report::Definition d;
     d.name = QStringLiteral("rpt在庫表");

@@ -12,7 +12,5 @@ struct PrintHeading {
 };
 
 report::Definition sheetReport(const PrintHeading& heading);
-// Fields of w在庫表印刷 the report reads.
-QStringList sheetReportFields();
 
 } // namespace sheet

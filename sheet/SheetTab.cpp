@@ -16,29 +16,11 @@
 
 using namespace sheet;
 
-namespace {
-QVector<WorkTableModel::ColumnSpec> sheetColumns() {
-    using K = WorkTableModel::Kind;
-    return {
-        {"チェック", "", K::Flag, {}, Qt::AlignHCenter, true, false},
-        {"code", "コード", K::Text, {}, Qt::AlignHCenter},
-        {"品名", "品　　　名", K::Text, {}, Qt::AlignLeft},
-        {"数量", "数 量", K::Whole, "#,###", Qt::AlignRight},
-        {"適正数", "適正数", K::Whole, "#,###", Qt::AlignRight},
-        {"増減", "増減", K::Whole, "#,###", Qt::AlignRight, false},
-        {"単位", "単位", K::Text, {}, Qt::AlignHCenter},
-        {"単価", "単 価", K::Money, "#,###", Qt::AlignRight},
-        {"金額", "金 額", K::Money, "#,###", Qt::AlignRight, false},
-        {"商品区分", "商品区分", K::Text, {}, Qt::AlignLeft},
-    };
-}
-const int Widths[] = {465, 1150, 4460, 1155, 1020, 900, 735, 945, 1250, 2500};
-} // namespace
 
 SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     : QWidget(parent), m_store(store), m_refs(refs) {
     setObjectName("在庫表タブ");
-    m_model = new WorkTableModel(store, "w在庫表", "seq", sheetColumns(), this);
+    m_model = new WorkTableModel(store, "w在庫表", "seq", Columns, this);
     m_model->setObjectName("dat在庫表");
 
     m_date = new DateBox(this);
@@ -60,7 +42,7 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     m_grid->pane(0)->setObjectName("Grid在庫表_0");
     m_grid->pane(1)->setObjectName("Grid在庫表_1");
     for (int c = 0; c < ColumnCount; ++c)
-        m_grid->setColumnWidth(c, twips(this, Widths[c]));
+        m_grid->setColumnWidth(c, twips(this, Columns[c].twips));
     m_grid->fitLeftPane();
     m_grid->setColumnDelegate(ColName, ComboDelegate::factory(refs.products, 1, true));
     m_grid->setColumnDelegate(ColUnit, ComboDelegate::factory(refs.units, 0, false));
@@ -92,13 +74,14 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     QPushButton* fill = makeButton(this, "cmdマスタ読込", "マスタ読込");
     QPushButton* printBtn = makeButton(this, "Cmd印刷", "印刷");
     QPushButton* close = makeButton(this, "cmd履歴閉じる", "閉じる");
-    m_hint = makeHintButton(this, "cmdHint");
+    QPushButton* hint = makeHintButton(this, "cmdHint");
+    connect(hint, &QPushButton::clicked, this, [this] { emit hintRequested("cmdHint"); });
     for (QPushButton* b : {read, save, del, lineDel, clear, fill, printBtn})
         buttons->addWidget(b);
     buttons->addSpacing(12);
     buttons->addWidget(m_bar, 1);
     buttons->addSpacing(12);
-    buttons->addWidget(m_hint);
+    buttons->addWidget(hint);
     buttons->addWidget(close);
 
     auto* v = new QVBoxLayout(this);
@@ -145,13 +128,13 @@ bool SheetTab::requireDate() {
 }
 
 Status SheetTab::resetSheet() {
-    resets::CombLists lists;
-    if (Status s = resets::clear在庫表(m_store, &lists); !s)
-        return s; // the date, lines and lists stay as they were
+    const Result<resets::CombLists> lists = resets::clear在庫表(m_store);
+    if (!lists)
+        return lists.status; // the date, lines and lists stay as they were
     m_date->setValue(QDate::currentDate());
     m_total->setValue(0);
     m_dirty = false;
-    emit namesRead(lists);
+    emit namesRead(lists.value);
     refreshGrid();
     toFirstLine();
     return Status{};
@@ -176,6 +159,10 @@ bool SheetTab::confirmDiscard() {
     return !m_dirty || ShowMsg("その他", "破棄確認", QString()) == True;
 }
 
+void SheetTab::setNameLists(const resets::CombLists& lists, bool keepChoice) {
+    fillNames(m_category, lists.categories, keepChoice);
+}
+
 void SheetTab::toFirstLine() {
     m_grid->setCurrent(0, 0, ColCode);
 }
@@ -190,13 +177,12 @@ void SheetTab::Read在庫表() {
         return;
     m_bar->show();
     setProgress(10);
-    int loaded = 0;
-    const Status st = sheet::read在庫表(
-        m_store, m_date->value(), m_category->currentText(), [this](int v) { setProgress(v); },
-        &loaded);
-    if (!st) {
+    const Result<int> loaded = sheet::read在庫表(m_store, m_date->value(),
+                                                 m_category->currentText(),
+                                                 [this](int v) { setProgress(v); });
+    if (!loaded) {
         m_bar->hide();
-        ShowError(QStringLiteral("在庫表を読み込めませんでした。"), st.error);
+        ShowError(QStringLiteral("在庫表を読み込めませんでした。"), loaded.error());
         return;
     }
     m_dirty = false;
@@ -206,40 +192,39 @@ void SheetTab::Read在庫表() {
     setProgress(100);
     m_bar->hide();
     emit statusMessage(
-        QStringLiteral("%1 の在庫表を読み込みました（%2行）").arg(sheetHeading()).arg(loaded));
+        QStringLiteral("%1 の在庫表を読み込みました（%2行）").arg(sheetHeading()).arg(loaded.value));
 }
 
 void SheetTab::Entry在庫表() {
     if (!requireDate())
         return;
-    int count = 0;
-    if (Status s = namedLineCount(m_store, &count); !s) {
-        ShowError(QStringLiteral("在庫表を登録できませんでした。"), s.error);
+    const Result<int> named = namedLineCount(m_store);
+    if (!named) {
+        ShowError(QStringLiteral("在庫表を登録できませんでした。"), named.error());
         return;
     }
-    if (count == 0)
+    if (named.value == 0)
         return;
     if (ShowMsg("登録", "確認", m_date->shownText() + "の在庫表") != True)
         return;
     const QString heading = sheetHeading();
     m_bar->show();
     setProgress(10);
-    int saved = 0;
-    const Status st = sheet::entry在庫表(
-        m_store, m_date->value(), m_category->currentText(), [this](int v) { setProgress(v); },
-        &saved);
+    const Result<int> saved = sheet::entry在庫表(m_store, m_date->value(),
+                                                 m_category->currentText(),
+                                                 [this](int v) { setProgress(v); });
     m_bar->hide();
-    if (!st) {
+    if (!saved) {
         ShowError(
             QStringLiteral("在庫表を登録できませんでした。入力した内容はそのまま残っています。"),
-            st.error);
+            saved.error());
         return;
     }
     // The sheet is stored: whatever follows, the user is told so, and the
     // date stays on the saved one until the tab is reset.
     m_dirty = false;
     const QString done =
-        QStringLiteral("%1 の在庫表を登録しました（%2行）").arg(heading).arg(saved);
+        QStringLiteral("%1 の在庫表を登録しました（%2行）").arg(heading).arg(saved.value);
     emit statusMessage(done);
     if (Status s = resetSheet(); !s)
         ShowError(done + QStringLiteral("。ただし画面をクリアできませんでした。"), s.error);
@@ -250,15 +235,15 @@ void SheetTab::Delete在庫表() {
         return;
     if (ShowMsg("削除", "確認", m_date->shownText()) != True)
         return;
-    int rows = 0, categories = 0;
-    if (Status s = sheet::delete在庫表(m_store, m_date->value(), &rows, &categories); !s) {
-        ShowError(QStringLiteral("在庫表を削除できませんでした。"), s.error);
+    const Result<sheet::Deleted> deleted = sheet::delete在庫表(m_store, m_date->value());
+    if (!deleted) {
+        ShowError(QStringLiteral("在庫表を削除できませんでした。"), deleted.error());
         return;
     }
     const QString done = QStringLiteral("%1 の在庫表を削除しました（%2区分・%3行）")
                              .arg(m_date->shownText())
-                             .arg(categories)
-                             .arg(rows);
+                             .arg(deleted.value.categories)
+                             .arg(deleted.value.rows);
     emit statusMessage(done);
     if (Status s = resetSheet(); !s)
         ShowError(done + QStringLiteral("。ただし画面をクリアできませんでした。"), s.error);
@@ -276,16 +261,16 @@ void SheetTab::LineDelete在庫表() {
     std::optional<QDate> date;
     if (!m_date->isNull())
         date = m_date->value();
-    int removed = 0;
-    if (Status s = sheet::lineDelete在庫表(m_store, m_model->keyAt(cur.row()), date, &removed);
-        !s) {
-        ShowError(QStringLiteral("指定された行を削除できませんでした。"), s.error);
+    const Result<int> removed =
+        sheet::lineDelete在庫表(m_store, m_model->keyAt(cur.row()), date);
+    if (!removed) {
+        ShowError(QStringLiteral("指定された行を削除できませんでした。"), removed.error());
         return;
     }
     refreshGrid();
     // The total follows the lines that are left.
     Calc明細();
-    emit statusMessage(QStringLiteral("行を削除しました（%1行）").arg(removed));
+    emit statusMessage(QStringLiteral("行を削除しました（%1行）").arg(removed.value));
 }
 
 void SheetTab::Read商品マスタto在庫表() {
@@ -293,34 +278,39 @@ void SheetTab::Read商品マスタto在庫表() {
         return;
     if (ShowMsg("その他", "確認", "商品情報を読み込みします。") != True)
         return;
-    int filled = 0;
-    if (Status s = sheet::read商品マスタto在庫表(m_store, &filled); !s) {
-        ShowError(QStringLiteral("商品情報を読み込めませんでした。"), s.error);
+    const Result<int> filled = sheet::read商品マスタto在庫表(m_store);
+    if (!filled) {
+        ShowError(QStringLiteral("商品情報を読み込めませんでした。"), filled.error());
         return;
     }
     m_dirty = false;
     refreshGrid();
     Calc明細();
-    emit statusMessage(QStringLiteral("商品情報から %1 行を読み込みました").arg(filled));
+    emit statusMessage(QStringLiteral("商品情報から %1 行を読み込みました").arg(filled.value));
 }
 
 void SheetTab::Calc明細() {
-    Currency total;
-    if (Status s = calc明細(m_store, &total); !s) {
-        qWarning("Calc明細: %s", qPrintable(s.error));
+    const Result<Currency> total = calc明細(m_store);
+    if (!total) {
+        qWarning("Calc明細: %s", qPrintable(total.error()));
         return;
     }
-    m_total->setValue(qlonglong(total.units() / Currency::Scale));
+    m_total->setValue(qlonglong(total.value.units() / Currency::Scale));
+}
+
+sheet::PrintHeading SheetTab::printHeading() const {
+    return {m_date->isNull() ? QString() : m_date->value().toString("yyyy年MM月dd日"),
+            m_category->currentText(),
+            m_total->text().isEmpty() ? QString() : formatNumber(m_total->value(), "#,###")};
 }
 
 void SheetTab::afterEdit(int row, int column) {
-    EditOutcome outcome;
-    const Status st = afterCellEdit(m_store, m_model->keyAt(row), column, &outcome);
-    if (!st)
-        ShowError(QStringLiteral("行の計算ができませんでした。"), st.error);
+    const Result<EditOutcome> outcome = afterCellEdit(m_store, m_model->keyAt(row), column);
+    if (!outcome)
+        ShowError(QStringLiteral("行の計算ができませんでした。"), outcome.error());
     m_model->refreshRow(row);
     m_dirty = true;
-    if (outcome.unitsChanged)
+    if (outcome.value.unitsChanged)
         emit namesChanged();
     Calc明細();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sheet/SheetOps.h"
+#include "sheet/SheetReport.h"
 #include "work/RefModels.h"
 #include "work/WorkResets.h"
 
@@ -36,12 +37,11 @@ class SheetTab : public QWidget {
     void Read商品マスタto在庫表();
     void Calc明細();
 
-    QComboBox* categoryBox() const { return m_category; }
-    DateBox* dateBox() const { return m_date; }
-    NumberBox* totalBox() const { return m_total; }
+    // The category names to offer; with keepChoice the chosen one stays.
+    void setNameLists(const resets::CombLists& lists, bool keepChoice);
+    // The heading of the sheet report: date, category and total as shown.
+    sheet::PrintHeading printHeading() const;
     WorkTableModel* model() const { return m_model; }
-    TwoPaneGrid* grid() const { return m_grid; }
-    QPushButton* hintButton() const { return m_hint; }
 
   signals:
     // A reset read the category and unit names for the selectors.
@@ -49,6 +49,7 @@ class SheetTab : public QWidget {
     // A name entered the code master: every list of names is out of date.
     void namesChanged();
     void printRequested();
+    void hintRequested(const QString& ctlName);
     // One line on what an action did, for the status bar.
     void statusMessage(const QString& text);
 
@@ -70,6 +71,5 @@ class SheetTab : public QWidget {
     QComboBox* m_category;
     NumberBox* m_total;
     QProgressBar* m_bar;
-    QPushButton* m_hint;
     bool m_dirty = false; // a cell was committed since the last load, save, fill or reset
 };

@@ -4,8 +4,8 @@
 #include <QDir>
 #include <QFileInfo>
 
-Status allDelete(Store& store, QString* backupPath) {
-    return guarded([&] {
+Result<QString> allDelete(Store& store) {
+    return guardedValue<QString>([&] {
         const QString dir = store.dataPath() + "backup";
         if (!QDir().mkpath(dir))
             throw StoreError(
@@ -16,13 +16,12 @@ Status allDelete(Store& store, QString* backupPath) {
             path = QString("%1/Stolva-%2-%3.mdb").arg(dir, stamp).arg(n);
         // VACUUM INTO writes a consistent, complete copy of the main file.
         store.exec(Db::Main, "VACUUM INTO ?", {path});
-        if (backupPath)
-            *backupPath = path;
         Transaction t(store, Db::Main);
         store.exec(Db::Main, "DELETE FROM 在庫表");
         store.exec(Db::Main, "DELETE FROM 商品マスタ");
         store.exec(Db::Main, "DELETE FROM 自社情報");
         store.exec(Db::Main, "UPDATE コードマスタ SET sname = NULL");
         t.commit();
+        return path;
     });
 }

@@ -5,5 +5,5 @@
 // Erasing all data: a consistent copy of the main file goes to
 // <data>/backup/Stolva-YYYYMMDD-HHMMSS.mdb first, then sheets, products and
 // company information are deleted and every slot loses its name, in one
-// transaction. Hints are kept. *backupPath receives the copy's path.
-Status allDelete(Store& store, QString* backupPath = nullptr);
+// transaction. Hints are kept. Gives the copy's path.
+Result<QString> allDelete(Store& store);

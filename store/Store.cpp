@@ -1,5 +1,8 @@
 #include "store/Store.h"
 
+#include "store/Columns.h"
+#include "store/Schema.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -18,9 +21,10 @@ QString describe(const QSqlError& e) {
     return t.trimmed();
 }
 
+// SQLITE_BUSY (5) and SQLITE_LOCKED (6), with their extended codes.
 bool isBusy(const QSqlError& e) {
-    const QString t = e.databaseText().toLower();
-    return t.contains("locked") || t.contains("busy");
+    const int code = e.nativeErrorCode().toInt() & 0xff;
+    return code == 5 || code == 6;
 }
 } // namespace
 
@@ -52,40 +56,136 @@ void Store::close() {
     m_open = false;
 }
 
+namespace {
+QString shown(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+QString label(Db which) {
+    return which == Db::Main ? QStringLiteral("データファイル") : QStringLiteral("作業用ファイル");
+}
+} // namespace
+
 Status Store::checkExisting(Db which, const QString& path) {
-    const QString label =
-        which == Db::Main ? QStringLiteral("データファイル") : QStringLiteral("作業用ファイル");
     QFileInfo fi(path);
     if (fi.isDir())
         return Status::failed(QStringLiteral("%1 %2 がフォルダになっています。起動できません。")
-                                  .arg(label, QDir::toNativeSeparators(path)));
+                                  .arg(label(which), shown(path)),
+                              ErrorKind::Io);
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        return Status::failed(QStringLiteral("%1 %2 を読み込めません。起動できません。")
-                                  .arg(label, QDir::toNativeSeparators(path)));
+        return Status::failed(
+            QStringLiteral("%1 %2 を読み込めません。起動できません。").arg(label(which), shown(path)),
+            ErrorKind::Io);
     const QByteArray head = f.read(16);
     if (head != QByteArray("SQLite format 3\0", 16))
         return Status::failed(
             QStringLiteral("%1 %2 は Stolva のデータベースではないか、壊れています。"
                            "起動できません。ファイルは変更していません。")
-                .arg(label, QDir::toNativeSeparators(path)));
+                .arg(label(which), shown(path)),
+            ErrorKind::Foreign);
     return Status{};
 }
 
-Status Store::openConnection(Db which, const QString& path) {
+// Step 1: the folder and the files, before any connection touches them.
+Status Store::checkFiles(bool mainExists, bool workExists) {
+    if (!mainExists && workExists)
+        return Status::failed(
+            QStringLiteral("データファイル %1 が見つかりません。作業用ファイルだけが残っています。"
+                           "データフォルダを確認してください。")
+                .arg(shown(m_mainPath)),
+            ErrorKind::Io);
+    if (!QDir().mkpath(m_dataPath))
+        return Status::failed(
+            QStringLiteral("データフォルダ %1 を作成できません。").arg(shown(m_dataPath)),
+            ErrorKind::Io);
+    if (mainExists)
+        if (Status s = checkExisting(Db::Main, m_mainPath); !s)
+            return s;
+    if (workExists)
+        if (Status s = checkExisting(Db::Work, m_workPath); !s)
+            return s;
+    return Status{};
+}
+
+void Store::openConnection(Db which, const QString& path) {
     QSqlDatabase d = QSqlDatabase::addDatabase("QSQLITE", connectionName(which));
     d.setDatabaseName(path);
     d.setConnectOptions(QString("QSQLITE_BUSY_TIMEOUT=%1").arg(m_busyTimeoutMs));
     if (!d.open())
-        return Status::failed(QStringLiteral("データベース %1 を開けません: %2")
-                                  .arg(QDir::toNativeSeparators(path), describe(d.lastError())));
-    return Status{};
+        throw StoreError(QStringLiteral("データベース %1 を開けません: %2")
+                             .arg(shown(path), describe(d.lastError())),
+                         QString(), ErrorKind::Io);
 }
 
-void Store::applyPragmas(Db which, const QString& schema) {
-    const QString p = schema.isEmpty() ? QString() : schema + ".";
+// Step 2: an existing file is probed before anything is written to it: its
+// tables must all be there and its version not newer than this program's.
+void Store::probe(Db which, const QString& path) {
+    const int version = scalar(which, "PRAGMA user_version").toInt();
+    int missing = 0;
+    for (const schema::Table& t : schema::tables())
+        if (t.db == which &&
+            scalar(which, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?",
+                   {t.name})
+                    .toInt() == 0)
+            ++missing;
+    if (version < BaseSchemaVersion || missing > 0)
+        throw StoreError(QStringLiteral("%1 %2 は Stolva のデータベースではありません。"
+                                        "起動できません。ファイルは変更していません。")
+                             .arg(label(which), shown(path)),
+                         QString(), ErrorKind::Foreign);
+    if (version > schemaVersion())
+        throw StoreError(QStringLiteral("%1 %2 はより新しい版の Stolva で作られています。"
+                                        "起動できません。ファイルは変更していません。")
+                             .arg(label(which), shown(path)),
+                         QString(), ErrorKind::Newer);
+}
+
+// Step 3: rollback journal and full sync, also on the attached main file.
+void Store::applyPragmas(Db which, const QString& schemaName) {
+    const QString p = schemaName.isEmpty() ? QString() : schemaName + ".";
     exec(which, QString("PRAGMA %1journal_mode=DELETE").arg(p));
     exec(which, QString("PRAGMA %1synchronous=FULL").arg(p));
+}
+
+// Step 4a: a new file gets every table of the schema; a new main file its
+// empty slots.
+void Store::createSchema(Db which) {
+    Transaction t(*this, which);
+    for (const schema::Table& table : schema::tables()) {
+        if (table.db != which)
+            continue;
+        exec(which, table.definition);
+        for (const QString& index : table.indexes)
+            exec(which, index);
+    }
+    if (which == Db::Main) {
+        QSqlQuery ins = prepare(Db::Main, "INSERT INTO コードマスタ (kcode, code) VALUES (?, ?)");
+        for (const QString& kind : schema::slotKinds())
+            for (int i = 1; i <= codes::SlotCount; ++i)
+                run(ins, {kind, QString("%1").arg(i, 2, 10, QChar('0'))});
+    }
+    exec(which, QString("PRAGMA user_version=%1").arg(schemaVersion()));
+    t.commit();
+}
+
+// Step 4b: an older file is brought up to this program's version, step by step,
+// in one transaction.
+void Store::upgrade(Db which) {
+    const int version = scalar(which, "PRAGMA user_version").toInt();
+    if (version >= schemaVersion())
+        return;
+    Transaction t(*this, which);
+    if (which == Db::Main)
+        for (int v = version; v < schemaVersion(); ++v)
+            m_upgrades[v - BaseSchemaVersion].apply(*this);
+    exec(which, QString("PRAGMA user_version=%1").arg(schemaVersion()));
+    t.commit();
+}
+
+// Step 5: the work connection reaches the main file under the schema "m".
+void Store::attachMain() {
+    exec(Db::Work, "ATTACH DATABASE ? AS m", {m_mainPath});
+    applyPragmas(Db::Work, "m");
 }
 
 Status Store::open(const QString& dataPath) {
@@ -93,83 +193,34 @@ Status Store::open(const QString& dataPath) {
     m_dataPath = QDir(dataPath).absolutePath() + "/";
     m_mainPath = m_dataPath + MainFile;
     m_workPath = m_dataPath + WorkFile;
-
     const bool mainExists = QFileInfo::exists(m_mainPath);
     const bool workExists = QFileInfo::exists(m_workPath);
-    if (!mainExists && workExists)
-        return Status::failed(
-            QStringLiteral("データファイル %1 が見つかりません。作業用ファイルだけが残っています。"
-                           "データフォルダを確認してください。")
-                .arg(QDir::toNativeSeparators(m_mainPath)));
-    if (!QDir().mkpath(m_dataPath))
-        return Status::failed(QStringLiteral("データフォルダ %1 を作成できません。")
-                                  .arg(QDir::toNativeSeparators(m_dataPath)));
-    if (mainExists) {
-        if (Status s = checkExisting(Db::Main, m_mainPath); !s)
-            return s;
-    }
-    if (workExists) {
-        if (Status s = checkExisting(Db::Work, m_workPath); !s)
-            return s;
-    }
+    if (Status s = checkFiles(mainExists, workExists); !s)
+        return s;
 
     Status st = guarded([&] {
-        Status s = openConnection(Db::Main, m_mainPath);
-        if (!s)
-            throw StoreError(s.error, QString());
-        // Probe the existing file before anything is written to it.
-        const int mainVersion = scalar(Db::Main, "PRAGMA user_version").toInt();
-        if (mainExists) {
-            const int tables =
-                scalar(Db::Main, "SELECT count(*) FROM sqlite_master WHERE type='table' AND "
-                                 "name IN ('在庫表','商品マスタ','コードマスタ','自社情報')")
-                    .toInt();
-            if (mainVersion < 1 || tables != 4)
-                throw StoreError(QStringLiteral("データファイル %1 は Stolva "
-                                                "のデータベースではありません。"
-                                                "起動できません。ファイルは変更していません。")
-                                     .arg(QDir::toNativeSeparators(m_mainPath)),
-                                 QString());
-            if (mainVersion > SchemaVersion)
-                throw StoreError(QStringLiteral("データファイル %1 "
-                                                "はより新しい版の Stolva で作られています。")
-                                     .arg(QDir::toNativeSeparators(m_mainPath)),
-                                 QString());
+        const QPair<Db, bool> files[] = {{Db::Main, mainExists}, {Db::Work, workExists}};
+        for (const auto& [which, exists] : files) {
+            openConnection(which, which == Db::Main ? m_mainPath : m_workPath);
+            if (exists)
+                probe(which, which == Db::Main ? m_mainPath : m_workPath);
         }
-        s = openConnection(Db::Work, m_workPath);
-        if (!s)
-            throw StoreError(s.error, QString());
-        const int workVersion = scalar(Db::Work, "PRAGMA user_version").toInt();
-        const int workTables =
-            workExists
-                ? scalar(Db::Work, "SELECT count(*) FROM sqlite_master WHERE type='table' AND "
-                                   "name IN ('w在庫表','w商品マスタ','w商品参照','w商品区分参照',"
-                                   "'w単位参照','wコードマスタ','w在庫表印刷','w商品マスタ印刷',"
-                                   "'ClHint')")
-                      .toInt()
-                : 9;
-        if (workExists && (workVersion < 1 || workVersion > SchemaVersion || workTables != 9))
-            throw StoreError(QStringLiteral("作業用ファイル %1 は Stolva "
-                                            "のデータベースではありません。"
-                                            "起動できません。ファイルは変更していません。")
-                                 .arg(QDir::toNativeSeparators(m_workPath)),
-                             QString());
-        applyPragmas(Db::Main);
-        applyPragmas(Db::Work);
-        if (!mainExists)
-            createMainSchema();
-        if (!workExists)
-            createWorkSchema();
-        exec(Db::Work, "ATTACH DATABASE ? AS m", {m_mainPath});
-        applyPragmas(Db::Work, "m");
+        for (const auto& [which, exists] : files) {
+            applyPragmas(which);
+            if (exists)
+                upgrade(which);
+            else
+                createSchema(which);
+        }
+        attachMain();
     });
     if (!st) {
         close();
-        if (st.error.contains("locked") || st.error.contains("busy"))
+        if (st.kind == ErrorKind::Busy)
             st.error = QStringLiteral("データベースが他のプログラムに使用されています。"
                                       "しばらくしてから起動してください。（%1）")
                            .arg(st.error);
-        else if (!st.error.contains(QStringLiteral("起動できません")))
+        else if (st.kind == ErrorKind::Other)
             st.error = QStringLiteral("データベースを開けません。起動できません。"
                                       "ファイルは変更していません。（%1）")
                            .arg(st.error);
@@ -179,65 +230,13 @@ Status Store::open(const QString& dataPath) {
     return Status{};
 }
 
-void Store::createMainSchema() {
-    Transaction t(*this, Db::Main);
-    exec(Db::Main, "CREATE TABLE 在庫表 (id INTEGER PRIMARY KEY, 日付 TEXT, 行番号 INTEGER, "
-                   "code TEXT, 品名 TEXT, 数量 INTEGER, 適正数 INTEGER, 増減 INTEGER, 単位 TEXT, "
-                   "単価 NUMERIC, 金額 NUMERIC, 商品区分 TEXT)");
-    exec(Db::Main, "CREATE INDEX 在庫表_日付_区分 ON 在庫表 (日付, 商品区分, 行番号)");
-    exec(Db::Main, "CREATE INDEX 在庫表_日付_code ON 在庫表 (日付, code)");
-    exec(Db::Main, "CREATE TABLE 商品マスタ (id INTEGER PRIMARY KEY, code TEXT, 品名 TEXT, "
-                   "単位 TEXT, 単価 NUMERIC, 適正数 INTEGER, 商品区分 TEXT)");
-    exec(Db::Main, "CREATE INDEX 商品マスタ_品名 ON 商品マスタ (品名)");
-    exec(Db::Main, "CREATE INDEX 商品マスタ_code ON 商品マスタ (code)");
-    exec(Db::Main, "CREATE INDEX 商品マスタ_区分 ON 商品マスタ (商品区分, code)");
-    // An empty name would become a blank item in every list, so the schema refuses it.
-    exec(Db::Main, "CREATE TABLE コードマスタ (id INTEGER PRIMARY KEY, kcode TEXT, code TEXT, "
-                   "sname TEXT CHECK (sname IS NULL OR length(sname) > 0))");
-    exec(Db::Main, "CREATE INDEX コードマスタ_kcode_code ON コードマスタ (kcode, code)");
-    exec(Db::Main, "CREATE TABLE 自社情報 (id INTEGER PRIMARY KEY, 会社名 TEXT, 住所 TEXT, "
-                   "電話番号 TEXT)");
-    QSqlQuery ins = prepare(Db::Main, "INSERT INTO コードマスタ (kcode, code) VALUES (?, ?)");
-    for (const char* kind : {"商品区分", "単位"})
-        for (int i = 1; i <= 30; ++i)
-            run(ins, {QString::fromUtf8(kind), QString("%1").arg(i, 2, 10, QChar('0'))});
-    exec(Db::Main, QString("PRAGMA user_version=%1").arg(SchemaVersion));
-    t.commit();
-}
-
-void Store::createWorkSchema() {
-    Transaction t(*this, Db::Work);
-    const QString sheetCols = "seq INTEGER PRIMARY KEY, チェック INTEGER NOT NULL DEFAULT 0, "
-                              "code TEXT, 品名 TEXT, 数量 INTEGER, 単位 TEXT, 適正数 INTEGER, "
-                              "増減 INTEGER, 単価 NUMERIC, 金額 NUMERIC, 商品区分 TEXT";
-    const QString productCols = "seq INTEGER PRIMARY KEY, チェック INTEGER NOT NULL DEFAULT 0, "
-                                "code TEXT, 品名 TEXT, 単位 TEXT, 単価 NUMERIC, 適正数 INTEGER, "
-                                "商品区分 TEXT";
-    exec(Db::Work, "CREATE TABLE w在庫表 (" + sheetCols + ")");
-    exec(Db::Work, "CREATE INDEX w在庫表_code ON w在庫表 (code)");
-    exec(Db::Work, "CREATE TABLE w商品マスタ (" + productCols + ")");
-    exec(Db::Work, "CREATE TABLE w商品参照 (seq INTEGER PRIMARY KEY, code TEXT, 品名 TEXT, "
-                   "単位 TEXT, 単価 NUMERIC, 適正数 INTEGER, 商品区分 TEXT)");
-    exec(Db::Work, "CREATE TABLE w商品区分参照 (seq INTEGER PRIMARY KEY, sname TEXT)");
-    exec(Db::Work, "CREATE TABLE w単位参照 (seq INTEGER PRIMARY KEY, sname TEXT)");
-    // AUTOINCREMENT: 行番号 is assigned by the database and never reused.
-    exec(Db::Work, "CREATE TABLE wコードマスタ (行番号 INTEGER PRIMARY KEY AUTOINCREMENT, "
-                   "チェック INTEGER NOT NULL DEFAULT 0, code TEXT, sname TEXT)");
-    exec(Db::Work, "CREATE TABLE w在庫表印刷 (" + sheetCols + ")");
-    exec(Db::Work, "CREATE TABLE w商品マスタ印刷 (" + productCols + ")");
-    exec(Db::Work, "CREATE TABLE ClHint (id INTEGER PRIMARY KEY, FormName TEXT, CtlName TEXT, "
-                   "FormTitle TEXT, Contents TEXT)");
-    exec(Db::Work, "CREATE INDEX ClHint_key ON ClHint (FormName, CtlName)");
-    exec(Db::Work, QString("PRAGMA user_version=%1").arg(SchemaVersion));
-    t.commit();
-}
-
 QSqlQuery Store::prepare(Db which, const QString& sql) {
     m_sqlText = sql;
     QSqlQuery q(db(which));
     q.setForwardOnly(true);
     if (!q.prepare(sql))
-        throw StoreError(describe(q.lastError()), sql);
+        throw StoreError(describe(q.lastError()), sql,
+                         isBusy(q.lastError()) ? ErrorKind::Busy : ErrorKind::Other);
     return q;
 }
 
@@ -248,9 +247,10 @@ void Store::run(QSqlQuery& q, const QVariantList& params) {
     if (!q.exec()) {
         const QSqlError e = q.lastError();
         QString msg = describe(e);
-        if (isBusy(e))
+        const bool busy = isBusy(e);
+        if (busy)
             msg = QStringLiteral("データベースが他のプログラムに使用されています（%1）").arg(msg);
-        throw StoreError(msg, q.lastQuery());
+        throw StoreError(msg, q.lastQuery(), busy ? ErrorKind::Busy : ErrorKind::Other);
     }
 }
 

@@ -5,30 +5,54 @@
 #include <QString>
 #include <QVariant>
 #include <QVector>
+#include <functional>
 #include <stdexcept>
 
 // Which of the two connections a statement runs on.
 enum class Db { Main, Work };
 
+// What kind of failure stopped a database step, set where it happened.
+enum class ErrorKind {
+    Other,
+    Busy,    // another program holds a lock
+    Foreign, // not a Stolva database, or damaged
+    Newer,   // made by a newer Stolva
+    Io       // the file or folder cannot be read or written
+};
+
 // A database step that failed; carries the statement for the error report.
 class StoreError : public std::runtime_error {
   public:
-    StoreError(const QString& message, const QString& sql)
-        : std::runtime_error(message.toStdString()), m_message(message), m_sql(sql) {}
+    StoreError(const QString& message, const QString& sql, ErrorKind kind = ErrorKind::Other)
+        : std::runtime_error(message.toStdString()), m_message(message), m_sql(sql),
+          m_kind(kind) {}
     QString message() const { return m_message; }
     QString sql() const { return m_sql; }
+    ErrorKind kind() const { return m_kind; }
 
   private:
     QString m_message;
     QString m_sql;
+    ErrorKind m_kind;
 };
 
 // Outcome of an operation: ok, or the reason it was not done.
 struct Status {
     bool ok = true;
     QString error;
-    static Status failed(const QString& e) { return Status{false, e}; }
+    ErrorKind kind = ErrorKind::Other;
+    static Status failed(const QString& e, ErrorKind k = ErrorKind::Other) {
+        return Status{false, e, k};
+    }
     explicit operator bool() const { return ok; }
+};
+
+// The outcome of an operation that gives a value: the value, or the reason.
+template <typename T> struct Result {
+    Status status;
+    T value{};
+    explicit operator bool() const { return status.ok; }
+    const QString& error() const { return status.error; }
 };
 
 using Row = QVector<QVariant>;
@@ -38,7 +62,16 @@ using Rows = QVector<Row>;
 // both connections, the schema, transactions and checked statement helpers.
 class Store {
   public:
-    static constexpr int SchemaVersion = 1;
+    // The schema of a first start; each upgrade step adds one.
+    static constexpr int BaseSchemaVersion = 1;
+    // One step from version BaseSchemaVersion + i to the next, run inside the
+    // opening transaction of the main file.
+    struct Upgrade {
+        QString what;
+        std::function<void(Store&)> apply;
+    };
+    // The steps this program knows; none yet.
+    static QVector<Upgrade> upgrades() { return {}; }
     // How long a statement waits for another program's lock before it fails.
     static constexpr int DefaultBusyTimeoutMs = 1500;
 
@@ -54,6 +87,9 @@ class Store {
     bool isOpen() const { return m_open; }
     // Takes effect at the next open (tests shorten it to keep lock faults quick).
     void setBusyTimeout(int ms) { m_busyTimeoutMs = ms; }
+    // The upgrade steps the next open applies (tests give their own).
+    void setUpgrades(QVector<Upgrade> steps) { m_upgrades = std::move(steps); }
+    int schemaVersion() const { return BaseSchemaVersion + int(m_upgrades.size()); }
 
     QString dataPath() const { return m_dataPath; }
     QString mainDbPath() const { return m_mainPath; }
@@ -74,14 +110,18 @@ class Store {
 
   private:
     friend class Transaction;
-    Status openConnection(Db which, const QString& path);
-    void createMainSchema();
-    void createWorkSchema();
-    void applyPragmas(Db which, const QString& schema = QString());
+    Status checkFiles(bool mainExists, bool workExists);
     Status checkExisting(Db which, const QString& path);
+    void openConnection(Db which, const QString& path);
+    void probe(Db which, const QString& path);
+    void applyPragmas(Db which, const QString& schema = QString());
+    void createSchema(Db which);
+    void upgrade(Db which);
+    void attachMain();
 
     int m_id;
     int m_busyTimeoutMs = DefaultBusyTimeoutMs;
+    QVector<Upgrade> m_upgrades = upgrades();
     bool m_open = false;
     QString m_dataPath, m_mainPath, m_workPath;
     QString m_sqlText;
@@ -103,12 +143,29 @@ class Transaction {
     bool m_done = false;
 };
 
+// The status of an outcome with or without a value.
+inline const Status& statusOf(const Status& s) {
+    return s;
+}
+template <typename T> const Status& statusOf(const Result<T>& r) {
+    return r.status;
+}
+
 // Runs body; a StoreError becomes a failed Status naming what was not done.
+template <typename F> Status guarded(F&& body);
+
+// Runs body for its value; a StoreError becomes the failed status.
+template <typename T, typename F> Result<T> guardedValue(F&& body) {
+    Result<T> r;
+    r.status = guarded([&] { r.value = body(); });
+    return r;
+}
+
 template <typename F> Status guarded(F&& body) {
     try {
         body();
         return Status{};
     } catch (const StoreError& e) {
-        return Status::failed(e.message());
+        return Status::failed(e.message(), e.kind());
     }
 }

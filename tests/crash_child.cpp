@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
         });
         if (!st)
             return 3;
-        if (Status s = sheet::entry在庫表(store, day, QString()); !s) {
+        if (Status s = sheet::entry在庫表(store, day, QString()).status; !s) {
             std::fprintf(stderr, "save: %s\n", qPrintable(s.error));
             return 4;
         }

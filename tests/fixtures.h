@@ -53,9 +53,15 @@ class ScriptedMessages {
     QStringList titles() const;
 };
 
+// Declares `var` as the value of an outcome that must have succeeded.
+#define VALUE_OK(var, expr)                                                                        \
+    const auto var##Outcome_ = (expr);                                                             \
+    VERIFY_OK(var##Outcome_);                                                                      \
+    const auto& var = var##Outcome_.value
+
 // Sets `QVERIFY2(status.ok, status.error)` in one line.
 #define VERIFY_OK(expr)                                                                            \
     do {                                                                                           \
-        const Status st_ = (expr);                                                                 \
+        const Status st_ = statusOf(expr);                                                                 \
         QVERIFY2(st_.ok, qPrintable(st_.error));                                                   \
     } while (0)

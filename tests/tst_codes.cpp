@@ -59,7 +59,7 @@ void TestCodes::autoEntry() {
     for (const QString& n : named)
         t.nameSlot("商品区分", n.section('=', 0, 0), n.section('=', 1));
     const QStringList unitsBefore = names(t, "単位");
-    QCOMPARE(int(AutoEntryコードマスタ(t.store(), "商品区分", name)), result);
+    QCOMPARE(int(codes::AutoEntryコードマスタ(t.store(), "商品区分", name)), result);
     QCOMPARE(t.count(Db::Main, "コードマスタ", "kcode = '商品区分' AND sname = ?", {name}), 1);
     QCOMPARE(t.store()
                  .scalar(Db::Main,
@@ -75,22 +75,21 @@ void TestCodes::fullKindRefusesAndChangesNothing() {
     for (int i = 1; i <= 30; ++i)
         t.nameSlot("単位", codes::slotCode(i), QString("u%1").arg(i));
     const QStringList before = names(t, "単位");
-    QCOMPARE(AutoEntryコードマスタ(t.store(), "単位", "31番目"), False);
+    QCOMPARE(codes::AutoEntryコードマスタ(t.store(), "単位", "31番目"), False);
     QCOMPARE(names(t, "単位"), before);
 }
 
 void TestCodes::kindWithoutRowsWritesNothing() {
     TempStore t;
     t.store().exec(Db::Main, "DELETE FROM コードマスタ WHERE kcode = '単位'");
-    QCOMPARE(AutoEntryコードマスタ(t.store(), "単位", "個"), False);
+    QCOMPARE(codes::AutoEntryコードマスタ(t.store(), "単位", "個"), False);
     QCOMPARE(t.count(Db::Main, "コードマスタ", "kcode = '単位'"), 0);
 }
 
 void TestCodes::emptyNameNeverTakesASlot() {
     TempStore t;
-    QString error;
-    QCOMPARE(AutoEntryコードマスタ(t.store(), "商品区分", "", &error), False);
-    QVERIFY(error.isEmpty());
+    const Result<bool> r = codes::autoEntry(t.store(), "商品区分", "");
+    QVERIFY(r && !r.value);
     QCOMPARE(t.count(Db::Main, "コードマスタ", "sname IS NOT NULL"), 0);
 }
 

@@ -5,10 +5,12 @@
 #include "products/ProductOps.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
+#include "widgets/NumberBox.h"
 #include "tests/fixtures.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
 
+#include <QTableView>
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
@@ -75,7 +77,7 @@ QMap<QString, Scenario> scenarios() {
         true,
         [](FrmStolva& w) {
             storeSheet(w, "A");
-            w.sheetTab()->dateBox()->setValue(D);
+            w.findChild<DateBox*>("dt日付")->setValue(D);
             typeSheet(w, 60);
         },
         [](FrmStolva& w) { w.findChild<QPushButton*>("cmd登録")->click(); },
@@ -86,18 +88,18 @@ QMap<QString, Scenario> scenarios() {
         false,
         [](FrmStolva& w) {
             storeSheet(w, "A");
-            w.sheetTab()->dateBox()->setValue(D);
+            w.findChild<DateBox*>("dt日付")->setValue(D);
         },
         [](FrmStolva& w) { w.findChild<QPushButton*>("cmd削除")->click(); },
-        [](FrmStolva& w) { return QStringList{w.sheetTab()->dateBox()->shownText()}; },
+        [](FrmStolva& w) { return QStringList{w.findChild<DateBox*>("dt日付")->shownText()}; },
         [](FrmStolva& w) { return scalar(w, Db::Main, "SELECT count(*) FROM 在庫表") == 0; }};
     s["delete a line"] = {Db::Main,
                           false,
                           [](FrmStolva& w) {
                               storeSheet(w, "A");
-                              w.sheetTab()->dateBox()->setValue(D);
+                              w.findChild<DateBox*>("dt日付")->setValue(D);
                               w.sheetTab()->Read在庫表();
-                              w.sheetTab()->grid()->setCurrent(0, 0, sheet::ColCode);
+                              w.findChild<TwoPaneGrid*>("Grid在庫表")->setCurrent(0, 0, sheet::ColCode);
                           },
                           [](FrmStolva& w) { w.findChild<QPushButton*>("cmd行削除")->click(); },
                           sheetNames,
@@ -111,7 +113,7 @@ QMap<QString, Scenario> scenarios() {
         [](FrmStolva& w) {
             w.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES ('P1', 'p')");
             w.productTab()->Read商品情報();
-            w.productTab()->grid()->setCurrentIndex(w.productTab()->model()->index(0, 1));
+            w.findChild<QTableView*>("Grid商品情報")->setCurrentIndex(w.productTab()->model()->index(0, 1));
         },
         [](FrmStolva& w) { w.findChild<QPushButton*>("cmd商品行削除")->click(); },
         [](FrmStolva& w) {

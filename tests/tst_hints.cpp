@@ -3,8 +3,12 @@
 #include "hints/HintWindow.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
+#include "widgets/DateBox.h"
+#include "widgets/NumberBox.h"
+#include "widgets/Grids.h"
 #include "tests/window_fixture.h"
 
+#include <QTableView>
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -77,7 +81,7 @@ void TestHints::eraseAll() {
         Db::Main,
         "UPDATE コードマスタ SET sname = '青果' WHERE kcode = '商品区分' AND code = '01'");
     s.click("cmdクリア");
-    QCOMPARE(s.w->sheetTab()->categoryBox()->count(), 1);
+    QCOMPARE(s.w->findChild<QComboBox*>("cmb商品区分在庫")->count(), 1);
     s.click("cmd一括削除"); // Enter answers No
     QCOMPARE(s.msgs.presenter.shown.last().text,
              QString("すべてのデータ を削除します。よろしいですか"));
@@ -85,8 +89,8 @@ void TestHints::eraseAll() {
     s.msgs.presenter.answers = {true};
     s.click("cmd一括削除");
     QCOMPARE(s.count(Db::Main, "商品マスタ"), 0);
-    QCOMPARE(s.w->sheetTab()->categoryBox()->count(), 0);
-    QCOMPARE(s.w->productTab()->selector()->count(), 0);
+    QCOMPARE(s.w->findChild<QComboBox*>("cmb商品区分在庫")->count(), 0);
+    QCOMPARE(s.w->findChild<QComboBox*>("cmb商品区分選択")->count(), 0);
     QCOMPARE(s.count(Db::Work, "w商品参照"), 0);
     QCOMPARE(s.w->codeTab()->model()->rowCount(), 30);
     QCOMPARE(s.msgs.presenter.shown.size(), 2);

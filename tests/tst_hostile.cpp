@@ -4,10 +4,12 @@
 #include "products/ProductOps.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
+#include "widgets/NumberBox.h"
 #include "tests/fixtures.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
 
+#include <QTableView>
 #include <QApplication>
 #include <QComboBox>
 
@@ -63,8 +65,8 @@ void TestHostile::textRoundTrips() {
     m->setData(m->index(0, ColUnit), text);
     m->setData(m->index(0, ColCategory), text);
     m->setData(m->index(0, ColQty), "2");
-    w.sheetTab()->dateBox()->setValue(QDate(2024, 1, 5));
-    w.sheetTab()->categoryBox()->setEditText(text);
+    w.findChild<DateBox*>("dt日付")->setValue(QDate(2024, 1, 5));
+    w.findChild<QComboBox*>("cmb商品区分在庫")->setEditText(text);
     w.sheetTab()->Entry在庫表();
     QCOMPARE(s.scalar(Db::Main,
                       "SELECT count(*) FROM 在庫表 WHERE 品名 = ? AND code = ? AND 単位 = ? "
@@ -78,8 +80,8 @@ void TestHostile::textRoundTrips() {
              1);
     QCOMPARE(
         s.scalar(Db::Main, "SELECT count(*) FROM コードマスタ WHERE sname = ?", {text}).toInt(), 2);
-    w.sheetTab()->dateBox()->setValue(QDate(2024, 1, 5));
-    w.sheetTab()->categoryBox()->setEditText(text);
+    w.findChild<DateBox*>("dt日付")->setValue(QDate(2024, 1, 5));
+    w.findChild<QComboBox*>("cmb商品区分在庫")->setEditText(text);
     w.sheetTab()->Read在庫表();
     QCOMPARE(m->value(0, ColName).toString(), text);
     QCOMPARE(m->value(0, ColCode).toString(), text);
@@ -87,7 +89,7 @@ void TestHostile::textRoundTrips() {
     // A line deletion by that code removes exactly its own rows.
     s.exec(Db::Main,
            "INSERT INTO 在庫表 (日付, 行番号, code, 品名) VALUES ('2024-01-05', 9, 'other', 'o')");
-    w.sheetTab()->grid()->setCurrent(0, 0, ColCode);
+    w.findChild<TwoPaneGrid*>("Grid在庫表")->setCurrent(0, 0, ColCode);
     msgs.presenter.answers = {true};
     w.sheetTab()->LineDelete在庫表();
     QCOMPARE(s.scalar(Db::Main, "SELECT count(*) FROM 在庫表").toInt(), 1);
@@ -104,15 +106,14 @@ void TestHostile::textRoundTrips() {
     QCOMPARE(w.productTab()->model()->rowCount(), 2);
     QCOMPARE(w.productTab()->model()->value(0, 2).toString(), text);
     QCOMPARE(w.productTab()->model()->value(1, 2).toString(), text + "#2");
-    std::optional<products::Detail> found;
-    VERIFY_OK(products::read商品詳細(s, text + "#2", &found));
-    QVERIFY(found && found->code == text + "#2");
+    const auto found = products::read商品詳細(s, text + "#2");
+    VERIFY_OK(found);
+    QVERIFY(found.value && found.value->code == text + "#2");
     // Through a hint.
     VERIFY_OK(hints::entryHint(s, "FrmStolva", "cmdHint", text, text));
-    QString back;
-    bool ok = false;
-    VERIFY_OK(hints::readHint(s, "FrmStolva", "cmdHint", &back, &ok));
-    QCOMPARE(back, text);
+    const auto back = hints::readHint(s, "FrmStolva", "cmdHint");
+    VERIFY_OK(back);
+    QCOMPARE(back.value.value_or(QString()), text);
     // No table was harmed.
     for (const QString& t : Tables)
         QCOMPARE(
@@ -183,9 +184,9 @@ void TestHostile::numbers() {
         QVERIFY(msgs.presenter.shown.isEmpty());
         QCOMPARE(Currency::fromVariant(v)->toString(), stored);
         // Saved and loaded, the value comes back the same.
-        w.sheetTab()->dateBox()->setValue(QDate(2024, 1, 5));
+        w.findChild<DateBox*>("dt日付")->setValue(QDate(2024, 1, 5));
         w.sheetTab()->Entry在庫表();
-        w.sheetTab()->dateBox()->setValue(QDate(2024, 1, 5));
+        w.findChild<DateBox*>("dt日付")->setValue(QDate(2024, 1, 5));
         w.sheetTab()->Read在庫表();
         QCOMPARE(Currency::fromVariant(m->value(0, column))->toString(), stored);
     }
@@ -197,7 +198,7 @@ void TestHostile::dateBoxTakesOnlyDates() {
     FrmStolva w;
     VERIFY_OK(w.Form_Load(dir.path()));
     w.show();
-    DateBox* date = w.sheetTab()->dateBox();
+    DateBox* date = w.findChild<DateBox*>("dt日付");
     date->setFocus();
     QTest::keyClick(date, Qt::Key_Delete);
     QVERIFY(date->isNull());

@@ -85,7 +85,7 @@ void TestProducts::registerFailureKeepsTheMaster() {
     t.store().exec(Db::Main,
                    "CREATE TRIGGER boom BEFORE UPDATE ON 商品マスタ WHEN NEW.品名 = 'だめ' "
                    "BEGIN SELECT RAISE(ABORT, 'injected'); END");
-    QVERIFY(!entry商品情報(t.store()).ok);
+    QVERIFY(!entry商品情報(t.store()));
     QCOMPARE(t.dump(Db::Main, "商品マスタ"), before);
     QCOMPARE(t.count(Db::Main, "コードマスタ", "sname IS NOT NULL"), 0);
     QCOMPARE(t.count(Db::Work, "w商品マスタ", "単価 = 999"), 2);
@@ -116,14 +116,15 @@ void TestProducts::lineDeleteRetiresTheProduct() {
 void TestProducts::detailLookupAndRegisterByCode() {
     TempStore t;
     t.addProduct("A01", "りんご", "個", 120.5, 10, "青果");
-    std::optional<Detail> found;
-    VERIFY_OK(read商品詳細(t.store(), "りんご", &found));
-    QVERIFY(found);
-    QCOMPARE(found->unit, QString("個"));
-    QCOMPARE(found->price.toString(), QString("120.5"));
-    QCOMPARE(found->proper, 10LL);
-    VERIFY_OK(read商品詳細(t.store(), "ないもの", &found));
-    QVERIFY(!found);
+    const auto found = read商品詳細(t.store(), "りんご");
+    VERIFY_OK(found);
+    QVERIFY(found.value);
+    QCOMPARE(found.value->unit, QString("個"));
+    QCOMPARE(found.value->price.toString(), QString("120.5"));
+    QCOMPARE(found.value->proper, 10LL);
+    const auto missing = read商品詳細(t.store(), "ないもの");
+    VERIFY_OK(missing);
+    QVERIFY(!missing.value);
     // An existing code with another name updates that product.
     Detail d;
     d.code = "A01";
@@ -154,17 +155,16 @@ void TestProducts::detailEmptyCategoryTakesNoSlot() {
 void TestProducts::hintsOneRowPerButton() {
     TempStore t;
     Store& s = t.store();
-    QString text;
-    bool found = true;
-    VERIFY_OK(hints::readHint(s, "FrmStolva", "cmdHint", &text, &found));
-    QVERIFY(!found);
+    auto text = hints::readHint(s, "FrmStolva", "cmdHint");
+    VERIFY_OK(text);
+    QVERIFY(!text.value);
     VERIFY_OK(hints::entryHint(s, "FrmStolva", "cmdHint", "Stolva Ver 1.10", "一回目"));
     VERIFY_OK(hints::entryHint(s, "FrmStolva", "cmdHint", "Stolva Ver 1.10", "二回目 'quote'"));
     VERIFY_OK(hints::entryHint(s, "FrmStolva", "cmdHint2", "Stolva Ver 1.10", ""));
     QCOMPARE(t.count(Db::Work, "ClHint", "CtlName = 'cmdHint'"), 1);
-    VERIFY_OK(hints::readHint(s, "FrmStolva", "cmdHint", &text, &found));
-    QVERIFY(found);
-    QCOMPARE(text, QString("二回目 'quote'"));
+    text = hints::readHint(s, "FrmStolva", "cmdHint");
+    VERIFY_OK(text);
+    QCOMPARE(text.value.value_or(QString()), QString("二回目 'quote'"));
     QCOMPARE(
         s.scalar(Db::Work, "SELECT Contents FROM ClHint WHERE CtlName = 'cmdHint2'").toString(),
         QString(""));
@@ -182,8 +182,9 @@ void TestProducts::eraseAllKeepsSlotsAndHintsAndBacksUp() {
     s.exec(Db::Main, "INSERT INTO 在庫表 (日付, 行番号, 品名) VALUES ('2024-01-05', 1, 'りんご')");
     s.exec(Db::Main, "INSERT INTO 自社情報 (会社名) VALUES ('ストルバ商店')");
     VERIFY_OK(hints::entryHint(s, "FrmStolva", "cmdHint", "t", "残る"));
-    QString backup;
-    VERIFY_OK(allDelete(s, &backup));
+    const Result<QString> erased = allDelete(s);
+    VERIFY_OK(erased);
+    const QString backup = erased.value;
     QCOMPARE(t.count(Db::Main, "在庫表"), 0);
     QCOMPARE(t.count(Db::Main, "商品マスタ"), 0);
     QCOMPARE(t.count(Db::Main, "自社情報"), 0);
@@ -205,8 +206,9 @@ void TestProducts::eraseAllKeepsSlotsAndHintsAndBacksUp() {
     }
     QSqlDatabase::removeDatabase("backup");
     // Erasing an empty ledger succeeds too, with a backup of its own.
-    QString second;
-    VERIFY_OK(allDelete(s, &second));
+    const Result<QString> again = allDelete(s);
+    VERIFY_OK(again);
+    const QString second = again.value;
     QVERIFY(second != backup);
     QVERIFY(QFile::exists(second));
 }

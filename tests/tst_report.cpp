@@ -5,9 +5,12 @@
 #include "report/Paint.h"
 #include "sheet/SheetReport.h"
 #include "sheet/SheetTab.h"
+#include "widgets/NumberBox.h"
+#include "widgets/Grids.h"
 #include "tests/fixtures.h"
 #include "widgets/DateBox.h"
 
+#include <QTableView>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -183,7 +186,7 @@ void TestReport::printFromTheWindow() {
     m->setData(m->index(3, sheet::ColName), "二");
     m->setData(m->index(3, sheet::ColPrice), "12345");
     m->setData(m->index(3, sheet::ColQty), "1");
-    w.sheetTab()->dateBox()->setValue(QDate(2024, 1, 5));
+    w.findChild<DateBox*>("dt日付")->setValue(QDate(2024, 1, 5));
     w.findChild<QPushButton*>("Cmd印刷")->click();
     QCOMPARE(title, QString("在庫表"));
     QCOMPARE(shown.size(), 1);
@@ -196,7 +199,7 @@ void TestReport::printFromTheWindow() {
     QCOMPARE(w.PrintDate, QString("2024年01月05日"));
     // Each print refills its table; an empty date prints an empty heading.
     m->setData(m->index(0, sheet::ColName), "");
-    w.sheetTab()->dateBox()->setNull();
+    w.findChild<DateBox*>("dt日付")->setNull();
     w.findChild<QPushButton*>("Cmd印刷")->click();
     QCOMPARE(countOf(shown[0], "txt品名"), 1);
     QCOMPARE(textOf(shown[0], "txt日付"), QString());
@@ -205,7 +208,7 @@ void TestReport::printFromTheWindow() {
     w.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES ('A1', 'りんご')");
     w.productTab()->Read商品情報();
     w.productTab()->model()->setData(w.productTab()->model()->index(0, 2), "ふじ");
-    w.productTab()->detailCategory()->setEditText("果物");
+    w.findChild<QComboBox*>("cmb商品区分")->setEditText("果物");
     w.findChild<QPushButton*>("cmd商品印刷")->click();
     QCOMPARE(title, QString("商品情報"));
     QCOMPARE(textOf(shown[0], "txt品名"), QString("ふじ"));

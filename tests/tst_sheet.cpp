@@ -206,8 +206,7 @@ void TestSheet::numberEditsRecompute() {
     VERIFY_OK(afterCellEdit(s, seq, ColQty));
     QVERIFY(s.scalar(Db::Work, "SELECT 金額 FROM w在庫表").isNull());
     QVERIFY(s.scalar(Db::Work, "SELECT 増減 FROM w在庫表").isNull());
-    Currency total;
-    VERIFY_OK(calc明細(s, &total));
+    VALUE_OK(total, calc明細(s));
     QCOMPARE(total.units(), 0LL);
 }
 
@@ -217,11 +216,10 @@ void TestSheet::newUnitIsRegisteredOnce() {
     Store& s = t.store();
     const qint64 seq = s.scalar(Db::Work, "SELECT seq FROM w在庫表").toLongLong();
     s.exec(Db::Work, "UPDATE w在庫表 SET 単位 = 'ダース'");
-    EditOutcome first, second;
-    VERIFY_OK(afterCellEdit(s, seq, ColUnit, &first));
+    VALUE_OK(first, afterCellEdit(s, seq, ColUnit));
     QVERIFY(first.unitsChanged);
     QCOMPARE(t.count(Db::Work, "w単位参照", "sname = 'ダース'"), 1);
-    VERIFY_OK(afterCellEdit(s, seq, ColUnit, &second));
+    VALUE_OK(second, afterCellEdit(s, seq, ColUnit));
     QVERIFY(!second.unitsChanged);
     QCOMPARE(t.count(Db::Main, "コードマスタ", "sname = 'ダース'"), 1);
 }
@@ -229,8 +227,7 @@ void TestSheet::newUnitIsRegisteredOnce() {
 void TestSheet::totalSumsAmounts() {
     TempStore t;
     workLines(t, {"A|1||||10|1000", "B|1||||1|2500.5", "C|1"});
-    Currency total;
-    VERIFY_OK(calc明細(t.store(), &total));
+    VALUE_OK(total, calc明細(t.store()));
     QCOMPARE(total.toString(), QString("3500.5"));
 }
 
@@ -269,8 +266,7 @@ void TestSheet::loadOrderAndCategory() {
     VERIFY_OK(entry在庫表(t.store(), D, "A"));
     workLines(t, {"b1|1|B", "b2|2|B"});
     VERIFY_OK(entry在庫表(t.store(), D, "B"));
-    int loaded = 0;
-    VERIFY_OK(read在庫表(t.store(), D, "B", {}, &loaded));
+    VALUE_OK(loaded, read在庫表(t.store(), D, "B"));
     QCOMPARE(loaded, 2);
     QStringList names = workNames(t);
     QCOMPARE(names.size(), 500);
@@ -283,8 +279,8 @@ void TestSheet::loadOrderAndCategory() {
     QCOMPARE(
         t.store().scalar(Db::Work, "SELECT 商品区分 FROM w在庫表 WHERE 品名 = 'b2'").toString(),
         QString("B"));
-    VERIFY_OK(read在庫表(t.store(), QDate(2030, 1, 1), QString(), {}, &loaded));
-    QCOMPARE(loaded, 0);
+    VALUE_OK(none, read在庫表(t.store(), QDate(2030, 1, 1), QString()));
+    QCOMPARE(none, 0);
     QCOMPARE(t.count(Db::Work, "w在庫表", "品名 IS NULL"), 500);
 }
 
@@ -295,10 +291,8 @@ void TestSheet::loadMoreThan500KeepsEveryRow() {
         many << QString("p%1|1").arg(i);
     workLines(t, many, 0);
     VERIFY_OK(entry在庫表(t.store(), D, QString()));
-    int loaded = 0;
     QList<int> bar;
-    VERIFY_OK(read在庫表(
-        t.store(), D, QString(), [&](int v) { bar << v; }, &loaded));
+    VALUE_OK(loaded, read在庫表(t.store(), D, QString(), [&](int v) { bar << v; }));
     QCOMPARE(loaded, 620);
     QCOMPARE(t.count(Db::Work, "w在庫表"), 620);
     // Nine steps of 10 while rows pass; the window sets 100 when the load ends.
@@ -312,8 +306,7 @@ void TestSheet::loadWithApostropheCategory() {
     TempStore t;
     workLines(t, {"x|1|Men's", "y|1|Women's"});
     VERIFY_OK(entry在庫表(t.store(), D, QString()));
-    int loaded = 0;
-    VERIFY_OK(read在庫表(t.store(), D, "Men's", {}, &loaded));
+    VALUE_OK(loaded, read在庫表(t.store(), D, "Men's"));
     QCOMPARE(loaded, 1);
     QCOMPARE(workNames(t).first(), QString("x"));
 }
@@ -322,9 +315,7 @@ void TestSheet::saveNumbersNamedLinesAndReloads() {
     TempStore t;
     workLines(t, {"one|1", "two|2", "", "", "five|5"});
     QList<int> bar;
-    int saved = 0;
-    VERIFY_OK(entry在庫表(
-        t.store(), D, QString(), [&](int v) { bar << v; }, &saved));
+    VALUE_OK(saved, entry在庫表(t.store(), D, QString(), [&](int v) { bar << v; }));
     QCOMPARE(saved, 3);
     QCOMPARE(bar, QList<int>({10, 20, 30}));
     QCOMPARE(stored(t, D), QStringList({"1:one:-", "2:two:-", "3:five:-"}));
@@ -394,7 +385,7 @@ void TestSheet::saveFailureChangesNothing() {
                    "BEGIN SELECT RAISE(ABORT, 'injected'); END");
     workLines(t, {"n1|1|新A||新単位", "n2|2|新B", "BOOM|3"});
     const QStringList workBefore = t.dump(Db::Work, "w在庫表");
-    const Status st = entry在庫表(t.store(), D, QString());
+    const Status st = entry在庫表(t.store(), D, QString()).status;
     QVERIFY(!st.ok);
     QVERIFY(st.error.contains("injected"));
     QCOMPARE(t.dump(Db::Main, "在庫表"), sheetBefore);
@@ -460,13 +451,12 @@ void TestSheet::lineDelete() {
 
 void TestSheet::fillFromMaster() {
     TempStore t;
-    int filled = -1;
-    VERIFY_OK(read商品マスタto在庫表(t.store(), &filled));
-    QCOMPARE(filled, 0);
+    VALUE_OK(none, read商品マスタto在庫表(t.store()));
+    QCOMPARE(none, 0);
     QCOMPARE(t.count(Db::Work, "w在庫表", "品名 IS NULL"), 500);
     t.addProduct("2", "ばなな", "房", 200, 3, "果物");
     t.addProduct("1", "あんず", "個", 100, 1, "乾物");
-    VERIFY_OK(read商品マスタto在庫表(t.store(), &filled));
+    VERIFY_OK(read商品マスタto在庫表(t.store()));
     QCOMPARE(workNames(t).mid(0, 3), QStringList({"あんず", "ばなな", ""}));
     QCOMPARE(t.dump(Db::Work, "w在庫表").first().section('|', 1),
              QString("0|1|あんず|<null>|個|1|<null>|100|<null>|乾物"));
@@ -476,7 +466,7 @@ void TestSheet::fillFromMaster() {
             t.addProduct(QString::number(i), QString("品%1").arg(i, 3, 10, QChar('0')));
         tx.commit();
     }
-    VERIFY_OK(read商品マスタto在庫表(t.store(), &filled));
+    VALUE_OK(filled, read商品マスタto在庫表(t.store()));
     QCOMPARE(filled, 501);
     QCOMPARE(t.count(Db::Work, "w在庫表"), 501);
     // Every product has its line; the last by name is not dropped.

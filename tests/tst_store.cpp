@@ -70,7 +70,7 @@ void TestStore::schemaNamesAreExact() {
             .last()
             .toString();
     QVERIFY2(plan.contains("INDEX"), qPrintable(plan));
-    QCOMPARE(s.scalar(Db::Main, "PRAGMA user_version").toInt(), Store::SchemaVersion);
+    QCOMPARE(s.scalar(Db::Main, "PRAGMA user_version").toInt(), s.schemaVersion());
 }
 
 void TestStore::firstStartCreatesSlotsAndRestartKeepsData() {

@@ -2,6 +2,7 @@
 #include "codes/CodeTab.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
+#include "widgets/NumberBox.h"
 #include "tests/window_fixture.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
@@ -71,7 +72,7 @@ void clickCell(QTableView* v, int row, int col) {
 }
 
 void run(Started& s, const QString& step) {
-    TwoPaneGrid* g = s.w->sheetTab()->grid();
+    TwoPaneGrid* g = s.w->findChild<TwoPaneGrid*>("Grid在庫表");
     if (step.startsWith('@')) {
         const auto [r, c] = rc(step.mid(1));
         clickCell(g->pane(c == sheet::ColCode || c == sheet::ColName ? 0 : 1), r, c);
@@ -80,7 +81,7 @@ void run(Started& s, const QString& step) {
         clickCell(s.find<QTableView>("Gridコード"), r, c);
     } else if (step.startsWith("P@")) {
         const auto [r, c] = rc(step.mid(2));
-        clickCell(s.w->productTab()->grid(), r, c);
+        clickCell(s.w->findChild<QTableView*>("Grid商品情報"), r, c);
     } else if (step.startsWith("ime:")) {
         user::ime(step.mid(4));
     } else if (step.startsWith("keys:")) {
@@ -114,7 +115,7 @@ void run(Started& s, const QString& step) {
 }
 
 QString actual(Started& s, const QString& what) {
-    TwoPaneGrid* g = s.w->sheetTab()->grid();
+    TwoPaneGrid* g = s.w->findChild<TwoPaneGrid*>("Grid在庫表");
     if (what == "cur") {
         const QModelIndex i = g->currentIndex();
         return i.isValid() ? QString("%1,%2").arg(i.row()).arg(i.column()) : "none";
@@ -292,7 +293,7 @@ void TestTyping::scenario() {
 
 void TestTyping::panesStayAlignedWhenScrolled() {
     Started s(QSize(1000, 680));
-    TwoPaneGrid* g = s.w->sheetTab()->grid();
+    TwoPaneGrid* g = s.w->findChild<TwoPaneGrid*>("Grid在庫表");
     QVERIFY(g->pane(1)->horizontalScrollBar()->maximum() > 0);
     QScrollBar* bar = g->pane(1)->verticalScrollBar();
     for (int v : {0, 7, bar->maximum() / 2, bar->maximum()}) {

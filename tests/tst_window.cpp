@@ -9,6 +9,7 @@
 #include "widgets/Grids.h"
 #include "widgets/NumberBox.h"
 
+#include <QTableView>
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QComboBox>
@@ -76,9 +77,9 @@ void TestWindow::startShowsBlankSheetAndEmptySlots() {
     QCOMPARE(s.w->windowTitle(), QString("Stolva Ver 1.10"));
     QCOMPARE(s.sheet()->rowCount(), 500);
     QCOMPARE(s.count(Db::Work, "w在庫表", "品名 IS NULL AND チェック = 0"), 500);
-    QCOMPARE(s.w->sheetTab()->dateBox()->value(), QDate::currentDate());
-    QCOMPARE(s.w->sheetTab()->totalBox()->value().toInt(), 0);
-    QCOMPARE(s.w->sheetTab()->categoryBox()->currentText(), QString());
+    QCOMPARE(s.w->findChild<DateBox*>("dt日付")->value(), QDate::currentDate());
+    QCOMPARE(s.w->findChild<NumberBox*>("num合計")->value().toInt(), 0);
+    QCOMPARE(s.w->findChild<QComboBox*>("cmb商品区分在庫")->currentText(), QString());
     QCOMPARE(s.w->codeTab()->model()->rowCount(), 30);
     QCOMPARE(s.w->codeTab()->model()->value(0, 2).toString(), QString("01"));
     QCOMPARE(s.w->codeTab()->model()->value(29, 2).toString(), QString("30"));
@@ -163,7 +164,7 @@ void TestWindow::everyControlHasItsNameAndCaption() {
 
 void TestWindow::sheetGridColumnsAndPanes() {
     Started s;
-    TwoPaneGrid* g = s.w->sheetTab()->grid();
+    TwoPaneGrid* g = s.w->findChild<TwoPaneGrid*>("Grid在庫表");
     QTableView* left = g->pane(0);
     QTableView* right = g->pane(1);
     QCOMPARE(left->model()->rowCount(), 500);
@@ -213,10 +214,10 @@ void TestWindow::selectorsFollowSlotOrder() {
                       "'a'), ('4', 'b')");
     s.click("cmdクリア");
     const QStringList cats{"A", "C", "A"};
-    QCOMPARE(items(s.w->sheetTab()->categoryBox()), cats);
-    QCOMPARE(items(s.w->productTab()->selector()), cats);
-    QCOMPARE(items(s.w->productTab()->detailCategory()), cats);
-    QCOMPARE(items(s.w->productTab()->detailUnit()), QStringList({"箱"}));
+    QCOMPARE(items(s.w->findChild<QComboBox*>("cmb商品区分在庫")), cats);
+    QCOMPARE(items(s.w->findChild<QComboBox*>("cmb商品区分選択")), cats);
+    QCOMPARE(items(s.w->findChild<QComboBox*>("cmb商品区分")), cats);
+    QCOMPARE(items(s.w->findChild<QComboBox*>("cmb単位")), QStringList({"箱"}));
     QCOMPARE(s.count(Db::Work, "w商品区分参照"), 3);
     QCOMPARE(s.count(Db::Work, "w単位参照"), 1);
     QStringList refs;
@@ -225,7 +226,7 @@ void TestWindow::selectorsFollowSlotOrder() {
     QCOMPARE(refs, QStringList({"a", "b", "b"}));
     // The list filter is chosen from its list only: typing changes nothing,
     // the arrow keys choose.
-    QComboBox* filter = s.w->productTab()->selector();
+    QComboBox* filter = s.w->findChild<QComboBox*>("cmb商品区分選択");
     QVERIFY(!filter->isEditable());
     QTest::keyClicks(filter, "C");
     QCOMPARE(filter->currentIndex(), -1);
@@ -249,7 +250,7 @@ void TestWindow::secondCopyWakesTheFirst() {
 
 void TestWindow::dateBoxCalendar() {
     Started s;
-    DateBox* date = s.w->sheetTab()->dateBox();
+    DateBox* date = s.w->findChild<DateBox*>("dt日付");
     QCOMPARE(date->displayFormat(), QString("yyyy年MM月dd日"));
     date->setValue(QDate(2024, 1, 5));
     QCOMPARE(date->shownText(), QString("2024年01月05日"));
@@ -283,18 +284,18 @@ void TestWindow::editingALineFillsAndTotals() {
     s.put(0, ColQty, "３");
     QCOMPARE(s.cell(0, ColAmount), QString("3,750"));
     QCOMPARE(s.cell(0, 5), QString("-2"));
-    QCOMPARE(s.w->sheetTab()->totalBox()->text(), QString("3,750"));
+    QCOMPARE(s.w->findChild<NumberBox*>("num合計")->text(), QString("3,750"));
     s.put(1, ColName, "みかん");
     s.put(1, ColQty, "abc");
     QCOMPARE(s.cell(1, ColAmount), QString());
     QCOMPARE(s.msgs.presenter.shown.last().text, QString("数量には数字以外使用できません"));
     // Delete on the quantity empties it, and amount and change follow.
-    s.w->sheetTab()->grid()->setCurrent(1, 0, ColQty);
-    QTest::keyClick(s.w->sheetTab()->grid()->pane(1), Qt::Key_Delete);
+    s.w->findChild<TwoPaneGrid*>("Grid在庫表")->setCurrent(1, 0, ColQty);
+    QTest::keyClick(s.w->findChild<TwoPaneGrid*>("Grid在庫表")->pane(1), Qt::Key_Delete);
     QVERIFY(s.sheet()->value(0, ColQty).isNull());
     QCOMPARE(s.cell(0, ColAmount), QString());
-    QCOMPARE(s.w->sheetTab()->totalBox()->text(), QString());
-    QCOMPARE(s.w->sheetTab()->totalBox()->value().toInt(), 0);
+    QCOMPARE(s.w->findChild<NumberBox*>("num合計")->text(), QString());
+    QCOMPARE(s.w->findChild<NumberBox*>("num合計")->value().toInt(), 0);
     // A new unit typed on a line reaches the unit drop-down.
     s.put(2, ColName, "x");
     s.put(2, 6, "ダース");
@@ -303,7 +304,7 @@ void TestWindow::editingALineFillsAndTotals() {
 
 void TestWindow::enterKeyPaths() {
     Started s;
-    TwoPaneGrid* g = s.w->sheetTab()->grid();
+    TwoPaneGrid* g = s.w->findChild<TwoPaneGrid*>("Grid在庫表");
     g->setCurrent(0, 3, ColName);
     QTest::keyClick(g->pane(0), Qt::Key_Return);
     QCOMPARE(g->currentIndex(), s.sheet()->index(3, ColQty));
@@ -343,7 +344,7 @@ void TestWindow::pickingAProductFillsTheLine() {
                    "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, 商品区分) VALUES "
                    "('B', 'ばなな', '房', 200, 3, '果物'), ('A', 'あんず', '個', 100, 1, '乾物')");
     s.click("cmdクリア");
-    TwoPaneGrid* g = s.w->sheetTab()->grid();
+    TwoPaneGrid* g = s.w->findChild<TwoPaneGrid*>("Grid在庫表");
     g->setCurrent(0, 2, ColName);
     g->pane(0)->edit(s.sheet()->index(2, ColName));
     auto* combo = qobject_cast<QComboBox*>(QApplication::focusWidget()->parentWidget());
@@ -364,7 +365,7 @@ void TestWindow::pickingAProductFillsTheLine() {
 
 void TestWindow::dateRequiredForLoadSaveDelete() {
     Started s;
-    DateBox* date = s.w->sheetTab()->dateBox();
+    DateBox* date = s.w->findChild<DateBox*>("dt日付");
     s.put(0, ColName, "keep");
     for (const char* b : {"cmd読込", "cmd登録", "cmd削除"}) {
         date->setNull();
@@ -381,12 +382,12 @@ void TestWindow::dateRequiredForLoadSaveDelete() {
 
 void TestWindow::saveAskAndReset() {
     Started s;
-    s.w->sheetTab()->dateBox()->setValue(QDate(2024, 1, 5));
+    s.w->findChild<DateBox*>("dt日付")->setValue(QDate(2024, 1, 5));
     s.click("cmd登録"); // nothing named: silent
     QVERIFY(s.msgs.presenter.shown.isEmpty());
     s.put(0, ColName, "りんご");
     s.put(0, 6, "個");
-    s.w->sheetTab()->categoryBox()->setEditText("青果");
+    s.w->findChild<QComboBox*>("cmb商品区分在庫")->setEditText("青果");
     s.msgs.presenter.answers = {false};
     s.click("cmd登録");
     QCOMPARE(s.msgs.presenter.shown.last().text,
@@ -394,13 +395,13 @@ void TestWindow::saveAskAndReset() {
     QCOMPARE(s.count(Db::Main, "在庫表"), 0);
     s.click("cmd登録"); // Enter: default Yes
     QCOMPARE(s.count(Db::Main, "在庫表", "日付 = '2024-01-05' AND 商品区分 = '青果'"), 1);
-    QCOMPARE(s.w->sheetTab()->dateBox()->value(), QDate::currentDate());
+    QCOMPARE(s.w->findChild<DateBox*>("dt日付")->value(), QDate::currentDate());
     QCOMPARE(s.count(Db::Work, "w在庫表", "品名 IS NULL"), 500);
     // The line's own unit entered the code master and the refilled lists.
-    QCOMPARE(items(s.w->productTab()->detailUnit()), QStringList({"個"}));
-    QCOMPARE(s.w->sheetTab()->categoryBox()->currentText(), QString());
+    QCOMPARE(items(s.w->findChild<QComboBox*>("cmb単位")), QStringList({"個"}));
+    QCOMPARE(s.w->findChild<QComboBox*>("cmb商品区分在庫")->currentText(), QString());
     // Reload it.
-    s.w->sheetTab()->dateBox()->setValue(QDate(2024, 1, 5));
+    s.w->findChild<DateBox*>("dt日付")->setValue(QDate(2024, 1, 5));
     s.click("cmd読込");
     QCOMPARE(s.sheet()->value(0, ColName).toString(), QString("りんご"));
     QVERIFY(!s.find<QProgressBar>("Pbar")->isVisible());
@@ -431,15 +432,15 @@ void TestWindow::lineDeleteRecalculatesTotal() {
     s.put(1, ColName, "y");
     s.put(1, 7, "10");
     s.put(1, ColQty, "1");
-    QCOMPARE(s.w->sheetTab()->totalBox()->value().toInt(), 210);
-    s.w->sheetTab()->grid()->setCurrent(0, 0, ColCode);
+    QCOMPARE(s.w->findChild<NumberBox*>("num合計")->value().toInt(), 210);
+    s.w->findChild<TwoPaneGrid*>("Grid在庫表")->setCurrent(0, 0, ColCode);
     s.msgs.presenter.answers = {true};
     s.click("cmd行削除");
     QCOMPARE(s.msgs.presenter.shown.last().text,
              QString("指定された行 を削除します。よろしいですか"));
     QCOMPARE(s.sheet()->rowCount(), 499);
     QCOMPARE(s.sheet()->value(0, ColName).toString(), QString("y"));
-    QCOMPARE(s.w->sheetTab()->totalBox()->value().toInt(), 10);
+    QCOMPARE(s.w->findChild<NumberBox*>("num合計")->value().toInt(), 10);
 }
 
 void TestWindow::fillAsksThenFills() {
@@ -460,16 +461,16 @@ void TestWindow::deleteDefaultNoKeepsSheet() {
     Started s;
     s.store().exec(Db::Main, "INSERT INTO 在庫表 (日付, 行番号, 品名, 商品区分) VALUES "
                              "('2024-01-05', 1, 'a', 'A'), ('2024-01-05', 1, 'b', 'B')");
-    s.w->sheetTab()->dateBox()->setValue(QDate(2024, 1, 5));
+    s.w->findChild<DateBox*>("dt日付")->setValue(QDate(2024, 1, 5));
     s.click("cmd削除"); // Enter answers No
     QCOMPARE(s.msgs.presenter.shown.last().text,
              QString("2024年01月05日 を削除します。よろしいですか"));
     QCOMPARE(s.count(Db::Main, "在庫表"), 2);
     s.msgs.presenter.answers = {true};
-    s.w->sheetTab()->categoryBox()->setEditText("A");
+    s.w->findChild<QComboBox*>("cmb商品区分在庫")->setEditText("A");
     s.click("cmd削除");
     QCOMPARE(s.count(Db::Main, "在庫表"), 0);
-    QCOMPARE(s.w->sheetTab()->dateBox()->value(), QDate::currentDate());
+    QCOMPARE(s.w->findChild<DateBox*>("dt日付")->value(), QDate::currentDate());
 }
 
 // The work file is locked by another program after the save or deletion has
@@ -496,7 +497,7 @@ void TestWindow::committedActionSurvivesAFailedReset() {
     s.store().exec(Db::Main,
                    "INSERT INTO 在庫表 (日付, 行番号, 品名) VALUES ('2024-01-05', 1, 'old')");
     s.click("cmdクリア");
-    s.w->sheetTab()->dateBox()->setValue(QDate(2024, 1, 5));
+    s.w->findChild<DateBox*>("dt日付")->setValue(QDate(2024, 1, 5));
     s.put(0, ColName, "counted");
     QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "locker");
     other.setDatabaseName(s.dir.path() + "/StolvaWork.mdb");
@@ -517,9 +518,9 @@ void TestWindow::committedActionSurvivesAFailedReset() {
         QCOMPARE(s.w->statusBar()->currentMessage(), said);
     }
     QCOMPARE(s.count(Db::Main, "在庫表"), storedAfter);
-    QCOMPARE(s.w->sheetTab()->dateBox()->value(), QDate(2024, 1, 5));
-    QCOMPARE(items(s.w->sheetTab()->categoryBox()), QStringList({"果物"}));
-    QCOMPARE(items(s.w->productTab()->selector()), QStringList({"果物"}));
+    QCOMPARE(s.w->findChild<DateBox*>("dt日付")->value(), QDate(2024, 1, 5));
+    QCOMPARE(items(s.w->findChild<QComboBox*>("cmb商品区分在庫")), QStringList({"果物"}));
+    QCOMPARE(items(s.w->findChild<QComboBox*>("cmb商品区分選択")), QStringList({"果物"}));
     // A second save can only write the same lines under the same date.
     s.msgs.presenter.answers = {true};
     s.click("cmd登録");
@@ -536,8 +537,8 @@ void TestWindow::firstStartFillsTheSelectors() {
     }
     FrmStolva w;
     VERIFY_OK(w.Form_Load(dir.path()));
-    QCOMPARE(items(w.sheetTab()->categoryBox()), QStringList({"果物"}));
-    QCOMPARE(w.sheetTab()->categoryBox()->currentText(), QString());
+    QCOMPARE(items(w.findChild<QComboBox*>("cmb商品区分在庫")), QStringList({"果物"}));
+    QCOMPARE(w.findChild<QComboBox*>("cmb商品区分在庫")->currentText(), QString());
 }
 
 void TestWindow::unsavedEditsAreAskedAbout_data() {
@@ -600,7 +601,7 @@ void TestWindow::productListAndDetailPanel() {
     s.click("cmd商品読込");
     QCOMPARE(p->model()->rowCount(), 2);
     QCOMPARE(p->model()->value(0, 1).toString(), QString("A1"));
-    p->grid()->setCurrentIndex(p->model()->index(1, 2));
+    s.find<GridView>("Grid商品情報")->setCurrentIndex(p->model()->index(1, 2));
     s.click("cmd商品詳細");
     QCOMPARE(s.find<QLineEdit>("txt商品コード")->text(), QString("B2"));
     QCOMPARE(s.find<QLineEdit>("txt品名")->text(), QString("ばなな"));
@@ -623,7 +624,7 @@ void TestWindow::productListAndDetailPanel() {
     QCOMPARE(s.count(Db::Main, "商品マスタ"), 3);
     QCOMPARE(p->model()->rowCount(), 3);
     // Code order puts A01 before A1; the cursor is on the registered product.
-    QCOMPARE(p->grid()->currentIndex().row(), 0);
+    QCOMPARE(s.find<GridView>("Grid商品情報")->currentIndex().row(), 0);
     QCOMPARE(p->model()->value(0, 1).toString(), QString("A01"));
     QCOMPARE(s.count(Db::Main, "コードマスタ", "sname IS NOT NULL"), 0);
     // Without code or name: nothing asked.
@@ -634,7 +635,7 @@ void TestWindow::productListAndDetailPanel() {
     s.click("cmd詳細閉じる");
     QVERIFY(s.find<QGroupBox>("Cn商品詳細")->isHidden());
     // The input method opens in name, unit and category of the list only.
-    auto* list = static_cast<GridView*>(p->grid());
+    auto* list = static_cast<GridView*>(s.find<GridView>("Grid商品情報"));
     list->setCurrentIndex(p->model()->index(0, 2));
     QVERIFY(list->testAttribute(Qt::WA_InputMethodEnabled));
     list->setCurrentIndex(p->model()->index(0, 4));
@@ -642,7 +643,7 @@ void TestWindow::productListAndDetailPanel() {
     list->setCurrentIndex(p->model()->index(0, 6));
     QVERIFY(list->testAttribute(Qt::WA_InputMethodEnabled));
     // Line deletion asks with default No; Yes retires the product.
-    p->grid()->setCurrentIndex(p->model()->index(0, 1));
+    s.find<GridView>("Grid商品情報")->setCurrentIndex(p->model()->index(0, 1));
     s.click("cmd商品行削除");
     QCOMPARE(s.count(Db::Main, "商品マスタ"), 3);
     s.msgs.presenter.answers = {true};
@@ -650,10 +651,10 @@ void TestWindow::productListAndDetailPanel() {
     QCOMPARE(s.count(Db::Main, "商品マスタ"), 2);
     QCOMPARE(p->model()->rowCount(), 2);
     // Clearing empties grid and selector, the master stays.
-    p->selector()->setCurrentIndex(0);
+    s.find<QComboBox>("cmb商品区分選択")->setCurrentIndex(0);
     s.click("cmd商品クリア");
     QCOMPARE(p->model()->rowCount(), 0);
-    QCOMPARE(p->selector()->currentText(), QString());
+    QCOMPARE(s.find<QComboBox>("cmb商品区分選択")->currentText(), QString());
     QCOMPARE(s.count(Db::Main, "商品マスタ"), 2);
 }
 

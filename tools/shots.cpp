@@ -1,6 +1,7 @@
 // stolva_shots: starts the main window on a sample data folder and saves a
 // picture of each tab (used by tools/screenshots.sh under xvfb-run).
 #include "app/FrmStolva.h"
+#include "widgets/NumberBox.h"
 #include "app/Startup.h"
 #include "bench/generator.h"
 #include "codes/CodeTab.h"
@@ -42,7 +43,7 @@ int main(int argc, char** argv) {
     }
     w.resize(1180, 760);
     w.show();
-    w.sheetTab()->dateBox()->setValue(QDate(2026, 1, 1));
+    w.findChild<DateBox*>("dt日付")->setValue(QDate(2026, 1, 1));
     w.sheetTab()->Read在庫表();
     auto* tabs = w.findChild<QTabWidget*>("SSTab1");
     auto grab = [&](int tab, const QString& name) {
@@ -54,7 +55,7 @@ int main(int argc, char** argv) {
     grab(0, "tab0.png");
     if (qEnvironmentVariableIsSet("STOLVA_SHOT_CALENDAR")) {
         // The date box's calendar, over the whole screen.
-        DateBox* date = w.sheetTab()->dateBox();
+        DateBox* date = w.findChild<DateBox*>("dt日付");
         date->setFocus();
         const QPointF arrow(date->width() - 8, date->height() / 2);
         QMouseEvent press(QEvent::MouseButtonPress, arrow, date->mapToGlobal(arrow), Qt::LeftButton,
@@ -67,7 +68,7 @@ int main(int argc, char** argv) {
     }
     if (qEnvironmentVariableIsSet("STOLVA_SHOT_POPUP")) {
         // The product drop-down of a name cell, over the whole screen.
-        TwoPaneGrid* g = w.sheetTab()->grid();
+        TwoPaneGrid* g = w.findChild<TwoPaneGrid*>("Grid在庫表");
         g->setCurrent(0, 3, 2);
         g->pane(0)->edit(w.sheetTab()->model()->index(3, 2));
         if (auto* combo = g->pane(0)->findChild<QComboBox*>())
@@ -77,9 +78,9 @@ int main(int argc, char** argv) {
         QGuiApplication::primaryScreen()->grabWindow(0).save(out + "/popup.png");
         return 0;
     }
-    w.productTab()->selector()->setCurrentIndex(0);
+    w.findChild<QComboBox*>("cmb商品区分選択")->setCurrentIndex(0);
     w.productTab()->Read商品情報();
-    w.productTab()->grid()->setCurrentIndex(w.productTab()->model()->index(2, 2));
+    w.findChild<QTableView*>("Grid商品情報")->setCurrentIndex(w.productTab()->model()->index(2, 2));
     w.productTab()->openDetail();
     grab(1, "tab1.png");
     w.findChild<QRadioButton*>("Opt単位")->setChecked(true);

@@ -3,13 +3,14 @@
 #include "msg/Msg.h"
 #include "work/WorkTableModel.h"
 
+#include <QComboBox>
 #include <QStyle>
 
 void reportRefusedNumbers(WorkTableModel* model) {
     QObject::connect(model, &WorkTableModel::valueRefused, model,
                      [model](int, int column, const QString&) {
                          ShowMsg(QStringLiteral("入力"), QStringLiteral("数字のみ"),
-                                 model->column(column).field);
+                                 QString::fromUtf8(model->column(column).field));
                      });
 }
 
@@ -19,4 +20,13 @@ QPushButton* makeHintButton(QWidget* parent, const QString& name) {
     b->setToolTip(QStringLiteral("ヒント"));
     b->setFixedWidth(b->sizeHint().height() + 8);
     return b;
+}
+
+void fillNames(QComboBox* box, const QStringList& names, bool keepChoice) {
+    const QString chosen = box->currentText();
+    box->clear();
+    box->addItems(names);
+    box->setCurrentIndex(keepChoice ? box->findText(chosen) : -1);
+    if (keepChoice && box->isEditable())
+        box->setEditText(chosen);
 }

@@ -23,5 +23,10 @@ class WorkTableModel;
 // Tells the user when a number cell was given text that is not a number.
 void reportRefusedNumbers(WorkTableModel* model);
 
+class QComboBox;
+// Refills a selector with names; with keepChoice it keeps what it shows,
+// otherwise nothing is chosen.
+void fillNames(QComboBox* box, const QStringList& names, bool keepChoice);
+
 // The caption-less hint button of a tab.
 QPushButton* makeHintButton(QWidget* parent, const QString& name);

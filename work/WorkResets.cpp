@@ -49,8 +49,8 @@ Status clear在庫明細(Store& store, int lines) {
     });
 }
 
-Status clear在庫表(Store& store, CombLists* lists) {
-    return guarded([&] {
+Result<CombLists> clear在庫表(Store& store) {
+    return guardedValue<CombLists>([&] {
         const CombLists l = readNames(store);
         Transaction t(store, Db::Work);
         fillBlankLines(store, SheetLines);
@@ -58,18 +58,18 @@ Status clear在庫表(Store& store, CombLists* lists) {
         copyCategories(store);
         copyUnits(store);
         t.commit();
-        *lists = l;
+        return l;
     });
 }
 
-Status readNameLists(Store& store, CombLists* lists) {
-    return guarded([&] {
+Result<CombLists> readNameLists(Store& store) {
+    return guardedValue<CombLists>([&] {
         const CombLists l = readNames(store);
         Transaction t(store, Db::Work);
         copyCategories(store);
         copyUnits(store);
         t.commit();
-        *lists = l;
+        return l;
     });
 }
 

@@ -20,14 +20,14 @@ struct CombLists {
     QStringList units;
 };
 // The category and unit reference tables rebuilt from the code master in one
-// transaction (the sheet's lines stay); the combo box names go to *lists.
-Status readNameLists(Store& store, CombLists* lists);
+// transaction (the sheet's lines stay); it gives the combo box names.
+Result<CombLists> readNameLists(Store& store);
 // The product reference table rebuilt from the product master.
 Status readProductRefs(Store& store);
 // Rebuilds the unit reference table from the unit slots.
 Status read単位(Store& store);
 // The whole reset of the sheet tab in one transaction: 500 blank lines and
-// every reference table rebuilt; the combo box names go to *lists.
-Status clear在庫表(Store& store, CombLists* lists);
+// every reference table rebuilt; it gives the combo box names.
+Result<CombLists> clear在庫表(Store& store);
 
 } // namespace resets

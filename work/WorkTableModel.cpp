@@ -5,14 +5,14 @@
 #include <QSqlRecord>
 
 WorkTableModel::WorkTableModel(Store& store, const QString& table, const QString& keyField,
-                               QVector<ColumnSpec> columns, QObject* parent)
+                               QVector<Column> columns, QObject* parent)
     : QAbstractTableModel(parent), m_store(store), m_table(table), m_keyField(keyField),
       m_columns(std::move(columns)) {}
 
 QString WorkTableModel::selectSql() const {
     QStringList fields{m_keyField};
-    for (const ColumnSpec& c : m_columns)
-        fields << c.field;
+    for (const Column& c : m_columns)
+        fields << QString::fromUtf8(c.field);
     return QString("SELECT %1 FROM %2").arg(fields.join(", "), m_table);
 }
 
@@ -90,15 +90,15 @@ int WorkTableModel::columnCount(const QModelIndex& parent) const {
 QVariant WorkTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_rows.size() || index.column() >= m_columns.size())
         return QVariant();
-    const ColumnSpec& c = m_columns[index.column()];
+    const Column& c = m_columns[index.column()];
     const QVariant& v = m_rows[index.row()][index.column()];
     switch (role) {
     case Qt::DisplayRole:
         if (c.checkBox)
             return QVariant();
         if (c.kind == Kind::Whole || c.kind == Kind::Money)
-            return c.format.isEmpty() ? (v.isNull() ? QString() : v.toString())
-                                      : formatNumber(v, c.format);
+            return *c.format == '\0' ? (v.isNull() ? QString() : v.toString())
+                                      : formatNumber(v, QString::fromUtf8(c.format));
         return v.isNull() ? QString() : v.toString();
     case Qt::EditRole:
         if (c.kind == Kind::Money) {
@@ -111,7 +111,7 @@ QVariant WorkTableModel::data(const QModelIndex& index, int role) const {
             return v.toInt() != 0 ? Qt::Checked : Qt::Unchecked;
         return QVariant();
     case Qt::TextAlignmentRole:
-        return QVariant::fromValue(c.align | Qt::AlignVCenter);
+        return QVariant::fromValue(Qt::Alignment(c.align) | Qt::AlignVCenter);
     default:
         return QVariant();
     }
@@ -144,7 +144,7 @@ QVariant WorkTableModel::storedValue(Kind kind, const QVariant& typed) {
 bool WorkTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (!index.isValid() || index.row() >= m_rows.size())
         return false;
-    const ColumnSpec& c = m_columns[index.column()];
+    const Column& c = m_columns[index.column()];
     QVariant typed = value;
     if (role == Qt::CheckStateRole && c.checkBox)
         typed = value.toInt() == Qt::Checked ? 1 : 0;
@@ -153,7 +153,8 @@ bool WorkTableModel::setData(const QModelIndex& index, const QVariant& value, in
     const QVariant stored = storedValue(c.kind, typed);
     const Status st = guarded([&] {
         m_store.exec(Db::Work,
-                     QString("UPDATE %1 SET %2 = ? WHERE %3 = ?").arg(m_table, c.field, m_keyField),
+                     QString("UPDATE %1 SET %2 = ? WHERE %3 = ?")
+                         .arg(m_table, QString::fromUtf8(c.field), m_keyField),
                      {stored, m_keys[index.row()]});
     });
     if (!st) {
@@ -171,7 +172,7 @@ bool WorkTableModel::setData(const QModelIndex& index, const QVariant& value, in
 QVariant WorkTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation == Qt::Horizontal && section >= 0 && section < m_columns.size()) {
         if (role == Qt::DisplayRole)
-            return m_columns[section].caption;
+            return QString::fromUtf8(m_columns[section].caption);
         if (role == Qt::TextAlignmentRole)
             return int(Qt::AlignCenter);
     }
@@ -183,7 +184,7 @@ QVariant WorkTableModel::headerData(int section, Qt::Orientation orientation, in
 Qt::ItemFlags WorkTableModel::flags(const QModelIndex& index) const {
     if (!index.isValid())
         return Qt::NoItemFlags;
-    const ColumnSpec& c = m_columns[index.column()];
+    const Column& c = m_columns[index.column()];
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
     if (c.checkBox)
         f |= Qt::ItemIsUserCheckable;

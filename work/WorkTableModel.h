@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/Columns.h"
 #include "store/Store.h"
 
 #include <QAbstractTableModel>
@@ -12,19 +13,16 @@
 class WorkTableModel : public QAbstractTableModel {
     Q_OBJECT
   public:
-    enum class Kind { Text, Whole, Money, Flag };
-    struct ColumnSpec {
-        QString field;
-        QString caption;
-        Kind kind = Kind::Text;
-        QString format;                      // display format for numbers, e.g. "#,###"
-        Qt::Alignment align = Qt::AlignLeft; // horizontal alignment
-        bool editable = true;
-        bool checkBox = false; // a flag drawn as a check box
-    };
+    using Kind = columns::Kind;
+    using Column = columns::Column;
 
     WorkTableModel(Store& store, const QString& table, const QString& keyField,
-                   QVector<ColumnSpec> columns, QObject* parent = nullptr);
+                   QVector<Column> columns, QObject* parent = nullptr);
+    // Over a table's column table (store/Columns.h).
+    template <std::size_t N>
+    WorkTableModel(Store& store, const QString& table, const QString& keyField,
+                   const Column (&columns)[N], QObject* parent = nullptr)
+        : WorkTableModel(store, table, keyField, QVector<Column>(columns, columns + N), parent) {}
 
     // Re-reads every row of the table. Returns false (and keeps the old rows)
     // when the read failed; lastError() says why.
@@ -41,7 +39,7 @@ class WorkTableModel : public QAbstractTableModel {
     qint64 keyAt(int row) const { return m_keys.value(row); }
     int rowOfKey(qint64 key) const { return m_keys.indexOf(key); }
     QVariant value(int row, int column) const;
-    const ColumnSpec& column(int c) const { return m_columns[c]; }
+    const Column& column(int c) const { return m_columns[c]; }
     QString table() const { return m_table; }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -68,7 +66,7 @@ class WorkTableModel : public QAbstractTableModel {
     Store& m_store;
     QString m_table;
     QString m_keyField;
-    QVector<ColumnSpec> m_columns;
+    QVector<Column> m_columns;
     QVector<qint64> m_keys;
     QVector<QVector<QVariant>> m_rows;
     QString m_lastError;

@@ -1,0 +1,137 @@
+#pragma once
+
+#include <QStringList>
+#include <Qt>
+#include <iterator>
+
+// The column tables of the work tables: one row per column, indexed by the
+// column's enum. The grids, the SQL column lists, the table definitions and
+// the reports all read them; a column is added here in one line.
+namespace columns {
+
+enum class Kind { Text, Whole, Money, Flag };
+
+struct Column {
+    const char* field;
+    const char* caption;
+    Kind kind;
+    const char* format;      // display format of a number column, "" for none
+    Qt::AlignmentFlag align; // horizontal alignment in the grid
+    int twips;               // width in the grid, 0 when not shown
+    bool editable;
+    bool checkBox; // a flag drawn as a check box
+
+    const char* sqlType() const {
+        return kind == Kind::Text ? "TEXT" : kind == Kind::Money ? "NUMERIC" : "INTEGER";
+    }
+};
+
+// "f1, f2, …" of columns [from, to) of a table.
+template <std::size_t N>
+QString list(const Column (&table)[N], int from = 0, int to = int(N)) {
+    QStringList out;
+    for (int c = from; c < to; ++c)
+        out << QString::fromUtf8(table[c].field);
+    return out.join(", ");
+}
+
+// "field TYPE" of one column in a CREATE TABLE.
+inline QString definition(const Column& c) {
+    return QString::fromUtf8(c.field) + " " + c.sqlType() +
+           (c.kind == Kind::Flag ? " NOT NULL DEFAULT 0" : "");
+}
+
+// "f1 TYPE, f2 TYPE, …" for a CREATE TABLE, after the hidden key.
+template <std::size_t N> QString definitions(const Column (&table)[N]) {
+    QStringList out;
+    for (const Column& c : table)
+        out << definition(c);
+    return out.join(", ");
+}
+
+} // namespace columns
+
+namespace sheet {
+// Columns of the sheet grid and of w在庫表 (and of 在庫表 from ColCode on).
+enum Column {
+    ColCheck,
+    ColCode,
+    ColName,
+    ColQty,
+    ColProper,
+    ColChange,
+    ColUnit,
+    ColPrice,
+    ColAmount,
+    ColCategory,
+    ColumnCount
+};
+using columns::Kind;
+inline constexpr columns::Column Columns[] = {
+    {"チェック", "", Kind::Flag, "", Qt::AlignHCenter, 465, true, false},
+    {"code", "コード", Kind::Text, "", Qt::AlignHCenter, 1150, true, false},
+    {"品名", "品　　　名", Kind::Text, "", Qt::AlignLeft, 4460, true, false},
+    {"数量", "数 量", Kind::Whole, "#,###", Qt::AlignRight, 1155, true, false},
+    {"適正数", "適正数", Kind::Whole, "#,###", Qt::AlignRight, 1020, true, false},
+    {"増減", "増減", Kind::Whole, "#,###", Qt::AlignRight, 900, false, false},
+    {"単位", "単位", Kind::Text, "", Qt::AlignHCenter, 735, true, false},
+    {"単価", "単 価", Kind::Money, "#,###", Qt::AlignRight, 945, true, false},
+    {"金額", "金 額", Kind::Money, "#,###", Qt::AlignRight, 1250, false, false},
+    {"商品区分", "商品区分", Kind::Text, "", Qt::AlignLeft, 2500, true, false},
+};
+static_assert(std::size(Columns) == ColumnCount, "one row per sheet column");
+// The order of the fields in the file's w在庫表 and w在庫表印刷, which
+// existing work files keep; a new column goes at the end here too.
+inline constexpr Column StoredOrder[] = {ColCheck, ColCode,   ColName,   ColQty,   ColUnit,
+                                         ColProper, ColChange, ColPrice, ColAmount, ColCategory};
+static_assert(std::size(StoredOrder) == ColumnCount, "every sheet column stored once");
+} // namespace sheet
+
+namespace products {
+// Columns of the product list and of w商品マスタ (and of 商品マスタ from ColCode on).
+enum Column { ColCheck, ColCode, ColName, ColUnit, ColPrice, ColProper, ColCategory, ColumnCount };
+using columns::Kind;
+inline constexpr columns::Column Columns[] = {
+    {"チェック", "", Kind::Flag, "", Qt::AlignHCenter, 405, true, true},
+    {"code", "コード", Kind::Text, "", Qt::AlignHCenter, 1150, true, false},
+    {"品名", "品　　　名", Kind::Text, "", Qt::AlignLeft, 4575, true, false},
+    {"単位", "単位", Kind::Text, "", Qt::AlignHCenter, 690, true, false},
+    {"単価", "単　価", Kind::Money, "#,###", Qt::AlignRight, 1155, true, false},
+    {"適正数", "適正数", Kind::Whole, "#,###", Qt::AlignRight, 1080, true, false},
+    {"商品区分", "商品区分", Kind::Text, "", Qt::AlignLeft, 1455, true, false},
+};
+static_assert(std::size(Columns) == ColumnCount, "one row per product column");
+
+// The product drop-down (w商品参照): the list's columns without the mark, read only.
+enum RefColumn { RefCode, RefName, RefUnit, RefPrice, RefProper, RefCategory, RefColumnCount };
+inline constexpr columns::Column RefColumns[] = {
+    {"code", "コード", Kind::Text, "", Qt::AlignHCenter, 1150, false, false},
+    {"品名", "品　　　名", Kind::Text, "", Qt::AlignLeft, 4575, false, false},
+    {"単位", "単位", Kind::Text, "", Qt::AlignHCenter, 690, false, false},
+    {"単価", "単　価", Kind::Money, "#,###", Qt::AlignRight, 1155, false, false},
+    {"適正数", "適正数", Kind::Whole, "#,###", Qt::AlignRight, 1080, false, false},
+    {"商品区分", "商品区分", Kind::Text, "", Qt::AlignLeft, 1455, false, false},
+};
+static_assert(std::size(RefColumns) == RefColumnCount, "one row per drop-down column");
+} // namespace products
+
+namespace codes {
+// Each kind of the code master has this many numbered slots, "01" … "30".
+constexpr int SlotCount = 30;
+
+// Columns of the slot editor wコードマスタ; only the name is shown.
+enum CodeColumn { ColLine, ColCheck, ColCode, ColName, CodeColumnCount };
+using columns::Kind;
+inline constexpr columns::Column CodeColumns[] = {
+    {"行番号", "", Kind::Whole, "", Qt::AlignRight, 0, false, false},
+    {"チェック", "", Kind::Flag, "", Qt::AlignHCenter, 0, false, false},
+    {"code", "", Kind::Text, "", Qt::AlignHCenter, 0, false, false},
+    {"sname", "名　　称", Kind::Text, "", Qt::AlignLeft, 2925, true, false},
+};
+static_assert(std::size(CodeColumns) == CodeColumnCount, "one row per slot column");
+
+// The one column of the category and unit drop-downs.
+inline constexpr columns::Column NameColumns[] = {
+    {"sname", "", Kind::Text, "", Qt::AlignLeft, 0, false, false},
+};
+} // namespace codes

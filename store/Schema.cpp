@@ -1,0 +1,84 @@
+#include "store/Schema.h"
+
+#include "store/Columns.h"
+
+namespace schema {
+
+namespace {
+QString table(const QString& name, const QString& columns) {
+    return "CREATE TABLE " + name + " (" + columns + ")";
+}
+// A work table read in insertion order: a hidden sequence key, then its columns.
+template <std::size_t N> QString workTable(const QString& name, const columns::Column (&cols)[N]) {
+    return table(name, "seq INTEGER PRIMARY KEY, " + columns::definitions(cols));
+}
+// The sheet's work tables keep their fields in the stored order.
+QString sheetWorkTable(const QString& name) {
+    QStringList defs;
+    for (sheet::Column c : sheet::StoredOrder)
+        defs << columns::definition(sheet::Columns[c]);
+    return table(name, "seq INTEGER PRIMARY KEY, " + defs.join(", "));
+}
+// A saved line is a sheet line with its date and number, without the mark.
+QString savedLineColumns() {
+    QStringList defs;
+    for (int c = sheet::ColCode; c < sheet::ColumnCount; ++c)
+        defs << QString::fromUtf8(sheet::Columns[c].field) + " " + sheet::Columns[c].sqlType();
+    return "id INTEGER PRIMARY KEY, 日付 TEXT, 行番号 INTEGER, " + defs.join(", ");
+}
+} // namespace
+
+const QVector<Table>& tables() {
+    static const QVector<Table> all{
+        {Db::Main,
+         "在庫表",
+         table("在庫表", savedLineColumns()),
+         {"CREATE INDEX 在庫表_日付_区分 ON 在庫表 (日付, 商品区分, 行番号)",
+          "CREATE INDEX 在庫表_日付_code ON 在庫表 (日付, code)"}},
+        {Db::Main,
+         "商品マスタ",
+         table("商品マスタ", "id INTEGER PRIMARY KEY, code TEXT, 品名 TEXT, 単位 TEXT, "
+                             "単価 NUMERIC, 適正数 INTEGER, 商品区分 TEXT"),
+         {"CREATE INDEX 商品マスタ_品名 ON 商品マスタ (品名)",
+          "CREATE INDEX 商品マスタ_code ON 商品マスタ (code)",
+          "CREATE INDEX 商品マスタ_区分 ON 商品マスタ (商品区分, code)"}},
+        // An empty name would become a blank item in every list, so the schema refuses it.
+        {Db::Main,
+         "コードマスタ",
+         table("コードマスタ", "id INTEGER PRIMARY KEY, kcode TEXT, code TEXT, "
+                               "sname TEXT CHECK (sname IS NULL OR length(sname) > 0)"),
+         {"CREATE INDEX コードマスタ_kcode_code ON コードマスタ (kcode, code)"}},
+        {Db::Main,
+         "自社情報",
+         table("自社情報", "id INTEGER PRIMARY KEY, 会社名 TEXT, 住所 TEXT, 電話番号 TEXT"),
+         {}},
+        {Db::Work,
+         "w在庫表",
+         sheetWorkTable("w在庫表"),
+         {"CREATE INDEX w在庫表_code ON w在庫表 (code)"}},
+        {Db::Work, "w商品マスタ", workTable("w商品マスタ", products::Columns), {}},
+        {Db::Work, "w商品参照", workTable("w商品参照", products::RefColumns), {}},
+        {Db::Work, "w商品区分参照", workTable("w商品区分参照", codes::NameColumns), {}},
+        {Db::Work, "w単位参照", workTable("w単位参照", codes::NameColumns), {}},
+        // AUTOINCREMENT: 行番号 is assigned by the database and never reused.
+        {Db::Work,
+         "wコードマスタ",
+         table("wコードマスタ", "行番号 INTEGER PRIMARY KEY AUTOINCREMENT, " +
+                                    columns::definitions(codes::CodeColumns).section(", ", 1)),
+         {}},
+        {Db::Work, "w在庫表印刷", sheetWorkTable("w在庫表印刷"), {}},
+        {Db::Work, "w商品マスタ印刷", workTable("w商品マスタ印刷", products::Columns), {}},
+        {Db::Work,
+         "ClHint",
+         table("ClHint", "id INTEGER PRIMARY KEY, FormName TEXT, CtlName TEXT, FormTitle TEXT, "
+                         "Contents TEXT"),
+         {"CREATE INDEX ClHint_key ON ClHint (FormName, CtlName)"}},
+    };
+    return all;
+}
+
+QStringList slotKinds() {
+    return {QStringLiteral("商品区分"), QStringLiteral("単位")};
+}
+
+} // namespace schema

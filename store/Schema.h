@@ -1,0 +1,22 @@
+#pragma once
+
+#include "store/Store.h"
+
+#include <QStringList>
+
+// The tables of both files: one list from which the store creates a new file
+// and verifies an existing one.
+namespace schema {
+
+struct Table {
+    Db db;
+    QString name;
+    QString definition;  // the CREATE TABLE statement
+    QStringList indexes; // CREATE INDEX statements
+};
+
+const QVector<Table>& tables();
+// The empty code-master slots of a new main file: per kind "01" … "30".
+QStringList slotKinds();
+
+} // namespace schema
