@@ -63,7 +63,7 @@ FrmStolva::FrmStolva() {
     connect(m_products, &ProductTab::hintRequested, this, &FrmStolva::showHint);
     connect(m_codes, &CodeTab::hintRequested, this, &FrmStolva::showHint);
     connect(m_codes, &CodeTab::eraseRequested, this, [this] {
-        if (ShowMsg("削除", "確認", "すべてのデータ") == True)
+        if (ShowMsg(MsgKind::削除, MsgCase::確認, "すべてのデータ") == True)
             AllDelete();
     });
 }

@@ -19,7 +19,7 @@ int main(int argc, char* argv[]) {
         single.wakeRunningCopy();
         return 0;
     case SingleCopy::Result::Failed:
-        ShowMsg("その他", "エラー",
+        ShowMsg(MsgKind::その他, MsgCase::エラー,
                 QStringLiteral("Stolva を起動できません。\n\nデータフォルダ %1 を使用できません。")
                     .arg(QDir::toNativeSeparators(dataPath)));
         return 1;
@@ -27,7 +27,7 @@ int main(int argc, char* argv[]) {
     FrmStolva w;
     single.setWindow(&w);
     if (Status s = w.Form_Load(dataPath); !s) {
-        ShowMsg("その他", "エラー", QStringLiteral("Stolva を起動できません。\n\n") + s.error);
+        ShowMsg(MsgKind::その他, MsgCase::エラー, QStringLiteral("Stolva を起動できません。\n\n") + s.error);
         return 1;
     }
     w.showNormal();

@@ -174,11 +174,11 @@ void CodeTab::Entryコード() {
     }
     // Emptying named slots is asked about first, with No as the answer to Enter.
     if (removed.value > 0 &&
-        ShowMsg("削除", "その他確認",
+        ShowMsg(MsgKind::削除, MsgCase::その他確認,
                 QStringLiteral("登録すると%1の名称 %2 件が削除されます。").arg(k).arg(removed.value)) !=
             True)
         return;
-    if (ShowMsg("登録", "確認", k) != True)
+    if (ShowMsg(MsgKind::登録, MsgCase::確認, k) != True)
         return;
     const Result<int> named = codes::entryCodes(m_store, k);
     if (!named) {

@@ -46,12 +46,12 @@ HintWindow::HintWindow(Store& store, const HintContext& ctx, QWidget* parent)
 
     connect(m_edit, &QPushButton::clicked, this, &HintWindow::toggleEdit);
     connect(save, &QPushButton::clicked, this, [this] {
-        if (ShowMsg("登録", "確認", "ヒント") != True)
+        if (ShowMsg(MsgKind::登録, MsgCase::確認, "ヒント") != True)
             return;
         EntryHint();
     });
     connect(del, &QPushButton::clicked, this, [this] {
-        if (ShowMsg("削除", "確認", "ヒント") != True)
+        if (ShowMsg(MsgKind::削除, MsgCase::確認, "ヒント") != True)
             return;
         Deleteヒント();
     });
@@ -78,7 +78,7 @@ void HintWindow::EntryHint() {
         ShowError(QStringLiteral("ヒントを登録できませんでした。"), s.error);
         return;
     }
-    ShowMsg("登録", "完了", "ヒント");
+    ShowMsg(MsgKind::登録, MsgCase::完了, "ヒント");
 }
 
 void HintWindow::Deleteヒント() {
@@ -87,7 +87,7 @@ void HintWindow::Deleteヒント() {
         return;
     }
     m_contents->clear();
-    ShowMsg("削除", "完了", "ヒント");
+    ShowMsg(MsgKind::削除, MsgCase::完了, "ヒント");
 }
 
 bool HintWindow::editing() const {

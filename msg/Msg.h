@@ -10,6 +10,42 @@
 
 enum class MsgStyle { ConfirmNo, ConfirmYes, Notice, Warning };
 
+// The kinds and cases of the message table: a misspelt one does not compile.
+enum class MsgKind { 登録, 転記, 削除, 入力, 行指定, クリア, 印刷, その他 };
+enum class MsgCase {
+    確認,
+    データ確認,
+    コード指定,
+    完了,
+    完了2,
+    チェック,
+    商品未登録,
+    データなし,
+    確認2,
+    伝票確認,
+    指定確認,
+    伝票完了,
+    削除不可能,
+    伝票完了2,
+    削除不可,
+    その他確認,
+    上行空白,
+    区分なし,
+    必須入力なし,
+    重複,
+    範囲外,
+    数字のみ,
+    無効行,
+    指定なし,
+    余白なし,
+    コピー完了,
+    読込み完了,
+    メッセージ,
+    ファイルなし,
+    エラー,
+    破棄確認
+};
+
 // One dialog as the message table composes it.
 struct MsgDialog {
     QString title;
@@ -31,14 +67,13 @@ class QMessageBoxPresenter : public MsgPresenter {
 };
 
 // Looks (kind, case) up in the message table; false when the pair is unknown.
-bool composeMsg(const QString& kind, const QString& caseLabel, const QString& subject,
-                MsgDialog* out);
+bool composeMsg(MsgKind kind, MsgCase caseLabel, const QString& subject, MsgDialog* out);
 
 // Sets the presenter ShowMsg uses (not owned); nullptr restores the real one.
 void setMsgPresenter(MsgPresenter* presenter);
 
 // The one way the ledger speaks to the user. True (-1) when the user agreed.
-std::int16_t ShowMsg(const QString& kind, const QString& caseLabel, const QString& subject);
+std::int16_t ShowMsg(MsgKind kind, MsgCase caseLabel, const QString& subject);
 
 // The failure report of every action: kind "その他", case "エラー".
 void ShowError(const QString& what, const QString& detail);

@@ -150,8 +150,8 @@ QWidget* ProductTab::buildDetailPanel() {
     m_panel->hide();
 
     m_fieldOrder = {m_code, m_name, m_unit, m_price, m_proper, m_cat};
-    connect(m_price, &NumberBox::refused, this, [] { ShowMsg("入力", "数字のみ", "単価"); });
-    connect(m_proper, &NumberBox::refused, this, [] { ShowMsg("入力", "数字のみ", "適正数"); });
+    connect(m_price, &NumberBox::refused, this, [] { ShowMsg(MsgKind::入力, MsgCase::数字のみ, "単価"); });
+    connect(m_proper, &NumberBox::refused, this, [] { ShowMsg(MsgKind::入力, MsgCase::数字のみ, "適正数"); });
     for (QWidget* w : {static_cast<QWidget*>(m_code), static_cast<QWidget*>(m_name),
                        static_cast<QWidget*>(m_price), static_cast<QWidget*>(m_proper)})
         w->installEventFilter(this);
@@ -216,7 +216,7 @@ void ProductTab::refreshGrid() {
 }
 
 bool ProductTab::confirmDiscard() {
-    return !m_dirty || ShowMsg("その他", "破棄確認", QString()) == True;
+    return !m_dirty || ShowMsg(MsgKind::その他, MsgCase::破棄確認, QString()) == True;
 }
 
 void ProductTab::Read商品情報() {
@@ -230,7 +230,7 @@ void ProductTab::Read商品情報() {
 }
 
 void ProductTab::Entry商品情報() {
-    if (ShowMsg("登録", "確認", "商品情報") != True)
+    if (ShowMsg(MsgKind::登録, MsgCase::確認, "商品情報") != True)
         return;
     const Result<Registered> registered = entry商品情報(m_store);
     if (!registered) {
@@ -261,7 +261,7 @@ void ProductTab::LineDelete商品情報() {
     const QModelIndex cur = m_grid->currentIndex();
     if (!cur.isValid())
         return;
-    if (ShowMsg("削除", "確認", "指定された行") != True)
+    if (ShowMsg(MsgKind::削除, MsgCase::確認, "指定された行") != True)
         return;
     const QString product = m_model->value(cur.row(), ColCode).toString() + " " +
                             m_model->value(cur.row(), ColName).toString();
@@ -323,7 +323,7 @@ void ProductTab::Entry商品詳細() {
     const QString name = m_name->text();
     if (code.isEmpty() || name.isEmpty())
         return;
-    if (ShowMsg("登録", "確認", code + " " + name) != True)
+    if (ShowMsg(MsgKind::登録, MsgCase::確認, code + " " + name) != True)
         return;
     Detail d;
     d.code = code;

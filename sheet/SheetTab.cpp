@@ -122,7 +122,7 @@ void SheetTab::setProgress(int value) {
 bool SheetTab::requireDate() {
     if (!m_date->isNull())
         return true;
-    ShowMsg("その他", "メッセージ", "日付を記入してください。");
+    ShowMsg(MsgKind::その他, MsgCase::メッセージ, "日付を記入してください。");
     m_date->setFocus();
     return false;
 }
@@ -156,7 +156,7 @@ void SheetTab::clearClicked() {
 }
 
 bool SheetTab::confirmDiscard() {
-    return !m_dirty || ShowMsg("その他", "破棄確認", QString()) == True;
+    return !m_dirty || ShowMsg(MsgKind::その他, MsgCase::破棄確認, QString()) == True;
 }
 
 void SheetTab::setNameLists(const resets::CombLists& lists, bool keepChoice) {
@@ -205,7 +205,7 @@ void SheetTab::Entry在庫表() {
     }
     if (named.value == 0)
         return;
-    if (ShowMsg("登録", "確認", m_date->shownText() + "の在庫表") != True)
+    if (ShowMsg(MsgKind::登録, MsgCase::確認, m_date->shownText() + "の在庫表") != True)
         return;
     const QString heading = sheetHeading();
     m_bar->show();
@@ -233,7 +233,7 @@ void SheetTab::Entry在庫表() {
 void SheetTab::Delete在庫表() {
     if (!requireDate())
         return;
-    if (ShowMsg("削除", "確認", m_date->shownText()) != True)
+    if (ShowMsg(MsgKind::削除, MsgCase::確認, m_date->shownText()) != True)
         return;
     const Result<sheet::Deleted> deleted = sheet::delete在庫表(m_store, m_date->value());
     if (!deleted) {
@@ -253,10 +253,10 @@ void SheetTab::LineDelete在庫表() {
     const QModelIndex cur = m_grid->currentIndex();
     if (!cur.isValid() || (isEmptyValue(m_model->value(cur.row(), ColCode)) &&
                            isEmptyValue(m_model->value(cur.row(), ColName)))) {
-        ShowMsg("その他", "メッセージ", "行を選択してください。");
+        ShowMsg(MsgKind::その他, MsgCase::メッセージ, "行を選択してください。");
         return;
     }
-    if (ShowMsg("削除", "確認", "指定された行") != True)
+    if (ShowMsg(MsgKind::削除, MsgCase::確認, "指定された行") != True)
         return;
     std::optional<QDate> date;
     if (!m_date->isNull())
@@ -276,7 +276,7 @@ void SheetTab::LineDelete在庫表() {
 void SheetTab::Read商品マスタto在庫表() {
     if (!confirmDiscard())
         return;
-    if (ShowMsg("その他", "確認", "商品情報を読み込みします。") != True)
+    if (ShowMsg(MsgKind::その他, MsgCase::確認, "商品情報を読み込みします。") != True)
         return;
     const Result<int> filled = sheet::read商品マスタto在庫表(m_store);
     if (!filled) {

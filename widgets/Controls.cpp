@@ -9,7 +9,7 @@
 void reportRefusedNumbers(WorkTableModel* model) {
     QObject::connect(model, &WorkTableModel::valueRefused, model,
                      [model](int, int column, const QString&) {
-                         ShowMsg(QStringLiteral("入力"), QStringLiteral("数字のみ"),
+                         ShowMsg(MsgKind::入力, MsgCase::数字のみ,
                                  QString::fromUtf8(model->column(column).field));
                      });
 }
