@@ -79,9 +79,6 @@ FrmStolva::~FrmStolva() {
 Status FrmStolva::Form_Load(const QString& dataPath) {
     if (Status s = m_store.open(dataPath); !s)
         return s;
-    DataPath = m_store.dataPath();
-    MainDbPath = m_store.mainDbPath();
-    WorkDbPath = m_store.workDbPath();
     setWindowTitle(caption());
     FormInit();
     Clear商品情報();

@@ -60,7 +60,6 @@ class FrmStolva : public QMainWindow {
     void printSheet();
     void printProducts();
 
-    QString DataPath, MainDbPath, WorkDbPath;
     // Heading texts of the reports.
     QString PrintDate, PrintCategory, PrintTotal;
 

@@ -90,10 +90,6 @@ void HintWindow::Deleteヒント() {
     ShowMsg(MsgKind::削除, MsgCase::完了, "ヒント");
 }
 
-bool HintWindow::editing() const {
-    return m_edit->palette().color(QPalette::Button) != grayColor();
-}
-
 void HintWindow::setButtonColor(const QColor& c) {
     QPalette p = m_edit->palette();
     p.setColor(QPalette::Button, c);
@@ -102,12 +98,9 @@ void HintWindow::setButtonColor(const QColor& c) {
 }
 
 void HintWindow::toggleEdit() {
-    if (m_edit->palette().color(QPalette::Button) == grayColor()) {
-        m_contents->setReadOnly(false);
-        setButtonColor(pinkColor());
-    } else {
-        m_contents->setReadOnly(true);
-        setButtonColor(grayColor());
-    }
+    m_editing = !m_editing;
+    m_contents->setReadOnly(!m_editing);
+    // The button shows the state: pink while the note may be edited.
+    setButtonColor(m_editing ? pinkColor() : grayColor());
     m_contents->setFocus();
 }

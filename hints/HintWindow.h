@@ -25,7 +25,6 @@ class HintWindow : public QWidget {
     void ReadHint();
     void EntryHint();
     void Deleteヒント();
-    bool editing() const;
 
     static QColor grayColor() { return QColor(209, 209, 205); }
     static QColor pinkColor() { return QColor(255, 128, 128); }
@@ -40,4 +39,5 @@ class HintWindow : public QWidget {
     QLabel* m_formTitle;
     QPlainTextEdit* m_contents;
     QPushButton* m_edit;
+    bool m_editing = false; // the note may be edited (cmd編集 pressed once)
 };

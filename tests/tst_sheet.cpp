@@ -135,6 +135,9 @@ void TestSheet::amountAndChange_data() {
                                        << "10";
     QTest::newRow("0.1 x 3 no drift") << QVariant(3) << QVariant(0.1) << QVariant(0) << "0"
                                       << "3";
+    // Only exact fixed point gives 15: in binary 0.145 × 100 is 14.4999….
+    QTest::newRow("0.145 x 100 exact") << QVariant(100) << QVariant(0.145) << QVariant(0) << "15"
+                                       << "100";
     QTest::newRow("1.15 x 10") << QVariant(10) << QVariant(1.15) << QVariant(0) << "12"
                                << "10";
     QTest::newRow("beyond bound gives 0")

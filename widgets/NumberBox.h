@@ -12,7 +12,6 @@ class NumberBox : public QLineEdit {
 
     void setValue(const QVariant& value);
     QVariant value() const { return m_value; }
-    QString format() const { return m_format; }
     // 0: whole numbers only; 4: prices with up to four decimals.
     void setDecimals(int decimals) { m_decimals = decimals; }
 
