@@ -6,7 +6,7 @@
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
 #include "widgets/NumberBox.h"
-#include "tests/fixtures.h"
+#include "tests/window_fixture.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
 
@@ -254,13 +254,12 @@ void TestFaults::faultLeavesDataAndTypingAlone() {
     QFETCH(QString, action);
     QFETCH(QString, fault);
     const Scenario sc = scenarios()[action];
-    QTemporaryDir dir;
-    ScriptedMessages msgs;
+    Started started;
+    FrmStolva& w = *started.w;
+    ScriptedMessages& msgs = started.msgs;
+    const QTemporaryDir& dir = started.dir;
     msgs.presenter.defaultAnswer = true;
     msgs.presenter.useDefaultButton = false; // answer Yes to every question
-    FrmStolva w;
-    w.store().setBusyTimeout(QuickBusyTimeoutMs);
-    VERIFY_OK(w.Form_Load(dir.path()));
     sc.prepare(w);
     const QStringList before = snapshot(w.store(), sc.db);
     const QStringList typed = sc.typed(w);
@@ -323,10 +322,5 @@ void TestFaults::faultLeavesDataAndTypingAlone() {
     QVERIFY(sc.done(w));
 }
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    setupApplication(app);
-    TestFaults t;
-    return QTest::qExec(&t, argc, argv);
-}
+STOLVA_WINDOW_TEST_MAIN(TestFaults)
 #include "tst_faults.moc"

@@ -5,7 +5,7 @@
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
 #include "widgets/NumberBox.h"
-#include "tests/fixtures.h"
+#include "tests/window_fixture.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
 
@@ -51,10 +51,9 @@ void TestHostile::textRoundTrips_data() {
 
 void TestHostile::textRoundTrips() {
     QFETCH(QString, text);
-    QTemporaryDir dir;
-    ScriptedMessages msgs;
-    FrmStolva w;
-    VERIFY_OK(w.Form_Load(dir.path()));
+    Started started;
+    FrmStolva& w = *started.w;
+    ScriptedMessages& msgs = started.msgs;
     Store& s = w.store();
     // Through the sheet: name, code, unit and category of a line, and the
     // sheet's category; saved, then read back.
@@ -166,10 +165,9 @@ void TestHostile::numbers() {
     QFETCH(int, column);
     QFETCH(QString, typed);
     QFETCH(QString, stored);
-    QTemporaryDir dir;
-    ScriptedMessages msgs;
-    FrmStolva w;
-    VERIFY_OK(w.Form_Load(dir.path()));
+    Started started;
+    FrmStolva& w = *started.w;
+    ScriptedMessages& msgs = started.msgs;
     WorkTableModel* m = w.sheetTab()->model();
     m->setData(m->index(0, ColName), "x");
     m->setData(m->index(0, column), typed);
@@ -193,11 +191,9 @@ void TestHostile::numbers() {
 }
 
 void TestHostile::dateBoxTakesOnlyDates() {
-    QTemporaryDir dir;
-    ScriptedMessages msgs;
-    FrmStolva w;
-    VERIFY_OK(w.Form_Load(dir.path()));
-    w.show();
+    Started started;
+    FrmStolva& w = *started.w;
+    ScriptedMessages& msgs = started.msgs;
     DateBox* date = w.findChild<DateBox*>("dt日付");
     date->setFocus();
     QTest::keyClick(date, Qt::Key_Delete);
@@ -217,10 +213,5 @@ void TestHostile::dateBoxTakesOnlyDates() {
              1);
 }
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    setupApplication(app);
-    TestHostile t;
-    return QTest::qExec(&t, argc, argv);
-}
+STOLVA_WINDOW_TEST_MAIN(TestHostile)
 #include "tst_hostile.moc"

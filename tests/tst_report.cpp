@@ -7,7 +7,7 @@
 #include "sheet/SheetTab.h"
 #include "widgets/NumberBox.h"
 #include "widgets/Grids.h"
-#include "tests/fixtures.h"
+#include "tests/window_fixture.h"
 #include "widgets/DateBox.h"
 
 #include <QTableView>
@@ -171,10 +171,9 @@ void TestReport::productReportHeading() {
 }
 
 void TestReport::printFromTheWindow() {
-    QTemporaryDir dir;
-    ScriptedMessages msgs;
-    FrmStolva w;
-    VERIFY_OK(w.Form_Load(dir.path()));
+    Started started;
+    FrmStolva& w = *started.w;
+    ScriptedMessages& msgs = started.msgs;
     QVector<Page> shown;
     QString title;
     w.previewPages = [&](const QVector<Page>& pages, const QString& t) {
@@ -254,10 +253,9 @@ void TestReport::pdfIsWritten() {
 // The print preview itself: it opens over the window, paints the pages on
 // the printer and offers saving as PDF.
 void TestReport::realPreviewOpensWithPdfAction() {
-    QTemporaryDir dir;
-    ScriptedMessages msgs;
-    FrmStolva w;
-    VERIFY_OK(w.Form_Load(dir.path()));
+    Started started;
+    FrmStolva& w = *started.w;
+    ScriptedMessages& msgs = started.msgs;
     w.sheetTab()->model()->setData(w.sheetTab()->model()->index(0, sheet::ColName), "一");
     bool sawPreview = false, sawPdf = false;
     QTimer::singleShot(0, [&] {
@@ -274,10 +272,5 @@ void TestReport::realPreviewOpensWithPdfAction() {
     QVERIFY(msgs.presenter.shown.isEmpty());
 }
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    setupApplication(app);
-    TestReport t;
-    return QTest::qExec(&t, argc, argv);
-}
+STOLVA_WINDOW_TEST_MAIN(TestReport)
 #include "tst_report.moc"
