@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include "base/Fonts.h"
+#include "base/Version.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,9 +20,12 @@ void setupApplication(QApplication& app) {
     f.setPointSize(10);
     app.setFont(f);
     app.setApplicationName(QStringLiteral("Stolva"));
+    app.setApplicationVersion(QStringLiteral(STOLVA_VERSION));
 }
 
-QString resolveDataPath() {
+QString resolveDataPath(const QString& chosen) {
+    if (!chosen.isEmpty())
+        return QDir(chosen).absolutePath() + "/";
     const QString env = qEnvironmentVariable("STOLVA_DATA_DIR");
     if (!env.isEmpty())
         return QDir(env).absolutePath() + "/";

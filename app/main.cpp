@@ -4,13 +4,25 @@
 #include "msg/Msg.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     setupApplication(app);
-    const QString dataPath = resolveDataPath();
+    QCommandLineParser cl;
+    cl.setApplicationDescription(QStringLiteral("Stolva 在庫表"));
+    cl.addHelpOption();
+    cl.addVersionOption();
+    const QCommandLineOption dataDir("data-dir", QStringLiteral("データフォルダ"), "DIR");
+    // Start-up measurement: report the window shown, then end.
+    QCommandLineOption exitWhenShown("exit-when-shown");
+    exitWhenShown.setFlags(QCommandLineOption::HiddenFromHelp);
+    cl.addOption(dataDir);
+    cl.addOption(exitWhenShown);
+    cl.process(app);
+    const QString dataPath = resolveDataPath(cl.value(dataDir));
     SingleCopy single(dataPath);
     switch (single.acquire()) {
     case SingleCopy::Result::Acquired:
@@ -27,12 +39,12 @@ int main(int argc, char* argv[]) {
     FrmStolva w;
     single.setWindow(&w);
     if (Status s = w.Form_Load(dataPath); !s) {
-        ShowMsg(MsgKind::その他, MsgCase::エラー, QStringLiteral("Stolva を起動できません。\n\n") + s.error);
+        ShowMsg(MsgKind::その他, MsgCase::エラー,
+                QStringLiteral("Stolva を起動できません。\n\n") + s.error);
         return 1;
     }
     w.showNormal();
-    if (qEnvironmentVariableIsSet("STOLVA_EXIT_WHEN_SHOWN")) {
-        // Start-up measurement: report the window shown, then end.
+    if (cl.isSet(exitWhenShown) || qEnvironmentVariableIsSet("STOLVA_EXIT_WHEN_SHOWN")) {
         QCoreApplication::processEvents();
         std::fputs("shown\n", stdout);
         std::fflush(stdout);

@@ -18,6 +18,7 @@ QString fittedText(const QString& text, const QFontMetricsF& metrics, double wid
 
 void paint(const Page& page, QPainter& painter, double scale) {
     painter.save();
+    QHash<QString, QPair<QFont, QFontMetricsF>> fonts;
     for (const Placed& p : page.items) {
         const QRectF r(p.rect.left() * scale, p.rect.top() * scale, p.rect.width() * scale,
                        p.rect.height() * scale);
@@ -26,14 +27,22 @@ void paint(const Page& page, QPainter& painter, double scale) {
             painter.drawLine(QPointF(r.left(), r.top()), QPointF(r.right(), r.top()));
             continue;
         }
-        QFont f;
-        f.setFamilies(ledgerFontFamilies());
-        f.setPointSizeF(p.fontPt);
-        f.setBold(p.bold);
-        painter.setFont(f);
+        // One font and its metrics per size and weight, not per item.
+        const QString key = QString::number(p.fontPt) + (p.bold ? "b" : "");
+        auto font = fonts.find(key);
+        if (font == fonts.end()) {
+            QFont f;
+            f.setFamilies(ledgerFontFamilies());
+            f.setPointSizeF(p.fontPt);
+            f.setBold(p.bold);
+            font = fonts.insert(key, {f, QFontMetricsF(f, painter.device())});
+        }
+        painter.setFont(font->first);
         painter.setPen(Qt::black);
-        painter.drawText(r, int(p.align | Qt::AlignVCenter) | Qt::TextSingleLine,
-                         fittedText(p.text, QFontMetricsF(f, painter.device()), r.width()));
+        const QString text = font->second.horizontalAdvance(p.text) <= r.width()
+                                 ? p.text
+                                 : fittedText(p.text, font->second, r.width());
+        painter.drawText(r, int(p.align | Qt::AlignVCenter) | Qt::TextSingleLine, text);
     }
     painter.restore();
 }
