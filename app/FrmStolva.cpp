@@ -48,7 +48,14 @@ FrmStolva::FrmStolva() {
     connect(m_sheet, &SheetTab::namesChanged, this, [this] { refreshNames(false); });
     connect(m_codes, &CodeTab::namesChanged, this, [this] { refreshNames(false); });
     connect(m_products, &ProductTab::namesChanged, this, [this] { refreshNames(false); });
-    connect(m_products, &ProductTab::productsChanged, this, [this] { refreshNames(true); });
+    connect(m_products, &ProductTab::productsChanged, this, [this] {
+        refreshNames(true);
+        m_sheet->countRegistered();
+    });
+    connect(m_sheet, &SheetTab::registerCodeRequested, this, [this](const QString& code) {
+        m_tabs->setCurrentWidget(m_products);
+        m_products->openDetailForCode(code);
+    });
     connect(m_sheet, &SheetTab::statusMessage, this, &FrmStolva::showStatus);
     connect(m_products, &ProductTab::statusMessage, this, &FrmStolva::showStatus);
     connect(m_codes, &CodeTab::statusMessage, this, &FrmStolva::showStatus);

@@ -11,6 +11,7 @@
 #include "products/ProductOps.h"
 #include "report/Paint.h"
 #include "report/Report.h"
+#include "sheet/Scan.h"
 #include "sheet/SheetOps.h"
 #include "sheet/SheetReport.h"
 #include "store/Erase.h"
@@ -379,6 +380,28 @@ int main(int argc, char** argv) {
                      "INSERT INTO w在庫表 (チェック, " + lineFields + ") SELECT 0, " + lineFields +
                          " FROM m.在庫表 WHERE 日付 = '2026-01-01' ORDER BY 行番号, id"});
          })});
+    {
+        // The 500-line sheet loaded; scans of codes spread over it.
+        check(sheet::read在庫表(store, day, QString()), "load");
+        const Rows codes = store.query(Db::Work, "SELECT code FROM w在庫表 WHERE code IS NOT NULL");
+        int k = 0, f = 0;
+        lines.push_back(
+            {"one scan into a 500-line sheet at 10,000 products",
+             measure(51, {},
+                     [&] {
+                         check(sheet::scan(store, codes[k++ * 7 % codes.size()][0].toString(), 1),
+                               "scan");
+                         check(sheet::calc明細(store), "total");
+                     }),
+             measure(51, {}, [&] {
+                 raw.tx(
+                     {"UPDATE w在庫表 SET 数量 = ifnull(数量, 0) + 1, 金額 = (ifnull(数量, 0) + 1) "
+                      "* 単価, 増減 = ifnull(数量, 0) + 1 - 適正数 WHERE seq = (SELECT seq FROM "
+                      "w在庫表 WHERE code = ? ORDER BY seq LIMIT 1)"},
+                     {codes[f++ * 7 % codes.size()][0]});
+                 raw.run("SELECT sum(金額) FROM w在庫表");
+             })});
+    }
     lines.push_back({"delete a date's sheets",
                      measure(
                          9, [&] { gen::sheets(store, 1, 40); },

@@ -301,6 +301,13 @@ void ProductTab::lookUpEditedName() {
     Read商品詳細();
 }
 
+void ProductTab::openDetailForCode(const QString& code) {
+    Clear商品詳細();
+    m_code->setText(code);
+    m_panel->show();
+    m_name->setFocus();
+}
+
 void ProductTab::Read商品詳細() {
     const QString name = m_name->text();
     if (name.isEmpty())

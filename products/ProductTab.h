@@ -29,6 +29,8 @@ class ProductTab : public QWidget {
     void Clear商品情報();
     void LineDelete商品情報();
     void openDetail();
+    // Opens an empty detail panel with the code filled in, to register it.
+    void openDetailForCode(const QString& code);
     void Read商品詳細();
     void Entry商品詳細();
     void Clear商品詳細();

@@ -102,13 +102,36 @@ Result<EditOutcome> afterCellEdit(Store& store, qint64 seq, int column) {
     return guardedValue<EditOutcome>([&] {
         EditOutcome outcome;
         const Rows rows = store.query(
-            Db::Work, "SELECT 品名, 数量, 適正数, 単位, 単価 FROM w在庫表 WHERE seq = ?", {seq});
+            Db::Work, "SELECT 品名, 数量, 適正数, 単位, 単価, code FROM w在庫表 WHERE seq = ?",
+            {seq});
         if (rows.isEmpty())
             return outcome;
         const Row& line = rows.first();
         const QVariant name = line[0], qty = line[1], proper = line[2], unit = line[3],
-                       price = line[4];
+                       price = line[4], code = line[5];
         switch (column) {
+        case ColCode: {
+            // A code typed on a line without a name fills it from that product,
+            // as a scanned code does; a named line keeps its name.
+            if (!isEmptyValue(name) || isEmptyValue(code))
+                return outcome;
+            const QString fields = columns::list(products::Columns, products::ColName);
+            const Rows p = store.query(
+                Db::Main,
+                "SELECT " + fields + " FROM 商品マスタ WHERE code = ? ORDER BY id LIMIT 1", {code});
+            if (p.isEmpty())
+                return outcome;
+            const QVariant pPrice = p[0][products::ColPrice - products::ColName],
+                           pProper = p[0][products::ColProper - products::ColName];
+            store.exec(Db::Work,
+                       "UPDATE w在庫表 SET 品名 = ?, 単位 = ?, 単価 = ?, 適正数 = ?, 商品区分 = ?, "
+                       "金額 = ?, 増減 = ? WHERE seq = ?",
+                       {p[0][products::ColName - products::ColName],
+                        p[0][products::ColUnit - products::ColName], pPrice, pProper,
+                        p[0][products::ColCategory - products::ColName], lineAmount(qty, pPrice),
+                        lineChange(qty, pProper), seq});
+            break;
+        }
         case ColName: {
             if (name.isNull())
                 return outcome;
@@ -186,17 +209,17 @@ Result<int> read在庫表(Store& store, const QDate& date, const QString& catego
             store.scalar(Db::Main, "SELECT count(*) FROM 在庫表 WHERE " + where, params);
         if (!cnt.isNull())
             progress.total = cnt.toInt();
-        const Rows rows = store.query(
-            Db::Main,
-            "SELECT " + lineFields() + " FROM 在庫表 WHERE " + where + " ORDER BY 行番号, id",
-            params);
+        const Rows rows = store.query(Db::Main,
+                                      "SELECT " + lineFields() + " FROM 在庫表 WHERE " + where +
+                                          " ORDER BY 行番号, id",
+                                      params);
         // The whole sheet is loaded, also past the 500th line, so that a later
         // save cannot drop rows nobody saw.
         Transaction t(store, Db::Work);
         store.exec(Db::Work, "DELETE FROM w在庫表");
-        QSqlQuery ins = store.prepare(Db::Work, "INSERT INTO w在庫表 (チェック, " + lineFields() +
-                                                    ") VALUES (0, " +
-                                                    marks(ColumnCount - ColCode) + ")");
+        QSqlQuery ins =
+            store.prepare(Db::Work, "INSERT INTO w在庫表 (チェック, " + lineFields() +
+                                        ") VALUES (0, " + marks(ColumnCount - ColCode) + ")");
         int counter = 0;
         for (const Row& r : rows) {
             store.run(ins, QVariantList(r.begin(), r.end()));
@@ -234,9 +257,9 @@ Result<int> entry在庫表(Store& store, const QDate& date, const QString& categ
         else
             store.exec(Db::Main, "DELETE FROM 在庫表 WHERE 日付 = ? AND 商品区分 = ?",
                        {day, category});
-        QSqlQuery ins = store.prepare(Db::Main, "INSERT INTO 在庫表 (日付, 行番号, " +
-                                                    lineFields() + ") VALUES (" +
-                                                    marks(2 + ColumnCount - ColCode) + ")");
+        QSqlQuery ins =
+            store.prepare(Db::Main, "INSERT INTO 在庫表 (日付, 行番号, " + lineFields() +
+                                        ") VALUES (" + marks(2 + ColumnCount - ColCode) + ")");
         // A line entered by name carries no code: the stored code is kept then.
         products::NameMatchedWriter productWriter(store, true);
         codes::SlotWriter slotWriter(store);

@@ -10,7 +10,6 @@
 
 namespace sheet {
 
-
 // Dates are stored as ISO text.
 QString dateKey(const QDate& d);
 

@@ -1,21 +1,26 @@
 #include "sheet/SheetTab.h"
 
 #include "msg/Msg.h"
+#include "sheet/Scan.h"
 #include "widgets/Controls.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
 #include "widgets/NumberBox.h"
 #include "work/WorkResets.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QProgressBar>
+#include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 
 using namespace sheet;
-
 
 SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     : QWidget(parent), m_store(store), m_refs(refs) {
@@ -86,6 +91,7 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
 
     auto* v = new QVBoxLayout(this);
     v->addLayout(top);
+    v->addLayout(buildScanRow());
     v->addWidget(m_grid, 1);
     v->addLayout(buttons);
 
@@ -107,6 +113,139 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
         m_grid->pane(p)->imeColumns = [](int c) {
             return c == ColName || c == ColUnit || c == ColCategory;
         };
+}
+
+QHBoxLayout* SheetTab::buildScanRow() {
+    m_scan = new QLineEdit(this);
+    m_scan->setObjectName("txtスキャン");
+    m_scan->setAttribute(Qt::WA_InputMethodEnabled, false);
+    m_scan->setMinimumWidth(twips(this, 3600));
+    m_scan->setToolTip(QStringLiteral("バーコードを読み取ると数量が 1 増えます。"
+                                      "「12*コード」で 12 個、「-1*コード」で 1 個取り消し（F8）"));
+    m_scan->setPlaceholderText(QStringLiteral("コードを読み取る"));
+    auto* label = makeLabel(this, "Labelスキャン", "スキャン");
+    label->setBuddy(m_scan);
+    // F8 reaches the box from anywhere in the tab (F2 and F4 belong to the grid).
+    auto* key = new QShortcut(QKeySequence(Qt::Key_F8), this);
+    connect(key, &QShortcut::activated, this, [this] {
+        m_scan->setFocus(Qt::ShortcutFocusReason);
+        m_scan->selectAll();
+    });
+    connect(m_scan, &QLineEdit::returnPressed, this, &SheetTab::scanEntered);
+    m_unknown = new QListWidget(this);
+    m_unknown->setObjectName("lst未登録");
+    m_unknown->setToolTip(
+        QStringLiteral("未登録のコード：Enter またはダブルクリックで商品を登録します"));
+    m_unknown->setFlow(QListView::LeftToRight);
+    m_unknown->setFixedHeight(m_scan->sizeHint().height() + 6);
+    m_unknown->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_unknown->hide();
+    const auto open = [this](QListWidgetItem* item) {
+        if (item)
+            emit registerCodeRequested(item->data(Qt::UserRole).toString());
+    };
+    connect(m_unknown, &QListWidget::itemActivated, this, open);
+    auto* row = new QHBoxLayout;
+    row->addWidget(label);
+    row->addWidget(m_scan);
+    row->addWidget(m_unknown, 1);
+    row->addStretch(0);
+    return row;
+}
+
+void SheetTab::scanEntered() {
+    const ScanInput in = parseScan(m_scan->text());
+    m_scan->clear();
+    if (in.code.isEmpty())
+        return;
+    // A short lone number that is no product's code is the next scan's count.
+    if (in.bareNumber && in.code.size() <= 5) {
+        const Result<bool> known = isProductCode(m_store, in.code);
+        if (known && !known.value) {
+            m_nextCount = in.code.toLongLong();
+            emit statusMessage(QStringLiteral("次のスキャンの数量: %1").arg(*m_nextCount));
+            return;
+        }
+    }
+    if (!checkDigitOk(in.code)) {
+        QApplication::beep();
+        emit statusMessage(QStringLiteral("チェックデジットが違います"));
+        return;
+    }
+    const qint64 count = in.count.value_or(m_nextCount.value_or(1));
+    m_nextCount.reset();
+    countScan(in.code, count);
+}
+
+bool SheetTab::countScan(const QString& code, qint64 count) {
+    const Result<Scanned> r = sheet::scan(m_store, code, count);
+    if (!r) {
+        ShowError(QStringLiteral("コード %1 を数えられませんでした。").arg(code), r.error());
+        return false;
+    }
+    if (!r.value.known) {
+        // No dialog: the next scan goes on while the code waits in the list.
+        QApplication::beep();
+        m_unknownCounts[code] += count;
+        if (!m_unknownOrder.contains(code))
+            m_unknownOrder << code;
+        showUnknown();
+        emit statusMessage(QStringLiteral("未登録のコード: %1").arg(code));
+        return false;
+    }
+    m_dirty = true;
+    int row = m_model->rowOfKey(r.value.seq);
+    if (row >= 0) {
+        m_model->refreshRow(row);
+    } else { // a line added past the last one
+        refreshGrid();
+        row = m_model->rowOfKey(r.value.seq);
+    }
+    Calc明細();
+    // The counted line is current, in view and briefly highlighted; the focus
+    // stays in the box for the next scan.
+    const QModelIndex at = m_model->index(row, ColQty);
+    m_grid->pane(1)->selectionModel()->setCurrentIndex(at, QItemSelectionModel::NoUpdate);
+    m_grid->pane(1)->selectionModel()->select(at, QItemSelectionModel::ClearAndSelect |
+                                                      QItemSelectionModel::Rows);
+    m_grid->pane(1)->scrollTo(at);
+    QTimer::singleShot(700, this, [this, at] {
+        if (m_grid->pane(1)->selectionModel()->isRowSelected(at.row(), QModelIndex()))
+            m_grid->pane(1)->selectionModel()->clearSelection();
+    });
+    emit statusMessage(
+        QStringLiteral("%1 %2 数量 %3").arg(code, r.value.name).arg(r.value.quantity));
+    return true;
+}
+
+void SheetTab::showUnknown() {
+    m_unknown->clear();
+    for (const QString& code : m_unknownOrder) {
+        auto* item = new QListWidgetItem(
+            QStringLiteral("%1 ×%2").arg(code).arg(m_unknownCounts.value(code)), m_unknown);
+        item->setData(Qt::UserRole, code);
+    }
+    m_unknown->setVisible(!m_unknownOrder.isEmpty());
+}
+
+void SheetTab::forgetScans() {
+    m_unknownOrder.clear();
+    m_unknownCounts.clear();
+    m_nextCount.reset();
+    showUnknown();
+}
+
+void SheetTab::countRegistered() {
+    const QStringList waiting = m_unknownOrder;
+    for (const QString& code : waiting) {
+        const Result<bool> known = isProductCode(m_store, code);
+        if (!known || !known.value)
+            continue;
+        const qint64 count = m_unknownCounts.take(code);
+        m_unknownOrder.removeAll(code);
+        countScan(code, count);
+    }
+    showUnknown();
 }
 
 void SheetTab::refreshGrid() {
@@ -134,6 +273,7 @@ Status SheetTab::resetSheet() {
     m_date->setValue(QDate::currentDate());
     m_total->setValue(0);
     m_dirty = false;
+    forgetScans();
     emit namesRead(lists.value);
     refreshGrid();
     toFirstLine();
@@ -177,22 +317,23 @@ void SheetTab::Read在庫表() {
         return;
     m_bar->show();
     setProgress(10);
-    const Result<int> loaded = sheet::read在庫表(m_store, m_date->value(),
-                                                 m_category->currentText(),
-                                                 [this](int v) { setProgress(v); });
+    const Result<int> loaded = sheet::read在庫表(
+        m_store, m_date->value(), m_category->currentText(), [this](int v) { setProgress(v); });
     if (!loaded) {
         m_bar->hide();
         ShowError(QStringLiteral("在庫表を読み込めませんでした。"), loaded.error());
         return;
     }
     m_dirty = false;
+    forgetScans();
     refreshGrid();
     toFirstLine();
     Calc明細();
     setProgress(100);
     m_bar->hide();
-    emit statusMessage(
-        QStringLiteral("%1 の在庫表を読み込みました（%2行）").arg(sheetHeading()).arg(loaded.value));
+    emit statusMessage(QStringLiteral("%1 の在庫表を読み込みました（%2行）")
+                           .arg(sheetHeading())
+                           .arg(loaded.value));
 }
 
 void SheetTab::Entry在庫表() {
@@ -210,9 +351,8 @@ void SheetTab::Entry在庫表() {
     const QString heading = sheetHeading();
     m_bar->show();
     setProgress(10);
-    const Result<int> saved = sheet::entry在庫表(m_store, m_date->value(),
-                                                 m_category->currentText(),
-                                                 [this](int v) { setProgress(v); });
+    const Result<int> saved = sheet::entry在庫表(
+        m_store, m_date->value(), m_category->currentText(), [this](int v) { setProgress(v); });
     m_bar->hide();
     if (!saved) {
         ShowError(
@@ -261,8 +401,7 @@ void SheetTab::LineDelete在庫表() {
     std::optional<QDate> date;
     if (!m_date->isNull())
         date = m_date->value();
-    const Result<int> removed =
-        sheet::lineDelete在庫表(m_store, m_model->keyAt(cur.row()), date);
+    const Result<int> removed = sheet::lineDelete在庫表(m_store, m_model->keyAt(cur.row()), date);
     if (!removed) {
         ShowError(QStringLiteral("指定された行を削除できませんでした。"), removed.error());
         return;

@@ -9,6 +9,9 @@
 #include <functional>
 
 class QComboBox;
+class QHBoxLayout;
+class QLineEdit;
+class QListWidget;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -42,6 +45,8 @@ class SheetTab : public QWidget {
     // The heading of the sheet report: date, category and total as shown.
     sheet::PrintHeading printHeading() const;
     WorkTableModel* model() const { return m_model; }
+    // Adds the scans of codes that were unknown and now have a product.
+    void countRegistered();
 
   signals:
     // A reset read the category and unit names for the selectors.
@@ -50,10 +55,18 @@ class SheetTab : public QWidget {
     void namesChanged();
     void printRequested();
     void hintRequested(const QString& ctlName);
+    // The user asked to register a scanned code that no product has.
+    void registerCodeRequested(const QString& code);
     // One line on what an action did, for the status bar.
     void statusMessage(const QString& text);
 
   private:
+    QHBoxLayout* buildScanRow();
+    void scanEntered();
+    bool countScan(const QString& code, qint64 count);
+    void showUnknown();
+    // A new sheet starts with no waiting scans.
+    void forgetScans();
     Status resetSheet();
     void clearClicked();
     void afterEdit(int row, int column);
@@ -71,5 +84,10 @@ class SheetTab : public QWidget {
     QComboBox* m_category;
     NumberBox* m_total;
     QProgressBar* m_bar;
+    QLineEdit* m_scan;
+    QListWidget* m_unknown;
+    QStringList m_unknownOrder;             // unknown codes, first scanned first
+    QHash<QString, qint64> m_unknownCounts; // and how many times each was counted
+    std::optional<qint64> m_nextCount;      // set by a lone number
     bool m_dirty = false; // a cell was committed since the last load, save, fill or reset
 };

@@ -5,12 +5,11 @@
 #include "products/ProductOps.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
-#include "widgets/NumberBox.h"
 #include "tests/window_fixture.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
+#include "widgets/NumberBox.h"
 
-#include <QTableView>
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
@@ -19,6 +18,7 @@
 #include <QRadioButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTableView>
 #include <functional>
 
 // Every action that writes a database, with a fault injected while it runs:
@@ -93,27 +93,28 @@ QMap<QString, Scenario> scenarios() {
         [](FrmStolva& w) { w.findChild<QPushButton*>("cmd削除")->click(); },
         [](FrmStolva& w) { return QStringList{w.findChild<DateBox*>("dt日付")->shownText()}; },
         [](FrmStolva& w) { return scalar(w, Db::Main, "SELECT count(*) FROM 在庫表") == 0; }};
-    s["delete a line"] = {Db::Main,
-                          false,
-                          [](FrmStolva& w) {
-                              storeSheet(w, "A");
-                              w.findChild<DateBox*>("dt日付")->setValue(D);
-                              w.sheetTab()->Read在庫表();
-                              w.findChild<TwoPaneGrid*>("Grid在庫表")->setCurrent(0, 0, sheet::ColCode);
-                          },
-                          [](FrmStolva& w) { w.findChild<QPushButton*>("cmd行削除")->click(); },
-                          sheetNames,
-                          [](FrmStolva& w) {
-                              return scalar(w, Db::Main,
-                                            "SELECT count(*) FROM 在庫表 WHERE code = 'X'") == 0;
-                          }};
+    s["delete a line"] = {
+        Db::Main,
+        false,
+        [](FrmStolva& w) {
+            storeSheet(w, "A");
+            w.findChild<DateBox*>("dt日付")->setValue(D);
+            w.sheetTab()->Read在庫表();
+            w.findChild<TwoPaneGrid*>("Grid在庫表")->setCurrent(0, 0, sheet::ColCode);
+        },
+        [](FrmStolva& w) { w.findChild<QPushButton*>("cmd行削除")->click(); },
+        sheetNames,
+        [](FrmStolva& w) {
+            return scalar(w, Db::Main, "SELECT count(*) FROM 在庫表 WHERE code = 'X'") == 0;
+        }};
     s["delete a product from the list"] = {
         Db::Main,
         false,
         [](FrmStolva& w) {
             w.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES ('P1', 'p')");
             w.productTab()->Read商品情報();
-            w.findChild<QTableView*>("Grid商品情報")->setCurrentIndex(w.productTab()->model()->index(0, 1));
+            w.findChild<QTableView*>("Grid商品情報")
+                ->setCurrentIndex(w.productTab()->model()->index(0, 1));
         },
         [](FrmStolva& w) { w.findChild<QPushButton*>("cmd商品行削除")->click(); },
         [](FrmStolva& w) {

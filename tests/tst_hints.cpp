@@ -3,16 +3,16 @@
 #include "hints/HintWindow.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
-#include "widgets/DateBox.h"
-#include "widgets/NumberBox.h"
-#include "widgets/Grids.h"
 #include "tests/window_fixture.h"
+#include "widgets/DateBox.h"
+#include "widgets/Grids.h"
+#include "widgets/NumberBox.h"
 
-#include <QTableView>
 #include <QComboBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QTableView>
 
 using sheet::ColName;
 

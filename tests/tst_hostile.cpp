@@ -4,14 +4,14 @@
 #include "products/ProductOps.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
-#include "widgets/NumberBox.h"
 #include "tests/window_fixture.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
+#include "widgets/NumberBox.h"
 
-#include <QTableView>
 #include <QApplication>
 #include <QComboBox>
+#include <QTableView>
 
 using namespace sheet;
 

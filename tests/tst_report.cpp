@@ -5,12 +5,11 @@
 #include "report/Paint.h"
 #include "sheet/SheetReport.h"
 #include "sheet/SheetTab.h"
-#include "widgets/NumberBox.h"
-#include "widgets/Grids.h"
 #include "tests/window_fixture.h"
 #include "widgets/DateBox.h"
+#include "widgets/Grids.h"
+#include "widgets/NumberBox.h"
 
-#include <QTableView>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -19,6 +18,7 @@
 #include <QFontMetricsF>
 #include <QPrintPreviewDialog>
 #include <QPushButton>
+#include <QTableView>
 #include <QTimer>
 
 using report::Page;

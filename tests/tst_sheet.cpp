@@ -1,3 +1,4 @@
+#include "sheet/Scan.h"
 #include "sheet/SheetOps.h"
 #include "tests/fixtures.h"
 #include "work/WorkResets.h"
@@ -70,6 +71,8 @@ class TestSheet : public QObject {
     void saveUpdatesProductsAndSlots();
     void saveFailureChangesNothing();
     void deleteTheDateInEveryCategory();
+    void scanEntries_data();
+    void scanEntries();
     void lineDelete_data();
     void lineDelete();
     void fillFromMaster();
@@ -409,6 +412,47 @@ void TestSheet::deleteTheDateInEveryCategory() {
     QCOMPARE(stored(t, D).size(), 0);
     QCOMPARE(stored(t, D.addDays(1)).size(), 2);
     VERIFY_OK(delete在庫表(t.store(), QDate(2000, 1, 1)));
+}
+
+void TestSheet::scanEntries_data() {
+    QTest::addColumn<QString>("raw");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<int>("count"); // -999: none given
+    QTest::addColumn<bool>("bare");
+    QTest::addColumn<bool>("checkOk");
+    QTest::newRow("a JAN code") << "4901234567894"
+                                << "4901234567894" << -999 << true << true;
+    QTest::newRow("a wrong check digit") << "4901234567890"
+                                         << "4901234567890" << -999 << true << false;
+    QTest::newRow("an EAN-8 code") << "49123456"
+                                   << "49123456" << -999 << true << true;
+    QTest::newRow("a shop code") << "A01"
+                                 << "A01" << -999 << false << true;
+    QTest::newRow("a count with *") << "12*4901234567894"
+                                    << "4901234567894" << 12 << false << true;
+    QTest::newRow("a count with ×") << "3×A01"
+                                    << "A01" << 3 << false << true;
+    QTest::newRow("full-width") << "１２＊Ａ０１"
+                                << "A01" << 12 << false << true;
+    QTest::newRow("taking one back") << "-1*A01"
+                                     << "A01" << -1 << false << true;
+    QTest::newRow("a lone number") << "12"
+                                   << "12" << -999 << true << true;
+    QTest::newRow("spaces and control characters")
+        << QString(" \x02" "A01\r\n") << "A01" << -999 << false << true;
+}
+
+void TestSheet::scanEntries() {
+    QFETCH(QString, raw);
+    QFETCH(QString, code);
+    QFETCH(int, count);
+    QFETCH(bool, bare);
+    QFETCH(bool, checkOk);
+    const ScanInput in = parseScan(raw);
+    QCOMPARE(in.code, code);
+    QCOMPARE(in.count.value_or(-999), qint64(count));
+    QCOMPARE(in.bareNumber, bare);
+    QCOMPARE(checkDigitOk(in.code), checkOk);
 }
 
 void TestSheet::lineDelete_data() {

@@ -240,8 +240,7 @@ void TestStore::olderFileIsUpgradedNewerRefused() {
         VERIFY_OK(first.open(dir.path()));
         first.exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES ('A', 'a')");
     }
-    const Store::Upgrade step{"index by code",
-                              [](Store& s) {
+    const Store::Upgrade step{"index by code", [](Store& s) {
                                   s.exec(Db::Main, "CREATE INDEX 在庫表_code ON 在庫表 (code)");
                               }};
     {
@@ -250,8 +249,9 @@ void TestStore::olderFileIsUpgradedNewerRefused() {
         VERIFY_OK(later.open(dir.path()));
         QCOMPARE(later.scalar(Db::Main, "PRAGMA user_version").toInt(), 2);
         QCOMPARE(later.scalar(Db::Work, "PRAGMA user_version").toInt(), 2);
-        QCOMPARE(later.scalar(Db::Main, "SELECT count(*) FROM sqlite_master WHERE name = "
-                                        "'在庫表_code'")
+        QCOMPARE(later
+                     .scalar(Db::Main, "SELECT count(*) FROM sqlite_master WHERE name = "
+                                       "'在庫表_code'")
                      .toInt(),
                  1);
         QCOMPARE(later.scalar(Db::Main, "SELECT 品名 FROM 商品マスタ").toString(), QString("a"));

@@ -2,14 +2,15 @@
 #include "codes/CodeTab.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
-#include "widgets/NumberBox.h"
 #include "tests/window_fixture.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
+#include "widgets/NumberBox.h"
 #include "work/WorkTableModel.h"
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -24,6 +25,7 @@
 //   keys:abc  key:Tab  typed characters / one key (Qt key name without Key_)
 //   click:name  focus:name   click a button / click into a box
 //   tab:n  arrow:name  click the n-th tab / the drop-down arrow of a box
+//   item:name          click the first item of a list
 //   yes                the next question is answered Yes
 //   put:r,c=v  sql!:…  data prepared as stored, not typed
 // and checks
@@ -39,6 +41,7 @@ class TestTyping : public QObject {
     void scenario();
     void panesStayAlignedWhenScrolled();
     void dropDownListsFitTheirNames();
+    void aThousandScansAllCount();
 };
 
 namespace {
@@ -95,6 +98,10 @@ void run(Started& s, const QString& step) {
         auto* w = s.find<QWidget>(step.mid(6));
         QVERIFY2(w, qPrintable(step));
         user::click(w);
+    } else if (step.startsWith("item:")) {
+        auto* list = s.find<QListWidget>(step.mid(5));
+        QVERIFY2(list && list->count() > 0, qPrintable(step));
+        user::click(list->viewport(), list->visualItemRect(list->item(0)).center());
     } else if (step.startsWith("arrow:")) {
         QWidget* w = s.find<QWidget>(step.mid(6));
         user::click(w, QPoint(w->width() - 6, w->height() / 2));
@@ -135,6 +142,13 @@ QString actual(Started& s, const QString& what) {
     if (what.startsWith("listed:")) {
         auto* c = qobject_cast<QComboBox*>(QApplication::focusWidget());
         return c && c->findText(what.mid(7)) >= 0 ? "yes" : "no";
+    }
+    if (what.startsWith("list:")) {
+        auto* list = s.find<QListWidget>(what.mid(5));
+        QStringList items;
+        for (int i = 0; i < list->count(); ++i)
+            items << list->item(i)->text();
+        return items.join(',');
     }
     if (what == "status")
         return s.w->statusBar()->currentMessage();
@@ -269,6 +283,36 @@ void TestTyping::scenario_data() {
     const QString shown = QDate::currentDate().toString("yyyy年MM月dd日");
     row("status of a save", "put:0,2=りんご; put:1,2=牛乳; click:cmd登録",
         "status=" + shown + " の在庫表を登録しました（2行）");
+    // Counting by scanner: the code's characters then Enter, as a scanner types.
+    row("a scan counts one, again two",
+        "focus:txtスキャン; keys:A01; key:Return; keys:A01; key:Return",
+        "0,1=A01 | 0,2=りんご | 0,3=2 | 0,8=200 | 0,5=-3 | focus=txtスキャン | text:txtスキャン= | "
+        "status=A01 りんご 数量 2");
+    row("a count before the code", "focus:txtスキャン; keys:12*B01; key:Return",
+        "0,2=牛乳 | 0,3=12 | 0,8=2,400");
+    row("a lone number sets the next scan's count",
+        "focus:txtスキャン; keys:3; key:Return; keys:A01; key:Return; keys:A01; key:Return",
+        "0,3=4");
+    row("a negative count takes a double scan back",
+        "focus:txtスキャン; keys:A01; key:Return; keys:A01; key:Return; keys:-1*A01; key:Return",
+        "0,3=1");
+    row("a scan goes to the line of its code",
+        "click:cmdマスタ読込; focus:txtスキャン; keys:D01; key:Return",
+        "1,1=D01 | 1,3=1 | wsql:SELECT count(*) FROM w在庫表 WHERE 数量 IS NOT NULL=1");
+    row("an unknown code waits in a list, without a dialog",
+        "focus:txtスキャン; keys:4901234567894; key:Return; keys:4901234567894; key:Return; "
+        "keys:A01; key:Return",
+        "status=A01 りんご 数量 1 | msg=none | list:lst未登録=4901234567894 ×2 | 0,2=りんご | "
+        "focus=txtスキャン");
+    row("a misread check digit is refused", "focus:txtスキャン; keys:4901234567890; key:Return",
+        "status=チェックデジットが違います | list:lst未登録= | 0,2=");
+    row("a code registered from the list gets its scans",
+        "focus:txtスキャン; keys:Z99; key:Return; keys:Z99; key:Return; item:lst未登録; key:Return; "
+        "focus:txt品名; ime:なし; yes; click:cmd詳細登録",
+        "text:txt商品コード=Z99 | wsql:SELECT 数量 FROM w在庫表 WHERE code = 'Z99'=2 | "
+        "list:lst未登録=");
+    row("a code typed on an empty line fills it", "@3,1; keys:B01; key:Return",
+        "3,2=牛乳 | 3,6=本 | 3,7=200 | 3,9=乳製品");
     row("status of a deletion",
         "sql!:INSERT INTO 在庫表 (日付, 行番号, 品名, 商品区分) VALUES ('" + Today +
             "', 1, 'a', 'A'), ('" + Today + "', 1, 'b', 'B'); yes; click:cmd削除",
@@ -323,6 +367,25 @@ void TestTyping::dropDownListsFitTheirNames() {
     QVERIFY(combo);
     QVERIFY(combo->view()->minimumWidth() >
             combo->view()->fontMetrics().horizontalAdvance(longUnit));
+}
+
+// A scanner types as fast as the event loop takes it: no scan lost or doubled.
+void TestTyping::aThousandScansAllCount() {
+    Started s;
+    prepare(s);
+    run(s, "focus:txtスキャン");
+    QWidget* box = QApplication::focusWidget();
+    for (int i = 0; i < 1000; ++i) {
+        QTest::keyClicks(box, i % 4 == 3 ? "B01" : "A01");
+        QTest::keyClick(box, Qt::Key_Return);
+    }
+    QCoreApplication::processEvents();
+    QCOMPARE(s.store().scalar(Db::Work, "SELECT 数量 FROM w在庫表 WHERE code = 'A01'").toInt(),
+             750);
+    QCOMPARE(s.store().scalar(Db::Work, "SELECT 数量 FROM w在庫表 WHERE code = 'B01'").toInt(),
+             250);
+    QCOMPARE(s.count(Db::Work, "w在庫表", "数量 IS NOT NULL"), 2);
+    QCOMPARE(QApplication::focusWidget(), box);
 }
 
 STOLVA_WINDOW_TEST_MAIN(TestTyping)

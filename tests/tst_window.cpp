@@ -9,7 +9,6 @@
 #include "widgets/Grids.h"
 #include "widgets/NumberBox.h"
 
-#include <QTableView>
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QComboBox>
@@ -26,6 +25,7 @@
 #include <QSqlQuery>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTableView>
 
 using sheet::ColAmount;
 using sheet::ColCategory;

@@ -1,14 +1,15 @@
 // stolva_shots: starts the main window on a sample data folder and saves a
 // picture of each tab (used by tools/screenshots.sh under xvfb-run).
 #include "app/FrmStolva.h"
-#include "widgets/NumberBox.h"
 #include "app/Startup.h"
 #include "bench/generator.h"
 #include "codes/CodeTab.h"
+#include "msg/Msg.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
+#include "widgets/NumberBox.h"
 
 #include <QMouseEvent>
 #include <QScreen>
@@ -16,6 +17,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -23,9 +25,19 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
+namespace {
+// The pictures are taken without anyone to answer a question: every one is Yes.
+class AnswerYes : public MsgPresenter {
+  public:
+    bool present(const MsgDialog&) override { return true; }
+};
+} // namespace
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     setupApplication(app);
+    AnswerYes yes;
+    setMsgPresenter(&yes);
     const QString out = argc > 1 ? argv[1] : "docs/screenshots";
     QDir().mkpath(out);
     QTemporaryDir data;
@@ -53,6 +65,22 @@ int main(int argc, char** argv) {
         w.grab().save(out + "/" + name);
     };
     grab(0, "tab0.png");
+    {
+        // A sheet being counted by scanner, with a code no product has.
+        w.sheetTab()->Read商品マスタto在庫表();
+        auto* scan = w.findChild<QLineEdit*>("txtスキャン");
+        const QStringList scans{
+            gen::productCode(3),  gen::productCode(3), "12*" + gen::productCode(7), "4901234567894",
+            gen::productCode(11), "4901234567894",     gen::productCode(3)};
+        for (const QString& code : scans) {
+            scan->setText(code);
+            emit scan->returnPressed();
+        }
+        scan->setFocus();
+        grab(0, "scan.png");
+        w.findChild<DateBox*>("dt日付")->setValue(QDate(2026, 1, 1));
+        w.sheetTab()->Read在庫表();
+    }
     if (qEnvironmentVariableIsSet("STOLVA_SHOT_CALENDAR")) {
         // The date box's calendar, over the whole screen.
         DateBox* date = w.findChild<DateBox*>("dt日付");

@@ -37,6 +37,7 @@ class WorkTableModel : public QAbstractTableModel {
     QString lastError() const { return m_lastError; }
 
     qint64 keyAt(int row) const { return m_keys.value(row); }
+    int rowOfKey(qint64 key) const { return m_keys.indexOf(key); }
     QVariant value(int row, int column) const;
     const Column& column(int c) const { return m_columns[c]; }
     QString table() const { return m_table; }

@@ -1,0 +1,98 @@
+#include "sheet/Scan.h"
+
+#include "sheet/SheetOps.h"
+
+#include <QRegularExpression>
+
+namespace sheet {
+
+ScanInput parseScan(const QString& raw) {
+    // Full-width digits and signs become plain ones; control characters of
+    // the scanner (a tab, a carriage return, a prefix byte) go.
+    QString t;
+    for (QChar c : raw.normalized(QString::NormalizationForm_KC))
+        if (c.category() != QChar::Other_Control && c.category() != QChar::Other_Format)
+            t += c;
+    t = t.trimmed();
+    ScanInput in;
+    static const QRegularExpression counted(QStringLiteral("^([-+]?\\d+)\\s*[*×xX]\\s*(.+)$"));
+    static const QRegularExpression number(QStringLiteral("^[-+]?\\d+$"));
+    if (const auto m = counted.match(t); m.hasMatch()) {
+        in.count = m.captured(1).toLongLong();
+        in.code = m.captured(2).trimmed();
+    } else {
+        in.code = t;
+        in.bareNumber = number.match(t).hasMatch();
+    }
+    return in;
+}
+
+bool checkDigitOk(const QString& code) {
+    static const QRegularExpression ean(QStringLiteral("^(\\d{8}|\\d{13})$"));
+    if (!ean.match(code).hasMatch())
+        return true;
+    int sum = 0;
+    // From the digit left of the check digit: weights 3, 1, 3, …
+    for (int i = code.size() - 2, w = 3; i >= 0; --i, w = 4 - w)
+        sum += code[i].digitValue() * w;
+    return (10 - sum % 10) % 10 == code.back().digitValue();
+}
+
+Result<bool> isProductCode(Store& store, const QString& code) {
+    return guardedValue<bool>([&] {
+        return store.scalar(Db::Main, "SELECT count(*) FROM 商品マスタ WHERE code = ?", {code})
+                   .toInt() > 0;
+    });
+}
+
+Result<Scanned> scan(Store& store, const QString& code, qint64 count) {
+    return guardedValue<Scanned>([&] {
+        Scanned out;
+        Transaction t(store, Db::Work);
+        Rows line = store.query(
+            Db::Work, "SELECT seq FROM w在庫表 WHERE code = ? ORDER BY seq LIMIT 1", {code});
+        if (line.isEmpty()) {
+            const Rows product =
+                store.query(Db::Work,
+                            "SELECT " + columns::list(products::Columns, products::ColCode) +
+                                " FROM m.商品マスタ WHERE code = ? ORDER BY id LIMIT 1",
+                            {code});
+            if (product.isEmpty())
+                return out;
+            QVariant seq = store.scalar(
+                Db::Work, "SELECT seq FROM w在庫表 WHERE 品名 IS NULL ORDER BY seq LIMIT 1");
+            if (seq.isNull()) {
+                // A full sheet grows by a line rather than losing the scan.
+                store.exec(Db::Work, "INSERT INTO w在庫表 (チェック) VALUES (0)");
+                seq = store.scalar(Db::Work, "SELECT last_insert_rowid()");
+            }
+            const Row& p = product.first();
+            const auto at = [&](products::Column c) { return p[c - products::ColCode]; };
+            store.exec(Db::Work,
+                       "UPDATE w在庫表 SET code = ?, 品名 = ?, 単位 = ?, 単価 = ?, 適正数 = ?, "
+                       "商品区分 = ?, 数量 = NULL WHERE seq = ?",
+                       {at(products::ColCode), at(products::ColName), at(products::ColUnit),
+                        at(products::ColPrice), at(products::ColProper), at(products::ColCategory),
+                        seq});
+            line = {{seq}};
+            out.newLine = true;
+        }
+        out.known = true;
+        out.seq = line[0][0].toLongLong();
+        const Row r = store
+                          .query(Db::Work,
+                                 "SELECT ifnull(数量, 0) + ?, 適正数, 単価, 品名 FROM w在庫表 "
+                                 "WHERE seq = ?",
+                                 {count, out.seq})
+                          .first();
+        out.quantity = r[0].toLongLong();
+        out.name = r[3].toString();
+        store.exec(Db::Work, "UPDATE w在庫表 SET 数量 = ?, 金額 = ?, 増減 = ? WHERE seq = ?",
+                   {out.quantity, lineAmount(out.quantity, r[2]), lineChange(out.quantity, r[1]),
+                    out.seq});
+        t.commit();
+        return out;
+    });
+}
+
+} // namespace sheet

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "store/Store.h"
+
+#include <QString>
+#include <optional>
+
+// Counting by barcode scanner: what one scanned entry says, and adding it to
+// the work sheet.
+namespace sheet {
+
+// One entry of the scan box: "4901234567894", "12*4901234567894" (also "×",
+// full-width digits) or a lone number that sets the next scan's count.
+struct ScanInput {
+    QString code;                // the code, or the lone number's text
+    std::optional<qint64> count; // given before "*" or "×"
+    bool bareNumber = false;     // digits only, with no count before them
+};
+// Spaces around the entry and the scanner's control characters are ignored.
+ScanInput parseScan(const QString& raw);
+// A 13- or 8-digit code carries a JAN/EAN check digit that must match; other
+// codes are taken as they are.
+bool checkDigitOk(const QString& code);
+
+struct Scanned {
+    bool known = false; // a product has the code
+    qint64 seq = -1;    // the work line counted
+    bool newLine = false;
+    QString name;
+    qint64 quantity = 0; // the line's quantity afterwards
+};
+// Adds `count` to the line with that code (an empty quantity counts as 0), or
+// fills the first blank line from the product with the code, as the fill from
+// the master does, with that count; amount and change follow. A code no
+// product has changes nothing (known false). One transaction.
+Result<Scanned> scan(Store& store, const QString& code, qint64 count);
+// True when a product has that code.
+Result<bool> isProductCode(Store& store, const QString& code);
+
+} // namespace sheet
