@@ -73,12 +73,12 @@ Status readCodeTable(Store& store, const QString& kind) {
 Result<int> namesRemovedBy(Store& store, const QString& kind) {
     return guardedValue<int>([&] {
         return store
-                .scalar(Db::Work,
-                        "SELECT count(*) FROM m.コードマスタ c WHERE c.kcode = ? AND "
-                        "ifnull(c.sname, '') <> '' AND NOT EXISTS (SELECT 1 FROM "
-                        "wコードマスタ w WHERE w.code = c.code AND ifnull(w.sname, '') <> '')",
-                        {kind})
-                .toInt();
+            .scalar(Db::Work,
+                    "SELECT count(*) FROM m.コードマスタ c WHERE c.kcode = ? AND "
+                    "ifnull(c.sname, '') <> '' AND NOT EXISTS (SELECT 1 FROM "
+                    "wコードマスタ w WHERE w.code = c.code AND ifnull(w.sname, '') <> '')",
+                    {kind})
+            .toInt();
     });
 }
 

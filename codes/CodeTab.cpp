@@ -1,8 +1,8 @@
 #include "codes/CodeTab.h"
 
 #include "codes/CodeOps.h"
-#include "store/Columns.h"
 #include "msg/Msg.h"
+#include "store/Columns.h"
 #include "widgets/Controls.h"
 #include "widgets/Grids.h"
 #include "work/WorkTableModel.h"
@@ -174,8 +174,9 @@ void CodeTab::Entryコード() {
     }
     // Emptying named slots is asked about first, with No as the answer to Enter.
     if (removed.value > 0 &&
-        ShowMsg(MsgKind::削除, MsgCase::その他確認,
-                QStringLiteral("登録すると%1の名称 %2 件が削除されます。").arg(k).arg(removed.value)) !=
+        ShowMsg(
+            MsgKind::削除, MsgCase::その他確認,
+            QStringLiteral("登録すると%1の名称 %2 件が削除されます。").arg(k).arg(removed.value)) !=
             True)
         return;
     if (ShowMsg(MsgKind::登録, MsgCase::確認, k) != True)

@@ -52,8 +52,8 @@ Status read商品情報(Store& store, const QString& category) {
 Result<Registered> entry商品情報(Store& store) {
     return guardedValue<Registered>([&] {
         Registered n;
-        const Rows rows = store.query(
-            Db::Work, "SELECT " + productFields() + " FROM w商品マスタ ORDER BY seq");
+        const Rows rows =
+            store.query(Db::Work, "SELECT " + productFields() + " FROM w商品マスタ ORDER BY seq");
         Transaction t(store, Db::Main);
         NameMatchedWriter writer(store, false);
         codes::SlotWriter slotWriter(store);
@@ -94,11 +94,10 @@ Status lineDelete商品情報(Store& store, qint64 seq) {
 
 Result<std::optional<Detail>> read商品詳細(Store& store, const QString& name) {
     return guardedValue<std::optional<Detail>>([&]() -> std::optional<Detail> {
-        const Rows rows =
-            store.query(Db::Main,
-                        "SELECT " + productFields() +
-                            " FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1",
-                        {name});
+        const Rows rows = store.query(Db::Main,
+                                      "SELECT " + productFields() +
+                                          " FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1",
+                                      {name});
         if (rows.isEmpty())
             return std::nullopt;
         const Row& r = rows.first();

@@ -8,7 +8,6 @@
 
 namespace products {
 
-
 // Writes products matched by name inside the caller's transaction: the first
 // product with the name is overwritten, or a new one is added. With
 // keepStoredCode a null code leaves the stored code as it is.

@@ -20,7 +20,6 @@
 
 using namespace products;
 
-
 ProductTab::ProductTab(Store& store, const RefModels& refs, QWidget* parent)
     : QWidget(parent), m_store(store), m_refs(refs) {
     setObjectName("商品情報タブ");
@@ -150,8 +149,10 @@ QWidget* ProductTab::buildDetailPanel() {
     m_panel->hide();
 
     m_fieldOrder = {m_code, m_name, m_unit, m_price, m_proper, m_cat};
-    connect(m_price, &NumberBox::refused, this, [] { ShowMsg(MsgKind::入力, MsgCase::数字のみ, "単価"); });
-    connect(m_proper, &NumberBox::refused, this, [] { ShowMsg(MsgKind::入力, MsgCase::数字のみ, "適正数"); });
+    connect(m_price, &NumberBox::refused, this,
+            [] { ShowMsg(MsgKind::入力, MsgCase::数字のみ, "単価"); });
+    connect(m_proper, &NumberBox::refused, this,
+            [] { ShowMsg(MsgKind::入力, MsgCase::数字のみ, "適正数"); });
     for (QWidget* w : {static_cast<QWidget*>(m_code), static_cast<QWidget*>(m_name),
                        static_cast<QWidget*>(m_price), static_cast<QWidget*>(m_proper)})
         w->installEventFilter(this);
@@ -242,8 +243,8 @@ void ProductTab::Entry商品情報() {
     m_dirty = false;
     refreshGrid();
     emit productsChanged();
-    emit statusMessage(
-        QStringLiteral("商品情報を登録しました（新規 %1・更新 %2）").arg(registered.value.added)
+    emit statusMessage(QStringLiteral("商品情報を登録しました（新規 %1・更新 %2）")
+                           .arg(registered.value.added)
                            .arg(registered.value.updated));
 }
 

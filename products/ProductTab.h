@@ -1,8 +1,8 @@
 #pragma once
 
 #include "products/ProductOps.h"
-#include "work/WorkResets.h"
 #include "work/RefModels.h"
+#include "work/WorkResets.h"
 
 #include <QWidget>
 #include <functional>

@@ -27,8 +27,7 @@ struct Column {
 };
 
 // "f1, f2, …" of columns [from, to) of a table.
-template <std::size_t N>
-QString list(const Column (&table)[N], int from = 0, int to = int(N)) {
+template <std::size_t N> QString list(const Column (&table)[N], int from = 0, int to = int(N)) {
     QStringList out;
     for (int c = from; c < to; ++c)
         out << QString::fromUtf8(table[c].field);
@@ -82,7 +81,7 @@ inline constexpr columns::Column Columns[] = {
 static_assert(std::size(Columns) == ColumnCount, "one row per sheet column");
 // The order of the fields in the file's w在庫表 and w在庫表印刷, which
 // existing work files keep; a new column goes at the end here too.
-inline constexpr Column StoredOrder[] = {ColCheck, ColCode,   ColName,   ColQty,   ColUnit,
+inline constexpr Column StoredOrder[] = {ColCheck,  ColCode,   ColName,  ColQty,    ColUnit,
                                          ColProper, ColChange, ColPrice, ColAmount, ColCategory};
 static_assert(std::size(StoredOrder) == ColumnCount, "every sheet column stored once");
 } // namespace sheet

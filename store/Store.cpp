@@ -73,9 +73,9 @@ Status Store::checkExisting(Db which, const QString& path) {
                               ErrorKind::Io);
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        return Status::failed(
-            QStringLiteral("%1 %2 を読み込めません。起動できません。").arg(label(which), shown(path)),
-            ErrorKind::Io);
+        return Status::failed(QStringLiteral("%1 %2 を読み込めません。起動できません。")
+                                  .arg(label(which), shown(path)),
+                              ErrorKind::Io);
     const QByteArray head = f.read(16);
     if (head != QByteArray("SQLite format 3\0", 16))
         return Status::failed(

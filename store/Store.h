@@ -24,8 +24,7 @@ enum class ErrorKind {
 class StoreError : public std::runtime_error {
   public:
     StoreError(const QString& message, const QString& sql, ErrorKind kind = ErrorKind::Other)
-        : std::runtime_error(message.toStdString()), m_message(message), m_sql(sql),
-          m_kind(kind) {}
+        : std::runtime_error(message.toStdString()), m_message(message), m_sql(sql), m_kind(kind) {}
     QString message() const { return m_message; }
     QString sql() const { return m_sql; }
     ErrorKind kind() const { return m_kind; }

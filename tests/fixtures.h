@@ -62,6 +62,6 @@ class ScriptedMessages {
 // Sets `QVERIFY2(status.ok, status.error)` in one line.
 #define VERIFY_OK(expr)                                                                            \
     do {                                                                                           \
-        const Status st_ = statusOf(expr);                                                                 \
+        const Status st_ = statusOf(expr);                                                         \
         QVERIFY2(st_.ok, qPrintable(st_.error));                                                   \
     } while (0)

@@ -438,8 +438,9 @@ void TestSheet::scanEntries_data() {
                                      << "A01" << -1 << false << true;
     QTest::newRow("a lone number") << "12"
                                    << "12" << -999 << true << true;
-    QTest::newRow("spaces and control characters")
-        << QString(" \x02" "A01\r\n") << "A01" << -999 << false << true;
+    QTest::newRow("spaces and control characters") << QString(" \x02"
+                                                              "A01\r\n")
+                                                   << "A01" << -999 << false << true;
 }
 
 void TestSheet::scanEntries() {

@@ -307,7 +307,8 @@ void TestTyping::scenario_data() {
     row("a misread check digit is refused", "focus:txtスキャン; keys:4901234567890; key:Return",
         "status=チェックデジットが違います | list:lst未登録= | 0,2=");
     row("a code registered from the list gets its scans",
-        "focus:txtスキャン; keys:Z99; key:Return; keys:Z99; key:Return; item:lst未登録; key:Return; "
+        "focus:txtスキャン; keys:Z99; key:Return; keys:Z99; key:Return; item:lst未登録; "
+        "key:Return; "
         "focus:txt品名; ime:なし; yes; click:cmd詳細登録",
         "text:txt商品コード=Z99 | wsql:SELECT 数量 FROM w在庫表 WHERE code = 'Z99'=2 | "
         "list:lst未登録=");

@@ -98,7 +98,7 @@ QVariant WorkTableModel::data(const QModelIndex& index, int role) const {
             return QVariant();
         if (c.kind == Kind::Whole || c.kind == Kind::Money)
             return *c.format == '\0' ? (v.isNull() ? QString() : v.toString())
-                                      : formatNumber(v, QString::fromUtf8(c.format));
+                                     : formatNumber(v, QString::fromUtf8(c.format));
         return v.isNull() ? QString() : v.toString();
     case Qt::EditRole:
         if (c.kind == Kind::Money) {
