@@ -1,0 +1,164 @@
+#include "exchange/Csv.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <csv.h>
+
+namespace exchange {
+
+QString guardFormula(const QString& text) {
+    if (!text.isEmpty() && QStringLiteral("=+-@").contains(text.front()))
+        return "'" + text;
+    return text;
+}
+
+QString unguardFormula(const QString& text) {
+    if (text.size() > 1 && text.front() == '\'' && QStringLiteral("=+-@").contains(text[1]))
+        return text.mid(1);
+    return text;
+}
+
+QString csvRecord(const QStringList& fields) {
+    QStringList out;
+    for (const QString& f : fields) {
+        // Spaces and tabs at either end are quoted too: readers trim them otherwise.
+        const auto edge = [](QChar c) { return c == ' ' || c == '\t'; };
+        const bool quote = f.contains(',') || f.contains('"') || f.contains('\n') ||
+                           f.contains('\r') ||
+                           (!f.isEmpty() && (edge(f.front()) || edge(f.back())));
+        out << (quote ? '"' + QString(f).replace('"', "\"\"") + '"' : f);
+    }
+    return out.join(',') + "\r\n";
+}
+
+Result<QByteArray> encodeCsv(const QVector<QStringList>& records, Encoding encoding) {
+    Result<QByteArray> r;
+    if (encoding != Encoding::Cp932) {
+        if (encoding == Encoding::Utf8Bom)
+            r.value = QByteArray("\xEF\xBB\xBF");
+        for (const QStringList& rec : records)
+            r.value += csvRecord(rec).toUtf8();
+        return r;
+    }
+    QStringEncoder enc("CP932");
+    for (int i = 0; i < records.size(); ++i) {
+        const QString text = csvRecord(records[i]);
+        const QByteArray bytes = enc.encode(text);
+        if (enc.hasError()) {
+            // Name the first character of the record that has no CP932 form.
+            QString bad;
+            for (int k = 0; k < text.size() && bad.isEmpty(); ++k) {
+                const int len = text[k].isHighSurrogate() && k + 1 < text.size() ? 2 : 1;
+                QStringEncoder one("CP932");
+                (void)QByteArray(one.encode(text.mid(k, len)));
+                if (one.hasError())
+                    bad = text.mid(k, len);
+                k += len - 1;
+            }
+            r.status =
+                Status::failed(QStringLiteral("%1 行目の「%2」は Shift_JIS (CP932) で書けません。"
+                                              "UTF-8 で保存してください。")
+                                   .arg(i + 1)
+                                   .arg(bad));
+            r.value.clear();
+            return r;
+        }
+        r.value += bytes;
+    }
+    return r;
+}
+
+namespace {
+struct Collect {
+    QVector<QStringList> records;
+    QStringList current;
+};
+
+void onField(void* data, size_t len, void* out) {
+    static_cast<Collect*>(out)->current
+        << QString::fromUtf8(static_cast<const char*>(data), qsizetype(len));
+}
+
+void onRecord(int, void* out) {
+    auto* c = static_cast<Collect*>(out);
+    c->records << c->current;
+    c->current.clear();
+}
+
+// Strict decoding: the text is taken in an encoding only when every byte fits.
+bool decode(const QByteArray& bytes, const char* name, QString* text) {
+    QStringDecoder dec(name);
+    *text = dec.decode(bytes);
+    return !dec.hasError();
+}
+} // namespace
+
+Result<Table> parseCsv(const QByteArray& bytes) {
+    Result<Table> r;
+    if (bytes.trimmed().isEmpty()) {
+        r.status = Status::failed(QStringLiteral("ファイルが空です。"));
+        return r;
+    }
+    if (bytes.contains('\0')) {
+        r.status =
+            Status::failed(QStringLiteral("CSV ではありません（文字でないデータを含みます）。"));
+        return r;
+    }
+    QString text;
+    if (bytes.startsWith("\xEF\xBB\xBF") && decode(bytes.mid(3), "UTF-8", &text)) {
+        r.value.encoding = Encoding::Utf8Bom;
+    } else if (decode(bytes, "UTF-8", &text)) {
+        r.value.encoding = Encoding::Utf8;
+    } else if (decode(bytes, "CP932", &text)) {
+        r.value.encoding = Encoding::Cp932;
+    } else {
+        r.status = Status::failed(
+            QStringLiteral("文字コードが UTF-8 でも Shift_JIS (CP932) でもありません。"));
+        return r;
+    }
+    const QByteArray utf8 = text.toUtf8();
+    csv_parser p;
+    if (csv_init(&p, CSV_STRICT | CSV_STRICT_FINI | CSV_APPEND_NULL) != 0) {
+        r.status = Status::failed(QStringLiteral("CSV を読む準備ができませんでした。"));
+        return r;
+    }
+    Collect c;
+    const size_t done = csv_parse(&p, utf8.constData(), size_t(utf8.size()), onField, onRecord, &c);
+    const bool ok = done == size_t(utf8.size()) && csv_fini(&p, onField, onRecord, &c) == 0;
+    if (!ok)
+        r.status = Status::failed(QStringLiteral("%1 行目付近: %2")
+                                      .arg(c.records.size() + 1)
+                                      .arg(QString::fromUtf8(csv_strerror(csv_error(&p)))));
+    csv_free(&p);
+    if (!ok)
+        return r;
+    for (QStringList& rec : c.records)
+        for (QString& f : rec)
+            f = unguardFormula(f);
+    r.value.records = c.records;
+    return r;
+}
+
+Result<Table> readCsvFile(const QString& path, qint64 limit) {
+    Result<Table> r;
+    const QFileInfo fi(path);
+    if (fi.size() > limit) {
+        r.status = Status::failed(QStringLiteral("%1 は大きすぎます（%2 MB まで）。")
+                                      .arg(fi.fileName())
+                                      .arg(limit >> 20));
+        return r;
+    }
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        r.status = Status::failed(QStringLiteral("%1 を読めません。").arg(fi.fileName()));
+        return r;
+    }
+    r = parseCsv(f.readAll());
+    if (!r)
+        r.status.error = fi.fileName() + ": " + r.status.error;
+    return r;
+}
+
+} // namespace exchange
