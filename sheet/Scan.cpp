@@ -45,6 +45,31 @@ Result<bool> isProductCode(Store& store, const QString& code) {
     });
 }
 
+qint64 fillBlankLine(Store& store, const Row& p) {
+    QVariant seq =
+        store.scalar(Db::Work, "SELECT seq FROM w在庫表 WHERE 品名 IS NULL ORDER BY seq LIMIT 1");
+    if (seq.isNull()) {
+        // A full sheet grows by a line rather than losing the count.
+        store.exec(Db::Work, "INSERT INTO w在庫表 (チェック) VALUES (0)");
+        seq = store.scalar(Db::Work, "SELECT last_insert_rowid()");
+    }
+    const auto at = [&](products::Column c) { return p.value(c - products::ColCode); };
+    store.exec(Db::Work,
+               "UPDATE w在庫表 SET code = ?, 品名 = ?, 単位 = ?, 単価 = ?, 適正数 = ?, "
+               "商品区分 = ?, 数量 = NULL WHERE seq = ?",
+               {at(products::ColCode), at(products::ColName), at(products::ColUnit),
+                at(products::ColPrice), at(products::ColProper), at(products::ColCategory), seq});
+    return seq.toLongLong();
+}
+
+void setQuantity(Store& store, qint64 seq, const QVariant& quantity) {
+    const Rows r = store.query(Db::Work, "SELECT 適正数, 単価 FROM w在庫表 WHERE seq = ?", {seq});
+    if (r.isEmpty())
+        return;
+    store.exec(Db::Work, "UPDATE w在庫表 SET 数量 = ?, 金額 = ?, 増減 = ? WHERE seq = ?",
+               {quantity, lineAmount(quantity, r[0][1]), lineChange(quantity, r[0][0]), seq});
+}
+
 Result<Scanned> scan(Store& store, const QString& code, qint64 count) {
     return guardedValue<Scanned>([&] {
         Scanned out;
@@ -59,22 +84,7 @@ Result<Scanned> scan(Store& store, const QString& code, qint64 count) {
                             {code});
             if (product.isEmpty())
                 return out;
-            QVariant seq = store.scalar(
-                Db::Work, "SELECT seq FROM w在庫表 WHERE 品名 IS NULL ORDER BY seq LIMIT 1");
-            if (seq.isNull()) {
-                // A full sheet grows by a line rather than losing the scan.
-                store.exec(Db::Work, "INSERT INTO w在庫表 (チェック) VALUES (0)");
-                seq = store.scalar(Db::Work, "SELECT last_insert_rowid()");
-            }
-            const Row& p = product.first();
-            const auto at = [&](products::Column c) { return p[c - products::ColCode]; };
-            store.exec(Db::Work,
-                       "UPDATE w在庫表 SET code = ?, 品名 = ?, 単位 = ?, 単価 = ?, 適正数 = ?, "
-                       "商品区分 = ?, 数量 = NULL WHERE seq = ?",
-                       {at(products::ColCode), at(products::ColName), at(products::ColUnit),
-                        at(products::ColPrice), at(products::ColProper), at(products::ColCategory),
-                        seq});
-            line = {{seq}};
+            line = {{fillBlankLine(store, product.first())}};
             out.newLine = true;
         }
         out.known = true;
@@ -87,9 +97,7 @@ Result<Scanned> scan(Store& store, const QString& code, qint64 count) {
                           .first();
         out.quantity = r[0].toLongLong();
         out.name = r[3].toString();
-        store.exec(Db::Work, "UPDATE w在庫表 SET 数量 = ?, 金額 = ?, 増減 = ? WHERE seq = ?",
-                   {out.quantity, lineAmount(out.quantity, r[2]), lineChange(out.quantity, r[1]),
-                    out.seq});
+        setQuantity(store, out.seq, out.quantity);
         t.commit();
         return out;
     });

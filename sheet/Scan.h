@@ -34,6 +34,12 @@ struct Scanned {
 // the master does, with that count; amount and change follow. A code no
 // product has changes nothing (known false). One transaction.
 Result<Scanned> scan(Store& store, const QString& code, qint64 count);
+// Fills the first blank line (a full sheet grows by one) from a product read
+// with the product columns from code on, its quantity empty; gives its seq.
+// Inside the caller's transaction; throws StoreError.
+qint64 fillBlankLine(Store& store, const Row& product);
+// Gives a line its quantity; amount and change follow. Throws StoreError.
+void setQuantity(Store& store, qint64 seq, const QVariant& quantity);
 // True when a product has that code.
 Result<bool> isProductCode(Store& store, const QString& code);
 

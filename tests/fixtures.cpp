@@ -35,6 +35,24 @@ void TempStore::nameSlot(const QString& kind, const QString& code, const QVarian
                   {name, kind, code});
 }
 
+const QVector<QPair<const char*, QString>>& hostileTexts() {
+    static const QVector<QPair<const char*, QString>> texts{
+        {"apostrophes", "O'Brien's 'best'"},
+        {"double quotes", "\"quoted\" \"\""},
+        {"backslashes", "C:\\data\\x\\"},
+        {"percent and underscore", "100% _off_ %_"},
+        {"sql fragment", "'; drop table 在庫表; --"},
+        {"another fragment", "x' OR '1'='1"},
+        {"10,000 characters", QString(10000, QChar(0x3042))},
+        {"emoji", "🍎🍊 りんご 👨‍👩‍👧"},
+        {"combining marks", QString::fromUtf8("e\xCC\x81 か\xE3\x82\x99")},
+        {"full-width", "ＡＢＣ１２３　全角"},
+        {"half-width kana", "ｱｲｳｴｵ"},
+        {"leading and trailing spaces", "  spaced  "},
+        {"control characters", QString("tab\there\nnew line\x01\x1f")}};
+    return texts;
+}
+
 QStringList TempStore::dump(Db which, const QString& table) {
     QStringList out;
     for (const Row& r : m_store->query(which, "SELECT * FROM " + table + " ORDER BY 1")) {

@@ -10,6 +10,9 @@
 // Lock faults are waited out this long in tests instead of the program's 1.5 s.
 constexpr int QuickBusyTimeoutMs = 100;
 
+// Texts that have broken programs: quotes, SQL, very long, emoji, controls.
+const QVector<QPair<const char*, QString>>& hostileTexts();
+
 // A data folder of its own with both databases opened.
 class TempStore {
   public:

@@ -1,5 +1,8 @@
+#include "codes/CodeOps.h"
 #include "exchange/Csv.h"
 #include "exchange/Export.h"
+#include "exchange/Import.h"
+#include "products/ProductOps.h"
 #include "tests/fixtures.h"
 
 #include <QFile>
@@ -19,6 +22,11 @@ class TestExchange : public QObject {
     void badInputIsRefused_data();
     void badInputIsRefused();
     void exportsPlainNumbers();
+    void importProducts_data();
+    void importProducts();
+    void productRoundTripThroughExcel();
+    void importCounts_data();
+    void importCounts();
 };
 
 namespace {
@@ -116,6 +124,179 @@ void TestExchange::exportsPlainNumbers() {
     QCOMPARE(sheet.size(), 2);
     QCOMPARE(sheet[0].join(','), QString("コード,品名,数量,適正数,増減,単位,単価,金額,商品区分"));
     QCOMPARE(sheet[1], QStringList({"", "x", "3", "", "", "", "1000", "3000", ""}));
+}
+
+namespace {
+Table table(const QString& text) {
+    const auto r = parseCsv(text.toUtf8());
+    return r.value;
+}
+// A preview's actions in record order: N new, U update, = unchanged, E error.
+template <typename Preview> QString actions(const Preview& p) {
+    QString out;
+    for (const auto& l : p.lines)
+        out += QString("NU=E")[int(l.action)];
+    return out;
+}
+template <typename Preview> QStringList reasons(const Preview& p) {
+    QStringList out;
+    for (const auto& l : p.lines)
+        if (!l.reason.isEmpty())
+            out << l.reason;
+    return out;
+}
+void seedMaster(TempStore& t) {
+    t.addProduct("A01", "りんご", "個", 100, 10, "果物");
+    t.addProduct(QString(), "牛乳", "本", 200, QVariant(), "飲料");
+    t.nameSlot("単位", "01", "個");
+    t.nameSlot("単位", "02", "本");
+    t.nameSlot("商品区分", "01", "果物");
+    t.nameSlot("商品区分", "02", "飲料");
+}
+} // namespace
+
+void TestExchange::importProducts_data() {
+    QTest::addColumn<QString>("csv");
+    QTest::addColumn<int>("namedSlots"); // category slots named before the import
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<QStringList>("says");
+    QTest::addColumn<QString>("master"); // code:name:price of every product afterwards
+    const QString before = "A01:りんご:100 :牛乳:200";
+    QTest::newRow("by code, new") << "コード,品名,単価\nA01,りんご,120\nC03,みかん,50" << 2 << "UN"
+                                  << QStringList() << "A01:りんご:120 :牛乳:200 C03:みかん:50";
+    QTest::newRow("by name, unchanged, columns in any order")
+        << "単価,メモ,品 名\n200,x,牛乳\n100,,りんご" << 2 << "==" << QStringList() << before;
+    QTest::newRow("a code given to a product kept by name")
+        << "code,品名\nB02,牛乳" << 2 << "U" << QStringList() << "A01:りんご:100 B02:牛乳:200";
+    QTest::newRow("bad records are not written")
+        << "コード,品名,単価,適正数\nX1,,1,1\nX2,a,abc,1\nX3,b,1,1.5\nX4,c,1\n"
+           "X5,d,1,1\nX5,e,1,1\n,りんご,100,10\n,f,\"1,000\",\n,りんご,1,1\n\n,,,\n"
+        << 2 << "EEEENE=NE" << QStringList{"品名が空",
+                                           "3 列目「単価」: 「abc」は金額",
+                                           "4 列目「適正数」: 「1.5」は整数",
+                                           "列の数が 3",
+                                           "コード「X5」が 6 行目にも",
+                                           "8 行目と同じ商品"}
+        << before + " X5:d:1 :f:1000";
+    QTest::newRow("no name column")
+        << "コード,単価\nA01,1" << 2 << "" << QStringList{"「品名」の列がありません"} << before;
+    QTest::newRow("a column twice") << "品名,単価,単 価\na,1,2" << 2 << ""
+                                    << QStringList{"3 列目: 列「単価」が 2 回"} << before;
+    QTest::newRow("categories beyond the slots")
+        << "品名,商品区分\na,新1\nb,新2\nc,新1\nd,果物" << 29 << "NENN"
+        << QStringList{"「新2」は単位・商品区分の 30 件の枠に入りません"}
+        << before + " :a: :c: :d:";
+}
+
+void TestExchange::importProducts() {
+    QFETCH(QString, csv);
+    QFETCH(int, namedSlots);
+    QFETCH(QString, actions);
+    QFETCH(QStringList, says);
+    QFETCH(QString, master);
+    TempStore t;
+    seedMaster(t);
+    for (int i = 3; i <= namedSlots; ++i)
+        t.nameSlot("商品区分", codes::slotCode(i), QString("区分%1").arg(i));
+    const auto r = exchange::importProducts(t.store(), table(csv));
+    if (actions.isEmpty()) {
+        QVERIFY(!r);
+        QVERIFY2(r.error().contains(says[0]), qPrintable(r.error()));
+    } else {
+        VERIFY_OK(r);
+        QCOMPARE(::actions(r.value), actions);
+        const QStringList got = reasons(r.value);
+        QCOMPARE(got.size(), says.size());
+        for (int i = 0; i < says.size(); ++i)
+            QVERIFY2(got[i].contains(says[i]), qPrintable(got[i]));
+    }
+    QStringList products;
+    for (const Row& p :
+         t.store().query(Db::Main, "SELECT code, 品名, 単価 FROM 商品マスタ ORDER BY id"))
+        products << QString("%1:%2:%3").arg(p[0].toString(), p[1].toString(), p[2].toString());
+    QCOMPARE(products.join(' '), master);
+    // Importing the same file again changes nothing.
+    const QStringList tables = t.dump(Db::Main, "商品マスタ") + t.dump(Db::Main, "コードマスタ");
+    const auto again = exchange::previewProducts(t.store(), table(csv));
+    if (again)
+        QVERIFY(!::actions(again.value).contains('N') && !::actions(again.value).contains('U'));
+    (void)exchange::importProducts(t.store(), table(csv));
+    QCOMPARE(t.dump(Db::Main, "商品マスタ") + t.dump(Db::Main, "コードマスタ"), tables);
+}
+
+void TestExchange::productRoundTripThroughExcel() {
+    TempStore from, to;
+    int n = 0;
+    for (const auto& [name, text] :
+         hostileTexts() +
+             QVector<QPair<const char*, QString>>{
+                 {"formula", "=HYPERLINK(\"http://x\")"}, {"comma", "a, b"}, {"crlf", "a\r\nb"}}) {
+        const QString code = n % 2 ? QString("-%1").arg(n) : QString();
+        from.addProduct(code, text, text.left(20), n * 1.25, n, QString("区分%1").arg(n % 3));
+        ++n;
+    }
+    for (Encoding e : {Encoding::Utf8Bom, Encoding::Cp932}) {
+        VERIFY_OK(products::read商品情報(from.store(), QString()));
+        VALUE_OK(records, productRecords(from.store()));
+        const auto bytes = encodeCsv(records, e);
+        if (!bytes) // CP932 has no emoji: refused, not written
+            continue;
+        VALUE_OK(file, parseCsv(bytes.value));
+        VALUE_OK(done, exchange::importProducts(to.store(), file));
+        QCOMPARE(done.count(RowAction::Error), 0);
+        const auto rows = [](TempStore& s) {
+            return s.store().query(Db::Main, "SELECT code, 品名, 単位, 単価, 適正数, 商品区分 "
+                                             "FROM 商品マスタ ORDER BY 適正数");
+        };
+        QCOMPARE(rows(to), rows(from));
+    }
+}
+
+void TestExchange::importCounts_data() {
+    QTest::addColumn<QString>("csv");
+    QTest::addColumn<bool>("addUnknown");
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<QString>("sheet"); // name:quantity:amount:change of every named line
+    QTest::newRow("set, not added; a new line from the master")
+        << "コード,数量\nA01,7\nB02,3" << false << "UN"
+        << "りんご:7:700:-3 牛乳:3:600:";
+    QTest::newRow("by name; a code finds a line typed by name")
+        << "品名,数量\n牛乳,2\nりんご,1" << false << "NU"
+        << "りんご:1:100:-9 牛乳:2:400:";
+    QTest::newRow("unknown: left out") << "品名,数量\nなし,4" << false << "N"
+                                       << "りんご:5:500:-5";
+    QTest::newRow("unknown: added by name") << "コード,品名,数量\nZ9,なし,4\nZ8,,1" << true << "NN"
+                                            << "りんご:5:500:-5 なし:4::";
+    QTest::newRow("errors") << "コード,品名,数量\nA01,,x\n,,1\nA01,,2\n,りんご,3\nB02,,1,9" << false
+                            << "EEUEE"
+                            << "りんご:2:200:-8";
+    QTest::newRow("exported sheet reads back") << "コード,品名,数量,適正数,増減,単位,単価,金額,"
+                                                  "商品区分\nA01,りんご,6,10,-4,個,100,600,果物"
+                                               << false << "U"
+                                               << "りんご:6:600:-4";
+}
+
+void TestExchange::importCounts() {
+    QFETCH(QString, csv);
+    QFETCH(bool, addUnknown);
+    QFETCH(QString, actions);
+    QFETCH(QString, sheet);
+    TempStore t;
+    seedMaster(t);
+    t.store().exec(Db::Work, "UPDATE m.商品マスタ SET code = 'B02' WHERE 品名 = '牛乳'");
+    // The sheet holds りんご (typed by name, counted 5) and blank lines.
+    t.store().exec(Db::Work, "INSERT INTO w在庫表 (チェック, 品名, 数量, 適正数, 単価, 金額, 増減) "
+                             "VALUES (0, 'りんご', 5, 10, 100, 500, -5), (0, NULL, NULL, NULL, "
+                             "NULL, NULL, NULL), (0, NULL, NULL, NULL, NULL, NULL, NULL)");
+    VALUE_OK(preview, exchange::previewCounts(t.store(), table(csv)));
+    QCOMPARE(::actions(preview), actions);
+    VERIFY_OK(exchange::importCounts(t.store(), table(csv), addUnknown));
+    QStringList lines;
+    for (const Row& l : t.store().query(Db::Work, "SELECT 品名, 数量, 金額, 増減 FROM w在庫表 "
+                                                  "WHERE 品名 IS NOT NULL ORDER BY seq"))
+        lines << QString("%1:%2:%3:%4")
+                     .arg(l[0].toString(), l[1].toString(), l[2].toString(), l[3].toString());
+    QCOMPARE(lines.join(' '), sheet);
 }
 
 QTEST_GUILESS_MAIN(TestExchange)

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "exchange/Csv.h"
+
+// Reading products and counts from CSV: a preview of what each record would
+// do, then the write of every good record in one transaction.
+namespace exchange {
+
+enum class RowAction { New, Update, Unchanged, Error };
+
+// The columns a file's header names, matched by name in any order.
+struct Header {
+    QHash<QString, int> index; // known name -> field position
+    QStringList ignored;       // names this import does not read
+    int width = 0;
+    int at(const QString& name) const { return index.value(name, -1); }
+};
+
+// One product record of the file.
+struct ProductLine {
+    int line = 0; // record number in the file, the header being 1
+    RowAction action = RowAction::Error;
+    QString reason;          // why it is an error
+    QVariantList values;     // code, 品名, 単位, 単価, 適正数, 商品区分 to write
+    qint64 id = -1;          // the product it updates
+    QStringList newNames[2]; // units, categories it enters in the code master
+};
+
+struct ProductPreview {
+    QVector<ProductLine> lines;
+    QStringList ignoredColumns;
+    QStringList namesNotFitting; // category and unit names beyond the 30 slots
+    Encoding encoding = Encoding::Utf8;
+    int count(RowAction a) const;
+};
+
+// Matches each record with the master: by code when a product has it, else
+// by name (the first product of that name); a product changes only in the
+// columns the file has, and an empty code keeps the stored one.
+Result<ProductPreview> previewProducts(Store& store, const Table& table);
+// Writes every good record in one transaction and enters new units and
+// categories into the code master; gives the preview it followed.
+Result<ProductPreview> importProducts(Store& store, const Table& table);
+
+// One count record of the file.
+struct CountLine {
+    int line = 0;
+    RowAction action = RowAction::Error; // Update: a line of the sheet, New: a product
+    QString reason;
+    QString code, name;
+    qint64 quantity = 0;
+    qint64 seq = -1;   // the sheet's line of the product, -1 for a new line
+    bool known = true; // a product or a line of the sheet has it
+};
+
+struct CountPreview {
+    QVector<CountLine> lines;
+    QStringList ignoredColumns;
+    Encoding encoding = Encoding::Utf8;
+    int count(RowAction a) const;
+    int unknown() const;
+};
+
+// Each record finds the line of its product on the sheet (by code, else by
+// name), else a product of the master; one no line and no product has is
+// unknown.
+Result<CountPreview> previewCounts(Store& store, const Table& table);
+struct Counted {
+    int set = 0;     // lines given the quantity
+    int filled = 0;  // new lines filled from the master
+    int unknown = 0; // unknown products added by name
+};
+// Sets the quantities (not adding them) in one transaction; amounts and
+// changes follow. Unknown products become lines with their name only when
+// addUnknown is set.
+Result<Counted> importCounts(Store& store, const Table& table, bool addUnknown);
+
+} // namespace exchange
