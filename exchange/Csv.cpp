@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <csv.h>
@@ -68,6 +69,17 @@ Result<QByteArray> encodeCsv(const QVector<QStringList>& records, Encoding encod
         r.value += bytes;
     }
     return r;
+}
+
+Status writeCsvFile(const QString& path, const QVector<QStringList>& records, Encoding encoding) {
+    const Result<QByteArray> bytes = encodeCsv(records, encoding);
+    if (!bytes)
+        return bytes.status;
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes.value) != bytes.value.size() || !f.commit())
+        return Status::failed(
+            QStringLiteral("%1 に書けません: %2").arg(QFileInfo(path).fileName(), f.errorString()));
+    return Status();
 }
 
 namespace {

@@ -30,6 +30,10 @@ QString csvRecord(const QStringList& fields);
 // nothing is written.
 Result<QByteArray> encodeCsv(const QVector<QStringList>& records, Encoding encoding);
 
+// Encodes the records and writes the file whole or not at all (a failure
+// leaves any file already there as it was).
+Status writeCsvFile(const QString& path, const QVector<QStringList>& records, Encoding encoding);
+
 // A file read: its records (the first is the header), the record number of
 // each (1-based, as an editor of the file counts records) and its encoding.
 struct Table {

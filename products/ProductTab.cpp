@@ -1,6 +1,8 @@
 #include "products/ProductTab.h"
 
 #include "codes/CodeOps.h"
+#include "exchange/CsvDialogs.h"
+#include "exchange/Export.h"
 #include "msg/Msg.h"
 #include "widgets/Controls.h"
 #include "widgets/Grids.h"
@@ -8,6 +10,9 @@
 #include "work/WorkResets.h"
 
 #include <QComboBox>
+#include <QDate>
+#include <QDir>
+#include <QFileInfo>
 #include <QFocusEvent>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -49,6 +54,10 @@ ProductTab::ProductTab(Store& store, const RefModels& refs, QWidget* parent)
     QPushButton* clear = makeButton(this, "cmd商品クリア", "クリア");
     QPushButton* detail = makeButton(this, "cmd商品詳細", "詳細");
     QPushButton* printBtn = makeButton(this, "cmd商品印刷", "印刷");
+    QPushButton* csvOut = makeButton(this, "cmd商品CSV出力", "CSV出力");
+    csvOut->setToolTip(QStringLiteral("一覧の商品を Excel で開ける CSV ファイルに書き出します"));
+    QPushButton* csvIn = makeButton(this, "cmd商品CSV取込", "CSV取込");
+    csvIn->setToolTip(QStringLiteral("CSV ファイルの商品を商品情報に取り込みます"));
     QPushButton* hint = makeHintButton(this, "cmdHint2");
     connect(hint, &QPushButton::clicked, this, [this] { emit hintRequested("cmdHint2"); });
 
@@ -58,7 +67,7 @@ ProductTab::ProductTab(Store& store, const RefModels& refs, QWidget* parent)
     top->addStretch(1);
 
     auto* buttons = new QHBoxLayout;
-    for (QPushButton* b : {read, save, lineDel, clear, detail, printBtn})
+    for (QPushButton* b : {read, save, lineDel, clear, detail, printBtn, csvOut, csvIn})
         buttons->addWidget(b);
     buttons->addStretch(1);
     buttons->addWidget(hint);
@@ -84,6 +93,8 @@ ProductTab::ProductTab(Store& store, const RefModels& refs, QWidget* parent)
     });
     connect(detail, &QPushButton::clicked, this, &ProductTab::openDetail);
     connect(printBtn, &QPushButton::clicked, this, &ProductTab::printRequested);
+    connect(csvOut, &QPushButton::clicked, this, &ProductTab::exportCsv);
+    connect(csvIn, &QPushButton::clicked, this, &ProductTab::importCsv);
     connect(m_model, &WorkTableModel::cellEdited, this, [this] { m_dirty = true; });
     reportRefusedNumbers(m_model);
     connect(m_model, &WorkTableModel::writeFailed, this, [](const QString& e) {
@@ -246,6 +257,70 @@ void ProductTab::Entry商品情報() {
     emit statusMessage(QStringLiteral("商品情報を登録しました（新規 %1・更新 %2）")
                            .arg(registered.value.added)
                            .arg(registered.value.updated));
+}
+
+void ProductTab::exportCsv() {
+    const Result<QVector<QStringList>> records = exchange::productRecords(m_store);
+    if (!records) {
+        ShowError(QStringLiteral("CSV に書き出せませんでした。"), records.error());
+        return;
+    }
+    if (records.value.size() < 2) {
+        emit statusMessage(
+            QStringLiteral("書き出す商品がありません（読込で一覧を表示してください）"));
+        return;
+    }
+    exchange::Encoding encoding = exchange::Encoding::Utf8Bom;
+    const QString path = exchange::chooseSaveFile(
+        this,
+        exchange::suggestedName({QStringLiteral("商品情報"),
+                                 QDate::currentDate().toString(Qt::ISODate),
+                                 m_selector->currentText()}),
+        &encoding);
+    if (path.isEmpty())
+        return;
+    if (Status s = exchange::writeCsvFile(path, records.value, encoding); !s) {
+        ShowError(QStringLiteral("CSV に書き出せませんでした。"), s.error);
+        return;
+    }
+    emit statusMessage(QStringLiteral("商品情報を %1 に書き出しました（%2件）")
+                           .arg(QDir::toNativeSeparators(path))
+                           .arg(records.value.size() - 1));
+}
+
+void ProductTab::importCsv() {
+    // The list is read again afterwards: unsaved edits would be lost.
+    if (!confirmDiscard())
+        return;
+    const QString path = exchange::chooseOpenFile(this);
+    if (path.isEmpty())
+        return;
+    const Result<exchange::Table> table = exchange::readCsvFile(path);
+    const Result<exchange::ProductPreview> preview =
+        table ? exchange::previewProducts(m_store, table.value)
+              : Result<exchange::ProductPreview>{};
+    if (!table || !preview) {
+        ShowError(QStringLiteral("CSV を取り込めませんでした。"),
+                  (table ? preview.status : table.status).error);
+        return;
+    }
+    if (!exchange::confirmProducts(this, path, preview.value))
+        return;
+    const Result<exchange::ProductPreview> done = exchange::importProducts(m_store, table.value);
+    if (!done) {
+        ShowError(QStringLiteral("CSV を取り込めませんでした。商品情報は取り込む前のままです。"),
+                  done.error());
+        return;
+    }
+    emit productsChanged();
+    Read商品情報();
+    emit statusMessage(
+        QStringLiteral("%1 から商品を取り込みました（追加 %2・更新 %3・変更なし %4・エラー %5）")
+            .arg(QFileInfo(path).fileName())
+            .arg(done.value.count(exchange::RowAction::New))
+            .arg(done.value.count(exchange::RowAction::Update))
+            .arg(done.value.count(exchange::RowAction::Unchanged))
+            .arg(done.value.count(exchange::RowAction::Error)));
 }
 
 void ProductTab::Clear商品情報() {

@@ -35,6 +35,10 @@ class ProductTab : public QWidget {
     void Entry商品詳細();
     void Clear商品詳細();
     void closeDetail();
+    // The list as shown to a CSV file the user names.
+    void exportCsv();
+    // Products from a CSV file into the master, after a preview.
+    void importCsv();
 
     // The category and unit names to offer; with keepChoices each box keeps
     // what it shows. A unit typed in the panel is kept either way.

@@ -1,5 +1,7 @@
 #include "sheet/SheetTab.h"
 
+#include "exchange/CsvDialogs.h"
+#include "exchange/Export.h"
 #include "msg/Msg.h"
 #include "sheet/Scan.h"
 #include "widgets/Controls.h"
@@ -10,6 +12,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -78,10 +82,14 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     QPushButton* clear = makeButton(this, "cmdクリア", "クリア");
     QPushButton* fill = makeButton(this, "cmdマスタ読込", "マスタ読込");
     QPushButton* printBtn = makeButton(this, "Cmd印刷", "印刷");
+    QPushButton* csvOut = makeButton(this, "cmdCSV出力", "CSV出力");
+    csvOut->setToolTip(QStringLiteral("在庫表を Excel で開ける CSV ファイルに書き出します"));
+    QPushButton* csvIn = makeButton(this, "cmdCSV取込", "CSV取込");
+    csvIn->setToolTip(QStringLiteral("CSV ファイルの数量を在庫表に取り込みます"));
     QPushButton* close = makeButton(this, "cmd履歴閉じる", "閉じる");
     QPushButton* hint = makeHintButton(this, "cmdHint");
     connect(hint, &QPushButton::clicked, this, [this] { emit hintRequested("cmdHint"); });
-    for (QPushButton* b : {read, save, del, lineDel, clear, fill, printBtn})
+    for (QPushButton* b : {read, save, del, lineDel, clear, fill, printBtn, csvOut, csvIn})
         buttons->addWidget(b);
     buttons->addSpacing(12);
     buttons->addWidget(m_bar, 1);
@@ -102,6 +110,8 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     connect(clear, &QPushButton::clicked, this, &SheetTab::clearClicked);
     connect(fill, &QPushButton::clicked, this, &SheetTab::Read商品マスタto在庫表);
     connect(printBtn, &QPushButton::clicked, this, &SheetTab::printRequested);
+    connect(csvOut, &QPushButton::clicked, this, &SheetTab::exportCsv);
+    connect(csvIn, &QPushButton::clicked, this, &SheetTab::importCsv);
     connect(close, &QPushButton::clicked, this, [this] { window()->close(); });
     connect(m_model, &WorkTableModel::cellEdited, this, &SheetTab::afterEdit);
     reportRefusedNumbers(m_model);
@@ -426,6 +436,66 @@ void SheetTab::Read商品マスタto在庫表() {
     refreshGrid();
     Calc明細();
     emit statusMessage(QStringLiteral("商品情報から %1 行を読み込みました").arg(filled.value));
+}
+
+void SheetTab::exportCsv() {
+    const Result<QVector<QStringList>> records = exchange::sheetRecords(m_store);
+    if (!records) {
+        ShowError(QStringLiteral("CSV に書き出せませんでした。"), records.error());
+        return;
+    }
+    if (records.value.size() < 2) {
+        emit statusMessage(QStringLiteral("書き出す行がありません"));
+        return;
+    }
+    const QDate date = m_date->isNull() ? QDate::currentDate() : m_date->value();
+    exchange::Encoding encoding = exchange::Encoding::Utf8Bom;
+    const QString path = exchange::chooseSaveFile(
+        this,
+        exchange::suggestedName(
+            {QStringLiteral("在庫表"), date.toString(Qt::ISODate), m_category->currentText()}),
+        &encoding);
+    if (path.isEmpty())
+        return;
+    if (Status s = exchange::writeCsvFile(path, records.value, encoding); !s) {
+        ShowError(QStringLiteral("CSV に書き出せませんでした。"), s.error);
+        return;
+    }
+    emit statusMessage(QStringLiteral("在庫表を %1 に書き出しました（%2行）")
+                           .arg(QDir::toNativeSeparators(path))
+                           .arg(records.value.size() - 1));
+}
+
+void SheetTab::importCsv() {
+    const QString path = exchange::chooseOpenFile(this);
+    if (path.isEmpty())
+        return;
+    const Result<exchange::Table> table = exchange::readCsvFile(path);
+    const Result<exchange::CountPreview> preview =
+        table ? exchange::previewCounts(m_store, table.value) : Result<exchange::CountPreview>{};
+    if (!table || !preview) {
+        ShowError(QStringLiteral("CSV を取り込めませんでした。"),
+                  (table ? preview.status : table.status).error);
+        return;
+    }
+    bool addUnknown = false;
+    if (!exchange::confirmCounts(this, path, preview.value, &addUnknown))
+        return;
+    const Result<exchange::Counted> done = exchange::importCounts(m_store, table.value, addUnknown);
+    if (!done) {
+        ShowError(QStringLiteral("CSV を取り込めませんでした。在庫表は取り込む前のままです。"),
+                  done.error());
+        return;
+    }
+    m_dirty = true;
+    refreshGrid();
+    Calc明細();
+    emit statusMessage(QStringLiteral("%1 から数量を取り込みました（設定 %2行・追加 %3行・"
+                                      "未登録の追加 %4行）")
+                           .arg(QFileInfo(path).fileName())
+                           .arg(done.value.set)
+                           .arg(done.value.filled)
+                           .arg(done.value.unknown));
 }
 
 void SheetTab::Calc明細() {

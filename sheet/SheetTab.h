@@ -39,6 +39,10 @@ class SheetTab : public QWidget {
     void LineDelete在庫表();
     void Read商品マスタto在庫表();
     void Calc明細();
+    // The sheet's named lines to a CSV file the user names.
+    void exportCsv();
+    // Quantities from a CSV file set on the sheet, after a preview.
+    void importCsv();
 
     // The category names to offer; with keepChoice the chosen one stays.
     void setNameLists(const resets::CombLists& lists, bool keepChoice);

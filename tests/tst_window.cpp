@@ -11,7 +11,9 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -24,6 +26,8 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStatusBar>
+#include <QStringDecoder>
+#include <QStringEncoder>
 #include <QTabWidget>
 #include <QTableView>
 
@@ -70,6 +74,7 @@ class TestWindow : public QObject {
     void detailPanelKeys();
     void detailNumberBoxesRefuseText();
     void codeEditorAsksAndRegisters();
+    void csvThroughTheDialogs();
 };
 
 void TestWindow::startShowsBlankSheetAndEmptySlots() {
@@ -723,6 +728,98 @@ void TestWindow::codeEditorAsksAndRegisters() {
     s.find<QRadioButton>("Opt単位")->setChecked(true);
     s.click("cmdコード読込");
     QCOMPARE(m->value(0, 3).toString(), QString("個"));
+}
+
+// CSV out and in as a user does it: the file name typed into the dialog, the
+// encoding picked from its list, the preview answered with a key or a click.
+void TestWindow::csvThroughTheDialogs() {
+    Started s;
+    s.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, 商品区分) "
+                             "VALUES ('A01', 'りんご', '個', 150, 10, '果物')");
+    const QString dir = s.dir.path() + "/";
+    const QString today = QDate::currentDate().toString(Qt::ISODate);
+    const auto file = [&](const QString& name) {
+        QFile f(dir + name);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const auto write = [&](const QString& name, const QByteArray& bytes) {
+        QFile f(dir + name);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    };
+    QString suggested;
+    const auto save = [&](const QString& button, const QString& name, bool shiftJis) {
+        user::whenShown("dlgCSV出力", [&](QWidget* d) {
+            suggested = d->findChild<QLineEdit*>("fileNameEdit")->text();
+            user::key(Qt::Key_A, Qt::ControlModifier);
+            user::keys(dir + name);
+            if (shiftJis) {
+                user::click(d->findChild<QComboBox*>("fileTypeCombo"));
+                user::key(Qt::Key_Down);
+                user::key(Qt::Key_Return);
+            }
+            user::key(Qt::Key_Return);
+        });
+        user::click(s.find<QPushButton>(button));
+    };
+    const auto open = [&](const QString& button, const QString& name,
+                          std::function<void(QWidget*)> preview) {
+        user::whenShown("dlgCSV選択", [&](QWidget*) {
+            user::keys(dir + name);
+            user::key(Qt::Key_Return);
+        });
+        if (preview)
+            user::whenShown("dlgCSV取込", preview);
+        user::click(s.find<QPushButton>(button));
+    };
+    const auto said = [&] { return s.w->statusBar()->currentMessage(); };
+
+    s.find<QTabWidget>("SSTab1")->setCurrentIndex(1);
+    user::click(s.find<QPushButton>("cmd商品読込"));
+    save("cmd商品CSV出力", "p.csv", false);
+    QCOMPARE(suggested, "商品情報_" + today + ".csv");
+    QCOMPARE(file("p.csv"),
+             QByteArray("\xEF\xBB\xBF") + QString("コード,品名,単位,単価,適正数,商品区分\r\n"
+                                                  "A01,りんご,個,150,10,果物\r\n")
+                                              .toUtf8());
+
+    write("in.csv", QStringEncoder("CP932").encode(QString("品名,単価,コード\r\nりんご,160,A01\r\n"
+                                                           "みかん,80,C03\r\n,5,X\r\n")));
+    QStringList summary;
+    int previewRows = 0;
+    open("cmd商品CSV取込", "in.csv", [&](QWidget* d) {
+        for (QLabel* l : d->findChildren<QLabel*>())
+            summary << l->text();
+        previewRows = d->findChild<QTableView*>("Grid取込確認")->model()->rowCount();
+        user::key(Qt::Key_Return);
+    });
+    QCOMPARE(previewRows, 3);
+    QVERIFY2(summary.join('|').contains("Shift_JIS") &&
+                 summary.join('|').contains("追加 1 件・更新 1 件・変更なし 0 件・エラー 1 件"),
+             qPrintable(summary.join('|')));
+    QCOMPARE(s.count(Db::Main, "商品マスタ", "品名 = 'みかん' OR 単価 = 160"), 2);
+    QVERIFY2(said().contains("追加 1・更新 1・変更なし 0・エラー 1"), qPrintable(said()));
+    QCOMPARE(s.find<QTableView>("Grid商品情報")->model()->rowCount(), 2);
+
+    s.find<QTabWidget>("SSTab1")->setCurrentIndex(0);
+    write("counts.csv", "品名,数量\nりんご,4\nなぞ,2\n");
+    open("cmdCSV取込", "counts.csv", [&](QWidget* d) {
+        auto* add = d->findChild<QCheckBox*>("chk未登録追加");
+        user::click(add, QPoint(8, add->height() / 2)); // on its box
+        user::click(d->findChild<QPushButton*>("cmd取込実行"));
+    });
+    QCOMPARE(s.cell(0, ColName) + s.cell(0, ColQty) + "/" + s.cell(1, ColName) + s.cell(1, ColQty),
+             QString("りんご4/なぞ2"));
+    QCOMPARE(s.find<NumberBox>("num合計")->value(), 640);
+    save("cmdCSV出力", "s.csv", true);
+    QCOMPARE(suggested, "在庫表_" + today + ".csv");
+    const QString sheetCsv = QStringDecoder("CP932").decode(file("s.csv"));
+    QVERIFY2(sheetCsv.contains("A01,りんご,4,10,-6,個,160,640,果物\r\n,なぞ,2,"),
+             qPrintable(sheetCsv));
+
+    write("bad.csv", QByteArray("PK\x03\x04\x00", 5));
+    open("cmdCSV取込", "bad.csv", nullptr);
+    QVERIFY(s.msgs.presenter.shown.last().text.contains("bad.csv"));
 }
 
 STOLVA_WINDOW_TEST_MAIN(TestWindow)

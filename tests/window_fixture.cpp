@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QInputMethodEvent>
+#include <QTimer>
 
 Started::Started(QSize size) {
     w = std::make_unique<FrmStolva>();
@@ -46,11 +47,18 @@ int Started::count(Db which, const QString& table, const QString& where) {
 
 namespace user {
 namespace {
-QWidget* target() {
+QWidget* focused() {
     QWidget* f = QApplication::focusWidget();
     if (!f)
         qFatal("no widget has the focus");
     return f;
+}
+// Where a key goes: as Qt delivers it, an open popup's focus widget (a
+// drop-down's list) or the popup itself, else the focus widget.
+QWidget* target() {
+    if (QWidget* popup = QApplication::activePopupWidget())
+        return popup->focusWidget() ? popup->focusWidget() : popup;
+    return focused();
 }
 // Without a window manager nothing re-activates the main window when a popup
 // closes; do what the window manager would.
@@ -71,16 +79,13 @@ void settle() {
 }
 
 void key(int k, Qt::KeyboardModifiers mods) {
-    QWidget* t = QApplication::activePopupWidget() ? QApplication::activePopupWidget() : target();
-    QTest::keyClick(t, Qt::Key(k), mods);
+    QTest::keyClick(target(), Qt::Key(k), mods);
     settle();
 }
 
 void keys(const QString& ascii) {
     for (QChar c : ascii) {
-        QWidget* t =
-            QApplication::activePopupWidget() ? QApplication::activePopupWidget() : target();
-        QTest::keyClicks(t, QString(c));
+        QTest::keyClicks(target(), QString(c));
         settle();
     }
 }
@@ -89,13 +94,42 @@ void ime(const QString& text) {
     for (int i = 1; i <= text.size(); ++i) {
         QList<QInputMethodEvent::Attribute> attrs{{QInputMethodEvent::Cursor, i, 1, QVariant()}};
         QInputMethodEvent pre(text.left(i), attrs);
-        QApplication::sendEvent(target(), &pre);
+        QApplication::sendEvent(focused(), &pre);
         settle();
     }
     QInputMethodEvent commit;
     commit.setCommitString(text);
-    QApplication::sendEvent(target(), &commit);
+    QApplication::sendEvent(focused(), &commit);
     settle();
+}
+
+namespace {
+class ShowWatcher : public QObject {
+  public:
+    ShowWatcher(QString name, std::function<void(QWidget*)> act)
+        : m_name(std::move(name)), m_act(std::move(act)) {}
+    bool eventFilter(QObject* o, QEvent* e) override {
+        auto* w = qobject_cast<QWidget*>(o);
+        if (e->type() == QEvent::Show && w && w->isWindow() && w->objectName() == m_name) {
+            qApp->removeEventFilter(this);
+            QTimer::singleShot(0, w, [w, act = m_act] {
+                QApplication::setActiveWindow(w);
+                settle();
+                act(w);
+            });
+            deleteLater();
+        }
+        return false;
+    }
+
+  private:
+    QString m_name;
+    std::function<void(QWidget*)> m_act;
+};
+} // namespace
+
+void whenShown(const QString& name, std::function<void(QWidget*)> act) {
+    qApp->installEventFilter(new ShowWatcher(name, std::move(act)));
 }
 
 void click(QWidget* w, QPoint at) {

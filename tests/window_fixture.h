@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <functional>
 
 class WorkTableModel;
 
@@ -37,6 +38,9 @@ void ime(const QString& text);
 void click(QWidget* w, QPoint at = QPoint(-1, -1));
 // Lets queued events (popups opening and closing) run.
 void settle();
+// Acts on the window named `name` once it is shown and running (a modal
+// dialog's own loop), with the focus in it as a window manager gives it.
+void whenShown(const QString& name, std::function<void(QWidget*)> act);
 } // namespace user
 
 // Sets up the application as the program does and runs a test object.

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "exchange/Import.h"
+
+#include <QDialog>
+
+class QWidget;
+
+// The dialogs of CSV exchange: where to write, what to read, and the preview
+// of an import before anything is written.
+namespace exchange {
+
+// A file name with the date, safe on every file system:
+// 在庫表_2026-12-08_果物.csv.
+QString suggestedName(const QStringList& parts);
+// Asks where to write the CSV, offering UTF-8 for Excel (the default) or
+// Shift_JIS; empty when the user cancelled.
+QString chooseSaveFile(QWidget* parent, const QString& suggested, Encoding* encoding);
+// Asks which CSV to read; empty when the user cancelled.
+QString chooseOpenFile(QWidget* parent);
+
+// The preview of a product import; true when the user chose 取込.
+bool confirmProducts(QWidget* parent, const QString& path, const ProductPreview& preview);
+// The preview of a count import; addUnknown tells whether unknown products
+// are to become lines.
+bool confirmCounts(QWidget* parent, const QString& path, const CountPreview& preview,
+                   bool* addUnknown);
+
+} // namespace exchange
