@@ -8,6 +8,8 @@
 //   stolva_bench --products N    the large-ledger rows at N products
 #include "bench/generator.h"
 #include "codes/CodeOps.h"
+#include "exchange/Export.h"
+#include "exchange/Import.h"
 #include "products/ProductOps.h"
 #include "report/Paint.h"
 #include "report/Report.h"
@@ -489,6 +491,53 @@ int main(int argc, char** argv) {
     }
 
     largeRows(store, raw, dir, products, false, lines);
+
+    // CSV with Excel: the whole master out, then back in with every price changed.
+    {
+        const QString n = QLocale(QLocale::English).toString(products);
+        check(products::read商品情報(store, QString()), "read");
+        const QString csv = root + "/products.csv";
+        const QString fields = columns::list(products::Columns, products::ColCode);
+        lines.push_back({"export " + n + " products as CSV",
+                         measure(9, {},
+                                 [&] {
+                                     const auto records = exchange::productRecords(store);
+                                     check(records, "records");
+                                     check(exchange::writeCsvFile(csv, records.value,
+                                                                  exchange::Encoding::Utf8Bom),
+                                           "write");
+                                 }),
+                         measure(9, {}, [&] {
+                             raw.run("SELECT " + fields + " FROM w商品マスタ ORDER BY seq");
+                         })});
+        // Two files whose prices differ, so that each write changes every product.
+        auto records = exchange::productRecords(store).value;
+        exchange::Table tables[2];
+        for (int t = 0; t < 2; ++t) {
+            for (int i = 1; i < records.size(); ++i)
+                records[i][products::ColPrice - products::ColCode] =
+                    QString::number(100 + t + i % 7);
+            tables[t] =
+                exchange::parseCsv(exchange::encodeCsv(records, exchange::Encoding::Utf8Bom).value)
+                    .value;
+        }
+        const QByteArray bytes = exchange::encodeCsv(records, exchange::Encoding::Utf8Bom).value;
+        lines.push_back(
+            {"import " + n + " products: preview",
+             measure(9, {},
+                     [&] {
+                         const auto table = exchange::parseCsv(bytes);
+                         check(table, "parse");
+                         check(exchange::previewProducts(store, table.value), "preview");
+                     }),
+             measure(9, {}, [&] { raw.run("SELECT id, " + fields + " FROM m.商品マスタ"); })});
+        int w = 0;
+        lines.push_back(
+            {"import " + n + " products: write",
+             measure(9, {},
+                     [&] { check(exchange::importProducts(store, tables[w++ % 2]), "import"); }),
+             measure(9, {}, [&] { raw.tx({"UPDATE m.商品マスタ SET 単価 = 単価 + 1"}); })});
+    }
 
     // Erasing everything, from a full ledger each time.
     const auto refill = [&] {

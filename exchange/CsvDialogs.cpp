@@ -180,9 +180,8 @@ bool confirmProducts(QWidget* parent, const QString& path, const ProductPreview&
                           QStringLiteral("品名"), QStringLiteral("理由")},
                          nullptr);
     for (const ProductLine& l : preview.lines)
-        model->add({QString::number(l.line), actions[int(l.action)],
-                    oneLine(l.values.value(0).toString()), oneLine(l.values.value(1).toString()),
-                    l.reason},
+        model->add({QString::number(l.line), actions[int(l.action)], oneLine(l.code),
+                    oneLine(l.name), l.reason},
                    l.action == RowAction::Error);
     QStringList summary{fileLine(path, preview.encoding),
                         QStringLiteral("追加 %1 件・更新 %2 件・変更なし %3 件・エラー %4 件")

@@ -156,17 +156,19 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table) {
                 line.reason = reason;
                 r.value.lines << line;
             };
+            const auto cell = [&](const QString& name) {
+                const int at = h.at(name);
+                return at < 0 || at >= rec.size() ? QString() : rec[at];
+            };
+            const QString code = cell(CodeName), name = cell(NameName);
+            line.code = code;
+            line.name = name;
             if (rec.size() != h.width) {
                 fail(QStringLiteral("列の数が %1 です（見出しは %2 列）。")
                          .arg(rec.size())
                          .arg(h.width));
                 continue;
             }
-            const auto cell = [&](const QString& name) {
-                const int at = h.at(name);
-                return at < 0 ? QString() : rec[at];
-            };
-            const QString code = cell(CodeName), name = cell(NameName);
             if (name.trimmed().isEmpty()) {
                 fail(QStringLiteral("品名が空です。"));
                 continue;

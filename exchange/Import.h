@@ -21,6 +21,7 @@ struct ProductLine {
     int line = 0; // record number in the file, the header being 1
     RowAction action = RowAction::Error;
     QString reason;          // why it is an error
+    QString code, name;      // as the file has them
     QVariantList values;     // code, 品名, 単位, 単価, 適正数, 商品区分 to write
     qint64 id = -1;          // the product it updates
     QStringList newNames[2]; // units, categories it enters in the code master

@@ -4,6 +4,7 @@
 #include "app/Startup.h"
 #include "bench/generator.h"
 #include "codes/CodeTab.h"
+#include "exchange/CsvDialogs.h"
 #include "msg/Msg.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
@@ -17,15 +18,38 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cstdio>
 
 namespace {
+// Acts on the window named `name` once it is shown (a modal dialog's loop running).
+class OnShown : public QObject {
+  public:
+    OnShown(QString name, std::function<void(QWidget*)> act)
+        : m_name(std::move(name)), m_act(std::move(act)) {
+        qApp->installEventFilter(this);
+    }
+    bool eventFilter(QObject* o, QEvent* e) override {
+        auto* w = qobject_cast<QWidget*>(o);
+        if (e->type() == QEvent::Show && w && w->isWindow() && w->objectName() == m_name) {
+            qApp->removeEventFilter(this);
+            QTimer::singleShot(50, w, [w, act = m_act] { act(w); });
+        }
+        return false;
+    }
+
+  private:
+    QString m_name;
+    std::function<void(QWidget*)> m_act;
+};
+
 // The pictures are taken without anyone to answer a question: every one is Yes.
 class AnswerYes : public MsgPresenter {
   public:
@@ -111,6 +135,38 @@ int main(int argc, char** argv) {
     w.findChild<QTableView*>("Grid商品情報")->setCurrentIndex(w.productTab()->model()->index(2, 2));
     w.productTab()->openDetail();
     grab(1, "tab1.png");
+    {
+        // The save dialog of the product list's CSV, and the preview of an import.
+        OnShown save("dlgCSV出力", [&](QWidget* d) {
+            d->grab().save(out + "/csv-export.png");
+            static_cast<QDialog*>(d)->reject();
+        });
+        w.findChild<QPushButton*>("cmd商品CSV出力")->click();
+        const QString csv = data.path() + "/仕入先の商品.csv";
+        QFile f(csv);
+        if (!f.open(QIODevice::WriteOnly))
+            return 1;
+        f.write(QString("コード,品名,単位,単価,適正数,商品区分,メモ\r\n"
+                        "%1,%2,個,135,12,青果,値上げ\r\n"
+                        "%3,%4,個,98,6,青果,\r\n"
+                        "9000001,国産レモン,個,120,10,青果,新商品\r\n"
+                        "9000002,有機バナナ,房,240,8,青果,新商品\r\n"
+                        "9000003,,本,80,5,飲料,品名なし\r\n"
+                        "9000004,炭酸水,本,九十,24,飲料,\r\n")
+                    .arg(gen::productCode(1), gen::productName(1), gen::productCode(2),
+                         gen::productName(2))
+                    .toUtf8());
+        f.close();
+        OnShown preview("dlgCSV取込", [&](QWidget* d) {
+            d->grab().save(out + "/csv-import.png");
+            static_cast<QDialog*>(d)->reject();
+        });
+        const auto table = exchange::readCsvFile(csv);
+        const auto previewed = exchange::previewProducts(w.store(), table.value);
+        if (!table || !previewed)
+            return 1;
+        exchange::confirmProducts(&w, csv, previewed.value);
+    }
     w.findChild<QRadioButton*>("Opt単位")->setChecked(true);
     w.codeTab()->Readコード表();
     grab(2, "tab2.png");

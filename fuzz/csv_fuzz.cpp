@@ -1,0 +1,43 @@
+// Fuzz target: any bytes through the CSV reader, its encoding detection and
+// both import previews. A crash, a hang or a sanitizer report is a fault.
+#include "exchange/Import.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <cstdint>
+
+namespace {
+// One data folder with a few products, opened once for the whole run. Never
+// destroyed: the fuzzer exits from its own loop, past Qt's lifetime.
+Store& fuzzStore() {
+    static int argc = 1;
+    static char name[] = "csv_fuzz";
+    static char* argv[] = {name, nullptr};
+    static auto* app = new QCoreApplication(argc, argv);
+    static auto* dir = new QTemporaryDir;
+    static Store& store = *new Store;
+    static const bool opened = [] {
+        (void)app;
+        if (!store.open(dir->path()))
+            qFatal("cannot open the fuzz store");
+        store.exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, 商品区分) "
+                             "VALUES ('A01', 'りんご', '個', 100, 10, '果物'), "
+                             "(NULL, '牛乳', '本', 200.5, NULL, '飲料')");
+        store.exec(Db::Work, "INSERT INTO w在庫表 (チェック, 品名, 数量) VALUES (0, 'りんご', 1)");
+        return true;
+    }();
+    (void)opened;
+    return store;
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    Store& store = fuzzStore();
+    const auto table =
+        exchange::parseCsv(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
+    if (!table)
+        return 0;
+    (void)exchange::previewProducts(store, table.value);
+    (void)exchange::previewCounts(store, table.value);
+    return 0;
+}
