@@ -4,7 +4,7 @@
 #include "msg/Msg.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
-#include "store/Erase.h"
+#include "backup/Erase.h"
 #include "widgets/DateBox.h"
 #include "widgets/NumberBox.h"
 #include "work/WorkResets.h"

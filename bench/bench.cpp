@@ -16,7 +16,7 @@
 #include "sheet/Scan.h"
 #include "sheet/SheetOps.h"
 #include "sheet/SheetReport.h"
-#include "store/Erase.h"
+#include "backup/Erase.h"
 #include "store/Schema.h"
 #include "work/RefModels.h"
 #include "work/WorkResets.h"

@@ -1,6 +1,6 @@
 #include "hints/HintOps.h"
 #include "products/ProductOps.h"
-#include "store/Erase.h"
+#include "backup/Erase.h"
 #include "tests/fixtures.h"
 
 #include <QFile>
@@ -191,7 +191,7 @@ void TestProducts::eraseAllKeepsSlotsAndHintsAndBacksUp() {
     QCOMPARE(t.count(Db::Main, "コードマスタ"), 60);
     QCOMPARE(t.count(Db::Main, "コードマスタ", "sname IS NOT NULL"), 0);
     QCOMPARE(t.count(Db::Work, "ClHint"), 1);
-    QVERIFY2(backup.contains(QRegularExpression("/backup/Stolva-\\d{8}-\\d{6}(-\\d+)?\\.mdb$")),
+    QVERIFY2(backup.contains(QRegularExpression("/backup/Stolva-\\d{8}-\\d{6}-erase(-\\d+)?\\.mdb$")),
              qPrintable(backup));
     {
         QSqlDatabase b = QSqlDatabase::addDatabase("QSQLITE", "backup");

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "store/Store.h"
+
+#include <QDateTime>
+
+// Copies of the main file in <data>/backup: one a day at start, one before
+// each erase and each restore, and those the user makes. A restore puts a
+// copy back in place of the main file.
+namespace backup {
+
+// The kind is in the file name: Stolva-YYYYMMDD-HHMMSS[-kind][-n].mdb, no
+// suffix for the daily copy.
+enum class Kind { Daily, Erase, Manual, Restore };
+
+struct Copy {
+    QString path;
+    QDateTime made;
+    Kind kind = Kind::Daily;
+    qint64 bytes = 0;
+    int sheets = -1;   // saved sheets (date and category) in the copy, -1 when unreadable
+    int products = -1; // products in the copy
+};
+
+// How long copies stay: the newest 14 daily ones, erase and restore copies 90
+// days; copies the user made stay until the user removes them.
+constexpr int DailyKept = 14;
+constexpr int DaysKept = 90;
+
+QString folder(const Store& store);
+QString kindName(Kind kind); // the caption of a kind in the list
+
+// A consistent copy of the main file (VACUUM INTO) into `dir` (the backup
+// folder when empty), named by `now` and the kind; gives its path.
+Result<QString> makeCopy(Store& store, Kind kind, const QDateTime& now,
+                         const QString& dir = QString());
+
+// At start: when no copy was made today, a daily copy, then the old copies
+// go. Gives the new copy's path, empty when today's copy existed.
+Result<QString> dailyCopy(Store& store, const QDateTime& now);
+// The copies the keeping rule lets go at `now`: paths, oldest first.
+QStringList expired(const QVector<Copy>& copies, const QDateTime& now);
+
+// Every copy in the backup folder, newest first; with details, each one's
+// sheets and products are read from the copy.
+QVector<Copy> list(const Store& store, bool details);
+
+// A file that is a sound main file of this or an older version, or why not.
+Status check(const QString& path, int schemaVersion);
+// Replaces the main file by the copy: the copy is checked first, the current
+// main file copied aside (kind Restore), and the new file put in place whole
+// (written beside it, then renamed over it), the store reopened. Gives the
+// path of the aside copy. On a failure the main file is as it was.
+Result<QString> restore(Store& store, const QString& path, const QDateTime& now);
+
+} // namespace backup

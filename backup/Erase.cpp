@@ -1,0 +1,22 @@
+#include "backup/Erase.h"
+
+#include "backup/BackupOps.h"
+
+Result<QString> allDelete(Store& store) {
+    const Result<QString> copy =
+        backup::makeCopy(store, backup::Kind::Erase, QDateTime::currentDateTime());
+    if (!copy)
+        return copy;
+    Result<QString> r;
+    r.status = guarded([&] {
+        Transaction t(store, Db::Main);
+        store.exec(Db::Main, "DELETE FROM 在庫表");
+        store.exec(Db::Main, "DELETE FROM 商品マスタ");
+        store.exec(Db::Main, "DELETE FROM 自社情報");
+        store.exec(Db::Main, "UPDATE コードマスタ SET sname = NULL");
+        t.commit();
+    });
+    if (r)
+        r.value = copy.value;
+    return r;
+}
