@@ -1,10 +1,11 @@
 #include "app/FrmStolva.h"
 
+#include "backup/BackupPanel.h"
+#include "backup/Erase.h"
 #include "codes/CodeTab.h"
 #include "msg/Msg.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
-#include "backup/Erase.h"
 #include "widgets/DateBox.h"
 #include "widgets/NumberBox.h"
 #include "work/WorkResets.h"
@@ -17,8 +18,10 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
@@ -38,6 +41,8 @@ FrmStolva::FrmStolva() {
     m_tabs->addTab(m_sheet, QStringLiteral("在庫表"));
     m_tabs->addTab(m_products, QStringLiteral("商品情報"));
     m_tabs->addTab(m_codes, QStringLiteral("設定・情報"));
+    m_backups = new BackupPanel(m_store, m_codes);
+    m_codes->addSection(m_backups);
     setCentralWidget(m_tabs);
     resize(1180, 760);
 
@@ -59,6 +64,8 @@ FrmStolva::FrmStolva() {
     connect(m_sheet, &SheetTab::statusMessage, this, &FrmStolva::showStatus);
     connect(m_products, &ProductTab::statusMessage, this, &FrmStolva::showStatus);
     connect(m_codes, &CodeTab::statusMessage, this, &FrmStolva::showStatus);
+    connect(m_backups, &BackupPanel::statusMessage, this, &FrmStolva::showStatus);
+    connect(m_backups, &BackupPanel::restoreRequested, this, &FrmStolva::restoreBackup);
     connect(m_sheet, &SheetTab::printRequested, this, &FrmStolva::printSheet);
     connect(m_products, &ProductTab::printRequested, this, &FrmStolva::printProducts);
     // Opening the settings tab shows the slots as stored.
@@ -91,6 +98,13 @@ Status FrmStolva::Form_Load(const QString& dataPath) {
     Clear商品情報();
     Clearコード表();
     Clear在庫表();
+    // A copy a day; one that fails never stops the start, the next start tries again.
+    const Result<QString> daily = backup::dailyCopy(m_store, QDateTime::currentDateTime());
+    if (!daily)
+        showStatus(
+            QStringLiteral("自動バックアップを作成できませんでした（次の起動で作り直します）: ") +
+            daily.error());
+    m_backups->refresh();
     return Status{};
 }
 
@@ -155,8 +169,33 @@ void FrmStolva::AllDelete() {
     Clear在庫表();
     Clear商品情報();
     Clearコード表();
+    m_backups->refresh();
     showStatus(QStringLiteral("すべてのデータを削除しました（バックアップ: %1）")
                    .arg(QDir::toNativeSeparators(backup.value)));
+}
+
+void FrmStolva::restoreBackup(const QString& path) {
+    const QString when = QFileInfo(path).fileName();
+    if (!m_sheet->confirmDiscard() || !m_products->confirmDiscard() ||
+        ShowMsg(MsgKind::その他, MsgCase::復元確認, when) != True)
+        return;
+    const Result<QString> aside = backup::restore(m_store, path, QDateTime::currentDateTime());
+    if (!m_store.isOpen()) {
+        ShowError(QStringLiteral("データを開けません。Stolva を終了します。"), aside.error());
+        close();
+        return;
+    }
+    if (!aside) {
+        ShowError(QStringLiteral("復元できませんでした。"), aside.error());
+        return;
+    }
+    Clear在庫表();
+    Clear商品情報();
+    Clearコード表();
+    refreshNames(true);
+    m_backups->refresh();
+    showStatus(QStringLiteral("%1 から復元しました（それまでのデータ: %2）")
+                   .arg(when, QDir::toNativeSeparators(aside.value)));
 }
 
 void FrmStolva::showHint(const QString& ctlName) {

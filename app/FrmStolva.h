@@ -17,6 +17,7 @@ class QPrinter;
 class SheetTab;
 class ProductTab;
 class CodeTab;
+class BackupPanel;
 
 // The main window: three tabs over the two databases.
 class FrmStolva : public QMainWindow {
@@ -44,6 +45,8 @@ class FrmStolva : public QMainWindow {
     void Clear商品情報();
     void Clearコード表();
     void AllDelete();
+    // Puts a backup in place of the data, after asking; every tab starts afresh.
+    void restoreBackup(const QString& path);
     void showHint(const QString& ctlName);
 
     Store& store() { return m_store; }
@@ -81,6 +84,7 @@ class FrmStolva : public QMainWindow {
     SheetTab* m_sheet;
     ProductTab* m_products;
     CodeTab* m_codes;
+    BackupPanel* m_backups;
     QPointer<HintWindow> m_hint;
     HintContext m_hintContext;
     std::unique_ptr<QPrinter> m_printer;

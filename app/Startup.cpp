@@ -5,9 +5,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QStandardPaths>
 #include <QTranslator>
 
 void setupApplication(QApplication& app) {
@@ -23,11 +25,20 @@ void setupApplication(QApplication& app) {
     app.setApplicationVersion(QStringLiteral(STOLVA_VERSION));
 }
 
+bool isInstalledAt(const QString& programDir) {
+    return !QFileInfo(programDir).isWritable() ||
+           QFileInfo::exists(
+               QString("%1/../share/metainfo/%2.metainfo.xml").arg(programDir, AppId));
+}
+
 QString resolveDataPath(const QString& chosen) {
     if (!chosen.isEmpty())
         return QDir(chosen).absolutePath() + "/";
     const QString env = qEnvironmentVariable("STOLVA_DATA_DIR");
     if (!env.isEmpty())
         return QDir(env).absolutePath() + "/";
-    return QCoreApplication::applicationDirPath() + "/data/";
+    const QString programDir = QCoreApplication::applicationDirPath();
+    if (!isInstalledAt(programDir))
+        return programDir + "/data/";
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/";
 }

@@ -180,7 +180,8 @@ QStringList expired(const QVector<Copy>& copies, const QDateTime& now) {
 
 Result<QString> dailyCopy(Store& store, const QDateTime& now) {
     Result<QString> r;
-    if (QFileInfo::exists(folder(store)))
+    // Before the first daily copy exists, so that it is not taken for an old one.
+    if (QDir().mkpath(folder(store)))
         nameOldEraseCopies(folder(store));
     const QVector<Copy> copies = list(store, false);
     if (!copies.isEmpty() && copies.first().made.date() >= now.date())
@@ -188,7 +189,6 @@ Result<QString> dailyCopy(Store& store, const QDateTime& now) {
     r = makeCopy(store, Kind::Daily, now);
     if (!r)
         return r;
-    nameOldEraseCopies(folder(store));
     for (const QString& old : expired(list(store, false), now))
         QFile::remove(old); // one that cannot go now goes at a later start
     return r;

@@ -112,7 +112,7 @@ CodeTab::CodeTab(Store& store, QWidget* parent) : QWidget(parent), m_store(store
     eraseRow->addWidget(erase);
     eraseRow->addStretch(1);
 
-    auto* right = new QVBoxLayout;
+    auto* right = m_right = new QVBoxLayout;
     right->addWidget(image);
     right->addWidget(m_info);
     right->addWidget(m_support);
@@ -132,6 +132,11 @@ CodeTab::CodeTab(Store& store, QWidget* parent) : QWidget(parent), m_store(store
     connect(m_model, &WorkTableModel::writeFailed, this, [](const QString& e) {
         ShowError(QStringLiteral("入力した値を保存できませんでした。"), e);
     });
+}
+
+void CodeTab::addSection(QWidget* section) {
+    // Before the stretch and the erase row, which stay at the bottom.
+    m_right->insertWidget(m_right->count() - 2, section, 10);
 }
 
 QString CodeTab::kind() const {

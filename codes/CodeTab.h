@@ -8,6 +8,7 @@ class QLabel;
 class QPushButton;
 class QRadioButton;
 class QTableView;
+class QVBoxLayout;
 class WorkTableModel;
 
 // The tab "設定・情報": the slot editor of the code master, erasing all data,
@@ -26,6 +27,8 @@ class CodeTab : public QWidget {
     WorkTableModel* model() const { return m_model; }
     // The program's information and the support notice.
     void setProgramInfo(const QString& info, const QString& support);
+    // A section of the settings column, above erasing all data.
+    void addSection(QWidget* section);
 
   signals:
     // The slots changed: every list of names is out of date.
@@ -44,4 +47,5 @@ class CodeTab : public QWidget {
     QRadioButton* m_optUnit;
     QLabel* m_info;
     QLabel* m_support;
+    QVBoxLayout* m_right;
 };

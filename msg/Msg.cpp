@@ -97,6 +97,9 @@ const Entry Table[] = {
     {MsgKind::その他, MsgCase::エラー, "エラー", "", true, "", MsgStyle::Warning},
     {MsgKind::その他, MsgCase::破棄確認, "変更の破棄",
      "保存されていない変更があります。破棄してよろしいですか", false, "", MsgStyle::ConfirmNo},
+    {MsgKind::その他, MsgCase::復元確認, "復元の確認", "今のデータを ", true,
+     " のバックアップで置き換えます。今のデータもバックアップに残ります。よろしいですか",
+     MsgStyle::ConfirmNo},
 };
 
 QMessageBoxPresenter realPresenter;

@@ -43,7 +43,8 @@ enum class MsgCase {
     メッセージ,
     ファイルなし,
     エラー,
-    破棄確認
+    破棄確認,
+    復元確認
 };
 
 // One dialog as the message table composes it.

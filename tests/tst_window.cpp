@@ -30,6 +30,7 @@
 #include <QStringEncoder>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTreeWidget>
 
 using sheet::ColAmount;
 using sheet::ColCategory;
@@ -75,6 +76,8 @@ class TestWindow : public QObject {
     void detailNumberBoxesRefuseText();
     void codeEditorAsksAndRegisters();
     void csvThroughTheDialogs();
+    void backupAndRestoreOnTheSettingsTab();
+    void installedProgramKeepsDataPerUser();
 };
 
 void TestWindow::startShowsBlankSheetAndEmptySlots() {
@@ -820,6 +823,55 @@ void TestWindow::csvThroughTheDialogs() {
     write("bad.csv", QByteArray("PK\x03\x04\x00", 5));
     open("cmdCSV取込", "bad.csv", nullptr);
     QVERIFY(s.msgs.presenter.shown.last().text.contains("bad.csv"));
+}
+
+// A start makes the day's copy; a copy made by hand is chosen in the list and
+// restored: asked first (No by default), then every tab shows the restored data.
+void TestWindow::backupAndRestoreOnTheSettingsTab() {
+    Started s;
+    s.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES ('A01', 'りんご')");
+    auto* list = s.find<QTreeWidget>("lstバックアップ");
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QCOMPARE(list->topLevelItem(0)->text(1), QString("自動"));
+    QCOMPARE(s.find<QLabel>("lblデータフォルダ")->text(),
+             QDir::toNativeSeparators(s.dir.path() + "/"));
+    s.find<QTabWidget>("SSTab1")->setCurrentIndex(2);
+    user::click(s.find<QPushButton>("cmdバックアップ"));
+    QCOMPARE(list->topLevelItemCount(), 2);
+    QVERIFY(s.w->statusBar()->currentMessage().startsWith("バックアップを作成しました"));
+    s.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES ('A02', 'みかん')");
+    QTreeWidgetItem* manual = list->findItems("手動", Qt::MatchExactly, 1).value(0);
+    QVERIFY(manual);
+    QCOMPARE(manual->text(4), QString("1"));
+    user::click(list->viewport(), list->visualItemRect(manual).center());
+    user::click(s.find<QPushButton>("cmd復元")); // the default answer: No
+    QCOMPARE(s.count(Db::Main, "商品マスタ"), 2);
+    s.msgs.presenter.answers = {true};
+    user::click(s.find<QPushButton>("cmd復元"));
+    QCOMPARE(s.msgs.titles().mid(s.msgs.titles().size() - 2),
+             QStringList({"復元の確認", "復元の確認"}));
+    QCOMPARE(s.count(Db::Main, "商品マスタ"), 1);
+    QVERIFY2(s.w->statusBar()->currentMessage().contains("から復元しました"),
+             qPrintable(s.w->statusBar()->currentMessage()));
+    QCOMPARE(list->topLevelItemCount(), 3);
+    QVERIFY(!list->findItems("復元前", Qt::MatchExactly, 1).isEmpty());
+    // The tabs work on the reopened store.
+    s.find<QTabWidget>("SSTab1")->setCurrentIndex(1);
+    user::click(s.find<QPushButton>("cmd商品読込"));
+    QCOMPARE(s.find<QTableView>("Grid商品情報")->model()->rowCount(), 1);
+}
+
+void TestWindow::installedProgramKeepsDataPerUser() {
+    QTemporaryDir prefix;
+    QVERIFY(QDir().mkpath(prefix.path() + "/bin") &&
+            QDir().mkpath(prefix.path() + "/share/metainfo"));
+    QVERIFY(!isInstalledAt(prefix.path() + "/bin"));
+    QFile meta(prefix.path() + "/share/metainfo/" + AppId + ".metainfo.xml");
+    QVERIFY(meta.open(QIODevice::WriteOnly));
+    meta.close();
+    QVERIFY(isInstalledAt(prefix.path() + "/bin"));
+    QVERIFY(!isInstalledAt(QCoreApplication::applicationDirPath()));
+    QCOMPARE(resolveDataPath(prefix.path() + "/x"), prefix.path() + "/x/");
 }
 
 STOLVA_WINDOW_TEST_MAIN(TestWindow)
