@@ -6,11 +6,14 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QIcon>
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     setupApplication(app);
+    app.setWindowIcon(QIcon(QStringLiteral(":/icons/stolva.png")));
+    app.setDesktopFileName(QString::fromLatin1(AppId));
     QCommandLineParser cl;
     cl.setApplicationDescription(QStringLiteral("Stolva 在庫表"));
     cl.addHelpOption();
