@@ -6,6 +6,8 @@
 //
 //   stolva_bench                 the table at 10,000 products
 //   stolva_bench --products N    the large-ledger rows at N products
+#include "backup/BackupOps.h"
+#include "backup/Erase.h"
 #include "bench/generator.h"
 #include "codes/CodeOps.h"
 #include "exchange/Export.h"
@@ -16,7 +18,6 @@
 #include "sheet/Scan.h"
 #include "sheet/SheetOps.h"
 #include "sheet/SheetReport.h"
-#include "backup/Erase.h"
 #include "store/Schema.h"
 #include "work/RefModels.h"
 #include "work/WorkResets.h"
@@ -552,6 +553,33 @@ int main(int argc, char** argv) {
              raw.tx({"DELETE FROM m.在庫表", "DELETE FROM m.商品マスタ", "DELETE FROM m.自社情報",
                      "UPDATE m.コードマスタ SET sname = NULL"});
          })});
+
+    // Backups: the daily copy at start (none made yet today), and a restore.
+    // Last: a restore replaces the main file under the floor's connection.
+    {
+        gen::products(store, products);
+        gen::sheets(store, 100, 40);
+        const QDateTime now = QDateTime::currentDateTime();
+        int b = 0;
+        lines.push_back(
+            {"automatic backup at start, " + QLocale(QLocale::English).toString(products) +
+                 " products and 100 sheets",
+             measure(
+                 9, [&] { QDir(backup::folder(store)).removeRecursively(); },
+                 [&] { check(backup::dailyCopy(store, now), "daily copy"); }),
+             measure(9, {}, [&] {
+                 raw.run(QString("VACUUM m INTO '%1/raw-daily-%2.mdb'").arg(root).arg(b++));
+             })});
+        const Result<QString> copy = backup::makeCopy(store, backup::Kind::Manual, now, root);
+        check(copy, "copy");
+        lines.push_back(
+            {"restore a backup",
+             measure(5, {}, [&] { check(backup::restore(store, copy.value, now), "restore"); }),
+             measure(5, {}, [&] {
+                 raw.run(QString("VACUUM m INTO '%1/raw-aside-%2.mdb'").arg(root).arg(b++));
+                 QFile::copy(copy.value, QString("%1/raw-restored-%2.mdb").arg(root).arg(b++));
+             })});
+    }
 
     print(lines);
     store.close();

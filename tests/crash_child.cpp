@@ -1,6 +1,8 @@
 // Saves full sheets in a loop until it is killed: generation k names 500 new
 // products "g<k>-<i>" with the new unit "u<k>"; prints "saved <k>" after each
-// completed save.
+// completed save. With "restore A B" it restores the copies A and B in turn
+// and prints "restored" after each.
+#include "backup/BackupOps.h"
 #include "sheet/SheetOps.h"
 #include "store/Store.h"
 #include "work/WorkResets.h"
@@ -16,6 +18,17 @@ int main(int argc, char** argv) {
     if (Status s = store.open(argv[1]); !s) {
         std::fprintf(stderr, "open: %s\n", qPrintable(s.error));
         return 1;
+    }
+    if (argc == 5 && QByteArray(argv[2]) == "restore") {
+        for (int k = 0;; ++k) {
+            const auto r = backup::restore(store, argv[3 + k % 2], QDateTime::currentDateTime());
+            if (!r) {
+                std::fprintf(stderr, "restore: %s\n", qPrintable(r.error()));
+                return 5;
+            }
+            std::printf("restored\n");
+            std::fflush(stdout);
+        }
     }
     const QDate day(2024, 1, 5);
     int k = store

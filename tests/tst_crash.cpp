@@ -1,5 +1,7 @@
+#include "backup/BackupOps.h"
 #include "tests/fixtures.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
@@ -12,6 +14,7 @@ class TestCrash : public QObject {
     Q_OBJECT
   private slots:
     void killedSavesAreAllOrNothing();
+    void killedRestoresLeaveOneWholeFile();
 };
 
 namespace {
@@ -106,6 +109,51 @@ void TestCrash::killedSavesAreAllOrNothing() {
     qInfo("%d kills, %d completed saves seen, %d kills left a hot journal", kills, completedTotal,
           midSave);
     QVERIFY(completedTotal > 0);
+}
+
+// A child restores two copies in turn (one with 1 product, one with 2) and
+// is killed at random moments: the main file is always one of them, whole.
+void TestCrash::killedRestoresLeaveOneWholeFile() {
+    QTemporaryDir dir;
+    QStringList copies;
+    {
+        Store s;
+        VERIFY_OK(s.open(dir.path()));
+        for (int n = 1; n <= 2; ++n) {
+            s.exec(Db::Main, "INSERT INTO 商品マスタ (品名) VALUES (?)", {QString("p%1").arg(n)});
+            VALUE_OK(copy, backup::makeCopy(s, backup::Kind::Manual,
+                                            QDateTime(QDate(2026, 1, n), QTime(12, 0)),
+                                            dir.path() + "/copies"));
+            copies << copy;
+        }
+    }
+    QRandomGenerator rng(20261208);
+    int restored = 0;
+    for (int i = 0; i < 60; ++i) {
+        QProcess child;
+        child.start(STOLVA_CRASH_CHILD, QStringList{dir.path(), "restore"} + copies);
+        QVERIFY(child.waitForStarted());
+        QVERIFY2(!child.waitForFinished(int(rng.bounded(5, 60))),
+                 child.readAllStandardError().constData());
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(10000));
+        restored += int(child.readAllStandardOutput().count("restored"));
+        const QString name = QString("restore%1").arg(i);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name);
+            db.setDatabaseName(dir.path() + "/Stolva.mdb");
+            QVERIFY(db.open());
+            QCOMPARE(one(db, "PRAGMA integrity_check").toString(), QString("ok"));
+            const int products = one(db, "SELECT count(*) FROM 商品マスタ").toInt();
+            QVERIFY2(products == 1 || products == 2, qPrintable(QString::number(products)));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+        // The aside copies of one run would fill the folder over many: start afresh.
+        QDir(dir.path() + "/backup").removeRecursively();
+    }
+    qInfo("60 kills, %d completed restores seen", restored);
+    QVERIFY(restored > 0);
 }
 
 QTEST_MAIN(TestCrash)

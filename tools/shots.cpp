@@ -167,6 +167,7 @@ int main(int argc, char** argv) {
             return 1;
         exchange::confirmProducts(&w, csv, previewed.value);
     }
+    w.findChild<QPushButton*>("cmdバックアップ")->click();
     w.findChild<QRadioButton*>("Opt単位")->setChecked(true);
     w.codeTab()->Readコード表();
     grab(2, "tab2.png");
