@@ -5,6 +5,10 @@
 namespace schema {
 
 namespace {
+// The saved sheets by date and category with their amounts and quantities:
+// the list of sheets and the valuation summary read only this index.
+const char* SummaryIndex = "CREATE INDEX 在庫表_集計 ON 在庫表 (日付, 商品区分, 金額, 数量)";
+
 QString table(const QString& name, const QString& columns) {
     return "CREATE TABLE " + name + " (" + columns + ")";
 }
@@ -34,7 +38,7 @@ const QVector<Table>& tables() {
          "在庫表",
          table("在庫表", savedLineColumns()),
          {"CREATE INDEX 在庫表_日付_区分 ON 在庫表 (日付, 商品区分, 行番号)",
-          "CREATE INDEX 在庫表_日付_code ON 在庫表 (日付, code)"}},
+          "CREATE INDEX 在庫表_日付_code ON 在庫表 (日付, code)", SummaryIndex}},
         {Db::Main,
          "商品マスタ",
          table("商品マスタ", "id INTEGER PRIMARY KEY, code TEXT, 品名 TEXT, 単位 TEXT, "
@@ -82,3 +86,10 @@ QStringList slotKinds() {
 }
 
 } // namespace schema
+
+QVector<Store::Upgrade> Store::upgrades() {
+    return {{QStringLiteral("保存済み在庫表の集計用索引"), [](Store& s) {
+                 s.exec(Db::Main, QString(schema::SummaryIndex)
+                                      .replace("CREATE INDEX", "CREATE INDEX IF NOT EXISTS"));
+             }}};
+}

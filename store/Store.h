@@ -69,8 +69,8 @@ class Store {
         QString what;
         std::function<void(Store&)> apply;
     };
-    // The steps this program knows; none yet.
-    static QVector<Upgrade> upgrades() { return {}; }
+    // The steps this program knows.
+    static QVector<Upgrade> upgrades();
     // How long a statement waits for another program's lock before it fails.
     static constexpr int DefaultBusyTimeoutMs = 1500;
 

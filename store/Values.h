@@ -34,6 +34,8 @@ class Currency {
 
     bool operator==(const Currency& o) const { return m_units == o.m_units; }
     bool operator!=(const Currency& o) const { return m_units != o.m_units; }
+    Currency operator+(const Currency& o) const { return fromUnits(m_units + o.m_units); }
+    Currency operator-(const Currency& o) const { return fromUnits(m_units - o.m_units); }
 
   private:
     std::int64_t m_units = 0;

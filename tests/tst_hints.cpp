@@ -1,4 +1,5 @@
 #include "app/Startup.h"
+#include "base/Version.h"
 #include "codes/CodeTab.h"
 #include "hints/HintWindow.h"
 #include "products/ProductTab.h"
@@ -33,7 +34,7 @@ void TestHints::hintWindow() {
     QCOMPARE(h->windowTitle(), QString("ヒント        "));
     QCOMPARE(h->findChild<QLabel*>("lblFormName")->text(), QString("FrmStolva"));
     QCOMPARE(h->findChild<QLabel*>("lblCtlName")->text(), QString("cmdHint"));
-    QCOMPARE(h->findChild<QLabel*>("lblFormTitle")->text(), QString("Stolva Ver 1.10"));
+    QCOMPARE(h->findChild<QLabel*>("lblFormTitle")->text(), QString("Stolva Ver " STOLVA_VERSION));
     auto* text = h->findChild<QPlainTextEdit*>("txtContents");
     QCOMPARE(text->toPlainText(), QString("Contents"));
     // Edit toggles by the button's colour.

@@ -1,6 +1,7 @@
+#include "backup/Erase.h"
+#include "base/Version.h"
 #include "hints/HintOps.h"
 #include "products/ProductOps.h"
-#include "backup/Erase.h"
 #include "tests/fixtures.h"
 
 #include <QFile>
@@ -158,9 +159,10 @@ void TestProducts::hintsOneRowPerButton() {
     auto text = hints::readHint(s, "FrmStolva", "cmdHint");
     VERIFY_OK(text);
     QVERIFY(!text.value);
-    VERIFY_OK(hints::entryHint(s, "FrmStolva", "cmdHint", "Stolva Ver 1.10", "一回目"));
-    VERIFY_OK(hints::entryHint(s, "FrmStolva", "cmdHint", "Stolva Ver 1.10", "二回目 'quote'"));
-    VERIFY_OK(hints::entryHint(s, "FrmStolva", "cmdHint2", "Stolva Ver 1.10", ""));
+    VERIFY_OK(hints::entryHint(s, "FrmStolva", "cmdHint", "Stolva Ver " STOLVA_VERSION, "一回目"));
+    VERIFY_OK(hints::entryHint(s, "FrmStolva", "cmdHint", "Stolva Ver " STOLVA_VERSION,
+                               "二回目 'quote'"));
+    VERIFY_OK(hints::entryHint(s, "FrmStolva", "cmdHint2", "Stolva Ver " STOLVA_VERSION, ""));
     QCOMPARE(t.count(Db::Work, "ClHint", "CtlName = 'cmdHint'"), 1);
     text = hints::readHint(s, "FrmStolva", "cmdHint");
     VERIFY_OK(text);
@@ -191,8 +193,9 @@ void TestProducts::eraseAllKeepsSlotsAndHintsAndBacksUp() {
     QCOMPARE(t.count(Db::Main, "コードマスタ"), 60);
     QCOMPARE(t.count(Db::Main, "コードマスタ", "sname IS NOT NULL"), 0);
     QCOMPARE(t.count(Db::Work, "ClHint"), 1);
-    QVERIFY2(backup.contains(QRegularExpression("/backup/Stolva-\\d{8}-\\d{6}-erase(-\\d+)?\\.mdb$")),
-             qPrintable(backup));
+    QVERIFY2(
+        backup.contains(QRegularExpression("/backup/Stolva-\\d{8}-\\d{6}-erase(-\\d+)?\\.mdb$")),
+        qPrintable(backup));
     {
         QSqlDatabase b = QSqlDatabase::addDatabase("QSQLITE", "backup");
         b.setDatabaseName(backup);

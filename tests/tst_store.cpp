@@ -239,16 +239,29 @@ void TestStore::olderFileIsUpgradedNewerRefused() {
         Store first;
         VERIFY_OK(first.open(dir.path()));
         first.exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES ('A', 'a')");
+        // As the first version left it: without the summary index.
+        first.exec(Db::Main, "DROP INDEX 在庫表_集計");
+        first.exec(Db::Main, "PRAGMA user_version = 1");
+        first.exec(Db::Work, "PRAGMA user_version = 1");
+    }
+    {
+        Store now;
+        VERIFY_OK(now.open(dir.path()));
+        QCOMPARE(now.scalar(Db::Main, "PRAGMA user_version").toInt(), 2);
+        QCOMPARE(now.scalar(Db::Main, "SELECT count(*) FROM sqlite_master WHERE name = "
+                                      "'在庫表_集計'")
+                     .toInt(),
+                 1);
     }
     const Store::Upgrade step{"index by code", [](Store& s) {
                                   s.exec(Db::Main, "CREATE INDEX 在庫表_code ON 在庫表 (code)");
                               }};
     {
         Store later;
-        later.setUpgrades({step});
+        later.setUpgrades(Store::upgrades() + QVector<Store::Upgrade>{step});
         VERIFY_OK(later.open(dir.path()));
-        QCOMPARE(later.scalar(Db::Main, "PRAGMA user_version").toInt(), 2);
-        QCOMPARE(later.scalar(Db::Work, "PRAGMA user_version").toInt(), 2);
+        QCOMPARE(later.scalar(Db::Main, "PRAGMA user_version").toInt(), 3);
+        QCOMPARE(later.scalar(Db::Work, "PRAGMA user_version").toInt(), 3);
         QCOMPARE(later
                      .scalar(Db::Main, "SELECT count(*) FROM sqlite_master WHERE name = "
                                        "'在庫表_code'")

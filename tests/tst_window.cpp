@@ -1,6 +1,7 @@
 #include "app/FrmStolva.h"
 #include "app/SingleCopy.h"
 #include "app/Startup.h"
+#include "base/Version.h"
 #include "codes/CodeTab.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
@@ -82,7 +83,7 @@ class TestWindow : public QObject {
 
 void TestWindow::startShowsBlankSheetAndEmptySlots() {
     Started s;
-    QCOMPARE(s.w->windowTitle(), QString("Stolva Ver 1.10"));
+    QCOMPARE(s.w->windowTitle(), QString("Stolva Ver " STOLVA_VERSION));
     QCOMPARE(s.sheet()->rowCount(), 500);
     QCOMPARE(s.count(Db::Work, "w在庫表", "品名 IS NULL AND チェック = 0"), 500);
     QCOMPARE(s.w->findChild<DateBox*>("dt日付")->value(), QDate::currentDate());
@@ -95,7 +96,7 @@ void TestWindow::startShowsBlankSheetAndEmptySlots() {
     QVERIFY(!s.find<QRadioButton>("Opt単位")->isChecked());
     QVERIFY(!s.find<QProgressBar>("Pbar")->isVisible());
     QVERIFY(s.find<QGroupBox>("Cn商品詳細")->isHidden());
-    QVERIFY(s.find<QLabel>("lblInfo")->text().startsWith("Stolva Ver 1.10 LastUpdate2007/04/04\n"));
+    QVERIFY(s.find<QLabel>("lblInfo")->text().startsWith("Stolva Ver " STOLVA_VERSION " LastUpdate2007/04/04\n"));
     QVERIFY(!s.find<QLabel>("lblSupport")->text().isEmpty());
     QAbstractItemModelTester tester(s.sheet(),
                                     QAbstractItemModelTester::FailureReportingMode::QtTest);

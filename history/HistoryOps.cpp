@@ -1,0 +1,120 @@
+#include "history/HistoryOps.h"
+
+#include "sheet/SheetOps.h"
+
+#include <QMap>
+
+namespace history {
+
+namespace {
+Currency money(const QVariant& v) {
+    return Currency::fromVariant(v).value_or(Currency());
+}
+} // namespace
+
+Result<QVector<QDate>> savedDates(Store& store) {
+    return guardedValue<QVector<QDate>>([&] {
+        QVector<QDate> out;
+        for (const Row& r : store.query(Db::Main, "SELECT DISTINCT 日付 FROM 在庫表 ORDER BY 日付"))
+            out << QDate::fromString(r[0].toString(), Qt::ISODate);
+        return out;
+    });
+}
+
+Result<QVector<SavedSheet>> savedSheets(Store& store) {
+    return guardedValue<QVector<SavedSheet>>([&] {
+        QVector<SavedSheet> out;
+        // The index on (日付, 商品区分, 金額) answers this without reading the rows.
+        for (const Row& r :
+             store.query(Db::Main, "SELECT 日付, 商品区分, count(*), total(金額) FROM 在庫表 "
+                                   "GROUP BY 日付, 商品区分 "
+                                   "ORDER BY 日付 DESC, 商品区分"))
+            out << SavedSheet{QDate::fromString(r[0].toString(), Qt::ISODate), r[1].toString(),
+                              r[2].toInt(), money(r[3])};
+        return out;
+    });
+}
+
+Result<Summary> summary(Store& store, const QDate& date) {
+    return guardedValue<Summary>([&] {
+        Summary s;
+        for (const Row& r : store.query(Db::Main,
+                                        "SELECT 商品区分, count(*), total(数量), total(金額) "
+                                        "FROM 在庫表 WHERE 日付 = ? GROUP BY 商品区分 "
+                                        "ORDER BY 商品区分",
+                                        {sheet::dateKey(date)})) {
+            CategoryTotal c{r[0].toString(), r[1].toInt(), qint64(r[2].toDouble()), money(r[3])};
+            s.total.lines += c.lines;
+            s.total.quantity += c.quantity;
+            s.total.amount = s.total.amount + c.amount;
+            s.categories << c;
+        }
+        return s;
+    });
+}
+
+qint64 Compared::quantityChange() const {
+    return quantity[1].value_or(0) - quantity[0].value_or(0);
+}
+
+Currency Compared::amountChange() const {
+    return amount[1].value_or(Currency()) - amount[0].value_or(Currency());
+}
+
+Result<Comparison> compare(Store& store, const QString& category, const QDate& first,
+                           const QDate& second) {
+    return guardedValue<Comparison>([&] {
+        Comparison c;
+        QMap<QString, Compared> byKey; // key: code, or the name of a product without one
+        const QDate dates[2] = {first, second};
+        for (int side = 0; side < 2; ++side) {
+            QVariantList params{sheet::dateKey(dates[side])};
+            if (!category.isEmpty())
+                params << category;
+            const Rows rows = store.query(
+                Db::Main,
+                QString("SELECT ifnull(code, ''), 品名, 数量, 金額 FROM 在庫表 WHERE 日付 = ?%1 "
+                        "AND 品名 IS NOT NULL")
+                    .arg(category.isEmpty() ? "" : " AND 商品区分 = ?"),
+                params);
+            for (const Row& r : rows) {
+                const QString code = r[0].toString(), name = r[1].toString();
+                const QString key = code.isEmpty() ? "名\x1f" + name : "コ\x1f" + code;
+                Compared& p = byKey[key];
+                if (p.name.isEmpty()) {
+                    p.code = code;
+                    p.name = name;
+                }
+                p.quantity[side] = p.quantity[side].value_or(0) + r[2].toLongLong();
+                p.amount[side] = p.amount[side].value_or(Currency()) + money(r[3]);
+                c.quantity[side] += r[2].toLongLong();
+                c.amount[side] = c.amount[side] + money(r[3]);
+            }
+        }
+        c.products = byKey.values().toVector();
+        std::stable_sort(c.products.begin(), c.products.end(),
+                         [](const Compared& a, const Compared& b) {
+                             return a.name != b.name ? a.name < b.name : a.code < b.code;
+                         });
+        return c;
+    });
+}
+
+Result<QVector<QPair<QDate, Currency>>> valueOverTime(Store& store, const QString& category) {
+    return guardedValue<QVector<QPair<QDate, Currency>>>([&] {
+        QVector<QPair<QDate, Currency>> out;
+        const Rows rows =
+            category.isEmpty()
+                ? store.query(Db::Main, "SELECT 日付, total(金額) FROM 在庫表 GROUP BY 日付 "
+                                        "ORDER BY 日付")
+                : store.query(Db::Main,
+                              "SELECT 日付, total(金額) FROM 在庫表 WHERE 商品区分 = ? "
+                              "GROUP BY 日付 ORDER BY 日付",
+                              {category});
+        for (const Row& r : rows)
+            out.append({QDate::fromString(r[0].toString(), Qt::ISODate), money(r[1])});
+        return out;
+    });
+}
+
+} // namespace history
