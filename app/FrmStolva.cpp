@@ -24,6 +24,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QPushButton>
 #include <QStatusBar>
@@ -236,7 +237,13 @@ void FrmStolva::printSheet() {
     const auto rows = report::readRows(m_store, "w在庫表印刷", def);
     if (!rows)
         return fail(rows.error());
-    showPreview(report::layout(def, rows.value), QStringLiteral("在庫表"));
+    const auto form = [heading, rows = rows.value](sheet::Form f) {
+        return [heading, rows, f] { return report::layout(sheet::sheetReport(heading, f), rows); };
+    };
+    showPreview(report::layout(def, rows.value), QStringLiteral("在庫表"),
+                {{QStringLiteral("数えた在庫表"), form(sheet::Form::Counted)},
+                 {QStringLiteral("記入用（数量なし）"), form(sheet::Form::Blank)},
+                 {QStringLiteral("記入用（数量・適正数なし）"), form(sheet::Form::Blind)}});
 }
 
 void FrmStolva::printProducts() {
@@ -254,11 +261,13 @@ void FrmStolva::printProducts() {
     showPreview(report::layout(def, rows.value), QStringLiteral("商品情報"));
 }
 
-void FrmStolva::showPreview(const QVector<report::Page>& pages, const QString& title) {
+void FrmStolva::showPreview(const QVector<report::Page>& shown, const QString& title,
+                            const Forms& forms) {
     if (previewPages) {
-        previewPages(pages, title);
+        previewPages(shown, title);
         return;
     }
+    QVector<report::Page> pages = shown;
     if (!m_printer) {
         // One printer for the session, so page settings carry over.
         m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
@@ -274,6 +283,19 @@ void FrmStolva::showPreview(const QVector<report::Page>& pages, const QString& t
                       QStringLiteral("プリンターを使用できません。"));
     });
     if (auto* bar = dlg.findChild<QToolBar*>()) {
+        if (!forms.isEmpty()) {
+            bar->addSeparator();
+            auto* choice = new QComboBox(bar);
+            choice->setObjectName("cmb印刷様式");
+            for (const auto& f : forms)
+                choice->addItem(f.first);
+            bar->addWidget(choice);
+            connect(choice, &QComboBox::currentIndexChanged, &dlg, [&](int i) {
+                pages = forms[i].second();
+                if (auto* view = dlg.findChild<QPrintPreviewWidget*>())
+                    view->updatePreview();
+            });
+        }
         bar->addSeparator();
         QAction* pdf = bar->addAction(QStringLiteral("PDFに保存"));
         pdf->setObjectName("pdfSave");

@@ -76,7 +76,10 @@ class FrmStolva : public QMainWindow {
   private:
     // Refills the selectors; with keepChoices each keeps what it shows.
     void showNames(const resets::CombLists& lists, bool keepChoices);
-    void showPreview(const QVector<report::Page>& pages, const QString& title);
+    // Other forms of the same report the preview offers in its tool bar.
+    using Forms = QVector<QPair<QString, std::function<QVector<report::Page>()>>>;
+    void showPreview(const QVector<report::Page>& pages, const QString& title,
+                     const Forms& forms = {});
 
     Store m_store;
     RefModels m_refs;

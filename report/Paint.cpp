@@ -27,6 +27,16 @@ void paint(const Page& page, QPainter& painter, double scale) {
             painter.drawLine(QPointF(r.left(), r.top()), QPointF(r.right(), r.top()));
             continue;
         }
+        if (p.kind == ItemKind::Box) {
+            painter.setPen(QPen(Qt::black, std::max(1.0, 10 * scale)));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRect(r);
+            continue;
+        }
+        if (p.kind == ItemKind::Picture) {
+            painter.drawImage(r, p.picture.value<QImage>());
+            continue;
+        }
         // One font and its metrics per size and weight, not per item.
         const QString key = QString::number(p.fontPt) + (p.bold ? "b" : "");
         auto font = fonts.find(key);

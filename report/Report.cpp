@@ -82,6 +82,8 @@ void place(Page& page, const Section& s, int top, int left, const RowValues* row
             p.text = QString::number(page.number);
             break;
         case ItemKind::Line:
+        case ItemKind::Box:
+        case ItemKind::Picture:
             break;
         }
         page.items.append(p);

@@ -12,7 +12,9 @@
 // rows from a work table, A4 pages that never split a detail block.
 namespace report {
 
-enum class ItemKind { Label, TextBox, Field, Line, PageNumber };
+// Box: an empty frame to write in by hand. Picture: an image (a chart) the
+// window adds to a laid-out page; `Placed::picture` holds it.
+enum class ItemKind { Label, TextBox, Field, Line, PageNumber, Box, Picture };
 
 struct Item {
     QString name;
@@ -59,6 +61,7 @@ struct Placed {
     Qt::Alignment align;
     double fontPt;
     bool bold;
+    QVariant picture = QVariant(); // a QImage for a Picture
 };
 
 struct Page {

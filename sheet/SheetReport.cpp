@@ -17,7 +17,7 @@ Item textBox(const QString& name, const QString& text, int l, int t, int w, int 
 }
 } // namespace
 
-report::Definition sheetReport(const PrintHeading& h) {
+report::Definition sheetReport(const PrintHeading& h, Form form) {
     report::Definition d;
     d.name = QStringLiteral("rpt在庫表");
     d.marginTop = 500;
@@ -55,6 +55,24 @@ report::Definition sheetReport(const PrintHeading& h) {
         report::field("txt金額", "金額", "#,###", 9580, 340, 1276, 283, Qt::AlignRight),
         report::rule("Line1", 210, 650, 10860),
     };
+    if (form == Form::Counted)
+        return d;
+    // A form to write on: the boxes stand where the counted figures would.
+    for (Item& it : d.detail.items) {
+        if (it.name == "txt数量" || it.name == "txt増減" || it.name == "txt金額") {
+            it = report::item(ItemKind::Box, it.name, QString(), it.left + 60, it.top - 20,
+                              it.width - 60, it.height + 20);
+        }
+        if (form == Form::Blind && it.name == "txt適正数")
+            it.visible = false;
+    }
+    for (Item& it : d.pageHeader.items) {
+        if (it.name == "txt合計金額" || it.name == "Label3")
+            it.visible = false;
+        if (form == Form::Blind && it.name == "Label7")
+            it.visible = false;
+    }
+    d.pageHeader.items[0].text = QStringLiteral("在庫表（記入用）");
     return d;
 }
 

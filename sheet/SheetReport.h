@@ -11,6 +11,11 @@ struct PrintHeading {
     QString total;    // PrintTotal: "#,###", empty when the total shows nothing
 };
 
-report::Definition sheetReport(const PrintHeading& heading);
+// The form printed: the sheet as counted, or a form to count on by hand with
+// 数量, 増減 and 金額 as empty boxes, the proper quantity also hidden for a
+// blind count.
+enum class Form { Counted, Blank, Blind };
+
+report::Definition sheetReport(const PrintHeading& heading, Form form = Form::Counted);
 
 } // namespace sheet

@@ -21,6 +21,8 @@
 #include <QTableView>
 #include <QTimer>
 
+Q_DECLARE_METATYPE(sheet::Form)
+
 using report::Page;
 
 namespace {
@@ -65,6 +67,8 @@ class TestReport : public QObject {
     void printFromTheWindow();
     void pdfIsWritten();
     void realPreviewOpensWithPdfAction();
+    void formsToCountOnByHand_data();
+    void formsToCountOnByHand();
 };
 
 void TestReport::headingTexts() {
@@ -263,6 +267,9 @@ void TestReport::realPreviewOpensWithPdfAction() {
         sawPreview = dlg != nullptr;
         if (dlg) {
             sawPdf = dlg->findChild<QAction*>("pdfSave") != nullptr;
+            auto* forms = dlg->findChild<QComboBox*>("cmb印刷様式");
+            sawPdf = sawPdf && forms && forms->count() == 3 &&
+                     forms->itemText(1) == QString("記入用（数量なし）");
             dlg->reject();
         }
     });
@@ -270,6 +277,37 @@ void TestReport::realPreviewOpensWithPdfAction() {
     QVERIFY(sawPreview);
     QVERIFY(sawPdf);
     QVERIFY(msgs.presenter.shown.isEmpty());
+}
+
+void TestReport::formsToCountOnByHand_data() {
+    QTest::addColumn<sheet::Form>("form");
+    QTest::addColumn<QString>("texts"); // the texts of one line, in layout order
+    QTest::addColumn<int>("boxes");
+    QTest::newRow("counted") << sheet::Form::Counted << "A01|りんご|7|10|-3|個|120|840" << 0;
+    QTest::newRow("blank") << sheet::Form::Blank << "A01|りんご|10|個|120" << 3;
+    QTest::newRow("blind") << sheet::Form::Blind << "A01|りんご|個|120" << 3;
+}
+
+void TestReport::formsToCountOnByHand() {
+    QFETCH(sheet::Form, form);
+    QFETCH(QString, texts);
+    QFETCH(int, boxes);
+    const report::RowValues row{{"code", "A01"}, {"品名", "りんご"}, {"数量", 7},   {"適正数", 10},
+                                {"増減", -3},    {"単位", "個"},     {"単価", 120}, {"金額", 840}};
+    const auto pages =
+        report::layout(sheet::sheetReport({"2026年12月08日", "果物", "840"}, form), {row});
+    QStringList shown;
+    int boxCount = 0;
+    bool total = false;
+    for (const report::Placed& p : pages[0].items) {
+        if (p.name.startsWith("txt") && p.kind == report::ItemKind::Field)
+            shown << p.text;
+        boxCount += p.kind == report::ItemKind::Box;
+        total = total || p.text == "840";
+    }
+    QCOMPARE(shown.join('|'), texts);
+    QCOMPARE(boxCount, boxes);
+    QCOMPARE(total, form == sheet::Form::Counted); // neither the amount nor the total
 }
 
 STOLVA_WINDOW_TEST_MAIN(TestReport)
