@@ -68,6 +68,10 @@ FrmStolva::FrmStolva() {
     connect(m_backups, &BackupPanel::statusMessage, this, &FrmStolva::showStatus);
     connect(m_backups, &BackupPanel::restoreRequested, this, &FrmStolva::restoreBackup);
     connect(m_sheet, &SheetTab::printRequested, this, &FrmStolva::printSheet);
+    connect(m_sheet, &SheetTab::pagesToPrint, this,
+            [this](const QVector<report::Page>& pages, const QString& title) {
+                showPreview(pages, title);
+            });
     connect(m_products, &ProductTab::printRequested, this, &FrmStolva::printProducts);
     // Opening the settings tab shows the slots as stored.
     connect(m_tabs, &QTabWidget::currentChanged, this, [this](int i) {

@@ -2,6 +2,7 @@
 
 #include "exchange/CsvDialogs.h"
 #include "exchange/Export.h"
+#include "history/HistoryDialogs.h"
 #include "msg/Msg.h"
 #include "sheet/Scan.h"
 #include "widgets/Controls.h"
@@ -70,6 +71,18 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     top->addSpacing(16);
     top->addWidget(makeLabel(this, "Label2", "商品区分"));
     top->addWidget(m_category);
+    top->addSpacing(16);
+    QPushButton* saved = makeButton(this, "cmd一覧", "一覧");
+    saved->setToolTip(QStringLiteral("保存済みの在庫表の一覧"));
+    QPushButton* summary = makeButton(this, "cmd集計", "集計");
+    summary->setToolTip(QStringLiteral("実施日の在庫金額を商品区分ごとに集計します（棚卸集計）"));
+    QPushButton* compare = makeButton(this, "cmd比較", "比較");
+    compare->setToolTip(QStringLiteral("二つの日の在庫を比べます"));
+    for (QPushButton* b : {saved, summary, compare})
+        top->addWidget(b);
+    connect(saved, &QPushButton::clicked, this, &SheetTab::showSavedSheets);
+    connect(summary, &QPushButton::clicked, this, &SheetTab::showSummary);
+    connect(compare, &QPushButton::clicked, this, &SheetTab::showComparison);
     top->addStretch(1);
     top->addWidget(makeLabel(this, "Label3", "合 計"));
     top->addWidget(m_total);
@@ -284,6 +297,7 @@ Status SheetTab::resetSheet() {
     m_total->setValue(0);
     m_dirty = false;
     forgetScans();
+    markSavedDates();
     emit namesRead(lists.value);
     refreshGrid();
     toFirstLine();
@@ -496,6 +510,59 @@ void SheetTab::importCsv() {
                            .arg(done.value.set)
                            .arg(done.value.filled)
                            .arg(done.value.unknown));
+}
+
+void SheetTab::markSavedDates() {
+    const Result<QVector<QDate>> dates = history::savedDates(m_store);
+    if (dates)
+        m_date->setMarkedDates(dates.value);
+}
+
+void SheetTab::showSavedSheets() {
+    if (const auto chosen = history::chooseSavedSheet(this, m_store))
+        loadSaved(chosen->first, chosen->second);
+}
+
+void SheetTab::loadSaved(const QDate& date, const QString& category) {
+    if (!confirmDiscard())
+        return;
+    m_date->setValue(date);
+    m_category->setCurrentIndex(m_category->findText(category));
+    m_category->setEditText(category);
+    m_dirty = false; // asked already: 読込 does not ask again
+    Read在庫表();
+}
+
+void SheetTab::showSummary() {
+    // The sheet's date when it has saved sheets, else the newest saved date.
+    const QVector<QDate> dates = history::savedDates(m_store).value;
+    const QDate date =
+        dates.contains(m_date->value()) || dates.isEmpty() ? m_date->value() : dates.last();
+    history::SummaryDialog dlg(
+        m_store, date,
+        [this](const QVector<report::Page>& pages, const QString& title) {
+            emit pagesToPrint(pages, title);
+        },
+        this);
+    dlg.exec();
+}
+
+void SheetTab::showComparison() {
+    // The two newest saved dates, the sheet's category.
+    const QVector<QDate> dates = history::savedDates(m_store).value;
+    const QDate second = dates.isEmpty() ? QDate::currentDate() : dates.last();
+    const QDate first = dates.size() > 1 ? dates[dates.size() - 2] : second;
+    QStringList categories;
+    for (int i = 0; i < m_category->count(); ++i)
+        if (!m_category->itemText(i).isEmpty())
+            categories << m_category->itemText(i);
+    history::CompareDialog dlg(
+        m_store, categories, first, second,
+        [this](const QVector<report::Page>& pages, const QString& title) {
+            emit pagesToPrint(pages, title);
+        },
+        this);
+    dlg.exec();
 }
 
 void SheetTab::Calc明細() {

@@ -43,6 +43,13 @@ class SheetTab : public QWidget {
     void exportCsv();
     // Quantities from a CSV file set on the sheet, after a preview.
     void importCsv();
+    // The saved sheets at a glance; the chosen one is loaded as 読込 would.
+    void showSavedSheets();
+    void showSummary();
+    void showComparison();
+    // Loads the saved sheet of a date and category (asking first when the
+    // sheet on screen has unsaved edits).
+    void loadSaved(const QDate& date, const QString& category);
 
     // The category names to offer; with keepChoice the chosen one stays.
     void setNameLists(const resets::CombLists& lists, bool keepChoice);
@@ -58,6 +65,8 @@ class SheetTab : public QWidget {
     // A name entered the code master: every list of names is out of date.
     void namesChanged();
     void printRequested();
+    // Laid-out pages of another report to show in the print preview.
+    void pagesToPrint(const QVector<report::Page>& pages, const QString& title);
     void hintRequested(const QString& ctlName);
     // The user asked to register a scanned code that no product has.
     void registerCodeRequested(const QString& code);
@@ -79,6 +88,7 @@ class SheetTab : public QWidget {
     void toFirstLine();
     void refreshGrid();
     void setProgress(int value);
+    void markSavedDates();
 
     Store& m_store;
     RefModels m_refs;

@@ -31,6 +31,7 @@
 #include <QStringEncoder>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTreeWidget>
 
 using sheet::ColAmount;
@@ -79,6 +80,7 @@ class TestWindow : public QObject {
     void csvThroughTheDialogs();
     void backupAndRestoreOnTheSettingsTab();
     void installedProgramKeepsDataPerUser();
+    void stockOverTime();
 };
 
 void TestWindow::startShowsBlankSheetAndEmptySlots() {
@@ -96,7 +98,8 @@ void TestWindow::startShowsBlankSheetAndEmptySlots() {
     QVERIFY(!s.find<QRadioButton>("Opt単位")->isChecked());
     QVERIFY(!s.find<QProgressBar>("Pbar")->isVisible());
     QVERIFY(s.find<QGroupBox>("Cn商品詳細")->isHidden());
-    QVERIFY(s.find<QLabel>("lblInfo")->text().startsWith("Stolva Ver " STOLVA_VERSION " LastUpdate2007/04/04\n"));
+    QVERIFY(s.find<QLabel>("lblInfo")->text().startsWith("Stolva Ver " STOLVA_VERSION
+                                                         " LastUpdate2007/04/04\n"));
     QVERIFY(!s.find<QLabel>("lblSupport")->text().isEmpty());
     QAbstractItemModelTester tester(s.sheet(),
                                     QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -873,6 +876,77 @@ void TestWindow::installedProgramKeepsDataPerUser() {
     QVERIFY(isInstalledAt(prefix.path() + "/bin"));
     QVERIFY(!isInstalledAt(QCoreApplication::applicationDirPath()));
     QCOMPARE(resolveDataPath(prefix.path() + "/x"), prefix.path() + "/x/");
+}
+
+// Saved sheets at a glance, loaded by Enter from the list; the valuation
+// summary and the comparison with their charts, printed with the chart.
+void TestWindow::stockOverTime() {
+    Started s;
+    const QVector<QVariantList> lines{{"2026-11-30", "果物", 1, "A01", "りんご", 10, 100, 1000},
+                                      {"2026-11-30", "果物", 2, "A02", "みかん", 5, 30, 150},
+                                      {"2026-12-07", "果物", 1, "A01", "りんご", 8, 100, 800},
+                                      {"2026-12-07", "野菜", 1, "B01", "ねぎ", 3, 80.5, 242}};
+    for (const QVariantList& l : lines)
+        s.store().exec(Db::Main,
+                       "INSERT INTO 在庫表 (日付, 商品区分, 行番号, code, 品名, 数量, "
+                       "単価, 金額) VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
+                       l);
+    user::click(s.find<QPushButton>("cmdクリア"));
+    auto* calendar = s.find<DateBox>("dt日付")->calendarWidget();
+    QCOMPARE(calendar->dateTextFormat(QDate(2026, 11, 30)).fontWeight(), int(QFont::Bold));
+    QCOMPARE(calendar->dateTextFormat(QDate(2026, 11, 29)).fontWeight(), int(QFont::Normal));
+
+    QStringList listed;
+    user::whenShown("dlg在庫表一覧", [&](QWidget* d) {
+        auto* list = d->findChild<QTreeWidget*>("lst在庫表一覧");
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            listed << list->topLevelItem(i)->text(0) + " " + list->topLevelItem(i)->text(1) + " " +
+                          list->topLevelItem(i)->text(3);
+        user::key(Qt::Key_Down);
+        user::key(Qt::Key_Return);
+    });
+    user::click(s.find<QPushButton>("cmd一覧"));
+    QCOMPARE(listed, QStringList({"2026年12月07日 果物 800", "2026年12月07日 野菜 242",
+                                  "2026年11月30日 果物 1,150"}));
+    QCOMPARE(s.find<DateBox>("dt日付")->value(), QDate(2026, 12, 7));
+    QCOMPARE(s.cell(0, ColName), QString("ねぎ"));
+
+    QVector<QPair<QString, int>> printed; // title, pictures
+    s.w->previewPages = [&](const QVector<report::Page>& pages, const QString& title) {
+        int pictures = 0;
+        for (const report::Page& p : pages)
+            for (const report::Placed& item : p.items)
+                pictures += item.kind == report::ItemKind::Picture && !item.picture.isNull();
+        printed.append({title, pictures});
+    };
+    QStringList summary;
+    user::whenShown("dlg棚卸集計", [&](QWidget* d) {
+        auto* grid = d->findChild<QTableWidget*>("Grid棚卸集計");
+        for (int r = 0; r < grid->rowCount(); ++r)
+            summary << grid->item(r, 0)->text() + " " + grid->item(r, 3)->text();
+        user::click(d->findChild<QPushButton*>("cmd集計印刷"));
+        user::click(d->findChild<QPushButton*>("cmd集計閉じる"));
+    });
+    user::click(s.find<QPushButton>("cmd集計"));
+    QCOMPARE(summary, QStringList({"果物 800", "野菜 242", "合計 1,042"}));
+
+    QStringList compared;
+    user::whenShown("dlg在庫比較", [&](QWidget* d) {
+        auto* grid = d->findChild<QTableWidget*>("Grid在庫比較");
+        for (int r = 0; r < grid->rowCount(); ++r) {
+            QStringList cells;
+            for (int c = 1; c < grid->columnCount(); ++c)
+                cells << grid->item(r, c)->text();
+            compared << cells.join('|');
+        }
+        user::click(d->findChild<QPushButton*>("cmd比較印刷"));
+        user::key(Qt::Key_Escape);
+    });
+    user::click(s.find<QPushButton>("cmd比較"));
+    QCOMPARE(compared,
+             QStringList({"ねぎ||3|3||242|242", "みかん|5||-5|150||-150",
+                          "りんご|10|8|-2|1,000|800|-200", "合計|15|11|-4|1,150|1,042|-108"}));
+    QCOMPARE(printed, (QVector<QPair<QString, int>>{{"棚卸集計表", 1}, {"在庫比較表", 1}}));
 }
 
 STOLVA_WINDOW_TEST_MAIN(TestWindow)

@@ -91,6 +91,30 @@ void JapaneseCalendar::markHolidays(int year) {
     for (int y = year - 1; y <= year + 1; ++y)
         for (const auto& h : Holidays)
             setDateTextFormat(QDate(y, h[0], h[1]), f);
+    applyMarks(); // a holiday with a saved sheet stays marked
+}
+
+void JapaneseCalendar::setMarkedDates(const QVector<QDate>& dates) {
+    for (const QDate& d : m_marked)
+        setDateTextFormat(d, QTextCharFormat());
+    for (const QDate& d : m_marked)
+        if (isFixedHoliday(d))
+            markHolidays(d.year());
+    m_marked = dates;
+    applyMarks();
+}
+
+void JapaneseCalendar::applyMarks() {
+    for (const QDate& d : m_marked) {
+        QTextCharFormat f = dateTextFormat(d);
+        f.setFontWeight(QFont::Bold);
+        f.setBackground(QColor(0xd6, 0xec, 0xe6));
+        setDateTextFormat(d, f);
+    }
+}
+
+void DateBox::setMarkedDates(const QVector<QDate>& dates) {
+    static_cast<JapaneseCalendar*>(calendarWidget())->setMarkedDates(dates);
 }
 
 DateBox::DateBox(QWidget* parent) : QDateEdit(parent) {

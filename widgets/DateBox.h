@@ -13,6 +13,8 @@ class JapaneseCalendar : public QCalendarWidget {
     explicit JapaneseCalendar(QWidget* parent = nullptr);
     QString title() const;
     static bool isFixedHoliday(const QDate& d);
+    // Dates shown in bold on a tinted ground (the dates with saved sheets).
+    void setMarkedDates(const QVector<QDate>& dates);
     // Room for our own title bar above the month.
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -22,6 +24,8 @@ class JapaneseCalendar : public QCalendarWidget {
 
   private:
     void markHolidays(int year);
+    void applyMarks();
+    QVector<QDate> m_marked;
     QWidget* m_bar;
     QLabel* m_title;
 };
@@ -40,6 +44,8 @@ class DateBox : public QDateEdit {
     QDate value() const { return isNull() ? QDate() : date(); }
     // The date as the box shows it; empty when the box is empty.
     QString shownText() const;
+    // Marks the dates with saved sheets in the calendar.
+    void setMarkedDates(const QVector<QDate>& dates);
 
   protected:
     void keyPressEvent(QKeyEvent* e) override;

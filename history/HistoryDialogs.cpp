@@ -1,0 +1,417 @@
+#include "history/HistoryDialogs.h"
+
+#include "exchange/CsvDialogs.h"
+#include "history/HistoryReport.h"
+#include "msg/Msg.h"
+#include "widgets/Controls.h"
+#include "widgets/DateBox.h"
+
+#include <QBarCategoryAxis>
+#include <QBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QDateTimeAxis>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QGraphicsScene>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineSeries>
+#include <QLocale>
+#include <QPainter>
+#include <QPushButton>
+#include <QScatterSeries>
+#include <QTableWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+namespace history {
+
+namespace {
+
+QString yen(const Currency& c) {
+    return QLocale().toString(qint64(std::llround(c.toDouble())));
+}
+QString number(qint64 v) {
+    return QLocale().toString(v);
+}
+
+// Fills a read-only table; the last row (the totals) in bold.
+void fill(QTableWidget* t, const QStringList& headers, const QVector<QStringList>& rows,
+          int leftColumns) {
+    t->clear();
+    t->setColumnCount(int(headers.size()));
+    t->setHorizontalHeaderLabels(headers);
+    t->setRowCount(int(rows.size()));
+    for (int r = 0; r < rows.size(); ++r)
+        for (int c = 0; c < headers.size(); ++c) {
+            auto* item = new QTableWidgetItem(rows[r].value(c));
+            item->setTextAlignment(Qt::Alignment(c < leftColumns ? Qt::AlignLeft : Qt::AlignRight) |
+                                   Qt::AlignVCenter);
+            if (r == rows.size() - 1) {
+                QFont f = item->font();
+                f.setBold(true);
+                item->setFont(f);
+            }
+            t->setItem(r, c, item);
+        }
+    t->resizeColumnsToContents();
+}
+
+QTableWidget* table(QWidget* parent, const char* name) {
+    auto* t = new QTableWidget(parent);
+    t->setObjectName(name);
+    t->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    t->setSelectionBehavior(QAbstractItemView::SelectRows);
+    t->verticalHeader()->hide();
+    t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 6);
+    t->horizontalHeader()->setStretchLastSection(true);
+    return t;
+}
+
+QChartView* chartView(QWidget* parent, const char* name) {
+    auto* v = new QChartView(parent);
+    v->setObjectName(name);
+    v->setRenderHint(QPainter::Antialiasing);
+    v->setMinimumSize(360, 260);
+    return v;
+}
+
+// The chart as a picture for the printed page, drawn larger than on screen.
+QImage chartImage(QChartView* view) {
+    QImage img(QSize(1800, 900), QImage::Format_ARGB32);
+    img.fill(Qt::white);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    view->scene()->render(&p, QRectF(), view->chart()->sceneBoundingRect());
+    return img;
+}
+
+QChart* newChart(const QString& title) {
+    auto* chart = new QChart;
+    chart->setTitle(title);
+    chart->legend()->hide();
+    chart->setAnimationOptions(QChart::NoAnimation);
+    chart->setMargins(QMargins(4, 4, 4, 4));
+    return chart;
+}
+
+QValueAxis* yenAxis() {
+    auto* axis = new QValueAxis;
+    axis->setLabelFormat("%.0f");
+    axis->setTitleText(QStringLiteral("円"));
+    return axis;
+}
+
+void writeCsv(QWidget* parent, QLabel* said, const QStringList& nameParts,
+              const QVector<QStringList>& records) {
+    exchange::Encoding encoding = exchange::Encoding::Utf8Bom;
+    const QString path =
+        exchange::chooseSaveFile(parent, exchange::suggestedName(nameParts), &encoding);
+    if (path.isEmpty())
+        return;
+    if (Status s = exchange::writeCsvFile(path, records, encoding); !s) {
+        ShowError(QStringLiteral("CSV に書き出せませんでした。"), s.error);
+        return;
+    }
+    said->setText(QStringLiteral("%1 に書き出しました").arg(QDir::toNativeSeparators(path)));
+}
+
+// 印刷, CSV出力, what the last export did, 閉じる.
+QHBoxLayout* buttonRow(QDialog* parent, const QString& prefix, QLabel* said,
+                       const std::function<void()>& print, const std::function<void()>& csv) {
+    auto* row = new QHBoxLayout;
+    QPushButton* p = makeButton(parent, prefix + "印刷", "印刷");
+    QPushButton* c = makeButton(parent, prefix + "CSV出力", "CSV出力");
+    QPushButton* close = makeButton(parent, prefix + "閉じる", "閉じる");
+    row->addWidget(p);
+    row->addWidget(c);
+    row->addWidget(said, 1);
+    row->addWidget(close);
+    QObject::connect(p, &QPushButton::clicked, parent, print);
+    QObject::connect(c, &QPushButton::clicked, parent, csv);
+    QObject::connect(close, &QPushButton::clicked, parent, &QDialog::reject);
+    return row;
+}
+
+QVector<QDate> datesOf(Store& store) {
+    return savedDates(store).value;
+}
+
+} // namespace
+
+void appendPicture(QVector<report::Page>& pages, const report::Definition& def,
+                   const QImage& picture) {
+    const int width = def.paperWidth - def.marginLeft - def.marginRight - 400;
+    const int height = width / 2;
+    const int bottom = def.paperHeight - def.marginBottom - def.pageFooter.height;
+    int top = def.marginTop;
+    for (const report::Placed& p : pages.last().items)
+        top = std::max(top, p.rect.bottom());
+    top += 300;
+    if (top + height > bottom) {
+        report::Page page;
+        page.number = int(pages.size()) + 1;
+        pages << page;
+        top = def.marginTop;
+    }
+    report::Placed p{"Chart",
+                     report::ItemKind::Picture,
+                     QRect(def.marginLeft + 200, top, width, height),
+                     QString(),
+                     Qt::AlignLeft,
+                     10,
+                     false,
+                     picture};
+    pages.last().items << p;
+}
+
+std::optional<QPair<QDate, QString>> chooseSavedSheet(QWidget* parent, Store& store) {
+    const Result<QVector<SavedSheet>> sheets = savedSheets(store);
+    if (!sheets) {
+        ShowError(QStringLiteral("在庫表の一覧を読めませんでした。"), sheets.error());
+        return std::nullopt;
+    }
+    QDialog dlg(parent);
+    dlg.setObjectName("dlg在庫表一覧");
+    dlg.setWindowTitle(QStringLiteral("保存済みの在庫表"));
+    auto* list = new QTreeWidget(&dlg);
+    list->setObjectName("lst在庫表一覧");
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->setHeaderLabels({QStringLiteral("日付"), QStringLiteral("商品区分"),
+                           QStringLiteral("行数"), QStringLiteral("合計金額")});
+    for (const SavedSheet& s : sheets.value) {
+        auto* item = new QTreeWidgetItem(
+            list, {dateText(s.date), categoryName(s.category), number(s.lines), yen(s.total)});
+        item->setData(0, Qt::UserRole, s.date);
+        item->setData(1, Qt::UserRole, s.category);
+        item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+        item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
+    }
+    for (int c = 0; c < 4; ++c)
+        list->resizeColumnToContents(c);
+    if (list->topLevelItemCount())
+        list->setCurrentItem(list->topLevelItem(0));
+    auto* buttons = new QDialogButtonBox(&dlg);
+    QPushButton* load = buttons->addButton(QStringLiteral("読込"), QDialogButtonBox::AcceptRole);
+    load->setObjectName("cmd一覧読込");
+    load->setEnabled(list->topLevelItemCount() > 0);
+    buttons->addButton(QStringLiteral("閉じる"), QDialogButtonBox::RejectRole);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
+    QObject::connect(list, &QTreeWidget::itemActivated, &dlg, &QDialog::accept);
+    auto* v = new QVBoxLayout(&dlg);
+    v->addWidget(new QLabel(QStringLiteral("%1 件（新しい順）").arg(sheets.value.size()), &dlg));
+    v->addWidget(list, 1);
+    v->addWidget(buttons);
+    dlg.resize(620, 520);
+    list->setFocus();
+    if (dlg.exec() != QDialog::Accepted || !list->currentItem())
+        return std::nullopt;
+    return QPair<QDate, QString>{list->currentItem()->data(0, Qt::UserRole).toDate(),
+                                 list->currentItem()->data(1, Qt::UserRole).toString()};
+}
+
+SummaryDialog::SummaryDialog(Store& store, const QDate& date, Printer printer, QWidget* parent)
+    : QDialog(parent), m_store(store), m_printer(std::move(printer)) {
+    setObjectName("dlg棚卸集計");
+    setWindowTitle(QStringLiteral("棚卸集計"));
+    m_date = new DateBox(this);
+    m_date->setObjectName("dt集計日付");
+    m_date->setMarkedDates(datesOf(store));
+    m_date->setValue(date);
+    m_grid = table(this, "Grid棚卸集計");
+    m_chart = chartView(this, "chart棚卸集計");
+    auto* top = new QHBoxLayout;
+    top->addWidget(makeLabel(this, "Label集計日付", "実施日"));
+    top->addWidget(m_date);
+    top->addStretch(1);
+    auto* middle = new QHBoxLayout;
+    middle->addWidget(m_grid, 1);
+    middle->addWidget(m_chart, 1);
+    auto* said = new QLabel(this);
+    const auto print = [this] {
+        const report::Definition def = summaryReport(m_date->value());
+        QVector<report::Page> pages = report::layout(def, summaryRows(m_summary));
+        appendPicture(pages, def, chartImage(m_chart));
+        m_printer(pages, QStringLiteral("棚卸集計表"));
+    };
+    auto* v = new QVBoxLayout(this);
+    v->addLayout(top);
+    v->addLayout(middle, 1);
+    v->addLayout(buttonRow(this, "cmd集計", said, print, [this, said] {
+        writeCsv(this, said, {QStringLiteral("棚卸集計"), m_date->value().toString(Qt::ISODate)},
+                 summaryRecords(m_summary));
+    }));
+    connect(m_date, &QDateEdit::dateChanged, this, &SummaryDialog::refresh);
+    resize(1000, 560);
+    refresh();
+}
+
+void SummaryDialog::refresh() {
+    const Result<Summary> s =
+        m_date->isNull() ? Result<Summary>{} : summary(m_store, m_date->value());
+    if (!s) {
+        ShowError(QStringLiteral("集計できませんでした。"), s.error());
+        return;
+    }
+    m_summary = s.value;
+    QVector<QStringList> rows;
+    for (const CategoryTotal& c : m_summary.categories)
+        rows << QStringList{categoryName(c.category), number(c.lines), number(c.quantity),
+                            yen(c.amount)};
+    rows << QStringList{QStringLiteral("合計"), number(m_summary.total.lines),
+                        number(m_summary.total.quantity), yen(m_summary.total.amount)};
+    fill(m_grid,
+         {QStringLiteral("商品区分"), QStringLiteral("行数"), QStringLiteral("数量"),
+          QStringLiteral("金額")},
+         rows, 1);
+    QChart* chart = newChart(QStringLiteral("商品区分別の在庫金額"));
+    auto* set = new QBarSet(QStringLiteral("金額"));
+    set->setColor(QColor(0x1f, 0x6f, 0x6b));
+    QStringList names;
+    for (const CategoryTotal& c : m_summary.categories) {
+        *set << c.amount.toDouble();
+        names << categoryName(c.category);
+    }
+    auto* series = new QBarSeries;
+    series->append(set);
+    chart->addSeries(series);
+    auto* x = new QBarCategoryAxis;
+    x->append(names);
+    chart->addAxis(x, Qt::AlignBottom);
+    series->attachAxis(x);
+    QValueAxis* y = yenAxis();
+    chart->addAxis(y, Qt::AlignLeft);
+    series->attachAxis(y);
+    QChart* old = m_chart->chart();
+    m_chart->setChart(chart);
+    delete old;
+}
+
+CompareDialog::CompareDialog(Store& store, const QStringList& categories, const QDate& first,
+                             const QDate& second, Printer printer, QWidget* parent)
+    : QDialog(parent), m_store(store), m_printer(std::move(printer)) {
+    setObjectName("dlg在庫比較");
+    setWindowTitle(QStringLiteral("在庫比較"));
+    m_category = new QComboBox(this);
+    m_category->setObjectName("cmb比較区分");
+    m_category->addItem(QStringLiteral("（すべて）"), QString());
+    for (const QString& c : categories)
+        m_category->addItem(c, c);
+    const QVector<QDate> dates = datesOf(store);
+    auto* top = new QHBoxLayout;
+    top->addWidget(makeLabel(this, "Label比較区分", "商品区分"));
+    top->addWidget(m_category);
+    top->addSpacing(16);
+    top->addWidget(makeLabel(this, "Label比較日付", "比べる日"));
+    for (int i = 0; i < 2; ++i) {
+        m_dates[i] = new DateBox(this);
+        m_dates[i]->setObjectName(i == 0 ? "dt比較1" : "dt比較2");
+        m_dates[i]->setMarkedDates(dates);
+        m_dates[i]->setValue(i == 0 ? first : second);
+        top->addWidget(m_dates[i]);
+        if (i == 0)
+            top->addWidget(new QLabel(QStringLiteral("と"), this));
+        connect(m_dates[i], &QDateEdit::dateChanged, this, &CompareDialog::refresh);
+    }
+    top->addStretch(1);
+    m_grid = table(this, "Grid在庫比較");
+    m_chart = chartView(this, "chart在庫推移");
+    m_chart->setMinimumHeight(220);
+    auto* said = new QLabel(this);
+    const auto print = [this] {
+        const report::Definition def = compareReport(m_category->currentData().toString(),
+                                                     m_dates[0]->value(), m_dates[1]->value());
+        QVector<report::Page> pages = report::layout(def, compareRows(m_comparison));
+        appendPicture(pages, def, chartImage(m_chart));
+        m_printer(pages, QStringLiteral("在庫比較表"));
+    };
+    auto* v = new QVBoxLayout(this);
+    v->addLayout(top);
+    v->addWidget(m_grid, 3);
+    v->addWidget(m_chart, 2);
+    v->addLayout(buttonRow(this, "cmd比較", said, print, [this, said] {
+        writeCsv(this, said,
+                 {QStringLiteral("在庫比較"), m_dates[0]->value().toString(Qt::ISODate),
+                  m_dates[1]->value().toString(Qt::ISODate), m_category->currentData().toString()},
+                 compareRecords(m_comparison, m_dates[0]->value(), m_dates[1]->value()));
+    }));
+    connect(m_category, &QComboBox::currentIndexChanged, this, &CompareDialog::refresh);
+    resize(1100, 720);
+    refresh();
+}
+
+void CompareDialog::refresh() {
+    const QString category = m_category->currentData().toString();
+    const Result<Comparison> c =
+        compare(m_store, category, m_dates[0]->value(), m_dates[1]->value());
+    const auto points = history::valueOverTime(m_store, category);
+    if (!c || !points) {
+        ShowError(QStringLiteral("比較できませんでした。"), (!c ? c.status : points.status).error);
+        return;
+    }
+    m_comparison = c.value;
+    const auto q = [](const std::optional<qint64>& v) { return v ? number(*v) : QString(); };
+    const auto m = [](const std::optional<Currency>& v) { return v ? yen(*v) : QString(); };
+    QVector<QStringList> rows;
+    for (const Compared& p : m_comparison.products)
+        rows << QStringList{p.code,
+                            p.name,
+                            q(p.quantity[0]),
+                            q(p.quantity[1]),
+                            number(p.quantityChange()),
+                            m(p.amount[0]),
+                            m(p.amount[1]),
+                            yen(p.amountChange())};
+    rows << QStringList{QString(),
+                        QStringLiteral("合計"),
+                        number(m_comparison.quantity[0]),
+                        number(m_comparison.quantity[1]),
+                        number(m_comparison.quantity[1] - m_comparison.quantity[0]),
+                        yen(m_comparison.amount[0]),
+                        yen(m_comparison.amount[1]),
+                        yen(m_comparison.amount[1] - m_comparison.amount[0])};
+    const QString a = m_dates[0]->value().toString("MM/dd"),
+                  b = m_dates[1]->value().toString("MM/dd");
+    fill(m_grid,
+         {QStringLiteral("コード"), QStringLiteral("品名"), "数量 " + a, "数量 " + b,
+          QStringLiteral("数量差"), "金額 " + a, "金額 " + b, QStringLiteral("差額")},
+         rows, 2);
+    // The stock value of every saved date, the two compared ones marked.
+    QChart* chart = newChart(QStringLiteral("在庫金額の推移（%1）")
+                                 .arg(category.isEmpty() ? QStringLiteral("全区分") : category));
+    auto* line = new QLineSeries;
+    line->setColor(QColor(0x1f, 0x6f, 0x6b));
+    auto* marks = new QScatterSeries;
+    marks->setColor(QColor(0xd8, 0x94, 0x34));
+    marks->setMarkerSize(10);
+    for (const auto& [date, value] : points.value) {
+        const qreal x = QDateTime(date, QTime(0, 0)).toMSecsSinceEpoch();
+        line->append(x, value.toDouble());
+        if (date == m_dates[0]->value() || date == m_dates[1]->value())
+            marks->append(x, value.toDouble());
+    }
+    chart->addSeries(line);
+    chart->addSeries(marks);
+    auto* x = new QDateTimeAxis;
+    x->setFormat("yyyy/MM/dd");
+    chart->addAxis(x, Qt::AlignBottom);
+    QValueAxis* y = yenAxis();
+    chart->addAxis(y, Qt::AlignLeft);
+    for (QAbstractSeries* s :
+         {static_cast<QAbstractSeries*>(line), static_cast<QAbstractSeries*>(marks)}) {
+        s->attachAxis(x);
+        s->attachAxis(y);
+    }
+    QChart* old = m_chart->chart();
+    m_chart->setChart(chart);
+    delete old;
+}
+
+} // namespace history

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "history/HistoryOps.h"
+#include "report/Report.h"
+
+#include <QDialog>
+#include <functional>
+#include <optional>
+
+class DateBox;
+class QChartView;
+class QComboBox;
+class QTableWidget;
+class QTreeWidget;
+
+// The windows of the stock over time: the saved sheets, the valuation summary
+// of a date and the comparison of two counts, with their charts.
+namespace history {
+
+// Shows laid-out pages in the print preview (the main window's).
+using Printer = std::function<void(const QVector<report::Page>&, const QString& title)>;
+
+// The list of saved sheets; the chosen one's date and category, or nothing.
+std::optional<QPair<QDate, QString>> chooseSavedSheet(QWidget* parent, Store& store);
+
+class SummaryDialog : public QDialog {
+    Q_OBJECT
+  public:
+    SummaryDialog(Store& store, const QDate& date, Printer printer, QWidget* parent = nullptr);
+
+  private:
+    void refresh();
+    Store& m_store;
+    Printer m_printer;
+    DateBox* m_date;
+    QTableWidget* m_grid;
+    QChartView* m_chart;
+    Summary m_summary;
+};
+
+class CompareDialog : public QDialog {
+    Q_OBJECT
+  public:
+    CompareDialog(Store& store, const QStringList& categories, const QDate& first,
+                  const QDate& second, Printer printer, QWidget* parent = nullptr);
+
+  private:
+    void refresh();
+    Store& m_store;
+    Printer m_printer;
+    QComboBox* m_category;
+    DateBox* m_dates[2];
+    QTableWidget* m_grid;
+    QChartView* m_chart;
+    Comparison m_comparison;
+};
+
+// A chart as a picture below the last rows of the pages (on a page of its own
+// when it does not fit).
+void appendPicture(QVector<report::Page>& pages, const report::Definition& def,
+                   const QImage& picture);
+
+} // namespace history

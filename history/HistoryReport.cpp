@@ -1,0 +1,165 @@
+#include "history/HistoryReport.h"
+
+#include "exchange/Csv.h"
+
+namespace history {
+
+using report::Item;
+using report::ItemKind;
+
+namespace {
+Item label(const QString& name, const QString& text, int l, int t, int w, int h,
+           Qt::Alignment a = Qt::AlignLeft, double pt = 10.5, bool bold = false) {
+    return report::item(ItemKind::Label, name, text, l, t, w, h, a, pt, bold);
+}
+
+// The heading both reports share: title, what it covers, page number, column captions.
+report::Definition frame(const QString& name, const QString& title, const QString& covers,
+                         const QVector<QPair<QString, int>>& columns) {
+    report::Definition d;
+    d.name = name;
+    d.pageHeader.height = 1100;
+    d.pageHeader.items = {label("Label1", title, 280, 50, 4000, 354, Qt::AlignLeft, 16, true),
+                          label("txt対象", covers, 280, 420, 10000, 300),
+                          label("LabelPage", "Page", 9638, 7, 496, 283, Qt::AlignLeft, 9),
+                          report::item(ItemKind::PageNumber, "FieldPage", QString(), 10250, 0, 570,
+                                       285, Qt::AlignRight, 9)};
+    int left = 280;
+    for (const auto& [caption, width] : columns) {
+        d.pageHeader.items << label("Head" + caption, caption, left, 760, width, 300,
+                                    left == 280 ? Qt::AlignLeft : Qt::AlignRight);
+        left += width;
+    }
+    d.pageHeader.items << report::rule("HeadRule", 280, 1080, left);
+    d.detail.height = 330;
+    return d;
+}
+
+QString whole(qint64 v) {
+    return QString::number(v);
+}
+} // namespace
+
+QString categoryName(const QString& category) {
+    return category.isEmpty() ? QStringLiteral("（区分なし）") : category;
+}
+
+QString dateText(const QDate& d) {
+    return d.toString(QStringLiteral("yyyy年MM月dd日"));
+}
+
+report::Definition summaryReport(const QDate& date) {
+    report::Definition d =
+        frame("rpt棚卸集計", QStringLiteral("棚卸集計表"),
+              QStringLiteral("実施日　%1").arg(dateText(date)),
+              {{"商品区分", 4200}, {"行数", 1500}, {"数量", 2000}, {"金額", 2600}});
+    d.detail.items = {
+        report::field("txt商品区分", "商品区分", QString(), 280, 20, 4200, 283, Qt::AlignLeft),
+        report::field("txt行数", "行数", "#,##0", 4480, 20, 1500, 283, Qt::AlignRight),
+        report::field("txt数量", "数量", "#,##0", 5980, 20, 2000, 283, Qt::AlignRight),
+        report::field("txt金額", "金額", "#,##0", 7980, 20, 2600, 283, Qt::AlignRight)};
+    return d;
+}
+
+QVector<report::RowValues> summaryRows(const Summary& s) {
+    QVector<report::RowValues> rows;
+    const auto row = [](const QString& name, const CategoryTotal& t) {
+        return report::RowValues{{"商品区分", name},
+                                 {"行数", t.lines},
+                                 {"数量", t.quantity},
+                                 {"金額", t.amount.toDouble()}};
+    };
+    for (const CategoryTotal& c : s.categories)
+        rows << row(categoryName(c.category), c);
+    rows << row(QStringLiteral("合計"), s.total);
+    return rows;
+}
+
+QVector<QStringList> summaryRecords(const Summary& s) {
+    QVector<QStringList> out{{"商品区分", "行数", "数量", "金額"}};
+    for (const CategoryTotal& c : s.categories)
+        out << QStringList{exchange::guardFormula(c.category), whole(c.lines), whole(c.quantity),
+                           c.amount.toString()};
+    out << QStringList{"合計", whole(s.total.lines), whole(s.total.quantity),
+                       s.total.amount.toString()};
+    return out;
+}
+
+report::Definition compareReport(const QString& category, const QDate& first, const QDate& second) {
+    const QString a = first.toString("MM/dd"), b = second.toString("MM/dd");
+    report::Definition d = frame("rpt在庫比較", QStringLiteral("在庫比較表"),
+                                 QStringLiteral("%1　%2 と %3")
+                                     .arg(category.isEmpty() ? QStringLiteral("全区分") : category,
+                                          dateText(first), dateText(second)),
+                                 {{"品名", 3300},
+                                  {"数量 " + a, 1150},
+                                  {"数量 " + b, 1150},
+                                  {"差", 900},
+                                  {"金額 " + a, 1350},
+                                  {"金額 " + b, 1350},
+                                  {"差額", 1300}});
+    const QStringList fields{"数量1", "数量2", "数量差", "金額1", "金額2", "金額差"};
+    const int widths[] = {1150, 1150, 900, 1350, 1350, 1300};
+    d.detail.items = {
+        report::field("txt品名", "品名", QString(), 280, 20, 3300, 283, Qt::AlignLeft)};
+    int left = 3580;
+    for (int i = 0; i < fields.size(); ++i) {
+        d.detail.items << report::field("txt" + fields[i], fields[i], "#,##0", left, 20, widths[i],
+                                        283, Qt::AlignRight);
+        left += widths[i];
+    }
+    return d;
+}
+
+QVector<report::RowValues> compareRows(const Comparison& c) {
+    QVector<report::RowValues> rows;
+    const auto orNull = [](const auto& v) { return v ? QVariant(double(*v)) : QVariant(); };
+    for (const Compared& p : c.products) {
+        const auto money = [](const std::optional<Currency>& m) {
+            return m ? QVariant(m->toDouble()) : QVariant();
+        };
+        rows << report::RowValues{{"品名", p.name},
+                                  {"数量1", orNull(p.quantity[0])},
+                                  {"数量2", orNull(p.quantity[1])},
+                                  {"数量差", double(p.quantityChange())},
+                                  {"金額1", money(p.amount[0])},
+                                  {"金額2", money(p.amount[1])},
+                                  {"金額差", p.amountChange().toDouble()}};
+    }
+    rows << report::RowValues{{"品名", QStringLiteral("合計")},
+                              {"数量1", double(c.quantity[0])},
+                              {"数量2", double(c.quantity[1])},
+                              {"数量差", double(c.quantity[1] - c.quantity[0])},
+                              {"金額1", c.amount[0].toDouble()},
+                              {"金額2", c.amount[1].toDouble()},
+                              {"金額差", (c.amount[1] - c.amount[0]).toDouble()}};
+    return rows;
+}
+
+QVector<QStringList> compareRecords(const Comparison& c, const QDate& first, const QDate& second) {
+    const QString a = first.toString(Qt::ISODate), b = second.toString(Qt::ISODate);
+    QVector<QStringList> out{
+        {"コード", "品名", "数量 " + a, "数量 " + b, "数量差", "金額 " + a, "金額 " + b, "差額"}};
+    const auto q = [](const std::optional<qint64>& v) { return v ? whole(*v) : QString(); };
+    const auto m = [](const std::optional<Currency>& v) { return v ? v->toString() : QString(); };
+    for (const Compared& p : c.products)
+        out << QStringList{exchange::guardFormula(p.code),
+                           exchange::guardFormula(p.name),
+                           q(p.quantity[0]),
+                           q(p.quantity[1]),
+                           whole(p.quantityChange()),
+                           m(p.amount[0]),
+                           m(p.amount[1]),
+                           p.amountChange().toString()};
+    out << QStringList{QString(),
+                       "合計",
+                       whole(c.quantity[0]),
+                       whole(c.quantity[1]),
+                       whole(c.quantity[1] - c.quantity[0]),
+                       c.amount[0].toString(),
+                       c.amount[1].toString(),
+                       (c.amount[1] - c.amount[0]).toString()};
+    return out;
+}
+
+} // namespace history
