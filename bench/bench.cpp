@@ -12,6 +12,7 @@
 #include "codes/CodeOps.h"
 #include "exchange/Export.h"
 #include "exchange/Import.h"
+#include "history/HistoryOps.h"
 #include "products/ProductOps.h"
 #include "report/Paint.h"
 #include "report/Report.h"
@@ -553,6 +554,44 @@ int main(int argc, char** argv) {
              raw.tx({"DELETE FROM m.在庫表", "DELETE FROM m.商品マスタ", "DELETE FROM m.自社情報",
                      "UPDATE m.コードマスタ SET sname = NULL"});
          })});
+
+    // The stock over time, in a data folder of its own: three years of daily
+    // sheets in 20 categories (5 lines each), then a date of 10,000 lines and
+    // two dates of 5,000 lines each.
+    {
+        const QString hdir = root + "/history";
+        Store hs;
+        check(hs.open(hdir), "open history");
+        gen::dailyCounts(hs, QDate(2023, 1, 1), 3 * 365, 20, 5);
+        const QDate big(2027, 3, 31), a(2027, 9, 30), b(2027, 12, 31);
+        gen::dailyCounts(hs, big, 1, 20, 500);
+        gen::dailyCounts(hs, a, 1, 20, 250);
+        gen::dailyCounts(hs, b, 1, 20, 250);
+        Raw hraw(hdir, "history");
+        lines.push_back(
+            {"list of saved sheets, 3 years of daily sheets in 20 categories",
+             measure(9, {}, [&] { check(history::savedSheets(hs), "list"); }), measure(9, {}, [&] {
+                 hraw.run(
+                     "SELECT 日付, 商品区分, count(*), total(金額) FROM m.在庫表 GROUP BY 日付, "
+                     "商品区分 ORDER BY 日付 DESC, 商品区分");
+             })});
+        lines.push_back(
+            {"valuation summary of a date with 20 categories and 10,000 lines",
+             measure(15, {}, [&] { check(history::summary(hs, big), "summary"); }),
+             measure(15, {}, [&] {
+                 hraw.run("SELECT 商品区分, count(*), total(数量), total(金額) FROM m.在庫表 WHERE "
+                          "日付 = ? GROUP BY 商品区分",
+                          {sheet::dateKey(big)});
+             })});
+        lines.push_back(
+            {"compare two dates of 5,000 lines each",
+             measure(15, {}, [&] { check(history::compare(hs, QString(), a, b), "compare"); }),
+             measure(15, {}, [&] {
+                 for (const QDate& d : {a, b})
+                     hraw.run("SELECT code, 品名, 数量, 金額 FROM m.在庫表 WHERE 日付 = ?",
+                              {sheet::dateKey(d)});
+             })});
+    }
 
     // Backups: the daily copy at start (none made yet today), and a restore.
     // Last: a restore replaces the main file under the floor's connection.

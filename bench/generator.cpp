@@ -69,6 +69,24 @@ void sheets(Store& store, int sheets, int lines) {
     t.commit();
 }
 
+void dailyCounts(Store& store, const QDate& first, int days, int categories, int lines) {
+    Transaction t(store, Db::Main);
+    QSqlQuery ins = store.prepare(
+        Db::Main, "INSERT INTO 在庫表 (日付, 行番号, code, 品名, 数量, 単価, 金額, 商品区分) "
+                  "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+    for (int d = 0; d < days; ++d) {
+        const QString day = sheet::dateKey(first.addDays(d));
+        for (int c = 0; c < categories; ++c)
+            for (int l = 1; l <= lines; ++l) {
+                const int p = (c * lines + l + d * 7) % 10000;
+                const int qty = (l + d) % 40, price = 50 + (p * 37) % 5000;
+                store.run(ins, {day, l, productCode(p), productName(p), qty, price, qty * price,
+                                QString("区分%1").arg(c + 1, 2, 10, QChar('0'))});
+            }
+    }
+    t.commit();
+}
+
 void workSheet(Store& store, int lines, int seed) {
     Transaction t(store, Db::Work);
     store.exec(Db::Work, "DELETE FROM w在庫表");

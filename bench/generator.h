@@ -17,6 +17,9 @@ QString productCode(int i);
 void products(Store& store, int n);
 // Saves `sheets` sheets of `lines` lines, one date each from 2026-01-01 on.
 void sheets(Store& store, int sheets, int lines);
+// Saved sheets of `days` days from `first`, each day one sheet per category
+// ("区分01" …) of `lines` lines.
+void dailyCounts(Store& store, const QDate& first, int days, int categories, int lines);
 // Fills the work sheet with `lines` named lines; every other line names a new
 // product, the rest known ones.
 void workSheet(Store& store, int lines, int seed);

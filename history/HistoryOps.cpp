@@ -15,7 +15,8 @@ Currency money(const QVariant& v) {
 Result<QVector<QDate>> savedDates(Store& store) {
     return guardedValue<QVector<QDate>>([&] {
         QVector<QDate> out;
-        for (const Row& r : store.query(Db::Main, "SELECT DISTINCT 日付 FROM 在庫表 ORDER BY 日付"))
+        for (const Row& r :
+             store.query(Db::Main, "SELECT DISTINCT 日付 FROM 在庫表集計 ORDER BY 日付"))
             out << QDate::fromString(r[0].toString(), Qt::ISODate);
         return out;
     });
@@ -24,10 +25,9 @@ Result<QVector<QDate>> savedDates(Store& store) {
 Result<QVector<SavedSheet>> savedSheets(Store& store) {
     return guardedValue<QVector<SavedSheet>>([&] {
         QVector<SavedSheet> out;
-        // The index on (日付, 商品区分, 金額) answers this without reading the rows.
+        // One row per sheet, kept by the triggers on 在庫表.
         for (const Row& r :
-             store.query(Db::Main, "SELECT 日付, 商品区分, count(*), total(金額) FROM 在庫表 "
-                                   "GROUP BY 日付, 商品区分 "
+             store.query(Db::Main, "SELECT 日付, 商品区分, 行数, 金額 FROM 在庫表集計 "
                                    "ORDER BY 日付 DESC, 商品区分"))
             out << SavedSheet{QDate::fromString(r[0].toString(), Qt::ISODate), r[1].toString(),
                               r[2].toInt(), money(r[3])};
@@ -105,11 +105,10 @@ Result<QVector<QPair<QDate, Currency>>> valueOverTime(Store& store, const QStrin
         QVector<QPair<QDate, Currency>> out;
         const Rows rows =
             category.isEmpty()
-                ? store.query(Db::Main, "SELECT 日付, total(金額) FROM 在庫表 GROUP BY 日付 "
+                ? store.query(Db::Main, "SELECT 日付, total(金額) FROM 在庫表集計 GROUP BY 日付 "
                                         "ORDER BY 日付")
                 : store.query(Db::Main,
-                              "SELECT 日付, total(金額) FROM 在庫表 WHERE 商品区分 = ? "
-                              "GROUP BY 日付 ORDER BY 日付",
+                              "SELECT 日付, 金額 FROM 在庫表集計 WHERE 商品区分 = ? ORDER BY 日付",
                               {category});
         for (const Row& r : rows)
             out.append({QDate::fromString(r[0].toString(), Qt::ISODate), money(r[1])});

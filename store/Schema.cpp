@@ -9,6 +9,16 @@ namespace {
 // the list of sheets and the valuation summary read only this index.
 const char* SummaryIndex = "CREATE INDEX 在庫表_集計 ON 在庫表 (日付, 商品区分, 金額, 数量)";
 
+// A line entering or leaving its sheet's row of 在庫表集計.
+const QString AddLine =
+    "INSERT INTO 在庫表集計 VALUES (NEW.日付, ifnull(NEW.商品区分, ''), 1, ifnull(NEW.金額, 0)) "
+    "ON CONFLICT (日付, 商品区分) DO UPDATE SET 行数 = 行数 + 1, 金額 = 金額 + excluded.金額;";
+const QString TakeLine =
+    "UPDATE 在庫表集計 SET 行数 = 行数 - 1, 金額 = 金額 - ifnull(OLD.金額, 0) "
+    "WHERE 日付 = OLD.日付 AND 商品区分 = ifnull(OLD.商品区分, ''); "
+    "DELETE FROM 在庫表集計 WHERE 日付 = OLD.日付 AND 商品区分 = ifnull(OLD.商品区分, '') "
+    "AND 行数 <= 0;";
+
 QString table(const QString& name, const QString& columns) {
     return "CREATE TABLE " + name + " (" + columns + ")";
 }
@@ -85,11 +95,31 @@ QStringList slotKinds() {
     return {QStringLiteral("商品区分"), QStringLiteral("単位")};
 }
 
+const QStringList& sheetTotals() {
+    static const QStringList statements{
+        "CREATE TABLE IF NOT EXISTS 在庫表集計 (日付 TEXT NOT NULL, 商品区分 TEXT NOT NULL, "
+        "行数 INTEGER NOT NULL, 金額 NUMERIC NOT NULL, PRIMARY KEY (日付, 商品区分)) WITHOUT ROWID",
+        "CREATE TRIGGER IF NOT EXISTS 在庫表集計_追加 AFTER INSERT ON 在庫表 BEGIN " + AddLine +
+            " END",
+        "CREATE TRIGGER IF NOT EXISTS 在庫表集計_削除 AFTER DELETE ON 在庫表 BEGIN " + TakeLine +
+            " END",
+        "CREATE TRIGGER IF NOT EXISTS 在庫表集計_変更 AFTER UPDATE OF 日付, 商品区分, 金額 ON "
+        "在庫表 "
+        "BEGIN " +
+            TakeLine + " " + AddLine + " END"};
+    return statements;
+}
+
 } // namespace schema
 
 QVector<Store::Upgrade> Store::upgrades() {
-    return {{QStringLiteral("保存済み在庫表の集計用索引"), [](Store& s) {
+    return {{QStringLiteral("保存済み在庫表の集計"), [](Store& s) {
                  s.exec(Db::Main, QString(schema::SummaryIndex)
                                       .replace("CREATE INDEX", "CREATE INDEX IF NOT EXISTS"));
+                 for (const QString& sql : schema::sheetTotals())
+                     s.exec(Db::Main, sql);
+                 s.exec(Db::Main, "DELETE FROM 在庫表集計");
+                 s.exec(Db::Main, "INSERT INTO 在庫表集計 SELECT 日付, ifnull(商品区分, ''), "
+                                  "count(*), total(金額) FROM 在庫表 GROUP BY 1, 2");
              }}};
 }

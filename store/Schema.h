@@ -18,5 +18,9 @@ struct Table {
 const QVector<Table>& tables();
 // The empty code-master slots of a new main file: per kind "01" … "30".
 QStringList slotKinds();
+// 在庫表集計: one row per saved sheet (date and category, '' for none) with its
+// lines and amount, kept by triggers on 在庫表 whatever writes it, so that the
+// list of saved sheets need not read every line. Safe to run again.
+const QStringList& sheetTotals();
 
 } // namespace schema

@@ -159,6 +159,8 @@ void Store::createSchema(Db which) {
             exec(which, index);
     }
     if (which == Db::Main) {
+        for (const QString& sql : schema::sheetTotals())
+            exec(Db::Main, sql);
         QSqlQuery ins = prepare(Db::Main, "INSERT INTO コードマスタ (kcode, code) VALUES (?, ?)");
         for (const QString& kind : schema::slotKinds())
             for (int i = 1; i <= codes::SlotCount; ++i)

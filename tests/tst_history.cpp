@@ -21,6 +21,8 @@ class TestHistory : public QObject {
     void comparison_data();
     void comparison();
     void valueOverTime();
+    void sheetTotalsFollowEveryChange_data();
+    void sheetTotalsFollowEveryChange();
 
   private:
     struct Line {
@@ -174,6 +176,39 @@ void TestHistory::valueOverTime() {
     QCOMPARE(points.size(), expected.size());
     for (const auto& [date, value] : points)
         QCOMPARE(value.units(), expected[date]);
+}
+
+void TestHistory::sheetTotalsFollowEveryChange_data() {
+    QTest::addColumn<QString>("sql");
+    QTest::newRow("a sheet deleted")
+        << "DELETE FROM 在庫表 WHERE 日付 = '2026-03-31' AND 商品区分 = '果物'";
+    QTest::newRow("one line deleted")
+        << "DELETE FROM 在庫表 WHERE id = (SELECT max(id) FROM 在庫表)";
+    QTest::newRow("amounts changed")
+        << "UPDATE 在庫表 SET 金額 = 金額 + 1 WHERE 日付 = '2026-09-30'";
+    QTest::newRow("a line to another category")
+        << "UPDATE 在庫表 SET 商品区分 = '肉' WHERE id = (SELECT min(id) FROM 在庫表)";
+    QTest::newRow("a line to another date")
+        << "UPDATE 在庫表 SET 日付 = '2027-01-01' WHERE id = (SELECT min(id) + 3 FROM 在庫表)";
+    QTest::newRow("an amount emptied") << "UPDATE 在庫表 SET 金額 = NULL WHERE 日付 = '2026-12-08'";
+    QTest::newRow("everything deleted") << "DELETE FROM 在庫表";
+}
+
+// The per-sheet totals kept by triggers equal the lines' own sums after any change.
+void TestHistory::sheetTotalsFollowEveryChange() {
+    QFETCH(QString, sql);
+    m_t.store().exec(Db::Main, sql);
+    const auto rows = [&](const QString& q) {
+        QStringList out;
+        for (const Row& r : m_t.store().query(Db::Main, q))
+            out << QString("%1 %2 %3 %4")
+                       .arg(r[0].toString(), r[1].toString(), r[2].toString())
+                       .arg(r[3].toDouble());
+        return out;
+    };
+    QCOMPARE(rows("SELECT 日付, 商品区分, 行数, 金額 FROM 在庫表集計 ORDER BY 1, 2"),
+             rows("SELECT 日付, ifnull(商品区分, ''), count(*), total(金額) FROM 在庫表 "
+                  "GROUP BY 1, 2 ORDER BY 1, 2"));
 }
 
 QTEST_GUILESS_MAIN(TestHistory)

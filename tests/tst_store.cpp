@@ -239,8 +239,13 @@ void TestStore::olderFileIsUpgradedNewerRefused() {
         Store first;
         VERIFY_OK(first.open(dir.path()));
         first.exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES ('A', 'a')");
-        // As the first version left it: without the summary index.
+        // As the first version left it: without the summary index and totals.
         first.exec(Db::Main, "DROP INDEX 在庫表_集計");
+        for (const char* trigger : {"在庫表集計_追加", "在庫表集計_削除", "在庫表集計_変更"})
+            first.exec(Db::Main, QString("DROP TRIGGER %1").arg(trigger));
+        first.exec(Db::Main, "DROP TABLE 在庫表集計");
+        first.exec(Db::Main,
+                   "INSERT INTO 在庫表 (日付, 品名, 金額) VALUES ('2026-01-05', 'a', 120)");
         first.exec(Db::Main, "PRAGMA user_version = 1");
         first.exec(Db::Work, "PRAGMA user_version = 1");
     }
@@ -248,10 +253,11 @@ void TestStore::olderFileIsUpgradedNewerRefused() {
         Store now;
         VERIFY_OK(now.open(dir.path()));
         QCOMPARE(now.scalar(Db::Main, "PRAGMA user_version").toInt(), 2);
-        QCOMPARE(now.scalar(Db::Main, "SELECT count(*) FROM sqlite_master WHERE name = "
-                                      "'在庫表_集計'")
+        QCOMPARE(now.scalar(Db::Main, "SELECT count(*) FROM sqlite_master WHERE name IN "
+                                      "('在庫表_集計', '在庫表集計', '在庫表集計_追加')")
                      .toInt(),
-                 1);
+                 3);
+        QCOMPARE(now.scalar(Db::Main, "SELECT 金額 FROM 在庫表集計").toInt(), 120);
     }
     const Store::Upgrade step{"index by code", [](Store& s) {
                                   s.exec(Db::Main, "CREATE INDEX 在庫表_code ON 在庫表 (code)");
