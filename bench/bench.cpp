@@ -568,13 +568,12 @@ int main(int argc, char** argv) {
         gen::dailyCounts(hs, a, 1, 20, 250);
         gen::dailyCounts(hs, b, 1, 20, 250);
         Raw hraw(hdir, "history");
-        lines.push_back(
-            {"list of saved sheets, 3 years of daily sheets in 20 categories",
-             measure(9, {}, [&] { check(history::savedSheets(hs), "list"); }), measure(9, {}, [&] {
-                 hraw.run(
-                     "SELECT 日付, 商品区分, count(*), total(金額) FROM m.在庫表 GROUP BY 日付, "
-                     "商品区分 ORDER BY 日付 DESC, 商品区分");
-             })});
+        lines.push_back({"list of saved sheets, 3 years of daily sheets in 20 categories",
+                         measure(9, {}, [&] { check(history::savedSheets(hs), "list"); }),
+                         measure(9, {}, [&] {
+                             hraw.run("SELECT 日付, 商品区分, 行数, 金額 FROM m.在庫表集計 ORDER "
+                                      "BY 日付 DESC, 商品区分");
+                         })});
         lines.push_back(
             {"valuation summary of a date with 20 categories and 10,000 lines",
              measure(15, {}, [&] { check(history::summary(hs, big), "summary"); }),
