@@ -29,6 +29,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 
 FrmStolva::FrmStolva() {
@@ -75,8 +76,10 @@ FrmStolva::FrmStolva() {
     connect(m_products, &ProductTab::printRequested, this, &FrmStolva::printProducts);
     // Opening the settings tab shows the slots as stored.
     connect(m_tabs, &QTabWidget::currentChanged, this, [this](int i) {
-        if (m_tabs->widget(i) == m_codes)
+        if (m_tabs->widget(i) == m_codes) {
             m_codes->Readコード表();
+            m_backups->refresh();
+        }
     });
     connect(m_sheet, &SheetTab::hintRequested, this, &FrmStolva::showHint);
     connect(m_products, &ProductTab::hintRequested, this, &FrmStolva::showHint);
@@ -103,13 +106,17 @@ Status FrmStolva::Form_Load(const QString& dataPath) {
     Clear商品情報();
     Clearコード表();
     Clear在庫表();
-    // A copy a day; one that fails never stops the start, the next start tries again.
-    const Result<QString> daily = backup::dailyCopy(m_store, QDateTime::currentDateTime());
-    if (!daily)
-        showStatus(
-            QStringLiteral("自動バックアップを作成できませんでした（次の起動で作り直します）: ") +
-            daily.error());
-    m_backups->refresh();
+    // A copy a day, made once the window is up; one that fails never stops
+    // the start, and the next start tries again.
+    QTimer::singleShot(0, this, [this] {
+        const Result<QString> daily = backup::dailyCopy(m_store, QDateTime::currentDateTime());
+        if (!daily)
+            showStatus(QStringLiteral(
+                           "自動バックアップを作成できませんでした（次の起動で作り直します）: ") +
+                       daily.error());
+        if (m_tabs->currentWidget() == m_codes)
+            m_backups->refresh();
+    });
     return Status{};
 }
 

@@ -835,11 +835,11 @@ void TestWindow::backupAndRestoreOnTheSettingsTab() {
     Started s;
     s.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES ('A01', 'りんご')");
     auto* list = s.find<QTreeWidget>("lstバックアップ");
+    s.find<QTabWidget>("SSTab1")->setCurrentIndex(2);
     QCOMPARE(list->topLevelItemCount(), 1);
     QCOMPARE(list->topLevelItem(0)->text(1), QString("自動"));
     QCOMPARE(s.find<QLabel>("lblデータフォルダ")->text(),
              QDir::toNativeSeparators(s.dir.path() + "/"));
-    s.find<QTabWidget>("SSTab1")->setCurrentIndex(2);
     user::click(s.find<QPushButton>("cmdバックアップ"));
     QCOMPARE(list->topLevelItemCount(), 2);
     QVERIFY(s.w->statusBar()->currentMessage().startsWith("バックアップを作成しました"));
