@@ -7,7 +7,6 @@
 #include "widgets/DateBox.h"
 
 #include <QBarCategoryAxis>
-#include <QBarSeries>
 #include <QBarSet>
 #include <QChart>
 #include <QChartView>
@@ -18,6 +17,7 @@
 #include <QGraphicsScene>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHorizontalBarSeries>
 #include <QLabel>
 #include <QLineSeries>
 #include <QLocale>
@@ -81,13 +81,20 @@ QChartView* chartView(QWidget* parent, const char* name) {
     return v;
 }
 
-// The chart as a picture for the printed page, drawn larger than on screen.
+// The chart as a picture for the printed page: laid out for the page's
+// proportions (3:2), drawn at twice the resolution.
 QImage chartImage(QChartView* view) {
-    QImage img(QSize(1800, 900), QImage::Format_ARGB32);
+    QChart* chart = view->chart();
+    const QSizeF shown = chart->size();
+    const QSizeF paper(900, 600);
+    chart->resize(paper);
+    QImage img((paper * 2).toSize(), QImage::Format_ARGB32);
     img.fill(Qt::white);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
-    view->scene()->render(&p, QRectF(), view->chart()->sceneBoundingRect());
+    view->scene()->render(&p, QRectF(QPointF(0, 0), paper * 2), chart->sceneBoundingRect());
+    p.end();
+    chart->resize(shown);
     return img;
 }
 
@@ -146,8 +153,8 @@ QVector<QDate> datesOf(Store& store) {
 
 void appendPicture(QVector<report::Page>& pages, const report::Definition& def,
                    const QImage& picture) {
-    const int width = def.paperWidth - def.marginLeft - def.marginRight - 400;
-    const int height = width / 2;
+    const int width = (def.paperWidth - def.marginLeft - def.marginRight) * 3 / 4;
+    const int height = width * 2 / 3;
     const int bottom = def.paperHeight - def.marginBottom - def.pageFooter.height;
     int top = def.marginTop;
     for (const report::Placed& p : pages.last().items)
@@ -275,20 +282,27 @@ void SummaryDialog::refresh() {
     auto* set = new QBarSet(QStringLiteral("金額"));
     set->setColor(QColor(0x1f, 0x6f, 0x6b));
     QStringList names;
-    for (const CategoryTotal& c : m_summary.categories) {
-        *set << c.amount.toDouble();
-        names << categoryName(c.category);
+    // Bars across, the first category at the top, so that every name fits.
+    for (auto c = m_summary.categories.crbegin(); c != m_summary.categories.crend(); ++c) {
+        *set << c->amount.toDouble();
+        names << categoryName(c->category);
     }
-    auto* series = new QBarSeries;
+    auto* series = new QHorizontalBarSeries;
     series->append(set);
+    series->setBarWidth(0.7);
     chart->addSeries(series);
-    auto* x = new QBarCategoryAxis;
-    x->append(names);
-    chart->addAxis(x, Qt::AlignBottom);
-    series->attachAxis(x);
-    QValueAxis* y = yenAxis();
-    chart->addAxis(y, Qt::AlignLeft);
-    series->attachAxis(y);
+    auto* categories = new QBarCategoryAxis;
+    categories->append(names);
+    categories->setTruncateLabels(false);
+    QFont small = categories->labelsFont();
+    small.setPointSizeF(8);
+    categories->setLabelsFont(small);
+    chart->addAxis(categories, Qt::AlignLeft);
+    series->attachAxis(categories);
+    QValueAxis* amount = yenAxis();
+    chart->addAxis(amount, Qt::AlignBottom);
+    series->attachAxis(amount);
+    amount->applyNiceNumbers();
     QChart* old = m_chart->chart();
     m_chart->setChart(chart);
     delete old;
@@ -409,6 +423,7 @@ void CompareDialog::refresh() {
         s->attachAxis(x);
         s->attachAxis(y);
     }
+    y->applyNiceNumbers();
     QChart* old = m_chart->chart();
     m_chart->setChart(chart);
     delete old;

@@ -87,25 +87,22 @@ QVector<QStringList> summaryRecords(const Summary& s) {
 
 report::Definition compareReport(const QString& category, const QDate& first, const QDate& second) {
     const QString a = first.toString("MM/dd"), b = second.toString("MM/dd");
+    const QStringList fields{"品名", "数量1", "数量2", "数量差", "金額1", "金額2", "金額差"};
+    const QStringList captions{"品名",      "数量 " + a, "数量 " + b, "差",
+                               "金額 " + a, "金額 " + b, "差額"};
+    const int widths[] = {3000, 1350, 1350, 800, 1400, 1400, 1300};
+    QVector<QPair<QString, int>> columns;
+    for (int i = 0; i < fields.size(); ++i)
+        columns.append({captions[i], widths[i]});
     report::Definition d = frame("rpt在庫比較", QStringLiteral("在庫比較表"),
                                  QStringLiteral("%1　%2 と %3")
                                      .arg(category.isEmpty() ? QStringLiteral("全区分") : category,
                                           dateText(first), dateText(second)),
-                                 {{"品名", 3300},
-                                  {"数量 " + a, 1150},
-                                  {"数量 " + b, 1150},
-                                  {"差", 900},
-                                  {"金額 " + a, 1350},
-                                  {"金額 " + b, 1350},
-                                  {"差額", 1300}});
-    const QStringList fields{"数量1", "数量2", "数量差", "金額1", "金額2", "金額差"};
-    const int widths[] = {1150, 1150, 900, 1350, 1350, 1300};
-    d.detail.items = {
-        report::field("txt品名", "品名", QString(), 280, 20, 3300, 283, Qt::AlignLeft)};
-    int left = 3580;
+                                 columns);
+    int left = 280;
     for (int i = 0; i < fields.size(); ++i) {
-        d.detail.items << report::field("txt" + fields[i], fields[i], "#,##0", left, 20, widths[i],
-                                        283, Qt::AlignRight);
+        d.detail.items << report::field("txt" + fields[i], fields[i], i ? "#,##0" : "", left, 20,
+                                        widths[i], 283, i ? Qt::AlignRight : Qt::AlignLeft);
         left += widths[i];
     }
     return d;

@@ -7,6 +7,7 @@
 #include "exchange/CsvDialogs.h"
 #include "msg/Msg.h"
 #include "products/ProductTab.h"
+#include "report/Paint.h"
 #include "sheet/SheetTab.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
@@ -20,6 +21,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -70,7 +72,7 @@ int main(int argc, char** argv) {
         if (!s.open(data.path()))
             return 1;
         gen::products(s, 120);
-        gen::sheets(s, 1, 36);
+        gen::sheets(s, 8, 36); // eight counts, 2026-01-01 on
     }
     FrmStolva w;
     if (Status s = w.Form_Load(data.path()); !s) {
@@ -166,6 +168,40 @@ int main(int argc, char** argv) {
         if (!table || !previewed)
             return 1;
         exchange::confirmProducts(&w, csv, previewed.value);
+    }
+    {
+        // The stock over time: the list of saved sheets, the summary and the
+        // comparison, and page 1 of each report.
+        const auto page = [&](const QVector<report::Page>& pages, const QString& title) {
+            const double dpi = 80;
+            QImage img(int(8.27 * dpi), int(11.69 * dpi), QImage::Format_RGB32);
+            img.fill(Qt::white);
+            QPainter p(&img);
+            p.setRenderHint(QPainter::Antialiasing);
+            report::paint(pages.first(), p, dpi / 1440.0);
+            img.save(out + (title == "棚卸集計表" ? "/summary-report.png" : "/compare-report.png"));
+        };
+        w.previewPages = page;
+        tabs->setCurrentIndex(0);
+        OnShown list("dlg在庫表一覧", [&](QWidget* d) {
+            d->grab().save(out + "/saved-sheets.png");
+            static_cast<QDialog*>(d)->reject();
+        });
+        w.findChild<QPushButton*>("cmd一覧")->click();
+        const auto shoot = [&](const QString& dialog, const QString& file, const QString& print) {
+            return new OnShown(dialog, [&, file, print](QWidget* d) {
+                for (int i = 0; i < 10; ++i)
+                    QCoreApplication::processEvents();
+                d->grab().save(out + "/" + file);
+                d->findChild<QPushButton*>(print)->click();
+                static_cast<QDialog*>(d)->reject();
+            });
+        };
+        std::unique_ptr<OnShown> summary(shoot("dlg棚卸集計", "summary.png", "cmd集計印刷"));
+        w.findChild<QPushButton*>("cmd集計")->click();
+        std::unique_ptr<OnShown> compare(shoot("dlg在庫比較", "compare.png", "cmd比較印刷"));
+        w.findChild<QPushButton*>("cmd比較")->click();
+        w.previewPages = nullptr;
     }
     w.findChild<QPushButton*>("cmdバックアップ")->click();
     w.findChild<QRadioButton*>("Opt単位")->setChecked(true);
