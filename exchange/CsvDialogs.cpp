@@ -1,5 +1,6 @@
 #include "exchange/CsvDialogs.h"
 
+#include "msg/Msg.h"
 #include "widgets/Grids.h"
 
 #include <QAbstractTableModel>
@@ -155,6 +156,19 @@ QString chooseSaveFile(QWidget* parent, const QString& suggested, Encoding* enco
     *encoding = dlg.selectedNameFilter() == Cp932Filter ? Encoding::Cp932 : Encoding::Utf8Bom;
     const QString path = dlg.selectedFiles().first();
     lastFolder() = QFileInfo(path).absolutePath();
+    return path;
+}
+
+QString exportRecords(QWidget* parent, const QStringList& nameParts,
+                      const QVector<QStringList>& records) {
+    Encoding encoding = Encoding::Utf8Bom;
+    const QString path = chooseSaveFile(parent, suggestedName(nameParts), &encoding);
+    if (path.isEmpty())
+        return path;
+    if (Status s = writeCsvFile(path, records, encoding); !s) {
+        ShowError(QStringLiteral("CSV に書き出せませんでした。"), s.error);
+        return QString();
+    }
     return path;
 }
 

@@ -16,6 +16,10 @@ QString suggestedName(const QStringList& parts);
 // Asks where to write the CSV, offering UTF-8 for Excel (the default) or
 // Shift_JIS; empty when the user cancelled.
 QString chooseSaveFile(QWidget* parent, const QString& suggested, Encoding* encoding);
+// Asks where (the name made of nameParts and the date) and writes the records;
+// a failure is reported. The path written, empty when cancelled or failed.
+QString exportRecords(QWidget* parent, const QStringList& nameParts,
+                      const QVector<QStringList>& records);
 // Asks which CSV to read; empty when the user cancelled.
 QString chooseOpenFile(QWidget* parent);
 

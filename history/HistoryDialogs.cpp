@@ -116,16 +116,9 @@ QValueAxis* yenAxis() {
 
 void writeCsv(QWidget* parent, QLabel* said, const QStringList& nameParts,
               const QVector<QStringList>& records) {
-    exchange::Encoding encoding = exchange::Encoding::Utf8Bom;
-    const QString path =
-        exchange::chooseSaveFile(parent, exchange::suggestedName(nameParts), &encoding);
-    if (path.isEmpty())
-        return;
-    if (Status s = exchange::writeCsvFile(path, records, encoding); !s) {
-        ShowError(QStringLiteral("CSV に書き出せませんでした。"), s.error);
-        return;
-    }
-    said->setText(QStringLiteral("%1 に書き出しました").arg(QDir::toNativeSeparators(path)));
+    const QString path = exchange::exportRecords(parent, nameParts, records);
+    if (!path.isEmpty())
+        said->setText(QStringLiteral("%1 に書き出しました").arg(QDir::toNativeSeparators(path)));
 }
 
 // 印刷, CSV出力, what the last export did, 閉じる.

@@ -6,13 +6,9 @@ namespace history {
 
 using report::Item;
 using report::ItemKind;
+using report::label;
 
 namespace {
-Item label(const QString& name, const QString& text, int l, int t, int w, int h,
-           Qt::Alignment a = Qt::AlignLeft, double pt = 10.5, bool bold = false) {
-    return report::item(ItemKind::Label, name, text, l, t, w, h, a, pt, bold);
-}
-
 // The heading both reports share: title, what it covers, page number, column captions.
 report::Definition frame(const QString& name, const QString& title, const QString& covers,
                          const QVector<QPair<QString, int>>& columns) {

@@ -270,19 +270,13 @@ void ProductTab::exportCsv() {
             QStringLiteral("書き出す商品がありません（読込で一覧を表示してください）"));
         return;
     }
-    exchange::Encoding encoding = exchange::Encoding::Utf8Bom;
-    const QString path = exchange::chooseSaveFile(
-        this,
-        exchange::suggestedName({QStringLiteral("商品情報"),
-                                 QDate::currentDate().toString(Qt::ISODate),
-                                 m_selector->currentText()}),
-        &encoding);
+    const QString path = exchange::exportRecords(this,
+                                                 {QStringLiteral("商品情報"),
+                                                  QDate::currentDate().toString(Qt::ISODate),
+                                                  m_selector->currentText()},
+                                                 records.value);
     if (path.isEmpty())
         return;
-    if (Status s = exchange::writeCsvFile(path, records.value, encoding); !s) {
-        ShowError(QStringLiteral("CSV に書き出せませんでした。"), s.error);
-        return;
-    }
     emit statusMessage(QStringLiteral("商品情報を %1 に書き出しました（%2件）")
                            .arg(QDir::toNativeSeparators(path))
                            .arg(records.value.size() - 1));

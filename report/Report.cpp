@@ -20,6 +20,11 @@ Item item(ItemKind kind, const QString& name, const QString& text, int left, int
     return i;
 }
 
+Item label(const QString& name, const QString& text, int left, int top, int width, int height,
+           Qt::Alignment align, double fontPt, bool bold) {
+    return item(ItemKind::Label, name, text, left, top, width, height, align, fontPt, bold);
+}
+
 Item field(const QString& name, const QString& f, const QString& format, int left, int top,
            int width, int height, Qt::Alignment align) {
     Item i = item(ItemKind::Field, name, QString(), left, top, width, height, align, 10);

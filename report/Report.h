@@ -44,6 +44,9 @@ struct Definition {
 // Builders for report layouts.
 Item item(ItemKind kind, const QString& name, const QString& text, int left, int top, int width,
           int height, Qt::Alignment align = Qt::AlignLeft, double fontPt = 10.5, bool bold = false);
+// A fixed caption.
+Item label(const QString& name, const QString& text, int left, int top, int width, int height,
+           Qt::Alignment align = Qt::AlignLeft, double fontPt = 10.5, bool bold = false);
 // A bound field in the detail's 10-point text.
 Item field(const QString& name, const QString& field, const QString& format, int left, int top,
            int width, int height, Qt::Alignment align);

@@ -4,13 +4,9 @@ namespace sheet {
 
 using report::Item;
 using report::ItemKind;
+using report::label;
 
 namespace {
-Item label(const QString& name, const QString& text, int l, int t, int w, int h,
-           Qt::Alignment a = Qt::AlignLeft, double pt = 10.5, bool bold = false) {
-    return report::item(ItemKind::Label, name, text, l, t, w, h, a, pt, bold);
-}
-
 Item textBox(const QString& name, const QString& text, int l, int t, int w, int h,
              Qt::Alignment a = Qt::AlignLeft) {
     return report::item(ItemKind::TextBox, name, text, l, t, w, h, a);

@@ -463,18 +463,11 @@ void SheetTab::exportCsv() {
         return;
     }
     const QDate date = m_date->isNull() ? QDate::currentDate() : m_date->value();
-    exchange::Encoding encoding = exchange::Encoding::Utf8Bom;
-    const QString path = exchange::chooseSaveFile(
-        this,
-        exchange::suggestedName(
-            {QStringLiteral("在庫表"), date.toString(Qt::ISODate), m_category->currentText()}),
-        &encoding);
+    const QString path = exchange::exportRecords(
+        this, {QStringLiteral("在庫表"), date.toString(Qt::ISODate), m_category->currentText()},
+        records.value);
     if (path.isEmpty())
         return;
-    if (Status s = exchange::writeCsvFile(path, records.value, encoding); !s) {
-        ShowError(QStringLiteral("CSV に書き出せませんでした。"), s.error);
-        return;
-    }
     emit statusMessage(QStringLiteral("在庫表を %1 に書き出しました（%2行）")
                            .arg(QDir::toNativeSeparators(path))
                            .arg(records.value.size() - 1));
