@@ -339,6 +339,10 @@ QString SheetTab::sheetHeading() const {
 void SheetTab::Read在庫表() {
     if (!requireDate() || !confirmDiscard())
         return;
+    loadSheet();
+}
+
+void SheetTab::loadSheet() {
     m_bar->show();
     setProgress(10);
     const Result<int> loaded = sheet::read在庫表(
@@ -522,8 +526,7 @@ void SheetTab::loadSaved(const QDate& date, const QString& category) {
     m_date->setValue(date);
     m_category->setCurrentIndex(m_category->findText(category));
     m_category->setEditText(category);
-    m_dirty = false; // asked already: 読込 does not ask again
-    Read在庫表();
+    loadSheet();
 }
 
 void SheetTab::showSummary() {

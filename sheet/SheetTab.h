@@ -89,6 +89,8 @@ class SheetTab : public QWidget {
     void refreshGrid();
     void setProgress(int value);
     void markSavedDates();
+    // Reads the saved sheet of the date and category shown, without asking.
+    void loadSheet();
 
     Store& m_store;
     RefModels m_refs;
