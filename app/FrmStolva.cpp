@@ -158,7 +158,9 @@ void FrmStolva::showComb(const resets::CombLists& lists) {
 
 void FrmStolva::showNames(const resets::CombLists& lists, bool keepChoices) {
     m_sheet->setNameLists(lists, keepChoices);
-    m_products->setNameLists(lists, keepChoices);
+    // The sheet's reset starts the sheet's selector afresh, never the boxes of
+    // the product tab: what they show is what they register.
+    m_products->setNameLists(lists, true);
 }
 
 void FrmStolva::Clear在庫表() {

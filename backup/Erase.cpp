@@ -11,6 +11,8 @@ Result<QString> allDelete(Store& store) {
     r.status = guarded([&] {
         Transaction t(store, Db::Main);
         store.exec(Db::Main, "DELETE FROM 在庫表");
+        store.exec(Db::Main, "DELETE FROM 在庫表版");
+        store.exec(Db::Main, "DELETE FROM 在庫表確定");
         store.exec(Db::Main, "DELETE FROM 商品マスタ");
         store.exec(Db::Main, "DELETE FROM 自社情報");
         store.exec(Db::Main, "UPDATE コードマスタ SET sname = NULL");

@@ -378,6 +378,10 @@ Result<CountPreview> buildCounts(Store& store, const Table& table) {
                 line.reason = QStringLiteral("コードも品名も空です。");
             else if (!whole)
                 line.reason = columnError(h, QtyName, qty, QStringLiteral("整数"));
+            else if (*whole < 0)
+                // A count is what is on the shelf: never below zero.
+                line.reason =
+                    QStringLiteral("数量 %1 は負の数です。在庫の数は 0 以上です。").arg(*whole);
             if (!line.reason.isEmpty()) {
                 r.value.lines << line;
                 continue;

@@ -184,16 +184,26 @@ std::optional<QPair<QDate, QString>> chooseSavedSheet(QWidget* parent, Store& st
     list->setRootIsDecorated(false);
     list->setUniformRowHeights(true);
     list->setHeaderLabels({QStringLiteral("日付"), QStringLiteral("商品区分"),
-                           QStringLiteral("行数"), QStringLiteral("合計金額")});
+                           QStringLiteral("行数"), QStringLiteral("合計金額"),
+                           QStringLiteral("確定")});
     for (const SavedSheet& s : sheets.value) {
+        // A date's row loads every category of it, as 読込 without a category does.
         auto* item = new QTreeWidgetItem(
-            list, {dateText(s.date), categoryName(s.category), number(s.lines), yen(s.total)});
+            list, {s.wholeDate ? dateText(s.date) : QString(),
+                   s.wholeDate ? QStringLiteral("（全区分）") : s.category, number(s.lines),
+                   yen(s.total), s.wholeDate && s.closed ? QStringLiteral("確定済み") : QString()});
         item->setData(0, Qt::UserRole, s.date);
         item->setData(1, Qt::UserRole, s.category);
         item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
         item->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
+        if (s.wholeDate) {
+            QFont bold = item->font(0);
+            bold.setBold(true);
+            for (int c = 0; c < 5; ++c)
+                item->setFont(c, bold);
+        }
     }
-    for (int c = 0; c < 4; ++c)
+    for (int c = 0; c < 5; ++c)
         list->resizeColumnToContents(c);
     if (list->topLevelItemCount())
         list->setCurrentItem(list->topLevelItem(0));

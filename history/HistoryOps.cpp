@@ -25,12 +25,27 @@ Result<QVector<QDate>> savedDates(Store& store) {
 Result<QVector<SavedSheet>> savedSheets(Store& store) {
     return guardedValue<QVector<SavedSheet>>([&] {
         QVector<SavedSheet> out;
+        int dateRow = -1;
         // One row per sheet, kept by the triggers on 在庫表.
-        for (const Row& r :
-             store.query(Db::Main, "SELECT 日付, 商品区分, 行数, 金額 FROM 在庫表集計 "
-                                   "ORDER BY 日付 DESC, 商品区分"))
-            out << SavedSheet{QDate::fromString(r[0].toString(), Qt::ISODate), r[1].toString(),
-                              r[2].toInt(), money(r[3])};
+        for (const Row& r : store.query(
+                 Db::Main, "SELECT s.日付, s.商品区分, s.行数, s.金額, k.日付 IS NOT NULL "
+                           "FROM 在庫表集計 s LEFT JOIN 在庫表確定 k ON k.日付 = s.日付 "
+                           "ORDER BY s.日付 DESC, s.商品区分")) {
+            const SavedSheet sheet{QDate::fromString(r[0].toString(), Qt::ISODate),
+                                   r[1].toString(),
+                                   r[2].toInt(),
+                                   money(r[3]),
+                                   false,
+                                   r[4].toBool()};
+            if (dateRow < 0 || out[dateRow].date != sheet.date) {
+                dateRow = int(out.size());
+                out << SavedSheet{sheet.date, QString(), 0, Currency(), true, sheet.closed};
+            }
+            out[dateRow].lines += sheet.lines;
+            out[dateRow].total = out[dateRow].total + sheet.total;
+            if (!sheet.category.isEmpty())
+                out << sheet;
+        }
         return out;
     });
 }
@@ -39,9 +54,9 @@ Result<Summary> summary(Store& store, const QDate& date) {
     return guardedValue<Summary>([&] {
         Summary s;
         for (const Row& r : store.query(Db::Main,
-                                        "SELECT 商品区分, count(*), total(数量), total(金額) "
-                                        "FROM 在庫表 WHERE 日付 = ? GROUP BY 商品区分 "
-                                        "ORDER BY 商品区分",
+                                        "SELECT coalesce(商品区分, ''), count(*), total(数量), "
+                                        "total(金額) FROM 在庫表 WHERE 日付 = ? "
+                                        "GROUP BY coalesce(商品区分, '') ORDER BY 1",
                                         {sheet::dateKey(date)})) {
             CategoryTotal c{r[0].toString(), r[1].toInt(), qint64(r[2].toDouble()), money(r[3])};
             s.total.lines += c.lines;

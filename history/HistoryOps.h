@@ -14,11 +14,15 @@ Result<QVector<QDate>> savedDates(Store& store);
 
 struct SavedSheet {
     QDate date;
-    QString category;
+    QString category; // empty on a date's row of every category
     int lines = 0;
     Currency total;
+    bool wholeDate = false; // the row of the date: every category, loaded as one sheet
+    bool closed = false;    // the count of the date is closed
 };
-// Every saved sheet, newest first, categories in name order.
+// Every saved sheet, newest first: per date a row of the whole date (what a
+// load without a category reads, lines saved without a category included),
+// then its named categories in name order.
 Result<QVector<SavedSheet>> savedSheets(Store& store);
 
 // One category of a date: its lines, quantity (empty quantities count 0) and

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 struct Entry {
@@ -100,6 +101,8 @@ const Entry Table[] = {
     {MsgKind::その他, MsgCase::復元確認, "復元の確認", "今のデータを ", true,
      " のバックアップで置き換えます。今のデータもバックアップに残ります。よろしいですか",
      MsgStyle::ConfirmNo},
+    {MsgKind::その他, MsgCase::確定解除確認, "確定解除の確認", "", true,
+     " の在庫表の確定を解除します。よろしいですか", MsgStyle::ConfirmNo},
 };
 
 QMessageBoxPresenter realPresenter;
@@ -127,10 +130,13 @@ void setMsgPresenter(MsgPresenter* p) {
     currentPresenter = p;
 }
 
-std::int16_t ShowMsg(MsgKind kind, MsgCase caseLabel, const QString& subject) {
+std::int16_t ShowMsg(MsgKind kind, MsgCase caseLabel, const QString& subject,
+                     const QString& informative, const QString& details) {
     MsgDialog d;
     if (!composeMsg(kind, caseLabel, subject, &d))
         return False;
+    d.informative = informative;
+    d.details = details;
     const bool yes = presenter().present(d);
     const bool confirm = d.style == MsgStyle::ConfirmNo || d.style == MsgStyle::ConfirmYes;
     return confirm && yes ? True : False;
@@ -143,10 +149,44 @@ void ShowError(const QString& what, const QString& detail) {
     ShowMsg(MsgKind::その他, MsgCase::エラー, text);
 }
 
+int AskChoice(const QString& title, const QString& text, const QStringList& choices,
+              int defaultChoice, const QString& informative) {
+    MsgDialog d;
+    d.title = title;
+    d.text = text;
+    d.style = MsgStyle::ConfirmNo;
+    d.informative = informative;
+    d.choices = choices;
+    d.defaultChoice = defaultChoice;
+    const int chosen = presenter().choose(d);
+    return chosen < 0 || chosen >= choices.size() ? int(choices.size()) - 1 : chosen;
+}
+
+int QMessageBoxPresenter::choose(const MsgDialog& d) {
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(d.title);
+    box.setText(d.text);
+    box.setInformativeText(d.informative);
+    box.setIcon(QMessageBox::Question);
+    QVector<QAbstractButton*> buttons;
+    for (int i = 0; i < d.choices.size(); ++i)
+        buttons << box.addButton(d.choices[i], i + 1 == d.choices.size()
+                                                   ? QMessageBox::RejectRole
+                                                   : QMessageBox::AcceptRole);
+    if (d.defaultChoice >= 0 && d.defaultChoice < buttons.size())
+        box.setDefaultButton(static_cast<QPushButton*>(buttons[d.defaultChoice]));
+    if (!buttons.isEmpty())
+        box.setEscapeButton(buttons.last());
+    box.exec();
+    return int(buttons.indexOf(box.clickedButton()));
+}
+
 bool QMessageBoxPresenter::present(const MsgDialog& d) {
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(d.title);
     box.setText(d.text);
+    box.setInformativeText(d.informative);
+    box.setDetailedText(d.details);
     switch (d.style) {
     case MsgStyle::ConfirmNo:
     case MsgStyle::ConfirmYes:

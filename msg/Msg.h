@@ -44,7 +44,8 @@ enum class MsgCase {
     ファイルなし,
     エラー,
     破棄確認,
-    復元確認
+    復元確認,
+    確定解除確認
 };
 
 // One dialog as the message table composes it.
@@ -52,6 +53,10 @@ struct MsgDialog {
     QString title;
     QString text;
     MsgStyle style = MsgStyle::Notice;
+    QString informative; // beneath the text: what the action will do
+    QString details;     // the details area, for long lists
+    QStringList choices; // a question with buttons of its own, left to right
+    int defaultChoice = -1;
 };
 
 // Shows a composed dialog and reports whether Yes was pressed. Tests replace it.
@@ -59,12 +64,15 @@ class MsgPresenter {
   public:
     virtual ~MsgPresenter() = default;
     virtual bool present(const MsgDialog& dialog) = 0;
+    // A question with its own buttons: the index of the one pressed, -1 for Escape.
+    virtual int choose(const MsgDialog& dialog) = 0;
 };
 
 // The real one: a modal QMessageBox over the active window.
 class QMessageBoxPresenter : public MsgPresenter {
   public:
     bool present(const MsgDialog& dialog) override;
+    int choose(const MsgDialog& dialog) override;
 };
 
 // Looks (kind, case) up in the message table; false when the pair is unknown.
@@ -74,7 +82,14 @@ bool composeMsg(MsgKind kind, MsgCase caseLabel, const QString& subject, MsgDial
 void setMsgPresenter(MsgPresenter* presenter);
 
 // The one way the ledger speaks to the user. True (-1) when the user agreed.
-std::int16_t ShowMsg(MsgKind kind, MsgCase caseLabel, const QString& subject);
+// informative and details, when given, stand beneath the table's text.
+std::int16_t ShowMsg(MsgKind kind, MsgCase caseLabel, const QString& subject,
+                     const QString& informative = QString(), const QString& details = QString());
+
+// A question whose answers are its own buttons (the last is the cancel
+// button); gives the index of the one chosen, the last one for Escape.
+int AskChoice(const QString& title, const QString& text, const QStringList& choices,
+              int defaultChoice, const QString& informative = QString());
 
 // The failure report of every action: kind "その他", case "エラー".
 void ShowError(const QString& what, const QString& detail);

@@ -97,6 +97,14 @@ Result<Scanned> scan(Store& store, const QString& code, qint64 count) {
                           .first();
         out.quantity = r[0].toLongLong();
         out.name = r[3].toString();
+        if (out.quantity < 0 && count < 0) {
+            out.belowZero = true;
+            out.quantity -= count;
+            out.lineNo =
+                store.scalar(Db::Work, "SELECT count(*) FROM w在庫表 WHERE seq <= ?", {out.seq})
+                    .toInt();
+            return out; // rolled back: a line filled for it goes too
+        }
         setQuantity(store, out.seq, out.quantity);
         t.commit();
         return out;

@@ -28,6 +28,10 @@ struct Scanned {
     bool newLine = false;
     QString name;
     qint64 quantity = 0; // the line's quantity afterwards
+    // A negative count that would take the line below zero changes nothing;
+    // quantity is then the line's quantity as it stays, lineNo its position.
+    bool belowZero = false;
+    int lineNo = 0;
 };
 // Adds `count` to the line with that code (an empty quantity counts as 0), or
 // fills the first blank line from the product with the code, as the fill from

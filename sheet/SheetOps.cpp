@@ -4,6 +4,8 @@
 #include "products/ProductOps.h"
 #include "work/WorkResets.h"
 
+#include <QDateTime>
+#include <QSet>
 #include <cmath>
 
 namespace sheet {
@@ -98,6 +100,36 @@ ProductLookup Seek商品(Store& store, const QString& name) {
     return r;
 }
 
+NameMatch matchName(Store& store, const QString& name) {
+    const Rows r = store.query(
+        Db::Main, "SELECT count(*), max(code) FROM 商品マスタ WHERE 品名 = ?", {name});
+    NameMatch m;
+    m.products = r.value(0).value(0).toInt();
+    if (m.products == 1)
+        m.code = r[0][1].toString();
+    return m;
+}
+
+namespace {
+// The code a named line should carry: the code of the one product with the
+// name, when the line has none or carries the code of another product (its
+// name was retyped); otherwise the line's own.
+QVariant codeForName(Store& store, const QVariant& lineCode, const QString& name,
+                     bool* ambiguous) {
+    const NameMatch m = matchName(store, name);
+    *ambiguous = m.products > 1;
+    if (m.products != 1 || m.code.isEmpty())
+        return lineCode;
+    if (isEmptyValue(lineCode))
+        return m.code;
+    const Rows other = store.query(
+        Db::Main, "SELECT count(*), coalesce(sum(品名 = ?), 0) FROM 商品マスタ WHERE code = ?",
+        {name, lineCode});
+    const bool anotherProducts = other[0][0].toInt() > 0 && other[0][1].toInt() == 0;
+    return anotherProducts ? QVariant(m.code) : lineCode;
+}
+} // namespace
+
 Result<EditOutcome> afterCellEdit(Store& store, qint64 seq, int column) {
     return guardedValue<EditOutcome>([&] {
         EditOutcome outcome;
@@ -136,11 +168,14 @@ Result<EditOutcome> afterCellEdit(Store& store, qint64 seq, int column) {
             if (name.isNull())
                 return outcome;
             const ProductLookup p = Seek商品(store, name.toString());
+            // One product, one line: a scan of its code later counts here.
+            const QVariant lineCode =
+                codeForName(store, code, name.toString(), &outcome.ambiguous);
             store.exec(Db::Work,
-                       "UPDATE w在庫表 SET 単位 = ?, 単価 = ?, 適正数 = ?, 商品区分 = ? "
+                       "UPDATE w在庫表 SET 単位 = ?, 単価 = ?, 適正数 = ?, 商品区分 = ?, code = ? "
                        "WHERE seq = ?",
                        {textOrNull(p.unit), p.price.isZero() ? nullValue() : p.price.toVariant(),
-                        qlonglong(p.proper), textOrNull(p.category), seq});
+                        qlonglong(p.proper), textOrNull(p.category), lineCode, seq});
             break;
         }
         case ColQty:
@@ -195,8 +230,78 @@ void Progress::step(int counter) {
     }
 }
 
+namespace {
+const QString SavedCategory = "coalesce(商品区分, '')";
+
+// The saved sheets of a date (one category when given) with their lines.
+Rows savedSheetsOf(Store& store, const QString& day, const QString& category) {
+    if (category.isEmpty())
+        return store.query(Db::Main, "SELECT 商品区分, 行数 FROM 在庫表集計 WHERE 日付 = ?",
+                           {day});
+    return store.query(Db::Main,
+                       "SELECT 商品区分, 行数 FROM 在庫表集計 WHERE 日付 = ? AND 商品区分 = ?",
+                       {day, category});
+}
+
+struct VersionRow {
+    qint64 version = 0;
+    QString savedAt;
+};
+VersionRow versionOf(Store& store, const QString& day, const QString& category) {
+    const Rows r = store.query(
+        Db::Main, "SELECT 版, 保存日時 FROM 在庫表版 WHERE 日付 = ? AND 商品区分 = coalesce(?, '')",
+        {day, category});
+    if (r.isEmpty())
+        return {};
+    return {r[0][0].toLongLong(), r[0][1].toString()};
+}
+
+Versions versionsOf(Store& store, const QString& day, const QString& category) {
+    Versions v;
+    if (!category.isEmpty())
+        v[category] = versionOf(store, day, category).version;
+    for (const Row& r : savedSheetsOf(store, day, category))
+        v[r[0].toString()] = versionOf(store, day, r[0].toString()).version;
+    return v;
+}
+
+// Every change of a saved sheet's lines raises its version; versions are
+// never reused, so an old reading cannot match a newer sheet.
+void raiseVersion(Store& store, const QString& day, const QString& category,
+                  const QString& when) {
+    store.exec(Db::Main,
+               "INSERT INTO 在庫表版 (日付, 商品区分, 版, 保存日時) VALUES (?, coalesce(?, ''), 1, ?) "
+               "ON CONFLICT (日付, 商品区分) DO UPDATE SET 版 = 在庫表版.版 + 1, "
+               "保存日時 = excluded.保存日時",
+               {day, category, when});
+}
+
+QString now() {
+    return QDateTime::currentDateTime().toString(Qt::ISODate);
+}
+
+void refuseClosed(Store& store, const QDate& date) {
+    if (store.scalar(Db::Main, "SELECT count(*) FROM 在庫表確定 WHERE 日付 = ?", {dateKey(date)})
+            .toInt() > 0)
+        throw StoreError(closedMessage(date), store.sqlText(), ErrorKind::Closed);
+}
+
+QString shownTime(const QString& iso) {
+    const QDateTime t = QDateTime::fromString(iso, Qt::ISODate);
+    if (!t.isValid())
+        return QString();
+    return t.date() == QDate::currentDate() ? t.toString("hh:mm")
+                                            : t.toString("yyyy/MM/dd hh:mm");
+}
+} // namespace
+
+QString closedMessage(const QDate& date) {
+    return QStringLiteral("%1 の在庫表は確定済みです。変更するには確定を解除してください。")
+        .arg(date.toString("yyyy年MM月dd日"));
+}
+
 Result<int> read在庫表(Store& store, const QDate& date, const QString& category,
-                       const std::function<void(int)>& onProgress) {
+                       const std::function<void(int)>& onProgress, LoadedFrom* from) {
     Progress progress;
     return guardedValue<int>([&] {
         QString where = "日付 = ?";
@@ -210,16 +315,17 @@ Result<int> read在庫表(Store& store, const QDate& date, const QString& catego
         if (!cnt.isNull())
             progress.total = cnt.toInt();
         const Rows rows = store.query(Db::Main,
-                                      "SELECT " + lineFields() + " FROM 在庫表 WHERE " + where +
-                                          " ORDER BY 行番号, id",
+                                      "SELECT " + lineFields() + ", id FROM 在庫表 WHERE " +
+                                          where + " ORDER BY 行番号, id",
                                       params);
+        const Versions versions = versionsOf(store, dateKey(date), category);
         // The whole sheet is loaded, also past the 500th line, so that a later
         // save cannot drop rows nobody saw.
         Transaction t(store, Db::Work);
         store.exec(Db::Work, "DELETE FROM w在庫表");
-        QSqlQuery ins =
-            store.prepare(Db::Work, "INSERT INTO w在庫表 (チェック, " + lineFields() +
-                                        ") VALUES (0, " + marks(ColumnCount - ColCode) + ")");
+        QSqlQuery ins = store.prepare(Db::Work, "INSERT INTO w在庫表 (チェック, " + lineFields() +
+                                                    ", " + SavedIdField + ") VALUES (0, " +
+                                                    marks(ColumnCount - ColCode + 1) + ")");
         int counter = 0;
         for (const Row& r : rows) {
             store.run(ins, QVariantList(r.begin(), r.end()));
@@ -232,7 +338,119 @@ Result<int> read在庫表(Store& store, const QDate& date, const QString& catego
         for (int i = int(rows.size()); i < resets::SheetLines; ++i)
             store.run(blank, {});
         t.commit();
+        if (from)
+            *from = LoadedFrom{date, versions};
         return int(rows.size());
+    });
+}
+
+Result<QVector<Unloaded>> unloadedSheets(Store& store, const QDate& date, const QString& category,
+                                         const LoadedFrom& loaded) {
+    return guardedValue<QVector<Unloaded>>([&] {
+        QVector<Unloaded> out;
+        const QString day = dateKey(date);
+        for (const Row& r : savedSheetsOf(store, day, category)) {
+            const QString k = r[0].toString();
+            const VersionRow v = versionOf(store, day, k);
+            if (r[1].toInt() <= 0 ||
+                (loaded.date == date && loaded.versions.contains(k) &&
+                 loaded.versions.value(k) == v.version))
+                continue;
+            out << Unloaded{k, r[1].toInt(), v.version, shownTime(v.savedAt)};
+        }
+        return out;
+    });
+}
+
+Result<MasterEffect> masterEffect(Store& store) {
+    return guardedValue<MasterEffect>([&] {
+        struct Fields {
+            QString code, unit, category;
+            std::optional<Currency> price;
+            std::optional<std::int64_t> proper;
+            bool added = false;
+        };
+        const auto fields = [](const QVariant& code, const QVariant& unit, const QVariant& price,
+                               const QVariant& proper, const QVariant& category) {
+            return Fields{code.toString(), unit.toString(), category.toString(),
+                          isEmptyValue(price) ? std::nullopt : Currency::fromVariant(price),
+                          wholeOf(proper)};
+        };
+        const auto money = [](const std::optional<Currency>& c) {
+            return c ? c->toString() : QStringLiteral("（なし）");
+        };
+        const auto whole = [](const std::optional<std::int64_t>& n) {
+            return n ? QString::number(*n) : QStringLiteral("（なし）");
+        };
+        const auto text = [](const QString& t) {
+            return t.isEmpty() ? QStringLiteral("（なし）") : t;
+        };
+        QHash<QString, Fields> seen;
+        QStringList changedOrder;
+        QHash<QString, QStringList> diffs;
+        QSqlQuery find = store.prepare(Db::Main, "SELECT code, 単位, 単価, 適正数, 商品区分 FROM "
+                                                 "商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1");
+        MasterEffect e;
+        for (const Row& l : store.query(Db::Work, "SELECT code, 品名, 単位, 単価, 適正数, 商品区分 "
+                                                  "FROM w在庫表 WHERE 品名 IS NOT NULL "
+                                                  "ORDER BY seq")) {
+            const QString name = l[1].toString();
+            if (!seen.contains(name)) {
+                store.run(find, {name});
+                if (!find.next()) {
+                    Fields f = fields(l[0], l[2], l[3], l[4], l[5]);
+                    f.added = true;
+                    seen.insert(name, f);
+                    e.added << name;
+                    continue;
+                }
+                seen.insert(name, fields(find.value(0), find.value(1), find.value(2),
+                                         find.value(3), find.value(4)));
+                find.finish();
+            }
+            Fields& old = seen[name];
+            // A line without a code keeps the stored one.
+            const Fields now = fields(isEmptyValue(l[0]) ? QVariant(old.code) : l[0], l[2], l[3],
+                                      l[4], l[5]);
+            QStringList d;
+            if (now.code != old.code)
+                d << QStringLiteral("コード %1 → %2").arg(text(old.code), text(now.code));
+            if (now.unit != old.unit)
+                d << QStringLiteral("単位 %1 → %2").arg(text(old.unit), text(now.unit));
+            if (now.price != old.price)
+                d << QStringLiteral("単価 %1 → %2").arg(money(old.price), money(now.price));
+            if (now.proper != old.proper)
+                d << QStringLiteral("適正数 %1 → %2").arg(whole(old.proper), whole(now.proper));
+            if (now.category != old.category)
+                d << QStringLiteral("商品区分 %1 → %2").arg(text(old.category), text(now.category));
+            const bool added = old.added;
+            old = now;
+            old.added = added;
+            if (d.isEmpty() || added)
+                continue;
+            if (!diffs.contains(name))
+                changedOrder << name;
+            diffs[name] << d;
+        }
+        for (const QString& name : changedOrder)
+            e.changed << name + ": " + diffs[name].join(QStringLiteral("、"));
+        return e;
+    });
+}
+
+Result<QSet<QString>> unknownNames(Store& store) {
+    return guardedValue<QSet<QString>>([&] {
+        QSet<QString> out;
+        QSqlQuery find =
+            store.prepare(Db::Main, "SELECT 1 FROM 商品マスタ WHERE 品名 = ? LIMIT 1");
+        for (const Row& r : store.query(Db::Work, "SELECT DISTINCT 品名 FROM w在庫表 "
+                                                  "WHERE 品名 IS NOT NULL AND 品名 <> ''")) {
+            store.run(find, {r[0]});
+            if (!find.next())
+                out.insert(r[0].toString());
+            find.finish();
+        }
+        return out;
     });
 }
 
@@ -243,8 +461,46 @@ Result<int> namedLineCount(Store& store) {
     });
 }
 
+namespace {
+// A product on a sheet: its category, then its code, or its name without one.
+QString productKey(const QVariant& category, const QVariant& code, const QVariant& name) {
+    return category.toString() + QChar(0x1f) +
+           (isEmptyValue(code) ? "n" + name.toString() : "c" + code.toString());
+}
+
+// Adds the sheet's lines to saved ones: a product on both becomes one line
+// (the sheet's fields, the quantities summed); others follow in sheet order.
+Rows addLines(Rows saved, const Rows& lines, const QString& category) {
+    const auto at = [](const Row& l, Column c) { return l[c - ColCode]; };
+    QHash<QString, int> index;
+    for (int i = 0; i < saved.size(); ++i)
+        index.insert(productKey(at(saved[i], ColCategory), at(saved[i], ColCode),
+                                at(saved[i], ColName)),
+                     i);
+    for (Row l : lines) {
+        if (!category.isEmpty())
+            l[ColCategory - ColCode] = category;
+        const auto hit = index.constFind(productKey(at(l, ColCategory), at(l, ColCode),
+                                                    at(l, ColName)));
+        if (hit == index.constEnd()) {
+            saved << l;
+            continue;
+        }
+        const auto q1 = wholeOf(at(saved[*hit], ColQty)), q2 = wholeOf(at(l, ColQty));
+        const QVariant qty = q1 || q2 ? QVariant(qlonglong(q1.value_or(0) + q2.value_or(0)))
+                                      : at(l, ColQty);
+        l[ColQty - ColCode] = qty;
+        l[ColAmount - ColCode] = lineAmount(qty, at(l, ColPrice));
+        l[ColChange - ColCode] = lineChange(qty, at(l, ColProper));
+        saved[*hit] = l;
+    }
+    return saved;
+}
+} // namespace
+
 Result<int> entry在庫表(Store& store, const QDate& date, const QString& category,
-                        const std::function<void(int)>& onProgress) {
+                        const std::function<void(int)>& onProgress, const SaveMode& mode,
+                        LoadedFrom* after) {
     Progress progress;
     return guardedValue<int>([&] {
         const Rows lines = store.query(Db::Work, "SELECT " + lineFields() +
@@ -252,86 +508,155 @@ Result<int> entry在庫表(Store& store, const QDate& date, const QString& categ
                                                      "ORDER BY seq");
         const QString day = dateKey(date);
         Transaction t(store, Db::Main);
-        if (category.isEmpty())
-            store.exec(Db::Main, "DELETE FROM 在庫表 WHERE 日付 = ?", {day});
-        else
-            store.exec(Db::Main, "DELETE FROM 在庫表 WHERE 日付 = ? AND 商品区分 = ?",
-                       {day, category});
+        refuseClosed(store, date);
+        // The sheets this save replaces: each must still be the one the user
+        // loaded or was asked about.
+        QSet<QString> touched;
+        for (const Row& r : savedSheetsOf(store, day, category)) {
+            const QString k = r[0].toString();
+            touched.insert(k);
+            if (mode.expected && r[1].toInt() > 0 &&
+                (!mode.expected->contains(k) ||
+                 mode.expected->value(k) != versionOf(store, day, k).version))
+                throw StoreError(QStringLiteral("%1 %2 の在庫表は読み込んだ後に保存されています。"
+                                                "上書きしていません。")
+                                     .arg(date.toString("yyyy年MM月dd日"), k)
+                                     .trimmed(),
+                                 store.sqlText(), ErrorKind::Conflict);
+        }
+        QString where = "日付 = ?";
+        QVariantList params{day};
+        if (!category.isEmpty()) {
+            where += " AND 商品区分 = ?";
+            params << category;
+        }
+        Rows rows = lines;
+        if (mode.add)
+            rows = addLines(store.query(Db::Main,
+                                        "SELECT " + lineFields() + " FROM 在庫表 WHERE " + where +
+                                            " ORDER BY 行番号, id",
+                                        params),
+                            lines, category);
+        store.exec(Db::Main, "DELETE FROM 在庫表 WHERE " + where, params);
         QSqlQuery ins =
             store.prepare(Db::Main, "INSERT INTO 在庫表 (日付, 行番号, " + lineFields() +
                                         ") VALUES (" + marks(2 + ColumnCount - ColCode) + ")");
-        // A line entered by name carries no code: the stored code is kept then.
-        products::NameMatchedWriter productWriter(store, true);
-        codes::SlotWriter slotWriter(store);
         int lineNo = 1;
-        for (const Row& l : lines) {
-            const auto at = [&](Column c) { return l[c - ColCode]; };
-            const QVariant lineCategory = at(ColCategory), unit = at(ColUnit);
-            QVariantList values{day, lineNo};
+        for (const Row& l : rows) {
+            QVariantList values{day, lineNo++};
             values += QVariantList(l.begin(), l.end());
             // A sheet saved under a category stores every line in it.
             if (!category.isEmpty())
                 values.last() = category;
+            touched.insert(values.last().toString());
             store.run(ins, values);
+        }
+        // A line entered by name carries no code: the stored code is kept then.
+        products::NameMatchedWriter productWriter(store, true);
+        codes::SlotWriter slotWriter(store);
+        int counter = 1;
+        for (const Row& l : lines) {
+            const auto at = [&](Column c) { return l[c - ColCode]; };
+            const QVariant lineCategory = at(ColCategory), unit = at(ColUnit);
             productWriter.write(at(ColCode), at(ColName), unit, at(ColPrice), at(ColProper),
                                 lineCategory);
             if (!unit.isNull())
                 slotWriter.enter(codes::kindUnit(), unit.toString());
             if (!lineCategory.isNull())
                 slotWriter.enter(codes::kindCategory(), lineCategory.toString());
-            progress.step(lineNo);
+            progress.step(counter++);
             if (onProgress)
                 onProgress(progress.value);
-            ++lineNo;
         }
+        const QString when = now();
+        for (const QString& k : touched)
+            raiseVersion(store, day, k, when);
         t.commit();
-        return int(lines.size());
+        if (after)
+            *after = LoadedFrom{date, versionsOf(store, day, category)};
+        return int(rows.size());
     });
 }
 
 Result<Deleted> delete在庫表(Store& store, const QDate& date) {
     return guardedValue<Deleted>([&] {
         Transaction t(store, Db::Main);
+        refuseClosed(store, date);
         const Rows n = store.query(
             Db::Main,
-            "SELECT count(*), count(DISTINCT ifnull(商品区分, '')) FROM 在庫表 WHERE 日付 = ?",
+            "SELECT count(*), count(DISTINCT coalesce(商品区分, '')) FROM 在庫表 WHERE 日付 = ?",
             {dateKey(date)});
+        const QString when = now();
+        for (const Row& r : savedSheetsOf(store, dateKey(date), QString()))
+            raiseVersion(store, dateKey(date), r[0].toString(), when);
         store.exec(Db::Main, "DELETE FROM 在庫表 WHERE 日付 = ?", {dateKey(date)});
         t.commit();
         return Deleted{n[0][0].toInt(), n[0][1].toInt()};
     });
 }
 
-Result<int> lineDelete在庫表(Store& store, qint64 seq, const std::optional<QDate>& date) {
-    return guardedValue<int>([&] {
-        const Rows line =
-            store.query(Db::Work, "SELECT code, 品名 FROM w在庫表 WHERE seq = ?", {seq});
+Result<LineDeleted> lineDelete在庫表(Store& store, qint64 seq, const std::optional<QDate>& date) {
+    return guardedValue<LineDeleted>([&] {
+        LineDeleted out;
+        const Rows line = store.query(
+            Db::Work, QString("SELECT code, 品名, %1 FROM w在庫表 WHERE seq = ?").arg(SavedIdField),
+            {seq});
         if (line.isEmpty())
-            return 0;
-        const QVariant code = line[0][0], name = line[0][1];
-        if (isEmptyValue(code) && isEmptyValue(name))
-            return 0; // a blank line holds no product
-        // Both files change in one transaction of the work connection, which
-        // holds the main file attached: the saved rows never go without the lines.
-        Transaction t(store, Db::Work);
-        if (!isEmptyValue(code)) {
-            if (date)
-                store.exec(Db::Work, "DELETE FROM m.在庫表 WHERE 日付 = ? AND code = ?",
-                           {dateKey(*date), code});
-            store.exec(Db::Work, "DELETE FROM w在庫表 WHERE code = ?", {code});
-        } else {
-            // A line typed by name: that line, and the saved rows of the date
-            // with the same name and no code.
-            if (date)
-                store.exec(Db::Work,
-                           "DELETE FROM m.在庫表 WHERE 日付 = ? AND 品名 = ? AND "
-                           "(code IS NULL OR code = '')",
-                           {dateKey(*date), name});
-            store.exec(Db::Work, "DELETE FROM w在庫表 WHERE seq = ?", {seq});
+            return out;
+        const QVariant code = line[0][0], name = line[0][1], savedId = line[0][2];
+        if (isEmptyValue(code) && isEmptyValue(name) && savedId.isNull())
+            return out; // a blank line holds no product
+        if (date && !savedId.isNull()) {
+            Transaction t(store, Db::Main);
+            const Rows saved = store.query(
+                Db::Main, "SELECT " + SavedCategory + " FROM 在庫表 WHERE id = ? AND 日付 = ?",
+                {savedId, dateKey(*date)});
+            if (!saved.isEmpty()) {
+                refuseClosed(store, *date);
+                store.exec(Db::Main, "DELETE FROM 在庫表 WHERE id = ?", {savedId});
+                out.saved = true;
+                out.category = saved[0][0].toString();
+                raiseVersion(store, dateKey(*date), out.category, now());
+                out.version = versionOf(store, dateKey(*date), out.category).version;
+            }
+            t.commit();
         }
-        const int n = store.scalar(Db::Work, "SELECT changes()").toInt();
+        Transaction w(store, Db::Work);
+        store.exec(Db::Work, "DELETE FROM w在庫表 WHERE seq = ?", {seq});
+        out.lines = store.scalar(Db::Work, "SELECT changes()").toInt();
+        w.commit();
+        return out;
+    });
+}
+
+Result<bool> isClosed(Store& store, const QDate& date) {
+    return guardedValue<bool>([&] {
+        return store.scalar(Db::Main, "SELECT count(*) FROM 在庫表確定 WHERE 日付 = ?",
+                            {dateKey(date)})
+                   .toInt() > 0;
+    });
+}
+
+Status close在庫表(Store& store, const QDate& date) {
+    return guarded([&] {
+        Transaction t(store, Db::Main);
+        if (savedSheetsOf(store, dateKey(date), QString()).isEmpty())
+            throw StoreError(QStringLiteral("%1 には保存済みの在庫表がありません。")
+                                 .arg(date.toString("yyyy年MM月dd日")),
+                             QString());
+        store.exec(Db::Main,
+                   "INSERT INTO 在庫表確定 (日付, 確定日時) VALUES (?, ?) "
+                   "ON CONFLICT (日付) DO NOTHING",
+                   {dateKey(date), now()});
         t.commit();
-        return n;
+    });
+}
+
+Status reopen在庫表(Store& store, const QDate& date) {
+    return guarded([&] {
+        Transaction t(store, Db::Main);
+        store.exec(Db::Main, "DELETE FROM 在庫表確定 WHERE 日付 = ?", {dateKey(date)});
+        t.commit();
     });
 }
 

@@ -5,6 +5,8 @@
 #include "store/Values.h"
 
 #include <QDate>
+#include <QMap>
+#include <QStringList>
 #include <functional>
 #include <optional>
 
@@ -36,12 +38,22 @@ struct ProductLookup {
 // missing product give the defaults.
 ProductLookup Seek商品(Store& store, const QString& name);
 
+// Products of a name: how many there are and, when just one, its code.
+struct NameMatch {
+    int products = 0;
+    QString code;
+};
+NameMatch matchName(Store& store, const QString& name);
+
 // The after-edit rules of one committed cell of the work line `seq`:
 // a name fills unit, price, proper quantity and category; quantity, proper
 // quantity and price recompute amount and change; a new unit enters the code
 // master. unitsChanged is set when a unit was newly registered.
+// A name typed on a line without a code gives the line its product's code;
+// ambiguous is set when several products share the name (no code is given).
 struct EditOutcome {
     bool unitsChanged = false;
+    bool ambiguous = false;
 };
 Result<EditOutcome> afterCellEdit(Store& store, qint64 seq, int column);
 
@@ -56,20 +68,65 @@ struct Progress {
     void step(int counter);
 };
 
+// The version of each saved sheet of a date by category ('' for lines saved
+// without one); a sheet never saved has none (0).
+using Versions = QMap<QString, qint64>;
+
+// What a sheet was loaded from: the date and the versions of the saved sheets
+// it holds. A new sheet holds none.
+struct LoadedFrom {
+    QDate date;
+    Versions versions;
+};
+
 // Reads the saved lines of a date (and category) into a fresh work sheet,
-// adding lines beyond the 500th when the sheet holds more.
-// onProgress receives the bar value after each row. Gives the lines loaded.
+// adding lines beyond the 500th when the sheet holds more; each line keeps
+// the id of its saved line. onProgress receives the bar value after each row.
+// Gives the lines loaded; `from` receives the versions read.
 Result<int> read在庫表(Store& store, const QDate& date, const QString& category,
-                       const std::function<void(int)>& onProgress = {});
+                       const std::function<void(int)>& onProgress = {},
+                       LoadedFrom* from = nullptr);
+
+// A saved sheet that a save of date (and category) would replace although the
+// sheet on screen did not load it as it is now.
+struct Unloaded {
+    QString category; // '' for lines saved without one
+    int lines = 0;
+    qint64 version = 0;
+    QString savedAt; // "hh:mm" of today, else "yyyy/MM/dd hh:mm"; empty when unknown
+};
+Result<QVector<Unloaded>> unloadedSheets(Store& store, const QDate& date, const QString& category,
+                                         const LoadedFrom& loaded);
+
+// How a save treats the saved lines it would replace.
+struct SaveMode {
+    bool add = false; // add to the saved lines instead of replacing them
+    // The versions the user was asked about (or loaded); a saved sheet whose
+    // version differs inside the save refuses it (ErrorKind::Conflict).
+    std::optional<Versions> expected;
+};
+
+// What a save would do to the product master: names added, and names whose
+// stored fields change with what changes ("単価 100 → 120").
+struct MasterEffect {
+    QStringList added;
+    QStringList changed; // "品名: 単価 100 → 120、単位 個 → 箱"
+};
+Result<MasterEffect> masterEffect(Store& store);
+// The names on the sheet that no product has.
+Result<QSet<QString>> unknownNames(Store& store);
 
 // Number of lines of the work sheet that carry a name.
 Result<int> namedLineCount(Store& store);
 
 // Saves the named lines of the work sheet as the sheet of date (and category),
-// updates the product master and the code slots; all in one transaction.
-// Gives the lines saved.
+// updates the product master and the code slots and raises the versions of
+// the sheets it wrote; all in one transaction. Adding, the same product on
+// both sides becomes one line with the quantities summed. A closed date is
+// refused (ErrorKind::Closed). Gives the lines saved; `after` the new versions.
 Result<int> entry在庫表(Store& store, const QDate& date, const QString& category,
-                        const std::function<void(int)>& onProgress = {});
+                        const std::function<void(int)>& onProgress = {},
+                        const SaveMode& mode = {}, LoadedFrom* after = nullptr);
 
 // Deletes every stored line of the date, in every category; says how many
 // rows of how many categories went.
@@ -79,12 +136,26 @@ struct Deleted {
 };
 Result<Deleted> delete在庫表(Store& store, const QDate& date);
 
-// Deletes the product of the work line `seq`: with a code, every work line
-// with that code and, when a date is given, every stored line of the date with
-// that code; without a code, that line and the stored lines of the date with
-// its name and no code. A blank line deletes nothing. One transaction over
-// both files. Gives the number of work lines removed.
-Result<int> lineDelete在庫表(Store& store, qint64 seq, const std::optional<QDate>& date);
+// Deletes the work line `seq` and, when it was loaded from a saved line of
+// the date, that saved line (raising its sheet's version): never another
+// line with the same name or code. The main file is written first, then the
+// work table, so a failure between them leaves the line shown and deleting it
+// again harmless. A blank line deletes nothing.
+struct LineDeleted {
+    int lines = 0;         // work lines removed
+    bool saved = false;    // a saved line went too
+    QString category;      // of the saved line
+    qint64 version = 0;    // its sheet's version now
+};
+Result<LineDeleted> lineDelete在庫表(Store& store, qint64 seq, const std::optional<QDate>& date);
+
+// A closed count: its saved sheets are not changed until it is reopened.
+Result<bool> isClosed(Store& store, const QDate& date);
+// Closes the count of a date (every category); refused when it has no saved sheet.
+Status close在庫表(Store& store, const QDate& date);
+Status reopen在庫表(Store& store, const QDate& date);
+// The message naming a closed date.
+QString closedMessage(const QDate& date);
 
 // A fresh work sheet with one line per product in name order. Gives the
 // lines filled.

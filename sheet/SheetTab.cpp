@@ -12,6 +12,7 @@
 #include "work/WorkResets.h"
 
 #include <QApplication>
+#include <QColor>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -71,6 +72,11 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     top->addSpacing(16);
     top->addWidget(makeLabel(this, "Label2", "商品区分"));
     top->addWidget(m_category);
+    m_closed = makeLabel(this, "lbl確定", "確定済み");
+    m_closed->setStyleSheet("QLabel { color: #a00000; font-weight: bold; }");
+    m_closed->setToolTip(QStringLiteral("この日の在庫表は確定済みです。登録・削除はできません"));
+    m_closed->hide();
+    top->addWidget(m_closed);
     top->addSpacing(16);
     QPushButton* saved = makeButton(this, "cmd一覧", "一覧");
     saved->setToolTip(QStringLiteral("保存済みの在庫表の一覧"));
@@ -80,6 +86,19 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     compare->setToolTip(QStringLiteral("二つの日の在庫を比べます"));
     for (QPushButton* b : {saved, summary, compare})
         top->addWidget(b);
+    // Closing a count belongs to the date, beside the saved sheets.
+    QPushButton* closeCount = makeButton(this, "cmd確定", "確定");
+    closeCount->setToolTip(QStringLiteral("実施日の在庫表を確定し、変更できないようにします"));
+    QPushButton* reopenCount = makeButton(this, "cmd確定解除", "確定解除");
+    reopenCount->setToolTip(QStringLiteral("確定を解除し、実施日の在庫表を変更できるようにします"));
+    // One of the two at a time, as the date is closed or not.
+    reopenCount->hide();
+    top->addSpacing(8);
+    top->addWidget(closeCount);
+    top->addWidget(reopenCount);
+    // Short captions get buttons as wide as their text: the row fits 1024 pixels.
+    for (QPushButton* b : {saved, summary, compare, closeCount, reopenCount})
+        b->setFixedWidth(b->fontMetrics().horizontalAdvance(b->text()) + 28);
     connect(saved, &QPushButton::clicked, this, &SheetTab::showSavedSheets);
     connect(summary, &QPushButton::clicked, this, &SheetTab::showSummary);
     connect(compare, &QPushButton::clicked, this, &SheetTab::showComparison);
@@ -125,9 +144,28 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     connect(printBtn, &QPushButton::clicked, this, &SheetTab::printRequested);
     connect(csvOut, &QPushButton::clicked, this, &SheetTab::exportCsv);
     connect(csvIn, &QPushButton::clicked, this, &SheetTab::importCsv);
+    connect(closeCount, &QPushButton::clicked, this, &SheetTab::close在庫表);
+    connect(reopenCount, &QPushButton::clicked, this, &SheetTab::reopen在庫表);
+    connect(m_date, &QDateEdit::dateChanged, this, &SheetTab::showClosed);
     connect(close, &QPushButton::clicked, this, [this] { window()->close(); });
     connect(m_model, &WorkTableModel::cellEdited, this, &SheetTab::afterEdit);
-    reportRefusedNumbers(m_model);
+    reportRefusedNumbers(m_model, [this](int row, int column) {
+        m_grid->setCurrent(column == ColCode || column == ColName ? 0 : 1, row, column);
+        return m_grid->pane(column == ColCode || column == ColName ? 0 : 1);
+    });
+    // A name no product has yet is marked: the save will add it to the master.
+    m_model->decorate = [this](int row, int column, int role) -> QVariant {
+        if (column != ColName || m_newNames.isEmpty())
+            return QVariant();
+        const QVariant name = m_model->value(row, ColName);
+        if (isEmptyValue(name) || !m_newNames.contains(name.toString()))
+            return QVariant();
+        if (role == Qt::BackgroundRole)
+            return QColor(255, 243, 205);
+        if (role == Qt::ToolTipRole)
+            return QStringLiteral("新しい商品です。登録すると商品マスタに追加されます");
+        return QVariant();
+    };
     connect(m_model, &WorkTableModel::writeFailed, this, [](const QString& e) {
         ShowError(QStringLiteral("入力した値を保存できませんでした。"), e);
     });
@@ -206,6 +244,17 @@ bool SheetTab::countScan(const QString& code, qint64 count) {
         ShowError(QStringLiteral("コード %1 を数えられませんでした。").arg(code), r.error());
         return false;
     }
+    if (r.value.belowZero) {
+        QApplication::beep();
+        ShowMsg(MsgKind::その他, MsgCase::メッセージ,
+                QStringLiteral("%1行目 %2 の数量は %3 です。%4 を引くと 0 より少なくなるため、"
+                               "数えませんでした。")
+                    .arg(r.value.lineNo)
+                    .arg(r.value.name)
+                    .arg(r.value.quantity)
+                    .arg(-count));
+        return false;
+    }
     if (!r.value.known) {
         // No dialog: the next scan goes on while the code waits in the list.
         QApplication::beep();
@@ -272,8 +321,17 @@ void SheetTab::countRegistered() {
 }
 
 void SheetTab::refreshGrid() {
+    findNewNames();
     if (!m_model->refresh())
         ShowError(QStringLiteral("在庫表を表示できませんでした。"), m_model->lastError());
+}
+
+void SheetTab::findNewNames() {
+    const Result<QSet<QString>> names = unknownNames(m_store);
+    if (names)
+        m_newNames = names.value;
+    else
+        qWarning("unknownNames: %s", qPrintable(names.error()));
 }
 
 void SheetTab::setProgress(int value) {
@@ -296,6 +354,7 @@ Status SheetTab::resetSheet() {
     m_date->setValue(QDate::currentDate());
     m_total->setValue(0);
     m_dirty = false;
+    m_loaded = {};
     forgetScans();
     markSavedDates();
     emit namesRead(lists.value);
@@ -319,8 +378,13 @@ void SheetTab::clearClicked() {
     emit statusMessage(QStringLiteral("在庫表をクリアしました"));
 }
 
+bool SheetTab::hasUnsavedWork() const {
+    // Scans waiting for a product are work too: they are in no table.
+    return m_dirty || !m_unknownOrder.isEmpty();
+}
+
 bool SheetTab::confirmDiscard() {
-    return !m_dirty || ShowMsg(MsgKind::その他, MsgCase::破棄確認, QString()) == True;
+    return !hasUnsavedWork() || ShowMsg(MsgKind::その他, MsgCase::破棄確認, QString()) == True;
 }
 
 void SheetTab::setNameLists(const resets::CombLists& lists, bool keepChoice) {
@@ -339,19 +403,27 @@ QString SheetTab::sheetHeading() const {
 void SheetTab::Read在庫表() {
     if (!requireDate() || !confirmDiscard())
         return;
-    loadSheet();
+    loadSheet(m_date->value(), m_category->currentText());
 }
 
-void SheetTab::loadSheet() {
+void SheetTab::loadSheet(const QDate& date, const QString& category) {
     m_bar->show();
     setProgress(10);
+    sheet::LoadedFrom from;
     const Result<int> loaded = sheet::read在庫表(
-        m_store, m_date->value(), m_category->currentText(), [this](int v) { setProgress(v); });
+        m_store, date, category, [this](int v) { setProgress(v); }, &from);
     if (!loaded) {
         m_bar->hide();
         ShowError(QStringLiteral("在庫表を読み込めませんでした。"), loaded.error());
         return;
     }
+    // The heading names the sheet only once it is on screen.
+    m_date->setValue(date);
+    if (m_category->currentText() != category) {
+        m_category->setCurrentIndex(m_category->findText(category));
+        m_category->setEditText(category);
+    }
+    m_loaded = from;
     m_dirty = false;
     forgetScans();
     refreshGrid();
@@ -364,8 +436,90 @@ void SheetTab::loadSheet() {
                            .arg(loaded.value));
 }
 
+bool SheetTab::refuseClosed() {
+    if (m_date->isNull())
+        return false;
+    const Result<bool> closed = sheet::isClosed(m_store, m_date->value());
+    if (!closed || !closed.value)
+        return false;
+    ShowMsg(MsgKind::その他, MsgCase::メッセージ, closedMessage(m_date->value()));
+    return true;
+}
+
+void SheetTab::showClosed() {
+    const Result<bool> closed =
+        m_date->isNull() ? Result<bool>{} : sheet::isClosed(m_store, m_date->value());
+    const bool isClosed = closed && closed.value;
+    m_closed->setVisible(isClosed);
+    findChild<QPushButton*>("cmd確定")->setVisible(!isClosed);
+    findChild<QPushButton*>("cmd確定解除")->setVisible(isClosed);
+}
+
+namespace {
+QString categoryShown(const QString& category) {
+    return category.isEmpty() ? QStringLiteral("（区分なし）") : category;
+}
+QString linesShown(const Unloaded& u) {
+    return u.savedAt.isEmpty() ? QStringLiteral("%1行").arg(u.lines)
+                               : QStringLiteral("%1行・%2 保存").arg(u.lines).arg(u.savedAt);
+}
+} // namespace
+
+bool SheetTab::askSave(sheet::SaveMode* mode) {
+    const QDate date = m_date->value();
+    const QString category = m_category->currentText();
+    const Result<QVector<Unloaded>> unloaded =
+        unloadedSheets(m_store, date, category, m_loaded);
+    const Result<MasterEffect> effect = masterEffect(m_store);
+    if (!unloaded || !effect) {
+        ShowError(QStringLiteral("在庫表を登録できませんでした。"),
+                  (unloaded ? effect.status : unloaded.status).error);
+        return false;
+    }
+    // What the save does beyond the sheet, beneath the question.
+    QStringList notes, details;
+    if (!effect.value.added.isEmpty() || !effect.value.changed.isEmpty()) {
+        notes << QStringLiteral("商品マスタ: 追加 %1 件・変更 %2 件")
+                     .arg(effect.value.added.size())
+                     .arg(effect.value.changed.size());
+        if (!effect.value.added.isEmpty())
+            details << QStringLiteral("追加:") << effect.value.added;
+        if (!effect.value.changed.isEmpty())
+            details << QStringLiteral("変更:") << effect.value.changed;
+    }
+    if (!m_unknownOrder.isEmpty())
+        notes << QStringLiteral("未登録のコード %1 件は保存されません").arg(m_unknownOrder.size());
+    mode->expected = m_loaded.date == date ? m_loaded.versions : Versions{};
+    if (unloaded.value.isEmpty())
+        return ShowMsg(MsgKind::登録, MsgCase::確認, m_date->shownText() + "の在庫表",
+                       notes.join('\n'), details.join('\n')) == True;
+    QString text;
+    if (!category.isEmpty()) {
+        text = QStringLiteral("%1・%2 には保存済みの在庫表があります（%3）。")
+                   .arg(m_date->shownText(), category, linesShown(unloaded.value.first()));
+    } else {
+        QStringList each;
+        for (const Unloaded& u : unloaded.value)
+            each << QStringLiteral("%1（%2）").arg(categoryShown(u.category), linesShown(u));
+        text = QStringLiteral("%1 には保存済みの在庫表があります: %2。")
+                   .arg(m_date->shownText(), each.join(QStringLiteral("、")));
+    }
+    notes.prepend(QStringLiteral("置き換えると保存済みの行は消えます。追加すると同じ商品の数量は"
+                                 "合計されます。"));
+    const int answer = AskChoice(QStringLiteral("登録の確認"), text,
+                                 {QStringLiteral("置き換える"), QStringLiteral("追加する"),
+                                  QStringLiteral("キャンセル")},
+                                 2, notes.join('\n'));
+    if (answer == 2)
+        return false;
+    for (const Unloaded& u : unloaded.value)
+        (*mode->expected)[u.category] = u.version;
+    mode->add = answer == 1;
+    return true;
+}
+
 void SheetTab::Entry在庫表() {
-    if (!requireDate())
+    if (!requireDate() || refuseClosed())
         return;
     const Result<int> named = namedLineCount(m_store);
     if (!named) {
@@ -374,13 +528,15 @@ void SheetTab::Entry在庫表() {
     }
     if (named.value == 0)
         return;
-    if (ShowMsg(MsgKind::登録, MsgCase::確認, m_date->shownText() + "の在庫表") != True)
+    sheet::SaveMode mode;
+    if (!askSave(&mode))
         return;
     const QString heading = sheetHeading();
     m_bar->show();
     setProgress(10);
-    const Result<int> saved = sheet::entry在庫表(
-        m_store, m_date->value(), m_category->currentText(), [this](int v) { setProgress(v); });
+    const Result<int> saved =
+        sheet::entry在庫表(m_store, m_date->value(), m_category->currentText(),
+                           [this](int v) { setProgress(v); }, mode);
     m_bar->hide();
     if (!saved) {
         ShowError(
@@ -391,15 +547,17 @@ void SheetTab::Entry在庫表() {
     // The sheet is stored: whatever follows, the user is told so, and the
     // date stays on the saved one until the tab is reset.
     m_dirty = false;
-    const QString done =
-        QStringLiteral("%1 の在庫表を登録しました（%2行）").arg(heading).arg(saved.value);
+    const QString done = QStringLiteral("%1 の在庫表を%2しました（%3行）")
+                             .arg(heading, mode.add ? QStringLiteral("追加登録")
+                                                    : QStringLiteral("登録"))
+                             .arg(saved.value);
     emit statusMessage(done);
     if (Status s = resetSheet(); !s)
         ShowError(done + QStringLiteral("。ただし画面をクリアできませんでした。"), s.error);
 }
 
 void SheetTab::Delete在庫表() {
-    if (!requireDate())
+    if (!requireDate() || refuseClosed())
         return;
     if (ShowMsg(MsgKind::削除, MsgCase::確認, m_date->shownText()) != True)
         return;
@@ -424,20 +582,57 @@ void SheetTab::LineDelete在庫表() {
         ShowMsg(MsgKind::その他, MsgCase::メッセージ, "行を選択してください。");
         return;
     }
+    if (refuseClosed())
+        return;
     if (ShowMsg(MsgKind::削除, MsgCase::確認, "指定された行") != True)
         return;
     std::optional<QDate> date;
     if (!m_date->isNull())
         date = m_date->value();
-    const Result<int> removed = sheet::lineDelete在庫表(m_store, m_model->keyAt(cur.row()), date);
+    const Result<LineDeleted> removed =
+        sheet::lineDelete在庫表(m_store, m_model->keyAt(cur.row()), date);
     if (!removed) {
         ShowError(QStringLiteral("指定された行を削除できませんでした。"), removed.error());
         return;
     }
+    // The saved sheet lost the same line: the screen still shows it as saved.
+    if (removed.value.saved && m_loaded.date == date)
+        m_loaded.versions[removed.value.category] = removed.value.version;
     refreshGrid();
     // The total follows the lines that are left.
     Calc明細();
-    emit statusMessage(QStringLiteral("行を削除しました（%1行）").arg(removed.value));
+    emit statusMessage(removed.value.saved
+                           ? QStringLiteral("行を削除しました（保存済みの行も削除）")
+                           : QStringLiteral("行を削除しました（%1行）").arg(removed.value.lines));
+}
+
+void SheetTab::close在庫表() {
+    if (!requireDate())
+        return;
+    if (Status s = sheet::close在庫表(m_store, m_date->value()); !s) {
+        ShowError(QStringLiteral("在庫表を確定できませんでした。"), s.error);
+        return;
+    }
+    showClosed();
+    emit statusMessage(QStringLiteral("%1 の在庫表を確定しました").arg(m_date->shownText()));
+}
+
+void SheetTab::reopen在庫表() {
+    if (!requireDate())
+        return;
+    const Result<bool> closed = sheet::isClosed(m_store, m_date->value());
+    if (closed && !closed.value) {
+        emit statusMessage(QStringLiteral("%1 の在庫表は確定されていません").arg(m_date->shownText()));
+        return;
+    }
+    if (ShowMsg(MsgKind::その他, MsgCase::確定解除確認, m_date->shownText()) != True)
+        return;
+    if (Status s = sheet::reopen在庫表(m_store, m_date->value()); !s) {
+        ShowError(QStringLiteral("確定を解除できませんでした。"), s.error);
+        return;
+    }
+    showClosed();
+    emit statusMessage(QStringLiteral("%1 の在庫表の確定を解除しました").arg(m_date->shownText()));
 }
 
 void SheetTab::Read商品マスタto在庫表() {
@@ -451,6 +646,7 @@ void SheetTab::Read商品マスタto在庫表() {
         return;
     }
     m_dirty = false;
+    m_loaded = {};
     refreshGrid();
     Calc明細();
     emit statusMessage(QStringLiteral("商品情報から %1 行を読み込みました").arg(filled.value));
@@ -478,6 +674,8 @@ void SheetTab::exportCsv() {
 }
 
 void SheetTab::importCsv() {
+    if (refuseClosed())
+        return;
     const QString path = exchange::chooseOpenFile(this);
     if (path.isEmpty())
         return;
@@ -523,10 +721,7 @@ void SheetTab::showSavedSheets() {
 void SheetTab::loadSaved(const QDate& date, const QString& category) {
     if (!confirmDiscard())
         return;
-    m_date->setValue(date);
-    m_category->setCurrentIndex(m_category->findText(category));
-    m_category->setEditText(category);
-    loadSheet();
+    loadSheet(date, category);
 }
 
 void SheetTab::showSummary() {
@@ -580,10 +775,16 @@ void SheetTab::afterEdit(int row, int column) {
     const Result<EditOutcome> outcome = afterCellEdit(m_store, m_model->keyAt(row), column);
     if (!outcome)
         ShowError(QStringLiteral("行の計算ができませんでした。"), outcome.error());
+    if (column == ColName || column == ColCode)
+        findNewNames();
     m_model->refreshRow(row);
     m_dirty = true;
     if (outcome.value.unitsChanged)
         emit namesChanged();
+    if (outcome.value.ambiguous)
+        emit statusMessage(
+            QStringLiteral("「%1」という商品は複数あります。コードで指定してください")
+                .arg(m_model->value(row, ColName).toString()));
     Calc明細();
 }
 

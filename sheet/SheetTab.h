@@ -5,6 +5,7 @@
 #include "work/RefModels.h"
 #include "work/WorkResets.h"
 
+#include <QSet>
 #include <QWidget>
 #include <functional>
 
@@ -37,6 +38,9 @@ class SheetTab : public QWidget {
     void Entry在庫表();
     void Delete在庫表();
     void LineDelete在庫表();
+    // Closes the saved count of the date against change, and reopens it.
+    void close在庫表();
+    void reopen在庫表();
     void Read商品マスタto在庫表();
     void Calc明細();
     // The sheet's named lines to a CSV file the user names.
@@ -89,8 +93,17 @@ class SheetTab : public QWidget {
     void refreshGrid();
     void setProgress(int value);
     void markSavedDates();
-    // Reads the saved sheet of the date and category shown, without asking.
-    void loadSheet();
+    // Reads the saved sheet of a date and category, without asking; the date
+    // and category boxes change only when it was read.
+    void loadSheet(const QDate& date, const QString& category);
+    // Refuses a change of a closed date with a message naming it.
+    bool refuseClosed();
+    void showClosed();
+    // Re-reads which names on the sheet no product has.
+    void findNewNames();
+    // The question before a save; false when the user declined.
+    bool askSave(sheet::SaveMode* mode);
+    bool hasUnsavedWork() const;
 
     Store& m_store;
     RefModels m_refs;
@@ -106,4 +119,7 @@ class SheetTab : public QWidget {
     QHash<QString, qint64> m_unknownCounts; // and how many times each was counted
     std::optional<qint64> m_nextCount;      // set by a lone number
     bool m_dirty = false; // a cell was committed since the last load, save, fill or reset
+    sheet::LoadedFrom m_loaded; // the saved sheets on screen; none for a new sheet
+    QSet<QString> m_newNames;   // names on the sheet that no product has yet
+    QLabel* m_closed;
 };

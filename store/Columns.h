@@ -84,6 +84,8 @@ static_assert(std::size(Columns) == ColumnCount, "one row per sheet column");
 inline constexpr Column StoredOrder[] = {ColCheck,  ColCode,   ColName,  ColQty,    ColUnit,
                                          ColProper, ColChange, ColPrice, ColAmount, ColCategory};
 static_assert(std::size(StoredOrder) == ColumnCount, "every sheet column stored once");
+// The hidden field of w在庫表 naming the saved line (在庫表.id) a line was loaded from.
+inline constexpr const char* SavedIdField = "在庫表id";
 } // namespace sheet
 
 namespace products {

@@ -26,11 +26,14 @@ QString table(const QString& name, const QString& columns) {
 template <std::size_t N> QString workTable(const QString& name, const columns::Column (&cols)[N]) {
     return table(name, "seq INTEGER PRIMARY KEY, " + columns::definitions(cols));
 }
-// The sheet's work tables keep their fields in the stored order.
-QString sheetWorkTable(const QString& name) {
+// The sheet's work tables keep their fields in the stored order; the sheet
+// itself also remembers which saved line each of its lines was loaded from.
+QString sheetWorkTable(const QString& name, bool withSavedId = false) {
     QStringList defs;
     for (sheet::Column c : sheet::StoredOrder)
         defs << columns::definition(sheet::Columns[c]);
+    if (withSavedId)
+        defs << QString::fromUtf8(sheet::SavedIdField) + " INTEGER";
     return table(name, "seq INTEGER PRIMARY KEY, " + defs.join(", "));
 }
 // A saved line is a sheet line with its date and number, without the mark.
@@ -68,7 +71,7 @@ const QVector<Table>& tables() {
          {}},
         {Db::Work,
          "w在庫表",
-         sheetWorkTable("w在庫表"),
+         sheetWorkTable("w在庫表", true),
          {"CREATE INDEX w在庫表_code ON w在庫表 (code)"}},
         {Db::Work, "w商品マスタ", workTable("w商品マスタ", products::Columns), {}},
         {Db::Work, "w商品参照", workTable("w商品参照", products::RefColumns), {}},
@@ -110,6 +113,14 @@ const QStringList& sheetTotals() {
     return statements;
 }
 
+const QStringList& sheetVersions() {
+    static const QStringList statements{
+        "CREATE TABLE IF NOT EXISTS 在庫表版 (日付 TEXT NOT NULL, 商品区分 TEXT NOT NULL, "
+        "版 INTEGER NOT NULL, 保存日時 TEXT, PRIMARY KEY (日付, 商品区分))",
+        "CREATE TABLE IF NOT EXISTS 在庫表確定 (日付 TEXT PRIMARY KEY, 確定日時 TEXT NOT NULL)"};
+    return statements;
+}
+
 } // namespace schema
 
 QVector<Store::Upgrade> Store::upgrades() {
@@ -121,5 +132,21 @@ QVector<Store::Upgrade> Store::upgrades() {
                  s.exec(Db::Main, "DELETE FROM 在庫表集計");
                  s.exec(Db::Main, "INSERT INTO 在庫表集計 SELECT 日付, ifnull(商品区分, ''), "
                                   "count(*), total(金額) FROM 在庫表 GROUP BY 1, 2");
+             }},
+            {QStringLiteral("保存済み在庫表の版と確定"),
+             [](Store& s) {
+                 for (const QString& sql : schema::sheetVersions())
+                     s.exec(Db::Main, sql);
+                 // Sheets saved before versions were kept start at version 1, time unknown.
+                 s.exec(Db::Main, "INSERT OR IGNORE INTO 在庫表版 (日付, 商品区分, 版) "
+                                  "SELECT 日付, 商品区分, 1 FROM 在庫表集計");
+             },
+             [](Store& s) {
+                 const QString field = QString::fromUtf8(sheet::SavedIdField);
+                 if (s.scalar(Db::Work,
+                              "SELECT count(*) FROM pragma_table_info('w在庫表') WHERE name = ?",
+                              {field})
+                         .toInt() == 0)
+                     s.exec(Db::Work, "ALTER TABLE w在庫表 ADD COLUMN " + field + " INTEGER");
              }}};
 }

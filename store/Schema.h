@@ -22,5 +22,10 @@ QStringList slotKinds();
 // lines and amount, kept by triggers on 在庫表 whatever writes it, so that the
 // list of saved sheets need not read every line. Safe to run again.
 const QStringList& sheetTotals();
+// 在庫表版: the version of each saved sheet (date and category, '' for none),
+// raised by every change of its lines, so that a save can tell whether it
+// would replace lines its sheet did not load; 在庫表確定: the dates whose count
+// is closed. Safe to run again.
+const QStringList& sheetVersions();
 
 } // namespace schema

@@ -161,6 +161,8 @@ void Store::createSchema(Db which) {
     if (which == Db::Main) {
         for (const QString& sql : schema::sheetTotals())
             exec(Db::Main, sql);
+        for (const QString& sql : schema::sheetVersions())
+            exec(Db::Main, sql);
         QSqlQuery ins = prepare(Db::Main, "INSERT INTO コードマスタ (kcode, code) VALUES (?, ?)");
         for (const QString& kind : schema::slotKinds())
             for (int i = 1; i <= codes::SlotCount; ++i)
@@ -177,9 +179,13 @@ void Store::upgrade(Db which) {
     if (version >= schemaVersion())
         return;
     Transaction t(*this, which);
-    if (which == Db::Main)
-        for (int v = version; v < schemaVersion(); ++v)
-            m_upgrades[v - BaseSchemaVersion].apply(*this);
+    for (int v = std::max(version, BaseSchemaVersion); v < schemaVersion(); ++v) {
+        const Upgrade& step = m_upgrades[v - BaseSchemaVersion];
+        if (which == Db::Main)
+            step.apply(*this);
+        else if (step.applyWork)
+            step.applyWork(*this);
+    }
     exec(which, QString("PRAGMA user_version=%1").arg(schemaVersion()));
     t.commit();
 }

@@ -17,7 +17,9 @@ enum class ErrorKind {
     Busy,    // another program holds a lock
     Foreign, // not a Stolva database, or damaged
     Newer,   // made by a newer Stolva
-    Io       // the file or folder cannot be read or written
+    Io,      // the file or folder cannot be read or written
+    Conflict, // what was read has been changed since; nothing was overwritten
+    Closed    // the count of that date is closed
 };
 
 // A database step that failed; carries the statement for the error report.
@@ -68,6 +70,8 @@ class Store {
     struct Upgrade {
         QString what;
         std::function<void(Store&)> apply;
+        // The same step's change of the work file, when it has one.
+        std::function<void(Store&)> applyWork = {};
     };
     // The steps this program knows.
     static QVector<Upgrade> upgrades();

@@ -71,6 +71,13 @@ QStringList ScriptedMessages::titles() const {
     return t;
 }
 
+int ScriptedPresenter::choose(const MsgDialog& d) {
+    shown.append(d);
+    if (!choices.isEmpty())
+        return choices.takeFirst();
+    return useDefaultButton ? d.defaultChoice : -1;
+}
+
 bool ScriptedPresenter::present(const MsgDialog& d) {
     shown.append(d);
     if (!answers.isEmpty())

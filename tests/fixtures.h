@@ -41,7 +41,9 @@ class TempStore {
 class ScriptedPresenter : public MsgPresenter {
   public:
     bool present(const MsgDialog& dialog) override;
+    int choose(const MsgDialog& dialog) override;
     QVector<MsgDialog> shown;
+    QVector<int> choices;         // buttons pressed in questions with their own, in order
     QVector<bool> answers;        // consumed in order; when exhausted, defaultAnswer
     bool useDefaultButton = true; // answer as Enter would: the default button
     bool defaultAnswer = true;

@@ -54,7 +54,9 @@ void TestHistory::initTestCase() {
                 m_t.store().exec(Db::Main,
                                  "INSERT INTO 在庫表 (日付, 商品区分, 行番号, code, 品名, 数量, "
                                  "単価, 金額) VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
-                                 {date, textOrNull(category), i + 1, textOrNull(l.code), l.name,
+                                 // no category: stored as NULL or as '', one group either way
+                                 {date, i % 2 ? textOrNull(category) : QVariant(category), i + 1,
+                                  textOrNull(l.code), l.name,
                                   qty, price, l.amount});
                 m_lines << l;
             }
@@ -62,19 +64,27 @@ void TestHistory::initTestCase() {
 }
 
 void TestHistory::savedSheetsAndDates() {
-    QMap<QPair<QString, QString>, QPair<int, qint64>> expected; // lines, amount units
-    for (const Line& l : m_lines) {
-        auto& e = expected[{l.date, l.category}];
-        ++e.first;
-        e.second += Currency::fromVariant(l.amount).value_or(Currency()).units();
-    }
+    // lines and amount units per date and named category; "*" for the whole date
+    QMap<QPair<QString, QString>, QPair<int, qint64>> expected;
+    for (const Line& l : m_lines)
+        for (const QString& k : {l.category, QString("*")}) {
+            if (k.isEmpty())
+                continue; // lines without a category are on the date's row only
+            auto& e = expected[{l.date, k}];
+            ++e.first;
+            e.second += Currency::fromVariant(l.amount).value_or(Currency()).units();
+        }
     VALUE_OK(sheets, savedSheets(m_t.store()));
     QCOMPARE(sheets.size(), expected.size());
     QCOMPARE(sheets.first().date, QDate(2026, 12, 8));
+    QVERIFY(sheets.first().wholeDate);
     for (int i = 1; i < sheets.size(); ++i)
-        QVERIFY(sheets[i - 1].date >= sheets[i].date);
+        QVERIFY(sheets[i - 1].date > sheets[i].date ||
+                (sheets[i - 1].date == sheets[i].date && !sheets[i].wholeDate));
     for (const SavedSheet& s : sheets) {
-        const auto e = expected.value({s.date.toString(Qt::ISODate), s.category});
+        QCOMPARE(s.category.isEmpty(), s.wholeDate);
+        const auto e =
+            expected.value({s.date.toString(Qt::ISODate), s.wholeDate ? "*" : s.category});
         QCOMPARE(s.lines, e.first);
         QCOMPARE(s.total.units(), e.second);
     }

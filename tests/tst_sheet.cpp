@@ -162,19 +162,21 @@ void TestSheet::amountAndChange() {
 
 void TestSheet::nameEditFillsTheLine_data() {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("expect"); // unit|price|proper|category, "<null>" for null
+    // unit|price|proper|category|code, "<null>" for null: the code is the one
+    // product's of the name, none when the name is ambiguous or unknown.
+    QTest::addColumn<QString>("expect");
     QTest::newRow("known") << "りんご"
-                           << "個|120|10|青果";
+                           << "個|120|10|青果|A01";
     QTest::newRow("first of two with the name") << "重複"
-                                                << "箱|<null>|0|<null>";
+                                                << "箱|<null>|0|<null>|<null>";
     QTest::newRow("unknown") << "ないもの"
-                             << "<null>|<null>|0|<null>";
+                             << "<null>|<null>|0|<null>|<null>";
     QTest::newRow("price 0 leaves it empty") << "ただ"
-                                             << "枚|<null>|3|文具";
+                                             << "枚|<null>|3|文具|Z";
     QTest::newRow("null proper gives 0") << "みかん"
-                                         << "<null>|80|0|青果";
+                                         << "<null>|80|0|青果|M";
     QTest::newRow("apostrophe") << "Rock'n'Roll"
-                                << "本|500|1|<null>";
+                                << "本|500|1|<null>|R";
 }
 
 void TestSheet::nameEditFillsTheLine() {
@@ -189,12 +191,12 @@ void TestSheet::nameEditFillsTheLine() {
     t.addProduct("R", "Rock'n'Roll", "本", 500, 1, QVariant());
     workLines(t, {name + "|5"}, 1);
     const qint64 seq = t.store().scalar(Db::Work, "SELECT seq FROM w在庫表").toLongLong();
-    VERIFY_OK(afterCellEdit(t.store(), seq, ColName));
+    VALUE_OK(outcome, afterCellEdit(t.store(), seq, ColName));
     const QStringList got = t.dump(Db::Work, "w在庫表").first().split('|');
     // seq|チェック|code|品名|数量|単位|適正数|増減|単価|金額|商品区分
-    QCOMPARE(QStringList({got[5], got[8], got[6], got[10]}).join('|'), expect);
-    QCOMPARE(got[2], QString("<null>")); // the code is never written by a look-up
-    QCOMPARE(got[9], QString("<null>")); // nor the amount
+    QCOMPARE(QStringList({got[5], got[8], got[6], got[10], got[2]}).join('|'), expect);
+    QCOMPARE(outcome.ambiguous, name == "重複");
+    QCOMPARE(got[9], QString("<null>")); // the amount is not written by a look-up
     QCOMPARE(t.count(Db::Main, "商品マスタ"), 6);
 }
 
@@ -458,27 +460,32 @@ void TestSheet::scanEntries() {
 
 void TestSheet::lineDelete_data() {
     QTest::addColumn<int>("line");
-    QTest::addColumn<bool>("withDate");
+    QTest::addColumn<int>("date");           // the date box: D + this many days, -1 empty
     QTest::addColumn<QStringList>("work");   // work names left, first four lines
     QTest::addColumn<QStringList>("savedD"); // saved rows of D left
     const QStringList all{"1:x1:A", "2:y:A", "3:n:A", "4:x2:B", "5:q:B", "6:n:B"};
-    QTest::newRow("by code, every line and row of the date")
-        << 0 << true << QStringList{"y", "n", "q", "n"}
-        << QStringList{"2:y:A", "3:n:A", "5:q:B", "6:n:B"};
+    // Only the chosen line goes, never another with the same code or name.
+    QTest::newRow("a line with a code shared by another")
+        << 0 << 0 << QStringList{"y", "n", "x2", "q"}
+        << QStringList{"2:y:A", "3:n:A", "4:x2:B", "5:q:B", "6:n:B"};
     QTest::newRow("code with an apostrophe")
-        << 4 << true << QStringList{"x1", "y", "n", "x2"}
+        << 4 << 0 << QStringList{"x1", "y", "n", "x2"}
         << QStringList{"1:x1:A", "2:y:A", "3:n:A", "4:x2:B", "6:n:B"};
-    QTest::newRow("typed by name: the line and its uncoded rows")
-        << 2 << true << QStringList{"x1", "y", "x2", "q"}
-        << QStringList{"1:x1:A", "2:y:A", "4:x2:B", "5:q:B"};
-    QTest::newRow("no date: the lines only")
-        << 0 << false << QStringList{"y", "n", "q", "n"} << all;
-    QTest::newRow("blank line: nothing") << 7 << true << QStringList{"x1", "y", "n", "x2"} << all;
+    QTest::newRow("the first of two lines of one name")
+        << 2 << 0 << QStringList{"x1", "y", "x2", "q"}
+        << QStringList{"1:x1:A", "2:y:A", "4:x2:B", "5:q:B", "6:n:B"};
+    QTest::newRow("the second of two lines of one name")
+        << 5 << 0 << QStringList{"x1", "y", "n", "x2"}
+        << QStringList{"1:x1:A", "2:y:A", "3:n:A", "4:x2:B", "5:q:B"};
+    QTest::newRow("no date: the line only") << 2 << -1 << QStringList{"x1", "y", "x2", "q"} << all;
+    QTest::newRow("another date: the line only")
+        << 2 << 1 << QStringList{"x1", "y", "x2", "q"} << all;
+    QTest::newRow("blank line: nothing") << 7 << 0 << QStringList{"x1", "y", "n", "x2"} << all;
 }
 
 void TestSheet::lineDelete() {
     QFETCH(int, line);
-    QFETCH(bool, withDate);
+    QFETCH(int, date);
     QFETCH(QStringList, work);
     QFETCH(QStringList, savedD);
     TempStore t;
@@ -486,15 +493,23 @@ void TestSheet::lineDelete() {
     workLines(t, lines);
     VERIFY_OK(entry在庫表(t.store(), D, QString()));
     VERIFY_OK(entry在庫表(t.store(), D.addDays(1), QString()));
-    workLines(t, lines);
+    LoadedFrom from;
+    VERIFY_OK(read在庫表(t.store(), D, QString(), {}, &from));
     const qint64 seq =
         t.store()
             .scalar(Db::Work, "SELECT seq FROM w在庫表 ORDER BY seq LIMIT 1 OFFSET ?", {line})
             .toLongLong();
-    VERIFY_OK(lineDelete在庫表(t.store(), seq, withDate ? std::optional<QDate>(D) : std::nullopt));
+    VALUE_OK(gone, lineDelete在庫表(t.store(), seq,
+                                    date < 0 ? std::nullopt : std::optional<QDate>(D.addDays(date))));
     QCOMPARE(workNames(t).mid(0, 4), work);
     QCOMPARE(stored(t, D), savedD);
     QCOMPARE(stored(t, D.addDays(1)).size(), 6);
+    // A saved line that went raised its sheet's version, nothing else did.
+    QCOMPARE(gone.saved, savedD.size() < 6);
+    VALUE_OK(left, unloadedSheets(t.store(), D, QString(), from));
+    QCOMPARE(left.size(), gone.saved ? 1 : 0);
+    if (gone.saved)
+        QCOMPARE(gone.version, from.versions.value(gone.category) + 1);
 }
 
 void TestSheet::fillFromMaster() {
@@ -507,7 +522,7 @@ void TestSheet::fillFromMaster() {
     VERIFY_OK(read商品マスタto在庫表(t.store()));
     QCOMPARE(workNames(t).mid(0, 3), QStringList({"あんず", "ばなな", ""}));
     QCOMPARE(t.dump(Db::Work, "w在庫表").first().section('|', 1),
-             QString("0|1|あんず|<null>|個|1|<null>|100|<null>|乾物"));
+             QString("0|1|あんず|<null>|個|1|<null>|100|<null>|乾物|<null>"));
     {
         Transaction tx(t.store(), Db::Main);
         for (int i = 0; i < 499; ++i)

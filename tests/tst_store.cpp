@@ -53,8 +53,10 @@ void TestStore::schemaNamesAreExact() {
     QVERIFY(!columnsOf(s, Db::Main, "自社情報").isEmpty());
     const QStringList sheet{"seq",    "チェック", "code", "品名", "数量",    "単位",
                             "適正数", "増減",     "単価", "金額", "商品区分"};
-    QCOMPARE(columnsOf(s, Db::Work, "w在庫表"), sheet);
+    QCOMPARE(columnsOf(s, Db::Work, "w在庫表"), sheet + QStringList{"在庫表id"});
     QCOMPARE(columnsOf(s, Db::Work, "w在庫表印刷"), sheet);
+    QCOMPARE(columnsOf(s, Db::Main, "在庫表版"), QStringList({"日付", "商品区分", "版", "保存日時"}));
+    QCOMPARE(columnsOf(s, Db::Main, "在庫表確定"), QStringList({"日付", "確定日時"}));
     const QStringList list{"seq", "チェック", "code", "品名", "単位", "単価", "適正数", "商品区分"};
     QCOMPARE(columnsOf(s, Db::Work, "w商品マスタ"), list);
     QCOMPARE(columnsOf(s, Db::Work, "w商品マスタ印刷"), list);
@@ -244,20 +246,33 @@ void TestStore::olderFileIsUpgradedNewerRefused() {
         for (const char* trigger : {"在庫表集計_追加", "在庫表集計_削除", "在庫表集計_変更"})
             first.exec(Db::Main, QString("DROP TRIGGER %1").arg(trigger));
         first.exec(Db::Main, "DROP TABLE 在庫表集計");
+        // Nor the sheet versions, nor the saved-line ids of the work sheet.
+        first.exec(Db::Main, "DROP TABLE 在庫表版");
+        first.exec(Db::Main, "DROP TABLE 在庫表確定");
+        first.exec(Db::Work, "ALTER TABLE w在庫表 DROP COLUMN 在庫表id");
         first.exec(Db::Main,
                    "INSERT INTO 在庫表 (日付, 品名, 金額) VALUES ('2026-01-05', 'a', 120)");
         first.exec(Db::Main, "PRAGMA user_version = 1");
         first.exec(Db::Work, "PRAGMA user_version = 1");
     }
+    const int current = 1 + int(Store::upgrades().size());
     {
         Store now;
         VERIFY_OK(now.open(dir.path()));
-        QCOMPARE(now.scalar(Db::Main, "PRAGMA user_version").toInt(), 2);
+        QCOMPARE(now.scalar(Db::Main, "PRAGMA user_version").toInt(), current);
         QCOMPARE(now.scalar(Db::Main, "SELECT count(*) FROM sqlite_master WHERE name IN "
                                       "('在庫表_集計', '在庫表集計', '在庫表集計_追加')")
                      .toInt(),
                  3);
         QCOMPARE(now.scalar(Db::Main, "SELECT 金額 FROM 在庫表集計").toInt(), 120);
+        // Sheets saved before versions were kept start at version 1.
+        QCOMPARE(now.scalar(Db::Main, "SELECT 日付 || '/' || 商品区分 || '/' || 版 FROM 在庫表版")
+                     .toString(),
+                 QString("2026-01-05//1"));
+        QCOMPARE(now.scalar(Db::Work, "SELECT count(*) FROM pragma_table_info('w在庫表') "
+                                      "WHERE name = '在庫表id'")
+                     .toInt(),
+                 1);
     }
     const Store::Upgrade step{"index by code", [](Store& s) {
                                   s.exec(Db::Main, "CREATE INDEX 在庫表_code ON 在庫表 (code)");
@@ -266,8 +281,8 @@ void TestStore::olderFileIsUpgradedNewerRefused() {
         Store later;
         later.setUpgrades(Store::upgrades() + QVector<Store::Upgrade>{step});
         VERIFY_OK(later.open(dir.path()));
-        QCOMPARE(later.scalar(Db::Main, "PRAGMA user_version").toInt(), 3);
-        QCOMPARE(later.scalar(Db::Work, "PRAGMA user_version").toInt(), 3);
+        QCOMPARE(later.scalar(Db::Main, "PRAGMA user_version").toInt(), current + 1);
+        QCOMPARE(later.scalar(Db::Work, "PRAGMA user_version").toInt(), current + 1);
         QCOMPARE(later
                      .scalar(Db::Main, "SELECT count(*) FROM sqlite_master WHERE name = "
                                        "'在庫表_code'")

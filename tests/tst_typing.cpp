@@ -152,6 +152,11 @@ QString actual(Started& s, const QString& what) {
     }
     if (what == "status")
         return s.w->statusBar()->currentMessage();
+    if (what.startsWith("new:")) // the name cell marked as a new product
+        return s.sheet()->data(s.sheet()->index(what.mid(4).toInt(), sheet::ColName),
+                               Qt::BackgroundRole).isValid()
+                   ? "yes"
+                   : "no";
     if (what.startsWith("items:")) {
         auto* c = s.find<QComboBox>(what.mid(6));
         QStringList items;
@@ -200,11 +205,17 @@ void TestTyping::scenario_data() {
         "0,6=X | " + units + "= '個X'=0 | " + units + "= 'X'=1");
     row("category typed over a category", "put:0,2=x; put:0,9=果物; @0,9; ime:野菜; key:Return",
         "0,9=野菜");
-    // Enter takes the completion and moves on in one press.
-    row("name completed by Enter", "@0,2; ime:りん; key:Return; keys:5; key:Return",
+    // Enter takes the proposal the user moved to and moves on in one press;
+    // without a choice the typed text stays.
+    row("name chosen in the list by Enter",
+        "@0,2; ime:りん; key:Down; key:Return; keys:5; key:Return",
         "0,2=りんご | 0,3=5 | 0,8=500 | cur=0,4");
-    row("unit completed by Enter", "put:0,2=x; @0,6; keys:k; key:Return; keys:9",
+    row("unit chosen in the list by Enter", "put:0,2=x; @0,6; keys:k; key:Down; key:Return; keys:9",
         "0,6=kg | " + units + "= 'k'=0 | cur=0,7");
+    row("a new name typed stays what was typed", "@0,2; ime:りん; key:Return; keys:5; key:Return",
+        "0,2=りん | 0,6= | 0,3=5 | new:0=yes");
+    row("a unit typed stays what was typed", "put:0,2=x; @0,6; keys:k; key:Return",
+        "0,6=k | " + units + "= 'k'=1");
     row("exact name wins over longer ones",
         "sql!:INSERT INTO 商品マスタ (品名) VALUES ('りんご大'); "
         "click:cmdクリア; @0,2; ime:りんご; key:Return",
@@ -221,10 +232,10 @@ void TestTyping::scenario_data() {
     // Line deletion.
     row("line deletion without a line", "click:cmdマスタ読込; click:cmd行削除",
         "msg=行を選択してください。 | 0,2=みかん");
-    row("line deletion of a line typed by name",
+    row("line deletion of a line typed, not loaded: the saved line stays",
         "put:0,2=手書き; put:1,2=次; sql!:INSERT INTO 在庫表 (日付, 行番号, 品名) VALUES ('" +
             Today + "', 1, '手書き'); @0,2; yes; click:cmd行削除",
-        "0,2=次 | sql:SELECT count(*) FROM 在庫表=0");
+        "0,2=次 | sql:SELECT count(*) FROM 在庫表=1");
     row("a reset puts the cursor on the first line", "@300,2; click:cmdクリア",
         "cur=0,1 | wsql:SELECT count(*) FROM w在庫表 WHERE 品名 IS NOT NULL=0");
     // The date box.

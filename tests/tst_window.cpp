@@ -521,6 +521,7 @@ void TestWindow::committedActionSurvivesAFailedReset() {
     QVERIFY(QSqlQuery(other).exec("BEGIN IMMEDIATE"));
     QVERIFY(QSqlQuery(other).exec("CREATE TABLE lock_holder (x)"));
     s.msgs.presenter.answers = {true};
+    s.msgs.presenter.choices = {0}; // the save replaces the stored sheet
     s.click(button);
     QSqlQuery(other).exec("ROLLBACK");
     other.close();
@@ -906,10 +907,12 @@ void TestWindow::stockOverTime() {
         user::key(Qt::Key_Return);
     });
     user::click(s.find<QPushButton>("cmd一覧"));
-    QCOMPARE(listed, QStringList({"2026年12月07日 果物 800", "2026年12月07日 野菜 242",
-                                  "2026年11月30日 果物 1,150"}));
+    // Each date first as a whole, then its categories.
+    QCOMPARE(listed, QStringList({"2026年12月07日 （全区分） 1,042", " 果物 800", " 野菜 242",
+                                  "2026年11月30日 （全区分） 1,150", " 果物 1,150"}));
     QCOMPARE(s.find<DateBox>("dt日付")->value(), QDate(2026, 12, 7));
-    QCOMPARE(s.cell(0, ColName), QString("ねぎ"));
+    QCOMPARE(s.cell(0, ColName), QString("りんご"));
+    QCOMPARE(s.cell(1, ColName), QString());
 
     QVector<QPair<QString, int>> printed; // title, pictures
     s.w->previewPages = [&](const QVector<report::Page>& pages, const QString& title) {

@@ -56,6 +56,7 @@ class OnShown : public QObject {
 class AnswerYes : public MsgPresenter {
   public:
     bool present(const MsgDialog&) override { return true; }
+    int choose(const MsgDialog& d) override { return d.defaultChoice; }
 };
 } // namespace
 

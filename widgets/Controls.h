@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <functional>
 
 // Controls carry their system name as object name, so tests and readers find
 // them by the name they know.
@@ -19,9 +20,14 @@ inline QLabel* makeLabel(QWidget* parent, const QString& name, const QString& ca
 }
 
 class WorkTableModel;
+class QAbstractItemView;
 
-// Tells the user when a number cell was given text that is not a number.
-void reportRefusedNumbers(WorkTableModel* model);
+// Tells the user when a number cell was given text that is not a number, then
+// puts the cursor back on that cell with the typed text selected, whatever
+// key ended the edit: the retyped value lands where it was meant to.
+// `showCell` makes (row, column) current and gives the view that shows it.
+void reportRefusedNumbers(WorkTableModel* model,
+                          std::function<QAbstractItemView*(int row, int column)> showCell);
 
 class QComboBox;
 // Refills a selector with names; with keepChoice it keeps what it shows,

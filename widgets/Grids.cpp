@@ -136,9 +136,9 @@ bool EnterDelegate::eventFilter(QObject* object, QEvent* event) {
 }
 
 namespace {
-// Enter (or Tab) in an open completion list takes the proposed entry and ends
-// the cell in the same press: the exact match of the typed text, else the
-// highlighted entry, else the first one. The key then goes on to the editor.
+// Enter (or Tab) in an open completion list ends the cell in the same press
+// with the exact match of the typed text, else the entry the user moved to,
+// else the typed text. The key then goes on to the editor.
 class CompletionKeys : public QObject {
   public:
     CompletionKeys(QComboBox* combo, QCompleter* completer)
@@ -167,6 +167,9 @@ class CompletionKeys : public QObject {
     }
 
   private:
+    // The exact match of the typed text, else the proposal the user moved to;
+    // otherwise (null) the typed text stays: a new name is never replaced by
+    // the first proposal unasked.
     QString proposal(QAbstractItemView* popup) const {
         const QString typed = m_combo->currentText();
         QAbstractItemModel* m = popup->model();
@@ -174,9 +177,7 @@ class CompletionKeys : public QObject {
         for (int r = 0; r < m->rowCount(); ++r)
             if (m->index(r, col).data().toString() == typed)
                 return typed;
-        QModelIndex pick = popup->currentIndex();
-        if (!pick.isValid())
-            pick = m->index(0, col);
+        const QModelIndex pick = popup->currentIndex();
         return pick.isValid() ? m->index(pick.row(), col).data().toString() : QString();
     }
     QComboBox* m_combo;

@@ -113,7 +113,7 @@ QVariant WorkTableModel::data(const QModelIndex& index, int role) const {
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Qt::Alignment(c.align) | Qt::AlignVCenter);
     default:
-        return QVariant();
+        return decorate ? decorate(index.row(), index.column(), role) : QVariant();
     }
 }
 

@@ -50,6 +50,9 @@ class WorkTableModel : public QAbstractTableModel {
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+    // Extra roles of a cell (a tint, a tooltip) given by the grid's owner.
+    std::function<QVariant(int row, int column, int role)> decorate;
+
     // Converts what a user typed into the value stored for a column:
     // empty text gives null; a number column that cannot read the text gives null.
     static QVariant storedValue(Kind kind, const QVariant& typed);
