@@ -27,10 +27,10 @@ Result<QVector<SavedSheet>> savedSheets(Store& store) {
         QVector<SavedSheet> out;
         int dateRow = -1;
         // One row per sheet, kept by the triggers on 在庫表.
-        for (const Row& r : store.query(
-                 Db::Main, "SELECT s.日付, s.商品区分, s.行数, s.金額, k.日付 IS NOT NULL "
-                           "FROM 在庫表集計 s LEFT JOIN 在庫表確定 k ON k.日付 = s.日付 "
-                           "ORDER BY s.日付 DESC, s.商品区分")) {
+        for (const Row& r :
+             store.query(Db::Main, "SELECT s.日付, s.商品区分, s.行数, s.金額, k.日付 IS NOT NULL "
+                                   "FROM 在庫表集計 s LEFT JOIN 在庫表確定 k ON k.日付 = s.日付 "
+                                   "ORDER BY s.日付 DESC, s.商品区分")) {
             const SavedSheet sheet{QDate::fromString(r[0].toString(), Qt::ISODate),
                                    r[1].toString(),
                                    r[2].toInt(),

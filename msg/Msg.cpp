@@ -170,9 +170,8 @@ int QMessageBoxPresenter::choose(const MsgDialog& d) {
     box.setIcon(QMessageBox::Question);
     QVector<QAbstractButton*> buttons;
     for (int i = 0; i < d.choices.size(); ++i)
-        buttons << box.addButton(d.choices[i], i + 1 == d.choices.size()
-                                                   ? QMessageBox::RejectRole
-                                                   : QMessageBox::AcceptRole);
+        buttons << box.addButton(d.choices[i], i + 1 == d.choices.size() ? QMessageBox::RejectRole
+                                                                         : QMessageBox::AcceptRole);
     if (d.defaultChoice >= 0 && d.defaultChoice < buttons.size())
         box.setDefaultButton(static_cast<QPushButton*>(buttons[d.defaultChoice]));
     if (!buttons.isEmpty())

@@ -101,8 +101,8 @@ ProductLookup Seek商品(Store& store, const QString& name) {
 }
 
 NameMatch matchName(Store& store, const QString& name) {
-    const Rows r = store.query(
-        Db::Main, "SELECT count(*), max(code) FROM 商品マスタ WHERE 品名 = ?", {name});
+    const Rows r =
+        store.query(Db::Main, "SELECT count(*), max(code) FROM 商品マスタ WHERE 品名 = ?", {name});
     NameMatch m;
     m.products = r.value(0).value(0).toInt();
     if (m.products == 1)
@@ -114,8 +114,7 @@ namespace {
 // The code a named line should carry: the code of the one product with the
 // name, when the line has none or carries the code of another product (its
 // name was retyped); otherwise the line's own.
-QVariant codeForName(Store& store, const QVariant& lineCode, const QString& name,
-                     bool* ambiguous) {
+QVariant codeForName(Store& store, const QVariant& lineCode, const QString& name, bool* ambiguous) {
     const NameMatch m = matchName(store, name);
     *ambiguous = m.products > 1;
     if (m.products != 1 || m.code.isEmpty())
@@ -169,8 +168,7 @@ Result<EditOutcome> afterCellEdit(Store& store, qint64 seq, int column) {
                 return outcome;
             const ProductLookup p = Seek商品(store, name.toString());
             // One product, one line: a scan of its code later counts here.
-            const QVariant lineCode =
-                codeForName(store, code, name.toString(), &outcome.ambiguous);
+            const QVariant lineCode = codeForName(store, code, name.toString(), &outcome.ambiguous);
             store.exec(Db::Work,
                        "UPDATE w在庫表 SET 単位 = ?, 単価 = ?, 適正数 = ?, 商品区分 = ?, code = ? "
                        "WHERE seq = ?",
@@ -236,8 +234,7 @@ const QString SavedCategory = "coalesce(商品区分, '')";
 // The saved sheets of a date (one category when given) with their lines.
 Rows savedSheetsOf(Store& store, const QString& day, const QString& category) {
     if (category.isEmpty())
-        return store.query(Db::Main, "SELECT 商品区分, 行数 FROM 在庫表集計 WHERE 日付 = ?",
-                           {day});
+        return store.query(Db::Main, "SELECT 商品区分, 行数 FROM 在庫表集計 WHERE 日付 = ?", {day});
     return store.query(Db::Main,
                        "SELECT 商品区分, 行数 FROM 在庫表集計 WHERE 日付 = ? AND 商品区分 = ?",
                        {day, category});
@@ -267,13 +264,13 @@ Versions versionsOf(Store& store, const QString& day, const QString& category) {
 
 // Every change of a saved sheet's lines raises its version; versions are
 // never reused, so an old reading cannot match a newer sheet.
-void raiseVersion(Store& store, const QString& day, const QString& category,
-                  const QString& when) {
-    store.exec(Db::Main,
-               "INSERT INTO 在庫表版 (日付, 商品区分, 版, 保存日時) VALUES (?, coalesce(?, ''), 1, ?) "
-               "ON CONFLICT (日付, 商品区分) DO UPDATE SET 版 = 在庫表版.版 + 1, "
-               "保存日時 = excluded.保存日時",
-               {day, category, when});
+void raiseVersion(Store& store, const QString& day, const QString& category, const QString& when) {
+    store.exec(
+        Db::Main,
+        "INSERT INTO 在庫表版 (日付, 商品区分, 版, 保存日時) VALUES (?, coalesce(?, ''), 1, ?) "
+        "ON CONFLICT (日付, 商品区分) DO UPDATE SET 版 = 在庫表版.版 + 1, "
+        "保存日時 = excluded.保存日時",
+        {day, category, when});
 }
 
 QString now() {
@@ -290,8 +287,7 @@ QString shownTime(const QString& iso) {
     const QDateTime t = QDateTime::fromString(iso, Qt::ISODate);
     if (!t.isValid())
         return QString();
-    return t.date() == QDate::currentDate() ? t.toString("hh:mm")
-                                            : t.toString("yyyy/MM/dd hh:mm");
+    return t.date() == QDate::currentDate() ? t.toString("hh:mm") : t.toString("yyyy/MM/dd hh:mm");
 }
 } // namespace
 
@@ -315,8 +311,8 @@ Result<int> read在庫表(Store& store, const QDate& date, const QString& catego
         if (!cnt.isNull())
             progress.total = cnt.toInt();
         const Rows rows = store.query(Db::Main,
-                                      "SELECT " + lineFields() + ", id FROM 在庫表 WHERE " +
-                                          where + " ORDER BY 行番号, id",
+                                      "SELECT " + lineFields() + ", id FROM 在庫表 WHERE " + where +
+                                          " ORDER BY 行番号, id",
                                       params);
         const Versions versions = versionsOf(store, dateKey(date), category);
         // The whole sheet is loaded, also past the 500th line, so that a later
@@ -352,9 +348,8 @@ Result<QVector<Unloaded>> unloadedSheets(Store& store, const QDate& date, const 
         for (const Row& r : savedSheetsOf(store, day, category)) {
             const QString k = r[0].toString();
             const VersionRow v = versionOf(store, day, k);
-            if (r[1].toInt() <= 0 ||
-                (loaded.date == date && loaded.versions.contains(k) &&
-                 loaded.versions.value(k) == v.version))
+            if (r[1].toInt() <= 0 || (loaded.date == date && loaded.versions.contains(k) &&
+                                      loaded.versions.value(k) == v.version))
                 continue;
             out << Unloaded{k, r[1].toInt(), v.version, shownTime(v.savedAt)};
         }
@@ -404,14 +399,14 @@ Result<MasterEffect> masterEffect(Store& store) {
                     e.added << name;
                     continue;
                 }
-                seen.insert(name, fields(find.value(0), find.value(1), find.value(2),
-                                         find.value(3), find.value(4)));
+                seen.insert(name, fields(find.value(0), find.value(1), find.value(2), find.value(3),
+                                         find.value(4)));
                 find.finish();
             }
             Fields& old = seen[name];
             // A line without a code keeps the stored one.
-            const Fields now = fields(isEmptyValue(l[0]) ? QVariant(old.code) : l[0], l[2], l[3],
-                                      l[4], l[5]);
+            const Fields now =
+                fields(isEmptyValue(l[0]) ? QVariant(old.code) : l[0], l[2], l[3], l[4], l[5]);
             QStringList d;
             if (now.code != old.code)
                 d << QStringLiteral("コード %1 → %2").arg(text(old.code), text(now.code));
@@ -441,8 +436,7 @@ Result<MasterEffect> masterEffect(Store& store) {
 Result<QSet<QString>> unknownNames(Store& store) {
     return guardedValue<QSet<QString>>([&] {
         QSet<QString> out;
-        QSqlQuery find =
-            store.prepare(Db::Main, "SELECT 1 FROM 商品マスタ WHERE 品名 = ? LIMIT 1");
+        QSqlQuery find = store.prepare(Db::Main, "SELECT 1 FROM 商品マスタ WHERE 品名 = ? LIMIT 1");
         for (const Row& r : store.query(Db::Work, "SELECT DISTINCT 品名 FROM w在庫表 "
                                                   "WHERE 品名 IS NOT NULL AND 品名 <> ''")) {
             store.run(find, {r[0]});
@@ -474,21 +468,20 @@ Rows addLines(Rows saved, const Rows& lines, const QString& category) {
     const auto at = [](const Row& l, Column c) { return l[c - ColCode]; };
     QHash<QString, int> index;
     for (int i = 0; i < saved.size(); ++i)
-        index.insert(productKey(at(saved[i], ColCategory), at(saved[i], ColCode),
-                                at(saved[i], ColName)),
-                     i);
+        index.insert(
+            productKey(at(saved[i], ColCategory), at(saved[i], ColCode), at(saved[i], ColName)), i);
     for (Row l : lines) {
         if (!category.isEmpty())
             l[ColCategory - ColCode] = category;
-        const auto hit = index.constFind(productKey(at(l, ColCategory), at(l, ColCode),
-                                                    at(l, ColName)));
+        const auto hit =
+            index.constFind(productKey(at(l, ColCategory), at(l, ColCode), at(l, ColName)));
         if (hit == index.constEnd()) {
             saved << l;
             continue;
         }
         const auto q1 = wholeOf(at(saved[*hit], ColQty)), q2 = wholeOf(at(l, ColQty));
-        const QVariant qty = q1 || q2 ? QVariant(qlonglong(q1.value_or(0) + q2.value_or(0)))
-                                      : at(l, ColQty);
+        const QVariant qty =
+            q1 || q2 ? QVariant(qlonglong(q1.value_or(0) + q2.value_or(0))) : at(l, ColQty);
         l[ColQty - ColCode] = qty;
         l[ColAmount - ColCode] = lineAmount(qty, at(l, ColPrice));
         l[ColChange - ColCode] = lineChange(qty, at(l, ColProper));
@@ -631,8 +624,9 @@ Result<LineDeleted> lineDelete在庫表(Store& store, qint64 seq, const std::opt
 
 Result<bool> isClosed(Store& store, const QDate& date) {
     return guardedValue<bool>([&] {
-        return store.scalar(Db::Main, "SELECT count(*) FROM 在庫表確定 WHERE 日付 = ?",
-                            {dateKey(date)})
+        return store
+                   .scalar(Db::Main, "SELECT count(*) FROM 在庫表確定 WHERE 日付 = ?",
+                           {dateKey(date)})
                    .toInt() > 0;
     });
 }

@@ -84,8 +84,7 @@ struct LoadedFrom {
 // the id of its saved line. onProgress receives the bar value after each row.
 // Gives the lines loaded; `from` receives the versions read.
 Result<int> read在庫表(Store& store, const QDate& date, const QString& category,
-                       const std::function<void(int)>& onProgress = {},
-                       LoadedFrom* from = nullptr);
+                       const std::function<void(int)>& onProgress = {}, LoadedFrom* from = nullptr);
 
 // A saved sheet that a save of date (and category) would replace although the
 // sheet on screen did not load it as it is now.
@@ -125,8 +124,8 @@ Result<int> namedLineCount(Store& store);
 // both sides becomes one line with the quantities summed. A closed date is
 // refused (ErrorKind::Closed). Gives the lines saved; `after` the new versions.
 Result<int> entry在庫表(Store& store, const QDate& date, const QString& category,
-                        const std::function<void(int)>& onProgress = {},
-                        const SaveMode& mode = {}, LoadedFrom* after = nullptr);
+                        const std::function<void(int)>& onProgress = {}, const SaveMode& mode = {},
+                        LoadedFrom* after = nullptr);
 
 // Deletes every stored line of the date, in every category; says how many
 // rows of how many categories went.
@@ -142,10 +141,10 @@ Result<Deleted> delete在庫表(Store& store, const QDate& date);
 // work table, so a failure between them leaves the line shown and deleting it
 // again harmless. A blank line deletes nothing.
 struct LineDeleted {
-    int lines = 0;         // work lines removed
-    bool saved = false;    // a saved line went too
-    QString category;      // of the saved line
-    qint64 version = 0;    // its sheet's version now
+    int lines = 0;      // work lines removed
+    bool saved = false; // a saved line went too
+    QString category;   // of the saved line
+    qint64 version = 0; // its sheet's version now
 };
 Result<LineDeleted> lineDelete在庫表(Store& store, qint64 seq, const std::optional<QDate>& date);
 

@@ -468,8 +468,7 @@ QString linesShown(const Unloaded& u) {
 bool SheetTab::askSave(sheet::SaveMode* mode) {
     const QDate date = m_date->value();
     const QString category = m_category->currentText();
-    const Result<QVector<Unloaded>> unloaded =
-        unloadedSheets(m_store, date, category, m_loaded);
+    const Result<QVector<Unloaded>> unloaded = unloadedSheets(m_store, date, category, m_loaded);
     const Result<MasterEffect> effect = masterEffect(m_store);
     if (!unloaded || !effect) {
         ShowError(QStringLiteral("在庫表を登録できませんでした。"),
@@ -506,10 +505,10 @@ bool SheetTab::askSave(sheet::SaveMode* mode) {
     }
     notes.prepend(QStringLiteral("置き換えると保存済みの行は消えます。追加すると同じ商品の数量は"
                                  "合計されます。"));
-    const int answer = AskChoice(QStringLiteral("登録の確認"), text,
-                                 {QStringLiteral("置き換える"), QStringLiteral("追加する"),
-                                  QStringLiteral("キャンセル")},
-                                 2, notes.join('\n'));
+    const int answer = AskChoice(
+        QStringLiteral("登録の確認"), text,
+        {QStringLiteral("置き換える"), QStringLiteral("追加する"), QStringLiteral("キャンセル")}, 2,
+        notes.join('\n'));
     if (answer == 2)
         return false;
     for (const Unloaded& u : unloaded.value)
@@ -534,9 +533,9 @@ void SheetTab::Entry在庫表() {
     const QString heading = sheetHeading();
     m_bar->show();
     setProgress(10);
-    const Result<int> saved =
-        sheet::entry在庫表(m_store, m_date->value(), m_category->currentText(),
-                           [this](int v) { setProgress(v); }, mode);
+    const Result<int> saved = sheet::entry在庫表(
+        m_store, m_date->value(), m_category->currentText(), [this](int v) { setProgress(v); },
+        mode);
     m_bar->hide();
     if (!saved) {
         ShowError(
@@ -547,10 +546,10 @@ void SheetTab::Entry在庫表() {
     // The sheet is stored: whatever follows, the user is told so, and the
     // date stays on the saved one until the tab is reset.
     m_dirty = false;
-    const QString done = QStringLiteral("%1 の在庫表を%2しました（%3行）")
-                             .arg(heading, mode.add ? QStringLiteral("追加登録")
-                                                    : QStringLiteral("登録"))
-                             .arg(saved.value);
+    const QString done =
+        QStringLiteral("%1 の在庫表を%2しました（%3行）")
+            .arg(heading, mode.add ? QStringLiteral("追加登録") : QStringLiteral("登録"))
+            .arg(saved.value);
     emit statusMessage(done);
     if (Status s = resetSheet(); !s)
         ShowError(done + QStringLiteral("。ただし画面をクリアできませんでした。"), s.error);
@@ -622,7 +621,8 @@ void SheetTab::reopen在庫表() {
         return;
     const Result<bool> closed = sheet::isClosed(m_store, m_date->value());
     if (closed && !closed.value) {
-        emit statusMessage(QStringLiteral("%1 の在庫表は確定されていません").arg(m_date->shownText()));
+        emit statusMessage(
+            QStringLiteral("%1 の在庫表は確定されていません").arg(m_date->shownText()));
         return;
     }
     if (ShowMsg(MsgKind::その他, MsgCase::確定解除確認, m_date->shownText()) != True)

@@ -118,7 +118,7 @@ class SheetTab : public QWidget {
     QStringList m_unknownOrder;             // unknown codes, first scanned first
     QHash<QString, qint64> m_unknownCounts; // and how many times each was counted
     std::optional<qint64> m_nextCount;      // set by a lone number
-    bool m_dirty = false; // a cell was committed since the last load, save, fill or reset
+    bool m_dirty = false;       // a cell was committed since the last load, save, fill or reset
     sheet::LoadedFrom m_loaded; // the saved sheets on screen; none for a new sheet
     QSet<QString> m_newNames;   // names on the sheet that no product has yet
     QLabel* m_closed;

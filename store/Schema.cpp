@@ -124,7 +124,8 @@ const QStringList& sheetVersions() {
 } // namespace schema
 
 QVector<Store::Upgrade> Store::upgrades() {
-    return {{QStringLiteral("保存済み在庫表の集計"), [](Store& s) {
+    return {{QStringLiteral("保存済み在庫表の集計"),
+             [](Store& s) {
                  s.exec(Db::Main, QString(schema::SummaryIndex)
                                       .replace("CREATE INDEX", "CREATE INDEX IF NOT EXISTS"));
                  for (const QString& sql : schema::sheetTotals())

@@ -14,10 +14,10 @@ enum class Db { Main, Work };
 // What kind of failure stopped a database step, set where it happened.
 enum class ErrorKind {
     Other,
-    Busy,    // another program holds a lock
-    Foreign, // not a Stolva database, or damaged
-    Newer,   // made by a newer Stolva
-    Io,      // the file or folder cannot be read or written
+    Busy,     // another program holds a lock
+    Foreign,  // not a Stolva database, or damaged
+    Newer,    // made by a newer Stolva
+    Io,       // the file or folder cannot be read or written
     Conflict, // what was read has been changed since; nothing was overwritten
     Closed    // the count of that date is closed
 };

@@ -56,8 +56,7 @@ void TestHistory::initTestCase() {
                                  "単価, 金額) VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
                                  // no category: stored as NULL or as '', one group either way
                                  {date, i % 2 ? textOrNull(category) : QVariant(category), i + 1,
-                                  textOrNull(l.code), l.name,
-                                  qty, price, l.amount});
+                                  textOrNull(l.code), l.name, qty, price, l.amount});
                 m_lines << l;
             }
         }

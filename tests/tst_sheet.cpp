@@ -499,8 +499,9 @@ void TestSheet::lineDelete() {
         t.store()
             .scalar(Db::Work, "SELECT seq FROM w在庫表 ORDER BY seq LIMIT 1 OFFSET ?", {line})
             .toLongLong();
-    VALUE_OK(gone, lineDelete在庫表(t.store(), seq,
-                                    date < 0 ? std::nullopt : std::optional<QDate>(D.addDays(date))));
+    VALUE_OK(gone,
+             lineDelete在庫表(t.store(), seq,
+                              date < 0 ? std::nullopt : std::optional<QDate>(D.addDays(date))));
     QCOMPARE(workNames(t).mid(0, 4), work);
     QCOMPARE(stored(t, D), savedD);
     QCOMPARE(stored(t, D.addDays(1)).size(), 6);

@@ -55,7 +55,8 @@ void TestStore::schemaNamesAreExact() {
                             "適正数", "増減",     "単価", "金額", "商品区分"};
     QCOMPARE(columnsOf(s, Db::Work, "w在庫表"), sheet + QStringList{"在庫表id"});
     QCOMPARE(columnsOf(s, Db::Work, "w在庫表印刷"), sheet);
-    QCOMPARE(columnsOf(s, Db::Main, "在庫表版"), QStringList({"日付", "商品区分", "版", "保存日時"}));
+    QCOMPARE(columnsOf(s, Db::Main, "在庫表版"),
+             QStringList({"日付", "商品区分", "版", "保存日時"}));
     QCOMPARE(columnsOf(s, Db::Main, "在庫表確定"), QStringList({"日付", "確定日時"}));
     const QStringList list{"seq", "チェック", "code", "品名", "単位", "単価", "適正数", "商品区分"};
     QCOMPARE(columnsOf(s, Db::Work, "w商品マスタ"), list);
