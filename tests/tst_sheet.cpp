@@ -75,6 +75,10 @@ class TestSheet : public QObject {
     void scanEntries();
     void lineDelete_data();
     void lineDelete();
+    void saveOverSavedSheets_data();
+    void saveOverSavedSheets();
+    void closedDateRefusesChanges();
+    void masterEffectOfASave();
     void fillFromMaster();
     void printTableHoldsNamedLinesInOrder();
 };
@@ -511,6 +515,139 @@ void TestSheet::lineDelete() {
     QCOMPARE(left.size(), gone.saved ? 1 : 0);
     if (gone.saved)
         QCOMPARE(gone.version, from.versions.value(gone.category) + 1);
+}
+
+// A save over saved sheets: what is asked about, and what adding and
+// replacing store. Saved lines "name|qty|category|code"; "*" loads the
+// saved sheet of the save's category before typing the sheet.
+void TestSheet::saveOverSavedSheets_data() {
+    QTest::addColumn<QStringList>("before"); // saved with category A, then B
+    QTest::addColumn<QString>("category");   // the save's category
+    QTest::addColumn<bool>("loadFirst");     // the sheet was loaded first
+    QTest::addColumn<QStringList>("sheet");  // the typed sheet
+    QTest::addColumn<QStringList>("asked");  // categories asked about
+    QTest::addColumn<bool>("add");           // adding instead of replacing
+    QTest::addColumn<QStringList>("after");  // stored "name qty category", in order
+    const QStringList a{"りんご|12|A|A01", "みかん|4|A"};
+    const QStringList b{"ねぎ|2|B"};
+    QTest::newRow("a new sheet over A, replaced")
+        << a << "A" << false << QStringList{"りんご|3||A01"} << QStringList{"A"} << false
+        << QStringList{"りんご 3 A", "ねぎ 2 B"};
+    QTest::newRow("a new sheet over A, added: same code summed, others kept")
+        << a << "A" << false << QStringList{"りんご|3||A01", "ぶどう|1"} << QStringList{"A"} << true
+        << QStringList{"りんご 15 A", "みかん 4 A", "ぶどう 1 A", "ねぎ 2 B"};
+    QTest::newRow("added: a name without code matches the name")
+        << a << "A" << false << QStringList{"みかん|6"} << QStringList{"A"} << true
+        << QStringList{"りんご 12 A", "みかん 10 A", "ねぎ 2 B"};
+    QTest::newRow("added: same name, other code is another product")
+        << a << "A" << false << QStringList{"りんご|1||A99"} << QStringList{"A"} << true
+        << QStringList{"りんご 12 A", "みかん 4 A", "りんご 1 A", "ねぎ 2 B"};
+    QTest::newRow("the sheet's own load: nothing asked")
+        << a << "A" << true << QStringList{} << QStringList{} << false
+        << QStringList{"りんご 12 A", "みかん 4 A", "ねぎ 2 B"};
+    QTest::newRow("a new category: nothing asked")
+        << a << "C" << false << QStringList{"米|1"} << QStringList{} << false
+        << QStringList{"りんご 12 A", "みかん 4 A", "ねぎ 2 B", "米 1 C"};
+    QTest::newRow("every category at once names each")
+        << a << "" << false << QStringList{"米|1|C"} << QStringList{"A", "B"} << false
+        << QStringList{"米 1 C"};
+    QTest::newRow("every category added, by each line's category")
+        << a << "" << false << QStringList{"ねぎ|1|B", "りんご|1|A|A01"} << QStringList{"A", "B"}
+        << true << QStringList{"りんご 13 A", "みかん 4 A", "ねぎ 3 B"};
+}
+
+void TestSheet::saveOverSavedSheets() {
+    QFETCH(QStringList, before);
+    QFETCH(QString, category);
+    QFETCH(bool, loadFirst);
+    QFETCH(QStringList, sheet);
+    QFETCH(QStringList, asked);
+    QFETCH(bool, add);
+    QFETCH(QStringList, after);
+    TempStore t;
+    workLines(t, before);
+    VERIFY_OK(entry在庫表(t.store(), D, "A"));
+    workLines(t, {"ねぎ|2"});
+    VERIFY_OK(entry在庫表(t.store(), D, "B"));
+    LoadedFrom from;
+    if (loadFirst)
+        VERIFY_OK(read在庫表(t.store(), D, category, {}, &from));
+    else
+        workLines(t, sheet);
+    VALUE_OK(unloaded, unloadedSheets(t.store(), D, category, from));
+    QStringList askedNow;
+    SaveMode mode{add, from.versions};
+    for (const Unloaded& u : unloaded) {
+        askedNow << u.category;
+        QCOMPARE(u.lines, u.category == "B" ? 1 : 2);
+        QVERIFY(!u.savedAt.isEmpty());
+        (*mode.expected)[u.category] = u.version;
+    }
+    QCOMPARE(askedNow, asked);
+    // Without the versions asked about, a save refuses and changes nothing.
+    if (!asked.isEmpty()) {
+        const QStringList was = t.dump(Db::Main, "在庫表");
+        const Status refused =
+            entry在庫表(t.store(), D, category, {}, SaveMode{add, from.versions}).status;
+        QCOMPARE(refused.kind, ErrorKind::Conflict);
+        QCOMPARE(t.dump(Db::Main, "在庫表"), was);
+    }
+    VERIFY_OK(entry在庫表(t.store(), D, category, {}, mode));
+    QStringList got;
+    for (const Row& r : t.store().query(Db::Main, "SELECT 品名, 数量, 商品区分, 金額 FROM 在庫表 "
+                                                  "ORDER BY 商品区分, 行番号"))
+        got << QString("%1 %2 %3").arg(r[0].toString(), r[1].toString(), r[2].toString());
+    QCOMPARE(got, after);
+    // Saved again from what was saved, nothing is asked.
+    VERIFY_OK(read在庫表(t.store(), D, category, {}, &from));
+    VALUE_OK(again, unloadedSheets(t.store(), D, category, from));
+    QVERIFY(again.isEmpty());
+}
+
+void TestSheet::closedDateRefusesChanges() {
+    TempStore t;
+    QVERIFY(!close在庫表(t.store(), D)); // nothing saved: nothing to close
+    workLines(t, {"りんご|1"});
+    VERIFY_OK(entry在庫表(t.store(), D, QString()));
+    LoadedFrom from;
+    VERIFY_OK(read在庫表(t.store(), D, QString(), {}, &from));
+    VERIFY_OK(close在庫表(t.store(), D));
+    const QStringList was = t.dump(Db::Main, "在庫表");
+    QCOMPARE(entry在庫表(t.store(), D, QString()).status.kind, ErrorKind::Closed);
+    QCOMPARE(delete在庫表(t.store(), D).status.kind, ErrorKind::Closed);
+    const qint64 seq = t.store().scalar(Db::Work, "SELECT min(seq) FROM w在庫表").toLongLong();
+    QCOMPARE(lineDelete在庫表(t.store(), seq, D).status.kind, ErrorKind::Closed);
+    QCOMPARE(t.dump(Db::Main, "在庫表"), was);
+    QCOMPARE(workNames(t).first(), QString("りんご"));
+    VALUE_OK(closed, isClosed(t.store(), D));
+    QVERIFY(closed);
+    VERIFY_OK(reopen在庫表(t.store(), D));
+    VERIFY_OK(lineDelete在庫表(t.store(), seq, D));
+    QVERIFY(stored(t, D).isEmpty());
+}
+
+void TestSheet::masterEffectOfASave() {
+    TempStore t;
+    t.addProduct("A01", "りんご", "個", 100, 5, "果物");
+    t.addProduct("B01", "牛乳", "本", 200, 2, "乳製品");
+    // りんご's price changes, 牛乳 is as stored (no code on the line keeps
+    // the stored one), ぶどう is new and twice on the sheet.
+    workLines(t, {"りんご|1|果物||個|120", "牛乳|2|乳製品||本|200", "ぶどう|1", "ぶどう|2"});
+    t.store().exec(Db::Work, "UPDATE w在庫表 SET 適正数 = CASE 品名 WHEN 'りんご' THEN 5 "
+                             "WHEN '牛乳' THEN 2 END WHERE 品名 IN ('りんご', '牛乳')");
+    VALUE_OK(effect, masterEffect(t.store()));
+    QCOMPARE(effect.added, QStringList{"ぶどう"});
+    QCOMPARE(effect.changed, QStringList{"りんご: 単価 100 → 120"});
+    VALUE_OK(unknown, unknownNames(t.store()));
+    QCOMPARE(unknown, QSet<QString>{"ぶどう"});
+    // What it said is what the save does.
+    VERIFY_OK(entry在庫表(t.store(), D, QString()));
+    QCOMPARE(
+        t.store().scalar(Db::Main, "SELECT 単価 FROM 商品マスタ WHERE 品名 = 'りんご'").toInt(),
+        120);
+    QCOMPARE(t.count(Db::Main, "商品マスタ"), 3);
+    VALUE_OK(none, masterEffect(t.store()));
+    QVERIFY(none.changed.isEmpty() && none.added.isEmpty());
 }
 
 void TestSheet::fillFromMaster() {

@@ -81,6 +81,7 @@ class TestWindow : public QObject {
     void backupAndRestoreOnTheSettingsTab();
     void installedProgramKeepsDataPerUser();
     void stockOverTime();
+    void failedLoadChangesNothing();
 };
 
 void TestWindow::startShowsBlankSheetAndEmptySlots() {
@@ -146,7 +147,10 @@ void TestWindow::everyControlHasItsNameAndCaption_data() {
         {"cmdコードクリア", "クリア"},
         {"cmdHint3", ""},
         {"Label8", "すべてのデータを削除し初期状態に戻す"},
-        {"cmd一括削除", "実行"}};
+        {"cmd一括削除", "実行"},
+        {"cmd確定", "確定"},
+        {"cmd確定解除", "確定解除"},
+        {"lbl確定", "確定済み"}};
     for (const auto& c : controls)
         QTest::newRow(qPrintable(c.first)) << c.first << c.second;
 }
@@ -953,4 +957,33 @@ void TestWindow::stockOverTime() {
 }
 
 STOLVA_WINDOW_TEST_MAIN(TestWindow)
+// A load from the saved-sheet list that cannot be read leaves the heading,
+// the lines and what a later save would write as they were.
+void TestWindow::failedLoadChangesNothing() {
+    Started s;
+    s.store().exec(Db::Main, "INSERT INTO 在庫表 (日付, 商品区分, 行番号, 品名, 数量) VALUES "
+                             "('2026-11-30', '果物', 1, 'りんご', 10)");
+    user::click(s.find<QPushButton>("cmdクリア"));
+    s.put(0, ColName, "みかん");
+    QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "locker");
+    other.setDatabaseName(s.dir.path() + "/StolvaWork.mdb");
+    QVERIFY(other.open());
+    QVERIFY(QSqlQuery(other).exec("BEGIN IMMEDIATE"));
+    QVERIFY(QSqlQuery(other).exec("CREATE TABLE lock_holder (x)"));
+    s.msgs.presenter.answers = {true}; // discard the typed line
+    user::whenShown("dlg在庫表一覧", [](QWidget*) {
+        user::key(Qt::Key_Down);
+        user::key(Qt::Key_Return);
+    });
+    user::click(s.find<QPushButton>("cmd一覧"));
+    QSqlQuery(other).exec("ROLLBACK");
+    other.close();
+    other = QSqlDatabase();
+    QSqlDatabase::removeDatabase("locker");
+    QCOMPARE(s.msgs.presenter.shown.last().style, MsgStyle::Warning);
+    QCOMPARE(s.find<DateBox>("dt日付")->value(), QDate::currentDate());
+    QCOMPARE(s.find<QComboBox>("cmb商品区分在庫")->currentText(), QString());
+    QCOMPARE(s.cell(0, ColName), QString("みかん"));
+}
+
 #include "tst_window.moc"
