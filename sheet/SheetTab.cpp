@@ -357,6 +357,7 @@ Status SheetTab::resetSheet() {
     m_loaded = {};
     forgetScans();
     markSavedDates();
+    showClosed();
     emit namesRead(lists.value);
     refreshGrid();
     toFirstLine();
