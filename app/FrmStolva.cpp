@@ -2,6 +2,7 @@
 
 #include "backup/BackupPanel.h"
 #include "backup/Erase.h"
+#include "codes/CodeOps.h"
 #include "codes/CodeTab.h"
 #include "msg/Msg.h"
 #include "products/ProductTab.h"
@@ -193,7 +194,16 @@ void FrmStolva::restoreBackup(const QString& path) {
     if (!m_sheet->confirmDiscard() || !m_products->confirmDiscard() ||
         ShowMsg(MsgKind::その他, MsgCase::復元確認, when) != True)
         return;
-    const Result<QString> aside = backup::restore(m_store, path, QDateTime::currentDateTime());
+    // The restored data must also show: otherwise the previous data goes back.
+    const auto reset = [this]() -> Status {
+        if (const Result<resets::CombLists> lists = resets::clear在庫表(m_store); !lists)
+            return lists.status;
+        if (Status s = resets::clear商品情報(m_store); !s)
+            return s;
+        return codes::clearCodeTable(m_store);
+    };
+    const Result<QString> aside =
+        backup::restore(m_store, path, QDateTime::currentDateTime(), reset);
     if (!m_store.isOpen()) {
         ShowError(QStringLiteral("データを開けません。Stolva を終了します。"), aside.error());
         close();
@@ -315,8 +325,9 @@ void FrmStolva::showPreview(const QVector<report::Page>& shown, const QString& t
         connect(pdf, &QAction::triggered, &dlg, [&] {
             const QString path = QFileDialog::getSaveFileName(
                 &dlg, QStringLiteral("PDFに保存"), title + ".pdf", QStringLiteral("PDF (*.pdf)"));
-            if (!path.isEmpty() && !report::writePdf(pages, path, title))
-                ShowError(QStringLiteral("PDF を保存できませんでした。"), path);
+            QString error;
+            if (!path.isEmpty() && !report::writePdf(pages, path, title, &error))
+                ShowError(QStringLiteral("PDF を保存できませんでした。"), error);
         });
     }
     dlg.resize(900, 1000);

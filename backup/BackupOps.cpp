@@ -1,5 +1,6 @@
 #include "backup/BackupOps.h"
 
+#include "base/WholeFile.h"
 #include "store/Schema.h"
 
 #include <QDir>
@@ -7,11 +8,9 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
-#include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace backup {
 
@@ -70,6 +69,18 @@ class ReadOnly {
         QSqlDatabase::removeDatabase(m_name);
     }
     bool ok() const { return m_ok; }
+    QSqlDatabase db() const { return QSqlDatabase::database(m_name, false); }
+    // A consistent snapshot of the copy as SQLite reads it (with a WAL beside
+    // it, its contents too) into `to`, which must not exist.
+    bool snapshot(const QString& to, QString* error) const {
+        QSqlQuery q(db());
+        q.prepare("VACUUM INTO ?");
+        q.addBindValue(to);
+        if (q.exec())
+            return true;
+        *error = q.lastError().text();
+        return false;
+    }
     // The first value of the statement, null when it fails.
     QVariant value(const QString& sql, const QVariantList& params = {}) const {
         QSqlQuery q(QSqlDatabase::database(m_name, false));
@@ -83,44 +94,6 @@ class ReadOnly {
     QString m_name;
     bool m_ok = false;
 };
-
-// Writes the bytes of `from` to `to` and forces them to the disk.
-bool copyDurably(const QString& from, const QString& to, QString* error) {
-    QFile in(from), out(to);
-    if (!in.open(QIODevice::ReadOnly)) {
-        *error = in.errorString();
-        return false;
-    }
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        *error = out.errorString();
-        return false;
-    }
-    while (!in.atEnd()) {
-        const QByteArray chunk = in.read(1 << 20);
-        if (chunk.isEmpty() && in.error() != QFileDevice::NoError) {
-            *error = in.errorString();
-            return false;
-        }
-        if (out.write(chunk) != chunk.size()) {
-            *error = out.errorString();
-            return false;
-        }
-    }
-    if (!out.flush() || ::fsync(out.handle()) != 0) {
-        *error = QStringLiteral("ディスクに書き込めません。");
-        return false;
-    }
-    return true;
-}
-
-// Makes a rename in the folder durable.
-void syncFolder(const QString& dir) {
-    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
 
 QString shown(const QString& path) {
     return QDir::toNativeSeparators(path);
@@ -158,8 +131,12 @@ Result<QString> makeCopy(Store& store, Kind kind, const QDateTime& now, const QS
         QString path = base + ".mdb";
         for (int n = 2; QFileInfo::exists(path); ++n)
             path = QString("%1-%2.mdb").arg(base).arg(n);
-        // VACUUM INTO writes a consistent, complete copy of the main file.
-        store.exec(Db::Main, "VACUUM INTO ?", {path});
+        // VACUUM INTO writes a consistent, complete copy of the main file; it
+        // takes the copy's name only once it is on the disk whole.
+        wholefile::Temp temp(path);
+        store.exec(Db::Main, "VACUUM INTO ?", {temp.path()});
+        if (const wholefile::Outcome o = temp.commit(); !o)
+            throw StoreError(o.error, QString(), ErrorKind::Io);
         return path;
     });
 }
@@ -171,25 +148,43 @@ QStringList expired(const QVector<Copy>& copies, const QDateTime& now) {
     QStringList out;
     int daily = 0;
     for (const Copy& c : sorted) {
-        if (c.kind == Kind::Daily ? ++daily > DailyKept
+        // Only sound copies count: a failed day never pushes a good copy out.
+        if (c.kind == Kind::Daily ? (c.sound ? ++daily > DailyKept : daily >= DailyKept)
                                   : c.kind != Kind::Manual && c.made < now.addDays(-DaysKept))
             out.prepend(c.path);
     }
     return out;
 }
 
+void removeLeftovers(const Store& store) {
+    // Copies cut short by a crash or a full disk never took a copy's name.
+    for (const QString& dir : {folder(store), store.dataPath()})
+        for (const QFileInfo& fi :
+             QDir(dir).entryInfoList({".Stolva*.part*"}, QDir::Files | QDir::Hidden))
+            QFile::remove(fi.absoluteFilePath());
+}
+
 Result<QString> dailyCopy(Store& store, const QDateTime& now) {
     Result<QString> r;
+    removeLeftovers(store);
     // Before the first daily copy exists, so that it is not taken for an old one.
     if (QDir().mkpath(folder(store)))
         nameOldEraseCopies(folder(store));
-    const QVector<Copy> copies = list(store, false);
-    if (!copies.isEmpty() && copies.first().made.date() >= now.date())
-        return r;
+    // Today's copy counts only when it is a sound ledger.
+    for (const Copy& c : list(store, false))
+        if (c.made.date() >= now.date() && check(c.path, store.schemaVersion(), true))
+            return r;
     r = makeCopy(store, Kind::Daily, now);
     if (!r)
         return r;
-    for (const QString& old : expired(list(store, false), now))
+    QVector<Copy> copies = list(store, false);
+    const int daily = int(std::count_if(copies.begin(), copies.end(),
+                                        [](const Copy& c) { return c.kind == Kind::Daily; }));
+    if (daily > DailyKept)
+        for (Copy& c : copies)
+            if (c.kind == Kind::Daily)
+                c.sound = bool(check(c.path, store.schemaVersion(), true));
+    for (const QString& old : expired(copies, now))
         QFile::remove(old); // one that cannot go now goes at a later start
     return r;
 }
@@ -197,7 +192,11 @@ Result<QString> dailyCopy(Store& store, const QDateTime& now) {
 QVector<Copy> list(const Store& store, bool details) {
     QVector<Copy> out;
     const QDir dir(folder(store));
-    for (const QFileInfo& fi : dir.entryInfoList({"Stolva-*.mdb"}, QDir::Files)) {
+    // A link or anything but a plain file is not a copy Stolva made.
+    for (const QFileInfo& fi :
+         dir.entryInfoList({"Stolva-*.mdb"}, QDir::Files | QDir::NoSymLinks)) {
+        if (fi.isSymLink() || !fi.isFile())
+            continue;
         const auto m = namePattern().match(fi.fileName());
         if (!m.hasMatch())
             continue;
@@ -226,8 +225,12 @@ QVector<Copy> list(const Store& store, bool details) {
     return out;
 }
 
-Status check(const QString& path, int schemaVersion) {
+Status check(const QString& path, int schemaVersion, bool quick) {
     const QString name = QFileInfo(path).fileName();
+    if (QFileInfo(path).isSymLink())
+        return Status::failed(QStringLiteral("%1 はリンクです。ファイルそのものを選んでください。")
+                                  .arg(name),
+                              ErrorKind::Io);
     const Status foreign = Status::failed(
         QStringLiteral("%1 は Stolva のデータベースではないか、壊れています。").arg(name),
         ErrorKind::Foreign);
@@ -238,9 +241,12 @@ Status check(const QString& path, int schemaVersion) {
         return foreign;
     f.close();
     const ReadOnly db(path);
-    if (!db.ok() || db.value("PRAGMA integrity_check").toString() != QLatin1String("ok"))
+    if (!db.ok() || (!quick && db.value("PRAGMA integrity_check").toString() != QLatin1String("ok")))
         return foreign;
-    if (db.value("PRAGMA user_version").toInt() > schemaVersion)
+    const QVariant version = db.value("PRAGMA user_version");
+    if (version.isNull())
+        return foreign;
+    if (version.toInt() > schemaVersion)
         return Status::failed(
             QStringLiteral("%1 は新しいバージョンの Stolva で作られています。").arg(name),
             ErrorKind::Newer);
@@ -250,57 +256,78 @@ Status check(const QString& path, int schemaVersion) {
                      {t.name})
                     .toInt() != 1)
             return foreign;
+    // A copy of this version has exactly its tables, indexes and triggers; an
+    // older one is upgraded, and checked the same way, when it is opened.
+    if (version.toInt() == schemaVersion) {
+        const QString diff = schema::mainDifference(db.db());
+        if (!diff.isEmpty())
+            return Status::failed(
+                QStringLiteral("%1 の構造が Stolva のものと違います。\n%2").arg(name, diff),
+                ErrorKind::Foreign);
+    }
     return Status{};
 }
 
-Result<QString> restore(Store& store, const QString& path, const QDateTime& now) {
+Result<QString> restore(Store& store, const QString& path, const QDateTime& now,
+                        const std::function<Status()>& afterOpen) {
     Result<QString> r;
     if (Status s = check(path, store.schemaVersion()); !s) {
         r.status = s;
         return r;
     }
+    const QString dataPath = store.dataPath(), mainPath = store.mainDbPath();
+    const auto fail = [&](const QString& why, ErrorKind kind = ErrorKind::Io) {
+        r.status = Status::failed(
+            QStringLiteral("復元できませんでした。データは元のままです。%1").arg(why), kind);
+    };
+    // What the list showed is what goes in: the copy as SQLite reads it.
+    wholefile::Temp next(mainPath);
+    {
+        QString error;
+        const ReadOnly src(path);
+        if (!src.ok() || !src.snapshot(next.path(), &error)) {
+            fail(error);
+            return r;
+        }
+    }
+    if (Status s = check(next.path(), store.schemaVersion()); !s) {
+        fail(s.error, s.kind);
+        return r;
+    }
     r = makeCopy(store, Kind::Restore, now);
     if (!r)
         return r;
-    const QString dataPath = store.dataPath(), mainPath = store.mainDbPath();
-    const QString next = mainPath + ".restoring";
-    const auto fail = [&](const QString& why) {
-        QFile::remove(next);
-        r.status = Status::failed(
-            QStringLiteral("復元できませんでした。データは元のままです。%1").arg(why),
-            ErrorKind::Io);
-    };
-    QString error;
-    if (!copyDurably(path, next, &error)) {
-        fail(error);
-        return r;
-    }
+    const QString aside = r.value;
     // Closed, the main file has no journal; the rename puts the whole new
     // file in its place at once.
     store.close();
-    if (std::rename(QFile::encodeName(next).constData(), QFile::encodeName(mainPath).constData()) !=
-        0) {
-        fail(QStringLiteral("%1 を置き換えられません。").arg(shown(mainPath)));
+    if (const wholefile::Outcome o = next.commit(); !o) {
+        fail(o.error);
         if (Status s = store.open(dataPath); !s)
             r.status.error += "\n" + s.error;
         return r;
     }
-    syncFolder(dataPath);
-    if (Status s = store.open(dataPath); !s) {
-        // The checked copy would not open: the aside copy goes back.
-        const QString aside = r.value;
-        const bool back = copyDurably(aside, next, &error) &&
-                          std::rename(QFile::encodeName(next).constData(),
-                                      QFile::encodeName(mainPath).constData()) == 0;
-        const bool reopened = back && store.open(dataPath).ok;
-        r.status = Status::failed(
-            (reopened
-                 ? QStringLiteral("復元したデータを開けませんでした。元のデータに戻しました。")
-                 : QStringLiteral("復元したデータを開けませんでした。元のデータは %1 にあります。")
-                       .arg(shown(aside))) +
-                "\n" + s.error,
-            s.kind);
+    Status opened = store.open(dataPath);
+    if (opened && afterOpen)
+        opened = afterOpen();
+    if (opened)
+        return r;
+    // The restored data would not open or show: the previous file goes back.
+    store.close();
+    bool back = false;
+    {
+        wholefile::Temp again(mainPath);
+        QString error;
+        const ReadOnly src(aside);
+        back = src.ok() && src.snapshot(again.path(), &error) && again.commit();
     }
+    const bool reopened = back && store.open(dataPath).ok && (!afterOpen || afterOpen().ok);
+    r.status = Status::failed(
+        (reopened ? QStringLiteral("復元したデータを開けませんでした。元のデータに戻しました。")
+                  : QStringLiteral("復元したデータを開けませんでした。元のデータは %1 にあります。")
+                        .arg(shown(aside))) +
+            "\n" + opened.error,
+        opened.kind);
     return r;
 }
 

@@ -3,6 +3,7 @@
 #include "store/Store.h"
 
 #include <QDateTime>
+#include <functional>
 
 // Copies of the main file in <data>/backup: one a day at start, one before
 // each erase and each restore, and those the user makes. A restore puts a
@@ -20,6 +21,7 @@ struct Copy {
     qint64 bytes = 0;
     int sheets = -1;   // saved sheets (date and category) in the copy, -1 when unreadable
     int products = -1; // products in the copy
+    bool sound = true;  // opens as a ledger (checked where it matters)
 };
 
 // How long copies stay: the newest 14 daily ones, erase and restore copies 90
@@ -35,8 +37,11 @@ QString kindName(Kind kind); // the caption of a kind in the list
 Result<QString> makeCopy(Store& store, Kind kind, const QDateTime& now,
                          const QString& dir = QString());
 
-// At start: when no copy was made today, a daily copy, then the old copies
-// go. Gives the new copy's path, empty when today's copy existed.
+// Removes what copies and restores cut short left behind (temporary names).
+void removeLeftovers(const Store& store);
+// At start: when no sound copy was made today, a daily copy, then the old
+// copies go (only sound copies count toward the 14 kept). Gives the new
+// copy's path, empty when today's copy existed.
 Result<QString> dailyCopy(Store& store, const QDateTime& now);
 // The copies the keeping rule lets go at `now`: paths, oldest first.
 QStringList expired(const QVector<Copy>& copies, const QDateTime& now);
@@ -45,12 +50,17 @@ QStringList expired(const QVector<Copy>& copies, const QDateTime& now);
 // sheets and products are read from the copy.
 QVector<Copy> list(const Store& store, bool details);
 
-// A file that is a sound main file of this or an older version, or why not.
-Status check(const QString& path, int schemaVersion);
-// Replaces the main file by the copy: the copy is checked first, the current
-// main file copied aside (kind Restore), and the new file put in place whole
-// (written beside it, then renamed over it), the store reopened. Gives the
+// A file that is a sound main file of this or an older version, or why not:
+// a plain file, a ledger's tables and, for this version, exactly this
+// version's schema. quick skips the integrity check of every page.
+Status check(const QString& path, int schemaVersion, bool quick = false);
+// Replaces the main file by the copy: the copy is checked, a snapshot of it
+// as SQLite reads it written beside the main file and checked again, the
+// current main file copied aside (kind Restore), the snapshot renamed into
+// place and the store reopened, then afterOpen run (the windows' reset).
+// When the reopen or afterOpen fails the previous file goes back. Gives the
 // path of the aside copy. On a failure the main file is as it was.
-Result<QString> restore(Store& store, const QString& path, const QDateTime& now);
+Result<QString> restore(Store& store, const QString& path, const QDateTime& now,
+                        const std::function<Status()>& afterOpen = {});
 
 } // namespace backup

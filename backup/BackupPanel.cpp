@@ -53,6 +53,8 @@ BackupPanel::BackupPanel(Store& store, QWidget* parent)
     elsewhere->setToolTip(QStringLiteral("USB メモリなど、選んだフォルダにバックアップを作ります"));
     QPushButton* restore = makeButton(this, "cmd復元", "復元");
     restore->setToolTip(QStringLiteral("選んだバックアップのデータに戻します"));
+    QPushButton* fromFile = makeButton(this, "cmd復元ファイル", "ファイルから復元…");
+    fromFile->setToolTip(QStringLiteral("USB メモリなどに保存したバックアップを選んで戻します"));
     QPushButton* openBackups = makeButton(this, "cmdバックアップフォルダ", "フォルダを開く");
 
     auto* pathRow = new QHBoxLayout;
@@ -60,7 +62,7 @@ BackupPanel::BackupPanel(Store& store, QWidget* parent)
     pathRow->addWidget(m_path, 1);
     pathRow->addWidget(openData);
     auto* buttons = new QHBoxLayout;
-    for (QPushButton* b : {now, elsewhere, restore})
+    for (QPushButton* b : {now, elsewhere, restore, fromFile})
         buttons->addWidget(b);
     buttons->addStretch(1);
     buttons->addWidget(openBackups);
@@ -87,6 +89,16 @@ BackupPanel::BackupPanel(Store& store, QWidget* parent)
         emit restoreRequested(chosen());
     };
     connect(restore, &QPushButton::clicked, this, restoreChosen);
+    // A copy saved elsewhere (a USB stick) is restored with the same checks.
+    connect(fromFile, &QPushButton::clicked, this, [this] {
+        QFileDialog dlg(this, QStringLiteral("復元するバックアップ"), QDir::homePath(),
+                        QStringLiteral("Stolva のバックアップ (*.mdb);;すべてのファイル (*)"));
+        dlg.setObjectName("dlg復元ファイル");
+        dlg.setFileMode(QFileDialog::ExistingFile);
+        dlg.setOption(QFileDialog::DontUseNativeDialog);
+        if (dlg.exec() == QDialog::Accepted && !dlg.selectedFiles().isEmpty())
+            emit restoreRequested(dlg.selectedFiles().first());
+    });
     connect(m_list, &QTreeWidget::itemActivated, this, restoreChosen);
 }
 

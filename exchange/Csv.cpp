@@ -1,8 +1,9 @@
 #include "exchange/Csv.h"
 
+#include "base/WholeFile.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <csv.h>
@@ -75,10 +76,9 @@ Status writeCsvFile(const QString& path, const QVector<QStringList>& records, En
     const Result<QByteArray> bytes = encodeCsv(records, encoding);
     if (!bytes)
         return bytes.status;
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes.value) != bytes.value.size() || !f.commit())
-        return Status::failed(
-            QStringLiteral("%1 に書けません: %2").arg(QFileInfo(path).fileName(), f.errorString()));
+    // Whole or not at all: the old file stays when the disk is full.
+    if (const wholefile::Outcome o = wholefile::write(path, bytes.value); !o)
+        return Status::failed(o.error, ErrorKind::Io);
     return Status();
 }
 

@@ -1,11 +1,13 @@
 #include "report/Paint.h"
 
 #include "base/Fonts.h"
+#include "base/WholeFile.h"
 
 #include <QFont>
 #include <QFontMetricsF>
 #include <QPageLayout>
 #include <QPainter>
+#include <QDir>
 #include <QPdfWriter>
 
 namespace report {
@@ -75,13 +77,27 @@ bool paintAll(const QVector<Page>& pages, QPagedPaintDevice& device) {
     return painter.end();
 }
 
-bool writePdf(const QVector<Page>& pages, const QString& path, const QString& title) {
-    QPdfWriter pdf(path);
-    pdf.setTitle(title);
-    pdf.setCreator(QStringLiteral("Stolva"));
-    pdf.setResolution(600);
-    pdf.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
-    return paintAll(pages, pdf);
+bool writePdf(const QVector<Page>& pages, const QString& path, const QString& title,
+              QString* error) {
+    // The pages go to a temporary file that replaces the target only when whole.
+    wholefile::Temp temp(path);
+    bool painted = false;
+    {
+        QPdfWriter pdf(temp.path());
+        pdf.setTitle(title);
+        pdf.setCreator(QStringLiteral("Stolva"));
+        pdf.setResolution(600);
+        pdf.setPageLayout(
+            QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
+        painted = paintAll(pages, pdf);
+    } // the writer finishes the file here
+    const wholefile::Outcome o =
+        painted ? temp.commit()
+                : wholefile::Outcome{false, QStringLiteral("%1 を書き込めませんでした。")
+                                                .arg(QDir::toNativeSeparators(path))};
+    if (!o && error)
+        *error = o.error;
+    return bool(o);
 }
 
 } // namespace report

@@ -17,6 +17,8 @@ void paint(const Page& page, QPainter& painter, double scale);
 // the device could not be painted on.
 bool paintAll(const QVector<Page>& pages, QPagedPaintDevice& device);
 // Writes the pages as a PDF file.
-bool writePdf(const QVector<Page>& pages, const QString& path, const QString& title);
+// Written whole: a failure (a full disk) keeps the old file; error says why.
+bool writePdf(const QVector<Page>& pages, const QString& path, const QString& title,
+              QString* error = nullptr);
 
 } // namespace report

@@ -2,6 +2,8 @@
 
 #include "store/Columns.h"
 
+#include <QSqlQuery>
+
 namespace schema {
 
 namespace {
@@ -119,6 +121,100 @@ const QStringList& sheetVersions() {
         "版 INTEGER NOT NULL, 保存日時 TEXT, PRIMARY KEY (日付, 商品区分))",
         "CREATE TABLE IF NOT EXISTS 在庫表確定 (日付 TEXT PRIMARY KEY, 確定日時 TEXT NOT NULL)"};
     return statements;
+}
+
+namespace {
+QStringList column(QSqlQuery& q) {
+    QStringList out;
+    while (q.next())
+        out << q.value(0).toString();
+    return out;
+}
+QStringList strings(const QSqlDatabase& db, const QString& sql, const QString& bound = QString()) {
+    QSqlQuery q(db);
+    q.prepare(sql);
+    if (!bound.isNull())
+        q.addBindValue(bound);
+    if (!q.exec())
+        return {QStringLiteral("読めません: ") + sql};
+    return column(q);
+}
+QString normalized(QString sql) {
+    return sql.simplified();
+}
+} // namespace
+
+QStringList signature(const QSqlDatabase& db) {
+    QStringList out;
+    for (const QString& t : strings(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND "
+                                        "name NOT LIKE 'sqlite_%' ORDER BY name"))
+        for (const QString& c :
+             strings(db,
+                     "SELECT name || ' ' || upper(type) || CASE WHEN \"notnull\" THEN ' NOT NULL' "
+                     "ELSE '' END || CASE WHEN pk THEN ' KEY ' || pk ELSE '' END || "
+                     "coalesce(' DEFAULT ' || dflt_value, '') FROM pragma_table_info(?) "
+                     "ORDER BY cid",
+                     t))
+            out << "table " + t + ": " + c;
+    for (const QString& i : strings(db, "SELECT name FROM sqlite_master WHERE type = 'index' "
+                                        "AND sql IS NOT NULL ORDER BY name"))
+        out << "index " + i + ": " +
+                   strings(db, "SELECT tbl_name FROM sqlite_master WHERE name = ?", i).value(0) +
+                   " (" +
+                   strings(db, "SELECT coalesce(name, '') FROM pragma_index_xinfo(?) WHERE key "
+                               "ORDER BY seqno",
+                           i)
+                       .join(", ") +
+                   ")" +
+                   (normalized(strings(db, "SELECT sql FROM sqlite_master WHERE name = ?", i)
+                                   .value(0))
+                            .startsWith("CREATE UNIQUE")
+                        ? " UNIQUE"
+                        : "");
+    for (const QString& kind : {QStringLiteral("trigger"), QStringLiteral("view")})
+        for (const QString& sql :
+             strings(db, "SELECT sql FROM sqlite_master WHERE type = ? ORDER BY name", kind))
+            out << kind + ": " + normalized(sql);
+    return out;
+}
+
+const QStringList& mainReference() {
+    static const QStringList reference = [] {
+        const QString name = QStringLiteral("schema-reference");
+        QStringList sig;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name);
+            db.setDatabaseName(":memory:");
+            db.open();
+            QStringList statements;
+            for (const Table& t : tables())
+                if (t.db == Db::Main)
+                    statements << t.definition << t.indexes;
+            statements << sheetTotals() << sheetVersions();
+            for (const QString& sql : statements)
+                QSqlQuery(db).exec(sql);
+            sig = signature(db);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+        return sig;
+    }();
+    return reference;
+}
+
+QString mainDifference(const QSqlDatabase& db) {
+    const QStringList actual = signature(db);
+    const QStringList& expected = mainReference();
+    QStringList said;
+    for (const QString& line : actual)
+        if (!expected.contains(line))
+            said << QStringLiteral("余分または違う定義: ") + line;
+    for (const QString& line : expected)
+        if (!actual.contains(line))
+            said << QStringLiteral("ありません: ") + line;
+    if (said.size() > 6)
+        said = said.mid(0, 6) << QStringLiteral("ほか %1 件").arg(said.size() - 6);
+    return said.join(QStringLiteral("\n"));
 }
 
 } // namespace schema

@@ -2,6 +2,7 @@
 
 #include "store/Store.h"
 
+#include <QSqlDatabase>
 #include <QStringList>
 
 // The tables of both files: one list from which the store creates a new file
@@ -27,5 +28,14 @@ const QStringList& sheetTotals();
 // would replace lines its sheet did not load; 在庫表確定: the dates whose count
 // is closed. Safe to run again.
 const QStringList& sheetVersions();
+
+// The shape of a main file: one line per table column, index, trigger and
+// view, as SQLite reports them. Two files of one schema give the same lines.
+QStringList signature(const QSqlDatabase& db);
+// What this version of Stolva creates for its main file.
+const QStringList& mainReference();
+// Empty when the file's main schema is this version's; otherwise what
+// differs, in Japanese, for the user ("余分なトリガー 在庫表_x" …).
+QString mainDifference(const QSqlDatabase& db);
 
 } // namespace schema

@@ -138,6 +138,19 @@ void Store::probe(Db which, const QString& path) {
                                         "起動できません。ファイルは変更していません。")
                              .arg(label(which), shown(path)),
                          QString(), ErrorKind::Newer);
+    // A file of this version must have exactly this version's tables,
+    // indexes and triggers: a trigger added elsewhere could change saved data.
+    if (which == Db::Main && version == schemaVersion())
+        verifyMain();
+}
+
+void Store::verifyMain() {
+    const QString diff = schema::mainDifference(db(Db::Main));
+    if (!diff.isEmpty())
+        throw StoreError(QStringLiteral("%1 %2 の構造が Stolva のものと違います。"
+                                        "起動できません。ファイルは変更していません。\n%3")
+                             .arg(label(Db::Main), shown(m_mainPath), diff),
+                         QString(), ErrorKind::Foreign);
 }
 
 // Step 3: rollback journal and full sync, also on the attached main file.
@@ -186,6 +199,10 @@ void Store::upgrade(Db which) {
         else if (step.applyWork)
             step.applyWork(*this);
     }
+    // The upgraded file must be this version's; if not, the transaction
+    // rolls back and the file stays as it was.
+    if (which == Db::Main)
+        verifyMain();
     exec(which, QString("PRAGMA user_version=%1").arg(schemaVersion()));
     t.commit();
 }

@@ -117,6 +117,7 @@ class Store {
     Status checkExisting(Db which, const QString& path);
     void openConnection(Db which, const QString& path);
     void probe(Db which, const QString& path);
+    void verifyMain();
     void applyPragmas(Db which, const QString& schema = QString());
     void createSchema(Db which);
     void upgrade(Db which);

@@ -83,14 +83,29 @@ void TestBackup::dailyCopyOncePerDay() {
     QVERIFY(QFile::exists(dir + "Stolva-20261101-120000-erase.mdb"));
     VALUE_OK(again, dailyCopy(t.store(), Now.addSecs(3600)));
     QVERIFY(again.isEmpty());
+    // 20 older sound copies and two that failed: the failed ones do not count.
+    const auto named = [&](const QDateTime& at) {
+        return dir + at.toString("'Stolva-'yyyyMMdd-HHmmss'.mdb'");
+    };
     for (int d = 1; d <= 20; ++d)
-        touch(dir + Now.addDays(-d).toString("'Stolva-'yyyyMMdd-HHmmss'.mdb'"));
+        QVERIFY(QFile::copy(first, named(Now.addDays(-d))));
+    touch(named(Now.addDays(-2).addSecs(60)));
+    touch(named(Now.addDays(-3).addSecs(60)));
+    // An empty copy of the day is no copy: the day's copy is made again.
+    touch(named(Now.addDays(1).addSecs(-3600)));
+    // Left-overs of a copy cut short go.
+    touch(dir + ".Stolva-20261207-093000.mdb.1234abcd.part");
+    touch(dir + ".Stolva-20261207-093000.mdb.1234abcd.part-journal");
     VALUE_OK(next, dailyCopy(t.store(), Now.addDays(1)));
     QCOMPARE(next, dir + "Stolva-20261209-093000.mdb");
+    QCOMPARE(QDir(dir).entryList({".*part*"}, QDir::Files | QDir::Hidden), QStringList());
     const QVector<Copy> left = list(t.store(), false);
-    QCOMPARE(std::count_if(left.begin(), left.end(),
-                           [](const Copy& c) { return c.kind == Kind::Daily; }),
-             qsizetype(DailyKept));
+    int sound = 0;
+    for (const Copy& c : left)
+        sound += c.kind == Kind::Daily && bool(check(c.path, t.store().schemaVersion()));
+    QCOMPARE(sound, DailyKept);
+    QVERIFY(QFile::exists(named(Now.addDays(-12))));
+    QVERIFY(!QFile::exists(named(Now.addDays(-13))));
     QCOMPARE(left.last().kind, Kind::Erase); // under 90 days: it stays
     // A backup folder that cannot be made fails the copy, and nothing else.
     TempStore u;
@@ -134,8 +149,23 @@ void TestBackup::restore_data() {
                                             << "新しいバージョン";
     QTest::newRow("no backup folder can be made") << "no-folder"
                                                   << "バックアップ用フォルダ";
-    QTest::newRow("the new file cannot be written") << "blocked"
-                                                    << "データは元のまま";
+    // Copies made in an SQLite tool: right table names, wrong ledger.
+    QTest::newRow("a trigger on the saved lines") << "trigger-sheet"
+                                                  << "構造が Stolva のものと違います";
+    QTest::newRow("a trigger on the products") << "trigger-products"
+                                               << "余分または違う定義: trigger";
+    QTest::newRow("without the totals triggers") << "no-totals"
+                                                 << "ありません: trigger";
+    QTest::newRow("the right names, other columns") << "other-columns"
+                                                    << "構造が Stolva のものと違います";
+    QTest::newRow("an older copy with a trigger") << "older-trigger"
+                                                  << "元のデータに戻しました";
+    QTest::newRow("a link to a copy") << "link"
+                                      << "リンク";
+    QTest::newRow("the windows cannot be reset") << "reset-fails"
+                                                 << "元のデータに戻しました";
+    QTest::newRow("a copy in WAL mode, its WAL beside it") << "wal"
+                                                           << "";
 }
 
 void TestBackup::restore() {
@@ -180,14 +210,51 @@ void TestBackup::restore() {
         QDir(t.path() + "backup").removeRecursively();
         touch(t.path() + "backup");
     }
-    if (copy == "blocked")
-        QDir().mkpath(t.store().mainDbPath() + ".restoring/x");
+    const QMap<QString, QStringList> crafted{
+        {"trigger-sheet",
+         {"CREATE TRIGGER x AFTER INSERT ON 在庫表 BEGIN DELETE FROM 在庫表 WHERE 日付 <> "
+          "NEW.日付; END"}},
+        {"trigger-products",
+         {"CREATE TRIGGER y AFTER UPDATE ON 商品マスタ BEGIN UPDATE 商品マスタ SET 単価 = 0; END"}},
+        {"no-totals", {"DROP TRIGGER 在庫表集計_追加"}},
+        {"other-columns",
+         {"DROP TABLE 商品マスタ", "CREATE TABLE 商品マスタ (id INTEGER PRIMARY KEY, x TEXT)"}},
+        {"older-trigger",
+         {"CREATE TRIGGER z AFTER DELETE ON 在庫表 BEGIN DELETE FROM 商品マスタ; END",
+          "PRAGMA user_version = 2"}},
+        {"wal",
+         {"PRAGMA journal_mode = WAL", "PRAGMA wal_autocheckpoint = 0",
+          "INSERT INTO 商品マスタ (品名) VALUES ('WAL にだけある')"}}};
+    QSqlDatabase held; // the WAL copy stays open, so its WAL stays beside it
+    if (crafted.contains(copy)) {
+        held = QSqlDatabase::addDatabase("QSQLITE", "crafted");
+        held.setDatabaseName(made);
+        QVERIFY(held.open());
+        for (const QString& sql : crafted[copy])
+            QVERIFY2(QSqlQuery(held).exec(sql), qPrintable(sql));
+        if (copy == "wal")
+            QVERIFY(QFileInfo(made + "-wal").size() > 0);
+        else
+            held.close();
+    }
+    if (copy == "link") {
+        chosen = t.path() + "backup/Stolva-20261231-000000.mdb";
+        QVERIFY(QFile::link(made, chosen));
+    }
+    int resets = 0; // the restored data's reset fails, the previous data's does not
+    const auto afterOpen = [&]() -> Status {
+        return copy == "reset-fails" && resets++ == 0 ? Status::failed("reset") : Status{};
+    };
 
-    const Result<QString> r = backup::restore(t.store(), chosen, Now);
+    const Result<QString> r = backup::restore(t.store(), chosen, Now, afterOpen);
+    if (held.isOpen())
+        held.close();
+    held = QSqlDatabase();
+    QSqlDatabase::removeDatabase("crafted");
     QVERIFY(t.store().isOpen());
     if (says.isEmpty()) {
         VERIFY_OK(r);
-        QCOMPARE(t.count(Db::Main, "商品マスタ"), 1);
+        QCOMPARE(t.count(Db::Main, "商品マスタ"), copy == "wal" ? 2 : 1);
         QCOMPARE(t.count(Db::Main, "在庫表"), 3);
         // The data as it was before the restore is kept aside, and can come back.
         QVERIFY(r.value.endsWith("-restore.mdb"));
@@ -198,6 +265,10 @@ void TestBackup::restore() {
     QVERIFY(!r);
     QVERIFY2(r.error().contains(says), qPrintable(r.error()));
     QCOMPARE(t.dump(Db::Main, "商品マスタ") + t.dump(Db::Main, "在庫表"), before);
+    QVERIFY(!r.error().contains("復元しました"));
+    // A link is not listed as a copy either.
+    for (const Copy& c : list(t.store(), false))
+        QVERIFY(!QFileInfo(c.path).isSymLink());
 }
 
 QTEST_GUILESS_MAIN(TestBackup)

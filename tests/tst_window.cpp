@@ -150,7 +150,8 @@ void TestWindow::everyControlHasItsNameAndCaption_data() {
         {"cmd一括削除", "実行"},
         {"cmd確定", "確定"},
         {"cmd確定解除", "確定解除"},
-        {"lbl確定", "確定済み"}};
+        {"lbl確定", "確定済み"},
+        {"cmd復元ファイル", "ファイルから復元…"}};
     for (const auto& c : controls)
         QTest::newRow(qPrintable(c.first)) << c.first << c.second;
 }
@@ -868,6 +869,23 @@ void TestWindow::backupAndRestoreOnTheSettingsTab() {
     s.find<QTabWidget>("SSTab1")->setCurrentIndex(1);
     user::click(s.find<QPushButton>("cmd商品読込"));
     QCOMPARE(s.find<QTableView>("Grid商品情報")->model()->rowCount(), 1);
+    // A copy kept elsewhere (a USB stick) is chosen in a file dialog.
+    const QString usb = s.dir.path() + "/usb";
+    QVERIFY(QDir().mkpath(usb));
+    const QStringList manuals =
+        QDir(s.dir.path() + "/backup").entryList({"*-manual.mdb"}, QDir::Files);
+    QVERIFY(QFile::copy(s.dir.path() + "/backup/" + manuals.value(0), usb + "/copy.mdb"));
+    s.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES ('A03', 'ぶどう')");
+    s.find<QTabWidget>("SSTab1")->setCurrentIndex(2);
+    user::whenShown("dlg復元ファイル", [&](QWidget*) {
+        user::keys(usb + "/copy.mdb");
+        user::key(Qt::Key_Return);
+    });
+    s.msgs.presenter.answers = {true};
+    user::click(s.find<QPushButton>("cmd復元ファイル"));
+    QCOMPARE(s.count(Db::Main, "商品マスタ"), 1);
+    QVERIFY2(s.w->statusBar()->currentMessage().contains("copy.mdb から復元しました"),
+             qPrintable(s.w->statusBar()->currentMessage()));
 }
 
 void TestWindow::installedProgramKeepsDataPerUser() {
