@@ -134,7 +134,13 @@ Result<QString> makeCopy(Store& store, Kind kind, const QDateTime& now, const QS
         // VACUUM INTO writes a consistent, complete copy of the main file; it
         // takes the copy's name only once it is on the disk whole.
         wholefile::Temp temp(path);
-        store.exec(Db::Main, "VACUUM INTO ?", {temp.path()});
+        try {
+            store.exec(Db::Main, "VACUUM INTO ?", {temp.path()});
+        } catch (const StoreError& e) {
+            throw StoreError(
+                QStringLiteral("%1 を書き込めませんでした: %2").arg(shown(path), e.message()),
+                e.sql(), ErrorKind::Io);
+        }
         if (const wholefile::Outcome o = temp.commit(); !o)
             throw StoreError(o.error, QString(), ErrorKind::Io);
         return path;
@@ -228,9 +234,9 @@ QVector<Copy> list(const Store& store, bool details) {
 Status check(const QString& path, int schemaVersion, bool quick) {
     const QString name = QFileInfo(path).fileName();
     if (QFileInfo(path).isSymLink())
-        return Status::failed(QStringLiteral("%1 はリンクです。ファイルそのものを選んでください。")
-                                  .arg(name),
-                              ErrorKind::Io);
+        return Status::failed(
+            QStringLiteral("%1 はリンクです。ファイルそのものを選んでください。").arg(name),
+            ErrorKind::Io);
     const Status foreign = Status::failed(
         QStringLiteral("%1 は Stolva のデータベースではないか、壊れています。").arg(name),
         ErrorKind::Foreign);
@@ -241,7 +247,8 @@ Status check(const QString& path, int schemaVersion, bool quick) {
         return foreign;
     f.close();
     const ReadOnly db(path);
-    if (!db.ok() || (!quick && db.value("PRAGMA integrity_check").toString() != QLatin1String("ok")))
+    if (!db.ok() ||
+        (!quick && db.value("PRAGMA integrity_check").toString() != QLatin1String("ok")))
         return foreign;
     const QVariant version = db.value("PRAGMA user_version");
     if (version.isNull())

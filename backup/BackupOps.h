@@ -21,7 +21,7 @@ struct Copy {
     qint64 bytes = 0;
     int sheets = -1;   // saved sheets (date and category) in the copy, -1 when unreadable
     int products = -1; // products in the copy
-    bool sound = true;  // opens as a ledger (checked where it matters)
+    bool sound = true; // opens as a ledger (checked where it matters)
 };
 
 // How long copies stay: the newest 14 daily ones, erase and restore copies 90

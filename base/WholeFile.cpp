@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace wholefile {
@@ -61,6 +62,16 @@ QString reason(int code) {
 }
 
 namespace {
+// Why a writer that reports no errno produced nothing: a full disk, or else
+// a failed write.
+int emptyReason(const QString& target) {
+    struct statvfs fs;
+    if (::statvfs(native(folderOf(target)).constData(), &fs) == 0 &&
+        double(fs.f_bavail) * double(fs.f_frsize) < 64 * 1024)
+        return ENOSPC;
+    return EIO;
+}
+
 // 0, or the errno of forcing path to the disk.
 int syncPath(const QString& path) {
     const int fd = ::open(native(path).constData(), O_RDONLY | O_CLOEXEC);
@@ -72,6 +83,10 @@ int syncPath(const QString& path) {
     return code == EINVAL || code == EBADF ? 0 : code;
 }
 } // namespace
+
+Outcome Temp::fail() const {
+    return failed(m_target, emptyReason(m_target));
+}
 
 Outcome sync(const QString& path) {
     const int code = syncPath(path);
@@ -94,7 +109,7 @@ Outcome Temp::commit(bool allowEmpty) {
     if (::stat(native(m_temp).constData(), &st) != 0)
         return failed(m_target, errno);
     if (!S_ISREG(st.st_mode) || (st.st_size == 0 && !allowEmpty))
-        return failed(m_target, EIO);
+        return failed(m_target, emptyReason(m_target));
     if (const int code = syncPath(m_temp))
         return failed(m_target, code);
     if (std::rename(native(m_temp).constData(), native(m_target).constData()) != 0)
@@ -105,8 +120,8 @@ Outcome Temp::commit(bool allowEmpty) {
 
 Outcome write(const QString& path, const QByteArray& bytes) {
     Temp temp(path);
-    const int fd = ::open(native(temp.path()).constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd =
+        ::open(native(temp.path()).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return failed(path, errno);
     qsizetype done = 0;

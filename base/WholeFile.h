@@ -34,6 +34,8 @@ class Temp {
     // Forces the written file to the disk, checks it is not empty (unless
     // allowEmpty), renames it over the target and syncs the folder.
     Outcome commit(bool allowEmpty = false);
+    // The failure of a writer that could not finish the file.
+    Outcome fail() const;
 
   private:
     QString m_target, m_temp;

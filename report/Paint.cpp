@@ -3,11 +3,11 @@
 #include "base/Fonts.h"
 #include "base/WholeFile.h"
 
+#include <QDir>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QPageLayout>
 #include <QPainter>
-#include <QDir>
 #include <QPdfWriter>
 
 namespace report {
@@ -91,10 +91,7 @@ bool writePdf(const QVector<Page>& pages, const QString& path, const QString& ti
             QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
         painted = paintAll(pages, pdf);
     } // the writer finishes the file here
-    const wholefile::Outcome o =
-        painted ? temp.commit()
-                : wholefile::Outcome{false, QStringLiteral("%1 を書き込めませんでした。")
-                                                .arg(QDir::toNativeSeparators(path))};
+    const wholefile::Outcome o = painted ? temp.commit() : temp.fail();
     if (!o && error)
         *error = o.error;
     return bool(o);

@@ -161,13 +161,14 @@ QStringList signature(const QSqlDatabase& db) {
         out << "index " + i + ": " +
                    strings(db, "SELECT tbl_name FROM sqlite_master WHERE name = ?", i).value(0) +
                    " (" +
-                   strings(db, "SELECT coalesce(name, '') FROM pragma_index_xinfo(?) WHERE key "
-                               "ORDER BY seqno",
+                   strings(db,
+                           "SELECT coalesce(name, '') FROM pragma_index_xinfo(?) WHERE key "
+                           "ORDER BY seqno",
                            i)
                        .join(", ") +
                    ")" +
-                   (normalized(strings(db, "SELECT sql FROM sqlite_master WHERE name = ?", i)
-                                   .value(0))
+                   (normalized(
+                        strings(db, "SELECT sql FROM sqlite_master WHERE name = ?", i).value(0))
                             .startsWith("CREATE UNIQUE")
                         ? " UNIQUE"
                         : "");

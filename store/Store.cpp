@@ -16,9 +16,34 @@ std::atomic<int> nextStoreId{1};
 const char* const MainFile = "Stolva.mdb";
 const char* const WorkFile = "StolvaWork.mdb";
 
+// What a failed statement means, in the user's words; SQLite's own text only
+// for what has no plain explanation.
 QString describe(const QSqlError& e) {
-    QString t = e.databaseText().isEmpty() ? e.text() : e.databaseText();
-    return t.trimmed();
+    const QString t = (e.databaseText().isEmpty() ? e.text() : e.databaseText()).trimmed();
+    switch (e.nativeErrorCode().toInt() & 0xff) {
+    case 5:
+    case 6:
+        return QStringLiteral("ほかのプログラムがデータベースを使用中です");
+    case 3:
+    case 8:
+        return QStringLiteral("データベースに書き込めません（読み取り専用）");
+    case 7:
+        return QStringLiteral("メモリが足りません");
+    case 10:
+        return QStringLiteral("ディスクの読み書きに失敗しました");
+    case 11:
+    case 26:
+        return QStringLiteral("データベースが壊れているか、データベースではありません");
+    case 13:
+        return QStringLiteral("ディスクの空きが足りません");
+    case 14:
+        return QStringLiteral("データベースのファイルを開けません");
+    case 19:
+        return QStringLiteral("保存できない値です（%1）").arg(t);
+    default:
+        return t.isEmpty() ? QStringLiteral("データベースのエラー")
+                           : QStringLiteral("データベースのエラー（%1）").arg(t);
+    }
 }
 
 // SQLITE_BUSY (5) and SQLITE_LOCKED (6), with their extended codes.
