@@ -2,13 +2,23 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QWidget>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 SingleCopy::SingleCopy(const QString& dataPath) : m_dataPath(QDir(dataPath).absolutePath()) {}
 
-SingleCopy::~SingleCopy() = default;
+SingleCopy::~SingleCopy() {
+    if (m_folderLock >= 0)
+        ::close(m_folderLock);
+}
 
 QString SingleCopy::serverName() const {
     const QByteArray h =
@@ -18,6 +28,23 @@ QString SingleCopy::serverName() const {
 
 SingleCopy::Result SingleCopy::acquire() {
     QDir().mkpath(m_dataPath);
+    // One folder, whatever path (a link, "..") leads to it.
+    const QString canonical = QFileInfo(m_dataPath).canonicalFilePath();
+    if (canonical.isEmpty())
+        return Result::Failed;
+    m_dataPath = canonical;
+    // The folder itself is locked while this copy runs: a lock file someone
+    // deleted must not let a second copy rebuild the work file under the first.
+    m_folderLock =
+        ::open(QFile::encodeName(m_dataPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_folderLock < 0)
+        return Result::Failed;
+    if (::flock(m_folderLock, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        ::close(m_folderLock);
+        m_folderLock = -1;
+        return held ? Result::AlreadyRunning : Result::Failed;
+    }
     m_lock = std::make_unique<QLockFile>(m_dataPath + "/Stolva.lock");
     m_lock->setStaleLockTime(0);
     if (!m_lock->tryLock(0))

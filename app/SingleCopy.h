@@ -29,6 +29,7 @@ class SingleCopy : public QObject {
     QString serverName() const;
     QString m_dataPath;
     std::unique_ptr<QLockFile> m_lock;
+    int m_folderLock = -1; // the data folder, locked (flock) while this copy runs
     QLocalServer* m_server = nullptr;
     QWidget* m_window = nullptr;
 };

@@ -70,6 +70,17 @@ QString columnError(const Header& h, const QString& name, const QString& text,
         .arg(name, text, what);
 }
 
+// A text longer than a field holds, named by its column; empty when it fits.
+QString tooLong(const Header& h, const QString& name, const QString& text) {
+    if (text.size() <= columns::MaxTextLength)
+        return QString();
+    return QStringLiteral("%1 列目「%2」: %3 文字あります（%4 文字まで）。")
+        .arg(h.at(name) + 1)
+        .arg(name)
+        .arg(text.size())
+        .arg(columns::MaxTextLength);
+}
+
 QString sameAs(int line) {
     return QStringLiteral("%1 行目と同じ商品です。").arg(line);
 }
@@ -173,6 +184,11 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table) {
                 fail(QStringLiteral("品名が空です。"));
                 continue;
             }
+            if (const QString e = tooLong(h, NameName, name) + tooLong(h, CodeName, code);
+                !e.isEmpty()) {
+                fail(e);
+                continue;
+            }
             // The stored product this record updates, if any.
             int m = -1;
             if (!code.isEmpty())
@@ -191,6 +207,7 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table) {
                 }
                 const QString text = cell(field);
                 if (Columns[c].kind == columns::Kind::Text) {
+                    error = tooLong(h, field, text);
                     values << textOrNull(text);
                 } else if (text.trimmed().isEmpty()) {
                     values << QVariant();
@@ -376,6 +393,10 @@ Result<CountPreview> buildCounts(Store& store, const Table& table) {
                                   .arg(h.width);
             else if (line.code.isEmpty() && line.name.trimmed().isEmpty())
                 line.reason = QStringLiteral("コードも品名も空です。");
+            else if (const QString e =
+                         tooLong(h, NameName, line.name) + tooLong(h, CodeName, line.code);
+                     !e.isEmpty())
+                line.reason = e;
             else if (!whole)
                 line.reason = columnError(h, QtyName, qty, QStringLiteral("整数"));
             else if (*whole < 0)

@@ -130,6 +130,11 @@ QWidget* ProductTab::buildDetailPanel() {
     m_cat->setObjectName("cmb商品区分");
     m_cat->setEditable(true);
     m_cat->setInsertPolicy(QComboBox::NoInsert);
+    // A field holds 255 characters: the boxes stop there.
+    m_code->setMaxLength(columns::MaxTextLength);
+    m_name->setMaxLength(columns::MaxTextLength);
+    m_unit->lineEdit()->setMaxLength(columns::MaxTextLength);
+    m_cat->lineEdit()->setMaxLength(columns::MaxTextLength);
 
     auto* form = new QGridLayout;
     const QVector<QPair<QLabel*, QWidget*>> rows{{makeLabel(m_panel, "Label9", "コード"), m_code},

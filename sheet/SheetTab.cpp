@@ -40,6 +40,7 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     m_category = new QComboBox(this);
     m_category->setObjectName("cmb商品区分在庫");
     m_category->setEditable(true);
+    m_category->lineEdit()->setMaxLength(columns::MaxTextLength);
     m_category->setInsertPolicy(QComboBox::NoInsert);
     m_category->setMinimumWidth(twips(this, 2500));
     m_total = new NumberBox("#,###,###,###", this);

@@ -11,6 +11,9 @@ namespace columns {
 
 enum class Kind { Text, Whole, Money, Flag };
 
+// The longest text a field holds, as the data model says.
+constexpr int MaxTextLength = 255;
+
 struct Column {
     const char* field;
     const char* caption;

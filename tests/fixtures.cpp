@@ -43,7 +43,7 @@ const QVector<QPair<const char*, QString>>& hostileTexts() {
         {"percent and underscore", "100% _off_ %_"},
         {"sql fragment", "'; drop table 在庫表; --"},
         {"another fragment", "x' OR '1'='1"},
-        {"10,000 characters", QString(10000, QChar(0x3042))},
+        {"255 characters, the longest a field holds", QString(255, QChar(0x3042))},
         {"emoji", "🍎🍊 りんご 👨‍👩‍👧"},
         {"combining marks", QString::fromUtf8("e\xCC\x81 か\xE3\x82\x99")},
         {"full-width", "ＡＢＣ１２３　全角"},

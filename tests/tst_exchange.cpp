@@ -182,6 +182,12 @@ void TestExchange::importProducts_data() {
         << "コード,単価\nA01,1" << 2 << "" << QStringList{"「品名」の列がありません"} << before;
     QTest::newRow("a column twice") << "品名,単価,単 価\na,1,2" << 2 << ""
                                     << QStringList{"3 列目: 列「単価」が 2 回"} << before;
+    const QString n255(255, QChar(0x3042)), n256(256, QChar(0x3042));
+    QTest::newRow("texts up to 255 characters")
+        << "品名,単位\n" + n255 + ",箱\n" + n256 + ",箱\nx," + n256 << 2 << "NEE"
+        << QStringList{"1 列目「品名」: 256 文字あります（255 文字まで）",
+                       "2 列目「単位」: 256 文字あります"}
+        << before + " :" + n255 + ":";
     QTest::newRow("categories beyond the slots")
         << "品名,商品区分\na,新1\nb,新2\nc,新1\nd,果物" << 29 << "NENN"
         << QStringList{"「新2」は単位・商品区分の 30 件の枠に入りません"}
@@ -270,6 +276,9 @@ void TestExchange::importCounts_data() {
     QTest::newRow("errors") << "コード,品名,数量\nA01,,x\n,,1\nA01,,2\n,りんご,3\nB02,,1,9" << false
                             << "EEUEE"
                             << "りんご:2:200:-8";
+    QTest::newRow("a count never below zero; a name too long")
+        << "品名,数量\nりんご,-3\n" + QString(256, 'x') + ",1\n牛乳,0" << false << "EEN"
+        << "りんご:5:500:-5 牛乳:0:0:";
     QTest::newRow("exported sheet reads back") << "コード,品名,数量,適正数,増減,単位,単価,金額,"
                                                   "商品区分\nA01,りんご,6,10,-4,個,100,600,果物"
                                                << false << "U"

@@ -407,6 +407,9 @@ void TestTyping::scenario_data() {
         "focus:txtスキャン; keys:5*A01; key:Return; keys:-30*A01; key:Return; keys:-1*A01; "
         "key:Return",
         "0,3=4 | msg~=1行目 りんご の数量は 5 です。30 を引くと");
+    row("a cell stops at 255 characters",
+        "@0,2; ime:" + QString(300, QChar(0x3042)) + "; key:Return",
+        "wsql:SELECT length(品名) FROM w在庫表 ORDER BY seq LIMIT 1=255");
     row("a closed count refuses a save and a line deletion",
         first + "click:cmd読込; click:cmd確定; @0,3; keys:1; key:Return; click:cmd登録; @0,2; "
                 "click:cmd行削除",

@@ -267,6 +267,17 @@ void TestWindow::secondCopyWakesTheFirst() {
     QCOMPARE(second.acquire(), SingleCopy::Result::AlreadyRunning);
     QVERIFY(second.wakeRunningCopy());
     QTRY_VERIFY(!window.isMinimized());
+    // Through a link to the folder, and with the lock file deleted, the
+    // running copy is still the one: it is woken, the work file left alone.
+    window.showMinimized();
+    QVERIFY(QFile::remove(dir.path() + "/Stolva.lock"));
+    const QString link = dir.path() + "-link";
+    QVERIFY(QFile::link(dir.path(), link));
+    SingleCopy third(link + "/");
+    QCOMPARE(third.acquire(), SingleCopy::Result::AlreadyRunning);
+    QVERIFY(third.wakeRunningCopy());
+    QTRY_VERIFY(!window.isMinimized());
+    QFile::remove(link);
 }
 
 void TestWindow::dateBoxCalendar() {
