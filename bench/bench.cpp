@@ -160,6 +160,95 @@ double stolvaStartUp(const QString& dataDir) {
 }
 
 // The operations a user repeats at every size of ledger.
+// CSV with Excel: the whole master out, then back in with every price
+// changed; counts of every product into a sheet.
+void csvRows(Store& store, Raw& raw, const QString& root, int products, int runs,
+             std::vector<Line>& lines) {
+    const QString n = QLocale(QLocale::English).toString(products);
+    check(products::read商品情報(store, QString()), "read");
+    const QString csv = root + "/products.csv";
+    const QString fields = columns::list(products::Columns, products::ColCode);
+    lines.push_back(
+        {"export " + n + " products as CSV",
+         measure(runs, {},
+                 [&] {
+                     const auto records = exchange::productRecords(store);
+                     check(records, "records");
+                     check(exchange::writeCsvFile(csv, records.value, exchange::Encoding::Utf8Bom),
+                           "write");
+                 }),
+         measure(runs, {},
+                 [&] { raw.run("SELECT " + fields + " FROM w商品マスタ ORDER BY seq"); })});
+    // Two files whose prices differ, so that each write changes every product.
+    auto records = exchange::productRecords(store).value;
+    exchange::Table tables[2];
+    for (int t = 0; t < 2; ++t) {
+        for (int i = 1; i < records.size(); ++i)
+            records[i][products::ColPrice - products::ColCode] = QString::number(100 + t + i % 7);
+        tables[t] =
+            exchange::parseCsv(exchange::encodeCsv(records, exchange::Encoding::Utf8Bom).value)
+                .value;
+    }
+    const QByteArray bytes = exchange::encodeCsv(records, exchange::Encoding::Utf8Bom).value;
+    lines.push_back(
+        {"import " + n + " products: preview",
+         measure(runs, {},
+                 [&] {
+                     const auto table = exchange::parseCsv(bytes);
+                     check(table, "parse");
+                     check(exchange::previewProducts(store, table.value), "preview");
+                 }),
+         measure(runs, {}, [&] { raw.run("SELECT id, " + fields + " FROM m.商品マスタ"); })});
+    int w = 0;
+    lines.push_back(
+        {"import " + n + " products: write",
+         measure(runs, {},
+                 [&] { check(exchange::importProducts(store, tables[w++ % 2]), "import"); }),
+         measure(runs, {}, [&] { raw.tx({"UPDATE m.商品マスタ SET 単価 = 単価 + 1"}); })});
+    // A count of every product into a blank sheet: every record fills a new line.
+    QVector<QStringList> counts{{"コード", "数量"}};
+    for (const Row& r : store.query(Db::Main, "SELECT code FROM 商品マスタ ORDER BY id"))
+        counts << QStringList{r[0].toString(), "3"};
+    const auto countTable =
+        exchange::parseCsv(exchange::encodeCsv(counts, exchange::Encoding::Utf8Bom).value).value;
+    const QString sheetFields = columns::list(products::Columns, products::ColCode);
+    lines.push_back(
+        {"import " + n + " counts into a sheet",
+         measure(
+             runs, [&] { check(resets::clear在庫明細(store), "clear"); },
+             [&] {
+                 check(exchange::previewCounts(store, countTable), "preview");
+                 check(exchange::importCounts(store, countTable, false), "import");
+             }),
+         measure(
+             runs, [&] { check(resets::clear在庫明細(store), "clear"); },
+             [&] {
+                 raw.tx({"DELETE FROM w在庫表", "INSERT INTO w在庫表 (チェック, " + sheetFields +
+                                                    ", 数量) SELECT 0, " + sheetFields +
+                                                    ", 3 FROM m.商品マスタ ORDER BY id"});
+             })});
+}
+
+// The most memory the process held while body ran, beyond what it held before, in MB.
+double peakMegabytes(const std::function<void()>& body) {
+    const auto status = [](const char* key) {
+        QFile f("/proc/self/status");
+        if (!f.open(QIODevice::ReadOnly))
+            return -1.0;
+        for (const QByteArray& l : f.readAll().split('\n'))
+            if (l.startsWith(key))
+                return l.mid(int(qstrlen(key))).trimmed().split(' ').value(0).toDouble() / 1024;
+        return -1.0;
+    };
+    QFile reset("/proc/self/clear_refs"); // "5" starts the peak afresh
+    if (reset.open(QIODevice::WriteOnly))
+        reset.write("5");
+    reset.close();
+    const double before = status("VmRSS:");
+    body();
+    return status("VmHWM:") - before;
+}
+
 void largeRows(Store& store, Raw& raw, const QString& dir, int products, bool withStartUp,
                std::vector<Line>& lines) {
     const QString n = QLocale(QLocale::English).toString(products);
@@ -495,51 +584,7 @@ int main(int argc, char** argv) {
     largeRows(store, raw, dir, products, false, lines);
 
     // CSV with Excel: the whole master out, then back in with every price changed.
-    {
-        const QString n = QLocale(QLocale::English).toString(products);
-        check(products::read商品情報(store, QString()), "read");
-        const QString csv = root + "/products.csv";
-        const QString fields = columns::list(products::Columns, products::ColCode);
-        lines.push_back({"export " + n + " products as CSV",
-                         measure(9, {},
-                                 [&] {
-                                     const auto records = exchange::productRecords(store);
-                                     check(records, "records");
-                                     check(exchange::writeCsvFile(csv, records.value,
-                                                                  exchange::Encoding::Utf8Bom),
-                                           "write");
-                                 }),
-                         measure(9, {}, [&] {
-                             raw.run("SELECT " + fields + " FROM w商品マスタ ORDER BY seq");
-                         })});
-        // Two files whose prices differ, so that each write changes every product.
-        auto records = exchange::productRecords(store).value;
-        exchange::Table tables[2];
-        for (int t = 0; t < 2; ++t) {
-            for (int i = 1; i < records.size(); ++i)
-                records[i][products::ColPrice - products::ColCode] =
-                    QString::number(100 + t + i % 7);
-            tables[t] =
-                exchange::parseCsv(exchange::encodeCsv(records, exchange::Encoding::Utf8Bom).value)
-                    .value;
-        }
-        const QByteArray bytes = exchange::encodeCsv(records, exchange::Encoding::Utf8Bom).value;
-        lines.push_back(
-            {"import " + n + " products: preview",
-             measure(9, {},
-                     [&] {
-                         const auto table = exchange::parseCsv(bytes);
-                         check(table, "parse");
-                         check(exchange::previewProducts(store, table.value), "preview");
-                     }),
-             measure(9, {}, [&] { raw.run("SELECT id, " + fields + " FROM m.商品マスタ"); })});
-        int w = 0;
-        lines.push_back(
-            {"import " + n + " products: write",
-             measure(9, {},
-                     [&] { check(exchange::importProducts(store, tables[w++ % 2]), "import"); }),
-             measure(9, {}, [&] { raw.tx({"UPDATE m.商品マスタ SET 単価 = 単価 + 1"}); })});
-    }
+    csvRows(store, raw, root, products, 9, lines);
 
     // Erasing everything, from a full ledger each time.
     const auto refill = [&] {
@@ -617,6 +662,28 @@ int main(int argc, char** argv) {
                  raw.run(QString("VACUUM m INTO '%1/raw-aside-%2.mdb'").arg(root).arg(b++));
                  QFile::copy(copy.value, QString("%1/raw-restored-%2.mdb").arg(root).arg(b++));
              })});
+    }
+
+    // Imports at 100,000 products, in a data folder of their own.
+    {
+        Store big;
+        const QString bigDir = root + "/large";
+        check(big.open(bigDir), "open");
+        gen::products(big, 100000);
+        Raw raw(bigDir, "raw-large");
+        check(products::read商品情報(big, QString()), "read");
+        const auto records = exchange::productRecords(big);
+        check(records, "records");
+        const QByteArray bytes =
+            exchange::encodeCsv(records.value, exchange::Encoding::Utf8Bom).value;
+        const double peak = peakMegabytes([&] {
+            const auto table = exchange::parseCsv(bytes);
+            check(table, "parse");
+            check(exchange::previewProducts(big, table.value), "preview");
+        });
+        csvRows(big, raw, root, 100000, 3, lines);
+        std::printf("peak memory of the 100,000-product preview: %.0f MB\n", peak);
+        big.close();
     }
 
     print(lines);

@@ -99,6 +99,20 @@ void onRecord(int, void* out) {
     c->current.clear();
 }
 
+// libcsv's reasons, in the user's words.
+QString parseError(int code) {
+    switch (code) {
+    case CSV_EPARSE:
+        return QStringLiteral("引用符（\"）の閉じ忘れなど、CSV の書き方が正しくありません。");
+    case CSV_ENOMEM:
+        return QStringLiteral("メモリが足りません。");
+    case CSV_ETOOBIG:
+        return QStringLiteral("項目が大きすぎます。");
+    default:
+        return QStringLiteral("CSV として読めません。");
+    }
+}
+
 // Strict decoding: the text is taken in an encoding only when every byte fits.
 bool decode(const QByteArray& bytes, const char* name, QString* text) {
     QStringDecoder dec(name);
@@ -111,6 +125,12 @@ Result<Table> parseCsv(const QByteArray& bytes) {
     Result<Table> r;
     if (bytes.trimmed().isEmpty()) {
         r.status = Status::failed(QStringLiteral("ファイルが空です。"));
+        return r;
+    }
+    // Excel's 「Unicode テキスト」 is UTF-16 with a byte-order mark.
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+        r.status = Status::failed(
+            QStringLiteral("UTF-16 のテキストです。CSV UTF-8 で保存し直してください。"));
         return r;
     }
     if (bytes.contains('\0')) {
@@ -142,7 +162,7 @@ Result<Table> parseCsv(const QByteArray& bytes) {
     if (!ok)
         r.status = Status::failed(QStringLiteral("%1 行目付近: %2")
                                       .arg(c.records.size() + 1)
-                                      .arg(QString::fromUtf8(csv_strerror(csv_error(&p)))));
+                                      .arg(parseError(csv_error(&p))));
     csv_free(&p);
     if (!ok)
         return r;
@@ -156,18 +176,31 @@ Result<Table> parseCsv(const QByteArray& bytes) {
 Result<Table> readCsvFile(const QString& path, qint64 limit) {
     Result<Table> r;
     const QFileInfo fi(path);
-    if (fi.size() > limit) {
-        r.status = Status::failed(QStringLiteral("%1 は大きすぎます（%2 MB まで）。")
-                                      .arg(fi.fileName())
-                                      .arg(limit >> 20));
+    const auto refuse = [&](const QString& why) {
+        r.status = Status::failed(fi.fileName() + QStringLiteral(": ") + why);
         return r;
-    }
+    };
+    // A device or a pipe would never end (/dev/zero) or never start (a FIFO).
+    if (!fi.exists())
+        return refuse(QStringLiteral("ファイルがありません。"));
+    if (!fi.isFile())
+        return refuse(QStringLiteral("通常のファイルではありません。"));
+    const auto tooLarge = [&] {
+        return refuse(QStringLiteral("大きすぎます（%1 MB まで）。").arg(limit >> 20));
+    };
+    if (fi.size() > limit)
+        return tooLarge();
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        r.status = Status::failed(QStringLiteral("%1 を読めません。").arg(fi.fileName()));
-        return r;
-    }
-    r = parseCsv(f.readAll());
+    if (!f.open(QIODevice::ReadOnly))
+        return refuse(QStringLiteral("読めません（%1）。")
+                          .arg(f.error() == QFileDevice::PermissionsError
+                                   ? QStringLiteral("読む権限がありません")
+                                   : QStringLiteral("開けません")));
+    // Never more than the limit, whatever the file claims its size is.
+    const QByteArray bytes = f.read(limit + 1);
+    if (bytes.size() > limit)
+        return tooLarge();
+    r = parseCsv(bytes);
     if (!r)
         r.status.error = fi.fileName() + ": " + r.status.error;
     return r;

@@ -5,6 +5,9 @@
 #include "products/ProductOps.h"
 #include "tests/fixtures.h"
 
+#include <sys/stat.h>
+
+#include <QDir>
 #include <QFile>
 
 using namespace exchange;
@@ -94,6 +97,16 @@ void TestExchange::badInputIsRefused_data() {
         << QByteArray("\x80\xFF\xFE,\xFD") << MaxFileBytes << "文字コード";
     QTest::newRow("a quote left open") << QByteArray("a,\"b\r\nc") << MaxFileBytes << "行目";
     QTest::newRow("too large") << QByteArray("a,b\r\n") << qint64(3) << "大きすぎます";
+    QTest::newRow("Excel's Unicode text") << QByteArray("\xFF\xFE"
+                                                        "a\0\t\0b\0",
+                                                        8)
+                                          << MaxFileBytes << "UTF-16 のテキストです";
+    QTest::newRow("a folder") << QByteArray("folder") << MaxFileBytes
+                              << "通常のファイルではありません";
+    QTest::newRow("a pipe") << QByteArray("fifo") << MaxFileBytes << "通常のファイルではありません";
+    QTest::newRow("a device without end")
+        << QByteArray("/dev/zero") << MaxFileBytes << "通常のファイルではありません";
+    QTest::newRow("no file") << QByteArray("missing") << MaxFileBytes << "ファイルがありません";
 }
 
 void TestExchange::badInputIsRefused() {
@@ -101,11 +114,18 @@ void TestExchange::badInputIsRefused() {
     QFETCH(qint64, limit);
     QFETCH(QString, says);
     QTemporaryDir dir;
-    const QString path = dir.path() + "/in.csv";
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-    f.close();
+    QString path = dir.path() + "/in.csv";
+    if (bytes == "folder") {
+        QVERIFY(QDir().mkpath(path));
+    } else if (bytes == "fifo") {
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    } else if (bytes == "/dev/zero") {
+        QVERIFY(QFile::link("/dev/zero", path));
+    } else if (bytes != "missing") {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
     const auto r = readCsvFile(path, limit);
     QVERIFY(!r);
     QVERIFY2(r.error().startsWith("in.csv") && r.error().contains(says), qPrintable(r.error()));
