@@ -217,8 +217,9 @@ void csvRows(Store& store, Raw& raw, const QString& root, int products, int runs
          measure(
              runs, [&] { check(resets::clear在庫明細(store), "clear"); },
              [&] {
-                 check(exchange::previewCounts(store, countTable), "preview");
-                 check(exchange::importCounts(store, countTable, false), "import");
+                 const auto p = exchange::previewCounts(store, countTable);
+                 check(p, "preview");
+                 check(exchange::importCounts(store, p.value, false), "import");
              }),
          measure(
              runs, [&] { check(resets::clear在庫明細(store), "clear"); },

@@ -113,6 +113,20 @@ QString parseError(int code) {
     }
 }
 
+// True when every byte of the text fits the encoding.
+bool valid(const QByteArray& bytes, const char* name) {
+    QStringDecoder dec(name);
+    // Decoded in pieces, so a large file never needs a second copy whole.
+    constexpr qsizetype Piece = 1 << 20;
+    for (qsizetype at = 0; at < bytes.size(); at += Piece) {
+        const QString piece =
+            dec.decode(QByteArrayView(bytes.constData() + at, std::min(Piece, bytes.size() - at)));
+        if (dec.hasError())
+            return false;
+    }
+    return true;
+}
+
 // Strict decoding: the text is taken in an encoding only when every byte fits.
 bool decode(const QByteArray& bytes, const char* name, QString* text) {
     QStringDecoder dec(name);
@@ -138,19 +152,24 @@ Result<Table> parseCsv(const QByteArray& bytes) {
             Status::failed(QStringLiteral("CSV ではありません（文字でないデータを含みます）。"));
         return r;
     }
+    // UTF-8 is parsed as it is; only Shift_JIS is converted first.
+    QByteArray utf8;
     QString text;
-    if (bytes.startsWith("\xEF\xBB\xBF") && decode(bytes.mid(3), "UTF-8", &text)) {
+    if (bytes.startsWith("\xEF\xBB\xBF") && valid(bytes.mid(3), "UTF-8")) {
         r.value.encoding = Encoding::Utf8Bom;
-    } else if (decode(bytes, "UTF-8", &text)) {
+        utf8 = bytes.mid(3);
+    } else if (valid(bytes, "UTF-8")) {
         r.value.encoding = Encoding::Utf8;
+        utf8 = bytes;
     } else if (decode(bytes, "CP932", &text)) {
         r.value.encoding = Encoding::Cp932;
+        utf8 = text.toUtf8();
+        text.clear();
     } else {
         r.status = Status::failed(
             QStringLiteral("文字コードが UTF-8 でも Shift_JIS (CP932) でもありません。"));
         return r;
     }
-    const QByteArray utf8 = text.toUtf8();
     csv_parser p;
     if (csv_init(&p, CSV_STRICT | CSV_STRICT_FINI | CSV_APPEND_NULL) != 0) {
         r.status = Status::failed(QStringLiteral("CSV を読む準備ができませんでした。"));

@@ -252,4 +252,21 @@ bool confirmCounts(QWidget* parent, const QString& path, const CountPreview& pre
     return ok;
 }
 
+WorkProgress::WorkProgress(QWidget* parent, const QString& label)
+    : m_dialog(label, QStringLiteral("キャンセル"), 0, 0, parent) {
+    m_dialog.setObjectName("dlg取込中");
+    m_dialog.setWindowTitle(QStringLiteral("CSV取込"));
+    m_dialog.setWindowModality(Qt::WindowModal);
+    m_dialog.setMinimumDuration(500);
+    m_dialog.setAutoReset(false);
+}
+
+Progress WorkProgress::callback() {
+    return [this](qint64 done, qint64 total) {
+        m_dialog.setMaximum(int(std::min<qint64>(total, INT_MAX)));
+        m_dialog.setValue(int(std::min<qint64>(done, INT_MAX)));
+        return !m_dialog.wasCanceled();
+    };
+}
+
 } // namespace exchange

@@ -3,6 +3,7 @@
 #include "exchange/Import.h"
 
 #include <QDialog>
+#include <QProgressDialog>
 
 class QWidget;
 
@@ -29,5 +30,16 @@ bool confirmProducts(QWidget* parent, const QString& path, const ProductPreview&
 // are to become lines.
 bool confirmCounts(QWidget* parent, const QString& path, const CountPreview& preview,
                    bool* addUnknown);
+
+// A progress window for a long import step: shown once the step takes half a
+// second, with キャンセル, which stops the step with nothing written.
+class WorkProgress {
+  public:
+    WorkProgress(QWidget* parent, const QString& label);
+    Progress callback();
+
+  private:
+    QProgressDialog m_dialog;
+};
 
 } // namespace exchange

@@ -2,10 +2,13 @@
 
 #include "codes/CodeOps.h"
 #include "sheet/Scan.h"
+#include "sheet/SheetOps.h"
 #include "store/Columns.h"
 #include "store/Values.h"
 
 #include <QSet>
+#include <map>
+#include <memory>
 
 namespace exchange {
 
@@ -81,6 +84,10 @@ QString tooLong(const Header& h, const QString& name, const QString& text) {
         .arg(columns::MaxTextLength);
 }
 
+QString cancelled() {
+    return QStringLiteral("取り込みを取り消しました。何も変わっていません。");
+}
+
 QString sameAs(int line) {
     return QStringLiteral("%1 行目と同じ商品です。").arg(line);
 }
@@ -130,7 +137,7 @@ struct SlotRoom {
     }
 };
 
-Result<ProductPreview> buildPreview(Store& store, const Table& table) {
+Result<ProductPreview> buildPreview(Store& store, const Table& table, const Progress& progress) {
     using namespace products;
     Result<ProductPreview> r;
     const Result<Header> header = readHeader(table, productNames(), NameName);
@@ -156,7 +163,10 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table) {
         SlotRoom room(store);
         QHash<QString, int> codeLine, nameLine; // first record of a code, of a new name
         QHash<qint64, int> targetLine;          // first record updating a product
-        for (int i = 1; i < table.records.size(); ++i) {
+        const qsizetype total = table.records.size();
+        for (int i = 1; i < total; ++i) {
+            if (progress && i % ProgressStep == 0 && !progress(i, total))
+                throw StoreError(cancelled(), QString());
             const QStringList& rec = table.records[i];
             if (blank(rec))
                 continue;
@@ -273,11 +283,13 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table) {
             } else {
                 line.id = master[m][0].toLongLong();
                 targetLine.insert(line.id, line.line);
-                bool same = true;
-                for (int c = ColCode; c < ColumnCount && same; ++c)
-                    same = comparable(values[c - ColCode], Columns[c].kind) ==
-                           comparable(master[m][c - ColCode + 1], Columns[c].kind);
-                line.action = same ? RowAction::Unchanged : RowAction::Update;
+                for (int c = ColCode; c < ColumnCount; ++c)
+                    if (comparable(values[c - ColCode], Columns[c].kind) !=
+                        comparable(master[m][c - ColCode + 1], Columns[c].kind))
+                        line.changed |= 1u << (c - ColCode);
+                line.action = line.changed ? RowAction::Update : RowAction::Unchanged;
+                if (!line.changed)
+                    line.values.clear(); // nothing to write: the preview keeps what it shows
             }
             r.value.lines << line;
         }
@@ -291,41 +303,78 @@ int ProductPreview::count(RowAction a) const {
     return countOf(lines, a);
 }
 
-Result<ProductPreview> previewProducts(Store& store, const Table& table) {
-    return buildPreview(store, table);
+Result<ProductPreview> previewProducts(Store& store, const Table& table, const Progress& progress) {
+    return buildPreview(store, table, progress);
 }
 
 Result<ProductPreview> importProducts(Store& store, const Table& table) {
-    Result<ProductPreview> r;
-    const Status written = guarded([&] {
-        // The preview is made again inside the transaction: what is written
-        // is what it says, even if the master changed since it was shown.
+    Result<ProductPreview> r = previewProducts(store, table);
+    if (r)
+        r.status = importProducts(store, r.value);
+    return r;
+}
+
+Status importProducts(Store& store, const ProductPreview& preview, const Progress& progress) {
+    return guarded([&] {
+        // The preview the user saw is what is written; the dialog that shows
+        // it is modal, so nothing else changes the master in between.
         Transaction t(store, Db::Main);
-        r = buildPreview(store, table);
-        if (!r)
-            return;
-        const QString fields = columns::list(products::Columns, products::ColCode);
-        QSqlQuery add = store.prepare(Db::Main, "INSERT INTO 商品マスタ (" + fields +
-                                                    ") VALUES (?, ?, ?, ?, ?, ?)");
-        QSqlQuery update = store.prepare(Db::Main, "UPDATE 商品マスタ SET code = ?, 品名 = ?, "
-                                                   "単位 = ?, 単価 = ?, 適正数 = ?, 商品区分 = ? "
-                                                   "WHERE id = ?");
+        // Many rows to a statement, and only the fields that change (an
+        // indexed field rewritten for nothing costs its index too).
+        const QStringList fields = columns::list(products::Columns, products::ColCode).split(", ");
+        const int width = int(fields.size());
+        Batch add(
+            store, Db::Main,
+            [&](int n) {
+                return "INSERT INTO 商品マスタ (" + fields.join(", ") + ") VALUES " +
+                       rowMarks(n, width);
+            },
+            width);
+        std::map<unsigned, std::unique_ptr<Batch>> updates; // by the fields that change
+        const auto updateOf = [&](unsigned changed) -> Batch& {
+            auto& b = updates[changed];
+            if (!b) {
+                QStringList sets;
+                int column = 2;
+                for (int i = 0; i < width; ++i)
+                    if (changed & (1u << i))
+                        sets << QString("%1 = v.column%2").arg(fields[i]).arg(column++);
+                const int n = column - 1;
+                b = std::make_unique<Batch>(
+                    store, Db::Main,
+                    [sets, n](int rows) {
+                        return "UPDATE 商品マスタ SET " + sets.join(", ") + " FROM (VALUES " +
+                               rowMarks(rows, n) + ") AS v WHERE 商品マスタ.id = v.column1";
+                    },
+                    n);
+            }
+            return *b;
+        };
         codes::SlotWriter slotWriter(store);
-        for (const ProductLine& line : r.value.lines) {
+        const qsizetype total = preview.lines.size();
+        for (qsizetype i = 0; i < total; ++i) {
+            if (progress && i % ProgressStep == 0 && !progress(i, total))
+                throw StoreError(cancelled(), QString());
+            const ProductLine& line = preview.lines[i];
             if (line.action == RowAction::New)
-                store.run(add, line.values);
-            else if (line.action == RowAction::Update)
-                store.run(update, line.values + QVariantList{line.id});
+                add.add(line.values);
+            else if (line.action == RowAction::Update) {
+                QVariantList row{line.id};
+                for (int i = 0; i < width; ++i)
+                    if (line.changed & (1u << i))
+                        row << line.values[i];
+                updateOf(line.changed).add(row);
+            }
             for (const QString& n : line.newNames[0])
                 slotWriter.enter(codes::kindUnit(), n);
             for (const QString& n : line.newNames[1])
                 slotWriter.enter(codes::kindCategory(), n);
         }
+        add.flush();
+        for (auto& [changed, batch] : updates)
+            batch->flush();
         t.commit();
     });
-    if (!written)
-        r.status = written;
-    return r;
 }
 
 int CountPreview::count(RowAction a) const {
@@ -340,8 +389,10 @@ int CountPreview::unknown() const {
 
 namespace {
 
-// Each record of a count file as the sheet and the master see it.
-Result<CountPreview> buildCounts(Store& store, const Table& table) {
+// Each record of a count file as the sheet and the master see it: the sheet's
+// lines and the master are read once into hashes, so a file of any length is
+// matched in one pass.
+Result<CountPreview> buildCounts(Store& store, const Table& table, const Progress& progress) {
     Result<CountPreview> r;
     const Result<Header> header = readHeader(table, {CodeName, NameName, QtyName}, QtyName);
     if (!header) {
@@ -357,23 +408,34 @@ Result<CountPreview> buildCounts(Store& store, const Table& table) {
     r.value.ignoredColumns = h.ignored;
     r.value.encoding = table.encoding;
     r.status = guarded([&] {
-        QSqlQuery lineByCode =
-            store.prepare(Db::Work, "SELECT seq FROM w在庫表 WHERE code = ? ORDER BY seq LIMIT 1");
-        QSqlQuery lineByName =
-            store.prepare(Db::Work, "SELECT seq FROM w在庫表 WHERE 品名 = ? ORDER BY seq LIMIT 1");
-        QSqlQuery productByCode = store.prepare(
-            Db::Work, "SELECT 品名 FROM m.商品マスタ WHERE code = ? ORDER BY id LIMIT 1");
-        QSqlQuery productByName = store.prepare(
-            Db::Work, "SELECT 品名 FROM m.商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1");
-        // The first value the query finds for the key, null when none.
-        const auto first = [&](QSqlQuery& q, const QString& key) {
-            store.run(q, {key});
-            const QVariant v = q.next() ? q.value(0) : QVariant();
-            q.finish();
-            return v;
-        };
+        // The first line of each code and of each name, in sheet order.
+        QHash<QString, qint64> lineByCode, lineByName;
+        for (const Row& l : store.query(Db::Work, "SELECT seq, code, 品名 FROM w在庫表 WHERE "
+                                                  "code IS NOT NULL OR 品名 IS NOT NULL "
+                                                  "ORDER BY seq")) {
+            if (!isEmptyValue(l[1]) && !lineByCode.contains(l[1].toString()))
+                lineByCode.insert(l[1].toString(), l[0].toLongLong());
+            if (!isEmptyValue(l[2]) && !lineByName.contains(l[2].toString()))
+                lineByName.insert(l[2].toString(), l[0].toLongLong());
+        }
+        // The first product of each code and of each name, with the fields a
+        // new line takes.
+        QHash<QString, int> productByCode, productByName;
+        const Rows master =
+            store.query(Db::Main, "SELECT " + columns::list(products::Columns, products::ColCode) +
+                                      " FROM 商品マスタ ORDER BY id");
+        for (int i = 0; i < master.size(); ++i) {
+            const QString code = master[i][0].toString(), name = master[i][1].toString();
+            if (!code.isEmpty() && !productByCode.contains(code))
+                productByCode.insert(code, i);
+            if (!name.isEmpty() && !productByName.contains(name))
+                productByName.insert(name, i);
+        }
         QHash<QString, int> seen; // "c:code" / "n:name" -> first record
-        for (int i = 1; i < table.records.size(); ++i) {
+        const qsizetype total = table.records.size();
+        for (int i = 1; i < total; ++i) {
+            if (progress && i % ProgressStep == 0 && !progress(i, total))
+                throw StoreError(cancelled(), QString());
             const QStringList& rec = table.records[i];
             if (blank(rec))
                 continue;
@@ -409,15 +471,17 @@ Result<CountPreview> buildCounts(Store& store, const Table& table) {
             }
             line.quantity = *whole;
             // The product's name: a line typed by name counts for a code too.
-            const QVariant product = line.code.isEmpty() ? first(productByName, line.name)
-                                                         : first(productByCode, line.code);
-            line.known = !product.isNull();
-            if (line.known)
-                line.name = product.toString();
-            QVariant seq = line.code.isEmpty() ? QVariant() : first(lineByCode, line.code);
-            if (seq.isNull() && !line.name.isEmpty())
-                seq = first(lineByName, line.name);
-            line.seq = seq.isNull() ? -1 : seq.toLongLong();
+            const int p = line.code.isEmpty() ? productByName.value(line.name, -1)
+                                              : productByCode.value(line.code, -1);
+            line.known = p >= 0;
+            if (line.known) {
+                line.product = master[p];
+                line.name = master[p][1].toString();
+            }
+            qint64 seq = line.code.isEmpty() ? -1 : lineByCode.value(line.code, -1);
+            if (seq < 0 && !line.name.isEmpty())
+                seq = lineByName.value(line.name, -1);
+            line.seq = seq;
             line.known = line.known || line.seq >= 0;
             // The same product twice would set one line twice: the second is an error.
             const QStringList keys{"c:" + line.code, "n:" + line.name};
@@ -439,47 +503,80 @@ Result<CountPreview> buildCounts(Store& store, const Table& table) {
 
 } // namespace
 
-Result<CountPreview> previewCounts(Store& store, const Table& table) {
-    return buildCounts(store, table);
+Result<CountPreview> previewCounts(Store& store, const Table& table, const Progress& progress) {
+    return buildCounts(store, table, progress);
 }
 
-Result<Counted> importCounts(Store& store, const Table& table, bool addUnknown) {
-    Result<Counted> r;
-    Status preview;
-    r.status = guarded([&] {
+Result<Counted> importCounts(Store& store, const CountPreview& preview, bool addUnknown,
+                             const Progress& progress) {
+    return guardedValue<Counted>([&] {
+        Counted n;
         Transaction t(store, Db::Work);
-        const Result<CountPreview> p = buildCounts(store, table);
-        if (!(preview = p.status))
-            return;
-        const QString productFields = columns::list(products::Columns, products::ColCode);
-        for (const CountLine& line : p.value.lines) {
+        // Blank lines are taken in order; past the last, the sheet grows.
+        QVector<qint64> blanks;
+        for (const Row& b :
+             store.query(Db::Work, "SELECT seq FROM w在庫表 WHERE 品名 IS NULL ORDER BY seq"))
+            blanks << b[0].toLongLong();
+        QHash<qint64, QPair<QVariant, QVariant>> sheetLines; // seq -> 適正数, 単価
+        for (const Row& l : store.query(Db::Work, "SELECT seq, 適正数, 単価 FROM w在庫表"))
+            sheetLines.insert(l[0].toLongLong(), {l[1], l[2]});
+        const QString fields = columns::list(products::Columns, products::ColCode);
+        QSqlQuery fill =
+            store.prepare(Db::Work, "UPDATE w在庫表 SET " + fields.split(", ").join(" = ?, ") +
+                                        " = ?, 数量 = ?, 金額 = ?, 増減 = ? WHERE seq = ?");
+        Batch append(
+            store, Db::Work,
+            [&](int n) {
+                return "INSERT INTO w在庫表 (" + fields + ", 数量, 金額, 増減) VALUES " +
+                       rowMarks(n, 9);
+            },
+            9);
+        QSqlQuery set = store.prepare(
+            Db::Work, "UPDATE w在庫表 SET 数量 = ?, 金額 = ?, 増減 = ? WHERE seq = ?");
+        int blank = 0;
+        const qsizetype total = preview.lines.size();
+        for (qsizetype i = 0; i < total; ++i) {
+            if (progress && i % ProgressStep == 0 && !progress(i, total))
+                throw StoreError(cancelled(), QString());
+            const CountLine& line = preview.lines[i];
             if (line.action == RowAction::Error)
                 continue;
-            qint64 seq = line.seq;
-            if (seq < 0 && line.known) {
-                const bool byCode = !line.code.isEmpty();
-                const Rows product = store.query(
-                    Db::Work,
-                    QString("SELECT %1 FROM m.商品マスタ WHERE %2 = ? ORDER BY id LIMIT 1")
-                        .arg(productFields, byCode ? "code" : "品名"),
-                    {byCode ? line.code : line.name});
-                seq = sheet::fillBlankLine(store, product.first());
-                ++r.value.filled;
-            } else if (seq < 0) {
+            const QVariant qty = qlonglong(line.quantity);
+            if (line.seq >= 0) {
+                const auto [proper, price] = sheetLines.value(line.seq);
+                store.run(set, {qty, sheet::lineAmount(qty, price), sheet::lineChange(qty, proper),
+                                line.seq});
+                ++n.set;
+                continue;
+            }
+            Row product = line.product;
+            if (!line.known) {
                 if (!addUnknown || line.name.trimmed().isEmpty())
                     continue;
-                seq = sheet::fillBlankLine(store, Row{textOrNull(line.code), line.name});
-                ++r.value.unknown;
+                product = Row{textOrNull(line.code),
+                              line.name,
+                              QVariant(),
+                              QVariant(),
+                              QVariant(),
+                              QVariant()};
+                ++n.unknown;
             } else {
-                ++r.value.set;
+                ++n.filled;
             }
-            sheet::setQuantity(store, seq, qlonglong(line.quantity));
+            const QVariant price = product.value(products::ColPrice - products::ColCode);
+            const QVariant proper = product.value(products::ColProper - products::ColCode);
+            QVariantList values(product.begin(), product.end());
+            values << qty << sheet::lineAmount(qty, price) << sheet::lineChange(qty, proper);
+            if (blank < blanks.size()) {
+                store.run(fill, values + QVariantList{blanks[blank++]});
+            } else {
+                append.add(values);
+            }
         }
+        append.flush();
         t.commit();
+        return n;
     });
-    if (!preview)
-        r.status = preview;
-    return r;
 }
 
 } // namespace exchange

@@ -2,11 +2,18 @@
 
 #include "exchange/Csv.h"
 
+#include <functional>
+
 // Reading products and counts from CSV: a preview of what each record would
 // do, then the write of every good record in one transaction.
 namespace exchange {
 
 enum class RowAction { New, Update, Unchanged, Error };
+
+// Told how far a long step is (done of total); false cancels it, and nothing
+// is written. Called every ProgressStep records.
+using Progress = std::function<bool(qint64 done, qint64 total)>;
+constexpr int ProgressStep = 2000;
 
 // The columns a file's header names, matched by name in any order.
 struct Header {
@@ -24,6 +31,7 @@ struct ProductLine {
     QString code, name;      // as the file has them
     QVariantList values;     // code, 品名, 単位, 単価, 適正数, 商品区分 to write
     qint64 id = -1;          // the product it updates
+    unsigned changed = 0;    // the fields it changes, bit i for values[i]
     QStringList newNames[2]; // units, categories it enters in the code master
 };
 
@@ -38,9 +46,12 @@ struct ProductPreview {
 // Matches each record with the master: by code when a product has it, else
 // by name (the first product of that name); a product changes only in the
 // columns the file has, and an empty code keeps the stored one.
-Result<ProductPreview> previewProducts(Store& store, const Table& table);
-// Writes every good record in one transaction and enters new units and
-// categories into the code master; gives the preview it followed.
+Result<ProductPreview> previewProducts(Store& store, const Table& table,
+                                       const Progress& progress = {});
+// Writes every good record of the preview the user saw in one transaction and
+// enters new units and categories into the code master.
+Status importProducts(Store& store, const ProductPreview& preview, const Progress& progress = {});
+// Preview and write in one step; gives the preview it followed.
 Result<ProductPreview> importProducts(Store& store, const Table& table);
 
 // One count record of the file.
@@ -52,6 +63,7 @@ struct CountLine {
     qint64 quantity = 0;
     qint64 seq = -1;   // the sheet's line of the product, -1 for a new line
     bool known = true; // a product or a line of the sheet has it
+    Row product; // a new line's product: code, 品名, 単位, 単価, 適正数, 商品区分
 };
 
 struct CountPreview {
@@ -65,15 +77,17 @@ struct CountPreview {
 // Each record finds the line of its product on the sheet (by code, else by
 // name), else a product of the master; one no line and no product has is
 // unknown.
-Result<CountPreview> previewCounts(Store& store, const Table& table);
+Result<CountPreview> previewCounts(Store& store, const Table& table, const Progress& progress = {});
 struct Counted {
     int set = 0;     // lines given the quantity
     int filled = 0;  // new lines filled from the master
     int unknown = 0; // unknown products added by name
 };
-// Sets the quantities (not adding them) in one transaction; amounts and
-// changes follow. Unknown products become lines with their name only when
+// Sets the quantities of the preview (not adding them) in one transaction;
+// amounts and changes follow. New lines take the blank lines in order, then
+// the sheet grows. Unknown products become lines with their name only when
 // addUnknown is set.
-Result<Counted> importCounts(Store& store, const Table& table, bool addUnknown);
+Result<Counted> importCounts(Store& store, const CountPreview& preview, bool addUnknown,
+                             const Progress& progress = {});
 
 } // namespace exchange

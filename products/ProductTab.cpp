@@ -298,9 +298,10 @@ void ProductTab::importCsv() {
     const QString path = exchange::chooseOpenFile(this);
     if (path.isEmpty())
         return;
+    exchange::WorkProgress reading(this, QStringLiteral("CSV を読んでいます…"));
     const Result<exchange::Table> table = exchange::readCsvFile(path);
     const Result<exchange::ProductPreview> preview =
-        table ? exchange::previewProducts(m_store, table.value)
+        table ? exchange::previewProducts(m_store, table.value, reading.callback())
               : Result<exchange::ProductPreview>{};
     if (!table || !preview) {
         ShowError(QStringLiteral("CSV を取り込めませんでした。"),
@@ -309,21 +310,22 @@ void ProductTab::importCsv() {
     }
     if (!exchange::confirmProducts(this, path, preview.value))
         return;
-    const Result<exchange::ProductPreview> done = exchange::importProducts(m_store, table.value);
-    if (!done) {
+    exchange::WorkProgress writing(this, QStringLiteral("商品を取り込んでいます…"));
+    if (Status s = exchange::importProducts(m_store, preview.value, writing.callback()); !s) {
         ShowError(QStringLiteral("CSV を取り込めませんでした。商品情報は取り込む前のままです。"),
-                  done.error());
+                  s.error);
         return;
     }
+    const exchange::ProductPreview& done = preview.value;
     emit productsChanged();
     Read商品情報();
     emit statusMessage(
         QStringLiteral("%1 から商品を取り込みました（追加 %2・更新 %3・変更なし %4・エラー %5）")
             .arg(QFileInfo(path).fileName())
-            .arg(done.value.count(exchange::RowAction::New))
-            .arg(done.value.count(exchange::RowAction::Update))
-            .arg(done.value.count(exchange::RowAction::Unchanged))
-            .arg(done.value.count(exchange::RowAction::Error)));
+            .arg(done.count(exchange::RowAction::New))
+            .arg(done.count(exchange::RowAction::Update))
+            .arg(done.count(exchange::RowAction::Unchanged))
+            .arg(done.count(exchange::RowAction::Error)));
 }
 
 void ProductTab::Clear商品情報() {

@@ -681,9 +681,11 @@ void SheetTab::importCsv() {
     const QString path = exchange::chooseOpenFile(this);
     if (path.isEmpty())
         return;
+    exchange::WorkProgress reading(this, QStringLiteral("CSV を読んでいます…"));
     const Result<exchange::Table> table = exchange::readCsvFile(path);
     const Result<exchange::CountPreview> preview =
-        table ? exchange::previewCounts(m_store, table.value) : Result<exchange::CountPreview>{};
+        table ? exchange::previewCounts(m_store, table.value, reading.callback())
+              : Result<exchange::CountPreview>{};
     if (!table || !preview) {
         ShowError(QStringLiteral("CSV を取り込めませんでした。"),
                   (table ? preview.status : table.status).error);
@@ -692,7 +694,9 @@ void SheetTab::importCsv() {
     bool addUnknown = false;
     if (!exchange::confirmCounts(this, path, preview.value, &addUnknown))
         return;
-    const Result<exchange::Counted> done = exchange::importCounts(m_store, table.value, addUnknown);
+    exchange::WorkProgress writing(this, QStringLiteral("数量を取り込んでいます…"));
+    const Result<exchange::Counted> done =
+        exchange::importCounts(m_store, preview.value, addUnknown, writing.callback());
     if (!done) {
         ShowError(QStringLiteral("CSV を取り込めませんでした。在庫表は取り込む前のままです。"),
                   done.error());

@@ -356,3 +356,37 @@ void Transaction::commit() {
     m_store.exec(m_which, "COMMIT");
     m_done = true;
 }
+
+QString rowMarks(int rows, int width) {
+    const QString one = "(" + QString("?, ").repeated(width - 1) + "?)";
+    QStringList all;
+    all.reserve(rows);
+    for (int i = 0; i < rows; ++i)
+        all << one;
+    return all.join(", ");
+}
+
+Batch::Batch(Store& store, Db which, std::function<QString(int rows)> sql, int width, int chunk)
+    : m_store(store), m_which(which), m_sql(std::move(sql)), m_width(width), m_chunk(chunk) {}
+
+void Batch::add(const QVariantList& row) {
+    m_values += row;
+    if (m_values.size() >= m_width * m_chunk)
+        flush();
+}
+
+void Batch::flush() {
+    const int rows = int(m_values.size() / m_width);
+    if (rows == 0)
+        return;
+    if (rows == m_chunk) {
+        if (!m_full)
+            m_full = m_store.prepare(m_which, m_sql(m_chunk));
+        m_store.run(*m_full, m_values);
+    } else {
+        QSqlQuery q = m_store.prepare(m_which, m_sql(rows));
+        m_store.run(q, m_values);
+    }
+    ++m_statements;
+    m_values.clear();
+}

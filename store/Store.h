@@ -6,6 +6,7 @@
 #include <QVariant>
 #include <QVector>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 
 // Which of the two connections a statement runs on.
@@ -146,6 +147,28 @@ class Transaction {
     Db m_which;
     bool m_done = false;
 };
+
+// Rows written many to a statement: sql(n) gives the statement for n rows of
+// `width` values each; full chunks reuse one prepared statement. flush() (or
+// the destructor's caller) writes what is left.
+class Batch {
+  public:
+    Batch(Store& store, Db which, std::function<QString(int rows)> sql, int width, int chunk = 100);
+    void add(const QVariantList& row);
+    void flush();
+    int statements() const { return m_statements; }
+
+  private:
+    Store& m_store;
+    Db m_which;
+    std::function<QString(int)> m_sql;
+    int m_width, m_chunk;
+    QVariantList m_values;
+    std::optional<QSqlQuery> m_full;
+    int m_statements = 0;
+};
+// "(?, ?, ?), (?, ?, ?)" for rows of width values.
+QString rowMarks(int rows, int width);
 
 // The status of an outcome with or without a value.
 inline const Status& statusOf(const Status& s) {

@@ -1,7 +1,8 @@
 // Saves full sheets in a loop until it is killed: generation k names 500 new
 // products "g<k>-<i>" with the new unit "u<k>"; prints "saved <k>" after each
 // completed save. With "restore A B" it restores the copies A and B in turn
-// and prints "restored" after each.
+// and prints "restored" after each; with "copy DIR" it makes copies, by turns
+// in the backup folder and in DIR, and prints "copied" after each.
 #include "backup/BackupOps.h"
 #include "sheet/SheetOps.h"
 #include "store/Store.h"
@@ -18,6 +19,21 @@ int main(int argc, char** argv) {
     if (Status s = store.open(argv[1]); !s) {
         std::fprintf(stderr, "open: %s\n", qPrintable(s.error));
         return 1;
+    }
+    if (argc == 4 && QByteArray(argv[2]) == "copy") {
+        // Copies by hand, into the backup folder and into another in turn.
+        const QDateTime start = QDateTime::currentDateTime();
+        for (int k = 0;; ++k) {
+            const auto r =
+                backup::makeCopy(store, k % 2 ? backup::Kind::Daily : backup::Kind::Manual,
+                                 start.addSecs(k), k % 2 ? QString() : argv[3]);
+            if (!r) {
+                std::fprintf(stderr, "copy: %s\n", qPrintable(r.error()));
+                return 6;
+            }
+            std::printf("copied\n");
+            std::fflush(stdout);
+        }
     }
     if (argc == 5 && QByteArray(argv[2]) == "restore") {
         for (int k = 0;; ++k) {

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <csignal>
@@ -16,6 +17,7 @@ class TestCrash : public QObject {
   private slots:
     void killedSavesAreAllOrNothing();
     void killedRestoresLeaveOneWholeFile();
+    void killedCopiesLeaveSoundCopiesOrNone();
 };
 
 namespace {
@@ -128,6 +130,19 @@ void TestCrash::killedSavesAreAllOrNothing() {
     QVERIFY(completedTotal > 0);
 }
 
+namespace {
+// The files under a copy's name in a folder.
+QVector<backup::Copy> copiesIn(const QString& folder) {
+    QVector<backup::Copy> out;
+    for (const QFileInfo& fi : QDir(folder).entryInfoList({"Stolva-*.mdb"}, QDir::Files)) {
+        backup::Copy c;
+        c.path = fi.absoluteFilePath();
+        out << c;
+    }
+    return out;
+}
+} // namespace
+
 // A child restores two copies in turn (one with 1 product, one with 2) and
 // is killed at random moments: the main file is always one of them, whole.
 void TestCrash::killedRestoresLeaveOneWholeFile() {
@@ -166,11 +181,56 @@ void TestCrash::killedRestoresLeaveOneWholeFile() {
             db.close();
         }
         QSqlDatabase::removeDatabase(name);
+        // Every copy kept aside before a restore is a sound ledger.
+        for (const backup::Copy& c : copiesIn(dir.path() + "/backup"))
+            VERIFY_OK(backup::check(c.path, Store().schemaVersion()));
         // The aside copies of one run would fill the folder over many: start afresh.
         QDir(dir.path() + "/backup").removeRecursively();
     }
     qInfo("60 kills, %d completed restores seen", restored);
     QVERIFY(restored > 0);
+}
+
+// A child makes copies in the backup folder and elsewhere and is killed at
+// random moments: every file under a copy's name is a sound ledger; what a
+// killed copy left under a temporary name goes at the next start.
+void TestCrash::killedCopiesLeaveSoundCopiesOrNone() {
+    QTemporaryDir dir;
+    const QString elsewhere = dir.path() + "/usb";
+    QDir().mkpath(elsewhere);
+    {
+        Store s;
+        VERIFY_OK(s.open(dir.path()));
+        for (int n = 0; n < 2000; ++n)
+            s.exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES (?, ?)",
+                   {QString("C%1").arg(n), QString("商品%1").arg(n)});
+    }
+    QRandomGenerator rng(1208);
+    int copied = 0;
+    QSet<QString> checked; // each copy once: a copy made is never written again
+    for (int i = 0; i < 40; ++i) {
+        QProcess child;
+        child.start(STOLVA_CRASH_CHILD, QStringList{dir.path(), "copy", elsewhere});
+        QVERIFY(child.waitForStarted());
+        QVERIFY2(!child.waitForFinished(int(rng.bounded(5, 80))),
+                 child.readAllStandardError().constData());
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(10000));
+        copied += int(child.readAllStandardOutput().count("copied"));
+        for (const QString& folder : {dir.path() + "/backup", elsewhere})
+            for (const backup::Copy& c : copiesIn(folder))
+                if (!checked.contains(c.path)) {
+                    VERIFY_OK(backup::check(c.path, Store().schemaVersion()));
+                    checked.insert(c.path);
+                }
+    }
+    Store s;
+    VERIFY_OK(s.open(dir.path()));
+    backup::removeLeftovers(s);
+    QCOMPARE(QDir(dir.path() + "/backup").entryList({".*part*"}, QDir::Files | QDir::Hidden),
+             QStringList());
+    qInfo("40 kills, %d completed copies, %d copies checked sound", copied, int(checked.size()));
+    QVERIFY(copied > 0);
 }
 
 QTEST_MAIN(TestCrash)

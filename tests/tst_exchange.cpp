@@ -30,6 +30,7 @@ class TestExchange : public QObject {
     void productRoundTripThroughExcel();
     void importCounts_data();
     void importCounts();
+    void cancelledImportsWriteNothing();
 };
 
 namespace {
@@ -319,7 +320,7 @@ void TestExchange::importCounts() {
                              "NULL, NULL, NULL), (0, NULL, NULL, NULL, NULL, NULL, NULL)");
     VALUE_OK(preview, exchange::previewCounts(t.store(), table(csv)));
     QCOMPARE(::actions(preview), actions);
-    VERIFY_OK(exchange::importCounts(t.store(), table(csv), addUnknown));
+    VERIFY_OK(exchange::importCounts(t.store(), preview, addUnknown));
     QStringList lines;
     for (const Row& l : t.store().query(Db::Work, "SELECT 品名, 数量, 金額, 増減 FROM w在庫表 "
                                                   "WHERE 品名 IS NOT NULL ORDER BY seq"))
@@ -329,4 +330,38 @@ void TestExchange::importCounts() {
 }
 
 QTEST_GUILESS_MAIN(TestExchange)
+// キャンセル during a long preview or write leaves the master and the sheet as
+// they were.
+void TestExchange::cancelledImportsWriteNothing() {
+    TempStore t;
+    seedMaster(t);
+    exchange::Table file;
+    file.records << QStringList{"コード", "品名", "数量"};
+    for (int i = 0; i < 3 * exchange::ProgressStep; ++i)
+        file.records << QStringList{QString("N%1").arg(i), QString("新%1").arg(i), "1"};
+    const exchange::Progress stopAtOnce = [](qint64, qint64) { return false; };
+    int calls = 0;
+    const exchange::Progress stopLater = [&](qint64 done, qint64 total) {
+        ++calls;
+        return done < total / 2;
+    };
+    QVERIFY(!exchange::previewProducts(t.store(), file, stopAtOnce));
+    VALUE_OK(products, exchange::previewProducts(t.store(), file));
+    const QStringList master = t.dump(Db::Main, "商品マスタ");
+    const Status s = exchange::importProducts(t.store(), products, stopLater);
+    QVERIFY(!s);
+    QVERIFY2(s.error.contains("取り消しました"), qPrintable(s.error));
+    QVERIFY(calls > 1);
+    QCOMPARE(t.dump(Db::Main, "商品マスタ"), master);
+    VERIFY_OK(exchange::importProducts(t.store(), products));
+    VALUE_OK(counts, exchange::previewCounts(t.store(), file));
+    const QStringList sheet = t.dump(Db::Work, "w在庫表");
+    QVERIFY(!exchange::importCounts(t.store(), counts, false, stopLater));
+    QCOMPARE(t.dump(Db::Work, "w在庫表"), sheet);
+    // Done, every product is a line of its own: the blank lines first, then more.
+    VALUE_OK(done, exchange::importCounts(t.store(), counts, false));
+    QCOMPARE(done.filled, 3 * exchange::ProgressStep);
+    QCOMPARE(t.count(Db::Work, "w在庫表", "数量 = 1"), 3 * exchange::ProgressStep);
+}
+
 #include "tst_exchange.moc"

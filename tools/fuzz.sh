@@ -12,6 +12,6 @@ mkdir -p "$BUILD_DIR/corpus"
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 QT_QPA_PLATFORM=offscreen "$BUILD_DIR/csv_fuzz" -max_total_time="${FUZZ_SECONDS:-60}" \
-    -timeout=10 -rss_limit_mb=4096 -max_len=65536 -print_final_stats=1 \
+    -timeout=10 -rss_limit_mb=4096 -max_len=1048576 -print_final_stats=1 \
     -artifact_prefix="$BUILD_DIR/" \
     "$BUILD_DIR/corpus" fuzz/seeds
