@@ -33,6 +33,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
@@ -337,6 +338,9 @@ int main(int argc, char** argv) {
     cl.addHelpOption();
     const QCommandLineOption productsOpt("products", "the large-ledger rows at N products", "N");
     const QCommandLineOption emptyWindow("empty-window", "the start-up floor (internal)");
+    const QCommandLineOption importFile("import-file",
+                                        "time and peak memory of a product import preview", "CSV");
+    cl.addOption(importFile);
     cl.addOption(productsOpt);
     cl.addOption(emptyWindow);
     cl.process(app);
@@ -345,6 +349,24 @@ int main(int argc, char** argv) {
         w.show();
         QCoreApplication::processEvents();
         std::fputs("shown\n", stdout);
+        return 0;
+    }
+    if (cl.isSet(importFile)) {
+        QTemporaryDir data;
+        Store store;
+        check(store.open(data.path()), "open");
+        QElapsedTimer e;
+        e.start();
+        qsizetype lines = 0;
+        const double peak = peakMegabytes([&] {
+            const auto table = exchange::readCsvFile(cl.value(importFile));
+            check(table, "read");
+            const auto preview = exchange::previewProducts(store, table.value);
+            check(preview, "preview");
+            lines = preview.value.lines.size();
+        });
+        std::printf("%lld records previewed in %.0f ms, peak %.0f MB\n", (long long)lines,
+                    e.nsecsElapsed() / 1e6, peak);
         return 0;
     }
     const int products = cl.isSet(productsOpt) ? cl.value(productsOpt).toInt() : 10000;

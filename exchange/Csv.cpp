@@ -83,20 +83,49 @@ Status writeCsvFile(const QString& path, const QVector<QStringList>& records, En
 }
 
 namespace {
+// What libcsv's callbacks fill: the record being read, handed on as each ends.
 struct Collect {
-    QVector<QStringList> records;
     QStringList current;
+    qsizetype index = 0;
+    bool keep = true; // false: only counted (the checking pass)
+    bool stopped = false;
+    const std::function<bool(qsizetype, const QStringList&)>* visit = nullptr;
 };
 
 void onField(void* data, size_t len, void* out) {
-    static_cast<Collect*>(out)->current
-        << QString::fromUtf8(static_cast<const char*>(data), qsizetype(len));
+    auto* c = static_cast<Collect*>(out);
+    if (c->keep)
+        c->current << unguardFormula(
+            QString::fromUtf8(static_cast<const char*>(data), qsizetype(len)));
 }
 
 void onRecord(int, void* out) {
     auto* c = static_cast<Collect*>(out);
-    c->records << c->current;
+    if (c->keep && !c->stopped && !(*c->visit)(c->index, c->current))
+        c->stopped = true;
     c->current.clear();
+    ++c->index;
+}
+
+// Runs libcsv over the text a piece at a time; gives the error code, 0 when
+// the whole text is read (or the visit stopped).
+int runParser(const QByteArray& utf8, Collect& c) {
+    csv_parser p;
+    if (csv_init(&p, CSV_STRICT | CSV_STRICT_FINI | CSV_APPEND_NULL) != 0)
+        return CSV_ENOMEM;
+    constexpr qsizetype Piece = 1 << 16;
+    int error = 0;
+    for (qsizetype at = 0; at < utf8.size() && !c.stopped; at += Piece) {
+        const size_t n = size_t(std::min(Piece, utf8.size() - at));
+        if (csv_parse(&p, utf8.constData() + at, n, onField, onRecord, &c) != n) {
+            error = csv_error(&p);
+            break;
+        }
+    }
+    if (!error && !c.stopped && csv_fini(&p, onField, onRecord, &c) != 0)
+        error = csv_error(&p);
+    csv_free(&p);
+    return error;
 }
 
 // libcsv's reasons, in the user's words.
@@ -170,26 +199,45 @@ Result<Table> parseCsv(const QByteArray& bytes) {
             QStringLiteral("文字コードが UTF-8 でも Shift_JIS (CP932) でもありません。"));
         return r;
     }
-    csv_parser p;
-    if (csv_init(&p, CSV_STRICT | CSV_STRICT_FINI | CSV_APPEND_NULL) != 0) {
-        r.status = Status::failed(QStringLiteral("CSV を読む準備ができませんでした。"));
+    // A first pass only counts, so a CSV error anywhere is said before any
+    // preview starts.
+    Collect counting;
+    counting.keep = false;
+    if (const int error = runParser(utf8, counting)) {
+        r.status = Status::failed(
+            QStringLiteral("%1 行目付近: %2").arg(counting.index + 1).arg(parseError(error)));
         return r;
     }
-    Collect c;
-    const size_t done = csv_parse(&p, utf8.constData(), size_t(utf8.size()), onField, onRecord, &c);
-    const bool ok = done == size_t(utf8.size()) && csv_fini(&p, onField, onRecord, &c) == 0;
-    if (!ok)
-        r.status = Status::failed(QStringLiteral("%1 行目付近: %2")
-                                      .arg(c.records.size() + 1)
-                                      .arg(parseError(csv_error(&p))));
-    csv_free(&p);
-    if (!ok)
+    if (counting.index > MaxRecords) {
+        r.status = Status::failed(QStringLiteral("%1 行あります。取り込めるのは %2 行までです。")
+                                      .arg(counting.index)
+                                      .arg(MaxRecords));
         return r;
-    for (QStringList& rec : c.records)
-        for (QString& f : rec)
-            f = unguardFormula(f);
-    r.value.records = c.records;
+    }
+    r.value.utf8 = utf8;
+    r.value.count = counting.index;
     return r;
+}
+
+void Table::forEach(const std::function<bool(qsizetype, const QStringList&)>& visit) const {
+    if (utf8.isNull()) {
+        for (qsizetype i = 0; i < records.size(); ++i)
+            if (!visit(i, records[i]))
+                return;
+        return;
+    }
+    Collect c;
+    c.visit = &visit;
+    (void)runParser(utf8, c); // checked when the table was made
+}
+
+QVector<QStringList> Table::all() const {
+    QVector<QStringList> out;
+    forEach([&](qsizetype, const QStringList& rec) {
+        out << rec;
+        return true;
+    });
+    return out;
 }
 
 Result<Table> readCsvFile(const QString& path, qint64 limit) {

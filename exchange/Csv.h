@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QStringList>
 #include <QVector>
+#include <functional>
 
 // CSV for Excel: writing (RFC 4180, CRLF, UTF-8 with BOM or CP932) and reading
 // (UTF-8 with or without BOM, or CP932, detected; parsed with libcsv).
@@ -34,14 +35,29 @@ Result<QByteArray> encodeCsv(const QVector<QStringList>& records, Encoding encod
 // leaves any file already there as it was).
 Status writeCsvFile(const QString& path, const QVector<QStringList>& records, Encoding encoding);
 
-// A file read: its records (the first is the header), the record number of
-// each (1-based, as an editor of the file counts records) and its encoding.
+// Files of more records than this are refused: the product master and a
+// sheet are meant for about a hundred thousand.
+constexpr qsizetype MaxRecords = 1000000;
+
+// A file read: its text (checked, in UTF-8) and encoding. Its records (the
+// first is the header) are parsed as they are visited, so a large file is
+// never held as records all at once. A table made in code holds records.
 struct Table {
-    QVector<QStringList> records;
+    QVector<QStringList> records; // when made in code; empty for a file
+    QByteArray utf8;              // the file's text
+    qsizetype count = 0;          // records of the file
     Encoding encoding = Encoding::Utf8;
+    qsizetype size() const { return utf8.isNull() ? records.size() : count; }
+    // Visits the records in order (index 0 = the header); visit returns false
+    // to stop.
+    void
+    forEach(const std::function<bool(qsizetype index, const QStringList& record)>& visit) const;
+    // Every record, for small tables (tests).
+    QVector<QStringList> all() const;
 };
 // Reads CSV bytes: empty, binary (NUL bytes) or text in no known encoding is
-// refused with a message naming what is wrong.
+// refused with a message naming what is wrong, as is a CSV error anywhere in
+// the file and more than MaxRecords records.
 Result<Table> parseCsv(const QByteArray& bytes);
 // Reads a file, refusing one larger than `limit` before reading it.
 Result<Table> readCsvFile(const QString& path, qint64 limit = MaxFileBytes);

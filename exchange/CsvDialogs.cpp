@@ -211,6 +211,10 @@ bool confirmProducts(QWidget* parent, const QString& path, const ProductPreview&
     if (preview.count(RowAction::Error))
         summary << QStringLiteral(
             "エラーの行は取り込みません。ファイルを直して、もう一度取り込めます。");
+    if (preview.errorsNotShown)
+        summary << QStringLiteral("エラーは最初の %1 件を表示しています（ほか %2 件）。")
+                       .arg(MaxShownErrors)
+                       .arg(preview.errorsNotShown);
     const bool any = preview.count(RowAction::New) + preview.count(RowAction::Update) > 0;
     PreviewDialog dlg(parent, QStringLiteral("商品情報の CSV 取込"), summary, model, any);
     return dlg.exec() == QDialog::Accepted;
@@ -232,7 +236,7 @@ bool confirmCounts(QWidget* parent, const QString& path, const CountPreview& pre
                     l.reason},
                    l.action == RowAction::Error || !l.known);
     }
-    const int good = int(preview.lines.size()) - preview.count(RowAction::Error);
+    const int good = int(preview.lines.size()) - preview.errorsShown;
     QStringList summary{
         fileLine(path, preview.encoding),
         QStringLiteral("数量を設定 %1 件・行を追加 %2 件・未登録 %3 件・エラー %4 件")
@@ -242,6 +246,10 @@ bool confirmCounts(QWidget* parent, const QString& path, const CountPreview& pre
             .arg(preview.count(RowAction::Error))};
     if (!preview.ignoredColumns.isEmpty())
         summary << QStringLiteral("読まない列: %1").arg(preview.ignoredColumns.join("、"));
+    if (preview.errorsNotShown)
+        summary << QStringLiteral("エラーは最初の %1 件を表示しています（ほか %2 件）。")
+                       .arg(MaxShownErrors)
+                       .arg(preview.errorsNotShown);
     PreviewDialog dlg(parent, QStringLiteral("在庫表の CSV 取込"), summary, model, good > 0);
     auto* add = new QCheckBox(QStringLiteral("未登録の商品を品名だけの行として追加する"), &dlg);
     add->setObjectName("chk未登録追加");

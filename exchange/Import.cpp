@@ -32,11 +32,17 @@ QString headerName(const QString& cell) {
 // A header without a name column, or with a known name twice, is refused.
 Result<Header> readHeader(const Table& table, const QStringList& known, const QString& needed) {
     Result<Header> r;
-    if (table.records.isEmpty()) {
+    QStringList cells;
+    bool any = false;
+    table.forEach([&](qsizetype, const QStringList& rec) {
+        cells = rec;
+        any = true;
+        return false;
+    });
+    if (!any) {
         r.status = Status::failed(QStringLiteral("ファイルに見出しの行がありません。"));
         return r;
     }
-    const QStringList& cells = table.records.first();
     r.value.width = int(cells.size());
     for (int i = 0; i < cells.size(); ++i) {
         const QString name = headerName(cells[i]);
@@ -90,6 +96,17 @@ QString cancelled() {
 
 QString sameAs(int line) {
     return QStringLiteral("%1 行目と同じ商品です。").arg(line);
+}
+
+// An error row is kept to be shown while there are few; past that it is
+// only counted, so a file of errors never fills the memory.
+template <typename Preview, typename Line> void keepError(Preview& p, const Line& line) {
+    if (p.errorsShown < MaxShownErrors) {
+        p.lines << line;
+        ++p.errorsShown;
+    } else {
+        ++p.errorsNotShown;
+    }
 }
 
 template <typename Line> int countOf(const QVector<Line>& lines, RowAction a) {
@@ -163,19 +180,23 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
         SlotRoom room(store);
         QHash<QString, int> codeLine, nameLine; // first record of a code, of a new name
         QHash<qint64, int> targetLine;          // first record updating a product
-        const qsizetype total = table.records.size();
-        for (int i = 1; i < total; ++i) {
-            if (progress && i % ProgressStep == 0 && !progress(i, total))
-                throw StoreError(cancelled(), QString());
-            const QStringList& rec = table.records[i];
+        const qsizetype total = table.size();
+        bool stopped = false;
+        table.forEach([&](qsizetype i, const QStringList& rec) {
+            if (i == 0)
+                return true; // the header
+            if (progress && i % ProgressStep == 0 && !progress(i, total)) {
+                stopped = true;
+                return false;
+            }
             if (blank(rec))
-                continue;
+                return true;
             ProductLine line;
             line.line = i + 1;
             const auto fail = [&](const QString& reason) {
                 line.action = RowAction::Error;
                 line.reason = reason;
-                r.value.lines << line;
+                keepError(r.value, line);
             };
             const auto cell = [&](const QString& name) {
                 const int at = h.at(name);
@@ -188,16 +209,16 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
                 fail(QStringLiteral("列の数が %1 です（見出しは %2 列）。")
                          .arg(rec.size())
                          .arg(h.width));
-                continue;
+                return true;
             }
             if (name.trimmed().isEmpty()) {
                 fail(QStringLiteral("品名が空です。"));
-                continue;
+                return true;
             }
             if (const QString e = tooLong(h, NameName, name) + tooLong(h, CodeName, code);
                 !e.isEmpty()) {
                 fail(e);
-                continue;
+                return true;
             }
             // The stored product this record updates, if any.
             int m = -1;
@@ -237,21 +258,21 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
             }
             if (!error.isEmpty()) {
                 fail(error);
-                continue;
+                return true;
             }
             if (!code.isEmpty() && codeLine.contains(code)) {
                 fail(QStringLiteral("コード「%1」が %2 行目にもあります。")
                          .arg(code)
                          .arg(codeLine[code]));
-                continue;
+                return true;
             }
             if (m >= 0 && targetLine.contains(master[m][0].toLongLong())) {
                 fail(sameAs(targetLine[master[m][0].toLongLong()]));
-                continue;
+                return true;
             }
             if (m < 0 && code.isEmpty() && nameLine.contains(name)) {
                 fail(sameAs(nameLine[name]));
-                continue;
+                return true;
             }
             // A new unit or category needs a free slot of the code master.
             const QString names[2] = {values[ColUnit - ColCode].toString(),
@@ -266,7 +287,7 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
                         r.value.namesNotFitting << n;
                 fail(QStringLiteral("「%1」は単位・商品区分の 30 件の枠に入りません。")
                          .arg(notFitting.join("」「")));
-                continue;
+                return true;
             }
             for (int k = 0; k < 2; ++k)
                 if (!names[k].isEmpty() && !room.held[k].contains(names[k])) {
@@ -292,7 +313,11 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
                     line.values.clear(); // nothing to write: the preview keeps what it shows
             }
             r.value.lines << line;
-        }
+            return true;
+        });
+        // Cancelled: nothing of the preview is used.
+        if (stopped)
+            throw StoreError(cancelled(), QString());
     });
     return r;
 }
@@ -300,7 +325,7 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
 } // namespace
 
 int ProductPreview::count(RowAction a) const {
-    return countOf(lines, a);
+    return countOf(lines, a) + (a == RowAction::Error ? errorsNotShown : 0);
 }
 
 Result<ProductPreview> previewProducts(Store& store, const Table& table, const Progress& progress) {
@@ -378,7 +403,7 @@ Status importProducts(Store& store, const ProductPreview& preview, const Progres
 }
 
 int CountPreview::count(RowAction a) const {
-    return countOf(lines, a);
+    return countOf(lines, a) + (a == RowAction::Error ? errorsNotShown : 0);
 }
 
 int CountPreview::unknown() const {
@@ -432,13 +457,17 @@ Result<CountPreview> buildCounts(Store& store, const Table& table, const Progres
                 productByName.insert(name, i);
         }
         QHash<QString, int> seen; // "c:code" / "n:name" -> first record
-        const qsizetype total = table.records.size();
-        for (int i = 1; i < total; ++i) {
-            if (progress && i % ProgressStep == 0 && !progress(i, total))
-                throw StoreError(cancelled(), QString());
-            const QStringList& rec = table.records[i];
+        const qsizetype total = table.size();
+        bool stopped = false;
+        table.forEach([&](qsizetype i, const QStringList& rec) {
+            if (i == 0)
+                return true; // the header
+            if (progress && i % ProgressStep == 0 && !progress(i, total)) {
+                stopped = true;
+                return false;
+            }
             if (blank(rec))
-                continue;
+                return true;
             CountLine line;
             line.line = i + 1;
             const auto cell = [&](const QString& name) {
@@ -466,8 +495,8 @@ Result<CountPreview> buildCounts(Store& store, const Table& table, const Progres
                 line.reason =
                     QStringLiteral("数量 %1 は負の数です。在庫の数は 0 以上です。").arg(*whole);
             if (!line.reason.isEmpty()) {
-                r.value.lines << line;
-                continue;
+                keepError(r.value, line);
+                return true;
             }
             line.quantity = *whole;
             // The product's name: a line typed by name counts for a code too.
@@ -488,15 +517,19 @@ Result<CountPreview> buildCounts(Store& store, const Table& table, const Progres
             const int earlier = seen.value(keys[0], seen.value(keys[1], 0));
             if (earlier) {
                 line.reason = sameAs(earlier);
-                r.value.lines << line;
-                continue;
+                keepError(r.value, line);
+                return true;
             }
             for (const QString& k : keys)
                 if (k.size() > 2)
                     seen.insert(k, line.line);
             line.action = line.seq >= 0 ? RowAction::Update : RowAction::New;
             r.value.lines << line;
-        }
+            return true;
+        });
+        // Cancelled: nothing of the preview is used.
+        if (stopped)
+            throw StoreError(cancelled(), QString());
     });
     return r;
 }

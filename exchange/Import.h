@@ -14,6 +14,8 @@ enum class RowAction { New, Update, Unchanged, Error };
 // is written. Called every ProgressStep records.
 using Progress = std::function<bool(qint64 done, qint64 total)>;
 constexpr int ProgressStep = 2000;
+// Error rows a preview keeps to show; more are counted only.
+constexpr int MaxShownErrors = 1000;
 
 // The columns a file's header names, matched by name in any order.
 struct Header {
@@ -40,6 +42,8 @@ struct ProductPreview {
     QStringList ignoredColumns;
     QStringList namesNotFitting; // category and unit names beyond the 30 slots
     Encoding encoding = Encoding::Utf8;
+    int errorsShown = 0;    // error rows kept in lines
+    int errorsNotShown = 0; // error rows past MaxShownErrors
     int count(RowAction a) const;
 };
 
@@ -70,6 +74,8 @@ struct CountPreview {
     QVector<CountLine> lines;
     QStringList ignoredColumns;
     Encoding encoding = Encoding::Utf8;
+    int errorsShown = 0;    // error rows kept in lines
+    int errorsNotShown = 0; // error rows past MaxShownErrors
     int count(RowAction a) const;
     int unknown() const;
 };

@@ -74,9 +74,11 @@ void TestExchange::roundTrip() {
         QVERIFY(bytes.contains("'=HYPERLINK"));
     VALUE_OK(table, parseCsv(bytes));
     QCOMPARE(table.encoding, encoding);
-    QCOMPARE(table.records.size(), texts.size() + 1);
+    const QVector<QStringList> read = table.all();
+    QCOMPARE(table.size(), texts.size() + 1);
+    QCOMPARE(read.size(), texts.size() + 1);
     for (int i = 0; i < texts.size(); ++i)
-        QCOMPARE(table.records[i + 1], QStringList({texts[i], texts[i]}));
+        QCOMPARE(read[i + 1], QStringList({texts[i], texts[i]}));
 }
 
 void TestExchange::cp932CannotHoldEveryCharacter() {
@@ -98,6 +100,11 @@ void TestExchange::badInputIsRefused_data() {
         << QByteArray("\x80\xFF\xFE,\xFD") << MaxFileBytes << "文字コード";
     QTest::newRow("a quote left open") << QByteArray("a,\"b\r\nc") << MaxFileBytes << "行目";
     QTest::newRow("too large") << QByteArray("a,b\r\n") << qint64(3) << "大きすぎます";
+    QTest::newRow("a quote left open far down") << QByteArray("a\r\n").repeated(70000) + "\"b\r\n"
+                                                << MaxFileBytes << "70001 行目付近";
+    QTest::newRow("more records than a ledger holds")
+        << QByteArray("a\n").repeated(MaxRecords + 1) << MaxFileBytes
+        << "取り込めるのは 1000000 行まで";
     QTest::newRow("Excel's Unicode text") << QByteArray("\xFF\xFE"
                                                         "a\0\t\0b\0",
                                                         8)
@@ -346,6 +353,14 @@ void TestExchange::cancelledImportsWriteNothing() {
         return done < total / 2;
     };
     QVERIFY(!exchange::previewProducts(t.store(), file, stopAtOnce));
+    // A file of errors keeps the first ones to show and counts the rest.
+    exchange::Table errors;
+    errors.records << QStringList{"品名", "単価"};
+    for (int i = 0; i < exchange::MaxShownErrors + 5; ++i)
+        errors.records << QStringList{"x", "?"};
+    VALUE_OK(bad, exchange::previewProducts(t.store(), errors));
+    QCOMPARE(bad.lines.size(), exchange::MaxShownErrors);
+    QCOMPARE(bad.count(exchange::RowAction::Error), exchange::MaxShownErrors + 5);
     VALUE_OK(products, exchange::previewProducts(t.store(), file));
     const QStringList master = t.dump(Db::Main, "商品マスタ");
     const Status s = exchange::importProducts(t.store(), products, stopLater);
