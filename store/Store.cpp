@@ -20,6 +20,10 @@ const char* const WorkFile = "StolvaWork.mdb";
 // for what has no plain explanation.
 QString describe(const QSqlError& e) {
     const QString t = (e.databaseText().isEmpty() ? e.text() : e.databaseText()).trimmed();
+    // SQLITE_READONLY_DBMOVED: the file was deleted or moved while open.
+    if (e.nativeErrorCode().toInt() == 1032)
+        return QStringLiteral("データベースのファイルが削除されたか移動されました。"
+                              "Stolva を終了して起動し直してください");
     switch (e.nativeErrorCode().toInt() & 0xff) {
     case 5:
     case 6:
@@ -297,6 +301,10 @@ void Store::run(QSqlQuery& q, const QVariantList& params) {
     if (!q.exec()) {
         const QSqlError e = q.lastError();
         QString msg = describe(e);
+        // Which file, when it is the file itself that is gone.
+        if (e.nativeErrorCode().toInt() == 1032)
+            msg += QStringLiteral("（%1）").arg(
+                shown(q.driver() == db(Db::Work).driver() ? m_workPath : m_mainPath));
         const bool busy = isBusy(e);
         if (busy)
             msg = QStringLiteral("データベースが他のプログラムに使用されています（%1）").arg(msg);

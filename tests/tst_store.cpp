@@ -39,6 +39,7 @@ class TestStore : public QObject {
     void hostileTextRoundTrips();
     void olderFileIsUpgradedNewerRefused();
     void emptySlotNameIsRefused();
+    void deletedWorkFileIsNamed();
 };
 
 void TestStore::schemaNamesAreExact() {
@@ -324,6 +325,18 @@ void TestStore::emptySlotNameIsRefused() {
     const Status st = guarded([&] { t.nameSlot("単位", "01", QString("")); });
     QVERIFY(!st.ok);
     QCOMPARE(t.count(Db::Main, "コードマスタ", "sname IS NOT NULL"), 0);
+}
+
+// A work file deleted while Stolva runs is said so, in Japanese, with its name.
+void TestStore::deletedWorkFileIsNamed() {
+    TempStore t;
+    QVERIFY(QFile::remove(t.store().workDbPath()));
+    const Status s =
+        guarded([&] { t.store().exec(Db::Work, "INSERT INTO w在庫表 (チェック) VALUES (0)"); });
+    QVERIFY(!s);
+    QVERIFY2(s.error.contains(QStringLiteral("削除されたか移動されました")) &&
+                 s.error.contains("StolvaWork.mdb"),
+             qPrintable(s.error));
 }
 
 QTEST_MAIN(TestStore)
