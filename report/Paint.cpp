@@ -4,11 +4,14 @@
 #include "base/WholeFile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QFontMetricsF>
+#include <QHash>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QRawFont>
 
 namespace report {
 
@@ -77,6 +80,72 @@ bool paintAll(const QVector<Page>& pages, QPagedPaintDevice& device) {
     return painter.end();
 }
 
+namespace {
+// The ideograph a radical shares its glyph with in the ledger's face (⻘ and
+// 青 are one glyph in Noto Sans CJK): read from the font itself, once.
+QHash<uint, char16_t> radicalIdeographs() {
+    static const QHash<uint, char16_t> map = [] {
+        QHash<uint, char16_t> out;
+        QFont font;
+        font.setFamilies(ledgerFontFamilies());
+        const QRawFont raw = QRawFont::fromFont(font);
+        if (!raw.isValid())
+            return out;
+        QString ideographs;
+        for (char16_t c = 0x4E00; c <= 0x9FFF; ++c)
+            ideographs += QChar(c);
+        QHash<quint32, char16_t> byGlyph;
+        const QVector<quint32> glyphs = raw.glyphIndexesForString(ideographs);
+        for (int i = 0; i < glyphs.size(); ++i)
+            if (glyphs[i] && !byGlyph.contains(glyphs[i]))
+                byGlyph.insert(glyphs[i], ideographs[i].unicode());
+        for (char16_t r = 0x2E80; r <= 0x2FDF; ++r) {
+            const QVector<quint32> g = raw.glyphIndexesForString(QString(QChar(r)));
+            if (!g.isEmpty() && byGlyph.contains(g[0]))
+                out.insert(r, byGlyph.value(g[0]));
+        }
+        return out;
+    }();
+    return map;
+}
+
+// CJK fonts draw a Kangxi radical (⽇ U+2F47) and its ideograph (日 U+65E5)
+// with one glyph, and the PDF's text layer then names the radical: a search
+// for 日付 finds nothing. The ToUnicode maps are rewritten to the ideograph;
+// the codes have the same length, so no offset of the file moves.
+void mapRadicalsToIdeographs(QByteArray& pdf) {
+    const QHash<uint, char16_t> shared = radicalIdeographs();
+    for (const char* section : {"bfrange", "bfchar"}) {
+        const QByteArray begin = QByteArray("begin") + section, end = QByteArray("end") + section;
+        for (qsizetype at = pdf.indexOf(begin); at >= 0; at = pdf.indexOf(begin, at)) {
+            const qsizetype stop = pdf.indexOf(end, at);
+            if (stop < 0)
+                break;
+            for (qsizetype i = pdf.indexOf('<', at); i >= 0 && i + 5 < stop;
+                 i = pdf.indexOf('<', i + 1)) {
+                if (pdf[i + 5] != '>')
+                    continue;
+                bool ok = false;
+                const uint code = pdf.mid(i + 1, 4).toUInt(&ok, 16);
+                if (!ok || code < 0x2E80 || code > 0x2FDF)
+                    continue;
+                QString ideograph =
+                    QString(QChar(char16_t(code))).normalized(QString::NormalizationForm_KC);
+                if (ideograph.size() != 1 || ideograph[0].unicode() == code)
+                    ideograph =
+                        shared.contains(code) ? QString(QChar(shared.value(code))) : QString();
+                if (ideograph.size() == 1)
+                    pdf.replace(i + 1, 4,
+                                QByteArray::number(ideograph[0].unicode(), 16)
+                                    .toUpper()
+                                    .rightJustified(4, '0'));
+            }
+            at = stop;
+        }
+    }
+}
+} // namespace
+
 bool writePdf(const QVector<Page>& pages, const QString& path, const QString& title,
               QString* error) {
     // The pages go to a temporary file that replaces the target only when whole.
@@ -91,6 +160,15 @@ bool writePdf(const QVector<Page>& pages, const QString& path, const QString& ti
             QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
         painted = paintAll(pages, pdf);
     } // the writer finishes the file here
+    if (painted) {
+        QFile f(temp.path());
+        if (f.open(QIODevice::ReadWrite)) {
+            QByteArray bytes = f.readAll();
+            mapRadicalsToIdeographs(bytes);
+            f.seek(0);
+            painted = f.write(bytes) == bytes.size() && f.flush();
+        }
+    }
     const wholefile::Outcome o = painted ? temp.commit() : temp.fail();
     if (!o && error)
         *error = o.error;

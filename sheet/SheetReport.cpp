@@ -68,7 +68,7 @@ report::Definition sheetReport(const PrintHeading& h, Form form) {
         if (form == Form::Blind && it.name == "Label7")
             it.visible = false;
     }
-    d.pageHeader.items[0].text = QStringLiteral("在庫表（記入用）");
+    d.pageHeader.items[0].text = QStringLiteral("棚卸記入表");
     return d;
 }
 

@@ -17,7 +17,9 @@
 #include <QFile>
 #include <QFontMetricsF>
 #include <QPrintPreviewDialog>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTimer>
 
@@ -252,6 +254,18 @@ void TestReport::pdfIsWritten() {
     QVERIFY(f.open(QIODevice::ReadOnly));
     QVERIFY(f.read(5) == "%PDF-");
     QVERIFY(f.size() > 5000);
+    // The text layer holds the real characters (日, 月, 金), not the look-alike
+    // radicals the font draws with the same glyphs: the PDF can be searched.
+    if (QStandardPaths::findExecutable("pdftotext").isEmpty())
+        QSKIP("pdftotext (poppler-utils) is not installed");
+    QProcess extract;
+    extract.start("pdftotext", {out + "/sheet-report.pdf", "-"});
+    QVERIFY(extract.waitForFinished(10000));
+    const QString text = QString::fromUtf8(extract.readAllStandardOutput());
+    for (const char* word : {"日付", "2024年01月05日", "金額", "青果"})
+        QVERIFY2(text.contains(QString::fromUtf8(word)), word);
+    for (const char16_t radical : {u'\u2F47', u'\u2F49', u'\u2FA6', u'\u2ED8'})
+        QVERIFY(!text.contains(QChar(radical)));
 }
 
 // The print preview itself: it opens over the window, paints the pages on
@@ -308,6 +322,10 @@ void TestReport::formsToCountOnByHand() {
     QCOMPARE(shown.join('|'), texts);
     QCOMPARE(boxCount, boxes);
     QCOMPARE(total, form == sheet::Form::Counted); // neither the amount nor the total
+    // A form to write on is titled as one.
+    const bool titled = std::any_of(pages[0].items.begin(), pages[0].items.end(),
+                                    [](const report::Placed& p) { return p.text == "棚卸記入表"; });
+    QCOMPARE(titled, form != sheet::Form::Counted);
 }
 
 STOLVA_WINDOW_TEST_MAIN(TestReport)
