@@ -1,5 +1,7 @@
 #include "app/FrmStolva.h"
 
+#include "base/Version.h"
+
 #include "backup/BackupPanel.h"
 #include "backup/Erase.h"
 #include "codes/CodeOps.h"
@@ -124,10 +126,11 @@ Status FrmStolva::Form_Load(const QString& dataPath) {
 void FrmStolva::FormInit() {
     m_codes->setProgramInfo(
         QStringLiteral("Stolva Ver ") + version() + QStringLiteral(" LastUpdate") +
-            QStringLiteral("2007/04/04") +
+            QStringLiteral(STOLVA_RELEASE_DATE) +
             QStringLiteral("\n在庫表の作成・商品情報の管理のためのプログラムです。"
-                           "データは data フォルダの Stolva.mdb に保存されます。"
-                           "大切なデータは定期的にコピーして保管してください。"),
+                           "データは %1 の Stolva.mdb に保存されます。"
+                           "大切なデータは定期的にコピーして保管してください。")
+                .arg(QDir::toNativeSeparators(m_store.dataPath())),
         QStringLiteral("ご質問・ご要望は、導入をお手伝いした担当者またはお店のシステム担当者に"
                        "お問い合わせください。"));
 }

@@ -71,7 +71,7 @@ enum Column {
 using columns::Kind;
 inline constexpr columns::Column Columns[] = {
     {"チェック", "", Kind::Flag, "", Qt::AlignHCenter, 465, true, false},
-    {"code", "コード", Kind::Text, "", Qt::AlignHCenter, 1150, true, false},
+    {"code", "コード", Kind::Text, "", Qt::AlignHCenter, 1700, true, false},
     {"品名", "品　　　名", Kind::Text, "", Qt::AlignLeft, 4460, true, false},
     {"数量", "数 量", Kind::Whole, "#,###", Qt::AlignRight, 1155, true, false},
     {"適正数", "適正数", Kind::Whole, "#,###", Qt::AlignRight, 1020, true, false},
@@ -97,7 +97,7 @@ enum Column { ColCheck, ColCode, ColName, ColUnit, ColPrice, ColProper, ColCateg
 using columns::Kind;
 inline constexpr columns::Column Columns[] = {
     {"チェック", "", Kind::Flag, "", Qt::AlignHCenter, 405, true, true},
-    {"code", "コード", Kind::Text, "", Qt::AlignHCenter, 1150, true, false},
+    {"code", "コード", Kind::Text, "", Qt::AlignHCenter, 1700, true, false},
     {"品名", "品　　　名", Kind::Text, "", Qt::AlignLeft, 4575, true, false},
     {"単位", "単位", Kind::Text, "", Qt::AlignHCenter, 690, true, false},
     {"単価", "単　価", Kind::Money, "#,###", Qt::AlignRight, 1155, true, false},
@@ -109,7 +109,7 @@ static_assert(std::size(Columns) == ColumnCount, "one row per product column");
 // The product drop-down (w商品参照): the list's columns without the mark, read only.
 enum RefColumn { RefCode, RefName, RefUnit, RefPrice, RefProper, RefCategory, RefColumnCount };
 inline constexpr columns::Column RefColumns[] = {
-    {"code", "コード", Kind::Text, "", Qt::AlignHCenter, 1150, false, false},
+    {"code", "コード", Kind::Text, "", Qt::AlignHCenter, 1700, false, false},
     {"品名", "品　　　名", Kind::Text, "", Qt::AlignLeft, 4575, false, false},
     {"単位", "単位", Kind::Text, "", Qt::AlignHCenter, 690, false, false},
     {"単価", "単　価", Kind::Money, "#,###", Qt::AlignRight, 1155, false, false},

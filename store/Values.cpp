@@ -101,6 +101,18 @@ std::optional<Currency> parseCurrency(const QString& text) {
 QString formatNumber(double value, const QString& format) {
     const bool zeroShows = format.endsWith('0');
     const bool grouped = format.contains(',');
+    // A figure with a fraction (a price of 98.5) is shown as stored, up to the
+    // four decimals money keeps; the formats hold for whole numbers.
+    const double fourths = std::round(value * 10000.0);
+    if (std::fmod(fourths, 10000.0) != 0 && std::fabs(value) < 1e14) {
+        QString s = QString::number(std::fabs(fourths) / 10000.0, 'f', 4);
+        while (s.endsWith('0'))
+            s.chop(1);
+        if (grouped)
+            for (int i = int(s.indexOf('.')) - 3; i > 0; i -= 3)
+                s.insert(i, ',');
+        return value < 0 ? "-" + s : s;
+    }
     const double r = value < 0 ? std::ceil(value - 0.5) : std::floor(value + 0.5);
     if (r == 0)
         return zeroShows ? QStringLiteral("0") : QString();

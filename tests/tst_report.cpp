@@ -109,7 +109,10 @@ void TestReport::fieldFormats_data() {
     QTest::newRow("quantity 0 prints 0") << "txt数量" << QVariant(0) << "0";
     QTest::newRow("amount 0 prints nothing") << "txt金額" << QVariant(0) << "";
     QTest::newRow("negative change") << "txt増減" << QVariant(-1234) << "-1,234";
-    QTest::newRow("price grouped") << "txt単価" << QVariant(1250.4) << "1,250";
+    QTest::newRow("price grouped") << "txt単価" << QVariant(1250) << "1,250";
+    // A price with a fraction is printed as stored, beside its amount.
+    QTest::newRow("price with decimals") << "txt単価" << QVariant(1250.4) << "1,250.4";
+    QTest::newRow("price of four decimals") << "txt単価" << QVariant(98.1255) << "98.1255";
     QTest::newRow("null quantity") << "txt数量" << QVariant() << "";
     QTest::newRow("name as stored") << "txt品名" << QVariant(" りんご 'A' ") << " りんご 'A' ";
 }

@@ -407,6 +407,9 @@ void TestTyping::scenario_data() {
         "focus:txtスキャン; keys:5*A01; key:Return; keys:-30*A01; key:Return; keys:-1*A01; "
         "key:Return",
         "0,3=4 | msg~=1行目 りんご の数量は 5 です。30 を引くと");
+    // Figures as stored: a price of 98.5 shows 98.5 beside the amount it makes.
+    row("a price with a fraction shows as stored",
+        "put:0,2=x; @0,7; keys:98.5; key:Return; @0,3; keys:3; key:Return", "0,7=98.5 | 0,8=296");
     row("a cell stops at 255 characters",
         "@0,2; ime:" + QString(300, QChar(0x3042)) + "; key:Return",
         "wsql:SELECT length(品名) FROM w在庫表 ORDER BY seq LIMIT 1=255");

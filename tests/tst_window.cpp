@@ -29,6 +29,7 @@
 #include <QStatusBar>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
@@ -100,7 +101,9 @@ void TestWindow::startShowsBlankSheetAndEmptySlots() {
     QVERIFY(!s.find<QProgressBar>("Pbar")->isVisible());
     QVERIFY(s.find<QGroupBox>("Cn商品詳細")->isHidden());
     QVERIFY(s.find<QLabel>("lblInfo")->text().startsWith("Stolva Ver " STOLVA_VERSION
-                                                         " LastUpdate2007/04/04\n"));
+                                                         " LastUpdate" STOLVA_RELEASE_DATE "\n"));
+    QVERIFY(s.find<QLabel>("lblInfo")->text().contains(
+        QDir::toNativeSeparators(s.dir.path() + "/") + " の Stolva.mdb"));
     QVERIFY(!s.find<QLabel>("lblSupport")->text().isEmpty());
     QAbstractItemModelTester tester(s.sheet(),
                                     QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -180,6 +183,16 @@ void TestWindow::everyControlHasItsNameAndCaption() {
 }
 
 void TestWindow::sheetGridColumnsAndPanes() {
+    {
+        // A JAN code (13 digits) shows whole in the sheet and the product list.
+        Started s;
+        const QString jan = "4901234567894";
+        for (QTableView* v : {static_cast<QTableView*>(s.find<TwoPaneGrid>("Grid在庫表")->pane(0)),
+                              s.find<QTableView>("Grid商品情報")})
+            QVERIFY(v->columnWidth(sheet::ColCode) >
+                    v->fontMetrics().horizontalAdvance(jan) +
+                        2 * v->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 4);
+    }
     Started s;
     TwoPaneGrid* g = s.w->findChild<TwoPaneGrid*>("Grid在庫表");
     QTableView* left = g->pane(0);
@@ -722,7 +735,7 @@ void TestWindow::detailNumberBoxesRefuseText() {
     price->setText("１，２５０.５");
     proper->setFocus();
     QCOMPARE(price->value().toDouble(), 1250.5);
-    QCOMPARE(price->text(), QString("1,251"));
+    QCOMPARE(price->text(), QString("1,250.5")); // as stored, not rounded
     proper->setText("1.5");
     price->setFocus();
     QCOMPARE(proper->value().toInt(), 0);

@@ -112,6 +112,12 @@ QVariant WorkTableModel::data(const QModelIndex& index, int role) const {
         return QVariant();
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Qt::Alignment(c.align) | Qt::AlignVCenter);
+    case Qt::ToolTipRole:
+        // A long code or name, elided in its cell, reads whole on hover.
+        if (decorate)
+            if (QVariant tip = decorate(index.row(), index.column(), role); tip.isValid())
+                return tip;
+        return c.kind == Kind::Text && !v.isNull() ? QVariant(v.toString()) : QVariant();
     default:
         return decorate ? decorate(index.row(), index.column(), role) : QVariant();
     }
