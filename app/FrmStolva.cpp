@@ -9,6 +9,7 @@
 #include "msg/Msg.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
+#include "widgets/Controls.h"
 #include "widgets/DateBox.h"
 #include "widgets/NumberBox.h"
 #include "work/WorkResets.h"
@@ -19,6 +20,7 @@
 #include "store/Values.h"
 
 #include <QAction>
+#include <QBoxLayout>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
@@ -49,7 +51,7 @@ FrmStolva::FrmStolva() {
     m_backups = new BackupPanel(m_store, m_codes);
     m_codes->addSection(m_backups);
     setCentralWidget(m_tabs);
-    resize(1180, 760);
+    fitToScreen(this, QSize(1180, 760));
 
     statusBar()->setObjectName("statusBar");
     connect(m_sheet, &SheetTab::namesRead, this,
@@ -308,21 +310,29 @@ void FrmStolva::showPreview(const QVector<report::Page>& shown, const QString& t
             ShowError(QStringLiteral("%1を印刷できませんでした。").arg(title),
                       QStringLiteral("プリンターを使用できません。"));
     });
-    if (auto* bar = dlg.findChild<QToolBar*>()) {
+    dlg.setObjectName("dlg印刷プレビュー");
+    // Our choices stand in a row of their own below Qt's long toolbar, where
+    // they never fold away behind its ».
+    auto* bar = new QToolBar(&dlg);
+    bar->setObjectName("bar印刷");
+    if (auto* box = qobject_cast<QBoxLayout*>(dlg.layout()))
+        box->insertWidget(1, bar);
+    {
         if (!forms.isEmpty()) {
+            bar->addWidget(new QLabel(QStringLiteral("印刷様式 "), bar));
             bar->addSeparator();
             auto* choice = new QComboBox(bar);
             choice->setObjectName("cmb印刷様式");
             for (const auto& f : forms)
                 choice->addItem(f.first);
             bar->addWidget(choice);
+            bar->addSeparator();
             connect(choice, &QComboBox::currentIndexChanged, &dlg, [&](int i) {
                 pages = forms[i].second();
                 if (auto* view = dlg.findChild<QPrintPreviewWidget*>())
                     view->updatePreview();
             });
         }
-        bar->addSeparator();
         QAction* pdf = bar->addAction(QStringLiteral("PDFに保存"));
         pdf->setObjectName("pdfSave");
         connect(pdf, &QAction::triggered, &dlg, [&] {
@@ -333,6 +343,9 @@ void FrmStolva::showPreview(const QVector<report::Page>& shown, const QString& t
                 ShowError(QStringLiteral("PDF を保存できませんでした。"), error);
         });
     }
-    dlg.resize(900, 1000);
+    // The page fitted in a window as tall as the screen allows.
+    fitToScreen(&dlg, QSize(900, 1000));
+    if (auto* view = dlg.findChild<QPrintPreviewWidget*>())
+        view->setZoomMode(QPrintPreviewWidget::FitInView);
     dlg.exec();
 }

@@ -2,6 +2,7 @@
 #include "app/SingleCopy.h"
 #include "app/Startup.h"
 #include "msg/Msg.h"
+#include "widgets/Controls.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -39,6 +40,7 @@ int main(int argc, char* argv[]) {
                     .arg(QDir::toNativeSeparators(dataPath)));
         return 1;
     }
+    rememberWindowSizes(true);
     FrmStolva w;
     single.setWindow(&w);
     if (Status s = w.Form_Load(dataPath); !s) {

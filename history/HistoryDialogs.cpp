@@ -259,7 +259,7 @@ SummaryDialog::SummaryDialog(Store& store, const QDate& date, Printer printer, Q
                  summaryRecords(m_summary));
     }));
     connect(m_date, &QDateEdit::dateChanged, this, &SummaryDialog::refresh);
-    resize(1000, 560);
+    fitToScreen(this, QSize(1000, 560));
     refresh();
 }
 
@@ -360,7 +360,7 @@ CompareDialog::CompareDialog(Store& store, const QStringList& categories, const 
                  compareRecords(m_comparison, m_dates[0]->value(), m_dates[1]->value()));
     }));
     connect(m_category, &QComboBox::currentIndexChanged, this, &CompareDialog::refresh);
-    resize(1100, 720);
+    fitToScreen(this, QSize(1100, 720));
     refresh();
 }
 

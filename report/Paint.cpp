@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFont>
+#include <QGuiApplication>
 #include <QFontMetricsF>
 #include <QHash>
 #include <QPageLayout>
@@ -86,6 +87,8 @@ namespace {
 QHash<uint, char16_t> radicalIdeographs() {
     static const QHash<uint, char16_t> map = [] {
         QHash<uint, char16_t> out;
+        if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+            return out; // no fonts without a window system
         QFont font;
         font.setFamilies(ledgerFontFamilies());
         const QRawFont raw = QRawFont::fromFont(font);

@@ -6,6 +6,7 @@
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
 #include "tests/window_fixture.h"
+#include "widgets/Controls.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
 #include "widgets/NumberBox.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -83,6 +85,8 @@ class TestWindow : public QObject {
     void installedProgramKeepsDataPerUser();
     void stockOverTime();
     void failedLoadChangesNothing();
+    void windowsFitASmallScreen_data();
+    void windowsFitASmallScreen();
 };
 
 void TestWindow::startShowsBlankSheetAndEmptySlots() {
@@ -1026,6 +1030,41 @@ void TestWindow::failedLoadChangesNothing() {
     QCOMPARE(s.find<DateBox>("dt日付")->value(), QDate::currentDate());
     QCOMPARE(s.find<QComboBox>("cmb商品区分在庫")->currentText(), QString());
     QCOMPARE(s.cell(0, ColName), QString("みかん"));
+}
+
+// On a 1024×768 screen (the area a taskbar leaves) every window opens within
+// it and can be made that small: the main window, 集計 and 比較.
+void TestWindow::windowsFitASmallScreen_data() {
+    QTest::addColumn<QString>("window");
+    for (const char* w : {"main", "dlg棚卸集計", "dlg在庫比較"})
+        QTest::newRow(w) << QString(w);
+}
+
+void TestWindow::windowsFitASmallScreen() {
+    QFETCH(QString, window);
+    Started s;
+    const QRect screen(0, 0, 1024, 728);
+    QWidget* w = s.w.get();
+    if (window != "main") {
+        QWidget* found = nullptr;
+        user::whenShown(window, [&](QWidget* d) {
+            found = d;
+            QVERIFY(d->minimumSizeHint().width() <= screen.width());
+            QVERIFY(d->minimumSizeHint().height() <= screen.height());
+            const QSize fitted = fittedSize(QSize(1100, 720), d->minimumSizeHint(), screen);
+            QVERIFY(fitted.width() <= 1024 && fitted.height() <= 728);
+            static_cast<QDialog*>(d)->reject();
+        });
+        user::click(s.find<QPushButton>(window == "dlg棚卸集計" ? "cmd集計" : "cmd比較"));
+        QVERIFY(found);
+        return;
+    }
+    QVERIFY2(w->minimumSizeHint().width() <= screen.width(),
+             qPrintable(QString::number(w->minimumSizeHint().width())));
+    QVERIFY(w->minimumSizeHint().height() <= screen.height());
+    QCOMPARE(fittedSize(QSize(1180, 760), w->minimumSizeHint(), screen), QSize(1024, 728));
+    QCOMPARE(fittedSize(QSize(1000, 600), w->minimumSizeHint(), screen), QSize(1000, 600));
+    QCOMPARE(fittedSize(QSize(400, 300), w->minimumSizeHint(), screen), w->minimumSizeHint());
 }
 
 #include "tst_window.moc"

@@ -5,6 +5,11 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSettings>
+#include <algorithm>
 #include <QLineEdit>
 #include <QStyle>
 #include <QTimer>
@@ -28,6 +33,52 @@ void reportRefusedNumbers(WorkTableModel* model,
                              }
                          });
                      });
+}
+
+namespace {
+bool remembering = false;
+
+// Keeps a window's size under its name when it is hidden.
+class SizeKeeper : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Hide && remembering)
+            if (auto* w = qobject_cast<QWidget*>(o); w && !w->isMaximized())
+                QSettings().setValue("window/" + w->objectName(), w->size());
+        return false;
+    }
+};
+} // namespace
+
+void rememberWindowSizes(bool on) {
+    remembering = on;
+}
+
+QSize fittedSize(QSize wanted, QSize minimum, const QRect& available) {
+    const QSize room = available.size();
+    return QSize(std::clamp(wanted.width(), std::min(minimum.width(), room.width()), room.width()),
+                 std::clamp(wanted.height(), std::min(minimum.height(), room.height()),
+                            room.height()));
+}
+
+void fitToScreen(QWidget* w, QSize preferred) {
+    QSize wanted = preferred;
+    if (remembering) {
+        const QSize kept = QSettings().value("window/" + w->objectName()).toSize();
+        if (kept.isValid())
+            wanted = kept;
+    }
+    const QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+    if (screen) {
+        // The frame a window manager adds stays on the screen too.
+        const QRect room = screen->availableGeometry().adjusted(0, 0, -16, -40);
+        wanted = fittedSize(wanted, w->minimumSizeHint(), room);
+    }
+    w->resize(wanted);
+    w->installEventFilter(new SizeKeeper(w));
 }
 
 QPushButton* makeHintButton(QWidget* parent, const QString& name) {

@@ -2,6 +2,8 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QRect>
+#include <QSize>
 #include <functional>
 
 // Controls carry their system name as object name, so tests and readers find
@@ -33,6 +35,17 @@ class QComboBox;
 // Refills a selector with names; with keepChoice it keeps what it shows,
 // otherwise nothing is chosen.
 void fillNames(QComboBox* box, const QStringList& names, bool keepChoice);
+
+// The size a window opens at: the wanted one, never larger than the screen's
+// available area, never smaller than what the window needs (unless the
+// screen itself is smaller).
+QSize fittedSize(QSize wanted, QSize minimum, const QRect& available);
+// Sizes a window (known by its object name) to fit the screen when it opens:
+// the size it last had when sizes are remembered, else `preferred`; and keeps
+// its size when it closes.
+void fitToScreen(QWidget* w, QSize preferred);
+// The program remembers window sizes between runs (tests do not).
+void rememberWindowSizes(bool on);
 
 // The caption-less hint button of a tab.
 QPushButton* makeHintButton(QWidget* parent, const QString& name);
