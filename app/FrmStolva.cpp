@@ -21,12 +21,15 @@
 
 #include <QAction>
 #include <QBoxLayout>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
@@ -50,6 +53,22 @@ FrmStolva::FrmStolva() {
     m_tabs->addTab(m_codes, QStringLiteral("設定・情報"));
     m_backups = new BackupPanel(m_store, m_codes);
     m_codes->addSection(m_backups);
+    // Options of the counting: kept between runs.
+    auto* options = new QGroupBox(QStringLiteral("入力"), m_codes);
+    options->setObjectName("grp入力");
+    auto* byLine = new QCheckBox(
+        QStringLiteral("数量の次は次の行の品名へ（品名・Enter・数量・Enter で一行）"), options);
+    byLine->setObjectName("chk数量の次は次の行");
+    byLine->setChecked(rememberedOption("countByLine", false));
+    m_sheet->setCountByLine(byLine->isChecked());
+    connect(byLine, &QCheckBox::toggled, this, [this](bool on) {
+        m_sheet->setCountByLine(on);
+        keepOption("countByLine", on);
+    });
+    auto* optionRow = new QHBoxLayout(options);
+    optionRow->addWidget(byLine);
+    optionRow->addStretch(1);
+    m_codes->addSection(options);
     setCentralWidget(m_tabs);
     fitToScreen(this, QSize(1180, 760));
 

@@ -6,8 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFont>
-#include <QGuiApplication>
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QHash>
 #include <QPageLayout>
 #include <QPainter>

@@ -207,9 +207,14 @@ QHBoxLayout* SheetTab::buildScanRow() {
             emit registerCodeRequested(item->data(Qt::UserRole).toString());
     };
     connect(m_unknown, &QListWidget::itemActivated, this, open);
+    // Misreads refused by the check digit, counted for the session.
+    m_misreads = makeLabel(this, "lblチェックデジット", QString());
+    m_misreads->setToolTip(QStringLiteral("チェックデジットが違うため数えなかった読み取りの数"));
+    m_misreads->hide();
     auto* row = new QHBoxLayout;
     row->addWidget(label);
     row->addWidget(m_scan);
+    row->addWidget(m_misreads);
     row->addWidget(m_unknown, 1);
     row->addStretch(0);
     return row;
@@ -231,7 +236,10 @@ void SheetTab::scanEntered() {
     }
     if (!checkDigitOk(in.code)) {
         QApplication::beep();
-        emit statusMessage(QStringLiteral("チェックデジットが違います"));
+        ++m_misreadCount;
+        m_misreads->setText(QStringLiteral("読み違い %1 件").arg(m_misreadCount));
+        m_misreads->show();
+        emit statusMessage(QStringLiteral("チェックデジットが違います: %1").arg(in.code));
         return;
     }
     const qint64 count = in.count.value_or(m_nextCount.value_or(1));
@@ -800,6 +808,12 @@ bool SheetTab::enterKey(const QModelIndex& index) {
     switch (index.column()) {
     case ColName:
         m_grid->setCurrent(1, index.row(), ColQty);
+        return true;
+    case ColQty:
+        if (!m_countByLine)
+            return false;
+        // On to the next line's name (the last line stays where it is).
+        m_grid->setCurrent(0, std::min(index.row() + 1, m_model->rowCount() - 1), ColName);
         return true;
     case ColAmount:
     case ColCategory: {

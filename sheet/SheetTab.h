@@ -62,6 +62,8 @@ class SheetTab : public QWidget {
     WorkTableModel* model() const { return m_model; }
     // Adds the scans of codes that were unknown and now have a product.
     void countRegistered();
+    // Enter after a quantity goes on to the next line's name: a line in three keys.
+    void setCountByLine(bool on) { m_countByLine = on; }
 
   signals:
     // A reset read the category and unit names for the selectors.
@@ -122,4 +124,7 @@ class SheetTab : public QWidget {
     sheet::LoadedFrom m_loaded; // the saved sheets on screen; none for a new sheet
     QSet<QString> m_newNames;   // names on the sheet that no product has yet
     QLabel* m_closed;
+    QLabel* m_misreads; // refused check digits of the session
+    int m_misreadCount = 0;
+    bool m_countByLine = false;
 };

@@ -9,6 +9,7 @@
 #include "work/WorkTableModel.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRegularExpression>
@@ -92,10 +93,11 @@ void run(Started& s, const QString& step) {
     } else if (step.startsWith("keys:")) {
         user::keys(step.mid(5));
     } else if (step.startsWith("key:")) {
-        const QString name = "Key_" + step.mid(4);
-        const int k = QMetaEnum::fromType<Qt::Key>().keyToValue(qPrintable(name));
+        // key:Name or key:Name:Alt
+        const QStringList parts = step.mid(4).split(':');
+        const int k = QMetaEnum::fromType<Qt::Key>().keyToValue(qPrintable("Key_" + parts[0]));
         QVERIFY2(k >= 0, qPrintable(step));
-        user::key(k);
+        user::key(k, parts.value(1) == "Alt" ? Qt::AltModifier : Qt::NoModifier);
     } else if (step.startsWith("click:") || step.startsWith("focus:")) {
         auto* w = s.find<QWidget>(step.mid(6));
         QVERIFY2(w, qPrintable(step));
@@ -131,6 +133,8 @@ QString actual(Started& s, const QString& what) {
         const QModelIndex i = g->currentIndex();
         return i.isValid() ? QString("%1,%2").arg(i.row()).arg(i.column()) : "none";
     }
+    if (what == "popup")
+        return QApplication::activePopupWidget() ? "yes" : "no";
     if (what == "focus")
         return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : "none";
     if (what == "date") {
@@ -186,6 +190,8 @@ QString actual(Started& s, const QString& what) {
             return c->currentText();
         if (auto* e = qobject_cast<QLineEdit*>(w))
             return e->text();
+        if (auto* l = qobject_cast<QLabel*>(w))
+            return l->text();
         return "no box " + what;
     }
     if (what.startsWith("sql:"))
@@ -329,8 +335,18 @@ void TestTyping::scenario_data() {
         "keys:A01; key:Return",
         "status=A01 りんご 数量 1 | msg=none | list:lst未登録=4901234567894 ×2 | 0,2=りんご | "
         "focus=txtスキャン");
-    row("a misread check digit is refused", "focus:txtスキャン; keys:4901234567890; key:Return",
-        "status=チェックデジットが違います | list:lst未登録= | 0,2=");
+    row("a misread check digit is refused, named and counted",
+        "focus:txtスキャン; keys:4901234567890; key:Return; keys:4901234567891; key:Return",
+        "status=チェックデジットが違います: 4901234567891 | list:lst未登録= | 0,2= | "
+        "text:lblチェックデジット=読み違い 2 件");
+    // Counting fast by keyboard.
+    row("Enter after the count goes to the next line's name, when chosen",
+        "tab:2; click:chk数量の次は次の行; tab:0; @0,2; ime:りんご; key:Return; keys:3; "
+        "key:Return; "
+        "ime:牛乳; key:Return; keys:2; key:Return",
+        "0,3=3 | 1,2=牛乳 | 1,3=2 | cur=2,2 | focus=Grid在庫表_0");
+    row("F4 opens a drop-down cell's list at once", "put:0,2=x; @0,6; key:F4", "popup=yes");
+    row("Alt+Down opens it too", "put:0,2=x; @0,9; key:Down:Alt", "popup=yes");
     row("a code registered from the list gets its scans",
         "focus:txtスキャン; keys:Z99; key:Return; keys:Z99; key:Return; item:lst未登録; "
         "key:Return; "

@@ -7,12 +7,12 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QScreen>
 #include <QSettings>
-#include <algorithm>
-#include <QLineEdit>
 #include <QStyle>
 #include <QTimer>
+#include <algorithm>
 
 void reportRefusedNumbers(WorkTableModel* model,
                           std::function<QAbstractItemView*(int row, int column)> showCell) {
@@ -57,11 +57,20 @@ void rememberWindowSizes(bool on) {
     remembering = on;
 }
 
+bool rememberedOption(const QString& key, bool fallback) {
+    return remembering ? QSettings().value("option/" + key, fallback).toBool() : fallback;
+}
+
+void keepOption(const QString& key, bool on) {
+    if (remembering)
+        QSettings().setValue("option/" + key, on);
+}
+
 QSize fittedSize(QSize wanted, QSize minimum, const QRect& available) {
     const QSize room = available.size();
-    return QSize(std::clamp(wanted.width(), std::min(minimum.width(), room.width()), room.width()),
-                 std::clamp(wanted.height(), std::min(minimum.height(), room.height()),
-                            room.height()));
+    return QSize(
+        std::clamp(wanted.width(), std::min(minimum.width(), room.width()), room.width()),
+        std::clamp(wanted.height(), std::min(minimum.height(), room.height()), room.height()));
 }
 
 void fitToScreen(QWidget* w, QSize preferred) {

@@ -44,8 +44,11 @@ QSize fittedSize(QSize wanted, QSize minimum, const QRect& available);
 // the size it last had when sizes are remembered, else `preferred`; and keeps
 // its size when it closes.
 void fitToScreen(QWidget* w, QSize preferred);
-// The program remembers window sizes between runs (tests do not).
+// The program remembers window sizes and options between runs (tests do not).
 void rememberWindowSizes(bool on);
+// An option of the user's, as last set (or `fallback`), and keeping it.
+bool rememberedOption(const QString& key, bool fallback);
+void keepOption(const QString& key, bool on);
 
 // The caption-less hint button of a tab.
 QPushButton* makeHintButton(QWidget* parent, const QString& name);

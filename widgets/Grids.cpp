@@ -42,6 +42,18 @@ void GridView::currentChanged(const QModelIndex& current, const QModelIndex& pre
 void GridView::keyPressEvent(QKeyEvent* event) {
     // Delete empties the cell under the cursor, as committing an empty edit would.
     const QModelIndex cur = currentIndex();
+    // F4 or Alt+Down opens a drop-down cell's list at once, without F2 first.
+    const bool openList = event->key() == Qt::Key_F4 ||
+                          (event->key() == Qt::Key_Down && event->modifiers() & Qt::AltModifier);
+    if (openList && state() != EditingState && cur.isValid() &&
+        (cur.flags() & Qt::ItemIsEditable) &&
+        qobject_cast<ComboDelegate*>(itemDelegateForColumn(cur.column()))) {
+        if (edit(cur, EditKeyPressed, event)) {
+            if (auto* combo = qobject_cast<QComboBox*>(indexWidget(cur)))
+                combo->showPopup();
+            return;
+        }
+    }
     if (event->key() == Qt::Key_Delete && state() != EditingState && cur.isValid() &&
         (cur.flags() & Qt::ItemIsEditable)) {
         model()->setData(cur, QString(), Qt::EditRole);
