@@ -1063,7 +1063,7 @@ void TestWindow::windowsFitASmallScreen() {
              qPrintable(QString::number(w->minimumSizeHint().width())));
     QVERIFY(w->minimumSizeHint().height() <= screen.height());
     QCOMPARE(fittedSize(QSize(1180, 760), w->minimumSizeHint(), screen), QSize(1024, 728));
-    QCOMPARE(fittedSize(QSize(1000, 600), w->minimumSizeHint(), screen), QSize(1000, 600));
+    QCOMPARE(fittedSize(QSize(1000, 700), w->minimumSizeHint(), screen), QSize(1000, 700));
     QCOMPARE(fittedSize(QSize(400, 300), w->minimumSizeHint(), screen), w->minimumSizeHint());
 }
 
