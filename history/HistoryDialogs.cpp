@@ -11,6 +11,8 @@
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
+#include <QCursor>
+#include <QToolTip>
 #include <QDateTimeAxis>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -42,7 +44,7 @@ QString number(qint64 v) {
 
 // Fills a read-only table; the last row (the totals) in bold.
 void fill(QTableWidget* t, const QStringList& headers, const QVector<QStringList>& rows,
-          int leftColumns) {
+          int leftColumns, int stretch) {
     t->clear();
     t->setColumnCount(int(headers.size()));
     t->setHorizontalHeaderLabels(headers);
@@ -59,7 +61,10 @@ void fill(QTableWidget* t, const QStringList& headers, const QVector<QStringList
             }
             t->setItem(r, c, item);
         }
-    t->resizeColumnsToContents();
+    // Figures as wide as they need; the name takes what is left.
+    for (int c = 0; c < headers.size(); ++c)
+        t->horizontalHeader()->setSectionResizeMode(c, c == stretch ? QHeaderView::Stretch
+                                                                    : QHeaderView::ResizeToContents);
 }
 
 QTableWidget* table(QWidget* parent, const char* name) {
@@ -69,7 +74,7 @@ QTableWidget* table(QWidget* parent, const char* name) {
     t->setSelectionBehavior(QAbstractItemView::SelectRows);
     t->verticalHeader()->hide();
     t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 6);
-    t->horizontalHeader()->setStretchLastSection(true);
+    t->horizontalHeader()->setStretchLastSection(false);
     return t;
 }
 
@@ -81,12 +86,31 @@ QChartView* chartView(QWidget* parent, const char* name) {
     return v;
 }
 
-// The chart as a picture for the printed page: laid out for the page's
-// proportions (3:2), drawn at twice the resolution.
-QImage chartImage(QChartView* view) {
+} // namespace
+
+QImage chartImage(QChartView* view, double printedWidthPt, double* smallestPt) {
     QChart* chart = view->chart();
     const QSizeF shown = chart->size();
     const QSizeF paper(900, 600);
+    // Labels and title sized for the page: at least 8 pt once the chart is
+    // scaled to the printed width.
+    const double ptPerPixel = printedWidthPt / paper.width();
+    const auto pixels = [&](double pt) { return int(std::ceil(pt / ptPerPixel)); };
+    QList<QPair<QAbstractAxis*, QFont>> kept;
+    const QFont title = chart->titleFont();
+    QFont big = title;
+    big.setPixelSize(pixels(11));
+    chart->setTitleFont(big);
+    int smallest = big.pixelSize();
+    for (QAbstractAxis* axis : chart->axes()) {
+        kept.append({axis, axis->labelsFont()});
+        QFont f = axis->labelsFont();
+        f.setPixelSize(pixels(8.5));
+        axis->setLabelsFont(f);
+        smallest = std::min(smallest, f.pixelSize());
+    }
+    if (smallestPt)
+        *smallestPt = smallest * ptPerPixel;
     chart->resize(paper);
     QImage img((paper * 2).toSize(), QImage::Format_ARGB32);
     img.fill(Qt::white);
@@ -95,12 +119,20 @@ QImage chartImage(QChartView* view) {
     view->scene()->render(&p, QRectF(QPointF(0, 0), paper * 2), chart->sceneBoundingRect());
     p.end();
     chart->resize(shown);
+    chart->setTitleFont(title);
+    for (const auto& [axis, font] : kept)
+        axis->setLabelsFont(font);
     return img;
 }
+
+namespace {
 
 QChart* newChart(const QString& title) {
     auto* chart = new QChart;
     chart->setTitle(title);
+    // Figures with thousands separators, as the tables show them.
+    chart->setLocale(QLocale(QLocale::Japanese, QLocale::Japan));
+    chart->setLocalizeNumbers(true);
     chart->legend()->hide();
     chart->setAnimationOptions(QChart::NoAnimation);
     chart->setMargins(QMargins(4, 4, 4, 4));
@@ -109,9 +141,14 @@ QChart* newChart(const QString& title) {
 
 QValueAxis* yenAxis() {
     auto* axis = new QValueAxis;
-    axis->setLabelFormat("%.0f");
-    axis->setTitleText(QStringLiteral("円"));
+    axis->setLabelFormat("%.0f円");
     return axis;
+}
+
+void setChart(QChartView* view, QChart* chart) {
+    QChart* old = view->chart();
+    view->setChart(chart);
+    delete old;
 }
 
 void writeCsv(QWidget* parent, QLabel* said, const QStringList& nameParts,
@@ -143,6 +180,10 @@ QVector<QDate> datesOf(Store& store) {
 }
 
 } // namespace
+
+double pictureWidthPt(const report::Definition& def) {
+    return (def.paperWidth - def.marginLeft - def.marginRight) * 3 / 4 / 20.0; // twips → pt
+}
 
 void appendPicture(QVector<report::Page>& pages, const report::Definition& def,
                    const QImage& picture) {
@@ -248,7 +289,7 @@ SummaryDialog::SummaryDialog(Store& store, const QDate& date, Printer printer, Q
     const auto print = [this] {
         const report::Definition def = summaryReport(m_date->value());
         QVector<report::Page> pages = report::layout(def, summaryRows(m_summary));
-        appendPicture(pages, def, chartImage(m_chart));
+        appendPicture(pages, def, chartImage(m_chart, pictureWidthPt(def)));
         m_printer(pages, QStringLiteral("棚卸集計表"));
     };
     auto* v = new QVBoxLayout(this);
@@ -280,7 +321,11 @@ void SummaryDialog::refresh() {
     fill(m_grid,
          {QStringLiteral("商品区分"), QStringLiteral("行数"), QStringLiteral("数量"),
           QStringLiteral("金額")},
-         rows, 1);
+         rows, 1, 0);
+    if (m_summary.categories.isEmpty()) {
+        setChart(m_chart, newChart(QStringLiteral("この日の在庫表はありません")));
+        return;
+    }
     QChart* chart = newChart(QStringLiteral("商品区分別の在庫金額"));
     auto* set = new QBarSet(QStringLiteral("金額"));
     set->setColor(QColor(0x1f, 0x6f, 0x6b));
@@ -306,9 +351,7 @@ void SummaryDialog::refresh() {
     chart->addAxis(amount, Qt::AlignBottom);
     series->attachAxis(amount);
     amount->applyNiceNumbers();
-    QChart* old = m_chart->chart();
-    m_chart->setChart(chart);
-    delete old;
+    setChart(m_chart, chart);
 }
 
 CompareDialog::CompareDialog(Store& store, const QStringList& categories, const QDate& first,
@@ -346,7 +389,7 @@ CompareDialog::CompareDialog(Store& store, const QStringList& categories, const 
         const report::Definition def = compareReport(m_category->currentData().toString(),
                                                      m_dates[0]->value(), m_dates[1]->value());
         QVector<report::Page> pages = report::layout(def, compareRows(m_comparison));
-        appendPicture(pages, def, chartImage(m_chart));
+        appendPicture(pages, def, chartImage(m_chart, pictureWidthPt(def)));
         m_printer(pages, QStringLiteral("在庫比較表"));
     };
     auto* v = new QVBoxLayout(this);
@@ -399,12 +442,28 @@ void CompareDialog::refresh() {
     fill(m_grid,
          {QStringLiteral("コード"), QStringLiteral("品名"), "数量 " + a, "数量 " + b,
           QStringLiteral("数量差"), "金額 " + a, "金額 " + b, QStringLiteral("差額")},
-         rows, 2);
-    // The stock value of every saved date, the two compared ones marked.
+         rows, 2, 1);
+    if (points.value.isEmpty()) {
+        setChart(m_chart, newChart(QStringLiteral("保存済みの在庫表はありません")));
+        return;
+    }
+    // The stock value of every saved date, each a point, the two compared ones marked.
     QChart* chart = newChart(QStringLiteral("在庫金額の推移（%1）")
                                  .arg(category.isEmpty() ? QStringLiteral("全区分") : category));
     auto* line = new QLineSeries;
     line->setColor(QColor(0x1f, 0x6f, 0x6b));
+    line->setPointsVisible(true);
+    // A point tells its date and value when the mouse rests on it.
+    connect(line, &QLineSeries::hovered, this, [](const QPointF& p, bool on) {
+        if (on)
+            QToolTip::showText(
+                QCursor::pos(),
+                QStringLiteral("%1  %2円")
+                    .arg(QDateTime::fromMSecsSinceEpoch(qint64(p.x())).toString("yyyy/MM/dd"))
+                    .arg(QLocale().toString(qint64(std::llround(p.y())))));
+        else
+            QToolTip::hideText();
+    });
     auto* marks = new QScatterSeries;
     marks->setColor(QColor(0xd8, 0x94, 0x34));
     marks->setMarkerSize(10);
@@ -427,9 +486,7 @@ void CompareDialog::refresh() {
         s->attachAxis(y);
     }
     y->applyNiceNumbers();
-    QChart* old = m_chart->chart();
-    m_chart->setChart(chart);
-    delete old;
+    setChart(m_chart, chart);
 }
 
 } // namespace history

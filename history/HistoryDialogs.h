@@ -4,6 +4,7 @@
 #include "report/Report.h"
 
 #include <QDialog>
+#include <QImage>
 #include <functional>
 #include <optional>
 
@@ -59,5 +60,11 @@ class CompareDialog : public QDialog {
 // when it does not fit).
 void appendPicture(QVector<report::Page>& pages, const report::Definition& def,
                    const QImage& picture);
+// How wide appendPicture prints a chart on the report's page, in points.
+double pictureWidthPt(const report::Definition& def);
+// The chart as a picture for the printed page, laid out for the page's
+// proportions (3:2) at twice the resolution, its labels at least 8 pt once
+// printed printedWidthPt wide; smallestPt receives the smallest label size.
+QImage chartImage(QChartView* view, double printedWidthPt, double* smallestPt = nullptr);
 
 } // namespace history

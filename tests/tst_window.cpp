@@ -6,6 +6,7 @@
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
 #include "tests/window_fixture.h"
+#include "history/HistoryDialogs.h"
 #include "widgets/Controls.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
@@ -14,7 +15,11 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QCheckBox>
+#include <QChartView>
 #include <QComboBox>
+#include <QLineSeries>
+#include <QRegularExpression>
+#include <QValueAxis>
 #include <QDialog>
 #include <QFile>
 #include <QGroupBox>
@@ -973,19 +978,40 @@ void TestWindow::stockOverTime() {
         printed.append({title, pictures});
     };
     QStringList summary;
+    double printedLabelPt = 0;
+    QString emptyTitle;
+    // An empty date draws no axes: no "nan" warning may appear.
+    QTest::failOnWarning(QRegularExpression("nan", QRegularExpression::CaseInsensitiveOption));
     user::whenShown("dlg棚卸集計", [&](QWidget* d) {
         auto* grid = d->findChild<QTableWidget*>("Grid棚卸集計");
         for (int r = 0; r < grid->rowCount(); ++r)
             summary << grid->item(r, 0)->text() + " " + grid->item(r, 3)->text();
+        auto* view = d->findChild<QChartView*>("chart棚卸集計");
+        // Money axes with thousands separators and 円.
+        QVERIFY(view->chart()->localizeNumbers());
+        for (QAbstractAxis* a : view->chart()->axes(Qt::Horizontal))
+            if (auto* v = qobject_cast<QValueAxis*>(a))
+                QCOMPARE(v->labelFormat(), QString("%.0f円"));
+        (void)history::chartImage(view, 400, &printedLabelPt);
         user::click(d->findChild<QPushButton*>("cmd集計印刷"));
+        d->findChild<DateBox*>("dt集計日付")->setValue(QDate(2026, 1, 1));
+        emptyTitle = view->chart()->title() + QString::number(view->chart()->series().size());
         user::click(d->findChild<QPushButton*>("cmd集計閉じる"));
     });
     user::click(s.find<QPushButton>("cmd集計"));
     QCOMPARE(summary, QStringList({"果物 800", "野菜 242", "合計 1,042"}));
+    QVERIFY2(printedLabelPt >= 8, qPrintable(QString::number(printedLabelPt)));
+    QCOMPARE(emptyTitle, QString("この日の在庫表はありません0"));
 
     QStringList compared;
     user::whenShown("dlg在庫比較", [&](QWidget* d) {
         auto* grid = d->findChild<QTableWidget*>("Grid在庫比較");
+        // The name takes the room, not the last column.
+        QVERIFY(grid->columnWidth(1) > grid->columnWidth(7));
+        auto* view = d->findChild<QChartView*>("chart在庫推移");
+        for (QAbstractSeries* series : view->chart()->series())
+            if (auto* line = qobject_cast<QLineSeries*>(series))
+                QVERIFY(line->pointsVisible());
         for (int r = 0; r < grid->rowCount(); ++r) {
             QStringList cells;
             for (int c = 1; c < grid->columnCount(); ++c)
