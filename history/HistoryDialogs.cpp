@@ -246,6 +246,25 @@ std::optional<QPair<QDate, QString>> chooseSavedSheet(QWidget* parent, Store& st
     }
     for (int c = 0; c < 5; ++c)
         list->resizeColumnToContents(c);
+    // Years of the saved sheets, newest first: the list shows one year or all.
+    auto* year = new QComboBox(&dlg);
+    year->setObjectName("cmb一覧年");
+    year->addItem(QStringLiteral("（すべての年）"), 0);
+    for (const SavedSheet& s : sheets.value)
+        if (year->findData(s.date.year()) < 0)
+            year->addItem(QStringLiteral("%1年").arg(s.date.year()), s.date.year());
+    QObject::connect(year, &QComboBox::currentIndexChanged, &dlg, [list, year] {
+        const int y = year->currentData().toInt();
+        QTreeWidgetItem* first = nullptr;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = list->topLevelItem(i);
+            const bool shown = y == 0 || item->data(0, Qt::UserRole).toDate().year() == y;
+            item->setHidden(!shown);
+            if (shown && !first)
+                first = item;
+        }
+        list->setCurrentItem(first);
+    });
     if (list->topLevelItemCount())
         list->setCurrentItem(list->topLevelItem(0));
     auto* buttons = new QDialogButtonBox(&dlg);
@@ -257,7 +276,12 @@ std::optional<QPair<QDate, QString>> chooseSavedSheet(QWidget* parent, Store& st
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
     QObject::connect(list, &QTreeWidget::itemActivated, &dlg, &QDialog::accept);
     auto* v = new QVBoxLayout(&dlg);
-    v->addWidget(new QLabel(QStringLiteral("%1 件（新しい順）").arg(sheets.value.size()), &dlg));
+    auto* head = new QHBoxLayout;
+    head->addWidget(new QLabel(QStringLiteral("新しい順"), &dlg));
+    head->addStretch(1);
+    head->addWidget(makeLabel(&dlg, "Label一覧年", "年"));
+    head->addWidget(year);
+    v->addLayout(head);
     v->addWidget(list, 1);
     v->addWidget(buttons);
     dlg.resize(620, 520);

@@ -90,6 +90,7 @@ class TestWindow : public QObject {
     void installedProgramKeepsDataPerUser();
     void stockOverTime();
     void failedLoadChangesNothing();
+    void savedSheetListByYear();
     void windowsFitASmallScreen_data();
     void windowsFitASmallScreen();
 };
@@ -1056,6 +1057,34 @@ void TestWindow::failedLoadChangesNothing() {
     QCOMPARE(s.find<DateBox>("dt日付")->value(), QDate::currentDate());
     QCOMPARE(s.find<QComboBox>("cmb商品区分在庫")->currentText(), QString());
     QCOMPARE(s.cell(0, ColName), QString("みかん"));
+}
+
+// The saved-sheet list filtered by year: the year's dates with their rows,
+// and Enter loads the first of them.
+void TestWindow::savedSheetListByYear() {
+    Started s;
+    s.store().exec(Db::Main, "INSERT INTO 在庫表 (日付, 商品区分, 行番号, 品名, 数量) VALUES "
+                             "('2026-03-31', '果物', 1, 'りんご', 10), "
+                             "('2025-03-31', '果物', 1, 'みかん', 4), "
+                             "('2025-09-30', '野菜', 1, 'ねぎ', 2)");
+    user::click(s.find<QPushButton>("cmdクリア"));
+    QStringList shown;
+    user::whenShown("dlg在庫表一覧", [&](QWidget* d) {
+        auto* years = d->findChild<QComboBox*>("cmb一覧年");
+        QCOMPARE(years->count(), 3); // all, 2026, 2025
+        years->setCurrentIndex(2);
+        auto* list = d->findChild<QTreeWidget*>("lst在庫表一覧");
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            if (!list->topLevelItem(i)->isHidden())
+                shown << list->topLevelItem(i)->text(0) + list->topLevelItem(i)->text(1);
+        list->setFocus();
+        user::key(Qt::Key_Return);
+    });
+    user::click(s.find<QPushButton>("cmd一覧"));
+    QCOMPARE(shown, QStringList({"2025年09月30日（全区分）", "野菜", "2025年03月31日（全区分）",
+                                 "果物"}));
+    QCOMPARE(s.find<DateBox>("dt日付")->value(), QDate(2025, 9, 30));
+    QCOMPARE(s.cell(0, ColName), QString("ねぎ"));
 }
 
 // On a 1024×768 screen (the area a taskbar leaves) every window opens within
