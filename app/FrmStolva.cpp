@@ -1,5 +1,7 @@
 #include "app/FrmStolva.h"
 
+#include "app/HelpWindow.h"
+
 #include "base/Version.h"
 
 #include "backup/BackupPanel.h"
@@ -35,6 +37,7 @@
 #include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -69,6 +72,10 @@ FrmStolva::FrmStolva() {
     optionRow->addWidget(byLine);
     optionRow->addStretch(1);
     m_codes->addSection(options);
+    // The guide: F1 anywhere, or ヘルプ on the settings tab.
+    auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    connect(help, &QShortcut::activated, this, &FrmStolva::showGuide);
+    connect(m_codes, &CodeTab::guideRequested, this, &FrmStolva::showGuide);
     setCentralWidget(m_tabs);
     fitToScreen(this, QSize(1180, 760));
 
@@ -244,6 +251,14 @@ void FrmStolva::restoreBackup(const QString& path) {
     m_backups->refresh();
     showStatus(QStringLiteral("%1 から復元しました（それまでのデータ: %2）")
                    .arg(when, QDir::toNativeSeparators(aside.value)));
+}
+
+void FrmStolva::showGuide() {
+    if (!m_guide)
+        m_guide = new HelpWindow(this);
+    m_guide->show();
+    m_guide->raise();
+    m_guide->activateWindow();
 }
 
 void FrmStolva::showHint(const QString& ctlName) {

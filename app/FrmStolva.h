@@ -9,6 +9,8 @@
 
 #include <QMainWindow>
 #include <QPointer>
+
+class HelpWindow;
 #include <functional>
 #include <memory>
 
@@ -48,6 +50,8 @@ class FrmStolva : public QMainWindow {
     // Puts a backup in place of the data, after asking; every tab starts afresh.
     void restoreBackup(const QString& path);
     void showHint(const QString& ctlName);
+    // The guide in Japanese, in a window beside the ledger.
+    void showGuide();
 
     Store& store() { return m_store; }
     SheetTab* sheetTab() const { return m_sheet; }
@@ -89,6 +93,7 @@ class FrmStolva : public QMainWindow {
     CodeTab* m_codes;
     BackupPanel* m_backups;
     QPointer<HintWindow> m_hint;
+    QPointer<HelpWindow> m_guide;
     HintContext m_hintContext;
     std::unique_ptr<QPrinter> m_printer;
 };

@@ -107,6 +107,9 @@ CodeTab::CodeTab(Store& store, QWidget* parent) : QWidget(parent), m_store(store
     m_support->setWordWrap(true);
     m_support->setMargin(8);
 
+    QPushButton* guide = makeButton(this, "cmdヘルプ", "ヘルプ（使い方）");
+    guide->setToolTip(QStringLiteral("使い方のページを開きます（F1）"));
+    connect(guide, &QPushButton::clicked, this, &CodeTab::guideRequested);
     auto* eraseRow = new QHBoxLayout;
     eraseRow->addWidget(makeLabel(this, "Label8", "すべてのデータを削除し初期状態に戻す"));
     eraseRow->addWidget(erase);
@@ -116,6 +119,7 @@ CodeTab::CodeTab(Store& store, QWidget* parent) : QWidget(parent), m_store(store
     right->addWidget(image);
     right->addWidget(m_info);
     right->addWidget(m_support);
+    right->addWidget(guide, 0, Qt::AlignLeft);
     right->addStretch(1);
     right->addLayout(eraseRow);
 

@@ -31,6 +31,8 @@ class CodeTab : public QWidget {
     void addSection(QWidget* section);
 
   signals:
+    // ヘルプ: the guide is wanted.
+    void guideRequested();
     // The slots changed: every list of names is out of date.
     void namesChanged();
     void statusMessage(const QString& text);

@@ -40,6 +40,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTextBrowser>
 #include <QTreeWidget>
 
 using sheet::ColAmount;
@@ -91,6 +92,7 @@ class TestWindow : public QObject {
     void stockOverTime();
     void failedLoadChangesNothing();
     void savedSheetListByYear();
+    void guideOpensWithF1AndFromTheSettingsTab();
     void windowsFitASmallScreen_data();
     void windowsFitASmallScreen();
 };
@@ -164,7 +166,9 @@ void TestWindow::everyControlHasItsNameAndCaption_data() {
         {"cmd確定", "確定"},
         {"cmd確定解除", "確定解除"},
         {"lbl確定", "確定済み"},
-        {"cmd復元ファイル", "ファイルから復元…"}};
+        {"cmd復元ファイル", "ファイルから復元…"},
+        {"cmdヘルプ", "ヘルプ（使い方）"},
+        {"chk数量の次は次の行", ""}};
     for (const auto& c : controls)
         QTest::newRow(qPrintable(c.first)) << c.first << c.second;
 }
@@ -1085,6 +1089,24 @@ void TestWindow::savedSheetListByYear() {
                                  "果物"}));
     QCOMPARE(s.find<DateBox>("dt日付")->value(), QDate(2025, 9, 30));
     QCOMPARE(s.cell(0, ColName), QString("ねぎ"));
+}
+
+// The guide opens offline, with its pictures, by F1 and by ヘルプ.
+void TestWindow::guideOpensWithF1AndFromTheSettingsTab() {
+    Started s;
+    user::key(Qt::Key_F1);
+    auto* guide = s.w->findChild<QDialog*>("dlgヘルプ");
+    QVERIFY(guide && guide->isVisible());
+    auto* text = guide->findChild<QTextBrowser*>("txtヘルプ");
+    QVERIFY(text->toPlainText().startsWith("Stolva の使い方"));
+    QVERIFY(text->toPlainText().contains("スキャナーで数える"));
+    const QVariant picture = text->document()->resource(QTextDocument::ImageResource,
+                                                        QUrl("screenshots/tab0.png"));
+    QVERIFY(!qvariant_cast<QImage>(picture).isNull() || !picture.toByteArray().isEmpty());
+    guide->close();
+    s.find<QTabWidget>("SSTab1")->setCurrentIndex(2);
+    user::click(s.find<QPushButton>("cmdヘルプ"));
+    QVERIFY(guide->isVisible());
 }
 
 // On a 1024×768 screen (the area a taskbar leaves) every window opens within
