@@ -12,6 +12,10 @@ class HelpWindow : public QDialog {
     explicit HelpWindow(QWidget* parent = nullptr);
     QTextBrowser* browser() const { return m_browser; }
 
+  protected:
+    void resizeEvent(QResizeEvent* e) override;
+
   private:
+    void fitPictures(int width);
     QTextBrowser* m_browser;
 };

@@ -9,6 +9,7 @@
 #include "products/ProductTab.h"
 #include "report/Paint.h"
 #include "sheet/SheetTab.h"
+#include "widgets/Controls.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
 #include "widgets/NumberBox.h"
@@ -72,7 +73,7 @@ int main(int argc, char** argv) {
         Store s;
         if (!s.open(data.path()))
             return 1;
-        gen::products(s, 120);
+        gen::products(s, 1000);
         gen::sheets(s, 8, 36); // eight counts, 2026-01-01 on
     }
     FrmStolva w;
@@ -208,5 +209,43 @@ int main(int argc, char** argv) {
     w.findChild<QRadioButton*>("Opt単位")->setChecked(true);
     w.codeTab()->Readコード表();
     grab(2, "tab2.png");
+    {
+        // The guide, as F1 opens it.
+        w.showGuide();
+        for (int i = 0; i < 10; ++i)
+            QCoreApplication::processEvents();
+        if (auto* guide = w.findChild<QDialog*>("dlgヘルプ")) {
+            guide->resize(820, 760);
+            for (int i = 0; i < 10; ++i)
+                QCoreApplication::processEvents();
+            guide->grab().save(out + "/guide.png");
+            guide->close();
+        }
+    }
+    {
+        // The sheet, the summary and the comparison as they open on a small
+        // and a common laptop screen (the area a taskbar leaves).
+        w.previewPages = [](const QVector<report::Page>&, const QString&) {};
+        for (const QSize screen : {QSize(1024, 768), QSize(1366, 900)}) {
+            const QRect room(QPoint(), screen - QSize(0, 40));
+            const QString tag = QString("-%1x%2.png").arg(screen.width()).arg(screen.height());
+            w.resize(fittedSize(QSize(1180, 760), w.minimumSizeHint(), room));
+            grab(0, "sheet" + tag);
+            const auto at = [&](const QString& dialog, const QString& file, QSize wanted) {
+                return new OnShown(dialog, [&, file, wanted](QWidget* d) {
+                    d->resize(fittedSize(wanted, d->minimumSizeHint(), room));
+                    for (int i = 0; i < 10; ++i)
+                        QCoreApplication::processEvents();
+                    d->grab().save(out + "/" + file);
+                    static_cast<QDialog*>(d)->reject();
+                });
+            };
+            std::unique_ptr<OnShown> summary(at("dlg棚卸集計", "summary" + tag, QSize(1000, 560)));
+            w.findChild<QPushButton*>("cmd集計")->click();
+            std::unique_ptr<OnShown> compare(at("dlg在庫比較", "compare" + tag, QSize(1100, 720)));
+            w.findChild<QPushButton*>("cmd比較")->click();
+        }
+        w.previewPages = nullptr;
+    }
     return 0;
 }
