@@ -6,9 +6,9 @@
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <algorithm>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent) {
     setObjectName("dlgヘルプ");

@@ -12,7 +12,6 @@
 #include <QChartView>
 #include <QComboBox>
 #include <QCursor>
-#include <QToolTip>
 #include <QDateTimeAxis>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -27,6 +26,7 @@
 #include <QPushButton>
 #include <QScatterSeries>
 #include <QTableWidget>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QValueAxis>
@@ -63,8 +63,8 @@ void fill(QTableWidget* t, const QStringList& headers, const QVector<QStringList
         }
     // Figures as wide as they need; the name takes what is left.
     for (int c = 0; c < headers.size(); ++c)
-        t->horizontalHeader()->setSectionResizeMode(c, c == stretch ? QHeaderView::Stretch
-                                                                    : QHeaderView::ResizeToContents);
+        t->horizontalHeader()->setSectionResizeMode(
+            c, c == stretch ? QHeaderView::Stretch : QHeaderView::ResizeToContents);
 }
 
 QTableWidget* table(QWidget* parent, const char* name) {

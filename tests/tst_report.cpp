@@ -22,6 +22,7 @@
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTimer>
+#include <QToolBar>
 
 Q_DECLARE_METATYPE(sheet::Form)
 
@@ -287,6 +288,12 @@ void TestReport::realPreviewOpensWithPdfAction() {
             auto* forms = dlg->findChild<QComboBox*>("cmb印刷様式");
             sawPdf = sawPdf && forms && forms->count() == 3 &&
                      forms->itemText(1) == QString("記入用（数量なし）");
+            // Both stand in a row of their own, shown whatever the width.
+            dlg->resize(640, 480);
+            QCoreApplication::processEvents();
+            auto* bar = dlg->findChild<QToolBar*>("bar印刷");
+            sawPdf = sawPdf && bar && forms->isVisible() &&
+                     bar->widgetForAction(dlg->findChild<QAction*>("pdfSave"))->isVisible();
             dlg->reject();
         }
     });

@@ -3,10 +3,10 @@
 #include "app/Startup.h"
 #include "base/Version.h"
 #include "codes/CodeTab.h"
+#include "history/HistoryDialogs.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
 #include "tests/window_fixture.h"
-#include "history/HistoryDialogs.h"
 #include "widgets/Controls.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
@@ -14,22 +14,21 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
-#include <QCheckBox>
 #include <QChartView>
+#include <QCheckBox>
 #include <QComboBox>
-#include <QLineSeries>
-#include <QRegularExpression>
-#include <QValueAxis>
 #include <QDialog>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -42,6 +41,7 @@
 #include <QTableWidget>
 #include <QTextBrowser>
 #include <QTreeWidget>
+#include <QValueAxis>
 
 using sheet::ColAmount;
 using sheet::ColCategory;
@@ -1085,8 +1085,8 @@ void TestWindow::savedSheetListByYear() {
         user::key(Qt::Key_Return);
     });
     user::click(s.find<QPushButton>("cmd一覧"));
-    QCOMPARE(shown, QStringList({"2025年09月30日（全区分）", "野菜", "2025年03月31日（全区分）",
-                                 "果物"}));
+    QCOMPARE(shown,
+             QStringList({"2025年09月30日（全区分）", "野菜", "2025年03月31日（全区分）", "果物"}));
     QCOMPARE(s.find<DateBox>("dt日付")->value(), QDate(2025, 9, 30));
     QCOMPARE(s.cell(0, ColName), QString("ねぎ"));
 }
@@ -1100,8 +1100,8 @@ void TestWindow::guideOpensWithF1AndFromTheSettingsTab() {
     auto* text = guide->findChild<QTextBrowser*>("txtヘルプ");
     QVERIFY(text->toPlainText().startsWith("Stolva の使い方"));
     QVERIFY(text->toPlainText().contains("スキャナーで数える"));
-    const QVariant picture = text->document()->resource(QTextDocument::ImageResource,
-                                                        QUrl("screenshots/tab0.png"));
+    const QVariant picture =
+        text->document()->resource(QTextDocument::ImageResource, QUrl("screenshots/tab0.png"));
     QVERIFY(!qvariant_cast<QImage>(picture).isNull() || !picture.toByteArray().isEmpty());
     guide->close();
     s.find<QTabWidget>("SSTab1")->setCurrentIndex(2);
