@@ -90,6 +90,26 @@ QString tooLong(const Header& h, const QString& name, const QString& text) {
         .arg(columns::MaxTextLength);
 }
 
+// Visits the records after the header that are not blank, telling the
+// progress every ProgressStep records; false when the user cancelled.
+bool eachRecord(const Table& table, const Progress& progress,
+                const std::function<void(qsizetype, const QStringList&)>& visit) {
+    const qsizetype total = table.size();
+    bool stopped = false;
+    table.forEach([&](qsizetype i, const QStringList& rec) {
+        if (i == 0)
+            return true; // the header
+        if (progress && i % ProgressStep == 0 && !progress(i, total)) {
+            stopped = true;
+            return false;
+        }
+        if (!blank(rec))
+            visit(i, rec);
+        return true;
+    });
+    return !stopped;
+}
+
 QString cancelled() {
     return QStringLiteral("取り込みを取り消しました。何も変わっていません。");
 }
@@ -180,17 +200,7 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
         SlotRoom room(store);
         QHash<QString, int> codeLine, nameLine; // first record of a code, of a new name
         QHash<qint64, int> targetLine;          // first record updating a product
-        const qsizetype total = table.size();
-        bool stopped = false;
-        table.forEach([&](qsizetype i, const QStringList& rec) {
-            if (i == 0)
-                return true; // the header
-            if (progress && i % ProgressStep == 0 && !progress(i, total)) {
-                stopped = true;
-                return false;
-            }
-            if (blank(rec))
-                return true;
+        const bool finished = eachRecord(table, progress, [&](qsizetype i, const QStringList& rec) {
             ProductLine line;
             line.line = i + 1;
             const auto fail = [&](const QString& reason) {
@@ -209,16 +219,16 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
                 fail(QStringLiteral("列の数が %1 です（見出しは %2 列）。")
                          .arg(rec.size())
                          .arg(h.width));
-                return true;
+                return;
             }
             if (name.trimmed().isEmpty()) {
                 fail(QStringLiteral("品名が空です。"));
-                return true;
+                return;
             }
             if (const QString e = tooLong(h, NameName, name) + tooLong(h, CodeName, code);
                 !e.isEmpty()) {
                 fail(e);
-                return true;
+                return;
             }
             // The stored product this record updates, if any.
             int m = -1;
@@ -258,21 +268,21 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
             }
             if (!error.isEmpty()) {
                 fail(error);
-                return true;
+                return;
             }
             if (!code.isEmpty() && codeLine.contains(code)) {
                 fail(QStringLiteral("コード「%1」が %2 行目にもあります。")
                          .arg(code)
                          .arg(codeLine[code]));
-                return true;
+                return;
             }
             if (m >= 0 && targetLine.contains(master[m][0].toLongLong())) {
                 fail(sameAs(targetLine[master[m][0].toLongLong()]));
-                return true;
+                return;
             }
             if (m < 0 && code.isEmpty() && nameLine.contains(name)) {
                 fail(sameAs(nameLine[name]));
-                return true;
+                return;
             }
             // A new unit or category needs a free slot of the code master.
             const QString names[2] = {values[ColUnit - ColCode].toString(),
@@ -287,7 +297,7 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
                         r.value.namesNotFitting << n;
                 fail(QStringLiteral("「%1」は単位・商品区分の 30 件の枠に入りません。")
                          .arg(notFitting.join("」「")));
-                return true;
+                return;
             }
             for (int k = 0; k < 2; ++k)
                 if (!names[k].isEmpty() && !room.held[k].contains(names[k])) {
@@ -313,10 +323,9 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
                     line.values.clear(); // nothing to write: the preview keeps what it shows
             }
             r.value.lines << line;
-            return true;
         });
         // Cancelled: nothing of the preview is used.
-        if (stopped)
+        if (!finished)
             throw StoreError(cancelled(), QString());
     });
     return r;
@@ -457,17 +466,7 @@ Result<CountPreview> buildCounts(Store& store, const Table& table, const Progres
                 productByName.insert(name, i);
         }
         QHash<QString, int> seen; // "c:code" / "n:name" -> first record
-        const qsizetype total = table.size();
-        bool stopped = false;
-        table.forEach([&](qsizetype i, const QStringList& rec) {
-            if (i == 0)
-                return true; // the header
-            if (progress && i % ProgressStep == 0 && !progress(i, total)) {
-                stopped = true;
-                return false;
-            }
-            if (blank(rec))
-                return true;
+        const bool finished = eachRecord(table, progress, [&](qsizetype i, const QStringList& rec) {
             CountLine line;
             line.line = i + 1;
             const auto cell = [&](const QString& name) {
@@ -496,7 +495,7 @@ Result<CountPreview> buildCounts(Store& store, const Table& table, const Progres
                     QStringLiteral("数量 %1 は負の数です。在庫の数は 0 以上です。").arg(*whole);
             if (!line.reason.isEmpty()) {
                 keepError(r.value, line);
-                return true;
+                return;
             }
             line.quantity = *whole;
             // The product's name: a line typed by name counts for a code too.
@@ -518,17 +517,16 @@ Result<CountPreview> buildCounts(Store& store, const Table& table, const Progres
             if (earlier) {
                 line.reason = sameAs(earlier);
                 keepError(r.value, line);
-                return true;
+                return;
             }
             for (const QString& k : keys)
                 if (k.size() > 2)
                     seen.insert(k, line.line);
             line.action = line.seq >= 0 ? RowAction::Update : RowAction::New;
             r.value.lines << line;
-            return true;
         });
         // Cancelled: nothing of the preview is used.
-        if (stopped)
+        if (!finished)
             throw StoreError(cancelled(), QString());
     });
     return r;

@@ -58,6 +58,31 @@ QStringList items(QComboBox* c) {
 }
 } // namespace
 
+namespace {
+// Another program holding a write lock on the work file, until destroyed.
+class WorkFileLock {
+  public:
+    explicit WorkFileLock(const QString& path) {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "locker");
+        db.setDatabaseName(path);
+        m_held = db.open() && QSqlQuery(db).exec("BEGIN IMMEDIATE") &&
+                 QSqlQuery(db).exec("CREATE TABLE lock_holder (x)");
+    }
+    ~WorkFileLock() {
+        {
+            QSqlDatabase db = QSqlDatabase::database("locker", false);
+            QSqlQuery(db).exec("ROLLBACK");
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("locker");
+    }
+    bool held() const { return m_held; }
+
+  private:
+    bool m_held = false;
+};
+} // namespace
+
 class TestWindow : public QObject {
     Q_OBJECT
   private slots:
@@ -558,18 +583,12 @@ void TestWindow::committedActionSurvivesAFailedReset() {
     s.click("cmdクリア");
     s.w->findChild<DateBox*>("dt日付")->setValue(QDate(2024, 1, 5));
     s.put(0, ColName, "counted");
-    QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "locker");
-    other.setDatabaseName(s.dir.path() + "/StolvaWork.mdb");
-    QVERIFY(other.open());
-    QVERIFY(QSqlQuery(other).exec("BEGIN IMMEDIATE"));
-    QVERIFY(QSqlQuery(other).exec("CREATE TABLE lock_holder (x)"));
+    auto other = std::make_unique<WorkFileLock>(s.dir.path() + "/StolvaWork.mdb");
+    QVERIFY(other->held());
     s.msgs.presenter.answers = {true};
     s.msgs.presenter.choices = {0}; // the save replaces the stored sheet
     s.click(button);
-    QSqlQuery(other).exec("ROLLBACK");
-    other.close();
-    other = QSqlDatabase();
-    QSqlDatabase::removeDatabase("locker");
+    other.reset();
 
     QCOMPARE(s.msgs.presenter.shown.last().style, MsgStyle::Warning);
     if (!said.isEmpty()) {
@@ -1042,21 +1061,15 @@ void TestWindow::failedLoadChangesNothing() {
                              "('2026-11-30', '果物', 1, 'りんご', 10)");
     user::click(s.find<QPushButton>("cmdクリア"));
     s.put(0, ColName, "みかん");
-    QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "locker");
-    other.setDatabaseName(s.dir.path() + "/StolvaWork.mdb");
-    QVERIFY(other.open());
-    QVERIFY(QSqlQuery(other).exec("BEGIN IMMEDIATE"));
-    QVERIFY(QSqlQuery(other).exec("CREATE TABLE lock_holder (x)"));
+    auto other = std::make_unique<WorkFileLock>(s.dir.path() + "/StolvaWork.mdb");
+    QVERIFY(other->held());
     s.msgs.presenter.answers = {true}; // discard the typed line
     user::whenShown("dlg在庫表一覧", [](QWidget*) {
         user::key(Qt::Key_Down);
         user::key(Qt::Key_Return);
     });
     user::click(s.find<QPushButton>("cmd一覧"));
-    QSqlQuery(other).exec("ROLLBACK");
-    other.close();
-    other = QSqlDatabase();
-    QSqlDatabase::removeDatabase("locker");
+    other.reset();
     QCOMPARE(s.msgs.presenter.shown.last().style, MsgStyle::Warning);
     QCOMPARE(s.find<DateBox>("dt日付")->value(), QDate::currentDate());
     QCOMPARE(s.find<QComboBox>("cmb商品区分在庫")->currentText(), QString());
