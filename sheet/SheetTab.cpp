@@ -789,9 +789,20 @@ void SheetTab::afterEdit(int row, int column) {
     const Result<EditOutcome> outcome = afterCellEdit(m_store, m_model->keyAt(row), column);
     if (!outcome)
         ShowError(QStringLiteral("行の計算ができませんでした。"), outcome.error());
-    if (column == ColName || column == ColCode)
-        findNewNames();
     m_model->refreshRow(row);
+    if (column == ColName || column == ColCode) {
+        // Only the line's own name can have changed its standing.
+        const QString name = m_model->value(row, ColName).toString();
+        const Result<NameMatch> match =
+            guardedValue<NameMatch>([&] { return matchName(m_store, name); });
+        if (!name.isEmpty() && match) {
+            if (match.value.products == 0)
+                m_newNames.insert(name);
+            else
+                m_newNames.remove(name);
+            m_model->refreshRow(row);
+        }
+    }
     m_dirty = true;
     if (outcome.value.unitsChanged)
         emit namesChanged();
