@@ -111,4 +111,44 @@ Result<Scanned> scan(Store& store, const QString& code, qint64 count) {
     });
 }
 
+ScanSession::Step ScanSession::enter(const QString& raw, const IsProduct& isProduct) {
+    const ScanInput in = parseScan(raw);
+    if (in.code.isEmpty())
+        return {};
+    // A short lone number that is no product's code is the next scan's count.
+    if (in.bareNumber && in.code.size() <= 5 && !isProduct(in.code)) {
+        m_next = in.code.toLongLong();
+        return {Outcome::NextCount, QString(), *m_next};
+    }
+    if (!checkDigitOk(in.code)) {
+        ++m_misreads;
+        return {Outcome::Misread, in.code, 0};
+    }
+    const qint64 count = in.count.value_or(m_next.value_or(1));
+    m_next.reset();
+    return {Outcome::Count, in.code, count};
+}
+
+void ScanSession::wait(const QString& code, qint64 count) {
+    m_counts[code] += count;
+    if (!m_order.contains(code))
+        m_order << code;
+}
+
+QVector<QPair<QString, qint64>> ScanSession::takeKnown(const IsProduct& isProduct) {
+    QVector<QPair<QString, qint64>> out;
+    for (const QString& code : QStringList(m_order))
+        if (isProduct(code)) {
+            out.append({code, m_counts.take(code)});
+            m_order.removeAll(code);
+        }
+    return out;
+}
+
+void ScanSession::forget() {
+    m_order.clear();
+    m_counts.clear();
+    m_next.reset();
+}
+
 } // namespace sheet

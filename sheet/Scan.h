@@ -2,7 +2,11 @@
 
 #include "store/Store.h"
 
+#include <QHash>
 #include <QString>
+#include <QStringList>
+#include <QVector>
+#include <functional>
 #include <optional>
 
 // Counting by barcode scanner: what one scanned entry says, and adding it to
@@ -46,5 +50,39 @@ qint64 fillBlankLine(Store& store, const Row& product);
 void setQuantity(Store& store, qint64 seq, const QVariant& quantity);
 // True when a product has that code.
 Result<bool> isProductCode(Store& store, const QString& code);
+
+// The rules of one counting session by scanner, apart from any window: a lone
+// short number that is no product's code sets the next scan's count, a
+// misread check digit is refused and counted, and codes no product has wait
+// with their counts until the product exists.
+class ScanSession {
+  public:
+    enum class Outcome { Nothing, NextCount, Misread, Count };
+    struct Step {
+        Outcome outcome = Outcome::Nothing;
+        QString code;
+        qint64 count = 0; // the next count (NextCount) or the count to add (Count)
+    };
+    using IsProduct = std::function<bool(const QString& code)>;
+
+    // What one entry of the scan box asks for.
+    Step enter(const QString& raw, const IsProduct& isProduct);
+    // A code no product has waits with its count.
+    void wait(const QString& code, qint64 count);
+    // The waiting codes that now have a product, taken out of the list.
+    QVector<QPair<QString, qint64>> takeKnown(const IsProduct& isProduct);
+    // A new sheet: no waiting codes, no next count (misreads are the session's).
+    void forget();
+
+    const QStringList& waiting() const { return m_order; }
+    qint64 waitingCount(const QString& code) const { return m_counts.value(code); }
+    int misreads() const { return m_misreads; }
+
+  private:
+    QStringList m_order;             // first scanned first
+    QHash<QString, qint64> m_counts; // how many times each was counted
+    std::optional<qint64> m_next;
+    int m_misreads = 0;
+};
 
 } // namespace sheet

@@ -221,30 +221,28 @@ QHBoxLayout* SheetTab::buildScanRow() {
 }
 
 void SheetTab::scanEntered() {
-    const ScanInput in = parseScan(m_scan->text());
+    const QString raw = m_scan->text();
     m_scan->clear();
-    if (in.code.isEmpty())
+    const ScanSession::Step step = m_scans.enter(raw, [this](const QString& code) {
+        const Result<bool> known = isProductCode(m_store, code);
+        return !known || known.value; // a failed look-up never turns a code into a count
+    });
+    switch (step.outcome) {
+    case ScanSession::Outcome::Nothing:
         return;
-    // A short lone number that is no product's code is the next scan's count.
-    if (in.bareNumber && in.code.size() <= 5) {
-        const Result<bool> known = isProductCode(m_store, in.code);
-        if (known && !known.value) {
-            m_nextCount = in.code.toLongLong();
-            emit statusMessage(QStringLiteral("次のスキャンの数量: %1").arg(*m_nextCount));
-            return;
-        }
-    }
-    if (!checkDigitOk(in.code)) {
+    case ScanSession::Outcome::NextCount:
+        emit statusMessage(QStringLiteral("次のスキャンの数量: %1").arg(step.count));
+        return;
+    case ScanSession::Outcome::Misread:
         QApplication::beep();
-        ++m_misreadCount;
-        m_misreads->setText(QStringLiteral("読み違い %1 件").arg(m_misreadCount));
+        m_misreads->setText(QStringLiteral("読み違い %1 件").arg(m_scans.misreads()));
         m_misreads->show();
-        emit statusMessage(QStringLiteral("チェックデジットが違います: %1").arg(in.code));
+        emit statusMessage(QStringLiteral("チェックデジットが違います: %1").arg(step.code));
+        return;
+    case ScanSession::Outcome::Count:
+        countScan(step.code, step.count);
         return;
     }
-    const qint64 count = in.count.value_or(m_nextCount.value_or(1));
-    m_nextCount.reset();
-    countScan(in.code, count);
 }
 
 bool SheetTab::countScan(const QString& code, qint64 count) {
@@ -267,9 +265,7 @@ bool SheetTab::countScan(const QString& code, qint64 count) {
     if (!r.value.known) {
         // No dialog: the next scan goes on while the code waits in the list.
         QApplication::beep();
-        m_unknownCounts[code] += count;
-        if (!m_unknownOrder.contains(code))
-            m_unknownOrder << code;
+        m_scans.wait(code, count);
         showUnknown();
         emit statusMessage(QStringLiteral("未登録のコード: %1").arg(code));
         return false;
@@ -301,31 +297,26 @@ bool SheetTab::countScan(const QString& code, qint64 count) {
 
 void SheetTab::showUnknown() {
     m_unknown->clear();
-    for (const QString& code : m_unknownOrder) {
+    for (const QString& code : m_scans.waiting()) {
         auto* item = new QListWidgetItem(
-            QStringLiteral("%1 ×%2").arg(code).arg(m_unknownCounts.value(code)), m_unknown);
+            QStringLiteral("%1 ×%2").arg(code).arg(m_scans.waitingCount(code)), m_unknown);
         item->setData(Qt::UserRole, code);
     }
-    m_unknown->setVisible(!m_unknownOrder.isEmpty());
+    m_unknown->setVisible(!m_scans.waiting().isEmpty());
 }
 
 void SheetTab::forgetScans() {
-    m_unknownOrder.clear();
-    m_unknownCounts.clear();
-    m_nextCount.reset();
+    m_scans.forget();
     showUnknown();
 }
 
 void SheetTab::countRegistered() {
-    const QStringList waiting = m_unknownOrder;
-    for (const QString& code : waiting) {
-        const Result<bool> known = isProductCode(m_store, code);
-        if (!known || !known.value)
-            continue;
-        const qint64 count = m_unknownCounts.take(code);
-        m_unknownOrder.removeAll(code);
+    const auto known = m_scans.takeKnown([this](const QString& code) {
+        const Result<bool> r = isProductCode(m_store, code);
+        return r && r.value;
+    });
+    for (const auto& [code, count] : known)
         countScan(code, count);
-    }
     showUnknown();
 }
 
@@ -390,7 +381,7 @@ void SheetTab::clearClicked() {
 
 bool SheetTab::hasUnsavedWork() const {
     // Scans waiting for a product are work too: they are in no table.
-    return m_dirty || !m_unknownOrder.isEmpty();
+    return m_dirty || !m_scans.waiting().isEmpty();
 }
 
 bool SheetTab::confirmDiscard() {
@@ -496,8 +487,9 @@ bool SheetTab::askSave(sheet::SaveMode* mode) {
         if (!effect.value.changed.isEmpty())
             details << QStringLiteral("変更:") << effect.value.changed;
     }
-    if (!m_unknownOrder.isEmpty())
-        notes << QStringLiteral("未登録のコード %1 件は保存されません").arg(m_unknownOrder.size());
+    if (!m_scans.waiting().isEmpty())
+        notes
+            << QStringLiteral("未登録のコード %1 件は保存されません").arg(m_scans.waiting().size());
     mode->expected = m_loaded.date == date ? m_loaded.versions : Versions{};
     if (unloaded.value.isEmpty())
         return ShowMsg(MsgKind::登録, MsgCase::確認, m_date->shownText() + "の在庫表",

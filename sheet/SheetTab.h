@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sheet/Scan.h"
 #include "sheet/SheetOps.h"
 #include "sheet/SheetReport.h"
 #include "work/RefModels.h"
@@ -117,14 +118,11 @@ class SheetTab : public QWidget {
     QProgressBar* m_bar;
     QLineEdit* m_scan;
     QListWidget* m_unknown;
-    QStringList m_unknownOrder;             // unknown codes, first scanned first
-    QHash<QString, qint64> m_unknownCounts; // and how many times each was counted
-    std::optional<qint64> m_nextCount;      // set by a lone number
+    sheet::ScanSession m_scans;
     bool m_dirty = false;       // a cell was committed since the last load, save, fill or reset
     sheet::LoadedFrom m_loaded; // the saved sheets on screen; none for a new sheet
     QSet<QString> m_newNames;   // names on the sheet that no product has yet
     QLabel* m_closed;
     QLabel* m_misreads; // refused check digits of the session
-    int m_misreadCount = 0;
     bool m_countByLine = false;
 };

@@ -75,6 +75,8 @@ class TestSheet : public QObject {
     void scanEntries();
     void lineDelete_data();
     void lineDelete();
+    void scanSession_data();
+    void scanSession();
     void saveOverSavedSheets_data();
     void saveOverSavedSheets();
     void closedDateRefusesChanges();
@@ -515,6 +517,56 @@ void TestSheet::lineDelete() {
     QCOMPARE(left.size(), gone.saved ? 1 : 0);
     if (gone.saved)
         QCOMPARE(gone.version, from.versions.value(gone.category) + 1);
+}
+
+// The scanner's session rules, entry by entry, against the products A01 and
+// 99999: each step "outcome:code:count" (N next count, M misread, C count, - nothing).
+void TestSheet::scanSession_data() {
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<int>("misreads");
+    QTest::newRow("a lone number sets the next count, once")
+        << QStringList{"3", "A01", "A01"} << "N::3 C:A01:3 C:A01:1" << 0;
+    QTest::newRow("a count before the code wins over the next count")
+        << QStringList{"3", "12*A01", "A01"} << "N::3 C:A01:12 C:A01:1" << 0;
+    QTest::newRow("a product's code is a code, however short")
+        << QStringList{"99999"} << "C:99999:1" << 0;
+    QTest::newRow("six digits are a code, not a count")
+        << QStringList{"123456"} << "C:123456:1" << 0;
+    QTest::newRow("misreads are refused and counted")
+        << QStringList{"4901234567890", "4901234567894", "49012345"}
+        << "M:4901234567890:0 "
+           "C:4901234567894:1 M:49012345:0"
+        << 2;
+    QTest::newRow("an empty entry does nothing") << QStringList{" ", "\r"} << "-::0 -::0" << 0;
+}
+
+void TestSheet::scanSession() {
+    QFETCH(QStringList, entries);
+    QFETCH(QString, steps);
+    QFETCH(int, misreads);
+    ScanSession session;
+    const auto isProduct = [](const QString& c) { return c == "A01" || c == "99999"; };
+    QStringList got;
+    for (const QString& e : entries) {
+        const ScanSession::Step st = session.enter(e, isProduct);
+        got << QString("%1:%2:%3").arg(QString("-NMC")[int(st.outcome)]).arg(st.code).arg(st.count);
+    }
+    QCOMPARE(got.join(' '), steps);
+    QCOMPARE(session.misreads(), misreads);
+    // Unknown codes wait, summed, first scanned first, until they have a product.
+    session.wait("Z1", 2);
+    session.wait("Z2", 1);
+    session.wait("Z1", 1);
+    QCOMPARE(session.waiting(), QStringList({"Z1", "Z2"}));
+    QCOMPARE(session.waitingCount("Z1"), 3);
+    const auto known = session.takeKnown([](const QString& c) { return c == "Z2"; });
+    QCOMPARE(known.size(), 1);
+    QCOMPARE(known[0], (QPair<QString, qint64>("Z2", 1)));
+    QCOMPARE(session.waiting(), QStringList({"Z1"}));
+    session.forget();
+    QVERIFY(session.waiting().isEmpty());
+    QCOMPARE(session.misreads(), misreads); // the session's, not the sheet's
 }
 
 // A save over saved sheets: what is asked about, and what adding and
