@@ -16,10 +16,11 @@
 #include "widgets/NumberBox.h"
 #include "work/WorkResets.h"
 
+#include "base/Values.h"
 #include "products/ProductReport.h"
 #include "report/Paint.h"
+#include "report/ReportRows.h"
 #include "sheet/SheetReport.h"
-#include "store/Values.h"
 
 #include <QAction>
 #include <QBoxLayout>

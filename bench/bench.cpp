@@ -16,6 +16,7 @@
 #include "products/ProductOps.h"
 #include "report/Paint.h"
 #include "report/Report.h"
+#include "report/ReportRows.h"
 #include "sheet/Scan.h"
 #include "sheet/SheetOps.h"
 #include "sheet/SheetReport.h"

@@ -1,7 +1,7 @@
 #include "exchange/Export.h"
 
+#include "base/Values.h"
 #include "store/Columns.h"
-#include "store/Values.h"
 
 namespace exchange {
 

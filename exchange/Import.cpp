@@ -1,10 +1,10 @@
 #include "exchange/Import.h"
 
+#include "base/Values.h"
 #include "codes/CodeOps.h"
 #include "sheet/Scan.h"
 #include "sheet/SheetOps.h"
 #include "store/Columns.h"
-#include "store/Values.h"
 
 #include <QSet>
 #include <map>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/Values.h"
 #include "store/Store.h"
-#include "store/Values.h"
 
 #include <QDate>
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/Values.h"
 #include "store/Columns.h"
 #include "store/Store.h"
-#include "store/Values.h"
 
 #include <optional>
 

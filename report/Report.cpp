@@ -1,6 +1,6 @@
 #include "report/Report.h"
 
-#include "store/Values.h"
+#include "base/Values.h"
 
 namespace report {
 
@@ -44,21 +44,6 @@ QStringList boundFields(const Definition& def) {
             if (i.kind == ItemKind::Field && !fields.contains(i.field))
                 fields << i.field;
     return fields;
-}
-
-Result<QVector<RowValues>> readRows(Store& store, const QString& table, const Definition& def) {
-    Result<QVector<RowValues>> r;
-    const QStringList fields = boundFields(def);
-    r.status = guarded([&] {
-        for (const Row& row : store.query(Db::Work, "SELECT " + fields.join(", ") + " FROM " +
-                                                        table + " ORDER BY seq")) {
-            RowValues v;
-            for (int i = 0; i < fields.size(); ++i)
-                v.insert(fields[i], row[i]);
-            r.value.append(v);
-        }
-    });
-    return r;
 }
 
 QString fieldText(const QVariant& value, const QString& format) {

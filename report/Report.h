@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/Store.h"
+#include "base/Result.h"
 
 #include <QHash>
 #include <QRect>
@@ -72,12 +72,11 @@ struct Page {
     QVector<Placed> items;
 };
 
-// The fields a report's layout binds, in layout order.
-QStringList boundFields(const Definition& def);
-// Reads the fields a report binds from the rows of a work table, in insertion order.
-Result<QVector<RowValues>> readRows(Store& store, const QString& table, const Definition& def);
 // Lays the report out into pages; pure, paints nothing.
 QVector<Page> layout(const Definition& def, const QVector<RowValues>& rows);
 // The text a field shows: numbers by their format, other values as stored.
 QString fieldText(const QVariant& value, const QString& format);
+// The fields a report's layout binds, in layout order.
+QStringList boundFields(const Definition& def);
+
 } // namespace report

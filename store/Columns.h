@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Values.h"
+
 #include <QStringList>
 #include <Qt>
 #include <iterator>
@@ -11,8 +13,8 @@ namespace columns {
 
 enum class Kind { Text, Whole, Money, Flag };
 
-// The longest text a field holds, as the data model says.
-constexpr int MaxTextLength = 255;
+// The longest text a field holds (base/Values.h).
+constexpr int MaxTextLength = ::MaxTextLength;
 
 struct Column {
     const char* field;

@@ -1,6 +1,6 @@
 #include "widgets/Grids.h"
 
-#include "store/Columns.h"
+#include "base/Values.h"
 #include "work/WorkTableModel.h"
 
 #include <QApplication>
@@ -126,7 +126,7 @@ QWidget* GridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&
     // which the view sets by the column of the current cell.
     QWidget* e = QStyledItemDelegate::createEditor(parent, option, index);
     if (auto* line = qobject_cast<QLineEdit*>(e))
-        line->setMaxLength(columns::MaxTextLength);
+        line->setMaxLength(MaxTextLength);
     if (e && parent && parent->parentWidget())
         e->setAttribute(Qt::WA_InputMethodEnabled,
                         parent->parentWidget()->testAttribute(Qt::WA_InputMethodEnabled));
@@ -269,7 +269,7 @@ QWidget* ComboDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem
     }
     combo->setAttribute(Qt::WA_InputMethodEnabled, true);
     combo->lineEdit()->setAttribute(Qt::WA_InputMethodEnabled, true);
-    combo->lineEdit()->setMaxLength(columns::MaxTextLength);
+    combo->lineEdit()->setMaxLength(MaxTextLength);
     // Picking an entry from the list puts it into the cell at once.
     connect(combo, QOverload<int>::of(&QComboBox::activated), this, [this, combo](int) {
         emit const_cast<ComboDelegate*>(this)->commitData(combo);

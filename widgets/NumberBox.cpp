@@ -1,6 +1,6 @@
 #include "widgets/NumberBox.h"
 
-#include "store/Values.h"
+#include "base/Values.h"
 
 NumberBox::NumberBox(const QString& format, QWidget* parent) : QLineEdit(parent), m_format(format) {
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);

@@ -1,6 +1,6 @@
 #include "work/WorkTableModel.h"
 
-#include "store/Values.h"
+#include "base/Values.h"
 
 #include <QSqlRecord>
 

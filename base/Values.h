@@ -56,6 +56,9 @@ std::optional<Currency> parseCurrency(const QString& text);
 QString formatNumber(const QVariant& value, const QString& format);
 QString formatNumber(double value, const QString& format);
 
+// The longest text a field holds, as the data model says.
+constexpr int MaxTextLength = 255;
+
 // True when v holds no value or an empty text.
 bool isEmptyValue(const QVariant& v);
 // Null for an empty text, else the text.

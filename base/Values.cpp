@@ -1,4 +1,4 @@
-#include "store/Values.h"
+#include "base/Values.h"
 
 #include <QLocale>
 #include <QRegularExpression>
