@@ -75,8 +75,8 @@ Result<int> namesRemovedBy(Store& store, const QString& kind) {
         return store
             .scalar(Db::Work,
                     "SELECT count(*) FROM m.コードマスタ c WHERE c.kcode = ? AND "
-                    "ifnull(c.sname, '') <> '' AND NOT EXISTS (SELECT 1 FROM "
-                    "wコードマスタ w WHERE w.code = c.code AND ifnull(w.sname, '') <> '')",
+                    "coalesce(c.sname, '') <> '' AND NOT EXISTS (SELECT 1 FROM "
+                    "wコードマスタ w WHERE w.code = c.code AND coalesce(w.sname, '') <> '')",
                     {kind})
             .toInt();
     });

@@ -53,11 +53,12 @@ Result<QVector<SavedSheet>> savedSheets(Store& store) {
 Result<Summary> summary(Store& store, const QDate& date) {
     return guardedValue<Summary>([&] {
         Summary s;
-        for (const Row& r : store.query(Db::Main,
-                                        "SELECT coalesce(商品区分, ''), count(*), total(数量), "
-                                        "total(金額) FROM 在庫表 WHERE 日付 = ? "
-                                        "GROUP BY coalesce(商品区分, '') ORDER BY 1",
-                                        {sheet::dateKey(date)})) {
+        for (const Row& r :
+             store.query(Db::Main,
+                         "SELECT coalesce(商品区分, ''), count(*), coalesce(sum(数量), 0), "
+                         "coalesce(sum(金額), 0) FROM 在庫表 WHERE 日付 = ? "
+                         "GROUP BY coalesce(商品区分, '') ORDER BY 1",
+                         {sheet::dateKey(date)})) {
             CategoryTotal c{r[0].toString(), r[1].toInt(), qint64(r[2].toDouble()), money(r[3])};
             s.total.lines += c.lines;
             s.total.quantity += c.quantity;
@@ -88,7 +89,7 @@ Result<Comparison> compare(Store& store, const QString& category, const QDate& f
                 params << category;
             const Rows rows = store.query(
                 Db::Main,
-                QString("SELECT ifnull(code, ''), 品名, 数量, 金額 FROM 在庫表 WHERE 日付 = ?%1 "
+                QString("SELECT coalesce(code, ''), 品名, 数量, 金額 FROM 在庫表 WHERE 日付 = ?%1 "
                         "AND 品名 IS NOT NULL")
                     .arg(category.isEmpty() ? "" : " AND 商品区分 = ?"),
                 params);
@@ -120,8 +121,9 @@ Result<QVector<QPair<QDate, Currency>>> valueOverTime(Store& store, const QStrin
         QVector<QPair<QDate, Currency>> out;
         const Rows rows =
             category.isEmpty()
-                ? store.query(Db::Main, "SELECT 日付, total(金額) FROM 在庫表集計 GROUP BY 日付 "
-                                        "ORDER BY 日付")
+                ? store.query(Db::Main,
+                              "SELECT 日付, coalesce(sum(金額), 0) FROM 在庫表集計 GROUP BY 日付 "
+                              "ORDER BY 日付")
                 : store.query(Db::Main,
                               "SELECT 日付, 金額 FROM 在庫表集計 WHERE 商品区分 = ? ORDER BY 日付",
                               {category});

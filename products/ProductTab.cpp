@@ -44,9 +44,8 @@ ProductTab::ProductTab(Store& store, const RefModels& refs, QWidget* parent)
     setupGrid(m_grid);
     for (int c = 0; c < ColumnCount; ++c)
         m_grid->setColumnWidth(c, twips(this, Columns[c].twips));
-    m_grid->setItemDelegateForColumn(ColUnit, new ComboDelegate(refs.units, 0, false, this));
-    m_grid->setItemDelegateForColumn(ColCategory,
-                                     new ComboDelegate(refs.categories, 0, false, this));
+    m_grid->setItemDelegateForColumn(ColUnit, new ComboDelegate(refs.units, 0, {}, this));
+    m_grid->setItemDelegateForColumn(ColCategory, new ComboDelegate(refs.categories, 0, {}, this));
 
     QPushButton* read = makeButton(this, "cmd商品読込", "読込");
     QPushButton* save = makeButton(this, "cmd商品登録", "登録");

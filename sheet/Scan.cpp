@@ -91,7 +91,7 @@ Result<Scanned> scan(Store& store, const QString& code, qint64 count) {
         out.seq = line[0][0].toLongLong();
         const Row r = store
                           .query(Db::Work,
-                                 "SELECT ifnull(数量, 0) + ?, 適正数, 単価, 品名 FROM w在庫表 "
+                                 "SELECT coalesce(数量, 0) + ?, 適正数, 単価, 品名 FROM w在庫表 "
                                  "WHERE seq = ?",
                                  {count, out.seq})
                           .first();

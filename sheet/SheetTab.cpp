@@ -56,9 +56,12 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     for (int c = 0; c < ColumnCount; ++c)
         m_grid->setColumnWidth(c, twips(this, Columns[c].twips));
     m_grid->fitLeftPane();
-    m_grid->setColumnDelegate(ColName, ComboDelegate::factory(refs.products, 1, true));
-    m_grid->setColumnDelegate(ColUnit, ComboDelegate::factory(refs.units, 0, false));
-    m_grid->setColumnDelegate(ColCategory, ComboDelegate::factory(refs.categories, 0, false));
+    QVector<int> productTwips;
+    for (const columns::Column& c : products::RefColumns)
+        productTwips << c.twips;
+    m_grid->setColumnDelegate(ColName, ComboDelegate::factory(refs.products, 1, productTwips));
+    m_grid->setColumnDelegate(ColUnit, ComboDelegate::factory(refs.units, 0));
+    m_grid->setColumnDelegate(ColCategory, ComboDelegate::factory(refs.categories, 0));
     m_grid->onEnter = [this](const QModelIndex& i) { return enterKey(i); };
 
     m_bar = new QProgressBar(this);

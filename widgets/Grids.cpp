@@ -210,12 +210,14 @@ void fitListToNames(QComboBox* combo, QAbstractItemModel* list, int column) {
 }
 } // namespace
 
-ComboDelegate::ComboDelegate(QAbstractItemModel* list, int listColumn, bool table, QObject* parent)
-    : EnterDelegate(parent), m_list(list), m_listColumn(listColumn), m_table(table) {}
+ComboDelegate::ComboDelegate(QAbstractItemModel* list, int listColumn, QVector<int> tableTwips,
+                             QObject* parent)
+    : EnterDelegate(parent), m_list(list), m_listColumn(listColumn),
+      m_tableTwips(std::move(tableTwips)) {}
 
-std::function<EnterDelegate*(QObject*)> ComboDelegate::factory(QAbstractItemModel* list,
-                                                               int listColumn, bool table) {
-    return [=](QObject* parent) { return new ComboDelegate(list, listColumn, table, parent); };
+std::function<EnterDelegate*(QObject*)>
+ComboDelegate::factory(QAbstractItemModel* list, int listColumn, QVector<int> tableTwips) {
+    return [=](QObject* parent) { return new ComboDelegate(list, listColumn, tableTwips, parent); };
 }
 
 QWidget* ComboDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
@@ -247,19 +249,17 @@ QWidget* ComboDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem
         },
         Qt::QueuedConnection);
     new CompletionKeys(combo, completer);
-    if (m_table) {
+    if (!m_tableTwips.isEmpty()) {
         auto* view = new QTableView(combo);
         view->setSelectionBehavior(QAbstractItemView::SelectRows);
         view->verticalHeader()->hide();
         view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
         view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
         combo->setView(view);
-        // Wide enough for every column of the list.
-        const int em = view->fontMetrics().horizontalAdvance(QChar(0x3042));
-        const int widths[] = {6, 18, 4, 6, 5, 9};
+        // Wide enough for every column of the list, as its column table says.
         int total = 0;
-        for (int c = 0; c < m_list->columnCount(); ++c) {
-            const int w = (c < 6 ? widths[c] : 6) * em;
+        for (int c = 0; c < m_list->columnCount() && c < m_tableTwips.size(); ++c) {
+            const int w = twips(view, m_tableTwips[c]);
             view->setColumnWidth(c, w);
             total += w;
         }

@@ -57,15 +57,16 @@ class EnterDelegate : public QStyledItemDelegate {
 };
 
 // An in-cell drop-down: an editable combo box over a reference list; the typed
-// or picked text goes into the cell. With several columns the list is a table
-// with headers.
+// or picked text goes into the cell. Given the widths of its columns (twips),
+// the list is a table with headers.
 class ComboDelegate : public EnterDelegate {
     Q_OBJECT
   public:
-    ComboDelegate(QAbstractItemModel* list, int listColumn, bool table, QObject* parent = nullptr);
+    ComboDelegate(QAbstractItemModel* list, int listColumn, QVector<int> tableTwips = {},
+                  QObject* parent = nullptr);
     // Makes one delegate per view (a delegate serves the editors of one view).
     static std::function<EnterDelegate*(QObject*)> factory(QAbstractItemModel* list, int listColumn,
-                                                           bool table);
+                                                           QVector<int> tableTwips = {});
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override;
     void setEditorData(QWidget* editor, const QModelIndex& index) const override;
@@ -75,7 +76,7 @@ class ComboDelegate : public EnterDelegate {
   private:
     QAbstractItemModel* m_list;
     int m_listColumn;
-    bool m_table;
+    QVector<int> m_tableTwips;
 };
 
 // The editors of a grid: Enter is reported to the grid's owner after the cell
