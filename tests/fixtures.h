@@ -1,6 +1,8 @@
 #pragma once
 
-#include "msg/Msg.h"
+// What the data tests share: a data folder of their own, hostile texts and
+// checks of outcomes. Nothing here needs a window.
+
 #include "store/Store.h"
 
 #include <QTemporaryDir>
@@ -35,27 +37,6 @@ class TempStore {
   private:
     QTemporaryDir m_dir;
     std::unique_ptr<Store> m_store;
-};
-
-// Scripted answers to the message dialogs, with a record of every dialog shown.
-class ScriptedPresenter : public MsgPresenter {
-  public:
-    bool present(const MsgDialog& dialog) override;
-    int choose(const MsgDialog& dialog) override;
-    QVector<MsgDialog> shown;
-    QVector<int> choices;         // buttons pressed in questions with their own, in order
-    QVector<bool> answers;        // consumed in order; when exhausted, defaultAnswer
-    bool useDefaultButton = true; // answer as Enter would: the default button
-    bool defaultAnswer = true;
-};
-
-// Routes ShowMsg to a scripted presenter for the lifetime of the object.
-class ScriptedMessages {
-  public:
-    ScriptedMessages() { setMsgPresenter(&presenter); }
-    ~ScriptedMessages() { setMsgPresenter(nullptr); }
-    ScriptedPresenter presenter;
-    QStringList titles() const;
 };
 
 // Declares `var` as the value of an outcome that must have succeeded.

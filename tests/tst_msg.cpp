@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 #include "tests/fixtures.h"
+#include "tests/messages.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -2,6 +2,7 @@
 
 #include "app/FrmStolva.h"
 #include "tests/fixtures.h"
+#include "tests/messages.h"
 
 #include <QApplication>
 #include <QPushButton>
