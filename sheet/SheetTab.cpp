@@ -5,6 +5,7 @@
 #include "history/HistoryDialogs.h"
 #include "msg/Msg.h"
 #include "sheet/Scan.h"
+#include "sheet/ScanPanel.h"
 #include "widgets/Controls.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
@@ -20,9 +21,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QProgressBar>
-#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -135,7 +134,11 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
 
     auto* v = new QVBoxLayout(this);
     v->addLayout(top);
-    v->addLayout(buildScanRow());
+    m_scanPanel = new ScanPanel(store, this);
+    connect(m_scanPanel, &ScanPanel::countRequested, this, &SheetTab::countScan);
+    connect(m_scanPanel, &ScanPanel::registerCodeRequested, this, &SheetTab::registerCodeRequested);
+    connect(m_scanPanel, &ScanPanel::statusMessage, this, &SheetTab::statusMessage);
+    v->addWidget(m_scanPanel);
     v->addWidget(m_grid, 1);
     v->addLayout(buttons);
 
@@ -180,74 +183,6 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
         };
 }
 
-QHBoxLayout* SheetTab::buildScanRow() {
-    m_scan = new QLineEdit(this);
-    m_scan->setObjectName("txtスキャン");
-    m_scan->setAttribute(Qt::WA_InputMethodEnabled, false);
-    m_scan->setMinimumWidth(twips(this, 3600));
-    m_scan->setToolTip(QStringLiteral("バーコードを読み取ると数量が 1 増えます。"
-                                      "「12*コード」で 12 個、「-1*コード」で 1 個取り消し（F8）"));
-    m_scan->setPlaceholderText(QStringLiteral("コードを読み取る"));
-    auto* label = makeLabel(this, "Labelスキャン", "スキャン");
-    label->setBuddy(m_scan);
-    // F8 reaches the box from anywhere in the tab (F2 and F4 belong to the grid).
-    auto* key = new QShortcut(QKeySequence(Qt::Key_F8), this);
-    connect(key, &QShortcut::activated, this, [this] {
-        m_scan->setFocus(Qt::ShortcutFocusReason);
-        m_scan->selectAll();
-    });
-    connect(m_scan, &QLineEdit::returnPressed, this, &SheetTab::scanEntered);
-    m_unknown = new QListWidget(this);
-    m_unknown->setObjectName("lst未登録");
-    m_unknown->setToolTip(
-        QStringLiteral("未登録のコード：Enter またはダブルクリックで商品を登録します"));
-    m_unknown->setFlow(QListView::LeftToRight);
-    m_unknown->setFixedHeight(m_scan->sizeHint().height() + 6);
-    m_unknown->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    m_unknown->hide();
-    const auto open = [this](QListWidgetItem* item) {
-        if (item)
-            emit registerCodeRequested(item->data(Qt::UserRole).toString());
-    };
-    connect(m_unknown, &QListWidget::itemActivated, this, open);
-    // Misreads refused by the check digit, counted for the session.
-    m_misreads = makeLabel(this, "lblチェックデジット", QString());
-    m_misreads->setToolTip(QStringLiteral("チェックデジットが違うため数えなかった読み取りの数"));
-    m_misreads->hide();
-    auto* row = new QHBoxLayout;
-    row->addWidget(label);
-    row->addWidget(m_scan);
-    row->addWidget(m_misreads);
-    row->addWidget(m_unknown, 1);
-    row->addStretch(0);
-    return row;
-}
-
-void SheetTab::scanEntered() {
-    const QString raw = m_scan->text();
-    m_scan->clear();
-    const ScanSession::Step step = m_scans.enter(raw, [this](const QString& code) {
-        const Result<bool> known = isProductCode(m_store, code);
-        return !known || known.value; // a failed look-up never turns a code into a count
-    });
-    switch (step.outcome) {
-    case ScanSession::Outcome::Nothing:
-        return;
-    case ScanSession::Outcome::NextCount:
-        emit statusMessage(QStringLiteral("次のスキャンの数量: %1").arg(step.count));
-        return;
-    case ScanSession::Outcome::Misread:
-        QApplication::beep();
-        m_misreads->setText(QStringLiteral("読み違い %1 件").arg(m_scans.misreads()));
-        m_misreads->show();
-        emit statusMessage(QStringLiteral("チェックデジットが違います: %1").arg(step.code));
-        return;
-    case ScanSession::Outcome::Count:
-        countScan(step.code, step.count);
-        return;
-    }
-}
-
 bool SheetTab::countScan(const QString& code, qint64 count) {
     const Result<Scanned> r = sheet::scan(m_store, code, count);
     if (!r) {
@@ -268,8 +203,7 @@ bool SheetTab::countScan(const QString& code, qint64 count) {
     if (!r.value.known) {
         // No dialog: the next scan goes on while the code waits in the list.
         QApplication::beep();
-        m_scans.wait(code, count);
-        showUnknown();
+        m_scanPanel->wait(code, count);
         emit statusMessage(QStringLiteral("未登録のコード: %1").arg(code));
         return false;
     }
@@ -298,29 +232,9 @@ bool SheetTab::countScan(const QString& code, qint64 count) {
     return true;
 }
 
-void SheetTab::showUnknown() {
-    m_unknown->clear();
-    for (const QString& code : m_scans.waiting()) {
-        auto* item = new QListWidgetItem(
-            QStringLiteral("%1 ×%2").arg(code).arg(m_scans.waitingCount(code)), m_unknown);
-        item->setData(Qt::UserRole, code);
-    }
-    m_unknown->setVisible(!m_scans.waiting().isEmpty());
-}
-
-void SheetTab::forgetScans() {
-    m_scans.forget();
-    showUnknown();
-}
-
 void SheetTab::countRegistered() {
-    const auto known = m_scans.takeKnown([this](const QString& code) {
-        const Result<bool> r = isProductCode(m_store, code);
-        return r && r.value;
-    });
-    for (const auto& [code, count] : known)
+    for (const auto& [code, count] : m_scanPanel->takeKnown())
         countScan(code, count);
-    showUnknown();
 }
 
 void SheetTab::refreshGrid() {
@@ -358,7 +272,7 @@ Status SheetTab::resetSheet() {
     m_total->setValue(0);
     m_dirty = false;
     m_loaded = {};
-    forgetScans();
+    m_scanPanel->forget();
     markSavedDates();
     showClosed();
     emit namesRead(lists.value);
@@ -384,7 +298,7 @@ void SheetTab::clearClicked() {
 
 bool SheetTab::hasUnsavedWork() const {
     // Scans waiting for a product are work too: they are in no table.
-    return m_dirty || !m_scans.waiting().isEmpty();
+    return m_dirty || m_scanPanel->waiting() > 0;
 }
 
 bool SheetTab::confirmDiscard() {
@@ -429,7 +343,7 @@ void SheetTab::loadSheet(const QDate& date, const QString& category) {
     }
     m_loaded = from;
     m_dirty = false;
-    forgetScans();
+    m_scanPanel->forget();
     refreshGrid();
     toFirstLine();
     Calc明細();
@@ -490,9 +404,8 @@ bool SheetTab::askSave(sheet::SaveMode* mode) {
         if (!effect.value.changed.isEmpty())
             details << QStringLiteral("変更:") << effect.value.changed;
     }
-    if (!m_scans.waiting().isEmpty())
-        notes
-            << QStringLiteral("未登録のコード %1 件は保存されません").arg(m_scans.waiting().size());
+    if (m_scanPanel->waiting() > 0)
+        notes << QStringLiteral("未登録のコード %1 件は保存されません").arg(m_scanPanel->waiting());
     mode->expected = m_loaded.date == date ? m_loaded.versions : Versions{};
     if (unloaded.value.isEmpty())
         return ShowMsg(MsgKind::登録, MsgCase::確認, m_date->shownText() + "の在庫表",

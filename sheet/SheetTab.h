@@ -13,9 +13,9 @@
 class QComboBox;
 class QHBoxLayout;
 class QLineEdit;
-class QListWidget;
 class QLabel;
 class QProgressBar;
+class ScanPanel;
 class QPushButton;
 class DateBox;
 class NumberBox;
@@ -81,12 +81,7 @@ class SheetTab : public QWidget {
     void statusMessage(const QString& text);
 
   private:
-    QHBoxLayout* buildScanRow();
-    void scanEntered();
     bool countScan(const QString& code, qint64 count);
-    void showUnknown();
-    // A new sheet starts with no waiting scans.
-    void forgetScans();
     Status resetSheet();
     void clearClicked();
     void afterEdit(int row, int column);
@@ -116,13 +111,10 @@ class SheetTab : public QWidget {
     QComboBox* m_category;
     NumberBox* m_total;
     QProgressBar* m_bar;
-    QLineEdit* m_scan;
-    QListWidget* m_unknown;
-    sheet::ScanSession m_scans;
     bool m_dirty = false;       // a cell was committed since the last load, save, fill or reset
     sheet::LoadedFrom m_loaded; // the saved sheets on screen; none for a new sheet
     QSet<QString> m_newNames;   // names on the sheet that no product has yet
     QLabel* m_closed;
-    QLabel* m_misreads; // refused check digits of the session
+    ScanPanel* m_scanPanel;
     bool m_countByLine = false;
 };
