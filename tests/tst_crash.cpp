@@ -131,6 +131,21 @@ void TestCrash::killedSavesAreAllOrNothing() {
 }
 
 namespace {
+// Starts the child with args and kills it after ms; false (with its errors)
+// when it ended by itself first. out receives what it printed.
+bool killAfter(const QStringList& args, int ms, QByteArray* out, QByteArray* errors) {
+    QProcess child;
+    child.start(STOLVA_CRASH_CHILD, args);
+    if (!child.waitForStarted() || child.waitForFinished(ms)) {
+        *errors = child.readAllStandardError();
+        return false;
+    }
+    ::kill(pid_t(child.processId()), SIGKILL);
+    child.waitForFinished(10000);
+    *out = child.readAllStandardOutput();
+    return true;
+}
+
 // The files under a copy's name in a folder.
 QVector<backup::Copy> copiesIn(const QString& folder) {
     QVector<backup::Copy> out;
@@ -162,14 +177,11 @@ void TestCrash::killedRestoresLeaveOneWholeFile() {
     QRandomGenerator rng(20261208);
     int restored = 0;
     for (int i = 0; i < 60; ++i) {
-        QProcess child;
-        child.start(STOLVA_CRASH_CHILD, QStringList{dir.path(), "restore"} + copies);
-        QVERIFY(child.waitForStarted());
-        QVERIFY2(!child.waitForFinished(int(rng.bounded(5, 60))),
-                 child.readAllStandardError().constData());
-        ::kill(pid_t(child.processId()), SIGKILL);
-        QVERIFY(child.waitForFinished(10000));
-        restored += int(child.readAllStandardOutput().count("restored"));
+        QByteArray out, errors;
+        QVERIFY2(killAfter(QStringList{dir.path(), "restore"} + copies, int(rng.bounded(5, 60)),
+                           &out, &errors),
+                 errors.constData());
+        restored += int(out.count("restored"));
         const QString name = QString("restore%1").arg(i);
         {
             QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name);
@@ -209,14 +221,10 @@ void TestCrash::killedCopiesLeaveSoundCopiesOrNone() {
     int copied = 0;
     QSet<QString> checked; // each copy once: a copy made is never written again
     for (int i = 0; i < 40; ++i) {
-        QProcess child;
-        child.start(STOLVA_CRASH_CHILD, QStringList{dir.path(), "copy", elsewhere});
-        QVERIFY(child.waitForStarted());
-        QVERIFY2(!child.waitForFinished(int(rng.bounded(5, 80))),
-                 child.readAllStandardError().constData());
-        ::kill(pid_t(child.processId()), SIGKILL);
-        QVERIFY(child.waitForFinished(10000));
-        copied += int(child.readAllStandardOutput().count("copied"));
+        QByteArray out, errors;
+        QVERIFY2(killAfter({dir.path(), "copy", elsewhere}, int(rng.bounded(5, 80)), &out, &errors),
+                 errors.constData());
+        copied += int(out.count("copied"));
         for (const QString& folder : {dir.path() + "/backup", elsewhere})
             for (const backup::Copy& c : copiesIn(folder))
                 if (!checked.contains(c.path)) {
