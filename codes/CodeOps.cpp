@@ -1,5 +1,7 @@
 #include "codes/CodeOps.h"
 
+#include <QSet>
+
 namespace codes {
 
 QString kindCategory() {
@@ -44,41 +46,47 @@ bool SlotWriter::enter(const QString& kind, const QString& name) {
 
 Status clearCodeTable(Store& store) {
     return guarded([&] {
+        Rows rows;
+        for (int i = 1; i <= SlotCount; ++i)
+            rows.append(Row{slotCode(i)});
         Transaction t(store, Db::Work);
         store.exec(Db::Work, "DELETE FROM wコードマスタ");
-        QSqlQuery ins = store.prepare(Db::Work, "INSERT INTO wコードマスタ (code) VALUES (?)");
-        for (int i = 1; i <= SlotCount; ++i)
-            store.run(ins, {slotCode(i)});
+        insertRows(store, Db::Work, "wコードマスタ", "code", rows);
         t.commit();
     });
 }
 
 Status readCodeTable(Store& store, const QString& kind) {
     return guarded([&] {
+        // A slot coded outside 01…30 finds no row here and is left out.
+        QHash<QString, QVariant> names;
+        for (const Row& r : store.query(
+                 Db::Main, "SELECT code, sname FROM コードマスタ WHERE kcode = ? ORDER BY id DESC",
+                 {kind}))
+            names.insert(r[0].toString(), r[1]);
+        Rows rows;
+        for (int i = 1; i <= SlotCount; ++i)
+            rows.append(Row{slotCode(i), 0, names.value(slotCode(i))});
         Transaction t(store, Db::Work);
         store.exec(Db::Work, "DELETE FROM wコードマスタ");
-        QSqlQuery ins =
-            store.prepare(Db::Work, "INSERT INTO wコードマスタ (code, チェック) VALUES (?, 0)");
-        for (int i = 1; i <= SlotCount; ++i)
-            store.run(ins, {slotCode(i)});
-        // A slot coded outside 01…30 finds no row here and is left out.
-        store.exec(Db::Work,
-                   "UPDATE wコードマスタ SET sname = (SELECT c.sname FROM m.コードマスタ c "
-                   "WHERE c.kcode = ? AND c.code = wコードマスタ.code ORDER BY c.id LIMIT 1)",
-                   {kind});
+        insertRows(store, Db::Work, "wコードマスタ", "code, チェック, sname", rows);
         t.commit();
     });
 }
 
 Result<int> namesRemovedBy(Store& store, const QString& kind) {
     return guardedValue<int>([&] {
-        return store
-            .scalar(Db::Work,
-                    "SELECT count(*) FROM m.コードマスタ c WHERE c.kcode = ? AND "
-                    "coalesce(c.sname, '') <> '' AND NOT EXISTS (SELECT 1 FROM "
-                    "wコードマスタ w WHERE w.code = c.code AND coalesce(w.sname, '') <> '')",
-                    {kind})
-            .toInt();
+        QSet<QString> kept;
+        for (const Row& r : store.query(
+                 Db::Work, "SELECT code FROM wコードマスタ WHERE coalesce(sname, '') <> ''"))
+            kept.insert(r[0].toString());
+        int n = 0;
+        for (const Row& r : store.query(Db::Main,
+                                        "SELECT code FROM コードマスタ WHERE kcode = ? AND "
+                                        "coalesce(sname, '') <> ''",
+                                        {kind}))
+            n += !kept.contains(r[0].toString());
+        return n;
     });
 }
 

@@ -37,14 +37,15 @@ bool NameMatchedWriter::write(const QVariant& code, const QVariant& name, const 
 
 Status read商品情報(Store& store, const QString& category) {
     return guarded([&] {
+        const QString select = "SELECT 0, " + productFields() + " FROM 商品マスタ";
+        const Rows rows =
+            category.isEmpty()
+                ? store.query(Db::Main, select + " ORDER BY code, id")
+                : store.query(Db::Main, select + " WHERE 商品区分 = ? ORDER BY code, id",
+                              {category});
         Transaction t(store, Db::Work);
         store.exec(Db::Work, "DELETE FROM w商品マスタ");
-        const QString insert = "INSERT INTO w商品マスタ (チェック, " + productFields() +
-                               ") SELECT 0, " + productFields() + " FROM m.商品マスタ";
-        if (category.isEmpty())
-            store.exec(Db::Work, insert + " ORDER BY code, id");
-        else
-            store.exec(Db::Work, insert + " WHERE 商品区分 = ? ORDER BY code, id", {category});
+        insertRows(store, Db::Work, "w商品マスタ", "チェック, " + productFields(), rows);
         t.commit();
     });
 }
@@ -82,13 +83,15 @@ Status lineDelete商品情報(Store& store, qint64 seq) {
             store.query(Db::Work, "SELECT code, 品名 FROM w商品マスタ WHERE seq = ?", {seq});
         if (rows.isEmpty())
             return;
-        // The master and the list change together, in one transaction of the
-        // work connection that holds the main file attached.
-        Transaction t(store, Db::Work);
-        store.exec(Db::Work, "DELETE FROM m.商品マスタ WHERE code IS ? AND 品名 IS ?",
+        // The master first, then the list: a failure between them leaves the
+        // row shown, and deleting it again deletes nothing more.
+        Transaction t(store, Db::Main);
+        store.exec(Db::Main,
+                   "DELETE FROM 商品マスタ WHERE code IS NOT DISTINCT FROM ? AND "
+                   "品名 IS NOT DISTINCT FROM ?",
                    {rows[0][0], rows[0][1]});
-        store.exec(Db::Work, "DELETE FROM w商品マスタ WHERE seq = ?", {seq});
         t.commit();
+        store.exec(Db::Work, "DELETE FROM w商品マスタ WHERE seq = ?", {seq});
     });
 }
 

@@ -53,12 +53,11 @@ qint64 fillBlankLine(Store& store, const Row& p) {
         store.exec(Db::Work, "INSERT INTO w在庫表 (チェック) VALUES (0)");
         seq = store.scalar(Db::Work, "SELECT last_insert_rowid()");
     }
-    const auto at = [&](products::Column c) { return p.value(c - products::ColCode); };
+    // The product's fields go into the sheet's fields of the same names.
     store.exec(Db::Work,
-               "UPDATE w在庫表 SET code = ?, 品名 = ?, 単位 = ?, 単価 = ?, 適正数 = ?, "
-               "商品区分 = ?, 数量 = NULL WHERE seq = ?",
-               {at(products::ColCode), at(products::ColName), at(products::ColUnit),
-                at(products::ColPrice), at(products::ColProper), at(products::ColCategory), seq});
+               "UPDATE w在庫表 SET " + columns::assignments(products::Columns, products::ColCode) +
+                   ", 数量 = NULL WHERE seq = ?",
+               QVariantList(p.begin(), p.end()) << seq);
     return seq.toLongLong();
 }
 
@@ -73,15 +72,19 @@ void setQuantity(Store& store, qint64 seq, const QVariant& quantity) {
 Result<Scanned> scan(Store& store, const QString& code, qint64 count) {
     return guardedValue<Scanned>([&] {
         Scanned out;
-        Transaction t(store, Db::Work);
         Rows line = store.query(
             Db::Work, "SELECT seq FROM w在庫表 WHERE code = ? ORDER BY seq LIMIT 1", {code});
+        // The product is read before the sheet is written: no statement reads
+        // one file and writes the other.
+        const Rows product =
+            line.isEmpty()
+                ? store.query(Db::Main,
+                              "SELECT " + columns::list(products::Columns, products::ColCode) +
+                                  " FROM 商品マスタ WHERE code = ? ORDER BY id LIMIT 1",
+                              {code})
+                : Rows{};
+        Transaction t(store, Db::Work);
         if (line.isEmpty()) {
-            const Rows product =
-                store.query(Db::Work,
-                            "SELECT " + columns::list(products::Columns, products::ColCode) +
-                                " FROM m.商品マスタ WHERE code = ? ORDER BY id LIMIT 1",
-                            {code});
             if (product.isEmpty())
                 return out;
             line = {{fillBlankLine(store, product.first())}};

@@ -656,16 +656,16 @@ Status reopen在庫表(Store& store, const QDate& date) {
 
 Result<int> read商品マスタto在庫表(Store& store) {
     return guardedValue<int>([&] {
-        Transaction t(store, Db::Work);
-        store.exec(Db::Work, "DELETE FROM w在庫表");
         // The product's fields go into the sheet's fields of the same names.
         const QString fields = columns::list(products::Columns, products::ColCode);
-        store.exec(Db::Work, "INSERT INTO w在庫表 (チェック, " + fields + ") SELECT 0, " + fields +
-                                 " FROM m.商品マスタ ORDER BY 品名, id");
-        const int n = store.scalar(Db::Work, "SELECT count(*) FROM w在庫表").toInt();
-        QSqlQuery blank = store.prepare(Db::Work, "INSERT INTO w在庫表 (チェック) VALUES (0)");
-        for (int i = n; i < resets::SheetLines; ++i)
-            store.run(blank, {});
+        const Rows products =
+            store.query(Db::Main, "SELECT " + fields + " FROM 商品マスタ ORDER BY 品名, id");
+        Transaction t(store, Db::Work);
+        store.exec(Db::Work, "DELETE FROM w在庫表");
+        insertRows(store, Db::Work, "w在庫表", fields, products);
+        const int n = int(products.size());
+        if (n < resets::SheetLines)
+            resets::addBlankLines(store, resets::SheetLines - n);
         t.commit();
         return n;
     });

@@ -39,6 +39,12 @@ template <std::size_t N> QString list(const Column (&table)[N], int from = 0, in
     return out.join(", ");
 }
 
+// "f1 = ?, f2 = ?, …" of columns [from, to) of a table, for an UPDATE.
+template <std::size_t N>
+QString assignments(const Column (&table)[N], int from = 0, int to = int(N)) {
+    return list(table, from, to).replace(", ", " = ?, ") + " = ?";
+}
+
 // "field TYPE" of one column in a CREATE TABLE.
 inline QString definition(const Column& c) {
     return QString::fromUtf8(c.field) + " " + c.sqlType() +

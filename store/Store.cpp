@@ -72,6 +72,8 @@ QSqlDatabase Store::db(Db which) const {
 }
 
 void Store::close() {
+    for (auto& cache : m_cache)
+        cache.clear();
     for (Db which : {Db::Work, Db::Main}) {
         const QString name = connectionName(which);
         if (QSqlDatabase::contains(name)) {
@@ -182,11 +184,10 @@ void Store::verifyMain() {
                          QString(), ErrorKind::Foreign);
 }
 
-// Step 3: rollback journal and full sync, also on the attached main file.
-void Store::applyPragmas(Db which, const QString& schemaName) {
-    const QString p = schemaName.isEmpty() ? QString() : schemaName + ".";
-    exec(which, QString("PRAGMA %1journal_mode=DELETE").arg(p));
-    exec(which, QString("PRAGMA %1synchronous=FULL").arg(p));
+// Step 3: rollback journal and full sync.
+void Store::applyPragmas(Db which) {
+    exec(which, "PRAGMA journal_mode=DELETE");
+    exec(which, "PRAGMA synchronous=FULL");
 }
 
 // Step 4a: a new file gets every table of the schema; a new main file its
@@ -236,12 +237,6 @@ void Store::upgrade(Db which) {
     t.commit();
 }
 
-// Step 5: the work connection reaches the main file under the schema "m".
-void Store::attachMain() {
-    exec(Db::Work, "ATTACH DATABASE ? AS m", {m_mainPath});
-    applyPragmas(Db::Work, "m");
-}
-
 Status Store::open(const QString& dataPath) {
     close();
     m_dataPath = QDir(dataPath).absolutePath() + "/";
@@ -266,7 +261,6 @@ Status Store::open(const QString& dataPath) {
             else
                 createSchema(which);
         }
-        attachMain();
     });
     if (!st) {
         close();
@@ -294,8 +288,19 @@ QSqlQuery Store::prepare(Db which, const QString& sql) {
     return q;
 }
 
+QSqlQuery& Store::cached(Db which, const QString& sql) {
+    auto& cache = m_cache[int(which)];
+    const auto hit = cache.find(sql);
+    if (hit != cache.end()) {
+        m_sqlText = sql;
+        return hit->second;
+    }
+    return cache.emplace(sql, prepare(which, sql)).first->second;
+}
+
 void Store::run(QSqlQuery& q, const QVariantList& params) {
     m_sqlText = q.lastQuery();
+    ++m_statements;
     for (int i = 0; i < params.size(); ++i)
         q.bindValue(i, params.at(i));
     if (!q.exec()) {
@@ -313,12 +318,13 @@ void Store::run(QSqlQuery& q, const QVariantList& params) {
 }
 
 void Store::exec(Db which, const QString& sql, const QVariantList& params) {
-    QSqlQuery q = prepare(which, sql);
+    QSqlQuery& q = cached(which, sql);
     run(q, params);
+    q.finish();
 }
 
 Rows Store::query(Db which, const QString& sql, const QVariantList& params) {
-    QSqlQuery q = prepare(which, sql);
+    QSqlQuery& q = cached(which, sql);
     run(q, params);
     Rows rows;
     const int n = q.record().count();
@@ -328,8 +334,10 @@ Rows Store::query(Db which, const QString& sql, const QVariantList& params) {
             r[i] = q.value(i);
         rows.append(r);
     }
-    if (q.lastError().isValid())
-        throw StoreError(describe(q.lastError()), sql);
+    const QSqlError failed = q.lastError();
+    q.finish();
+    if (failed.isValid())
+        throw StoreError(describe(failed), sql);
     return rows;
 }
 
@@ -340,28 +348,60 @@ QVariant Store::scalar(Db which, const QString& sql, const QVariantList& params)
     return rows.first().first();
 }
 
+void Store::begin(Db which) {
+    QSqlDatabase d = db(which);
+    bool ok;
+    if (which == Db::Main && d.driverName() == QLatin1String("QSQLITE")) {
+        // SQLite: the main file is locked for writing at once, so a busy file is
+        // reported before any step runs and two writers that read first (a free
+        // slot, a version) never both write; Qt's own begin is deferred.
+        m_sqlText = QStringLiteral("BEGIN IMMEDIATE");
+        QSqlQuery q(d);
+        ok = q.exec(m_sqlText);
+        if (!ok)
+            throw StoreError(describe(q.lastError()), m_sqlText,
+                             isBusy(q.lastError()) ? ErrorKind::Busy : ErrorKind::Other);
+        return;
+    }
+    m_sqlText = QStringLiteral("BEGIN");
+    if (!d.transaction())
+        throw StoreError(describe(d.lastError()), m_sqlText,
+                         isBusy(d.lastError()) ? ErrorKind::Busy : ErrorKind::Other);
+}
+
+void Store::finish(Db which, bool commit) {
+    QSqlDatabase d = db(which);
+    if (commit) {
+        m_sqlText = QStringLiteral("COMMIT");
+        if (!d.commit()) {
+            const bool busy = isBusy(d.lastError());
+            throw StoreError(
+                busy ? QStringLiteral("データベースが他のプログラムに使用されています（%1）")
+                           .arg(describe(d.lastError()))
+                     : describe(d.lastError()),
+                m_sqlText, busy ? ErrorKind::Busy : ErrorKind::Other);
+        }
+        return;
+    }
+    // SQLite may already have rolled back after an I/O error: nothing to report.
+    d.rollback();
+}
+
 Transaction::Transaction(Store& store, Db which) : m_store(store), m_which(which) {
-    // The main file is locked for writing at once, so a busy file is reported
-    // before any step runs; work transactions stay deferred so they never take
-    // a lock on the attached main file they do not write.
-    m_store.exec(m_which, m_which == Db::Main ? "BEGIN IMMEDIATE" : "BEGIN");
+    m_store.begin(m_which);
 }
 
 Transaction::~Transaction() {
     if (!m_done) {
         // The failed statement stays the one named in the error report.
         const QString failed = m_store.m_sqlText;
-        try {
-            m_store.exec(m_which, "ROLLBACK");
-        } catch (const StoreError&) {
-            // SQLite may already have rolled back after an I/O error.
-        }
+        m_store.finish(m_which, false);
         m_store.m_sqlText = failed;
     }
 }
 
 void Transaction::commit() {
-    m_store.exec(m_which, "COMMIT");
+    m_store.finish(m_which, true);
     m_done = true;
 }
 
@@ -397,4 +437,19 @@ void Batch::flush() {
     }
     ++m_statements;
     m_values.clear();
+}
+
+int insertRows(Store& store, Db which, const QString& table, const QString& fields,
+               const Rows& rows) {
+    const int width = int(fields.count(',')) + 1;
+    Batch b(
+        store, which,
+        [&](int n) {
+            return "INSERT INTO " + table + " (" + fields + ") VALUES " + rowMarks(n, width);
+        },
+        width);
+    for (const Row& r : rows)
+        b.add(QVariantList(r.begin(), r.end()));
+    b.flush();
+    return b.statements();
 }

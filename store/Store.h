@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <stdexcept>
+#include <unordered_map>
 
 // Which of the two connections a statement runs on.
 enum class Db { Main, Work };
@@ -80,6 +81,8 @@ class Store {
 
     // The last statement run, for error reports.
     QString sqlText() const { return m_sqlText; }
+    // Statements run since the store was opened (the bench counts a save's).
+    qint64 statementsRun() const { return m_statements; }
 
   private:
     friend class Transaction;
@@ -88,10 +91,12 @@ class Store {
     void openConnection(Db which, const QString& path);
     void probe(Db which, const QString& path);
     void verifyMain();
-    void applyPragmas(Db which, const QString& schema = QString());
+    void applyPragmas(Db which);
     void createSchema(Db which);
     void upgrade(Db which);
-    void attachMain();
+    void begin(Db which);
+    void finish(Db which, bool commit);
+    QSqlQuery& cached(Db which, const QString& sql);
 
     int m_id;
     int m_busyTimeoutMs = DefaultBusyTimeoutMs;
@@ -99,10 +104,15 @@ class Store {
     bool m_open = false;
     QString m_dataPath, m_mainPath, m_workPath;
     QString m_sqlText;
+    qint64 m_statements = 0;
+    // Prepared statements by their text, one cache per connection; run() and
+    // query() finish them after use so no read lock is left behind.
+    std::unordered_map<QString, QSqlQuery> m_cache[2];
 };
 
-// Scoped write transaction on one connection: BEGIN IMMEDIATE in the
-// constructor, commit() explicit, rollback in the destructor otherwise.
+// Scoped write transaction on one connection: begun in the constructor (the
+// main file locked for writing at once), commit() explicit, rollback in the
+// destructor otherwise.
 class Transaction {
   public:
     Transaction(Store& store, Db which);
@@ -138,6 +148,10 @@ class Batch {
 };
 // "(?, ?, ?), (?, ?, ?)" for rows of width values.
 QString rowMarks(int rows, int width);
+// Appends rows (each of fields' width) to a table, many rows a statement; the
+// way rows read from one file enter the other. Gives the statements run.
+int insertRows(Store& store, Db which, const QString& table, const QString& fields,
+               const Rows& rows);
 
 // The status of an outcome with or without a value.
 inline const Status& statusOf(const Status& s) {

@@ -320,7 +320,7 @@ void TestExchange::importCounts() {
     QFETCH(QString, sheet);
     TempStore t;
     seedMaster(t);
-    t.store().exec(Db::Work, "UPDATE m.商品マスタ SET code = 'B02' WHERE 品名 = '牛乳'");
+    t.store().exec(Db::Main, "UPDATE 商品マスタ SET code = 'B02' WHERE 品名 = '牛乳'");
     // The sheet holds りんご (typed by name, counted 5) and blank lines.
     t.store().exec(Db::Work, "INSERT INTO w在庫表 (チェック, 品名, 数量, 適正数, 単価, 金額, 増減) "
                              "VALUES (0, 'りんご', 5, 10, 100, 500, -5), (0, NULL, NULL, NULL, "

@@ -1,14 +1,14 @@
 #include "work/WorkResets.h"
 
+#include "store/Columns.h"
+
 namespace resets {
 
 namespace {
 // The steps below run inside the caller's work transaction.
 void fillBlankLines(Store& store, int lines) {
     store.exec(Db::Work, "DELETE FROM w在庫表");
-    QSqlQuery ins = store.prepare(Db::Work, "INSERT INTO w在庫表 (チェック) VALUES (0)");
-    for (int i = 0; i < lines; ++i)
-        store.run(ins, {});
+    addBlankLines(store, lines);
 }
 
 CombLists readNames(Store& store) {
@@ -21,25 +21,39 @@ CombLists readNames(Store& store) {
     return l;
 }
 
-void copyProducts(Store& store) {
+Rows column(const QStringList& names) {
+    Rows out;
+    out.reserve(names.size());
+    for (const QString& n : names)
+        out.append(Row{n});
+    return out;
+}
+
+void copyProducts(Store& store, const Rows& products) {
     store.exec(Db::Work, "DELETE FROM w商品参照");
-    store.exec(Db::Work, "INSERT INTO w商品参照 (品名, 単位, 単価, 適正数) "
-                         "SELECT 品名, 単位, 単価, 適正数 FROM m.商品マスタ "
-                         "WHERE 品名 IS NOT NULL ORDER BY 品名, id");
+    insertRows(store, Db::Work, "w商品参照", columns::list(products::RefColumns), products);
 }
 
-void copyCategories(Store& store) {
-    store.exec(Db::Work, "DELETE FROM w商品区分参照");
-    store.exec(Db::Work, "INSERT INTO w商品区分参照 (sname) SELECT sname FROM m.コードマスタ "
-                         "WHERE kcode = '商品区分' AND sname IS NOT NULL ORDER BY code, id");
+void copyNames(Store& store, const QString& table, const QStringList& names) {
+    store.exec(Db::Work, "DELETE FROM " + table);
+    insertRows(store, Db::Work, table, "sname", column(names));
 }
 
-void copyUnits(Store& store) {
-    store.exec(Db::Work, "DELETE FROM w単位参照");
-    store.exec(Db::Work, "INSERT INTO w単位参照 (sname) SELECT sname FROM m.コードマスタ "
-                         "WHERE kcode = '単位' AND sname IS NOT NULL ORDER BY code, id");
+Rows readProducts(Store& store) {
+    return store.query(Db::Main, "SELECT " + columns::list(products::RefColumns) +
+                                     " FROM 商品マスタ WHERE 品名 IS NOT NULL ORDER BY 品名, id");
 }
 } // namespace
+
+void addBlankLines(Store& store, int lines) {
+    // Blank lines go in many to a statement: only the mark is set.
+    Batch b(
+        store, Db::Work,
+        [](int n) { return "INSERT INTO w在庫表 (チェック) VALUES " + rowMarks(n, 1); }, 1);
+    for (int i = 0; i < lines; ++i)
+        b.add({0});
+    b.flush();
+}
 
 Status clear在庫明細(Store& store, int lines) {
     return guarded([&] {
@@ -52,11 +66,12 @@ Status clear在庫明細(Store& store, int lines) {
 Result<CombLists> clear在庫表(Store& store) {
     return guardedValue<CombLists>([&] {
         const CombLists l = readNames(store);
+        const Rows products = readProducts(store);
         Transaction t(store, Db::Work);
         fillBlankLines(store, SheetLines);
-        copyProducts(store);
-        copyCategories(store);
-        copyUnits(store);
+        copyProducts(store, products);
+        copyNames(store, "w商品区分参照", l.categories);
+        copyNames(store, "w単位参照", l.units);
         t.commit();
         return l;
     });
@@ -66,8 +81,8 @@ Result<CombLists> readNameLists(Store& store) {
     return guardedValue<CombLists>([&] {
         const CombLists l = readNames(store);
         Transaction t(store, Db::Work);
-        copyCategories(store);
-        copyUnits(store);
+        copyNames(store, "w商品区分参照", l.categories);
+        copyNames(store, "w単位参照", l.units);
         t.commit();
         return l;
     });
@@ -75,8 +90,9 @@ Result<CombLists> readNameLists(Store& store) {
 
 Status readProductRefs(Store& store) {
     return guarded([&] {
+        const Rows products = readProducts(store);
         Transaction t(store, Db::Work);
-        copyProducts(store);
+        copyProducts(store, products);
         t.commit();
     });
 }
@@ -87,8 +103,9 @@ Status clear商品情報(Store& store) {
 
 Status read単位(Store& store) {
     return guarded([&] {
+        const CombLists l = readNames(store);
         Transaction t(store, Db::Work);
-        copyUnits(store);
+        copyNames(store, "w単位参照", l.units);
         t.commit();
     });
 }

@@ -11,6 +11,8 @@ constexpr int SheetLines = 500;
 
 // The work sheet refilled with `lines` blank lines (mark off, every field null).
 Status clear在庫明細(Store& store, int lines = SheetLines);
+// Appends blank lines to the work sheet, inside the caller's transaction.
+void addBlankLines(Store& store, int lines);
 // Empties the product list's work table.
 Status clear商品情報(Store& store);
 
