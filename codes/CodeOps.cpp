@@ -15,15 +15,27 @@ QString slotCode(int number) {
 }
 
 QVector<SlotWriter::Slot>& SlotWriter::slotsOf(const QString& kind) {
-    auto it = m_kinds.find(kind);
-    if (it != m_kinds.end())
-        return *it;
-    QVector<Slot> list;
-    for (const Row& r : m_store.query(
-             Db::Main, "SELECT id, sname FROM コードマスタ WHERE kcode = ? ORDER BY code, id",
-             {kind}))
-        list.append(Slot{r[0].toLongLong(), r[1]});
-    return *m_kinds.insert(kind, list);
+    if (!m_read) {
+        m_read = true;
+        for (const Row& r : m_store.query(
+                 Db::Main, "SELECT kcode, id, sname FROM コードマスタ ORDER BY kcode, code, id"))
+            m_kinds[r[0].toString()].append(Slot{r[1].toLongLong(), r[2]});
+    }
+    return m_kinds[kind];
+}
+
+void SlotWriter::flush() {
+    Batch b(
+        m_store, Db::Main,
+        [](int n) {
+            return "UPDATE コードマスタ SET sname = v.column2 FROM (VALUES " + rowMarks(n, 2) +
+                   ") AS v WHERE コードマスタ.id = v.column1";
+        },
+        2, LargeChunk);
+    for (const auto& [id, name] : std::as_const(m_pending))
+        b.add({id, name});
+    b.flush();
+    m_pending.clear();
 }
 
 bool SlotWriter::enter(const QString& kind, const QString& name) {
@@ -36,7 +48,7 @@ bool SlotWriter::enter(const QString& kind, const QString& name) {
             return false;
     for (Slot& s : list) {
         if (s.name.isNull()) {
-            m_store.exec(Db::Main, "UPDATE コードマスタ SET sname = ? WHERE id = ?", {name, s.id});
+            m_pending.append({s.id, name});
             s.name = name;
             return true;
         }
@@ -120,7 +132,9 @@ Result<bool> autoEntry(Store& store, const QString& kind, const QString& name) {
         if (name.isEmpty())
             return false;
         Transaction t(store, Db::Main);
-        const bool wrote = SlotWriter(store).enter(kind, name);
+        SlotWriter slotWriter(store);
+        const bool wrote = slotWriter.enter(kind, name);
+        slotWriter.flush();
         if (wrote)
             t.commit();
         return wrote;

@@ -14,14 +14,17 @@ QString kindCategory();       // "商品区分"
 QString kindUnit();           // "単位"
 QString slotCode(int number); // 1 -> "01"
 
-// The slots of the code master as one save sees them: loaded once per kind,
-// changed in memory and written through, inside the caller's transaction.
+// The slots of the code master as one save sees them: read once (both kinds
+// in one statement), changed in memory, written by flush() in one statement,
+// inside the caller's write transaction, which holds the file (a server: the
+// slot rows) so that no other writer takes the same free slot meanwhile.
 class SlotWriter {
   public:
     explicit SlotWriter(Store& store) : m_store(store) {}
     // Puts a name the kind does not hold into its lowest free slot.
-    // True only when it wrote the name. Throws StoreError.
+    // True only when it will write the name. Throws StoreError.
     bool enter(const QString& kind, const QString& name);
+    void flush();
 
   private:
     struct Slot {
@@ -31,6 +34,8 @@ class SlotWriter {
     QVector<Slot>& slotsOf(const QString& kind);
     Store& m_store;
     QHash<QString, QVector<Slot>> m_kinds;
+    bool m_read = false;
+    QVector<QPair<qint64, QString>> m_pending;
 };
 
 // A name not held by any slot of its kind goes into the lowest free slot, in

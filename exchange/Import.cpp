@@ -377,8 +377,9 @@ Status importProducts(Store& store, const ProductPreview& preview, const Progres
                 b = std::make_unique<Batch>(
                     store, Db::Main,
                     [sets, n](int rows) {
-                        return "UPDATE 商品マスタ SET " + sets.join(", ") + " FROM (VALUES " +
-                               rowMarks(rows, n) + ") AS v WHERE 商品マスタ.id = v.column1";
+                        return "UPDATE 商品マスタ SET " + sets.join(", ") +
+                               ", 版 = 商品マスタ.版 + 1 FROM (VALUES " + rowMarks(rows, n) +
+                               ") AS v WHERE 商品マスタ.id = v.column1";
                     },
                     n);
             }
@@ -407,6 +408,7 @@ Status importProducts(Store& store, const ProductPreview& preview, const Progres
         add.flush();
         for (auto& [changed, batch] : updates)
             batch->flush();
+        slotWriter.flush();
         t.commit();
     });
 }

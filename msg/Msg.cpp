@@ -150,12 +150,13 @@ void ShowError(const QString& what, const QString& detail) {
 }
 
 int AskChoice(const QString& title, const QString& text, const QStringList& choices,
-              int defaultChoice, const QString& informative) {
+              int defaultChoice, const QString& informative, const QString& details) {
     MsgDialog d;
     d.title = title;
     d.text = text;
     d.style = MsgStyle::ConfirmNo;
     d.informative = informative;
+    d.details = details;
     d.choices = choices;
     d.defaultChoice = defaultChoice;
     const int chosen = presenter().choose(d);
@@ -167,6 +168,7 @@ int QMessageBoxPresenter::choose(const MsgDialog& d) {
     box.setWindowTitle(d.title);
     box.setText(d.text);
     box.setInformativeText(d.informative);
+    box.setDetailedText(d.details);
     box.setIcon(QMessageBox::Question);
     QVector<QAbstractButton*> buttons;
     for (int i = 0; i < d.choices.size(); ++i)

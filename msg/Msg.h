@@ -89,7 +89,8 @@ std::int16_t ShowMsg(MsgKind kind, MsgCase caseLabel, const QString& subject,
 // A question whose answers are its own buttons (the last is the cancel
 // button); gives the index of the one chosen, the last one for Escape.
 int AskChoice(const QString& title, const QString& text, const QStringList& choices,
-              int defaultChoice, const QString& informative = QString());
+              int defaultChoice, const QString& informative = QString(),
+              const QString& details = QString());
 
 // The failure report of every action: kind "その他", case "エラー".
 void ShowError(const QString& what, const QString& detail);

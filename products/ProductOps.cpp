@@ -2,6 +2,8 @@
 
 #include "codes/CodeOps.h"
 
+#include <QHash>
+
 namespace products {
 
 namespace {
@@ -12,32 +14,131 @@ QString productFields() {
 } // namespace
 
 NameMatchedWriter::NameMatchedWriter(Store& store, bool keepStoredCode)
-    : m_store(store),
-      m_find(
-          store.prepare(Db::Main, "SELECT id FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1")),
-      m_update(store.prepare(Db::Main, QString("UPDATE 商品マスタ SET code = %1, 品名 = ?, "
-                                               "単位 = ?, 単価 = ?, 適正数 = ?, 商品区分 = ? "
-                                               "WHERE id = ?")
-                                           .arg(keepStoredCode ? "coalesce(?, code)" : "?"))),
-      m_add(store.prepare(Db::Main, "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, "
-                                    "商品区分) VALUES (?, ?, ?, ?, ?, ?)")) {}
+    : m_store(store), m_keepStoredCode(keepStoredCode) {}
 
-bool NameMatchedWriter::write(const QVariant& code, const QVariant& name, const QVariant& unit,
-                              const QVariant& price, const QVariant& proper,
-                              const QVariant& category) {
-    m_store.run(m_find, {name});
-    const QVariant id = m_find.next() ? m_find.value(0) : QVariant();
-    m_find.finish();
-    if (id.isValid())
-        m_store.run(m_update, {code, name, unit, price, proper, category, id});
-    else
-        m_store.run(m_add, {code, name, unit, price, proper, category});
-    return !id.isValid();
+void NameMatchedWriter::write(const Row& fields, qint64 id, qint64 version) {
+    m_queue.append({fields, id, version});
+}
+
+namespace {
+const int Width = ColumnCount - ColCode; // code … 商品区分
+
+// The first product (lowest id) of each name.
+QHash<QString, qint64> firstByName(Store& store, const QStringList& names) {
+    QHash<QString, qint64> out;
+    for (qsizetype from = 0; from < names.size(); from += LargeChunk) {
+        const QStringList part = names.mid(from, LargeChunk);
+        for (const Row& r : store.query(Db::Main,
+                                        "SELECT 品名, min(id) FROM 商品マスタ WHERE 品名 IN (" +
+                                            marks(int(part.size())) + ") GROUP BY 品名",
+                                        QVariantList(part.begin(), part.end())))
+            out.insert(r[0].toString(), r[1].toLongLong());
+    }
+    return out;
+}
+
+// Products by id: their version and fields (code … 商品区分).
+QHash<qint64, Row> productsById(Store& store, const QVector<qint64>& ids) {
+    QHash<qint64, Row> out;
+    for (qsizetype from = 0; from < ids.size(); from += LargeChunk) {
+        const QVector<qint64> part = ids.mid(from, LargeChunk);
+        QVariantList params;
+        for (qint64 id : part)
+            params << id;
+        for (const Row& r :
+             store.query(Db::Main,
+                         "SELECT id, 版, " + productFields() + " FROM 商品マスタ WHERE id IN (" +
+                             marks(int(part.size())) + ")",
+                         params))
+            out.insert(r[0].toLongLong(), r.mid(1));
+    }
+    return out;
+}
+} // namespace
+
+Registered NameMatchedWriter::flush() {
+    Registered n;
+    QStringList names;
+    for (const Queued& q : m_queue)
+        names << q.fields[ColName - ColCode].toString();
+    names.removeDuplicates();
+    const QHash<QString, qint64> stored = firstByName(m_store, names);
+    // Later rows of a name overwrite what earlier ones wrote, as one by one.
+    QHash<qint64, int> updates;  // product id -> index in toUpdate
+    QHash<QString, int> inserts; // name -> index in toInsert
+    QVector<Queued> toUpdate, toInsert;
+    const auto merged = [&](Queued& into, const Queued& q) {
+        const QVariant code = into.fields[0];
+        into.fields = q.fields;
+        if (m_keepStoredCode && q.fields[0].isNull())
+            into.fields[0] = code;
+        if (q.id == into.id)
+            into.version = q.version;
+    };
+    for (const Queued& q : std::as_const(m_queue)) {
+        const QString name = q.fields[ColName - ColCode].toString();
+        const auto hit = stored.constFind(name);
+        if (hit != stored.constEnd()) {
+            ++n.updated;
+            // The version is checked only for the product the row was read from.
+            Queued target{q.fields, *hit, q.id == *hit ? q.version : 0};
+            if (const auto u = updates.constFind(*hit); u != updates.constEnd())
+                merged(toUpdate[*u], target);
+            else {
+                updates.insert(*hit, int(toUpdate.size()));
+                toUpdate.append(target);
+            }
+        } else if (const auto i = inserts.constFind(name); i != inserts.constEnd()) {
+            ++n.updated;
+            merged(toInsert[*i], q);
+        } else {
+            ++n.added;
+            inserts.insert(name, int(toInsert.size()));
+            toInsert.append(q);
+        }
+    }
+    const QStringList fields = productFields().split(", ");
+    QStringList sets;
+    for (int i = 0; i < Width; ++i)
+        sets << QString("%1 = %2").arg(
+            fields[i], i == 0 && m_keepStoredCode ? QString("coalesce(v.column2, 商品マスタ.code)")
+                                                  : QString("v.column%1").arg(i + 2));
+    // A product read at a version is written only at that version.
+    Batch update(
+        m_store, Db::Main,
+        [&](int rows) {
+            return "UPDATE 商品マスタ SET " + sets.join(", ") + ", " + VersionField +
+                   " = 商品マスタ.版 + 1 FROM (VALUES " + rowMarks(rows, Width + 2) +
+                   ") AS v WHERE 商品マスタ.id = v.column1 AND (v.column" +
+                   QString::number(Width + 2) + " = 0 OR 商品マスタ.版 = v.column" +
+                   QString::number(Width + 2) + ")";
+        },
+        Width + 2, LargeChunk);
+    for (const Queued& q : toUpdate)
+        update.add(QVariantList{q.id} + QVariantList(q.fields.begin(), q.fields.end()) +
+                   QVariantList{q.version});
+    update.flush();
+    if (update.rowsAffected() != toUpdate.size())
+        throw StoreError(QStringLiteral("読み込んだ後に他で変更された商品があります。"
+                                        "上書きしていません。"),
+                         m_store.sqlText(), ErrorKind::Conflict);
+    Batch add(
+        m_store, Db::Main,
+        [&](int rows) {
+            return "INSERT INTO 商品マスタ (" + productFields() + ") VALUES " +
+                   rowMarks(rows, Width);
+        },
+        Width, LargeChunk);
+    for (const Queued& q : toInsert)
+        add.add(QVariantList(q.fields.begin(), q.fields.end()));
+    add.flush();
+    m_queue.clear();
+    return n;
 }
 
 Status read商品情報(Store& store, const QString& category) {
     return guarded([&] {
-        const QString select = "SELECT 0, " + productFields() + " FROM 商品マスタ";
+        const QString select = "SELECT 0, " + productFields() + ", id, 版 FROM 商品マスタ";
         const Rows rows =
             category.isEmpty()
                 ? store.query(Db::Main, select + " ORDER BY code, id")
@@ -45,35 +146,191 @@ Status read商品情報(Store& store, const QString& category) {
                               {category});
         Transaction t(store, Db::Work);
         store.exec(Db::Work, "DELETE FROM w商品マスタ");
-        insertRows(store, Db::Work, "w商品マスタ", "チェック, " + productFields(), rows);
+        insertRows(store, Db::Work, "w商品マスタ",
+                   "チェック, " + productFields() + ", " + IdField + ", " + VersionField, rows);
         t.commit();
     });
 }
 
-Result<Registered> entry商品情報(Store& store) {
-    return guardedValue<Registered>([&] {
-        Registered n;
+namespace {
+// After a save the written rows hold their products as stored now: their
+// product (by name, as written), its version, and no edit pending.
+void markSaved(Store& store, const QVector<qint64>& seqs) {
+    if (seqs.isEmpty())
+        return;
+    QVariantList params;
+    for (qint64 s : seqs)
+        params << s;
+    Rows rows;
+    for (qsizetype from = 0; from < params.size(); from += LargeChunk) {
+        const QVariantList part = params.mid(from, LargeChunk);
+        rows += store.query(Db::Work,
+                            "SELECT seq, 品名 FROM w商品マスタ WHERE seq IN (" +
+                                marks(int(part.size())) + ")",
+                            part);
+    }
+    QStringList names;
+    for (const Row& r : rows)
+        names << r[1].toString();
+    names.removeDuplicates();
+    const QHash<QString, qint64> ids = firstByName(store, names);
+    QVector<qint64> idList(ids.begin(), ids.end());
+    const QHash<qint64, Row> now = productsById(store, idList);
+    Transaction t(store, Db::Work);
+    Batch b(
+        store, Db::Work,
+        [](int n) {
+            return QString("UPDATE w商品マスタ SET %1 = v.column2, %2 = v.column3, %3 = 0 FROM "
+                           "(VALUES %4) AS v WHERE w商品マスタ.seq = v.column1")
+                .arg(IdField, VersionField, EditedField, rowMarks(n, 3));
+        },
+        3, LargeChunk);
+    for (const Row& r : rows) {
+        const qint64 id = ids.value(r[1].toString());
+        b.add({r[0], id, now.value(id).value(0)});
+    }
+    b.flush();
+    t.commit();
+}
+
+QString shownValue(const QVariant& v) {
+    return isEmptyValue(v) ? QStringLiteral("（なし）") : v.toString();
+}
+
+// "単価 120 → 130": the row's fields that differ from the stored product.
+QString differenceOf(const Row& mine, const Row& theirs) {
+    if (theirs.isEmpty())
+        return QStringLiteral("削除されています");
+    QStringList d;
+    for (int c = ColCode; c < ColumnCount; ++c) {
+        const QVariant a = mine[c - ColCode], b = theirs[c - ColCode];
+        if (isEmptyValue(a) && isEmptyValue(b))
+            continue;
+        if (isEmptyValue(a) != isEmptyValue(b) || a.toString() != b.toString())
+            d << QStringLiteral("%1 %2 → %3")
+                     .arg(QString::fromUtf8(Columns[c].caption).remove(QChar(0x3000)).remove(' '),
+                          shownValue(a), shownValue(b));
+    }
+    return d.isEmpty() ? QStringLiteral("同じ内容に変更されています")
+                       : d.join(QStringLiteral("、"));
+}
+} // namespace
+
+Result<ListSaved> entry商品情報(Store& store) {
+    return guardedValue<ListSaved>([&] {
+        ListSaved n;
+        // Only the rows edited since the list was read: a row nobody touched
+        // never undoes someone else's change.
         const Rows rows =
-            store.query(Db::Work, "SELECT " + productFields() + " FROM w商品マスタ ORDER BY seq");
+            store.query(Db::Work, QString("SELECT seq, %1, %2, %3 FROM w商品マスタ WHERE %4 = 1 "
+                                          "ORDER BY seq")
+                                      .arg(productFields(), IdField, VersionField, EditedField));
+        const int idAt = 1 + Width, versionAt = idAt + 1;
+        QVector<qint64> ids;
+        for (const Row& r : rows)
+            if (!r[idAt].isNull())
+                ids << r[idAt].toLongLong();
         Transaction t(store, Db::Main);
+        const QHash<qint64, Row> stored = productsById(store, ids);
         NameMatchedWriter writer(store, false);
         codes::SlotWriter slotWriter(store);
+        QVector<qint64> written;
         for (const Row& r : rows) {
-            const auto at = [&](Column c) { return r[c - ColCode]; };
+            const Row fields = r.mid(1, Width);
+            const auto at = [&](Column c) { return fields[c - ColCode]; };
+            if (!r[idAt].isNull()) {
+                const Row now = stored.value(r[idAt].toLongLong());
+                if (now.isEmpty() || now[0].toLongLong() != r[versionAt].toLongLong()) {
+                    const Row theirs = now.isEmpty() ? Row{} : now.mid(1);
+                    n.conflicts.append({r[0].toLongLong(), at(ColName).toString(), theirs,
+                                        differenceOf(fields, theirs)});
+                    continue;
+                }
+            }
             const QVariant name = at(ColName), unit = at(ColUnit), category = at(ColCategory);
             // A row whose name was emptied matches no product; adding it would
             // only leave a nameless product behind, so it is not written.
-            if (!isEmptyValue(name))
-                ++(writer.write(at(ColCode), name, unit, at(ColPrice), at(ColProper), category)
-                       ? n.added
-                       : n.updated);
+            if (!isEmptyValue(name)) {
+                writer.write(fields, r[idAt].toLongLong(), r[versionAt].toLongLong());
+                written << r[0].toLongLong();
+            }
             if (!isEmptyValue(unit))
                 slotWriter.enter(codes::kindUnit(), unit.toString());
             if (!isEmptyValue(category))
                 slotWriter.enter(codes::kindCategory(), category.toString());
         }
+        static_cast<Registered&>(n) = writer.flush();
+        slotWriter.flush();
         t.commit();
+        markSaved(store, written);
         return n;
+    });
+}
+
+Status keepMine(Store& store, const QVector<Conflict>& conflicts) {
+    return guarded([&] {
+        QVector<qint64> ids;
+        QHash<qint64, qint64> idOf; // seq -> product id
+        for (const Conflict& c : conflicts) {
+            const qint64 id =
+                store
+                    .scalar(Db::Work,
+                            QString("SELECT %1 FROM w商品マスタ WHERE seq = ?").arg(IdField),
+                            {c.seq})
+                    .toLongLong();
+            idOf.insert(c.seq, id);
+            ids << id;
+        }
+        const QHash<qint64, Row> now = productsById(store, ids);
+        Transaction t(store, Db::Work);
+        for (const Conflict& c : conflicts) {
+            // The stored version is taken as read: the next 登録 overwrites it.
+            // A deleted product is added again by its name.
+            const Row p = now.value(idOf.value(c.seq));
+            store.exec(Db::Work,
+                       QString("UPDATE w商品マスタ SET %1 = ?, %2 = ? WHERE seq = ?")
+                           .arg(IdField, VersionField),
+                       {p.isEmpty() ? QVariant() : QVariant(idOf.value(c.seq)),
+                        p.isEmpty() ? QVariant() : p[0], c.seq});
+        }
+        t.commit();
+    });
+}
+
+Status takeTheirs(Store& store, const QVector<Conflict>& conflicts) {
+    return guarded([&] {
+        QVector<qint64> ids;
+        QHash<qint64, qint64> idOf;
+        for (const Conflict& c : conflicts) {
+            const qint64 id =
+                store
+                    .scalar(Db::Work,
+                            QString("SELECT %1 FROM w商品マスタ WHERE seq = ?").arg(IdField),
+                            {c.seq})
+                    .toLongLong();
+            idOf.insert(c.seq, id);
+            ids << id;
+        }
+        const QHash<qint64, Row> now = productsById(store, ids);
+        Transaction t(store, Db::Work);
+        for (const Conflict& c : conflicts) {
+            const Row p = now.value(idOf.value(c.seq));
+            if (p.isEmpty()) {
+                store.exec(Db::Work, "DELETE FROM w商品マスタ WHERE seq = ?", {c.seq});
+                continue;
+            }
+            QVariantList values(p.begin() + 1, p.end());
+            store.exec(Db::Work,
+                       "UPDATE w商品マスタ SET " + columns::assignments(Columns, ColCode) +
+                           " WHERE seq = ?",
+                       values << c.seq);
+            // Set apart from the fields, whose change marks the row as edited.
+            store.exec(Db::Work,
+                       QString("UPDATE w商品マスタ SET %1 = ?, %2 = 0 WHERE seq = ?")
+                           .arg(VersionField, EditedField),
+                       {p[0], c.seq});
+        }
+        t.commit();
     });
 }
 
@@ -99,7 +356,8 @@ Result<std::optional<Detail>> read商品詳細(Store& store, const QString& name
     return guardedValue<std::optional<Detail>>([&]() -> std::optional<Detail> {
         const Rows rows = store.query(Db::Main,
                                       "SELECT " + productFields() +
-                                          " FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1",
+                                          ", id, 版 FROM 商品マスタ WHERE 品名 = ? "
+                                          "ORDER BY id LIMIT 1",
                                       {name});
         if (rows.isEmpty())
             return std::nullopt;
@@ -112,33 +370,47 @@ Result<std::optional<Detail>> read商品詳細(Store& store, const QString& name
         d.price = Currency::fromVariant(at(ColPrice)).value_or(Currency());
         d.proper = at(ColProper).isNull() ? 0 : at(ColProper).toLongLong();
         d.category = at(ColCategory).toString();
+        d.id = r[Width].toLongLong();
+        d.version = r[Width + 1].toLongLong();
         return d;
     });
 }
 
-Status entry商品詳細(Store& store, const Detail& d) {
-    return guarded([&] {
+Result<qint64> entry商品詳細(Store& store, const Detail& d, bool overwrite) {
+    return guardedValue<qint64>([&] {
         Transaction t(store, Db::Main);
-        const QVariant id = store.scalar(
-            Db::Main, "SELECT id FROM 商品マスタ WHERE code = ? ORDER BY id LIMIT 1", {d.code});
+        const Rows found = store.query(
+            Db::Main, "SELECT id, 版 FROM 商品マスタ WHERE code = ? ORDER BY id LIMIT 1", {d.code});
         const QVariantList values{d.code,
                                   d.name,
                                   textOrNull(d.unit),
                                   d.price.toVariant(),
                                   qlonglong(d.proper),
                                   textOrNull(d.category)};
-        if (id.isNull())
+        qint64 version = 1;
+        if (found.isEmpty()) {
             store.exec(Db::Main,
-                       "INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 適正数, 商品区分) "
-                       "VALUES (?, ?, ?, ?, ?, ?)",
+                       "INSERT INTO 商品マスタ (" + productFields() + ") VALUES (" + marks(Width) +
+                           ")",
                        values);
-        else
+        } else {
+            const qint64 id = found[0][0].toLongLong();
+            version = found[0][1].toLongLong();
+            if (!overwrite && d.id == id && d.version != version)
+                throw StoreError(
+                    QStringLiteral("商品「%1」は読み込んだ後に他で変更されています。").arg(d.name),
+                    store.sqlText(), ErrorKind::Conflict);
             store.exec(Db::Main,
-                       "UPDATE 商品マスタ SET code = ?, 品名 = ?, 単位 = ?, 単価 = ?, "
-                       "適正数 = ?, 商品区分 = ? WHERE id = ?",
-                       values + QVariantList{id});
-        codes::SlotWriter(store).enter(codes::kindCategory(), d.category);
+                       "UPDATE 商品マスタ SET " + columns::assignments(Columns, ColCode) +
+                           ", 版 = 版 + 1 WHERE id = ? AND 版 = ?",
+                       values + QVariantList{id, version});
+            ++version;
+        }
+        codes::SlotWriter slotWriter(store);
+        slotWriter.enter(codes::kindCategory(), d.category);
+        slotWriter.flush();
         t.commit();
+        return version;
     });
 }
 

@@ -8,35 +8,64 @@
 
 namespace products {
 
-// Writes products matched by name inside the caller's transaction: the first
-// product with the name is overwritten, or a new one is added. With
-// keepStoredCode a null code leaves the stored code as it is.
-class NameMatchedWriter {
-  public:
-    NameMatchedWriter(Store& store, bool keepStoredCode);
-    // True when it added a product, false when it overwrote one.
-    bool write(const QVariant& code, const QVariant& name, const QVariant& unit,
-               const QVariant& price, const QVariant& proper, const QVariant& category);
-
-  private:
-    Store& m_store;
-    QSqlQuery m_find, m_update, m_add;
-};
-
-// The product list: every product in code order, or those of one category.
-Status read商品情報(Store& store, const QString& category);
-// Writes every list row back to the master, matched by name; units and
-// categories enter the code master. One transaction.
+// How many products a write added and overwrote.
 struct Registered {
     int added = 0;
     int updated = 0;
 };
-Result<Registered> entry商品情報(Store& store);
+
+// Writes products matched by name inside the caller's transaction: the first
+// product with the name is overwritten (its version raised), or a new one is
+// added; rows are queued and written by flush() in a few many-row statements,
+// as they would be one by one. With keepStoredCode a null code leaves the
+// stored code as it is.
+class NameMatchedWriter {
+  public:
+    NameMatchedWriter(Store& store, bool keepStoredCode);
+    // fields: code … 商品区分. A row read from product `id` at `version`
+    // writes it only when it still has that version (ErrorKind::Conflict).
+    void write(const Row& fields, qint64 id = 0, qint64 version = 0);
+    Registered flush();
+
+  private:
+    struct Queued {
+        Row fields;
+        qint64 id, version;
+    };
+    Store& m_store;
+    bool m_keepStoredCode;
+    QVector<Queued> m_queue;
+};
+
+// The product list: every product in code order, or those of one category.
+// Each row remembers its product and that product's version.
+Status read商品情報(Store& store, const QString& category);
+
+// A product someone else changed (or deleted) after the list read it.
+struct Conflict {
+    qint64 seq = 0;     // the list row
+    QString mine;       // the row's name
+    Row theirs;         // code … 商品区分 as stored now; empty when deleted
+    QString difference; // "単価 120 → 130" (the row's value → the stored one)
+};
+// Writes the list rows edited since they were read back to the master,
+// matched by name; units and categories enter the code master. A row whose
+// product changed since it was read is not written but named in conflicts;
+// the others are written in one transaction.
+struct ListSaved : Registered {
+    QVector<Conflict> conflicts;
+};
+Result<ListSaved> entry商品情報(Store& store);
+// The user's answers to conflicts: keep the rows' contents (the next 登録
+// overwrites what is stored now), or take the stored products into the rows.
+Status keepMine(Store& store, const QVector<Conflict>& conflicts);
+Status takeTheirs(Store& store, const QVector<Conflict>& conflicts);
 // Retires the product of list row `seq` from the master (rows whose code and
 // name both equal the row's) and removes the row from the list.
 Status lineDelete商品情報(Store& store, qint64 seq);
 
-// One product as the detail panel holds it.
+// One product as the detail panel holds it, with the product it was read
+// from and that product's version (0 when typed afresh).
 struct Detail {
     QString code;
     QString name;
@@ -44,12 +73,16 @@ struct Detail {
     Currency price;
     std::int64_t proper = 0;
     QString category;
+    qint64 id = 0;
+    qint64 version = 0;
 };
 // The first product of that name; nullopt when there is none.
 Result<std::optional<Detail>> read商品詳細(Store& store, const QString& name);
 // Registers the panel by code (overwrite the first product with the code, or
-// add one); the category enters the code master. One transaction.
-Status entry商品詳細(Store& store, const Detail& d);
+// add one); the category enters the code master. One transaction. When the
+// product it overwrites is the one read and has changed since, nothing is
+// written (ErrorKind::Conflict) unless `overwrite`. Gives the version written.
+Result<qint64> entry商品詳細(Store& store, const Detail& d, bool overwrite = false);
 
 // Copies the product list into its print table.
 Status fillProductPrint(Store& store);

@@ -252,19 +252,61 @@ void ProductTab::Read商品情報() {
 void ProductTab::Entry商品情報() {
     if (ShowMsg(MsgKind::登録, MsgCase::確認, "商品情報") != True)
         return;
-    const Result<Registered> registered = entry商品情報(m_store);
-    if (!registered) {
-        ShowError(
-            QStringLiteral("商品情報を登録できませんでした。入力した内容はそのまま残っています。"),
-            registered.error());
+    Registered total;
+    for (;;) {
+        const Result<ListSaved> saved = entry商品情報(m_store);
+        if (!saved) {
+            ShowError(QStringLiteral(
+                          "商品情報を登録できませんでした。入力した内容はそのまま残っています。"),
+                      saved.error());
+            refreshGrid();
+            return;
+        }
+        total.added += saved.value.added;
+        total.updated += saved.value.updated;
+        refreshGrid();
+        if (saved.value.added + saved.value.updated > 0)
+            emit productsChanged();
+        if (saved.value.conflicts.isEmpty())
+            break;
+        // Someone else changed these products after the list was read: the
+        // user decides whose contents stay, nothing is overwritten unasked.
+        const QVector<Conflict>& conflicts = saved.value.conflicts;
+        QStringList named;
+        for (const Conflict& c : conflicts)
+            named << QStringLiteral("%1: %2").arg(c.mine, c.difference);
+        const int answer = AskChoice(
+            QStringLiteral("他で変更された商品"),
+            QStringLiteral("次の %1 件の商品は、一覧を読み込んだ後に他で変更されています。"
+                           "登録していません。")
+                .arg(conflicts.size()),
+            {QStringLiteral("自分の内容で上書き"), QStringLiteral("相手の内容を読み込む"),
+             QStringLiteral("キャンセル")},
+            2, named.mid(0, 5).join("\n") + (named.size() > 5 ? QStringLiteral("\n…") : QString()),
+            QStringLiteral("（自分の内容 → 相手の内容）\n") + named.join("\n"));
+        if (answer == 0) {
+            if (Status s = keepMine(m_store, conflicts); !s) {
+                ShowError(QStringLiteral("商品情報を登録できませんでした。"), s.error);
+                return;
+            }
+            continue; // written again over what is stored now
+        }
+        if (answer == 1) {
+            if (Status s = takeTheirs(m_store, conflicts); !s)
+                ShowError(QStringLiteral("商品情報を読み込めませんでした。"), s.error);
+            refreshGrid();
+        }
+        emit statusMessage(QStringLiteral("商品情報を登録しました（新規 %1・更新 %2）。"
+                                          "他で変更された %3 件は登録していません")
+                               .arg(total.added)
+                               .arg(total.updated)
+                               .arg(conflicts.size()));
         return;
     }
     m_dirty = false;
-    refreshGrid();
-    emit productsChanged();
     emit statusMessage(QStringLiteral("商品情報を登録しました（新規 %1・更新 %2）")
-                           .arg(registered.value.added)
-                           .arg(registered.value.updated));
+                           .arg(total.added)
+                           .arg(total.updated));
 }
 
 void ProductTab::exportCsv() {
@@ -398,6 +440,8 @@ void ProductTab::Read商品詳細() {
         return;
     }
     const Detail d = found.value.value_or(Detail());
+    m_readId = d.id;
+    m_readVersion = d.version;
     m_unit->setEditText(d.unit);
     m_price->setValue(d.price.toVariant());
     m_proper->setValue(qlonglong(d.proper));
@@ -419,11 +463,29 @@ void ProductTab::Entry商品詳細() {
     d.price = Currency::fromVariant(m_price->value()).value_or(Currency());
     d.proper = m_proper->value().isNull() ? 0 : m_proper->value().toLongLong();
     d.category = m_cat->currentText();
-    if (Status s = entry商品詳細(m_store, d); !s) {
+    d.id = m_readId;
+    d.version = m_readVersion;
+    Result<qint64> saved = entry商品詳細(m_store, d);
+    if (!saved && saved.status.kind == ErrorKind::Conflict) {
+        const int answer =
+            AskChoice(QStringLiteral("他で変更された商品"), saved.error(),
+                      {QStringLiteral("自分の内容で上書き"), QStringLiteral("相手の内容を読み込む"),
+                       QStringLiteral("キャンセル")},
+                      2);
+        if (answer == 1) {
+            Read商品詳細();
+            return;
+        }
+        if (answer != 0)
+            return;
+        saved = entry商品詳細(m_store, d, true);
+    }
+    if (!saved) {
         ShowError(QStringLiteral("商品 %1 を登録できませんでした。").arg(code + " " + name),
-                  s.error);
+                  saved.error());
         return;
     }
+    m_readVersion = saved.value;
     emit productsChanged();
     Read商品情報();
     emit statusMessage(QStringLiteral("商品 %1 を登録しました").arg(code + " " + name));
@@ -439,6 +501,7 @@ void ProductTab::Entry商品詳細() {
 
 void ProductTab::Clear商品詳細() {
     m_nameEdited = false;
+    m_readId = m_readVersion = 0;
     m_code->clear();
     m_name->clear();
     m_unit->setEditText(QString());

@@ -81,4 +81,6 @@ class ProductTab : public QWidget {
     QVector<QWidget*> m_fieldOrder;
     bool m_dirty = false;      // a list cell was committed since the last read or register
     bool m_nameEdited = false; // txt品名 changed by the user since filled or looked up
+    // The product the detail panel read, and its version then.
+    qint64 m_readId = 0, m_readVersion = 0;
 };

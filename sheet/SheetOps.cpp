@@ -15,13 +15,6 @@ namespace {
 QString lineFields() {
     return columns::list(Columns, ColCode);
 }
-// Question marks for n bound values.
-QString marks(int n) {
-    QStringList m;
-    for (int i = 0; i < n; ++i)
-        m << "?";
-    return m.join(", ");
-}
 } // namespace
 
 QString dateKey(const QDate& d) {
@@ -264,13 +257,24 @@ Versions versionsOf(Store& store, const QString& day, const QString& category) {
 
 // Every change of a saved sheet's lines raises its version; versions are
 // never reused, so an old reading cannot match a newer sheet.
+void raiseVersions(Store& store, const QString& day, const QSet<QString>& categories,
+                   const QString& when) {
+    if (categories.isEmpty())
+        return;
+    QVariantList params;
+    QStringList rows;
+    for (const QString& c : categories) {
+        params << day << (c.isNull() ? QString("") : c) << when;
+        rows << "(?, ?, 1, ?)";
+    }
+    store.exec(Db::Main,
+               "INSERT INTO 在庫表版 (日付, 商品区分, 版, 保存日時) VALUES " + rows.join(", ") +
+                   " ON CONFLICT (日付, 商品区分) DO UPDATE SET 版 = 在庫表版.版 + 1, "
+                   "保存日時 = excluded.保存日時",
+               params);
+}
 void raiseVersion(Store& store, const QString& day, const QString& category, const QString& when) {
-    store.exec(
-        Db::Main,
-        "INSERT INTO 在庫表版 (日付, 商品区分, 版, 保存日時) VALUES (?, coalesce(?, ''), 1, ?) "
-        "ON CONFLICT (日付, 商品区分) DO UPDATE SET 版 = 在庫表版.版 + 1, "
-        "保存日時 = excluded.保存日時",
-        {day, category, when});
+    raiseVersions(store, day, {category}, when);
 }
 
 QString now() {
@@ -531,9 +535,16 @@ Result<int> entry在庫表(Store& store, const QDate& date, const QString& categ
                                         params),
                             lines, category);
         store.exec(Db::Main, "DELETE FROM 在庫表 WHERE " + where, params);
-        QSqlQuery ins =
-            store.prepare(Db::Main, "INSERT INTO 在庫表 (日付, 行番号, " + lineFields() +
-                                        ") VALUES (" + marks(2 + ColumnCount - ColCode) + ")");
+        // The lines go in a few many-row statements: a save is a handful of
+        // statements whatever its length, also to a server far away.
+        const int width = 2 + ColumnCount - ColCode;
+        Batch ins(
+            store, Db::Main,
+            [&](int n) {
+                return "INSERT INTO 在庫表 (日付, 行番号, " + lineFields() + ") VALUES " +
+                       rowMarks(n, width);
+            },
+            width, LargeChunk);
         int lineNo = 1;
         for (const Row& l : rows) {
             QVariantList values{day, lineNo++};
@@ -542,8 +553,9 @@ Result<int> entry在庫表(Store& store, const QDate& date, const QString& categ
             if (!category.isEmpty())
                 values.last() = category;
             touched.insert(values.last().toString());
-            store.run(ins, values);
+            ins.add(values);
         }
+        ins.flush();
         // A line entered by name carries no code: the stored code is kept then.
         products::NameMatchedWriter productWriter(store, true);
         codes::SlotWriter slotWriter(store);
@@ -551,8 +563,8 @@ Result<int> entry在庫表(Store& store, const QDate& date, const QString& categ
         for (const Row& l : lines) {
             const auto at = [&](Column c) { return l[c - ColCode]; };
             const QVariant lineCategory = at(ColCategory), unit = at(ColUnit);
-            productWriter.write(at(ColCode), at(ColName), unit, at(ColPrice), at(ColProper),
-                                lineCategory);
+            productWriter.write(
+                {at(ColCode), at(ColName), unit, at(ColPrice), at(ColProper), lineCategory});
             if (!unit.isNull())
                 slotWriter.enter(codes::kindUnit(), unit.toString());
             if (!lineCategory.isNull())
@@ -561,9 +573,9 @@ Result<int> entry在庫表(Store& store, const QDate& date, const QString& categ
             if (onProgress)
                 onProgress(progress.value);
         }
-        const QString when = now();
-        for (const QString& k : touched)
-            raiseVersion(store, day, k, when);
+        productWriter.flush();
+        slotWriter.flush();
+        raiseVersions(store, day, touched, now());
         t.commit();
         if (after)
             *after = LoadedFrom{date, versionsOf(store, day, category)};
@@ -579,9 +591,10 @@ Result<Deleted> delete在庫表(Store& store, const QDate& date) {
             Db::Main,
             "SELECT count(*), count(DISTINCT coalesce(商品区分, '')) FROM 在庫表 WHERE 日付 = ?",
             {dateKey(date)});
-        const QString when = now();
+        QSet<QString> sheets;
         for (const Row& r : savedSheetsOf(store, dateKey(date), QString()))
-            raiseVersion(store, dateKey(date), r[0].toString(), when);
+            sheets.insert(r[0].toString());
+        raiseVersions(store, dateKey(date), sheets, now());
         store.exec(Db::Main, "DELETE FROM 在庫表 WHERE 日付 = ?", {dateKey(date)});
         t.commit();
         return Deleted{n[0][0].toInt(), n[0][1].toInt()};

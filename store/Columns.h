@@ -113,6 +113,13 @@ inline constexpr columns::Column Columns[] = {
     {"商品区分", "商品区分", Kind::Text, "", Qt::AlignLeft, 1455, true, false},
 };
 static_assert(std::size(Columns) == ColumnCount, "one row per product column");
+// Every write of a product raises its version (商品マスタ.版), so that a list
+// read earlier can tell a row someone else changed since.
+inline constexpr const char* VersionField = "版";
+// Hidden fields of w商品マスタ: the product a row was read from, its version
+// then, and whether the row was edited since (set by the work file itself).
+inline constexpr const char* IdField = "商品id";
+inline constexpr const char* EditedField = "変更";
 
 // The product drop-down (w商品参照): the list's columns without the mark, read only.
 enum RefColumn { RefCode, RefName, RefUnit, RefPrice, RefProper, RefCategory, RefColumnCount };

@@ -12,14 +12,15 @@ namespace {
 const char* SummaryIndex = "CREATE INDEX 在庫表_集計 ON 在庫表 (日付, 商品区分, 金額, 数量)";
 
 // A line entering or leaving its sheet's row of 在庫表集計.
-const QString AddLine =
-    "INSERT INTO 在庫表集計 VALUES (NEW.日付, ifnull(NEW.商品区分, ''), 1, ifnull(NEW.金額, 0)) "
-    "ON CONFLICT (日付, 商品区分) DO UPDATE SET 行数 = 行数 + 1, 金額 = 金額 + excluded.金額;";
+const QString AddLine = "INSERT INTO 在庫表集計 VALUES (NEW.日付, coalesce(NEW.商品区分, ''), 1, "
+                        "coalesce(NEW.金額, 0)) ON CONFLICT (日付, 商品区分) DO UPDATE SET "
+                        "行数 = 在庫表集計.行数 + 1, 金額 = 在庫表集計.金額 + excluded.金額;";
 const QString TakeLine =
-    "UPDATE 在庫表集計 SET 行数 = 行数 - 1, 金額 = 金額 - ifnull(OLD.金額, 0) "
-    "WHERE 日付 = OLD.日付 AND 商品区分 = ifnull(OLD.商品区分, ''); "
-    "DELETE FROM 在庫表集計 WHERE 日付 = OLD.日付 AND 商品区分 = ifnull(OLD.商品区分, '') "
+    "UPDATE 在庫表集計 SET 行数 = 行数 - 1, 金額 = 金額 - coalesce(OLD.金額, 0) "
+    "WHERE 日付 = OLD.日付 AND 商品区分 = coalesce(OLD.商品区分, ''); "
+    "DELETE FROM 在庫表集計 WHERE 日付 = OLD.日付 AND 商品区分 = coalesce(OLD.商品区分, '') "
     "AND 行数 <= 0;";
+const QStringList TotalsTriggers{"在庫表集計_追加", "在庫表集計_削除", "在庫表集計_変更"};
 
 QString table(const QString& name, const QString& columns) {
     return "CREATE TABLE " + name + " (" + columns + ")";
@@ -45,6 +46,24 @@ QString savedLineColumns() {
         defs << QString::fromUtf8(sheet::Columns[c].field) + " " + sheet::Columns[c].sqlType();
     return "id INTEGER PRIMARY KEY, 日付 TEXT, 行番号 INTEGER, " + defs.join(", ");
 }
+// The product list's rows remember their product and version; an edit of a
+// product field marks the row, so that 登録 writes only what was edited.
+QString productListTable() {
+    return workTable("w商品マスタ", products::Columns).chopped(1) + ", " + products::IdField +
+           " INTEGER, " + products::VersionField + " INTEGER, " + products::EditedField +
+           " INTEGER NOT NULL DEFAULT 0)";
+}
+const QString ProductListEdited =
+    "CREATE TRIGGER IF NOT EXISTS w商品マスタ_変更 AFTER UPDATE OF " +
+    columns::list(products::Columns, products::ColCode) +
+    " ON w商品マスタ BEGIN UPDATE w商品マスタ SET 変更 = 1 WHERE seq = NEW.seq; END";
+
+// Two writers never hold one slot, nor one name twice in a kind.
+const QStringList SlotIndexes{
+    "CREATE UNIQUE INDEX コードマスタ_kcode_code ON コードマスタ (kcode, code)",
+    "CREATE UNIQUE INDEX コードマスタ_kcode_sname ON コードマスタ (kcode, sname) "
+    "WHERE sname IS NOT NULL"};
+
 } // namespace
 
 const QVector<Table>& tables() {
@@ -57,16 +76,16 @@ const QVector<Table>& tables() {
         {Db::Main,
          "商品マスタ",
          table("商品マスタ", "id INTEGER PRIMARY KEY, code TEXT, 品名 TEXT, 単位 TEXT, "
-                             "単価 NUMERIC, 適正数 INTEGER, 商品区分 TEXT"),
+                             "単価 NUMERIC, 適正数 INTEGER, 商品区分 TEXT, 版 INTEGER NOT NULL "
+                             "DEFAULT 1"),
          {"CREATE INDEX 商品マスタ_品名 ON 商品マスタ (品名)",
           "CREATE INDEX 商品マスタ_code ON 商品マスタ (code)",
           "CREATE INDEX 商品マスタ_区分 ON 商品マスタ (商品区分, code)"}},
         // An empty name would become a blank item in every list, so the schema refuses it.
-        {Db::Main,
-         "コードマスタ",
+        {Db::Main, "コードマスタ",
          table("コードマスタ", "id INTEGER PRIMARY KEY, kcode TEXT, code TEXT, "
                                "sname TEXT CHECK (sname IS NULL OR length(sname) > 0)"),
-         {"CREATE INDEX コードマスタ_kcode_code ON コードマスタ (kcode, code)"}},
+         SlotIndexes},
         {Db::Main,
          "自社情報",
          table("自社情報", "id INTEGER PRIMARY KEY, 会社名 TEXT, 住所 TEXT, 電話番号 TEXT"),
@@ -75,7 +94,7 @@ const QVector<Table>& tables() {
          "w在庫表",
          sheetWorkTable("w在庫表", true),
          {"CREATE INDEX w在庫表_code ON w在庫表 (code)"}},
-        {Db::Work, "w商品マスタ", workTable("w商品マスタ", products::Columns), {}},
+        {Db::Work, "w商品マスタ", productListTable(), {ProductListEdited}},
         {Db::Work, "w商品参照", workTable("w商品参照", products::RefColumns), {}},
         {Db::Work, "w商品区分参照", workTable("w商品区分参照", codes::NameColumns), {}},
         {Db::Work, "w単位参照", workTable("w単位参照", codes::NameColumns), {}},
@@ -103,7 +122,7 @@ QStringList slotKinds() {
 const QStringList& sheetTotals() {
     static const QStringList statements{
         "CREATE TABLE IF NOT EXISTS 在庫表集計 (日付 TEXT NOT NULL, 商品区分 TEXT NOT NULL, "
-        "行数 INTEGER NOT NULL, 金額 NUMERIC NOT NULL, PRIMARY KEY (日付, 商品区分)) WITHOUT ROWID",
+        "行数 INTEGER NOT NULL, 金額 NUMERIC NOT NULL, PRIMARY KEY (日付, 商品区分))",
         "CREATE TRIGGER IF NOT EXISTS 在庫表集計_追加 AFTER INSERT ON 在庫表 BEGIN " + AddLine +
             " END",
         "CREATE TRIGGER IF NOT EXISTS 在庫表集計_削除 AFTER DELETE ON 在庫表 BEGIN " + TakeLine +
@@ -246,5 +265,31 @@ QVector<Store::Upgrade> Store::upgrades() {
                               {field})
                          .toInt() == 0)
                      s.exec(Db::Work, "ALTER TABLE w在庫表 ADD COLUMN " + field + " INTEGER");
+             }},
+            {QStringLiteral("商品の版と重ならない区分・単位"),
+             [](Store& s) {
+                 s.exec(Db::Main,
+                        "ALTER TABLE 商品マスタ ADD COLUMN 版 INTEGER NOT NULL DEFAULT 1");
+                 // A slot stored twice keeps its first row; a name held by two
+                 // slots of a kind stays in the first of them.
+                 s.exec(Db::Main, "DELETE FROM コードマスタ WHERE id NOT IN (SELECT min(id) FROM "
+                                  "コードマスタ GROUP BY kcode, code)");
+                 s.exec(Db::Main, "UPDATE コードマスタ SET sname = NULL WHERE sname IS NOT NULL "
+                                  "AND id NOT IN (SELECT min(id) FROM コードマスタ WHERE sname IS "
+                                  "NOT NULL GROUP BY kcode, sname)");
+                 s.exec(Db::Main, "DROP INDEX IF EXISTS コードマスタ_kcode_code");
+                 for (const QString& sql : schema::SlotIndexes)
+                     s.exec(Db::Main, sql);
+                 // The totals' triggers in the form both engines read.
+                 for (const QString& name : schema::TotalsTriggers)
+                     s.exec(Db::Main, "DROP TRIGGER IF EXISTS " + name);
+                 for (const QString& sql : schema::sheetTotals())
+                     s.exec(Db::Main, sql);
+             },
+             [](Store& s) {
+                 // The product list is read afresh; its rows then carry their products.
+                 s.exec(Db::Work, "DROP TABLE IF EXISTS w商品マスタ");
+                 s.exec(Db::Work, schema::productListTable());
+                 s.exec(Db::Work, schema::ProductListEdited);
              }}};
 }

@@ -405,6 +405,10 @@ void Transaction::commit() {
     m_done = true;
 }
 
+QString marks(int n) {
+    return n <= 0 ? QString() : QString("?, ").repeated(n - 1) + "?";
+}
+
 QString rowMarks(int rows, int width) {
     const QString one = "(" + QString("?, ").repeated(width - 1) + "?)";
     QStringList all;
@@ -431,9 +435,11 @@ void Batch::flush() {
         if (!m_full)
             m_full = m_store.prepare(m_which, m_sql(m_chunk));
         m_store.run(*m_full, m_values);
+        m_affected += std::max(0, m_full->numRowsAffected());
     } else {
         QSqlQuery q = m_store.prepare(m_which, m_sql(rows));
         m_store.run(q, m_values);
+        m_affected += std::max(0, q.numRowsAffected());
     }
     ++m_statements;
     m_values.clear();

@@ -136,6 +136,8 @@ class Batch {
     void add(const QVariantList& row);
     void flush();
     int statements() const { return m_statements; }
+    // Rows the statements changed (an UPDATE guarded by a version may change fewer).
+    qint64 rowsAffected() const { return m_affected; }
 
   private:
     Store& m_store;
@@ -145,9 +147,15 @@ class Batch {
     QVariantList m_values;
     std::optional<QSqlQuery> m_full;
     int m_statements = 0;
+    qint64 m_affected = 0;
 };
 // "(?, ?, ?), (?, ?, ?)" for rows of width values.
 QString rowMarks(int rows, int width);
+// The many-row chunk of a write that must stay a few statements (a sheet save):
+// well within both engines' limits on bound values.
+constexpr int LargeChunk = 500;
+// "?, ?, ?" for n bound values.
+QString marks(int n);
 // Appends rows (each of fields' width) to a table, many rows a statement; the
 // way rows read from one file enter the other. Gives the statements run.
 int insertRows(Store& store, Db which, const QString& table, const QString& fields,

@@ -135,7 +135,7 @@ void TestProducts::detailLookupAndRegisterByCode() {
     d.proper = 2;
     d.category = "贈答";
     VERIFY_OK(entry商品詳細(t.store(), d));
-    QCOMPARE(t.dump(Db::Main, "商品マスタ"), QStringList({"1|A01|ふじ|箱|300|2|贈答"}));
+    QCOMPARE(t.dump(Db::Main, "商品マスタ"), QStringList({"1|A01|ふじ|箱|300|2|贈答|2"}));
     QCOMPARE(t.count(Db::Main, "コードマスタ", "kcode = '商品区分' AND sname = '贈答'"), 1);
     d.code = "A'02";
     VERIFY_OK(entry商品詳細(t.store(), d));

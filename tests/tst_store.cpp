@@ -49,7 +49,7 @@ void TestStore::schemaNamesAreExact() {
              QStringList({"id", "日付", "行番号", "code", "品名", "数量", "適正数", "増減", "単位",
                           "単価", "金額", "商品区分"}));
     QCOMPARE(columnsOf(s, Db::Main, "商品マスタ"),
-             QStringList({"id", "code", "品名", "単位", "単価", "適正数", "商品区分"}));
+             QStringList({"id", "code", "品名", "単位", "単価", "適正数", "商品区分", "版"}));
     QCOMPARE(columnsOf(s, Db::Main, "コードマスタ"), QStringList({"id", "kcode", "code", "sname"}));
     QVERIFY(!columnsOf(s, Db::Main, "自社情報").isEmpty());
     const QStringList sheet{"seq",    "チェック", "code", "品名", "数量",    "単位",
@@ -60,7 +60,7 @@ void TestStore::schemaNamesAreExact() {
              QStringList({"日付", "商品区分", "版", "保存日時"}));
     QCOMPARE(columnsOf(s, Db::Main, "在庫表確定"), QStringList({"日付", "確定日時"}));
     const QStringList list{"seq", "チェック", "code", "品名", "単位", "単価", "適正数", "商品区分"};
-    QCOMPARE(columnsOf(s, Db::Work, "w商品マスタ"), list);
+    QCOMPARE(columnsOf(s, Db::Work, "w商品マスタ"), list + QStringList({"商品id", "版", "変更"}));
     QCOMPARE(columnsOf(s, Db::Work, "w商品マスタ印刷"), list);
     QCOMPARE(columnsOf(s, Db::Work, "w商品参照"),
              QStringList({"seq", "code", "品名", "単位", "単価", "適正数", "商品区分"}));
@@ -252,6 +252,13 @@ void TestStore::olderFileIsUpgradedNewerRefused() {
         first.exec(Db::Main, "DROP TABLE 在庫表版");
         first.exec(Db::Main, "DROP TABLE 在庫表確定");
         first.exec(Db::Work, "ALTER TABLE w在庫表 DROP COLUMN 在庫表id");
+        // Nor product versions, nor unique slots (a unit held by two slots).
+        first.exec(Db::Main, "ALTER TABLE 商品マスタ DROP COLUMN 版");
+        for (const char* index : {"コードマスタ_kcode_code", "コードマスタ_kcode_sname"})
+            first.exec(Db::Main, QString("DROP INDEX %1").arg(index));
+        first.exec(Db::Main, "CREATE INDEX コードマスタ_kcode_code ON コードマスタ (kcode, code)");
+        first.exec(Db::Main, "UPDATE コードマスタ SET sname = '個' WHERE kcode = '単位' AND "
+                             "code IN ('01', '03')");
         first.exec(Db::Main,
                    "INSERT INTO 在庫表 (日付, 品名, 金額) VALUES ('2026-01-05', 'a', 120)");
         first.exec(Db::Main, "PRAGMA user_version = 1");
@@ -271,6 +278,9 @@ void TestStore::olderFileIsUpgradedNewerRefused() {
         QCOMPARE(now.scalar(Db::Main, "SELECT 日付 || '/' || 商品区分 || '/' || 版 FROM 在庫表版")
                      .toString(),
                  QString("2026-01-05//1"));
+        QCOMPARE(now.scalar(Db::Main, "SELECT 版 FROM 商品マスタ").toInt(), 1);
+        QCOMPARE(now.query(Db::Main, "SELECT code FROM コードマスタ WHERE sname = '個'"),
+                 Rows{{"01"}});
         QCOMPARE(now.scalar(Db::Work, "SELECT count(*) FROM pragma_table_info('w在庫表') "
                                       "WHERE name = '在庫表id'")
                      .toInt(),

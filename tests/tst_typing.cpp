@@ -297,7 +297,7 @@ void TestTyping::scenario_data() {
         cats + " | listed:なす=yes | status=商品 Z1 なす を登録しました");
     row("a category from the product list reaches every list",
         "tab:1; click:cmd商品読込; P@0,6; ime:野菜; key:Return; yes; click:cmd商品登録",
-        cats + " | status=商品情報を登録しました（新規 0・更新 4）");
+        cats + " | status=商品情報を登録しました（新規 0・更新 1）");
     row("a unit typed on a line reaches the panel", "put:0,2=x; @0,6; keys:dz; key:Return",
         "items:cmb単位=個,本,袋,箱,kg,dz");
     row("a unit renamed on the settings tab reaches every list",
