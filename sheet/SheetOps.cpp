@@ -233,6 +233,20 @@ Rows savedSheetsOf(Store& store, const QString& day, const QString& category) {
                        {day, category});
 }
 
+// savedSheetsOf with each sheet's version, and a row (null, -1) when the date is closed.
+Rows sheetsOrClosed(Store& store, const QString& day, const QString& category) {
+    const QString one = category.isEmpty() ? QString() : QStringLiteral(" AND s.商品区分 = ?");
+    QVariantList params{day};
+    if (!category.isEmpty())
+        params << category;
+    params << day;
+    return store.query(Db::Main,
+                       "SELECT s.商品区分, s.行数, coalesce(v.版, 0) FROM 在庫表集計 s LEFT JOIN "
+                       "在庫表版 v ON v.日付 = s.日付 AND v.商品区分 = s.商品区分 WHERE s.日付 = ?" +
+                           one + " UNION ALL SELECT NULL, -1, 0 FROM 在庫表確定 WHERE 日付 = ?",
+                       params);
+}
+
 struct VersionRow {
     qint64 version = 0;
     QString savedAt;
@@ -505,16 +519,17 @@ Result<int> entry在庫表(Store& store, const QDate& date, const QString& categ
                                                      "ORDER BY seq");
         const QString day = dateKey(date);
         Transaction t(store, Db::Main);
-        refuseClosed(store, date);
-        // The sheets this save replaces: each must still be the one the user
-        // loaded or was asked about.
+        // The sheets this save replaces, with their versions, and whether the
+        // date is closed (a row of its own), in one statement: each sheet must
+        // still be the one the user loaded or was asked about.
         QSet<QString> touched;
-        for (const Row& r : savedSheetsOf(store, day, category)) {
+        for (const Row& r : sheetsOrClosed(store, day, category)) {
+            if (r[1].toInt() < 0)
+                throw StoreError(closedMessage(date), store.sqlText(), ErrorKind::Closed);
             const QString k = r[0].toString();
             touched.insert(k);
             if (mode.expected && r[1].toInt() > 0 &&
-                (!mode.expected->contains(k) ||
-                 mode.expected->value(k) != versionOf(store, day, k).version))
+                (!mode.expected->contains(k) || mode.expected->value(k) != r[2].toLongLong()))
                 throw StoreError(QStringLiteral("%1 %2 の在庫表は読み込んだ後に保存されています。"
                                                 "上書きしていません。")
                                      .arg(date.toString("yyyy年MM月dd日"), k)

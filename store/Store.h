@@ -61,6 +61,9 @@ class Store {
     bool isOpen() const { return m_open; }
     // Takes effect at the next open (tests shorten it to keep lock faults quick).
     void setBusyTimeout(int ms) { m_busyTimeoutMs = ms; }
+    // The folder of the work file when it is not the data folder (each PC
+    // keeps its own work file beside a shared ledger). Takes effect at the next open.
+    void setWorkFolder(const QString& path) { m_workFolder = path; }
     // The upgrade steps the next open applies (tests give their own).
     void setUpgrades(QVector<Upgrade> steps) { m_upgrades = std::move(steps); }
     int schemaVersion() const { return BaseSchemaVersion + int(m_upgrades.size()); }
@@ -81,7 +84,8 @@ class Store {
 
     // The last statement run, for error reports.
     QString sqlText() const { return m_sqlText; }
-    // Statements run since the store was opened (the bench counts a save's).
+    // Statements run since the store was opened, besides beginning and ending
+    // transactions (the bench counts a save's).
     qint64 statementsRun() const { return m_statements; }
 
   private:
@@ -102,7 +106,7 @@ class Store {
     int m_busyTimeoutMs = DefaultBusyTimeoutMs;
     QVector<Upgrade> m_upgrades = upgrades();
     bool m_open = false;
-    QString m_dataPath, m_mainPath, m_workPath;
+    QString m_dataPath, m_mainPath, m_workPath, m_workFolder;
     QString m_sqlText;
     qint64 m_statements = 0;
     // Prepared statements by their text, one cache per connection; run() and

@@ -1,0 +1,252 @@
+// Two PCs on one ledger: two stores on one data folder, each with its own
+// work file (and two processes for the code slots).
+#include "codes/CodeOps.h"
+#include "products/ProductOps.h"
+#include "sheet/SheetOps.h"
+#include "tests/fixtures.h"
+#include "work/WorkResets.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+
+using namespace products;
+
+namespace {
+// A second PC: the same ledger, a work file of its own.
+struct OtherPc {
+    QTemporaryDir work;
+    Store store;
+    explicit OtherPc(TempStore& t) {
+        store.setWorkFolder(work.path());
+        store.setBusyTimeout(QuickBusyTimeoutMs);
+        const Status s = store.open(t.path());
+        if (!s)
+            qFatal("cannot open the second store: %s", qPrintable(s.error));
+    }
+};
+
+void edit(Store& s, const QString& name, const QString& field, const QVariant& value) {
+    s.exec(Db::Work, "UPDATE w商品マスタ SET " + field + " = ? WHERE 品名 = ?", {value, name});
+}
+
+QString price(Store& s, const QString& name) {
+    return s.scalar(Db::Main, "SELECT 単価 FROM 商品マスタ WHERE 品名 = ?", {name}).toString();
+}
+
+// The slot writer child: enters names "<prefix>1" … "<prefix>n" one by one.
+int slotChild(const QString& dir, const QString& prefix, int n) {
+    Store s;
+    if (!s.open(dir))
+        return 2;
+    for (int i = 1; i <= n; ++i) {
+        const Result<bool> r = codes::autoEntry(s, codes::kindUnit(), prefix + QString::number(i));
+        if (!r)
+            return 3;
+    }
+    return 0;
+}
+} // namespace
+
+class TestSharing : public QObject {
+    Q_OBJECT
+  private slots:
+    void productListEditedOnBoth_data();
+    void productListEditedOnBoth();
+    void detailPanelChangedElsewhere();
+    void slotsTakenByTwoProcesses_data();
+    void slotsTakenByTwoProcesses();
+    void sameSheetSavedOnBoth();
+    void lineDeleteWritesTheLedgerFirst();
+    void saveIsAFewStatements();
+};
+
+void TestSharing::productListEditedOnBoth_data() {
+    QTest::addColumn<int>("answer"); // -1 none, 0 keep mine, 1 take theirs
+    QTest::addColumn<QString>("apple");
+    QTest::addColumn<QString>("row");
+    QTest::newRow("asked, nothing overwritten") << -1 << "130" << "120|1";
+    QTest::newRow("keep mine") << 0 << "120" << "120|0";
+    QTest::newRow("take theirs") << 1 << "130" << "130|0";
+}
+
+void TestSharing::productListEditedOnBoth() {
+    QFETCH(int, answer);
+    QFETCH(QString, apple);
+    QFETCH(QString, row);
+    TempStore t;
+    t.addProduct("A1", "りんご", "個", 100);
+    t.addProduct("A2", "みかん", "個", 50);
+    t.addProduct("A3", "ぶどう", "房", 300);
+    OtherPc b(t);
+    Store& a = t.store();
+    VERIFY_OK(read商品情報(a, QString()));
+    VERIFY_OK(read商品情報(b.store, QString()));
+    // B changes りんご and みかん; A then changes りんご and ぶどう.
+    edit(b.store, "りんご", "単価", 130);
+    edit(b.store, "みかん", "単価", 55);
+    VALUE_OK(bSaved, entry商品情報(b.store));
+    QCOMPARE(bSaved.updated, 2);
+    edit(a, "りんご", "単価", 120);
+    edit(a, "ぶどう", "単価", 320);
+    VALUE_OK(aSaved, entry商品情報(a));
+    QCOMPARE(aSaved.updated, 1);
+    QCOMPARE(aSaved.conflicts.size(), 1);
+    QCOMPARE(aSaved.conflicts[0].mine, QString("りんご"));
+    QCOMPARE(aSaved.conflicts[0].difference, QString("単価 120 → 130"));
+    // A's untouched row never undoes B's change; A's own edit is written.
+    QCOMPARE(price(a, "みかん"), QString("55"));
+    QCOMPARE(price(a, "ぶどう"), QString("320"));
+    QCOMPARE(price(a, "りんご"), QString("130"));
+    if (answer == 0) {
+        VERIFY_OK(keepMine(a, aSaved.conflicts));
+        VALUE_OK(again, entry商品情報(a));
+        QVERIFY(again.conflicts.isEmpty());
+    } else if (answer == 1) {
+        VERIFY_OK(takeTheirs(a, aSaved.conflicts));
+        VALUE_OK(again, entry商品情報(a));
+        QCOMPARE(again.updated, 0);
+    }
+    QCOMPARE(price(a, "りんご"), apple);
+    QCOMPARE(a.scalar(Db::Work, "SELECT 単価 || '|' || 変更 FROM w商品マスタ WHERE 品名 = 'りんご'")
+                 .toString(),
+             row);
+    // A row read afresh after a save carries the version the save left.
+    edit(a, "ぶどう", "単価", 330);
+    VALUE_OK(third, entry商品情報(a));
+    QCOMPARE(third.conflicts.size(), answer == -1 ? 1 : 0);
+}
+
+void TestSharing::detailPanelChangedElsewhere() {
+    TempStore t;
+    t.addProduct("A1", "りんご", "個", 100);
+    OtherPc b(t);
+    VALUE_OK(read, read商品詳細(t.store(), "りんご"));
+    VALUE_OK(theirs, read商品詳細(b.store, "りんご"));
+    Detail other = *theirs;
+    other.price = Currency::fromWhole(130);
+    VERIFY_OK(entry商品詳細(b.store, other));
+    Detail mine = *read;
+    mine.price = Currency::fromWhole(120);
+    const Result<qint64> refused = entry商品詳細(t.store(), mine);
+    QCOMPARE(refused.status.kind, ErrorKind::Conflict);
+    QCOMPARE(price(t.store(), "りんご"), QString("130"));
+    VALUE_OK(version, entry商品詳細(t.store(), mine, true));
+    QCOMPARE(version, 3);
+    QCOMPARE(price(t.store(), "りんご"), QString("120"));
+}
+
+void TestSharing::slotsTakenByTwoProcesses_data() {
+    QTest::addColumn<QString>("second"); // the other writer's prefix
+    QTest::addColumn<int>("names");
+    QTest::newRow("fifteen names each") << "B" << 30;
+    QTest::newRow("the same fifteen names") << "A" << 15;
+}
+
+void TestSharing::slotsTakenByTwoProcesses() {
+    QFETCH(QString, second);
+    QFETCH(int, names);
+    TempStore t;
+    const QString dir = t.path();
+    QProcess writers[2];
+    const QString prefixes[2] = {"A", second};
+    for (int i = 0; i < 2; ++i) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("STOLVA_SLOT_CHILD", dir + "|" + prefixes[i] + "|15");
+        writers[i].setProcessEnvironment(env);
+        writers[i].start(QCoreApplication::applicationFilePath(), {});
+    }
+    for (QProcess& w : writers) {
+        QVERIFY(w.waitForFinished(30000));
+        QCOMPARE(w.exitCode(), 0);
+    }
+    // No name lost, none twice, each in a slot of its own.
+    QCOMPARE(t.count(Db::Main, "コードマスタ", "kcode = '単位' AND sname IS NOT NULL"), names);
+    QCOMPARE(t.store()
+                 .scalar(Db::Main, "SELECT count(DISTINCT sname) FROM コードマスタ WHERE kcode = "
+                                   "'単位'")
+                 .toInt(),
+             names);
+    QCOMPARE(t.count(Db::Main, "コードマスタ", "kcode = '単位'"), 30);
+}
+
+void TestSharing::sameSheetSavedOnBoth() {
+    TempStore t;
+    OtherPc b(t);
+    const QDate d(2026, 12, 8);
+    for (Store* s : {&t.store(), &b.store}) {
+        VERIFY_OK(resets::clear在庫明細(*s, 0));
+        s->exec(Db::Work, "INSERT INTO w在庫表 (チェック, 品名, 数量, 商品区分) VALUES "
+                          "(0, 'りんご', 3, '果物'), (0, 'ばなな', 1, '果物')");
+    }
+    // Different categories of one date never touch each other.
+    VERIFY_OK(sheet::entry在庫表(t.store(), d, "果物"));
+    VALUE_OK(others, sheet::unloadedSheets(b.store, d, "野菜", sheet::LoadedFrom{d, {}}));
+    QVERIFY(others.isEmpty());
+    // The same category: the second saver is asked, and a save with what it
+    // loaded (nothing) is refused instead of replacing the first count.
+    VALUE_OK(unloaded, sheet::unloadedSheets(b.store, d, "果物", sheet::LoadedFrom{d, {}}));
+    QCOMPARE(unloaded.size(), 1);
+    QCOMPARE(unloaded[0].lines, 2);
+    sheet::SaveMode mode;
+    mode.expected = sheet::Versions{};
+    const Result<int> refused = sheet::entry在庫表(b.store, d, "果物", {}, mode);
+    QCOMPARE(refused.status.kind, ErrorKind::Conflict);
+    mode.add = true;
+    mode.expected = sheet::Versions{{"果物", unloaded[0].version}};
+    VERIFY_OK(sheet::entry在庫表(b.store, d, "果物", {}, mode));
+    QCOMPARE(t.store()
+                 .scalar(Db::Main, "SELECT sum(数量) FROM 在庫表 WHERE 品名 = 'りんご'")
+                 .toInt(),
+             6);
+}
+
+void TestSharing::lineDeleteWritesTheLedgerFirst() {
+    TempStore t;
+    t.addProduct("A1", "りんご");
+    Store& s = t.store();
+    VERIFY_OK(read商品情報(s, QString()));
+    const qint64 seq = s.scalar(Db::Work, "SELECT seq FROM w商品マスタ").toLongLong();
+    // The list's own deletion fails after the ledger's: the row stays shown.
+    s.exec(Db::Work, "CREATE TRIGGER boom BEFORE DELETE ON w商品マスタ BEGIN "
+                     "SELECT RAISE(ABORT, 'injected'); END");
+    QVERIFY(!lineDelete商品情報(s, seq));
+    QCOMPARE(t.count(Db::Main, "商品マスタ"), 0);
+    QCOMPARE(t.count(Db::Work, "w商品マスタ"), 1);
+    // Deleting it again is harmless and removes the row.
+    s.exec(Db::Work, "DROP TRIGGER boom");
+    t.addProduct("A1", "別名");
+    VERIFY_OK(lineDelete商品情報(s, seq));
+    QCOMPARE(t.count(Db::Work, "w商品マスタ"), 0);
+    QCOMPARE(t.count(Db::Main, "商品マスタ"), 1);
+}
+
+void TestSharing::saveIsAFewStatements() {
+    TempStore t;
+    Store& s = t.store();
+    VERIFY_OK(resets::clear在庫明細(s, 0));
+    Rows lines;
+    for (int i = 0; i < 500; ++i)
+        lines.append(Row{0, QString("品%1").arg(i), i, QString("区分%1").arg(i % 7),
+                         QString("単位%1").arg(i % 5), 100 + i});
+    insertRows(s, Db::Work, "w在庫表", "チェック, 品名, 数量, 商品区分, 単位, 単価", lines);
+    for (int round = 0; round < 2; ++round) {
+        const qint64 before = s.statementsRun();
+        VALUE_OK(saved, sheet::entry在庫表(s, QDate(2026, 12, 8), QString()));
+        QCOMPARE(saved, 500);
+        const qint64 sent = s.statementsRun() - before;
+        QVERIFY2(sent <= 10, qPrintable(QString::number(sent)));
+    }
+    QCOMPARE(t.count(Db::Main, "商品マスタ"), 500);
+    QCOMPARE(t.count(Db::Main, "コードマスタ", "sname IS NOT NULL"), 12);
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList child = qEnvironmentVariable("STOLVA_SLOT_CHILD").split('|');
+    if (child.size() == 3)
+        return slotChild(child[0], child[1], child[2].toInt());
+    TestSharing tc;
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_sharing.moc"
