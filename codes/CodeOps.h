@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 namespace codes {
 
@@ -48,11 +49,17 @@ std::int16_t AutoEntryコードマスタ(Store& store, const QString& kind, cons
 
 // Thirty empty slots "01" … "30" in the code editor's work table.
 Status clearCodeTable(Store& store);
+// The names of slots 01 … 30 of a kind (null for an empty slot).
+using SlotNames = QVector<QVariant>;
 // The slots of one kind read into the editor; codes outside 01…30 are ignored.
-Status readCodeTable(Store& store, const QString& kind);
-// Replaces the kind's slots by the editor's rows in one transaction; gives the
-// number of slots that hold a name afterwards.
-Result<int> entryCodes(Store& store, const QString& kind);
+// Gives the names read, for the editor's 登録 to compare.
+Result<SlotNames> readCodeTable(Store& store, const QString& kind);
+// Writes the editor's rows into the kind's slots in place, in one transaction;
+// gives the number of slots that hold a name afterwards. When `read` is given
+// and a stored name differs from it (someone else registered meanwhile),
+// nothing is written (ErrorKind::Conflict). A name typed in two slots is refused.
+Result<int> entryCodes(Store& store, const QString& kind,
+                       const std::optional<SlotNames>& read = std::nullopt);
 // How many stored names of the kind the editor's rows would empty.
 Result<int> namesRemovedBy(Store& store, const QString& kind);
 } // namespace codes

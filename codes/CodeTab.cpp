@@ -161,16 +161,19 @@ void CodeTab::Clearコード表() {
     const QSignalBlocker block(m_optUnit);
     m_optCategory->setChecked(true);
     m_optUnit->setChecked(false);
+    m_read.reset();
     if (Status s = codes::clearCodeTable(m_store); !s)
         ShowError(QStringLiteral("コード表をクリアできませんでした。"), s.error);
     refreshGrid();
 }
 
 void CodeTab::Readコード表() {
-    if (Status s = codes::readCodeTable(m_store, kind()); !s) {
-        ShowError(QStringLiteral("%1を読み込めませんでした。").arg(kind()), s.error);
+    const Result<codes::SlotNames> read = codes::readCodeTable(m_store, kind());
+    if (!read) {
+        ShowError(QStringLiteral("%1を読み込めませんでした。").arg(kind()), read.error());
         return;
     }
+    m_read = {kind(), read.value};
     refreshGrid();
 }
 
@@ -190,13 +193,20 @@ void CodeTab::Entryコード() {
         return;
     if (ShowMsg(MsgKind::登録, MsgCase::確認, k) != True)
         return;
-    const Result<int> named = codes::entryCodes(m_store, k);
+    // Compared with what the editor read, so that a name registered
+    // meanwhile (on another PC, or by a save) is not undone unseen.
+    const Result<int> named = codes::entryCodes(
+        m_store, k, m_read && m_read->first == k ? std::optional(m_read->second) : std::nullopt);
     if (!named) {
         ShowError(
             QStringLiteral("%1を登録できませんでした。入力した内容はそのまま残っています。").arg(k),
             named.error());
         return;
     }
+    // What is stored now is what the editor holds.
+    if (const Result<codes::SlotNames> now = codes::readCodeTable(m_store, k); now)
+        m_read = {k, now.value};
+    refreshGrid();
     emit namesChanged();
     emit statusMessage(QStringLiteral("%1を登録しました（%2件）").arg(k).arg(named.value));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "codes/CodeOps.h"
+
 #include "store/Store.h"
 
 #include <QWidget>
@@ -50,4 +52,6 @@ class CodeTab : public QWidget {
     QLabel* m_info;
     QLabel* m_support;
     QVBoxLayout* m_right;
+    // The kind and names the editor last read; none after クリア.
+    std::optional<QPair<QString, codes::SlotNames>> m_read;
 };

@@ -240,11 +240,12 @@ Rows sheetsOrClosed(Store& store, const QString& day, const QString& category) {
     if (!category.isEmpty())
         params << category;
     params << day;
-    return store.query(Db::Main,
-                       "SELECT s.商品区分, s.行数, coalesce(v.版, 0) FROM 在庫表集計 s LEFT JOIN "
-                       "在庫表版 v ON v.日付 = s.日付 AND v.商品区分 = s.商品区分 WHERE s.日付 = ?" +
-                           one + " UNION ALL SELECT NULL, -1, 0 FROM 在庫表確定 WHERE 日付 = ?",
-                       params);
+    return store.query(
+        Db::Main,
+        "SELECT s.商品区分, s.行数, coalesce(v.版, 0) FROM 在庫表集計 s LEFT JOIN "
+        "在庫表版 v ON v.日付 = s.日付 AND v.商品区分 = s.商品区分 WHERE s.日付 = ?" +
+            one + " UNION ALL SELECT NULL, -1, 0 FROM 在庫表確定 WHERE 日付 = ?",
+        params);
 }
 
 struct VersionRow {

@@ -241,8 +241,8 @@ Status Store::open(const QString& dataPath) {
     close();
     m_dataPath = QDir(dataPath).absolutePath() + "/";
     m_mainPath = m_dataPath + MainFile;
-    m_workPath = (m_workFolder.isEmpty() ? m_dataPath : QDir(m_workFolder).absolutePath() + "/") +
-                 WorkFile;
+    m_workPath =
+        (m_workFolder.isEmpty() ? m_dataPath : QDir(m_workFolder).absolutePath() + "/") + WorkFile;
     if (!m_workFolder.isEmpty() && !QDir().mkpath(m_workFolder))
         return Status::failed(
             QStringLiteral("作業用フォルダ %1 を作成できません。").arg(shown(m_workFolder)),

@@ -55,6 +55,8 @@ class TestSharing : public QObject {
     void detailPanelChangedElsewhere();
     void slotsTakenByTwoProcesses_data();
     void slotsTakenByTwoProcesses();
+    void slotEditor_data();
+    void slotEditor();
     void sameSheetSavedOnBoth();
     void lineDeleteWritesTheLedgerFirst();
     void saveIsAFewStatements();
@@ -64,9 +66,12 @@ void TestSharing::productListEditedOnBoth_data() {
     QTest::addColumn<int>("answer"); // -1 none, 0 keep mine, 1 take theirs
     QTest::addColumn<QString>("apple");
     QTest::addColumn<QString>("row");
-    QTest::newRow("asked, nothing overwritten") << -1 << "130" << "120|1";
-    QTest::newRow("keep mine") << 0 << "120" << "120|0";
-    QTest::newRow("take theirs") << 1 << "130" << "130|0";
+    QTest::newRow("asked, nothing overwritten") << -1 << "130"
+                                                << "120|1";
+    QTest::newRow("keep mine") << 0 << "120"
+                               << "120|0";
+    QTest::newRow("take theirs") << 1 << "130"
+                                 << "130|0";
 }
 
 void TestSharing::productListEditedOnBoth() {
@@ -169,6 +174,57 @@ void TestSharing::slotsTakenByTwoProcesses() {
     QCOMPARE(t.count(Db::Main, "コードマスタ", "kcode = '単位'"), 30);
 }
 
+void TestSharing::slotEditor_data() {
+    QTest::addColumn<QString>("typed");     // slot=name typed in the editor, ';' between
+    QTest::addColumn<QString>("elsewhere"); // a unit another PC registers meanwhile
+    QTest::addColumn<QString>("outcome");   // error kind or the stored names
+    QTest::newRow("names swapped in place") << "01=箱;02=個"
+                                            << ""
+                                            << "01=箱,02=個,03=本";
+    QTest::newRow("a name moved to a free slot") << "01=;05=個"
+                                                 << ""
+                                                 << "02=箱,03=本,05=個";
+    QTest::newRow("one name in two slots") << "04=箱"
+                                           << ""
+                                           << "other";
+    QTest::newRow("registered meanwhile elsewhere") << "04=袋"
+                                                    << "ケース"
+                                                    << "conflict";
+}
+
+void TestSharing::slotEditor() {
+    QFETCH(QString, typed);
+    QFETCH(QString, elsewhere);
+    QFETCH(QString, outcome);
+    TempStore t;
+    OtherPc b(t);
+    t.nameSlot("単位", "01", "個");
+    t.nameSlot("単位", "02", "箱");
+    t.nameSlot("単位", "03", "本");
+    VALUE_OK(read, codes::readCodeTable(t.store(), "単位"));
+    for (const QString& slot : typed.split(';')) {
+        const QString name = slot.section('=', 1);
+        t.store().exec(Db::Work, "UPDATE wコードマスタ SET sname = ? WHERE code = ?",
+                       {name.isEmpty() ? QVariant() : QVariant(name), slot.section('=', 0, 0)});
+    }
+    if (!elsewhere.isEmpty())
+        VERIFY_OK(codes::autoEntry(b.store, "単位", elsewhere));
+    const QStringList before = t.dump(Db::Main, "コードマスタ");
+    const Result<int> r = codes::entryCodes(t.store(), "単位", read);
+    if (outcome == "conflict" || outcome == "other") {
+        QCOMPARE(r.status.kind, outcome == "conflict" ? ErrorKind::Conflict : ErrorKind::Other);
+        QCOMPARE(t.dump(Db::Main, "コードマスタ"), before);
+        return;
+    }
+    VERIFY_OK(r);
+    QStringList names;
+    for (const Row& n : t.store().query(Db::Main, "SELECT code || '=' || sname FROM コードマスタ "
+                                                  "WHERE kcode = '単位' AND sname IS NOT NULL "
+                                                  "ORDER BY code"))
+        names << n[0].toString();
+    QCOMPARE(names.join(','), outcome);
+}
+
 void TestSharing::sameSheetSavedOnBoth() {
     TempStore t;
     OtherPc b(t);
@@ -194,10 +250,9 @@ void TestSharing::sameSheetSavedOnBoth() {
     mode.add = true;
     mode.expected = sheet::Versions{{"果物", unloaded[0].version}};
     VERIFY_OK(sheet::entry在庫表(b.store, d, "果物", {}, mode));
-    QCOMPARE(t.store()
-                 .scalar(Db::Main, "SELECT sum(数量) FROM 在庫表 WHERE 品名 = 'りんご'")
-                 .toInt(),
-             6);
+    QCOMPARE(
+        t.store().scalar(Db::Main, "SELECT sum(数量) FROM 在庫表 WHERE 品名 = 'りんご'").toInt(),
+        6);
 }
 
 void TestSharing::lineDeleteWritesTheLedgerFirst() {
