@@ -84,11 +84,11 @@ FrmStolva::FrmStolva() {
     connect(m_sheet, &SheetTab::namesRead, this,
             [this](const resets::CombLists& l) { showComb(l); });
     // Whatever changes a master refreshes every list that shows its names.
-    connect(m_sheet, &SheetTab::namesChanged, this, [this] { refreshNames(false); });
-    connect(m_codes, &CodeTab::namesChanged, this, [this] { refreshNames(false); });
-    connect(m_products, &ProductTab::namesChanged, this, [this] { refreshNames(false); });
+    connect(m_sheet, &SheetTab::namesChanged, this, [this] { refreshNames(); });
+    connect(m_codes, &CodeTab::namesChanged, this, [this] { refreshNames(); });
+    connect(m_products, &ProductTab::namesChanged, this, [this] { refreshNames(); });
     connect(m_products, &ProductTab::productsChanged, this, [this] {
-        refreshNames(true);
+        refreshNames();
         m_sheet->countRegistered();
     });
     connect(m_sheet, &SheetTab::registerCodeRequested, this, [this](const QString& code) {
@@ -168,9 +168,7 @@ void FrmStolva::showStatus(const QString& text) {
     statusBar()->showMessage(text);
 }
 
-void FrmStolva::refreshNames(bool productsToo) {
-    if (productsToo)
-        m_refs.products->markStale();
+void FrmStolva::refreshNames() {
     const Result<resets::CombLists> lists = resets::readNameLists(m_store);
     if (!lists) {
         qWarning("refreshing the name lists failed: %s", qPrintable(lists.error()));
@@ -183,8 +181,6 @@ void FrmStolva::refreshNames(bool productsToo) {
 
 void FrmStolva::showComb(const resets::CombLists& lists) {
     showNames(lists, false);
-    m_refs.products->markStale(false); // the reset has just rebuilt it
-    m_refs.products->refresh();
     m_refs.categories->refresh();
     m_refs.units->refresh();
 }
@@ -248,7 +244,7 @@ void FrmStolva::restoreBackup(const QString& path) {
     Clear在庫表();
     Clear商品情報();
     Clearコード表();
-    refreshNames(true);
+    refreshNames();
     m_backups->refresh();
     showStatus(QStringLiteral("%1 から復元しました（それまでのデータ: %2）")
                    .arg(when, QDir::toNativeSeparators(aside.value)));

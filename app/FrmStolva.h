@@ -40,9 +40,9 @@ class FrmStolva : public QMainWindow {
     // After a reset: the selectors get the names with nothing chosen, and the
     // reference lists show their rebuilt tables.
     void showComb(const resets::CombLists& lists);
-    // Re-reads every list of names after a master changed; the product list
-    // of the name drop-down is rebuilt when it is next opened.
-    void refreshNames(bool productsToo);
+    // Re-reads every list of names after a master changed (the product
+    // drop-down reads the ledger each time it opens).
+    void refreshNames();
     void Clear在庫表();
     void Clear商品情報();
     void Clearコード表();

@@ -95,7 +95,6 @@ const QVector<Table>& tables() {
          sheetWorkTable("w在庫表", true),
          {"CREATE INDEX w在庫表_code ON w在庫表 (code)"}},
         {Db::Work, "w商品マスタ", productListTable(), {ProductListEdited}},
-        {Db::Work, "w商品参照", workTable("w商品参照", products::RefColumns), {}},
         {Db::Work, "w商品区分参照", workTable("w商品区分参照", codes::NameColumns), {}},
         {Db::Work, "w単位参照", workTable("w単位参照", codes::NameColumns), {}},
         // AUTOINCREMENT: 行番号 is assigned by the database and never reused.
@@ -289,6 +288,8 @@ QVector<Store::Upgrade> Store::upgrades() {
              [](Store& s) {
                  // The product list is read afresh; its rows then carry their products.
                  s.exec(Db::Work, "DROP TABLE IF EXISTS w商品マスタ");
+                 // The product drop-down reads the ledger itself.
+                 s.exec(Db::Work, "DROP TABLE IF EXISTS w商品参照");
                  s.exec(Db::Work, schema::productListTable());
                  s.exec(Db::Work, schema::ProductListEdited);
              }}};

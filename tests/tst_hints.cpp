@@ -2,6 +2,7 @@
 #include "base/Version.h"
 #include "codes/CodeTab.h"
 #include "hints/HintWindow.h"
+#include "products/ProductRefModel.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
 #include "tests/window_fixture.h"
@@ -92,7 +93,7 @@ void TestHints::eraseAll() {
     QCOMPARE(s.count(Db::Main, "商品マスタ"), 0);
     QCOMPARE(s.w->findChild<QComboBox*>("cmb商品区分在庫")->count(), 0);
     QCOMPARE(s.w->findChild<QComboBox*>("cmb商品区分選択")->count(), 0);
-    QCOMPARE(s.count(Db::Work, "w商品参照"), 0);
+    QCOMPARE(products::ProductRefModel(s.store()).rowCount(), 0);
     QCOMPARE(s.w->codeTab()->model()->rowCount(), 30);
     QCOMPARE(s.msgs.presenter.shown.size(), 2);
 }

@@ -2,6 +2,7 @@
 #include "base/Version.h"
 #include "hints/HintOps.h"
 #include "products/ProductOps.h"
+#include "products/ProductRefModel.h"
 #include "tests/fixtures.h"
 
 #include <QFile>
@@ -28,6 +29,7 @@ class TestProducts : public QObject {
     void lineDeleteRetiresTheProduct();
     void detailLookupAndRegisterByCode();
     void detailEmptyCategoryTakesNoSlot();
+    void dropDownReadsWhatItsFilterShows();
     void hintsOneRowPerButton();
     void eraseAllKeepsSlotsAndHintsAndBacksUp();
 };
@@ -140,6 +142,50 @@ void TestProducts::detailLookupAndRegisterByCode() {
     d.code = "A'02";
     VERIFY_OK(entry商品詳細(t.store(), d));
     QCOMPARE(t.count(Db::Main, "商品マスタ"), 2);
+}
+
+void TestProducts::dropDownReadsWhatItsFilterShows() {
+    TempStore t;
+    Rows many;
+    for (int i = 0; i < 250; ++i)
+        many.append(Row{QString("P%1").arg(i), QString("品%1").arg(i, 3, 10, QChar('0'))});
+    many.append(Row{"R1", "りんご"});
+    many.append(Row{"R2", "りんご飴"});
+    many.append(Row{"N0", QVariant()});
+    insertRows(t.store(), Db::Main, "商品マスタ", "code, 品名", many);
+    ProductRefModel m(t.store());
+    const auto names = [&] {
+        QStringList out;
+        for (int r = 0; r < m.rowCount(); ++r)
+            out << m.index(r, RefName).data().toString();
+        return out;
+    };
+    // A page at a time, in name order, as the view scrolls; nameless never.
+    QCOMPARE(m.rowCount(), ProductRefModel::Page);
+    QCOMPARE(names().first(), QString("りんご"));
+    for (int fetched : {200, 252, 252}) {
+        m.fetchMore(QModelIndex());
+        QCOMPARE(m.rowCount(), fetched);
+    }
+    QVERIFY(!m.canFetchMore(QModelIndex()));
+    QCOMPARE(names().last(), QString("品249"));
+    const QVector<QPair<QString, QStringList>> filters{
+        {"りん", {"りんご", "りんご飴"}},
+        {"品24",
+         {"品240", "品241", "品242", "品243", "品244", "品245", "品246", "品247", "品248",
+          "品249"}},
+        {"ない", {}},
+        {"%", {}},
+        {"_", {}}};
+    for (const auto& [prefix, expected] : filters) {
+        m.filterTo(prefix);
+        QCOMPARE(names(), expected);
+    }
+    // Opened on a cell's entry: a few rows above it, then on from it.
+    m.startAt("品100");
+    QCOMPARE(m.index(ProductRefModel::Before, RefName).data().toString(), QString("品100"));
+    QCOMPARE(m.index(ProductRefModel::Before, RefCode).data().toString(), QString("P100"));
+    QVERIFY(m.canFetchMore(QModelIndex()));
 }
 
 void TestProducts::detailEmptyCategoryTakesNoSlot() {

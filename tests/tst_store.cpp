@@ -62,8 +62,6 @@ void TestStore::schemaNamesAreExact() {
     const QStringList list{"seq", "チェック", "code", "品名", "単位", "単価", "適正数", "商品区分"};
     QCOMPARE(columnsOf(s, Db::Work, "w商品マスタ"), list + QStringList({"商品id", "版", "変更"}));
     QCOMPARE(columnsOf(s, Db::Work, "w商品マスタ印刷"), list);
-    QCOMPARE(columnsOf(s, Db::Work, "w商品参照"),
-             QStringList({"seq", "code", "品名", "単位", "単価", "適正数", "商品区分"}));
     QCOMPARE(columnsOf(s, Db::Work, "w商品区分参照"), QStringList({"seq", "sname"}));
     QCOMPARE(columnsOf(s, Db::Work, "w単位参照"), QStringList({"seq", "sname"}));
     QCOMPARE(columnsOf(s, Db::Work, "wコードマスタ"),

@@ -240,6 +240,12 @@ void TestTyping::scenario_data() {
         "sql!:INSERT INTO 商品マスタ (品名) VALUES ('りんご大'); "
         "click:cmdクリア; @0,2; ime:りんご; key:Return",
         "0,2=りんご | 0,6=個");
+    // A long master: the proposals are read as typed, beyond the first page.
+    row("a name far down a long master is proposed",
+        "sql!:WITH RECURSIVE n(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM n WHERE i < 400) "
+        "INSERT INTO 商品マスタ (code, 品名, 単価) SELECT 'P' || i, '品' || i, i FROM n; "
+        "@0,2; ime:品39; key:Down; key:Down; key:Return; keys:2; key:Return",
+        "0,2=品391 | 0,1=P391 | 0,8=782");
     row("a list merely opened registers nothing",
         "put:0,2=x; @0,6; keys:dz; key:F4; key:Escape; key:Escape", units + "= 'dz'=0 | 0,6=");
     // The two panes are one grid for Tab and the arrows.

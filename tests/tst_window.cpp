@@ -4,6 +4,7 @@
 #include "base/Version.h"
 #include "codes/CodeTab.h"
 #include "history/HistoryDialogs.h"
+#include "products/ProductRefModel.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
 #include "tests/window_fixture.h"
@@ -293,10 +294,12 @@ void TestWindow::selectorsFollowSlotOrder() {
     QCOMPARE(items(s.w->findChild<QComboBox*>("cmb単位")), QStringList({"箱"}));
     QCOMPARE(s.count(Db::Work, "w商品区分参照"), 3);
     QCOMPARE(s.count(Db::Work, "w単位参照"), 1);
-    QStringList refs;
-    for (const Row& r : st.query(Db::Work, "SELECT 品名 FROM w商品参照 ORDER BY seq"))
-        refs << r[0].toString();
-    QCOMPARE(refs, QStringList({"a", "b", "b"}));
+    // The product drop-down reads the ledger: named products in name order.
+    products::ProductRefModel refs(st);
+    QStringList names;
+    for (int r = 0; r < refs.rowCount(); ++r)
+        names << refs.index(r, products::RefName).data().toString();
+    QCOMPARE(names, QStringList({"a", "b", "b"}));
     // The list filter is chosen from its list only: typing changes nothing,
     // the arrow keys choose.
     QComboBox* filter = s.w->findChild<QComboBox*>("cmb商品区分選択");

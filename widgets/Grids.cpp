@@ -1,5 +1,7 @@
 #include "widgets/Grids.h"
 
+#include "base/ListFilter.h"
+
 #include "base/Values.h"
 #include "work/WorkTableModel.h"
 
@@ -215,9 +217,19 @@ ComboDelegate::ComboDelegate(QAbstractItemModel* list, int listColumn, QVector<i
     : EnterDelegate(parent), m_list(list), m_listColumn(listColumn),
       m_tableTwips(std::move(tableTwips)) {}
 
+ComboDelegate::ComboDelegate(ListMaker make, int listColumn, QVector<int> tableTwips,
+                             QObject* parent)
+    : EnterDelegate(parent), m_make(std::move(make)), m_listColumn(listColumn),
+      m_tableTwips(std::move(tableTwips)) {}
+
 std::function<EnterDelegate*(QObject*)>
 ComboDelegate::factory(QAbstractItemModel* list, int listColumn, QVector<int> tableTwips) {
     return [=](QObject* parent) { return new ComboDelegate(list, listColumn, tableTwips, parent); };
+}
+
+std::function<EnterDelegate*(QObject*)> ComboDelegate::factory(ListMaker make, int listColumn,
+                                                               QVector<int> tableTwips) {
+    return [=](QObject* parent) { return new ComboDelegate(make, listColumn, tableTwips, parent); };
 }
 
 QWidget* ComboDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
@@ -227,11 +239,15 @@ QWidget* ComboDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem
     auto* combo = new QComboBox(parent);
     combo->setEditable(true);
     combo->setInsertPolicy(QComboBox::NoInsert);
-    combo->setModel(m_list);
+    QAbstractItemModel* list = m_make ? m_make(combo) : m_list;
+    // The proposals have a list of their own, filtered as the user types,
+    // so the drop-down's rows never change under the typed text.
+    QAbstractItemModel* proposals = m_make ? m_make(combo) : m_list;
+    combo->setModel(list);
     combo->setModelColumn(m_listColumn);
     combo->setMaxVisibleItems(16);
     // A name typed in full is kept as typed: completion only proposes.
-    auto* completer = new QCompleter(m_list, combo);
+    auto* completer = new QCompleter(proposals, combo);
     completer->setCompletionColumn(m_listColumn);
     completer->setCompletionMode(QCompleter::PopupCompletion);
     completer->setCaseSensitivity(Qt::CaseSensitive);
@@ -240,9 +256,11 @@ QWidget* ComboDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem
     // Queued: the line edit settles its own completion after reporting the edit.
     connect(
         combo->lineEdit(), &QLineEdit::textEdited, completer,
-        [completer, combo] {
+        [completer, combo, proposals] {
             const QString t = combo->currentText();
             if (!t.isEmpty() && combo->isVisible()) {
+                if (auto* filter = dynamic_cast<ListFilter*>(proposals))
+                    filter->filterTo(t);
                 completer->setCompletionPrefix(t);
                 completer->complete();
             }
@@ -258,14 +276,14 @@ QWidget* ComboDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem
         combo->setView(view);
         // Wide enough for every column of the list, as its column table says.
         int total = 0;
-        for (int c = 0; c < m_list->columnCount() && c < m_tableTwips.size(); ++c) {
+        for (int c = 0; c < list->columnCount() && c < m_tableTwips.size(); ++c) {
             const int w = twips(view, m_tableTwips[c]);
             view->setColumnWidth(c, w);
             total += w;
         }
         view->setMinimumWidth(total + view->verticalScrollBar()->sizeHint().width() + 4);
     } else {
-        fitListToNames(combo, m_list, m_listColumn);
+        fitListToNames(combo, list, m_listColumn);
     }
     combo->setAttribute(Qt::WA_InputMethodEnabled, true);
     combo->lineEdit()->setAttribute(Qt::WA_InputMethodEnabled, true);
@@ -282,6 +300,8 @@ void ComboDelegate::setEditorData(QWidget* editor, const QModelIndex& index) con
     auto* combo = static_cast<QComboBox*>(editor);
     const QString text = index.data(Qt::EditRole).toString();
     // The list opens at the cell's entry when it has one.
+    if (auto* filter = dynamic_cast<ListFilter*>(combo->model()))
+        filter->startAt(text);
     combo->setCurrentIndex(text.isEmpty() ? -1 : combo->findText(text, Qt::MatchExactly));
     combo->setEditText(text);
     // As in a plain text cell: what the user types replaces the cell.

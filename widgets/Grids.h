@@ -64,8 +64,15 @@ class ComboDelegate : public EnterDelegate {
   public:
     ComboDelegate(QAbstractItemModel* list, int listColumn, QVector<int> tableTwips = {},
                   QObject* parent = nullptr);
+    // A list too long to share: each editor makes its own two (its drop-down
+    // and its proposals), filtered as the user types when they are ListFilters.
+    using ListMaker = std::function<QAbstractItemModel*(QObject* parent)>;
+    ComboDelegate(ListMaker make, int listColumn, QVector<int> tableTwips = {},
+                  QObject* parent = nullptr);
     // Makes one delegate per view (a delegate serves the editors of one view).
     static std::function<EnterDelegate*(QObject*)> factory(QAbstractItemModel* list, int listColumn,
+                                                           QVector<int> tableTwips = {});
+    static std::function<EnterDelegate*(QObject*)> factory(ListMaker make, int listColumn,
                                                            QVector<int> tableTwips = {});
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override;
@@ -74,7 +81,8 @@ class ComboDelegate : public EnterDelegate {
                       const QModelIndex& index) const override;
 
   private:
-    QAbstractItemModel* m_list;
+    QAbstractItemModel* m_list = nullptr;
+    ListMaker m_make;
     int m_listColumn;
     QVector<int> m_tableTwips;
 };

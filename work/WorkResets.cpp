@@ -29,20 +29,11 @@ Rows column(const QStringList& names) {
     return out;
 }
 
-void copyProducts(Store& store, const Rows& products) {
-    store.exec(Db::Work, "DELETE FROM w商品参照");
-    insertRows(store, Db::Work, "w商品参照", columns::list(products::RefColumns), products);
-}
-
 void copyNames(Store& store, const QString& table, const QStringList& names) {
     store.exec(Db::Work, "DELETE FROM " + table);
     insertRows(store, Db::Work, table, "sname", column(names));
 }
 
-Rows readProducts(Store& store) {
-    return store.query(Db::Main, "SELECT " + columns::list(products::RefColumns) +
-                                     " FROM 商品マスタ WHERE 品名 IS NOT NULL ORDER BY 品名, id");
-}
 } // namespace
 
 void addBlankLines(Store& store, int lines) {
@@ -66,10 +57,8 @@ Status clear在庫明細(Store& store, int lines) {
 Result<CombLists> clear在庫表(Store& store) {
     return guardedValue<CombLists>([&] {
         const CombLists l = readNames(store);
-        const Rows products = readProducts(store);
         Transaction t(store, Db::Work);
         fillBlankLines(store, SheetLines);
-        copyProducts(store, products);
         copyNames(store, "w商品区分参照", l.categories);
         copyNames(store, "w単位参照", l.units);
         t.commit();
@@ -85,15 +74,6 @@ Result<CombLists> readNameLists(Store& store) {
         copyNames(store, "w単位参照", l.units);
         t.commit();
         return l;
-    });
-}
-
-Status readProductRefs(Store& store) {
-    return guarded([&] {
-        const Rows products = readProducts(store);
-        Transaction t(store, Db::Work);
-        copyProducts(store, products);
-        t.commit();
     });
 }
 

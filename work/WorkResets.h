@@ -24,12 +24,10 @@ struct CombLists {
 // The category and unit reference tables rebuilt from the code master in one
 // transaction (the sheet's lines stay); it gives the combo box names.
 Result<CombLists> readNameLists(Store& store);
-// The product reference table rebuilt from the product master.
-Status readProductRefs(Store& store);
 // Rebuilds the unit reference table from the unit slots.
 Status read単位(Store& store);
 // The whole reset of the sheet tab in one transaction: 500 blank lines and
-// every reference table rebuilt; it gives the combo box names.
+// the category and unit reference tables rebuilt; it gives the combo box names.
 Result<CombLists> clear在庫表(Store& store);
 
 } // namespace resets

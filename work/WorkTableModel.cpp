@@ -87,11 +87,7 @@ int WorkTableModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : int(m_columns.size());
 }
 
-QVariant WorkTableModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= m_rows.size() || index.column() >= m_columns.size())
-        return QVariant();
-    const Column& c = m_columns[index.column()];
-    const QVariant& v = m_rows[index.row()][index.column()];
+QVariant WorkTableModel::roleData(const Column& c, const QVariant& v, int role) {
     switch (role) {
     case Qt::DisplayRole:
         if (c.checkBox)
@@ -114,13 +110,20 @@ QVariant WorkTableModel::data(const QModelIndex& index, int role) const {
         return QVariant::fromValue(Qt::Alignment(c.align) | Qt::AlignVCenter);
     case Qt::ToolTipRole:
         // A long code or name, elided in its cell, reads whole on hover.
-        if (decorate)
-            if (QVariant tip = decorate(index.row(), index.column(), role); tip.isValid())
-                return tip;
         return c.kind == Kind::Text && !v.isNull() ? QVariant(v.toString()) : QVariant();
     default:
-        return decorate ? decorate(index.row(), index.column(), role) : QVariant();
+        return QVariant();
     }
+}
+
+QVariant WorkTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= m_rows.size() || index.column() >= m_columns.size())
+        return QVariant();
+    if (decorate && role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::CheckStateRole &&
+        role != Qt::TextAlignmentRole)
+        if (QVariant d = decorate(index.row(), index.column(), role); d.isValid())
+            return d;
+    return roleData(m_columns[index.column()], m_rows[index.row()][index.column()], role);
 }
 
 QVariant WorkTableModel::storedValue(Kind kind, const QVariant& typed) {

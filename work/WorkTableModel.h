@@ -53,6 +53,9 @@ class WorkTableModel : public QAbstractTableModel {
     // Extra roles of a cell (a tint, a tooltip) given by the grid's owner.
     std::function<QVariant(int row, int column, int role)> decorate;
 
+    // What a grid shows of a stored value in a role (text, alignment, tooltip).
+    static QVariant roleData(const Column& c, const QVariant& v, int role);
+
     // Converts what a user typed into the value stored for a column:
     // empty text gives null; a number column that cannot read the text gives null.
     static QVariant storedValue(Kind kind, const QVariant& typed);
