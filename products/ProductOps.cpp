@@ -20,20 +20,31 @@ void NameMatchedWriter::write(const Row& fields, qint64 id, qint64 version) {
     m_queue.append({fields, id, version});
 }
 
+QHash<QString, Row> firstOfNames(Store& store, QStringList names) {
+    names.removeDuplicates();
+    QHash<QString, Row> out;
+    for (qsizetype from = 0; from < names.size(); from += LargeChunk) {
+        const QStringList part = names.mid(from, LargeChunk);
+        for (const Row& r : store.query(Db::Main,
+                                        "SELECT id, 版, " + productFields() +
+                                            " FROM 商品マスタ WHERE id IN (SELECT min(id) FROM "
+                                            "商品マスタ WHERE 品名 IN (" +
+                                            marks(int(part.size())) + ") GROUP BY 品名)",
+                                        QVariantList(part.begin(), part.end())))
+            out.insert(r[2 + ColName - ColCode].toString(), r);
+    }
+    return out;
+}
+
 namespace {
 const int Width = ColumnCount - ColCode; // code … 商品区分
 
 // The first product (lowest id) of each name.
 QHash<QString, qint64> firstByName(Store& store, const QStringList& names) {
     QHash<QString, qint64> out;
-    for (qsizetype from = 0; from < names.size(); from += LargeChunk) {
-        const QStringList part = names.mid(from, LargeChunk);
-        for (const Row& r : store.query(Db::Main,
-                                        "SELECT 品名, min(id) FROM 商品マスタ WHERE 品名 IN (" +
-                                            marks(int(part.size())) + ") GROUP BY 品名",
-                                        QVariantList(part.begin(), part.end())))
-            out.insert(r[0].toString(), r[1].toLongLong());
-    }
+    const QHash<QString, Row> found = firstOfNames(store, names);
+    for (auto it = found.constBegin(); it != found.constEnd(); ++it)
+        out.insert(it.key(), it.value()[0].toLongLong());
     return out;
 }
 
@@ -263,6 +274,7 @@ Result<ListSaved> entry商品情報(Store& store) {
         slotWriter.flush();
         t.commit();
         markSaved(store, written);
+        n.written = written;
         return n;
     });
 }

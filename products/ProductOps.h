@@ -4,9 +4,14 @@
 #include "store/Columns.h"
 #include "store/Store.h"
 
+#include <QHash>
 #include <optional>
 
 namespace products {
+
+// The first product (lowest id) of each name, by name: id, 版, then code …
+// 商品区分; a statement per 500 names, however many there are.
+QHash<QString, Row> firstOfNames(Store& store, QStringList names);
 
 // How many products a write added and overwrote.
 struct Registered {
@@ -54,6 +59,7 @@ struct Conflict {
 // the others are written in one transaction.
 struct ListSaved : Registered {
     QVector<Conflict> conflicts;
+    QVector<qint64> written; // the list rows written (their versions changed)
 };
 Result<ListSaved> entry商品情報(Store& store);
 // The user's answers to conflicts: keep the rows' contents (the next 登録

@@ -264,7 +264,9 @@ void ProductTab::Entry商品情報() {
         }
         total.added += saved.value.added;
         total.updated += saved.value.updated;
-        refreshGrid();
+        // Only the rows written changed: a list of a hundred thousand is not re-read.
+        for (qint64 seq : saved.value.written)
+            m_model->refreshRow(m_model->rowOfKey(seq));
         if (saved.value.added + saved.value.updated > 0)
             emit productsChanged();
         if (saved.value.conflicts.isEmpty())

@@ -75,10 +75,10 @@ QVariant lineChange(const QVariant& qty, const QVariant& proper) {
 
 ProductLookup Seek商品(Store& store, const QString& name) {
     ProductLookup r;
-    const Rows rows = store.query(
-        Db::Main,
-        "SELECT 単位, 単価, 適正数, 商品区分 FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1",
-        {name});
+    const Rows rows = store.query(Db::Main,
+                                  "SELECT " + columns::list(products::Columns, products::ColUnit) +
+                                      " FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1",
+                                  {name});
     if (rows.isEmpty())
         return r;
     const Row& p = rows.first();
@@ -147,9 +147,11 @@ Result<EditOutcome> afterCellEdit(Store& store, qint64 seq, int column) {
                 return outcome;
             const QVariant pPrice = p[0][products::ColPrice - products::ColName],
                            pProper = p[0][products::ColProper - products::ColName];
+            // The product's fields go into the sheet's fields of the same names.
             store.exec(Db::Work,
-                       "UPDATE w在庫表 SET 品名 = ?, 単位 = ?, 単価 = ?, 適正数 = ?, 商品区分 = ?, "
-                       "金額 = ?, 増減 = ? WHERE seq = ?",
+                       "UPDATE w在庫表 SET " +
+                           columns::assignments(products::Columns, products::ColName) +
+                           ", 金額 = ?, 増減 = ? WHERE seq = ?",
                        {p[0][products::ColName - products::ColName],
                         p[0][products::ColUnit - products::ColName], pPrice, pProper,
                         p[0][products::ColCategory - products::ColName], lineAmount(qty, pPrice),
@@ -163,8 +165,9 @@ Result<EditOutcome> afterCellEdit(Store& store, qint64 seq, int column) {
             // One product, one line: a scan of its code later counts here.
             const QVariant lineCode = codeForName(store, code, name.toString(), &outcome.ambiguous);
             store.exec(Db::Work,
-                       "UPDATE w在庫表 SET 単位 = ?, 単価 = ?, 適正数 = ?, 商品区分 = ?, code = ? "
-                       "WHERE seq = ?",
+                       "UPDATE w在庫表 SET " +
+                           columns::assignments(products::Columns, products::ColUnit) +
+                           ", code = ? WHERE seq = ?",
                        {textOrNull(p.unit), p.price.isZero() ? nullValue() : p.price.toVariant(),
                         qlonglong(p.proper), textOrNull(p.category), lineCode, seq});
             break;
@@ -402,25 +405,28 @@ Result<MasterEffect> masterEffect(Store& store) {
         QHash<QString, Fields> seen;
         QStringList changedOrder;
         QHash<QString, QStringList> diffs;
-        QSqlQuery find = store.prepare(Db::Main, "SELECT code, 単位, 単価, 適正数, 商品区分 FROM "
-                                                 "商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1");
         MasterEffect e;
-        for (const Row& l : store.query(Db::Work, "SELECT code, 品名, 単位, 単価, 適正数, 商品区分 "
-                                                  "FROM w在庫表 WHERE 品名 IS NOT NULL "
-                                                  "ORDER BY seq")) {
+        // The sheet's product fields, as a product's (code … 商品区分).
+        const Rows lines =
+            store.query(Db::Work, "SELECT " + columns::list(products::Columns, products::ColCode) +
+                                      " FROM w在庫表 WHERE 品名 IS NOT NULL ORDER BY seq");
+        QStringList names;
+        for (const Row& l : lines)
+            names << l[1].toString();
+        const QHash<QString, Row> stored = products::firstOfNames(store, names);
+        for (const Row& l : lines) {
             const QString name = l[1].toString();
             if (!seen.contains(name)) {
-                store.run(find, {name});
-                if (!find.next()) {
+                const auto p = stored.constFind(name);
+                if (p == stored.constEnd()) {
                     Fields f = fields(l[0], l[2], l[3], l[4], l[5]);
                     f.added = true;
                     seen.insert(name, f);
                     e.added << name;
                     continue;
                 }
-                seen.insert(name, fields(find.value(0), find.value(1), find.value(2), find.value(3),
-                                         find.value(4)));
-                find.finish();
+                const Row& r = *p; // id, 版, code … 商品区分
+                seen.insert(name, fields(r[2], r[4], r[5], r[6], r[7]));
             }
             Fields& old = seen[name];
             // A line without a code keeps the stored one.
@@ -454,15 +460,15 @@ Result<MasterEffect> masterEffect(Store& store) {
 
 Result<QSet<QString>> unknownNames(Store& store) {
     return guardedValue<QSet<QString>>([&] {
-        QSet<QString> out;
-        QSqlQuery find = store.prepare(Db::Main, "SELECT 1 FROM 商品マスタ WHERE 品名 = ? LIMIT 1");
+        QStringList names;
         for (const Row& r : store.query(Db::Work, "SELECT DISTINCT 品名 FROM w在庫表 "
-                                                  "WHERE 品名 IS NOT NULL AND 品名 <> ''")) {
-            store.run(find, {r[0]});
-            if (!find.next())
-                out.insert(r[0].toString());
-            find.finish();
-        }
+                                                  "WHERE 品名 IS NOT NULL AND 品名 <> ''"))
+            names << r[0].toString();
+        const QHash<QString, Row> known = products::firstOfNames(store, names);
+        QSet<QString> out;
+        for (const QString& n : std::as_const(names))
+            if (!known.contains(n))
+                out.insert(n);
         return out;
     });
 }
