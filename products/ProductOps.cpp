@@ -150,15 +150,16 @@ Registered NameMatchedWriter::flush() {
 Status read商品情報(Store& store, const QString& category) {
     return guarded([&] {
         const QString select = "SELECT 0, " + productFields() + ", id, 版 FROM 商品マスタ";
-        const Rows rows =
-            category.isEmpty()
-                ? store.query(Db::Main, select + " ORDER BY code, id")
-                : store.query(Db::Main, select + " WHERE 商品区分 = ? ORDER BY code, id",
-                              {category});
         Transaction t(store, Db::Work);
         store.exec(Db::Work, "DELETE FROM w商品マスタ");
-        insertRows(store, Db::Work, "w商品マスタ",
-                   "チェック, " + productFields() + ", " + IdField + ", " + VersionField, rows);
+        const QString fields =
+            "チェック, " + productFields() + ", " + IdField + ", " + VersionField;
+        if (category.isEmpty())
+            store.copyRows(Db::Main, select + " ORDER BY code, id", {}, Db::Work, "w商品マスタ",
+                           fields);
+        else
+            store.copyRows(Db::Main, select + " WHERE 商品区分 = ? ORDER BY code, id", {category},
+                           Db::Work, "w商品マスタ", fields);
         t.commit();
     });
 }

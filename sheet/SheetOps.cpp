@@ -693,12 +693,11 @@ Result<int> read商品マスタto在庫表(Store& store) {
     return guardedValue<int>([&] {
         // The product's fields go into the sheet's fields of the same names.
         const QString fields = columns::list(products::Columns, products::ColCode);
-        const Rows products =
-            store.query(Db::Main, "SELECT " + fields + " FROM 商品マスタ ORDER BY 品名, id");
         Transaction t(store, Db::Work);
         store.exec(Db::Work, "DELETE FROM w在庫表");
-        insertRows(store, Db::Work, "w在庫表", fields, products);
-        const int n = int(products.size());
+        const int n =
+            int(store.copyRows(Db::Main, "SELECT " + fields + " FROM 商品マスタ ORDER BY 品名, id",
+                               {}, Db::Work, "w在庫表", fields));
         if (n < resets::SheetLines)
             resets::addBlankLines(store, resets::SheetLines - n);
         t.commit();

@@ -6,9 +6,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <atomic>
+#include <sqlite3.h>
 
 namespace {
 std::atomic<int> nextStoreId{1};
@@ -322,6 +324,162 @@ void Store::run(QSqlQuery& q, const QVariantList& params) {
     }
 }
 
+namespace {
+// The connection's own SQLite handle; null on another engine.
+sqlite3* sqliteOf(const QSqlDatabase& d) {
+    if (d.driverName() != QLatin1String("QSQLITE"))
+        return nullptr;
+    const QVariant h = d.driver()->handle();
+    if (!h.isValid() || qstrcmp(h.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3* const*>(h.data());
+}
+
+// A value bound as Qt's SQLite driver binds it.
+int bindValue(sqlite3_stmt* st, int at, const QVariant& v) {
+    if (v.isNull())
+        return sqlite3_bind_null(st, at);
+    switch (v.typeId()) {
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        return sqlite3_bind_int64(st, at, v.toLongLong());
+    case QMetaType::ULongLong:
+        return sqlite3_bind_int64(st, at, qint64(v.toULongLong()));
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return sqlite3_bind_double(st, at, v.toDouble());
+    case QMetaType::QByteArray: {
+        const QByteArray b = v.toByteArray();
+        return sqlite3_bind_blob(st, at, b.constData(), int(b.size()), SQLITE_TRANSIENT);
+    }
+    default: {
+        const QString t = v.toString();
+        return sqlite3_bind_text16(st, at, t.utf16(), int(t.size()) * int(sizeof(QChar)),
+                                   SQLITE_TRANSIENT);
+    }
+    }
+}
+} // namespace
+
+qint64 Store::runMany(Db which, const QString& sql, const QVariantList& values) {
+    sqlite3* h = sqliteOf(db(which));
+    if (!h) {
+        QSqlQuery& q = cached(which, sql);
+        run(q, values);
+        const qint64 n = q.numRowsAffected();
+        q.finish();
+        return n;
+    }
+    m_sqlText = sql;
+    ++m_statements;
+    sqlite3_stmt* st = nullptr;
+    const QByteArray text = sql.toUtf8();
+    int rc = sqlite3_prepare_v2(h, text.constData(), int(text.size()), &st, nullptr);
+    for (int i = 0; rc == SQLITE_OK && i < values.size(); ++i)
+        rc = bindValue(st, i + 1, values.at(i));
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_step(st);
+        if (rc == SQLITE_DONE || rc == SQLITE_ROW)
+            rc = SQLITE_OK;
+    }
+    const int code = rc == SQLITE_OK ? SQLITE_OK : sqlite3_extended_errcode(h);
+    const QString said = rc == SQLITE_OK ? QString() : QString::fromUtf8(sqlite3_errmsg(h));
+    const qint64 changed = sqlite3_changes(h);
+    sqlite3_finalize(st);
+    if (rc != SQLITE_OK) {
+        const QSqlError e(QString(), said, QSqlError::StatementError, QString::number(code));
+        const bool busy = isBusy(e);
+        QString msg = describe(e);
+        if (busy)
+            msg = QStringLiteral("データベースが他のプログラムに使用されています（%1）").arg(msg);
+        throw StoreError(msg, sql, busy ? ErrorKind::Busy : ErrorKind::Other);
+    }
+    return changed;
+}
+
+namespace {
+// A prepared statement freed however its use ends.
+struct Statement {
+    sqlite3_stmt* st = nullptr;
+    ~Statement() { sqlite3_finalize(st); }
+};
+} // namespace
+
+qint64 Store::copyRows(Db from, const QString& select, const QVariantList& params, Db to,
+                       const QString& table, const QString& fields) {
+    sqlite3* src = sqliteOf(db(from));
+    sqlite3* dst = sqliteOf(db(to));
+    if (!src || !dst) {
+        const Rows rows = query(from, select, params);
+        insertRows(*this, to, table, fields, rows);
+        return rows.size();
+    }
+    const int width = int(fields.count(',')) + 1;
+    constexpr int Chunk = 100;
+    const auto fail = [&](sqlite3* h, const QString& sql) {
+        const QSqlError e(QString(), QString::fromUtf8(sqlite3_errmsg(h)),
+                          QSqlError::StatementError, QString::number(sqlite3_extended_errcode(h)));
+        throw StoreError(describe(e), sql, isBusy(e) ? ErrorKind::Busy : ErrorKind::Other);
+    };
+    const auto prepareOn = [&](sqlite3* h, const QString& sql, Statement& s) {
+        m_sqlText = sql;
+        ++m_statements;
+        const QByteArray text = sql.toUtf8();
+        if (sqlite3_prepare_v2(h, text.constData(), int(text.size()), &s.st, nullptr) != SQLITE_OK)
+            fail(h, sql);
+    };
+    // Each row of the statement carries a mark first: the last chunk's unused
+    // rows are marked 0 and not inserted, so one statement serves every chunk
+    // and the values go straight from the read to the write.
+    QStringList pick;
+    for (int c = 2; c <= width + 1; ++c)
+        pick << QString("column%1").arg(c);
+    const QString insertSql = "INSERT INTO " + table + " (" + fields + ") SELECT " +
+                              pick.join(", ") + " FROM (VALUES " + rowMarks(Chunk, width + 1) +
+                              ") WHERE column1 = 1";
+    Statement read, write;
+    prepareOn(src, select, read);
+    for (int i = 0; i < params.size(); ++i)
+        if (bindValue(read.st, i + 1, params.at(i)) != SQLITE_OK)
+            fail(src, select);
+    if (sqlite3_column_count(read.st) != width)
+        throw StoreError(QStringLiteral("列の数が合いません"), select);
+    prepareOn(dst, insertSql, write);
+    qint64 copied = 0;
+    int inChunk = 0;
+    const auto flush = [&] {
+        for (int r = inChunk; r < Chunk; ++r)
+            sqlite3_bind_int(write.st, r * (width + 1) + 1, 0);
+        if (sqlite3_step(write.st) != SQLITE_DONE)
+            fail(dst, insertSql);
+        sqlite3_reset(write.st);
+        inChunk = 0;
+    };
+    for (;;) {
+        const int rc = sqlite3_step(read.st);
+        if (rc == SQLITE_DONE)
+            break;
+        if (rc != SQLITE_ROW)
+            fail(src, select);
+        const int at = inChunk * (width + 1) + 1;
+        sqlite3_bind_int(write.st, at, 1);
+        for (int c = 0; c < width; ++c)
+            if (sqlite3_bind_value(write.st, at + 1 + c, sqlite3_column_value(read.st, c)) !=
+                SQLITE_OK)
+                fail(dst, insertSql);
+        ++copied;
+        if (++inChunk == Chunk)
+            flush();
+    }
+    if (inChunk > 0)
+        flush();
+    return copied;
+}
+
 void Store::exec(Db which, const QString& sql, const QVariantList& params) {
     QSqlQuery& q = cached(which, sql);
     run(q, params);
@@ -436,16 +594,7 @@ void Batch::flush() {
     const int rows = int(m_values.size() / m_width);
     if (rows == 0)
         return;
-    if (rows == m_chunk) {
-        if (!m_full)
-            m_full = m_store.prepare(m_which, m_sql(m_chunk));
-        m_store.run(*m_full, m_values);
-        m_affected += std::max(0, m_full->numRowsAffected());
-    } else {
-        QSqlQuery q = m_store.prepare(m_which, m_sql(rows));
-        m_store.run(q, m_values);
-        m_affected += std::max(0, q.numRowsAffected());
-    }
+    m_affected += m_store.runMany(m_which, m_sql(rows), m_values);
     ++m_statements;
     m_values.clear();
 }
