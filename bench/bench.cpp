@@ -274,6 +274,25 @@ Line dropDownRow(Store& store, Raw& raw, const QString& schema) {
             })};
 }
 
+// One price edited in a list of every product, then 登録: only that row is written.
+Line registerOneRow(Store& store, Raw& raw, const QString& n, const QString& schema) {
+    check(products::read商品情報(store, QString()), "read");
+    const qint64 seq = store.scalar(Db::Work, "SELECT max(seq) / 2 FROM w商品マスタ").toLongLong();
+    int price = 100;
+    return {"register one changed product in a list of " + n,
+            measure(
+                15,
+                [&] {
+                    store.exec(Db::Work, "UPDATE w商品マスタ SET 単価 = ? WHERE seq = ?",
+                               {price++, seq});
+                },
+                [&] { check(products::entry商品情報(store), "register one"); }),
+            measure(15, {}, [&] {
+                raw.tx({"UPDATE " + schema +
+                        "商品マスタ SET 単価 = 単価 + 1, 版 = 版 + 1 WHERE id = 5000 AND 版 = 版"});
+            })};
+}
+
 void largeRows(Store& store, Raw& raw, const QString& dir, int products, bool withStartUp,
                std::vector<Line>& lines) {
     const QString n = QLocale(QLocale::English).toString(products);
@@ -291,14 +310,24 @@ void largeRows(Store& store, Raw& raw, const QString& dir, int products, bool wi
                                                     productFields + ") SELECT 0, " + productFields +
                                                     " FROM m.商品マスタ ORDER BY code, id"});
          })});
+    // 登録 of the list as read (nothing is written), and with every row edited.
     lines.push_back(
-        {"register the product list",
+        {"register the product list, nothing edited",
          measure(5, {}, [&] { check(products::entry商品情報(store), "register"); }),
+         measure(5, {}, [&] { raw.run("SELECT count(*) FROM w商品マスタ WHERE 変更 = 1"); })});
+    lines.push_back(
+        {"register the product list, every row edited",
+         measure(
+             5,
+             [&] { store.exec(Db::Work, "UPDATE w商品マスタ SET 単価 = coalesce(単価, 0) + 1"); },
+             [&] { check(products::entry商品情報(store), "register"); }),
          measure(5, {}, [&] {
              raw.tx({"UPDATE m.商品マスタ AS p SET code = w.code, 単位 = w.単位, 単価 = w.単価, "
                      "適正数 = w.適正数, 商品区分 = w.商品区分 FROM w商品マスタ w WHERE w.品名 = "
                      "p.品名"});
          })});
+    lines.push_back(registerOneRow(store, raw, n, "m."));
+    lines.push_back(dropDownRow(store, raw, "m."));
     const QString sheetFields = columns::list(products::Columns, products::ColCode);
     lines.push_back({"fill a sheet from " + n + " products",
                      measure(7, {}, [&] { check(sheet::read商品マスタto在庫表(store), "fill"); }),
@@ -328,12 +357,17 @@ void largeRows(Store& store, Raw& raw, const QString& dir, int products, bool wi
              raw.run("SELECT sum(金額) FROM w在庫表");
          })});
     int seed = 0;
+    qint64 saveStatements = 0;
     const QString lineFields = columns::list(sheet::Columns, sheet::ColCode);
     lines.push_back(
         {"save a 500-line sheet",
          measure(
              9, [&] { gen::workSheet(store, 500, seed++); },
-             [&] { check(sheet::entry在庫表(store, QDate(2026, 6, 1), QString()), "save"); }),
+             [&] {
+                 const qint64 before = store.statementsRun();
+                 check(sheet::entry在庫表(store, QDate(2026, 6, 1), QString()), "save");
+                 saveStatements = store.statementsRun() - before;
+             }),
          measure(
              9, [&] { gen::workSheet(store, 500, seed++); },
              [&] {
@@ -349,6 +383,8 @@ void largeRows(Store& store, Raw& raw, const QString& dir, int products, bool wi
                              "EXISTS (SELECT 1 FROM m.商品マスタ p WHERE "
                              "p.品名 = w.品名)"});
              })});
+    std::printf("statements of a 500-line save (besides BEGIN and COMMIT): %lld\n",
+                (long long)saveStatements);
 }
 
 } // namespace
@@ -715,6 +751,8 @@ int main(int argc, char** argv) {
             check(exchange::previewProducts(big, table.value), "preview");
         });
         csvRows(big, raw, root, 100000, 3, lines);
+        lines.push_back(registerOneRow(big, raw, "100,000", "m."));
+        lines.push_back(dropDownRow(big, raw, "m."));
         std::printf("peak memory of the 100,000-product preview: %.0f MB\n", peak);
         big.close();
     }

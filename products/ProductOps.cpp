@@ -3,6 +3,8 @@
 #include "codes/CodeOps.h"
 
 #include <QHash>
+#include <map>
+#include <memory>
 
 namespace products {
 
@@ -16,8 +18,8 @@ QString productFields() {
 NameMatchedWriter::NameMatchedWriter(Store& store, bool keepStoredCode)
     : m_store(store), m_keepStoredCode(keepStoredCode) {}
 
-void NameMatchedWriter::write(const Row& fields, qint64 id, qint64 version) {
-    m_queue.append({fields, id, version});
+void NameMatchedWriter::write(const Row& fields, qint64 id, qint64 version, qint64 key) {
+    m_queue.append({fields, id, version, key});
 }
 
 QHash<QString, Row> firstOfNames(Store& store, QStringList names) {
@@ -25,12 +27,12 @@ QHash<QString, Row> firstOfNames(Store& store, QStringList names) {
     QHash<QString, Row> out;
     for (qsizetype from = 0; from < names.size(); from += LargeChunk) {
         const QStringList part = names.mid(from, LargeChunk);
-        for (const Row& r : store.query(Db::Main,
-                                        "SELECT id, 版, " + productFields() +
-                                            " FROM 商品マスタ WHERE id IN (SELECT min(id) FROM "
-                                            "商品マスタ WHERE 品名 IN (" +
-                                            marks(int(part.size())) + ") GROUP BY 品名)",
-                                        QVariantList(part.begin(), part.end())))
+        for (const Row& r : store.queryMany(Db::Main,
+                                            "SELECT id, 版, " + productFields() +
+                                                " FROM 商品マスタ WHERE id IN (SELECT min(id) FROM "
+                                                "商品マスタ WHERE 品名 IN (" +
+                                                marks(int(part.size())) + ") GROUP BY 品名)",
+                                            QVariantList(part.begin(), part.end())))
             out.insert(r[2 + ColName - ColCode].toString(), r);
     }
     return out;
@@ -57,10 +59,10 @@ QHash<qint64, Row> productsById(Store& store, const QVector<qint64>& ids) {
         for (qint64 id : part)
             params << id;
         for (const Row& r :
-             store.query(Db::Main,
-                         "SELECT id, 版, " + productFields() + " FROM 商品マスタ WHERE id IN (" +
-                             marks(int(part.size())) + ")",
-                         params))
+             store.queryMany(Db::Main,
+                             "SELECT id, 版, " + productFields() +
+                                 " FROM 商品マスタ WHERE id IN (" + marks(int(part.size())) + ")",
+                             params))
             out.insert(r[0].toLongLong(), r.mid(1));
     }
     return out;
@@ -72,8 +74,7 @@ Registered NameMatchedWriter::flush() {
     QStringList names;
     for (const Queued& q : m_queue)
         names << q.fields[ColName - ColCode].toString();
-    names.removeDuplicates();
-    const QHash<QString, qint64> stored = firstByName(m_store, names);
+    const QHash<QString, Row> stored = firstOfNames(m_store, names); // id, 版, code … 商品区分
     // Later rows of a name overwrite what earlier ones wrote, as one by one.
     QHash<qint64, int> updates;  // product id -> index in toUpdate
     QHash<QString, int> inserts; // name -> index in toInsert
@@ -91,12 +92,13 @@ Registered NameMatchedWriter::flush() {
         const auto hit = stored.constFind(name);
         if (hit != stored.constEnd()) {
             ++n.updated;
+            const qint64 id = (*hit)[0].toLongLong();
             // The version is checked only for the product the row was read from.
-            Queued target{q.fields, *hit, q.id == *hit ? q.version : 0};
-            if (const auto u = updates.constFind(*hit); u != updates.constEnd())
+            Queued target{q.fields, id, q.id == id ? q.version : 0, q.key};
+            if (const auto u = updates.constFind(id); u != updates.constEnd())
                 merged(toUpdate[*u], target);
             else {
-                updates.insert(*hit, int(toUpdate.size()));
+                updates.insert(id, int(toUpdate.size()));
                 toUpdate.append(target);
             }
         } else if (const auto i = inserts.constFind(name); i != inserts.constEnd()) {
@@ -108,28 +110,62 @@ Registered NameMatchedWriter::flush() {
             toInsert.append(q);
         }
     }
+    // Only the fields that change are written, grouped by which they are (an
+    // indexed field rewritten for nothing costs its index too); a product
+    // nothing changes is not written and keeps its version.
     const QStringList fields = productFields().split(", ");
-    QStringList sets;
-    for (int i = 0; i < Width; ++i)
-        sets << QString("%1 = %2").arg(
-            fields[i], i == 0 && m_keepStoredCode ? QString("coalesce(v.column2, 商品マスタ.code)")
-                                                  : QString("v.column%1").arg(i + 2));
-    // A product read at a version is written only at that version.
-    Batch update(
-        m_store, Db::Main,
-        [&](int rows) {
-            return "UPDATE 商品マスタ SET " + sets.join(", ") + ", " + VersionField +
-                   " = 商品マスタ.版 + 1 FROM (VALUES " + rowMarks(rows, Width + 2) +
-                   ") AS v WHERE 商品マスタ.id = v.column1 AND (v.column" +
-                   QString::number(Width + 2) + " = 0 OR 商品マスタ.版 = v.column" +
-                   QString::number(Width + 2) + ")";
-        },
-        Width + 2, LargeChunk);
-    for (const Queued& q : toUpdate)
-        update.add(QVariantList{q.id} + QVariantList(q.fields.begin(), q.fields.end()) +
-                   QVariantList{q.version});
-    update.flush();
-    if (update.rowsAffected() != toUpdate.size())
+    std::map<unsigned, std::unique_ptr<Batch>> batches;
+    qint64 written = 0;
+    QHash<qint64, qint64> versionNow; // product id -> its version after the writes
+    for (const Queued& q : std::as_const(toUpdate)) {
+        const Row storedRow = stored.value(q.fields[ColName - ColCode].toString());
+        const Row now = storedRow.mid(2);
+        versionNow.insert(q.id, storedRow.value(1).toLongLong());
+        unsigned changed = 0;
+        for (int i = 0; i < Width; ++i) {
+            const QVariant& v = q.fields[i];
+            if (i == 0 && m_keepStoredCode && v.isNull())
+                continue;
+            if (isEmptyValue(v) != isEmptyValue(now.value(i)) ||
+                (!isEmptyValue(v) && v.toString() != now.value(i).toString()))
+                changed |= 1u << i;
+        }
+        if (changed == 0)
+            continue;
+        auto& b = batches[changed];
+        if (!b) {
+            QStringList sets;
+            int column = 2;
+            for (int i = 0; i < Width; ++i)
+                if (changed & (1u << i))
+                    sets << QString("%1 = v.column%2").arg(fields[i]).arg(column++);
+            const int width = column; // id, the fields, the version read
+            // A product read at a version is written only at that version.
+            b = std::make_unique<Batch>(
+                m_store, Db::Main,
+                [sets, width](int rows) {
+                    return "UPDATE 商品マスタ SET " + sets.join(", ") + ", " + VersionField +
+                           " = 商品マスタ.版 + 1 FROM (VALUES " + rowMarks(rows, width) +
+                           ") AS v WHERE 商品マスタ.id = v.column1 AND (v.column" +
+                           QString::number(width) + " = 0 OR 商品マスタ.版 = v.column" +
+                           QString::number(width) + ")";
+                },
+                width, LargeChunk);
+        }
+        QVariantList row{q.id};
+        for (int i = 0; i < Width; ++i)
+            if (changed & (1u << i))
+                row << q.fields[i];
+        b->add(row << q.version);
+        ++written;
+        ++versionNow[q.id];
+    }
+    qint64 affected = 0;
+    for (auto& [changed, b] : batches) {
+        b->flush();
+        affected += b->rowsAffected();
+    }
+    if (affected != written)
         throw StoreError(QStringLiteral("読み込んだ後に他で変更された商品があります。"
                                         "上書きしていません。"),
                          m_store.sqlText(), ErrorKind::Conflict);
@@ -140,9 +176,23 @@ Registered NameMatchedWriter::flush() {
                    rowMarks(rows, Width);
         },
         Width, LargeChunk);
-    for (const Queued& q : toInsert)
+    QStringList added;
+    for (const Queued& q : toInsert) {
         add.add(QVariantList(q.fields.begin(), q.fields.end()));
+        added << q.fields[ColName - ColCode].toString();
+    }
     add.flush();
+    const QHash<QString, Row> fresh = firstOfNames(m_store, added);
+    m_written.clear();
+    for (const Queued& q : std::as_const(m_queue)) {
+        const QString name = q.fields[ColName - ColCode].toString();
+        const auto hit = stored.constFind(name);
+        const qint64 id = hit != stored.constEnd() ? (*hit)[0].toLongLong()
+                                                   : fresh.value(name).value(0).toLongLong();
+        m_written.append({q.key, id,
+                          hit != stored.constEnd() ? versionNow.value(id)
+                                                   : fresh.value(name).value(1).toLongLong()});
+    }
     m_queue.clear();
     return n;
 }
@@ -167,27 +217,9 @@ Status read商品情報(Store& store, const QString& category) {
 namespace {
 // After a save the written rows hold their products as stored now: their
 // product (by name, as written), its version, and no edit pending.
-void markSaved(Store& store, const QVector<qint64>& seqs) {
-    if (seqs.isEmpty())
+void markSaved(Store& store, const QVector<NameMatchedWriter::Written>& written) {
+    if (written.isEmpty())
         return;
-    QVariantList params;
-    for (qint64 s : seqs)
-        params << s;
-    Rows rows;
-    for (qsizetype from = 0; from < params.size(); from += LargeChunk) {
-        const QVariantList part = params.mid(from, LargeChunk);
-        rows += store.query(Db::Work,
-                            "SELECT seq, 品名 FROM w商品マスタ WHERE seq IN (" +
-                                marks(int(part.size())) + ")",
-                            part);
-    }
-    QStringList names;
-    for (const Row& r : rows)
-        names << r[1].toString();
-    names.removeDuplicates();
-    const QHash<QString, qint64> ids = firstByName(store, names);
-    QVector<qint64> idList(ids.begin(), ids.end());
-    const QHash<qint64, Row> now = productsById(store, idList);
     Transaction t(store, Db::Work);
     Batch b(
         store, Db::Work,
@@ -197,10 +229,8 @@ void markSaved(Store& store, const QVector<qint64>& seqs) {
                 .arg(IdField, VersionField, EditedField, rowMarks(n, 3));
         },
         3, LargeChunk);
-    for (const Row& r : rows) {
-        const qint64 id = ids.value(r[1].toString());
-        b.add({r[0], id, now.value(id).value(0)});
-    }
+    for (const NameMatchedWriter::Written& w : written)
+        b.add({w.key, w.id, w.version});
     b.flush();
     t.commit();
 }
@@ -233,10 +263,10 @@ Result<ListSaved> entry商品情報(Store& store) {
         ListSaved n;
         // Only the rows edited since the list was read: a row nobody touched
         // never undoes someone else's change.
-        const Rows rows =
-            store.query(Db::Work, QString("SELECT seq, %1, %2, %3 FROM w商品マスタ WHERE %4 = 1 "
-                                          "ORDER BY seq")
-                                      .arg(productFields(), IdField, VersionField, EditedField));
+        const Rows rows = store.queryMany(
+            Db::Work, QString("SELECT seq, %1, %2, %3 FROM w商品マスタ WHERE %4 = 1 "
+                              "ORDER BY seq")
+                          .arg(productFields(), IdField, VersionField, EditedField));
         const int idAt = 1 + Width, versionAt = idAt + 1;
         QVector<qint64> ids;
         for (const Row& r : rows)
@@ -263,7 +293,8 @@ Result<ListSaved> entry商品情報(Store& store) {
             // A row whose name was emptied matches no product; adding it would
             // only leave a nameless product behind, so it is not written.
             if (!isEmptyValue(name)) {
-                writer.write(fields, r[idAt].toLongLong(), r[versionAt].toLongLong());
+                writer.write(fields, r[idAt].toLongLong(), r[versionAt].toLongLong(),
+                             r[0].toLongLong());
                 written << r[0].toLongLong();
             }
             if (!isEmptyValue(unit))
@@ -274,7 +305,7 @@ Result<ListSaved> entry商品情報(Store& store) {
         static_cast<Registered&>(n) = writer.flush();
         slotWriter.flush();
         t.commit();
-        markSaved(store, written);
+        markSaved(store, writer.written());
         n.written = written;
         return n;
     });

@@ -29,14 +29,21 @@ class NameMatchedWriter {
     NameMatchedWriter(Store& store, bool keepStoredCode);
     // fields: code … 商品区分. A row read from product `id` at `version`
     // writes it only when it still has that version (ErrorKind::Conflict).
-    void write(const Row& fields, qint64 id = 0, qint64 version = 0);
+    // `key` names the row in written().
+    void write(const Row& fields, qint64 id = 0, qint64 version = 0, qint64 key = 0);
     Registered flush();
+    // After flush: each row's product and that product's version now.
+    struct Written {
+        qint64 key, id, version;
+    };
+    const QVector<Written>& written() const { return m_written; }
 
   private:
     struct Queued {
         Row fields;
-        qint64 id, version;
+        qint64 id, version, key = 0;
     };
+    QVector<Written> m_written;
     Store& m_store;
     bool m_keepStoredCode;
     QVector<Queued> m_queue;

@@ -480,6 +480,54 @@ qint64 Store::copyRows(Db from, const QString& select, const QVariantList& param
     return copied;
 }
 
+Rows Store::queryMany(Db which, const QString& sql, const QVariantList& params) {
+    sqlite3* h = sqliteOf(db(which));
+    if (!h)
+        return query(which, sql, params);
+    m_sqlText = sql;
+    ++m_statements;
+    Statement st;
+    const QByteArray text = sql.toUtf8();
+    int rc = sqlite3_prepare_v2(h, text.constData(), int(text.size()), &st.st, nullptr);
+    for (int i = 0; rc == SQLITE_OK && i < params.size(); ++i)
+        rc = bindValue(st.st, i + 1, params.at(i));
+    Rows rows;
+    const int n = rc == SQLITE_OK ? sqlite3_column_count(st.st) : 0;
+    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+        rc = sqlite3_step(st.st);
+        if (rc != SQLITE_ROW)
+            break;
+        Row r(n);
+        for (int c = 0; c < n; ++c) {
+            switch (sqlite3_column_type(st.st, c)) {
+            case SQLITE_INTEGER:
+                r[c] = qlonglong(sqlite3_column_int64(st.st, c));
+                break;
+            case SQLITE_FLOAT:
+                r[c] = sqlite3_column_double(st.st, c);
+                break;
+            case SQLITE_TEXT:
+                r[c] = QString(static_cast<const QChar*>(sqlite3_column_text16(st.st, c)),
+                               sqlite3_column_bytes16(st.st, c) / int(sizeof(QChar)));
+                break;
+            case SQLITE_BLOB:
+                r[c] = QByteArray(static_cast<const char*>(sqlite3_column_blob(st.st, c)),
+                                  sqlite3_column_bytes(st.st, c));
+                break;
+            default:
+                break;
+            }
+        }
+        rows.append(r);
+    }
+    if (rc != SQLITE_DONE) {
+        const QSqlError e(QString(), QString::fromUtf8(sqlite3_errmsg(h)),
+                          QSqlError::StatementError, QString::number(sqlite3_extended_errcode(h)));
+        throw StoreError(describe(e), sql, isBusy(e) ? ErrorKind::Busy : ErrorKind::Other);
+    }
+    return rows;
+}
+
 void Store::exec(Db which, const QString& sql, const QVariantList& params) {
     QSqlQuery& q = cached(which, sql);
     run(q, params);
