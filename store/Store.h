@@ -89,7 +89,7 @@ class Store {
     // A read with many bound values (an IN list of hundreds); on SQLite the
     // values are bound directly, for the reason runMany says. Values come
     // back as integers, doubles, texts, byte arrays or null.
-    Rows queryMany(Db which, const QString& sql, const QVariantList& params);
+    Rows queryMany(Db which, const QString& sql, const QVariantList& params = {});
     // Appends what a SELECT on one connection gives to a table on the other
     // (its fields in the SELECT's order), many rows a statement, inside the
     // caller's transaction on `to`; gives the rows copied. On SQLite the
