@@ -1,11 +1,9 @@
 #include "sheet/SheetTab.h"
 
-#include "exchange/CsvDialogs.h"
-#include "exchange/Export.h"
-#include "history/HistoryDialogs.h"
 #include "msg/Msg.h"
 #include "sheet/Scan.h"
 #include "sheet/ScanPanel.h"
+#include "sheet/SheetHeading.h"
 #include "widgets/Controls.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
@@ -15,9 +13,6 @@
 #include <QApplication>
 #include <QColor>
 #include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -33,20 +28,15 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     m_model = new WorkTableModel(store, "w在庫表", "seq", Columns, this);
     m_model->setObjectName("dat在庫表");
 
-    m_date = new DateBox(this);
-    m_date->setObjectName("dt日付");
-    m_date->setFixedWidth(twips(this, 2000) + 24);
-    m_category = new QComboBox(this);
-    m_category->setObjectName("cmb商品区分在庫");
-    m_category->setEditable(true);
-    m_category->lineEdit()->setMaxLength(columns::MaxTextLength);
-    m_category->setInsertPolicy(QComboBox::NoInsert);
-    m_category->setMinimumWidth(twips(this, 2500));
-    m_total = new NumberBox("#,###,###,###", this);
-    m_total->setObjectName("num合計");
-    m_total->setReadOnly(true);
-    m_total->setFixedWidth(twips(this, 2000));
-    m_total->setFocusPolicy(Qt::NoFocus);
+    m_heading = new SheetHeading(this);
+    m_date = m_heading->date();
+    m_category = m_heading->category();
+    m_total = m_heading->total();
+    connect(m_heading, &SheetHeading::savedSheetsRequested, this, &SheetTab::showSavedSheets);
+    connect(m_heading, &SheetHeading::summaryRequested, this, &SheetTab::showSummary);
+    connect(m_heading, &SheetHeading::comparisonRequested, this, &SheetTab::showComparison);
+    connect(m_heading, &SheetHeading::closeRequested, this, &SheetTab::close在庫表);
+    connect(m_heading, &SheetHeading::reopenRequested, this, &SheetTab::reopen在庫表);
 
     m_grid = new TwoPaneGrid(m_model, {ColCode, ColName}, {ColCheck}, this);
     m_grid->setObjectName("Grid在庫表");
@@ -68,46 +58,6 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     m_bar->setRange(0, 100);
     m_bar->setTextVisible(false);
     m_bar->hide();
-
-    auto* top = new QHBoxLayout;
-    top->addWidget(makeLabel(this, "Label1", "実  施  日"));
-    top->addWidget(m_date);
-    top->addSpacing(16);
-    top->addWidget(makeLabel(this, "Label2", "商品区分"));
-    top->addWidget(m_category);
-    m_closed = makeLabel(this, "lbl確定", "確定済み");
-    m_closed->setStyleSheet("QLabel { color: #a00000; font-weight: bold; }");
-    m_closed->setToolTip(QStringLiteral("この日の在庫表は確定済みです。登録・削除はできません"));
-    m_closed->hide();
-    top->addWidget(m_closed);
-    top->addSpacing(16);
-    QPushButton* saved = makeButton(this, "cmd一覧", "一覧");
-    saved->setToolTip(QStringLiteral("保存済みの在庫表の一覧"));
-    QPushButton* summary = makeButton(this, "cmd集計", "集計");
-    summary->setToolTip(QStringLiteral("実施日の在庫金額を商品区分ごとに集計します（棚卸集計）"));
-    QPushButton* compare = makeButton(this, "cmd比較", "比較");
-    compare->setToolTip(QStringLiteral("二つの日の在庫を比べます"));
-    for (QPushButton* b : {saved, summary, compare})
-        top->addWidget(b);
-    // Closing a count belongs to the date, beside the saved sheets.
-    QPushButton* closeCount = makeButton(this, "cmd確定", "確定");
-    closeCount->setToolTip(QStringLiteral("実施日の在庫表を確定し、変更できないようにします"));
-    QPushButton* reopenCount = makeButton(this, "cmd確定解除", "確定解除");
-    reopenCount->setToolTip(QStringLiteral("確定を解除し、実施日の在庫表を変更できるようにします"));
-    // One of the two at a time, as the date is closed or not.
-    reopenCount->hide();
-    top->addSpacing(8);
-    top->addWidget(closeCount);
-    top->addWidget(reopenCount);
-    // Short captions get buttons as wide as their text: the row fits 1024 pixels.
-    for (QPushButton* b : {saved, summary, compare, closeCount, reopenCount})
-        b->setFixedWidth(b->fontMetrics().horizontalAdvance(b->text()) + 28);
-    connect(saved, &QPushButton::clicked, this, &SheetTab::showSavedSheets);
-    connect(summary, &QPushButton::clicked, this, &SheetTab::showSummary);
-    connect(compare, &QPushButton::clicked, this, &SheetTab::showComparison);
-    top->addStretch(1);
-    top->addWidget(makeLabel(this, "Label3", "合 計"));
-    top->addWidget(m_total);
 
     auto* buttons = new QHBoxLayout;
     QPushButton* read = makeButton(this, "cmd読込", "読込");
@@ -133,7 +83,7 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     buttons->addWidget(close);
 
     auto* v = new QVBoxLayout(this);
-    v->addLayout(top);
+    v->addWidget(m_heading);
     m_scanPanel = new ScanPanel(store, this);
     connect(m_scanPanel, &ScanPanel::countRequested, this, &SheetTab::countScan);
     connect(m_scanPanel, &ScanPanel::registerCodeRequested, this, &SheetTab::registerCodeRequested);
@@ -151,8 +101,6 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     connect(printBtn, &QPushButton::clicked, this, &SheetTab::printRequested);
     connect(csvOut, &QPushButton::clicked, this, &SheetTab::exportCsv);
     connect(csvIn, &QPushButton::clicked, this, &SheetTab::importCsv);
-    connect(closeCount, &QPushButton::clicked, this, &SheetTab::close在庫表);
-    connect(reopenCount, &QPushButton::clicked, this, &SheetTab::reopen在庫表);
     connect(m_date, &QDateEdit::dateChanged, this, &SheetTab::showClosed);
     connect(close, &QPushButton::clicked, this, [this] { window()->close(); });
     connect(m_model, &WorkTableModel::cellEdited, this, &SheetTab::afterEdit);
@@ -316,366 +264,6 @@ void SheetTab::toFirstLine() {
 QString SheetTab::sheetHeading() const {
     const QString category = m_category->currentText();
     return m_date->shownText() + (category.isEmpty() ? QString() : " " + category);
-}
-
-void SheetTab::Read在庫表() {
-    if (!requireDate() || !confirmDiscard())
-        return;
-    loadSheet(m_date->value(), m_category->currentText());
-}
-
-void SheetTab::loadSheet(const QDate& date, const QString& category) {
-    m_bar->show();
-    setProgress(10);
-    sheet::LoadedFrom from;
-    const Result<int> loaded = sheet::read在庫表(
-        m_store, date, category, [this](int v) { setProgress(v); }, &from);
-    if (!loaded) {
-        m_bar->hide();
-        ShowError(QStringLiteral("在庫表を読み込めませんでした。"), loaded.error());
-        return;
-    }
-    // The heading names the sheet only once it is on screen.
-    m_date->setValue(date);
-    if (m_category->currentText() != category) {
-        m_category->setCurrentIndex(m_category->findText(category));
-        m_category->setEditText(category);
-    }
-    m_loaded = from;
-    m_dirty = false;
-    m_scanPanel->forget();
-    refreshGrid();
-    toFirstLine();
-    Calc明細();
-    setProgress(100);
-    m_bar->hide();
-    emit statusMessage(QStringLiteral("%1 の在庫表を読み込みました（%2行）")
-                           .arg(sheetHeading())
-                           .arg(loaded.value));
-}
-
-bool SheetTab::refuseClosed() {
-    if (m_date->isNull())
-        return false;
-    const Result<bool> closed = sheet::isClosed(m_store, m_date->value());
-    if (!closed || !closed.value)
-        return false;
-    ShowMsg(MsgKind::その他, MsgCase::メッセージ, closedMessage(m_date->value()));
-    return true;
-}
-
-void SheetTab::showClosed() {
-    const Result<bool> closed =
-        m_date->isNull() ? Result<bool>{} : sheet::isClosed(m_store, m_date->value());
-    const bool isClosed = closed && closed.value;
-    m_closed->setVisible(isClosed);
-    findChild<QPushButton*>("cmd確定")->setVisible(!isClosed);
-    findChild<QPushButton*>("cmd確定解除")->setVisible(isClosed);
-}
-
-namespace {
-QString categoryShown(const QString& category) {
-    return category.isEmpty() ? QStringLiteral("（区分なし）") : category;
-}
-QString linesShown(const Unloaded& u) {
-    return u.savedAt.isEmpty() ? QStringLiteral("%1行").arg(u.lines)
-                               : QStringLiteral("%1行・%2 保存").arg(u.lines).arg(u.savedAt);
-}
-} // namespace
-
-bool SheetTab::askSave(sheet::SaveMode* mode) {
-    const QDate date = m_date->value();
-    const QString category = m_category->currentText();
-    const Result<QVector<Unloaded>> unloaded = unloadedSheets(m_store, date, category, m_loaded);
-    const Result<MasterEffect> effect = masterEffect(m_store);
-    if (!unloaded || !effect) {
-        ShowError(QStringLiteral("在庫表を登録できませんでした。"),
-                  (unloaded ? effect.status : unloaded.status).error);
-        return false;
-    }
-    // What the save does beyond the sheet, beneath the question.
-    QStringList notes, details;
-    if (!effect.value.added.isEmpty() || !effect.value.changed.isEmpty()) {
-        notes << QStringLiteral("商品マスタ: 追加 %1 件・変更 %2 件")
-                     .arg(effect.value.added.size())
-                     .arg(effect.value.changed.size());
-        if (!effect.value.added.isEmpty())
-            details << QStringLiteral("追加:") << effect.value.added;
-        if (!effect.value.changed.isEmpty())
-            details << QStringLiteral("変更:") << effect.value.changed;
-    }
-    if (m_scanPanel->waiting() > 0)
-        notes << QStringLiteral("未登録のコード %1 件は保存されません").arg(m_scanPanel->waiting());
-    mode->expected = m_loaded.date == date ? m_loaded.versions : Versions{};
-    if (unloaded.value.isEmpty())
-        return ShowMsg(MsgKind::登録, MsgCase::確認, m_date->shownText() + "の在庫表",
-                       notes.join('\n'), details.join('\n')) == True;
-    QString text;
-    if (!category.isEmpty()) {
-        text = QStringLiteral("%1・%2 には保存済みの在庫表があります（%3）。")
-                   .arg(m_date->shownText(), category, linesShown(unloaded.value.first()));
-    } else {
-        QStringList each;
-        for (const Unloaded& u : unloaded.value)
-            each << QStringLiteral("%1（%2）").arg(categoryShown(u.category), linesShown(u));
-        text = QStringLiteral("%1 には保存済みの在庫表があります: %2。")
-                   .arg(m_date->shownText(), each.join(QStringLiteral("、")));
-    }
-    notes.prepend(QStringLiteral("置き換えると保存済みの行は消えます。追加すると同じ商品の数量は"
-                                 "合計されます。"));
-    const int answer = AskChoice(
-        QStringLiteral("登録の確認"), text,
-        {QStringLiteral("置き換える"), QStringLiteral("追加する"), QStringLiteral("キャンセル")}, 2,
-        notes.join('\n'));
-    if (answer == 2)
-        return false;
-    for (const Unloaded& u : unloaded.value)
-        (*mode->expected)[u.category] = u.version;
-    mode->add = answer == 1;
-    return true;
-}
-
-void SheetTab::Entry在庫表() {
-    if (!requireDate() || refuseClosed())
-        return;
-    const Result<int> named = namedLineCount(m_store);
-    if (!named) {
-        ShowError(QStringLiteral("在庫表を登録できませんでした。"), named.error());
-        return;
-    }
-    if (named.value == 0)
-        return;
-    sheet::SaveMode mode;
-    if (!askSave(&mode))
-        return;
-    const QString heading = sheetHeading();
-    m_bar->show();
-    setProgress(10);
-    const Result<int> saved = sheet::entry在庫表(
-        m_store, m_date->value(), m_category->currentText(), [this](int v) { setProgress(v); },
-        mode);
-    m_bar->hide();
-    if (!saved) {
-        ShowError(
-            QStringLiteral("在庫表を登録できませんでした。入力した内容はそのまま残っています。"),
-            saved.error());
-        return;
-    }
-    // The sheet is stored: whatever follows, the user is told so, and the
-    // date stays on the saved one until the tab is reset.
-    m_dirty = false;
-    const QString done =
-        QStringLiteral("%1 の在庫表を%2しました（%3行）")
-            .arg(heading, mode.add ? QStringLiteral("追加登録") : QStringLiteral("登録"))
-            .arg(saved.value);
-    emit statusMessage(done);
-    if (Status s = resetSheet(); !s)
-        ShowError(done + QStringLiteral("。ただし画面をクリアできませんでした。"), s.error);
-}
-
-void SheetTab::Delete在庫表() {
-    if (!requireDate() || refuseClosed())
-        return;
-    if (ShowMsg(MsgKind::削除, MsgCase::確認, m_date->shownText()) != True)
-        return;
-    const Result<sheet::Deleted> deleted = sheet::delete在庫表(m_store, m_date->value());
-    if (!deleted) {
-        ShowError(QStringLiteral("在庫表を削除できませんでした。"), deleted.error());
-        return;
-    }
-    const QString done = QStringLiteral("%1 の在庫表を削除しました（%2区分・%3行）")
-                             .arg(m_date->shownText())
-                             .arg(deleted.value.categories)
-                             .arg(deleted.value.rows);
-    emit statusMessage(done);
-    if (Status s = resetSheet(); !s)
-        ShowError(done + QStringLiteral("。ただし画面をクリアできませんでした。"), s.error);
-}
-
-void SheetTab::LineDelete在庫表() {
-    const QModelIndex cur = m_grid->currentIndex();
-    if (!cur.isValid() || (isEmptyValue(m_model->value(cur.row(), ColCode)) &&
-                           isEmptyValue(m_model->value(cur.row(), ColName)))) {
-        ShowMsg(MsgKind::その他, MsgCase::メッセージ, "行を選択してください。");
-        return;
-    }
-    if (refuseClosed())
-        return;
-    if (ShowMsg(MsgKind::削除, MsgCase::確認, "指定された行") != True)
-        return;
-    std::optional<QDate> date;
-    if (!m_date->isNull())
-        date = m_date->value();
-    const Result<LineDeleted> removed =
-        sheet::lineDelete在庫表(m_store, m_model->keyAt(cur.row()), date);
-    if (!removed) {
-        ShowError(QStringLiteral("指定された行を削除できませんでした。"), removed.error());
-        return;
-    }
-    // The saved sheet lost the same line: the screen still shows it as saved.
-    if (removed.value.saved && m_loaded.date == date)
-        m_loaded.versions[removed.value.category] = removed.value.version;
-    refreshGrid();
-    // The total follows the lines that are left.
-    Calc明細();
-    emit statusMessage(removed.value.saved
-                           ? QStringLiteral("行を削除しました（保存済みの行も削除）")
-                           : QStringLiteral("行を削除しました（%1行）").arg(removed.value.lines));
-}
-
-void SheetTab::close在庫表() {
-    if (!requireDate())
-        return;
-    if (Status s = sheet::close在庫表(m_store, m_date->value()); !s) {
-        ShowError(QStringLiteral("在庫表を確定できませんでした。"), s.error);
-        return;
-    }
-    showClosed();
-    emit statusMessage(QStringLiteral("%1 の在庫表を確定しました").arg(m_date->shownText()));
-}
-
-void SheetTab::reopen在庫表() {
-    if (!requireDate())
-        return;
-    const Result<bool> closed = sheet::isClosed(m_store, m_date->value());
-    if (closed && !closed.value) {
-        emit statusMessage(
-            QStringLiteral("%1 の在庫表は確定されていません").arg(m_date->shownText()));
-        return;
-    }
-    if (ShowMsg(MsgKind::その他, MsgCase::確定解除確認, m_date->shownText()) != True)
-        return;
-    if (Status s = sheet::reopen在庫表(m_store, m_date->value()); !s) {
-        ShowError(QStringLiteral("確定を解除できませんでした。"), s.error);
-        return;
-    }
-    showClosed();
-    emit statusMessage(QStringLiteral("%1 の在庫表の確定を解除しました").arg(m_date->shownText()));
-}
-
-void SheetTab::Read商品マスタto在庫表() {
-    if (!confirmDiscard())
-        return;
-    if (ShowMsg(MsgKind::その他, MsgCase::確認, "商品情報を読み込みします。") != True)
-        return;
-    const Result<int> filled = sheet::read商品マスタto在庫表(m_store);
-    if (!filled) {
-        ShowError(QStringLiteral("商品情報を読み込めませんでした。"), filled.error());
-        return;
-    }
-    m_dirty = false;
-    m_loaded = {};
-    refreshGrid();
-    Calc明細();
-    emit statusMessage(QStringLiteral("商品情報から %1 行を読み込みました").arg(filled.value));
-}
-
-void SheetTab::exportCsv() {
-    const Result<QVector<QStringList>> records = exchange::sheetRecords(m_store);
-    if (!records) {
-        ShowError(QStringLiteral("CSV に書き出せませんでした。"), records.error());
-        return;
-    }
-    if (records.value.size() < 2) {
-        emit statusMessage(QStringLiteral("書き出す行がありません"));
-        return;
-    }
-    const QDate date = m_date->isNull() ? QDate::currentDate() : m_date->value();
-    const QString path = exchange::exportRecords(
-        this, {QStringLiteral("在庫表"), date.toString(Qt::ISODate), m_category->currentText()},
-        records.value);
-    if (path.isEmpty())
-        return;
-    emit statusMessage(QStringLiteral("在庫表を %1 に書き出しました（%2行）")
-                           .arg(QDir::toNativeSeparators(path))
-                           .arg(records.value.size() - 1));
-}
-
-void SheetTab::importCsv() {
-    if (refuseClosed())
-        return;
-    const QString path = exchange::chooseOpenFile(this);
-    if (path.isEmpty())
-        return;
-    exchange::WorkProgress reading(this, QStringLiteral("CSV を読んでいます…"));
-    const Result<exchange::Table> table = exchange::readCsvFile(path);
-    const Result<exchange::CountPreview> preview =
-        table ? exchange::previewCounts(m_store, table.value, reading.callback())
-              : Result<exchange::CountPreview>{};
-    if (!table || !preview) {
-        ShowError(QStringLiteral("CSV を取り込めませんでした。"),
-                  (table ? preview.status : table.status).error);
-        return;
-    }
-    bool addUnknown = false;
-    if (!exchange::confirmCounts(this, path, preview.value, &addUnknown))
-        return;
-    exchange::WorkProgress writing(this, QStringLiteral("数量を取り込んでいます…"));
-    const Result<exchange::Counted> done =
-        exchange::importCounts(m_store, preview.value, addUnknown, writing.callback());
-    if (!done) {
-        ShowError(QStringLiteral("CSV を取り込めませんでした。在庫表は取り込む前のままです。"),
-                  done.error());
-        return;
-    }
-    m_dirty = true;
-    refreshGrid();
-    Calc明細();
-    emit statusMessage(QStringLiteral("%1 から数量を取り込みました（設定 %2行・追加 %3行・"
-                                      "未登録の追加 %4行）")
-                           .arg(QFileInfo(path).fileName())
-                           .arg(done.value.set)
-                           .arg(done.value.filled)
-                           .arg(done.value.unknown));
-}
-
-void SheetTab::markSavedDates() {
-    const Result<QVector<QDate>> dates = history::savedDates(m_store);
-    if (dates)
-        m_date->setMarkedDates(dates.value);
-}
-
-void SheetTab::showSavedSheets() {
-    if (const auto chosen = history::chooseSavedSheet(this, m_store))
-        loadSaved(chosen->first, chosen->second);
-}
-
-void SheetTab::loadSaved(const QDate& date, const QString& category) {
-    if (!confirmDiscard())
-        return;
-    loadSheet(date, category);
-}
-
-void SheetTab::showSummary() {
-    // The sheet's date when it has saved sheets, else the newest saved date.
-    const QVector<QDate> dates = history::savedDates(m_store).value;
-    const QDate date =
-        dates.contains(m_date->value()) || dates.isEmpty() ? m_date->value() : dates.last();
-    history::SummaryDialog dlg(
-        m_store, date,
-        [this](const QVector<report::Page>& pages, const QString& title) {
-            emit pagesToPrint(pages, title);
-        },
-        this);
-    dlg.exec();
-}
-
-void SheetTab::showComparison() {
-    // The two newest saved dates, the sheet's category.
-    const QVector<QDate> dates = history::savedDates(m_store).value;
-    const QDate second = dates.isEmpty() ? QDate::currentDate() : dates.last();
-    const QDate first = dates.size() > 1 ? dates[dates.size() - 2] : second;
-    QStringList categories;
-    for (int i = 0; i < m_category->count(); ++i)
-        if (!m_category->itemText(i).isEmpty())
-            categories << m_category->itemText(i);
-    history::CompareDialog dlg(
-        m_store, categories, first, second,
-        [this](const QVector<report::Page>& pages, const QString& title) {
-            emit pagesToPrint(pages, title);
-        },
-        this);
-    dlg.exec();
 }
 
 void SheetTab::Calc明細() {

@@ -16,6 +16,7 @@ class QLineEdit;
 class QLabel;
 class QProgressBar;
 class ScanPanel;
+class SheetHeading;
 class QPushButton;
 class DateBox;
 class NumberBox;
@@ -100,7 +101,6 @@ class SheetTab : public QWidget {
     // Re-reads which names on the sheet no product has.
     void findNewNames();
     // The question before a save; false when the user declined.
-    bool askSave(sheet::SaveMode* mode);
     bool hasUnsavedWork() const;
 
     Store& m_store;
@@ -114,7 +114,7 @@ class SheetTab : public QWidget {
     bool m_dirty = false;       // a cell was committed since the last load, save, fill or reset
     sheet::LoadedFrom m_loaded; // the saved sheets on screen; none for a new sheet
     QSet<QString> m_newNames;   // names on the sheet that no product has yet
-    QLabel* m_closed;
+    SheetHeading* m_heading;
     ScanPanel* m_scanPanel;
     bool m_countByLine = false;
 };

@@ -1,0 +1,316 @@
+// The sheet tab's actions on saved sheets: load, save, delete, close,
+// fill from the master, CSV, and the views of saved sheets.
+#include "sheet/SheetTab.h"
+
+#include "exchange/CsvDialogs.h"
+#include "exchange/Export.h"
+#include "history/HistoryDialogs.h"
+#include "msg/Msg.h"
+#include "sheet/SaveQuestion.h"
+#include "sheet/ScanPanel.h"
+#include "sheet/SheetHeading.h"
+#include "widgets/DateBox.h"
+#include "widgets/Grids.h"
+#include "work/WorkResets.h"
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QProgressBar>
+
+using namespace sheet;
+
+void SheetTab::Read在庫表() {
+    if (!requireDate() || !confirmDiscard())
+        return;
+    loadSheet(m_date->value(), m_category->currentText());
+}
+
+void SheetTab::loadSheet(const QDate& date, const QString& category) {
+    m_bar->show();
+    setProgress(10);
+    sheet::LoadedFrom from;
+    const Result<int> loaded = sheet::read在庫表(
+        m_store, date, category, [this](int v) { setProgress(v); }, &from);
+    if (!loaded) {
+        m_bar->hide();
+        ShowError(QStringLiteral("在庫表を読み込めませんでした。"), loaded.error());
+        return;
+    }
+    // The heading names the sheet only once it is on screen.
+    m_date->setValue(date);
+    if (m_category->currentText() != category) {
+        m_category->setCurrentIndex(m_category->findText(category));
+        m_category->setEditText(category);
+    }
+    m_loaded = from;
+    m_dirty = false;
+    m_scanPanel->forget();
+    refreshGrid();
+    toFirstLine();
+    Calc明細();
+    setProgress(100);
+    m_bar->hide();
+    emit statusMessage(QStringLiteral("%1 の在庫表を読み込みました（%2行）")
+                           .arg(sheetHeading())
+                           .arg(loaded.value));
+}
+
+bool SheetTab::refuseClosed() {
+    if (m_date->isNull())
+        return false;
+    const Result<bool> closed = sheet::isClosed(m_store, m_date->value());
+    if (!closed || !closed.value)
+        return false;
+    ShowMsg(MsgKind::その他, MsgCase::メッセージ, closedMessage(m_date->value()));
+    return true;
+}
+
+void SheetTab::showClosed() {
+    const Result<bool> closed =
+        m_date->isNull() ? Result<bool>{} : sheet::isClosed(m_store, m_date->value());
+    m_heading->showClosed(closed && closed.value);
+}
+
+void SheetTab::Entry在庫表() {
+    if (!requireDate() || refuseClosed())
+        return;
+    const Result<int> named = namedLineCount(m_store);
+    if (!named) {
+        ShowError(QStringLiteral("在庫表を登録できませんでした。"), named.error());
+        return;
+    }
+    if (named.value == 0)
+        return;
+    sheet::SaveMode mode;
+    if (!sheet::askSave(m_store, m_date->value(), m_date->shownText(), m_category->currentText(),
+                        m_loaded, m_scanPanel->waiting(), &mode))
+        return;
+    const QString heading = sheetHeading();
+    m_bar->show();
+    setProgress(10);
+    const Result<int> saved = sheet::entry在庫表(
+        m_store, m_date->value(), m_category->currentText(), [this](int v) { setProgress(v); },
+        mode);
+    m_bar->hide();
+    if (!saved) {
+        ShowError(
+            QStringLiteral("在庫表を登録できませんでした。入力した内容はそのまま残っています。"),
+            saved.error());
+        return;
+    }
+    // The sheet is stored: whatever follows, the user is told so, and the
+    // date stays on the saved one until the tab is reset.
+    m_dirty = false;
+    const QString done =
+        QStringLiteral("%1 の在庫表を%2しました（%3行）")
+            .arg(heading, mode.add ? QStringLiteral("追加登録") : QStringLiteral("登録"))
+            .arg(saved.value);
+    emit statusMessage(done);
+    if (Status s = resetSheet(); !s)
+        ShowError(done + QStringLiteral("。ただし画面をクリアできませんでした。"), s.error);
+}
+
+void SheetTab::Delete在庫表() {
+    if (!requireDate() || refuseClosed())
+        return;
+    if (ShowMsg(MsgKind::削除, MsgCase::確認, m_date->shownText()) != True)
+        return;
+    const Result<sheet::Deleted> deleted = sheet::delete在庫表(m_store, m_date->value());
+    if (!deleted) {
+        ShowError(QStringLiteral("在庫表を削除できませんでした。"), deleted.error());
+        return;
+    }
+    const QString done = QStringLiteral("%1 の在庫表を削除しました（%2区分・%3行）")
+                             .arg(m_date->shownText())
+                             .arg(deleted.value.categories)
+                             .arg(deleted.value.rows);
+    emit statusMessage(done);
+    if (Status s = resetSheet(); !s)
+        ShowError(done + QStringLiteral("。ただし画面をクリアできませんでした。"), s.error);
+}
+
+void SheetTab::LineDelete在庫表() {
+    const QModelIndex cur = m_grid->currentIndex();
+    if (!cur.isValid() || (isEmptyValue(m_model->value(cur.row(), ColCode)) &&
+                           isEmptyValue(m_model->value(cur.row(), ColName)))) {
+        ShowMsg(MsgKind::その他, MsgCase::メッセージ, "行を選択してください。");
+        return;
+    }
+    if (refuseClosed())
+        return;
+    if (ShowMsg(MsgKind::削除, MsgCase::確認, "指定された行") != True)
+        return;
+    std::optional<QDate> date;
+    if (!m_date->isNull())
+        date = m_date->value();
+    const Result<LineDeleted> removed =
+        sheet::lineDelete在庫表(m_store, m_model->keyAt(cur.row()), date);
+    if (!removed) {
+        ShowError(QStringLiteral("指定された行を削除できませんでした。"), removed.error());
+        return;
+    }
+    // The saved sheet lost the same line: the screen still shows it as saved.
+    if (removed.value.saved && m_loaded.date == date)
+        m_loaded.versions[removed.value.category] = removed.value.version;
+    refreshGrid();
+    // The total follows the lines that are left.
+    Calc明細();
+    emit statusMessage(removed.value.saved
+                           ? QStringLiteral("行を削除しました（保存済みの行も削除）")
+                           : QStringLiteral("行を削除しました（%1行）").arg(removed.value.lines));
+}
+
+void SheetTab::close在庫表() {
+    if (!requireDate())
+        return;
+    if (Status s = sheet::close在庫表(m_store, m_date->value()); !s) {
+        ShowError(QStringLiteral("在庫表を確定できませんでした。"), s.error);
+        return;
+    }
+    showClosed();
+    emit statusMessage(QStringLiteral("%1 の在庫表を確定しました").arg(m_date->shownText()));
+}
+
+void SheetTab::reopen在庫表() {
+    if (!requireDate())
+        return;
+    const Result<bool> closed = sheet::isClosed(m_store, m_date->value());
+    if (closed && !closed.value) {
+        emit statusMessage(
+            QStringLiteral("%1 の在庫表は確定されていません").arg(m_date->shownText()));
+        return;
+    }
+    if (ShowMsg(MsgKind::その他, MsgCase::確定解除確認, m_date->shownText()) != True)
+        return;
+    if (Status s = sheet::reopen在庫表(m_store, m_date->value()); !s) {
+        ShowError(QStringLiteral("確定を解除できませんでした。"), s.error);
+        return;
+    }
+    showClosed();
+    emit statusMessage(QStringLiteral("%1 の在庫表の確定を解除しました").arg(m_date->shownText()));
+}
+
+void SheetTab::Read商品マスタto在庫表() {
+    if (!confirmDiscard())
+        return;
+    if (ShowMsg(MsgKind::その他, MsgCase::確認, "商品情報を読み込みします。") != True)
+        return;
+    const Result<int> filled = sheet::read商品マスタto在庫表(m_store);
+    if (!filled) {
+        ShowError(QStringLiteral("商品情報を読み込めませんでした。"), filled.error());
+        return;
+    }
+    m_dirty = false;
+    m_loaded = {};
+    refreshGrid();
+    Calc明細();
+    emit statusMessage(QStringLiteral("商品情報から %1 行を読み込みました").arg(filled.value));
+}
+
+void SheetTab::exportCsv() {
+    const Result<QVector<QStringList>> records = exchange::sheetRecords(m_store);
+    if (!records) {
+        ShowError(QStringLiteral("CSV に書き出せませんでした。"), records.error());
+        return;
+    }
+    if (records.value.size() < 2) {
+        emit statusMessage(QStringLiteral("書き出す行がありません"));
+        return;
+    }
+    const QDate date = m_date->isNull() ? QDate::currentDate() : m_date->value();
+    const QString path = exchange::exportRecords(
+        this, {QStringLiteral("在庫表"), date.toString(Qt::ISODate), m_category->currentText()},
+        records.value);
+    if (path.isEmpty())
+        return;
+    emit statusMessage(QStringLiteral("在庫表を %1 に書き出しました（%2行）")
+                           .arg(QDir::toNativeSeparators(path))
+                           .arg(records.value.size() - 1));
+}
+
+void SheetTab::importCsv() {
+    if (refuseClosed())
+        return;
+    const QString path = exchange::chooseOpenFile(this);
+    if (path.isEmpty())
+        return;
+    exchange::WorkProgress reading(this, QStringLiteral("CSV を読んでいます…"));
+    const Result<exchange::Table> table = exchange::readCsvFile(path);
+    const Result<exchange::CountPreview> preview =
+        table ? exchange::previewCounts(m_store, table.value, reading.callback())
+              : Result<exchange::CountPreview>{};
+    if (!table || !preview) {
+        ShowError(QStringLiteral("CSV を取り込めませんでした。"),
+                  (table ? preview.status : table.status).error);
+        return;
+    }
+    bool addUnknown = false;
+    if (!exchange::confirmCounts(this, path, preview.value, &addUnknown))
+        return;
+    exchange::WorkProgress writing(this, QStringLiteral("数量を取り込んでいます…"));
+    const Result<exchange::Counted> done =
+        exchange::importCounts(m_store, preview.value, addUnknown, writing.callback());
+    if (!done) {
+        ShowError(QStringLiteral("CSV を取り込めませんでした。在庫表は取り込む前のままです。"),
+                  done.error());
+        return;
+    }
+    m_dirty = true;
+    refreshGrid();
+    Calc明細();
+    emit statusMessage(QStringLiteral("%1 から数量を取り込みました（設定 %2行・追加 %3行・"
+                                      "未登録の追加 %4行）")
+                           .arg(QFileInfo(path).fileName())
+                           .arg(done.value.set)
+                           .arg(done.value.filled)
+                           .arg(done.value.unknown));
+}
+
+void SheetTab::markSavedDates() {
+    const Result<QVector<QDate>> dates = history::savedDates(m_store);
+    if (dates)
+        m_date->setMarkedDates(dates.value);
+}
+
+void SheetTab::showSavedSheets() {
+    if (const auto chosen = history::chooseSavedSheet(this, m_store))
+        loadSaved(chosen->first, chosen->second);
+}
+
+void SheetTab::loadSaved(const QDate& date, const QString& category) {
+    if (!confirmDiscard())
+        return;
+    loadSheet(date, category);
+}
+
+void SheetTab::showSummary() {
+    // The sheet's date when it has saved sheets, else the newest saved date.
+    const QVector<QDate> dates = history::savedDates(m_store).value;
+    const QDate date =
+        dates.contains(m_date->value()) || dates.isEmpty() ? m_date->value() : dates.last();
+    history::SummaryDialog dlg(
+        m_store, date,
+        [this](const QVector<report::Page>& pages, const QString& title) {
+            emit pagesToPrint(pages, title);
+        },
+        this);
+    dlg.exec();
+}
+
+void SheetTab::showComparison() {
+    // The two newest saved dates, the sheet's category.
+    const QVector<QDate> dates = history::savedDates(m_store).value;
+    const QDate second = dates.isEmpty() ? QDate::currentDate() : dates.last();
+    const QDate first = dates.size() > 1 ? dates[dates.size() - 2] : second;
+    QStringList categories;
+    for (int i = 0; i < m_category->count(); ++i)
+        if (!m_category->itemText(i).isEmpty())
+            categories << m_category->itemText(i);
+    history::CompareDialog dlg(
+        m_store, categories, first, second,
+        [this](const QVector<report::Page>& pages, const QString& title) {
+            emit pagesToPrint(pages, title);
+        },
+        this);
+    dlg.exec();
+}

@@ -1,0 +1,81 @@
+#include "sheet/SheetHeading.h"
+
+#include "store/Columns.h"
+#include "widgets/Controls.h"
+#include "widgets/DateBox.h"
+#include "widgets/Grids.h"
+#include "widgets/NumberBox.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+SheetHeading::SheetHeading(QWidget* parent) : QWidget(parent) {
+    m_date = new DateBox(this);
+    m_date->setObjectName("dt日付");
+    m_date->setFixedWidth(twips(this, 2000) + 24);
+    m_category = new QComboBox(this);
+    m_category->setObjectName("cmb商品区分在庫");
+    m_category->setEditable(true);
+    m_category->lineEdit()->setMaxLength(columns::MaxTextLength);
+    m_category->setInsertPolicy(QComboBox::NoInsert);
+    m_category->setMinimumWidth(twips(this, 2500));
+    m_total = new NumberBox("#,###,###,###", this);
+    m_total->setObjectName("num合計");
+    m_total->setReadOnly(true);
+    m_total->setFixedWidth(twips(this, 2000));
+    m_total->setFocusPolicy(Qt::NoFocus);
+
+    auto* top = new QHBoxLayout(this);
+    top->setContentsMargins(0, 0, 0, 0);
+    top->addWidget(makeLabel(this, "Label1", "実  施  日"));
+    top->addWidget(m_date);
+    top->addSpacing(16);
+    top->addWidget(makeLabel(this, "Label2", "商品区分"));
+    top->addWidget(m_category);
+    m_closed = makeLabel(this, "lbl確定", "確定済み");
+    m_closed->setStyleSheet("QLabel { color: #a00000; font-weight: bold; }");
+    m_closed->setToolTip(QStringLiteral("この日の在庫表は確定済みです。登録・削除はできません"));
+    m_closed->hide();
+    top->addWidget(m_closed);
+    top->addSpacing(16);
+    QPushButton* saved = makeButton(this, "cmd一覧", "一覧");
+    saved->setToolTip(QStringLiteral("保存済みの在庫表の一覧"));
+    QPushButton* summary = makeButton(this, "cmd集計", "集計");
+    summary->setToolTip(QStringLiteral("実施日の在庫金額を商品区分ごとに集計します（棚卸集計）"));
+    QPushButton* compare = makeButton(this, "cmd比較", "比較");
+    compare->setToolTip(QStringLiteral("二つの日の在庫を比べます"));
+    for (QPushButton* b : {saved, summary, compare})
+        top->addWidget(b);
+    // Closing a count belongs to the date, beside the saved sheets.
+    QPushButton* closeCount = makeButton(this, "cmd確定", "確定");
+    closeCount->setToolTip(QStringLiteral("実施日の在庫表を確定し、変更できないようにします"));
+    QPushButton* reopenCount = makeButton(this, "cmd確定解除", "確定解除");
+    reopenCount->setToolTip(QStringLiteral("確定を解除し、実施日の在庫表を変更できるようにします"));
+    // One of the two at a time, as the date is closed or not.
+    reopenCount->hide();
+    top->addSpacing(8);
+    top->addWidget(closeCount);
+    top->addWidget(reopenCount);
+    // Short captions get buttons as wide as their text: the row fits 1024 pixels.
+    for (QPushButton* b : {saved, summary, compare, closeCount, reopenCount})
+        b->setFixedWidth(b->fontMetrics().horizontalAdvance(b->text()) + 28);
+    connect(saved, &QPushButton::clicked, this, &SheetHeading::savedSheetsRequested);
+    connect(summary, &QPushButton::clicked, this, &SheetHeading::summaryRequested);
+    connect(compare, &QPushButton::clicked, this, &SheetHeading::comparisonRequested);
+    connect(closeCount, &QPushButton::clicked, this, &SheetHeading::closeRequested);
+    connect(reopenCount, &QPushButton::clicked, this, &SheetHeading::reopenRequested);
+    m_close = closeCount;
+    m_reopen = reopenCount;
+    top->addStretch(1);
+    top->addWidget(makeLabel(this, "Label3", "合 計"));
+    top->addWidget(m_total);
+}
+
+void SheetHeading::showClosed(bool closed) {
+    m_closed->setVisible(closed);
+    m_close->setVisible(!closed);
+    m_reopen->setVisible(closed);
+}
