@@ -311,6 +311,17 @@ Result<ListSaved> entry商品情報(Store& store) {
     });
 }
 
+Result<QPair<qint64, qint64>> readFrom(Store& store, qint64 seq) {
+    return guardedValue<QPair<qint64, qint64>>([&] {
+        const Rows r = store.query(
+            Db::Work,
+            QString("SELECT %1, %2 FROM w商品マスタ WHERE seq = ?").arg(IdField, VersionField),
+            {seq});
+        return r.isEmpty() ? QPair<qint64, qint64>{}
+                           : QPair<qint64, qint64>{r[0][0].toLongLong(), r[0][1].toLongLong()};
+    });
+}
+
 Status keepMine(Store& store, const QVector<Conflict>& conflicts) {
     return guarded([&] {
         QVector<qint64> ids;

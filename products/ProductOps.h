@@ -69,6 +69,8 @@ struct ListSaved : Registered {
     QVector<qint64> written; // the list rows written (their versions changed)
 };
 Result<ListSaved> entry商品情報(Store& store);
+// The product a list row was read from and its version then (0, 0 for none).
+Result<QPair<qint64, qint64>> readFrom(Store& store, qint64 seq);
 // The user's answers to conflicts: keep the rows' contents (the next 登録
 // overwrites what is stored now), or take the stored products into the rows.
 Status keepMine(Store& store, const QVector<Conflict>& conflicts);

@@ -410,6 +410,10 @@ void ProductTab::openDetail() {
         const QVariant proper = m_model->value(r, ColProper);
         m_proper->setValue(proper.isNull() ? QVariant(0) : proper);
         m_cat->setEditText(m_model->value(r, ColCategory).toString());
+        // The panel holds the row's product as the list read it.
+        const Result<QPair<qint64, qint64>> from = readFrom(m_store, m_model->keyAt(r));
+        m_readId = from ? from.value.first : 0;
+        m_readVersion = from ? from.value.second : 0;
     } else {
         Clear商品詳細();
     }

@@ -93,11 +93,13 @@ void run(Started& s, const QString& step) {
     } else if (step.startsWith("keys:")) {
         user::keys(step.mid(5));
     } else if (step.startsWith("key:")) {
-        // key:Name or key:Name:Alt
+        // key:Name, key:Name:Alt or key:Name:Ctrl
         const QStringList parts = step.mid(4).split(':');
         const int k = QMetaEnum::fromType<Qt::Key>().keyToValue(qPrintable("Key_" + parts[0]));
         QVERIFY2(k >= 0, qPrintable(step));
-        user::key(k, parts.value(1) == "Alt" ? Qt::AltModifier : Qt::NoModifier);
+        user::key(k, parts.value(1) == "Alt"    ? Qt::AltModifier
+                     : parts.value(1) == "Ctrl" ? Qt::ControlModifier
+                                                : Qt::NoModifier);
     } else if (step.startsWith("click:") || step.startsWith("focus:")) {
         auto* w = s.find<QWidget>(step.mid(6));
         QVERIFY2(w, qPrintable(step));
@@ -276,6 +278,29 @@ void TestTyping::scenario_data() {
         "tab:1; click:cmd商品読込; P@0,4; keys:999; key:Return; P@0,2; click:cmd商品詳細; yes; "
         "click:cmd詳細登録",
         a01 + "'A01'=りんご/個/999/5/果物");
+    // A product changed on another PC after the list or the panel read it:
+    // the user is asked, nothing is overwritten unasked.
+    const QString elsewhere =
+        "sql!:UPDATE 商品マスタ SET 単価 = 130, 版 = 版 + 1 WHERE code = 'A01'; ";
+    const QString listEdit = "tab:1; click:cmd商品読込; " + elsewhere +
+                             "P@0,4; keys:120; key:Return; P@1,4; keys:77; key:Return; yes; ";
+    row("list: a product changed elsewhere is left as stored",
+        listEdit + "choose:2; click:cmd商品登録",
+        a01 + "'A01'=りんご/個/130/5/果物 | status~=他で変更された 1 件は登録していません | "
+              "wsql:SELECT 単価 FROM w商品マスタ WHERE code = 'A01'=120");
+    row("list: my contents overwrite it", listEdit + "choose:0; click:cmd商品登録",
+        a01 + "'A01'=りんご/個/120/5/果物 | status=商品情報を登録しました（新規 0・更新 2）");
+    row("list: their contents are read", listEdit + "choose:1; click:cmd商品登録",
+        a01 + "'A01'=りんご/個/130/5/果物 | wsql:SELECT 単価 FROM w商品マスタ WHERE code = "
+              "'A01'=130 | wsql:SELECT count(*) FROM w商品マスタ WHERE 変更 = 1=0");
+    const QString panelEdit = "tab:1; click:cmd商品読込; P@0,2; click:cmd商品詳細; " + elsewhere +
+                              "focus:num単価; key:A:Ctrl; keys:120; yes; ";
+    row("panel: a product changed elsewhere is left as stored",
+        panelEdit + "choose:2; click:cmd詳細登録", a01 + "'A01'=りんご/個/130/5/果物");
+    row("panel: my contents overwrite it", panelEdit + "choose:0; click:cmd詳細登録",
+        a01 + "'A01'=りんご/個/120/5/果物");
+    row("panel: their contents are read", panelEdit + "choose:1; click:cmd詳細登録",
+        a01 + "'A01'=りんご/個/130/5/果物 | text:num単価=130");
     row("a renamed row keeps its values",
         "tab:1; click:cmd商品読込; P@0,2; ime:青りんご; key:Return; click:cmd商品詳細; yes; "
         "click:cmd詳細登録",
