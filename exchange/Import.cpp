@@ -554,18 +554,23 @@ Result<Counted> importCounts(Store& store, const CountPreview& preview, bool add
         for (const Row& l : store.query(Db::Work, "SELECT seq, 適正数, 単価 FROM w在庫表"))
             sheetLines.insert(l[0].toLongLong(), {l[1], l[2]});
         const QString fields = columns::list(products::Columns, products::ColCode);
+        const QString counted = sheet::countedFields();
+        const QString setCounted = columns::assignments(
+            sheet::Columns, {sheet::ColQty, sheet::ColAmount, sheet::ColChange});
         QSqlQuery fill =
-            store.prepare(Db::Work, "UPDATE w在庫表 SET " + fields.split(", ").join(" = ?, ") +
-                                        " = ?, 数量 = ?, 金額 = ?, 増減 = ? WHERE seq = ?");
+            store.prepare(Db::Work, "UPDATE w在庫表 SET " +
+                                        columns::assignments(products::Columns, products::ColCode) +
+                                        ", " + setCounted + " WHERE seq = ?");
+        const int width = int((fields + ", " + counted).count(',')) + 1;
         Batch append(
             store, Db::Work,
             [&](int n) {
-                return "INSERT INTO w在庫表 (" + fields + ", 数量, 金額, 増減) VALUES " +
-                       rowMarks(n, 9);
+                return "INSERT INTO w在庫表 (" + fields + ", " + counted + ") VALUES " +
+                       rowMarks(n, width);
             },
-            9);
-        QSqlQuery set = store.prepare(
-            Db::Work, "UPDATE w在庫表 SET 数量 = ?, 金額 = ?, 増減 = ? WHERE seq = ?");
+            width);
+        QSqlQuery set =
+            store.prepare(Db::Work, "UPDATE w在庫表 SET " + setCounted + " WHERE seq = ?");
         int blank = 0;
         const qsizetype total = preview.lines.size();
         for (qsizetype i = 0; i < total; ++i) {

@@ -65,7 +65,9 @@ void setQuantity(Store& store, qint64 seq, const QVariant& quantity) {
     const Rows r = store.query(Db::Work, "SELECT 適正数, 単価 FROM w在庫表 WHERE seq = ?", {seq});
     if (r.isEmpty())
         return;
-    store.exec(Db::Work, "UPDATE w在庫表 SET 数量 = ?, 金額 = ?, 増減 = ? WHERE seq = ?",
+    store.exec(Db::Work,
+               "UPDATE w在庫表 SET " +
+                   columns::assignments(Columns, {ColQty, ColAmount, ColChange}) + " WHERE seq = ?",
                {quantity, lineAmount(quantity, r[0][1]), lineChange(quantity, r[0][0]), seq});
 }
 

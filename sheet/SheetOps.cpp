@@ -114,9 +114,10 @@ QVariant codeForName(Store& store, const QVariant& lineCode, const QString& name
         return lineCode;
     if (isEmptyValue(lineCode))
         return m.code;
-    const Rows other = store.query(
-        Db::Main, "SELECT count(*), coalesce(sum(品名 = ?), 0) FROM 商品マスタ WHERE code = ?",
-        {name, lineCode});
+    const Rows other = store.query(Db::Main,
+                                   "SELECT count(*), coalesce(sum(CASE WHEN 品名 = ? THEN 1 ELSE 0 "
+                                   "END), 0) FROM 商品マスタ WHERE code = ?",
+                                   {name, lineCode});
     const bool anotherProducts = other[0][0].toInt() > 0 && other[0][1].toInt() == 0;
     return anotherProducts ? QVariant(m.code) : lineCode;
 }

@@ -4,6 +4,7 @@
 
 #include <QStringList>
 #include <Qt>
+#include <initializer_list>
 #include <iterator>
 
 // The column tables of the work tables: one row per column, indexed by the
@@ -37,6 +38,20 @@ template <std::size_t N> QString list(const Column (&table)[N], int from = 0, in
     for (int c = from; c < to; ++c)
         out << QString::fromUtf8(table[c].field);
     return out.join(", ");
+}
+
+// "f1, f2, …" of the chosen columns of a table, in the order given.
+template <std::size_t N>
+QString fields(const Column (&table)[N], std::initializer_list<int> chosen) {
+    QStringList out;
+    for (int c : chosen)
+        out << QString::fromUtf8(table[c].field);
+    return out.join(", ");
+}
+// "f1 = ?, f2 = ?, …" of the chosen columns, for an UPDATE.
+template <std::size_t N>
+QString assignments(const Column (&table)[N], std::initializer_list<int> chosen) {
+    return fields(table, chosen).replace(", ", " = ?, ") + " = ?";
 }
 
 // "f1 = ?, f2 = ?, …" of columns [from, to) of a table, for an UPDATE.
@@ -90,6 +105,10 @@ inline constexpr columns::Column Columns[] = {
     {"商品区分", "商品区分", Kind::Text, "", Qt::AlignLeft, 2500, true, false},
 };
 static_assert(std::size(Columns) == ColumnCount, "one row per sheet column");
+// What a count sets on a line: its quantity and the two figures that follow from it.
+inline QString countedFields() {
+    return columns::fields(Columns, {ColQty, ColAmount, ColChange});
+}
 // The order of the fields in the file's w在庫表 and w在庫表印刷, which
 // existing work files keep; a new column goes at the end here too.
 inline constexpr Column StoredOrder[] = {ColCheck,  ColCode,   ColName,  ColQty,    ColUnit,
