@@ -2,6 +2,7 @@
 
 #include "base/Values.h"
 #include "codes/CodeOps.h"
+#include "products/ProductOps.h"
 #include "sheet/Scan.h"
 #include "sheet/SheetOps.h"
 #include "store/Columns.h"
@@ -357,32 +358,12 @@ Status importProducts(Store& store, const ProductPreview& preview, const Progres
         // indexed field rewritten for nothing costs its index too).
         const QStringList fields = columns::list(products::Columns, products::ColCode).split(", ");
         const int width = int(fields.size());
-        Batch add(
-            store, Db::Main,
-            [&](int n) {
-                return "INSERT INTO 商品マスタ (" + fields.join(", ") + ") VALUES " +
-                       rowMarks(n, width);
-            },
-            width);
+        Batch add(store, Db::Main, "商品マスタ", fields.join(", "));
         std::map<unsigned, std::unique_ptr<Batch>> updates; // by the fields that change
         const auto updateOf = [&](unsigned changed) -> Batch& {
             auto& b = updates[changed];
-            if (!b) {
-                QStringList sets;
-                int column = 2;
-                for (int i = 0; i < width; ++i)
-                    if (changed & (1u << i))
-                        sets << QString("%1 = v.column%2").arg(fields[i]).arg(column++);
-                const int n = column - 1;
-                b = std::make_unique<Batch>(
-                    store, Db::Main,
-                    [sets, n](int rows) {
-                        return "UPDATE 商品マスタ SET " + sets.join(", ") +
-                               ", 版 = 商品マスタ.版 + 1 FROM (VALUES " + rowMarks(rows, n) +
-                               ") AS v WHERE 商品マスタ.id = v.column1";
-                    },
-                    n);
-            }
+            if (!b)
+                b = products::changedFields(store, changed, false);
             return *b;
         };
         codes::SlotWriter slotWriter(store);
@@ -561,14 +542,7 @@ Result<Counted> importCounts(Store& store, const CountPreview& preview, bool add
             store.prepare(Db::Work, "UPDATE w在庫表 SET " +
                                         columns::assignments(products::Columns, products::ColCode) +
                                         ", " + setCounted + " WHERE seq = ?");
-        const int width = int((fields + ", " + counted).count(',')) + 1;
-        Batch append(
-            store, Db::Work,
-            [&](int n) {
-                return "INSERT INTO w在庫表 (" + fields + ", " + counted + ") VALUES " +
-                       rowMarks(n, width);
-            },
-            width);
+        Batch append(store, Db::Work, "w在庫表", fields + ", " + counted);
         QSqlQuery set =
             store.prepare(Db::Work, "UPDATE w在庫表 SET " + setCounted + " WHERE seq = ?");
         int blank = 0;

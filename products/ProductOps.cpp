@@ -41,15 +41,6 @@ QHash<QString, Row> firstOfNames(Store& store, QStringList names) {
 namespace {
 const int Width = ColumnCount - ColCode; // code … 商品区分
 
-// The first product (lowest id) of each name.
-QHash<QString, qint64> firstByName(Store& store, const QStringList& names) {
-    QHash<QString, qint64> out;
-    const QHash<QString, Row> found = firstOfNames(store, names);
-    for (auto it = found.constBegin(); it != found.constEnd(); ++it)
-        out.insert(it.key(), it.value()[0].toLongLong());
-    return out;
-}
-
 // Products by id: their version and fields (code … 商品区分).
 QHash<qint64, Row> productsById(Store& store, const QVector<qint64>& ids) {
     QHash<qint64, Row> out;
@@ -68,6 +59,28 @@ QHash<qint64, Row> productsById(Store& store, const QVector<qint64>& ids) {
     return out;
 }
 } // namespace
+
+std::unique_ptr<Batch> changedFields(Store& store, unsigned changed, bool guarded) {
+    const QStringList fields = productFields().split(", ");
+    QStringList sets;
+    int column = 2;
+    for (int i = 0; i < Width; ++i)
+        if (changed & (1u << i))
+            sets << QString("%1 = v.column%2").arg(fields[i]).arg(column++);
+    const int width = guarded ? column : column - 1;
+    // A product read at a version is written only at that version.
+    const QString guard =
+        guarded ? QString(" AND (v.column%1 = 0 OR 商品マスタ.版 = v.column%1)").arg(width)
+                : QString();
+    return std::make_unique<Batch>(
+        store, Db::Main,
+        [sets, width, guard](int rows) {
+            return "UPDATE 商品マスタ SET " + sets.join(", ") + ", " + VersionField +
+                   " = 商品マスタ.版 + 1 FROM (VALUES " + rowMarks(rows, width) +
+                   ") AS v WHERE 商品マスタ.id = v.column1" + guard;
+        },
+        width, LargeChunk);
+}
 
 Registered NameMatchedWriter::flush() {
     Registered n;
@@ -133,25 +146,8 @@ Registered NameMatchedWriter::flush() {
         if (changed == 0)
             continue;
         auto& b = batches[changed];
-        if (!b) {
-            QStringList sets;
-            int column = 2;
-            for (int i = 0; i < Width; ++i)
-                if (changed & (1u << i))
-                    sets << QString("%1 = v.column%2").arg(fields[i]).arg(column++);
-            const int width = column; // id, the fields, the version read
-            // A product read at a version is written only at that version.
-            b = std::make_unique<Batch>(
-                m_store, Db::Main,
-                [sets, width](int rows) {
-                    return "UPDATE 商品マスタ SET " + sets.join(", ") + ", " + VersionField +
-                           " = 商品マスタ.版 + 1 FROM (VALUES " + rowMarks(rows, width) +
-                           ") AS v WHERE 商品マスタ.id = v.column1 AND (v.column" +
-                           QString::number(width) + " = 0 OR 商品マスタ.版 = v.column" +
-                           QString::number(width) + ")";
-                },
-                width, LargeChunk);
-        }
+        if (!b)
+            b = changedFields(m_store, changed, true);
         QVariantList row{q.id};
         for (int i = 0; i < Width; ++i)
             if (changed & (1u << i))
@@ -169,13 +165,7 @@ Registered NameMatchedWriter::flush() {
         throw StoreError(QStringLiteral("読み込んだ後に他で変更された商品があります。"
                                         "上書きしていません。"),
                          m_store.sqlText(), ErrorKind::Conflict);
-    Batch add(
-        m_store, Db::Main,
-        [&](int rows) {
-            return "INSERT INTO 商品マスタ (" + productFields() + ") VALUES " +
-                   rowMarks(rows, Width);
-        },
-        Width, LargeChunk);
+    Batch add(m_store, Db::Main, "商品マスタ", productFields(), LargeChunk);
     QStringList added;
     for (const Queued& q : toInsert) {
         add.add(QVariantList(q.fields.begin(), q.fields.end()));
@@ -322,21 +312,33 @@ Result<QPair<qint64, qint64>> readFrom(Store& store, qint64 seq) {
     });
 }
 
+namespace {
+// The products of conflicting rows as stored now: by row, its product id and
+// that product's version and fields (empty when deleted).
+struct StoredNow {
+    QHash<qint64, qint64> idOf; // seq -> product id
+    QHash<qint64, Row> now;     // product id -> 版, code … 商品区分
+};
+StoredNow storedNow(Store& store, const QVector<Conflict>& conflicts) {
+    StoredNow out;
+    QVector<qint64> ids;
+    for (const Conflict& c : conflicts) {
+        const qint64 id =
+            store
+                .scalar(Db::Work, QString("SELECT %1 FROM w商品マスタ WHERE seq = ?").arg(IdField),
+                        {c.seq})
+                .toLongLong();
+        out.idOf.insert(c.seq, id);
+        ids << id;
+    }
+    out.now = productsById(store, ids);
+    return out;
+}
+} // namespace
+
 Status keepMine(Store& store, const QVector<Conflict>& conflicts) {
     return guarded([&] {
-        QVector<qint64> ids;
-        QHash<qint64, qint64> idOf; // seq -> product id
-        for (const Conflict& c : conflicts) {
-            const qint64 id =
-                store
-                    .scalar(Db::Work,
-                            QString("SELECT %1 FROM w商品マスタ WHERE seq = ?").arg(IdField),
-                            {c.seq})
-                    .toLongLong();
-            idOf.insert(c.seq, id);
-            ids << id;
-        }
-        const QHash<qint64, Row> now = productsById(store, ids);
+        const auto [idOf, now] = storedNow(store, conflicts);
         Transaction t(store, Db::Work);
         for (const Conflict& c : conflicts) {
             // The stored version is taken as read: the next 登録 overwrites it.
@@ -354,19 +356,7 @@ Status keepMine(Store& store, const QVector<Conflict>& conflicts) {
 
 Status takeTheirs(Store& store, const QVector<Conflict>& conflicts) {
     return guarded([&] {
-        QVector<qint64> ids;
-        QHash<qint64, qint64> idOf;
-        for (const Conflict& c : conflicts) {
-            const qint64 id =
-                store
-                    .scalar(Db::Work,
-                            QString("SELECT %1 FROM w商品マスタ WHERE seq = ?").arg(IdField),
-                            {c.seq})
-                    .toLongLong();
-            idOf.insert(c.seq, id);
-            ids << id;
-        }
-        const QHash<qint64, Row> now = productsById(store, ids);
+        const auto [idOf, now] = storedNow(store, conflicts);
         Transaction t(store, Db::Work);
         for (const Conflict& c : conflicts) {
             const Row p = now.value(idOf.value(c.seq));

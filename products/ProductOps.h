@@ -5,6 +5,7 @@
 #include "store/Store.h"
 
 #include <QHash>
+#include <memory>
 #include <optional>
 
 namespace products {
@@ -12,6 +13,11 @@ namespace products {
 // The first product (lowest id) of each name, by name: id, 版, then code …
 // 商品区分; a statement per 500 names, however many there are.
 QHash<QString, Row> firstOfNames(Store& store, QStringList names);
+
+// A many-row UPDATE of the product fields in `changed` (bit i: the i-th of
+// code … 商品区分), raising each version; rows are (id, those fields in order),
+// and when guarded the version read last (0 for none), written only at it.
+std::unique_ptr<Batch> changedFields(Store& store, unsigned changed, bool guarded);
 
 // How many products a write added and overwrote.
 struct Registered {

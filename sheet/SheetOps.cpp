@@ -560,14 +560,7 @@ Result<int> entry在庫表(Store& store, const QDate& date, const QString& categ
         store.exec(Db::Main, "DELETE FROM 在庫表 WHERE " + where, params);
         // The lines go in a few many-row statements: a save is a handful of
         // statements whatever its length, also to a server far away.
-        const int width = 2 + ColumnCount - ColCode;
-        Batch ins(
-            store, Db::Main,
-            [&](int n) {
-                return "INSERT INTO 在庫表 (日付, 行番号, " + lineFields() + ") VALUES " +
-                       rowMarks(n, width);
-            },
-            width, LargeChunk);
+        Batch ins(store, Db::Main, "在庫表", "日付, 行番号, " + lineFields(), LargeChunk);
         int lineNo = 1;
         for (const Row& l : rows) {
             QVariantList values{day, lineNo++};

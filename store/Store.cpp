@@ -632,6 +632,14 @@ QString rowMarks(int rows, int width) {
 Batch::Batch(Store& store, Db which, std::function<QString(int rows)> sql, int width, int chunk)
     : m_store(store), m_which(which), m_sql(std::move(sql)), m_width(width), m_chunk(chunk) {}
 
+Batch::Batch(Store& store, Db which, const QString& table, const QString& fields, int chunk)
+    : Batch(
+          store, which,
+          [table, fields, width = int(fields.count(',')) + 1](int n) {
+              return "INSERT INTO " + table + " (" + fields + ") VALUES " + rowMarks(n, width);
+          },
+          int(fields.count(',')) + 1, chunk) {}
+
 void Batch::add(const QVariantList& row) {
     m_values += row;
     if (m_values.size() >= m_width * m_chunk)
@@ -649,13 +657,7 @@ void Batch::flush() {
 
 int insertRows(Store& store, Db which, const QString& table, const QString& fields,
                const Rows& rows) {
-    const int width = int(fields.count(',')) + 1;
-    Batch b(
-        store, which,
-        [&](int n) {
-            return "INSERT INTO " + table + " (" + fields + ") VALUES " + rowMarks(n, width);
-        },
-        width);
+    Batch b(store, which, table, fields);
     for (const Row& r : rows)
         b.add(QVariantList(r.begin(), r.end()));
     b.flush();

@@ -152,6 +152,8 @@ class Transaction {
 class Batch {
   public:
     Batch(Store& store, Db which, std::function<QString(int rows)> sql, int width, int chunk = 100);
+    // Rows appended to a table's fields ("f1, f2, …").
+    Batch(Store& store, Db which, const QString& table, const QString& fields, int chunk = 100);
     void add(const QVariantList& row);
     void flush();
     int statements() const { return m_statements; }
