@@ -73,7 +73,16 @@ QSqlDatabase Store::db(Db which) const {
     return QSqlDatabase::database(connectionName(which), false);
 }
 
+void Store::dropManyCache() {
+    for (auto& cache : m_manyCache) {
+        for (auto& [sql, st] : cache)
+            sqlite3_finalize(static_cast<sqlite3_stmt*>(st));
+        cache.clear();
+    }
+}
+
 void Store::close() {
+    dropManyCache();
     for (auto& cache : m_cache)
         cache.clear();
     for (Db which : {Db::Work, Db::Main}) {
@@ -376,9 +385,20 @@ qint64 Store::runMany(Db which, const QString& sql, const QVariantList& values) 
     }
     m_sqlText = sql;
     ++m_statements;
+    // A full chunk's statement is prepared once and kept; a few texts only.
+    auto& cache = m_manyCache[int(which)];
+    if (cache.size() > 64)
+        dropManyCache();
     sqlite3_stmt* st = nullptr;
-    const QByteArray text = sql.toUtf8();
-    int rc = sqlite3_prepare_v2(h, text.constData(), int(text.size()), &st, nullptr);
+    int rc = SQLITE_OK;
+    if (const auto hit = cache.find(sql); hit != cache.end()) {
+        st = static_cast<sqlite3_stmt*>(hit->second);
+    } else {
+        const QByteArray text = sql.toUtf8();
+        rc = sqlite3_prepare_v2(h, text.constData(), int(text.size()), &st, nullptr);
+        if (rc == SQLITE_OK)
+            cache.emplace(sql, st);
+    }
     for (int i = 0; rc == SQLITE_OK && i < values.size(); ++i)
         rc = bindValue(st, i + 1, values.at(i));
     if (rc == SQLITE_OK) {
@@ -389,7 +409,12 @@ qint64 Store::runMany(Db which, const QString& sql, const QVariantList& values) 
     const int code = rc == SQLITE_OK ? SQLITE_OK : sqlite3_extended_errcode(h);
     const QString said = rc == SQLITE_OK ? QString() : QString::fromUtf8(sqlite3_errmsg(h));
     const qint64 changed = sqlite3_changes(h);
-    sqlite3_finalize(st);
+    if (st) {
+        sqlite3_reset(st);
+        sqlite3_clear_bindings(st);
+    }
+    if (st && !cache.count(sql))
+        sqlite3_finalize(st);
     if (rc != SQLITE_OK) {
         const QSqlError e(QString(), said, QSqlError::StatementError, QString::number(code));
         const bool busy = isBusy(e);

@@ -127,6 +127,9 @@ class Store {
     // Prepared statements by their text, one cache per connection; run() and
     // query() finish them after use so no read lock is left behind.
     std::unordered_map<QString, QSqlQuery> m_cache[2];
+    // The same for the many-row statements bound directly (SQLite's own).
+    std::unordered_map<QString, void*> m_manyCache[2];
+    void dropManyCache();
 };
 
 // Scoped write transaction on one connection: begun in the constructor (the
