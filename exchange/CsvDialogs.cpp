@@ -277,4 +277,8 @@ Progress WorkProgress::callback() {
     };
 }
 
+void showReadFailure(const QString& reason) {
+    ShowError(QStringLiteral("CSV を取り込めませんでした。"), reason);
+}
+
 } // namespace exchange

@@ -4,6 +4,8 @@
 
 #include <QDialog>
 #include <QProgressDialog>
+#include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -23,6 +25,8 @@ QString exportRecords(QWidget* parent, const QStringList& nameParts,
                       const QVector<QStringList>& records);
 // Asks which CSV to read; empty when the user cancelled.
 QString chooseOpenFile(QWidget* parent);
+// 「CSV を取り込めませんでした。」 with the reason.
+void showReadFailure(const QString& reason);
 
 // The preview of a product import; true when the user chose 取込.
 bool confirmProducts(QWidget* parent, const QString& path, const ProductPreview& preview);
@@ -41,5 +45,26 @@ class WorkProgress {
   private:
     QProgressDialog m_dialog;
 };
+
+// Asks for a CSV file and reads its preview behind a progress dialog: the
+// first step of both imports. Empty when the user chose no file or the file
+// could not be read (the failure then shown); `path` receives the file.
+template <typename Preview>
+std::optional<Preview>
+readPreview(QWidget* parent, QString* path,
+            const std::function<Result<Preview>(const Table&, const Progress&)>& build) {
+    *path = chooseOpenFile(parent);
+    if (path->isEmpty())
+        return std::nullopt;
+    WorkProgress reading(parent, QStringLiteral("CSV を読んでいます…"));
+    const Result<Table> table = readCsvFile(*path);
+    const Result<Preview> preview =
+        table ? build(table.value, reading.callback()) : Result<Preview>{};
+    if (!table || !preview) {
+        showReadFailure((table ? preview.status : table.status).error);
+        return std::nullopt;
+    }
+    return preview.value;
+}
 
 } // namespace exchange

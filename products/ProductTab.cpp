@@ -338,28 +338,21 @@ void ProductTab::importCsv() {
     // The list is read again afterwards: unsaved edits would be lost.
     if (!confirmDiscard())
         return;
-    const QString path = exchange::chooseOpenFile(this);
-    if (path.isEmpty())
-        return;
-    exchange::WorkProgress reading(this, QStringLiteral("CSV を読んでいます…"));
-    const Result<exchange::Table> table = exchange::readCsvFile(path);
-    const Result<exchange::ProductPreview> preview =
-        table ? exchange::previewProducts(m_store, table.value, reading.callback())
-              : Result<exchange::ProductPreview>{};
-    if (!table || !preview) {
-        ShowError(QStringLiteral("CSV を取り込めませんでした。"),
-                  (table ? preview.status : table.status).error);
-        return;
-    }
-    if (!exchange::confirmProducts(this, path, preview.value))
+    QString path;
+    const std::optional<exchange::ProductPreview> preview =
+        exchange::readPreview<exchange::ProductPreview>(
+            this, &path, [this](const exchange::Table& t, const exchange::Progress& p) {
+                return exchange::previewProducts(m_store, t, p);
+            });
+    if (!preview || !exchange::confirmProducts(this, path, *preview))
         return;
     exchange::WorkProgress writing(this, QStringLiteral("商品を取り込んでいます…"));
-    if (Status s = exchange::importProducts(m_store, preview.value, writing.callback()); !s) {
+    if (Status s = exchange::importProducts(m_store, *preview, writing.callback()); !s) {
         ShowError(QStringLiteral("CSV を取り込めませんでした。商品情報は取り込む前のままです。"),
                   s.error);
         return;
     }
-    const exchange::ProductPreview& done = preview.value;
+    const exchange::ProductPreview& done = *preview;
     emit productsChanged();
     Read商品情報();
     emit statusMessage(

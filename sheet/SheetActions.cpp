@@ -231,25 +231,18 @@ void SheetTab::exportCsv() {
 void SheetTab::importCsv() {
     if (refuseClosed())
         return;
-    const QString path = exchange::chooseOpenFile(this);
-    if (path.isEmpty())
-        return;
-    exchange::WorkProgress reading(this, QStringLiteral("CSV を読んでいます…"));
-    const Result<exchange::Table> table = exchange::readCsvFile(path);
-    const Result<exchange::CountPreview> preview =
-        table ? exchange::previewCounts(m_store, table.value, reading.callback())
-              : Result<exchange::CountPreview>{};
-    if (!table || !preview) {
-        ShowError(QStringLiteral("CSV を取り込めませんでした。"),
-                  (table ? preview.status : table.status).error);
-        return;
-    }
+    QString path;
+    const std::optional<exchange::CountPreview> preview =
+        exchange::readPreview<exchange::CountPreview>(
+            this, &path, [this](const exchange::Table& t, const exchange::Progress& p) {
+                return exchange::previewCounts(m_store, t, p);
+            });
     bool addUnknown = false;
-    if (!exchange::confirmCounts(this, path, preview.value, &addUnknown))
+    if (!preview || !exchange::confirmCounts(this, path, *preview, &addUnknown))
         return;
     exchange::WorkProgress writing(this, QStringLiteral("数量を取り込んでいます…"));
     const Result<exchange::Counted> done =
-        exchange::importCounts(m_store, preview.value, addUnknown, writing.callback());
+        exchange::importCounts(m_store, *preview, addUnknown, writing.callback());
     if (!done) {
         ShowError(QStringLiteral("CSV を取り込めませんでした。在庫表は取り込む前のままです。"),
                   done.error());
