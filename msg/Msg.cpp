@@ -163,12 +163,19 @@ int AskChoice(const QString& title, const QString& text, const QStringList& choi
     return chosen < 0 || chosen >= choices.size() ? int(choices.size()) - 1 : chosen;
 }
 
-int QMessageBoxPresenter::choose(const MsgDialog& d) {
-    QMessageBox box(QApplication::activeWindow());
+namespace {
+// The texts of a dialog in a box over the active window.
+void fill(QMessageBox& box, const MsgDialog& d) {
     box.setWindowTitle(d.title);
     box.setText(d.text);
     box.setInformativeText(d.informative);
     box.setDetailedText(d.details);
+}
+} // namespace
+
+int QMessageBoxPresenter::choose(const MsgDialog& d) {
+    QMessageBox box(QApplication::activeWindow());
+    fill(box, d);
     box.setIcon(QMessageBox::Question);
     QVector<QAbstractButton*> buttons;
     for (int i = 0; i < d.choices.size(); ++i)
@@ -184,10 +191,7 @@ int QMessageBoxPresenter::choose(const MsgDialog& d) {
 
 bool QMessageBoxPresenter::present(const MsgDialog& d) {
     QMessageBox box(QApplication::activeWindow());
-    box.setWindowTitle(d.title);
-    box.setText(d.text);
-    box.setInformativeText(d.informative);
-    box.setDetailedText(d.details);
+    fill(box, d);
     switch (d.style) {
     case MsgStyle::ConfirmNo:
     case MsgStyle::ConfirmYes:
