@@ -140,7 +140,7 @@ inline constexpr const char* VersionField = "版";
 inline constexpr const char* IdField = "商品id";
 inline constexpr const char* EditedField = "変更";
 
-// The product drop-down (w商品参照): the list's columns without the mark, read only.
+// The product drop-down (read from the ledger): the list's columns without the mark.
 enum RefColumn { RefCode, RefName, RefUnit, RefPrice, RefProper, RefCategory, RefColumnCount };
 inline constexpr columns::Column RefColumns[] = {
     {"code", "コード", Kind::Text, "", Qt::AlignHCenter, 1700, false, false},
