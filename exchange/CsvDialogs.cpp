@@ -186,9 +186,10 @@ QString chooseOpenFile(QWidget* parent) {
     return path;
 }
 
-bool confirmProducts(QWidget* parent, const QString& path, const ProductPreview& preview) {
+bool confirmProducts(QWidget* parent, const QString& path, ProductPreview& preview) {
     static const QStringList actions{QStringLiteral("追加"), QStringLiteral("更新"),
-                                     QStringLiteral("変更なし"), QStringLiteral("エラー")};
+                                     QStringLiteral("変更なし"), QStringLiteral("エラー"),
+                                     QStringLiteral("コード変更")};
     auto* model =
         new PreviewModel({QStringLiteral("行"), QStringLiteral("判定"), QStringLiteral("コード"),
                           QStringLiteral("品名"), QStringLiteral("理由")},
@@ -198,10 +199,12 @@ bool confirmProducts(QWidget* parent, const QString& path, const ProductPreview&
                     oneLine(l.name), l.reason},
                    l.action == RowAction::Error);
     QStringList summary{fileLine(path, preview.encoding),
-                        QStringLiteral("追加 %1 件・更新 %2 件・変更なし %3 件・エラー %4 件")
+                        QStringLiteral("追加 %1 件・更新 %2 件・変更なし %3 件・コード変更 %4 件・"
+                                       "エラー %5 件")
                             .arg(preview.count(RowAction::New))
                             .arg(preview.count(RowAction::Update))
                             .arg(preview.count(RowAction::Unchanged))
+                            .arg(preview.count(RowAction::CodeChange))
                             .arg(preview.count(RowAction::Error))};
     if (!preview.ignoredColumns.isEmpty())
         summary << QStringLiteral("読まない列: %1").arg(preview.ignoredColumns.join("、"));
@@ -215,9 +218,20 @@ bool confirmProducts(QWidget* parent, const QString& path, const ProductPreview&
         summary << QStringLiteral("エラーは最初の %1 件を表示しています（ほか %2 件）。")
                        .arg(MaxShownErrors)
                        .arg(preview.errorsNotShown);
-    const bool any = preview.count(RowAction::New) + preview.count(RowAction::Update) > 0;
+    const int changes = preview.count(RowAction::CodeChange);
+    if (changes)
+        summary << QStringLiteral(
+            "コード変更の行は、品名の同じ商品（コードなし）にファイルのコードを"
+            "付けます。印を付けたときだけ取り込みます。");
+    const bool any = preview.count(RowAction::New) + preview.count(RowAction::Update) + changes > 0;
     PreviewDialog dlg(parent, QStringLiteral("商品情報の CSV 取込"), summary, model, any);
-    return dlg.exec() == QDialog::Accepted;
+    auto* codes = new QCheckBox(QStringLiteral("コード変更の行も取り込む"), &dlg);
+    codes->setObjectName("chkコード変更");
+    codes->setEnabled(changes > 0);
+    dlg.addOption(codes);
+    const bool ok = dlg.exec() == QDialog::Accepted;
+    preview.writeCodeChanges = codes->isChecked();
+    return ok;
 }
 
 bool confirmCounts(QWidget* parent, const QString& path, const CountPreview& preview,

@@ -29,7 +29,9 @@ QString chooseOpenFile(QWidget* parent);
 void showReadFailure(const QString& reason);
 
 // The preview of a product import; true when the user chose 取込.
-bool confirmProducts(QWidget* parent, const QString& path, const ProductPreview& preview);
+// Shows the product preview; true when the user chose to import. The
+// preview's writeCodeChanges follows chkコード変更.
+bool confirmProducts(QWidget* parent, const QString& path, ProductPreview& preview);
 // The preview of a count import; addUnknown tells whether unknown products
 // are to become lines.
 bool confirmCounts(QWidget* parent, const QString& path, const CountPreview& preview,

@@ -7,6 +7,7 @@
 #include "sheet/SheetOps.h"
 #include "store/Columns.h"
 
+#include <QRegularExpression>
 #include <QSet>
 #include <map>
 #include <memory>
@@ -175,6 +176,16 @@ struct SlotRoom {
     }
 };
 
+// Codes of digits with leading zeros, by the digits without them.
+QHash<QString, QString> zeroLedCodes(const QStringList& codes) {
+    static const QRegularExpression zeroLed(QStringLiteral("^0+([0-9]+)$"));
+    QHash<QString, QString> out;
+    for (const QString& c : codes)
+        if (const auto m = zeroLed.match(c); m.hasMatch())
+            out.insert(m.captured(1), c);
+    return out;
+}
+
 Result<ProductPreview> buildPreview(Store& store, const Table& table, const Progress& progress) {
     using namespace products;
     Result<ProductPreview> r;
@@ -187,8 +198,9 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
     r.value.ignoredColumns = h.ignored;
     r.value.encoding = table.encoding;
     r.status = guarded([&] {
-        // The master in memory: the first product of each code and of each name.
-        QHash<QString, int> byCode, byName;
+        // The master in memory: the first product of each code and of each
+        // name, and how many products have each name.
+        QHash<QString, int> byCode, byName, nameCount;
         const Rows master = store.query(Db::Main, "SELECT id, " + columns::list(Columns, ColCode) +
                                                       " FROM 商品マスタ ORDER BY id");
         for (int i = 0; i < master.size(); ++i) {
@@ -197,7 +209,9 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
                 byCode.insert(code, i);
             if (!byName.contains(name))
                 byName.insert(name, i);
+            ++nameCount[name];
         }
+        const QHash<QString, QString> zeroLed = zeroLedCodes(byCode.keys());
         SlotRoom room(store);
         QHash<QString, int> codeLine, nameLine; // first record of a code, of a new name
         QHash<qint64, int> targetLine;          // first record updating a product
@@ -231,12 +245,31 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
                 fail(e);
                 return;
             }
-            // The stored product this record updates, if any.
+            // The stored product this record updates, if any: by its code
+            // only, or by a name exactly one product has.
             int m = -1;
-            if (!code.isEmpty())
+            bool codeChange = false;
+            const int sameName = nameCount.value(name);
+            if (!code.isEmpty()) {
                 m = byCode.value(code, -1);
-            if (m < 0)
-                m = byName.value(name, -1);
+                if (m < 0) {
+                    if (const QString e = mangledCode(code, zeroLed); !e.isEmpty()) {
+                        fail(e);
+                        return;
+                    }
+                    // The one product of the name has no code yet: it may take this one.
+                    const int named = byName.value(name, -1);
+                    if (sameName == 1 && master[named][1].toString().isEmpty()) {
+                        m = named;
+                        codeChange = true;
+                    }
+                }
+            } else if (sameName > 1) {
+                fail(sameNameMessage(sameName));
+                return;
+            } else if (sameName == 1) {
+                m = byName.value(name);
+            }
             // Values to write: the file's where it has the column, else the stored ones.
             QVariantList values;
             QString error;
@@ -319,7 +352,9 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
                     if (comparable(values[c - ColCode], Columns[c].kind) !=
                         comparable(master[m][c - ColCode + 1], Columns[c].kind))
                         line.changed |= 1u << (c - ColCode);
-                line.action = line.changed ? RowAction::Update : RowAction::Unchanged;
+                line.action = codeChange     ? RowAction::CodeChange
+                              : line.changed ? RowAction::Update
+                                             : RowAction::Unchanged;
                 if (!line.changed)
                     line.values.clear(); // nothing to write: the preview keeps what it shows
             }
@@ -333,6 +368,22 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
 }
 
 } // namespace
+
+QString mangledCode(const QString& code, const QHash<QString, QString>& storedByDigits) {
+    static const QRegularExpression scientific(QStringLiteral("^[0-9](\\.[0-9]+)?[Ee][+]?[0-9]+$"));
+    const QString say =
+        QStringLiteral("Excel が数値に変えたコードです（%1 ?）。コードの列を文字列に"
+                       "して保存し直すか、.xlsx で取り込んでください");
+    if (scientific.match(code).hasMatch())
+        return say.arg(code);
+    if (const auto hit = storedByDigits.constFind(code); hit != storedByDigits.constEnd())
+        return say.arg(*hit);
+    return QString();
+}
+
+QString sameNameMessage(int products) {
+    return QStringLiteral("同じ品名の商品が %1 件あります。コードで指定してください").arg(products);
+}
 
 int ProductPreview::count(RowAction a) const {
     return countOf(lines, a) + (a == RowAction::Error ? errorsNotShown : 0);
@@ -374,7 +425,8 @@ Status importProducts(Store& store, const ProductPreview& preview, const Progres
             const ProductLine& line = preview.lines[i];
             if (line.action == RowAction::New)
                 add.add(line.values);
-            else if (line.action == RowAction::Update) {
+            else if (line.action == RowAction::Update ||
+                     (line.action == RowAction::CodeChange && preview.writeCodeChanges)) {
                 QVariantList row{line.id};
                 for (int i = 0; i < width; ++i)
                     if (line.changed & (1u << i))
@@ -426,7 +478,7 @@ Result<CountPreview> buildCounts(Store& store, const Table& table, const Progres
     r.value.encoding = table.encoding;
     r.status = guarded([&] {
         // The first line of each code and of each name, in sheet order.
-        QHash<QString, qint64> lineByCode, lineByName;
+        QHash<QString, qint64> lineByCode, lineByName, lineByNameNoCode;
         for (const Row& l : store.query(Db::Work, "SELECT seq, code, 品名 FROM w在庫表 WHERE "
                                                   "code IS NOT NULL OR 品名 IS NOT NULL "
                                                   "ORDER BY seq")) {
@@ -434,10 +486,13 @@ Result<CountPreview> buildCounts(Store& store, const Table& table, const Progres
                 lineByCode.insert(l[1].toString(), l[0].toLongLong());
             if (!isEmptyValue(l[2]) && !lineByName.contains(l[2].toString()))
                 lineByName.insert(l[2].toString(), l[0].toLongLong());
+            if (!isEmptyValue(l[2]) && isEmptyValue(l[1]) &&
+                !lineByNameNoCode.contains(l[2].toString()))
+                lineByNameNoCode.insert(l[2].toString(), l[0].toLongLong());
         }
         // The first product of each code and of each name, with the fields a
         // new line takes.
-        QHash<QString, int> productByCode, productByName;
+        QHash<QString, int> productByCode, productByName, nameCount;
         const Rows master =
             store.query(Db::Main, "SELECT " + columns::list(products::Columns, products::ColCode) +
                                       " FROM 商品マスタ ORDER BY id");
@@ -447,7 +502,9 @@ Result<CountPreview> buildCounts(Store& store, const Table& table, const Progres
                 productByCode.insert(code, i);
             if (!name.isEmpty() && !productByName.contains(name))
                 productByName.insert(name, i);
+            ++nameCount[name];
         }
+        const QHash<QString, QString> zeroLed = zeroLedCodes(productByCode.keys());
         QHash<QString, int> seen; // "c:code" / "n:name" -> first record
         const bool finished = eachRecord(table, progress, [&](qsizetype i, const QStringList& rec) {
             CountLine line;
@@ -481,7 +538,19 @@ Result<CountPreview> buildCounts(Store& store, const Table& table, const Progres
                 return;
             }
             line.quantity = *whole;
-            // The product's name: a line typed by name counts for a code too.
+            const int sameName = nameCount.value(line.name);
+            if (line.code.isEmpty() && sameName > 1)
+                line.reason = sameNameMessage(sameName);
+            else if (!line.code.isEmpty() && !productByCode.contains(line.code) &&
+                     !lineByCode.contains(line.code))
+                line.reason = mangledCode(line.code, zeroLed);
+            if (!line.reason.isEmpty()) {
+                keepError(r.value, line);
+                return;
+            }
+            // A code matches only its product and its line; a name, when one
+            // product has it. A line typed by name counts for that product's
+            // code too, when no other product has the name.
             const int p = line.code.isEmpty() ? productByName.value(line.name, -1)
                                               : productByCode.value(line.code, -1);
             line.known = p >= 0;
@@ -490,13 +559,24 @@ Result<CountPreview> buildCounts(Store& store, const Table& table, const Progres
                 line.name = master[p][1].toString();
             }
             qint64 seq = line.code.isEmpty() ? -1 : lineByCode.value(line.code, -1);
-            if (seq < 0 && !line.name.isEmpty())
-                seq = lineByName.value(line.name, -1);
+            if (seq < 0 && !line.name.isEmpty() && nameCount.value(line.name) <= 1) {
+                if (line.code.isEmpty())
+                    seq = lineByName.value(line.name, -1);
+                else if (line.known) // a line of that name without a code
+                    seq = lineByNameNoCode.value(line.name, -1);
+            }
             line.seq = seq;
             line.known = line.known || line.seq >= 0;
             // The same product twice would set one line twice: the second is an error.
-            const QStringList keys{"c:" + line.code, "n:" + line.name};
-            const int earlier = seen.value(keys[0], seen.value(keys[1], 0));
+            // A name counts as the product's key only when one product has it.
+            QStringList keys{"c:" + line.code,
+                             nameCount.value(line.name) <= 1 ? "n:" + line.name : QString()};
+            if (line.seq >= 0)
+                keys << "s:" + QString::number(line.seq);
+            int earlier = 0;
+            for (const QString& k : keys)
+                if (k.size() > 2 && !earlier)
+                    earlier = seen.value(k, 0);
             if (earlier) {
                 line.reason = sameAs(earlier);
                 keepError(r.value, line);

@@ -8,7 +8,9 @@
 // do, then the write of every good record in one transaction.
 namespace exchange {
 
-enum class RowAction { New, Update, Unchanged, Error };
+// CodeChange: a product found by its name, without a code, that the record
+// gives one; written only when the user asks for it.
+enum class RowAction { New, Update, Unchanged, Error, CodeChange };
 
 // Told how far a long step is (done of total); false cancels it, and nothing
 // is written. Called every ProgressStep records.
@@ -37,23 +39,34 @@ struct ProductLine {
     QStringList newNames[2]; // units, categories it enters in the code master
 };
 
+// Why a code is one Excel turned into a number: scientific notation, or a
+// stored code without its leading zeros ("0012" read as 12); empty otherwise.
+// storedByDigits: stored codes of digits with leading zeros, by their value.
+QString mangledCode(const QString& code, const QHash<QString, QString>& storedByDigits);
+// "同じ品名の商品が 2 件あります。…"
+QString sameNameMessage(int products);
+
 struct ProductPreview {
     QVector<ProductLine> lines;
     QStringList ignoredColumns;
     QStringList namesNotFitting; // category and unit names beyond the 30 slots
     Encoding encoding = Encoding::Utf8;
-    int errorsShown = 0;    // error rows kept in lines
-    int errorsNotShown = 0; // error rows past MaxShownErrors
+    int errorsShown = 0;           // error rows kept in lines
+    int errorsNotShown = 0;        // error rows past MaxShownErrors
+    bool writeCodeChanges = false; // the user asked for the CodeChange rows too
     int count(RowAction a) const;
 };
 
-// Matches each record with the master: by code when a product has it, else
-// by name (the first product of that name); a product changes only in the
-// columns the file has, and an empty code keeps the stored one.
+// Matches each record with the master: a record with a code only the product
+// with that code (none: a new product, or a code given to the one product of
+// that name that has none: CodeChange); a record without one the product of
+// its name when exactly one has it. A code Excel turned into a number is an
+// error row. A product changes only in the columns the file has.
 Result<ProductPreview> previewProducts(Store& store, const Table& table,
                                        const Progress& progress = {});
-// Writes every good record of the preview the user saw in one transaction and
-// enters new units and categories into the code master.
+// Writes every good record of the preview the user saw in one transaction
+// (CodeChange rows when writeCodeChanges) and enters new units and categories
+// into the code master.
 Status importProducts(Store& store, const ProductPreview& preview, const Progress& progress = {});
 // Preview and write in one step; gives the preview it followed.
 Result<ProductPreview> importProducts(Store& store, const Table& table);

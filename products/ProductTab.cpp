@@ -339,7 +339,7 @@ void ProductTab::importCsv() {
     if (!confirmDiscard())
         return;
     QString path;
-    const std::optional<exchange::ProductPreview> preview =
+    std::optional<exchange::ProductPreview> preview =
         exchange::readPreview<exchange::ProductPreview>(
             this, &path, [this](const exchange::Table& t, const exchange::Progress& p) {
                 return exchange::previewProducts(m_store, t, p);

@@ -30,6 +30,8 @@ class TestExchange : public QObject {
     void productRoundTripThroughExcel();
     void importCounts_data();
     void importCounts();
+    void matchingNeverLandsOnAnotherProduct_data();
+    void matchingNeverLandsOnAnotherProduct();
     void cancelledImportsWriteNothing();
 };
 
@@ -163,7 +165,7 @@ Table table(const QString& text) {
 template <typename Preview> QString actions(const Preview& p) {
     QString out;
     for (const auto& l : p.lines)
-        out += QString("NU=E")[int(l.action)];
+        out += QString("NU=EC")[int(l.action)];
     return out;
 }
 template <typename Preview> QStringList reasons(const Preview& p) {
@@ -194,8 +196,8 @@ void TestExchange::importProducts_data() {
                                   << QStringList() << "A01:りんご:120 :牛乳:200 C03:みかん:50";
     QTest::newRow("by name, unchanged, columns in any order")
         << "単価,メモ,品 名\n200,x,牛乳\n100,,りんご" << 2 << "==" << QStringList() << before;
-    QTest::newRow("a code given to a product kept by name")
-        << "code,品名\nB02,牛乳" << 2 << "U" << QStringList() << "A01:りんご:100 B02:牛乳:200";
+    QTest::newRow("a code given to a product kept by name: asked, not written")
+        << "code,品名\nB02,牛乳" << 2 << "C" << QStringList() << before;
     QTest::newRow("bad records are not written")
         << "コード,品名,単価,適正数\nX1,,1,1\nX2,a,abc,1\nX3,b,1,1.5\nX4,c,1\n"
            "X5,d,1,1\nX5,e,1,1\n,りんご,100,10\n,f,\"1,000\",\n,りんご,1,1\n\n,,,\n"
@@ -334,6 +336,69 @@ void TestExchange::importCounts() {
         lines << QString("%1:%2:%3:%4")
                      .arg(l[0].toString(), l[1].toString(), l[2].toString(), l[3].toString());
     QCOMPARE(lines.join(' '), sheet);
+}
+
+void TestExchange::matchingNeverLandsOnAnotherProduct_data() {
+    QTest::addColumn<bool>("counts"); // a count file, else a product file
+    QTest::addColumn<QString>("csv");
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<QString>("says"); // the first error's reason contains it
+    const QString twice = "同じ品名の商品が 2 件あります。コードで指定してください";
+    const QString excel = "Excel が数値に変えたコードです（";
+    const auto row = [](const char* name, bool counts, const QString& csv, const QString& a,
+                        const QString& says = QString()) {
+        QTest::newRow(name) << counts << csv << a << says;
+    };
+    row("a code matches its product only", false, "コード,品名,単価\nP002,ボールペン,130", "U");
+    row("a name two products have", false, "品名,単価\nボールペン,130", "E", twice);
+    row("a new code with a shared name is new", false, "コード,品名\nP003,ボールペン", "N");
+    row("never another code of the same name", false, "コード,品名\nE02,鉛筆", "N");
+    row("a code for the one product without", false, "コード,品名\nB02,牛乳", "C");
+    row("leading zeros lost", false, "コード,品名\n12,消しゴム", "E", excel + "0012 ?）");
+    row("scientific notation", false, "コード,品名\n4.90123E+12,何か", "E",
+        excel + "4.90123E+12 ?）");
+    row("the code as stored", false, "コード,品名\n0012,消しゴム", "=");
+    row("counts: a code never takes another's line", true, "コード,数量\nP002,5", "N");
+    row("counts: each code its own line", true, "コード,数量\nP001,5\nP002,3", "UN");
+    row("counts: a name two products have", true, "品名,数量\nボールペン,5", "E", twice);
+    row("counts: a code finds the line typed by its name", true, "コード,数量\nE01,4", "U");
+    row("counts: an unknown code is unknown", true, "コード,品名,数量\nE02,鉛筆,4", "N");
+    row("counts: leading zeros lost", true, "コード,数量\n12,1", "E", excel + "0012 ?）");
+}
+
+void TestExchange::matchingNeverLandsOnAnotherProduct() {
+    QFETCH(bool, counts);
+    QFETCH(QString, csv);
+    QFETCH(QString, actions);
+    QFETCH(QString, says);
+    TempStore t;
+    t.addProduct("P001", "ボールペン", "本", 100);
+    t.addProduct("P002", "ボールペン", "本", 120);
+    t.addProduct("0012", "消しゴム", "個", 50);
+    t.addProduct(QString(), "牛乳", "本", 200);
+    t.addProduct("E01", "鉛筆", "本", 80);
+    // The sheet: P001's line, and 鉛筆 typed by name.
+    t.store().exec(Db::Work, "INSERT INTO w在庫表 (チェック, code, 品名, 数量) VALUES "
+                             "(0, 'P001', 'ボールペン', 1), (0, NULL, '鉛筆', 2)");
+    QStringList got;
+    if (counts) {
+        VALUE_OK(p, exchange::previewCounts(t.store(), table(csv)));
+        QCOMPARE(::actions(p), actions);
+        got = reasons(p);
+        if (actions == "N" && csv.contains("E02"))
+            QVERIFY(!p.lines[0].known);
+        if (actions.startsWith('U'))
+            QCOMPARE(p.lines[0].seq, csv.contains("E01") ? 2 : 1);
+    } else {
+        VALUE_OK(p, exchange::previewProducts(t.store(), table(csv)));
+        QCOMPARE(::actions(p), actions);
+        got = reasons(p);
+        if (actions == "U") // P002 itself, never P001
+            QCOMPARE(p.lines[0].id, 2);
+    }
+    QCOMPARE(got.isEmpty(), says.isEmpty());
+    if (!says.isEmpty())
+        QVERIFY2(got[0].contains(says), qPrintable(got[0]));
 }
 
 QTEST_GUILESS_MAIN(TestExchange)

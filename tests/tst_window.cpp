@@ -868,11 +868,25 @@ void TestWindow::csvThroughTheDialogs() {
     });
     QCOMPARE(previewRows, 3);
     QVERIFY2(summary.join('|').contains("Shift_JIS") &&
-                 summary.join('|').contains("追加 1 件・更新 1 件・変更なし 0 件・エラー 1 件"),
+                 summary.join('|').contains(
+                     "追加 1 件・更新 1 件・変更なし 0 件・コード変更 0 件・エラー 1 件"),
              qPrintable(summary.join('|')));
     QCOMPARE(s.count(Db::Main, "商品マスタ", "品名 = 'みかん' OR 単価 = 160"), 2);
     QVERIFY2(said().contains("追加 1・更新 1・変更なし 0・エラー 1"), qPrintable(said()));
     QCOMPARE(s.find<QTableView>("Grid商品情報")->model()->rowCount(), 2);
+    // A code for the one product of a name that has none: only when ticked.
+    s.store().exec(Db::Main, "INSERT INTO 商品マスタ (品名) VALUES ('ぶどう')");
+    write("codes.csv", "コード,品名\nG01,ぶどう\n");
+    for (const bool tick : {false, true}) {
+        open("cmd商品CSV取込", "codes.csv", [&](QWidget* d) {
+            auto* codes = d->findChild<QCheckBox*>("chkコード変更");
+            QVERIFY(codes->isEnabled());
+            if (tick)
+                user::click(codes, QPoint(8, codes->height() / 2)); // on its box
+            user::click(d->findChild<QPushButton*>("cmd取込実行"));
+        });
+        QCOMPARE(s.count(Db::Main, "商品マスタ", "code = 'G01' AND 品名 = 'ぶどう'"), int(tick));
+    }
 
     s.find<QTabWidget>("SSTab1")->setCurrentIndex(0);
     write("counts.csv", "品名,数量\nりんご,4\nなぞ,2\n");

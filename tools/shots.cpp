@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
             static_cast<QDialog*>(d)->reject();
         });
         const auto table = exchange::readCsvFile(csv);
-        const auto previewed = exchange::previewProducts(w.store(), table.value);
+        auto previewed = exchange::previewProducts(w.store(), table.value);
         if (!table || !previewed)
             return 1;
         exchange::confirmProducts(&w, csv, previewed.value);
