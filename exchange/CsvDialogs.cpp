@@ -100,8 +100,11 @@ class PreviewDialog : public QDialog {
         view->verticalHeader()->hide();
         view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
         view->horizontalHeader()->setStretchLastSection(true);
+        // 判定 and the reason read without widening (the reason's whole text
+        // is its tooltip).
         for (int c = 0; c + 1 < model->columnCount(); ++c)
-            view->setColumnWidth(c, twips(this, c == 0 ? 600 : c == 1 ? 1000 : 1600));
+            view->setColumnWidth(c, twips(this, c == 0 ? 600 : c == 1 ? 1300 : 1600));
+        view->setMinimumWidth(twips(this, 600 + 1300 + 1600 * (model->columnCount() - 3) + 5000));
         v->addWidget(view, 1);
         m_options = new QVBoxLayout;
         v->addLayout(m_options);

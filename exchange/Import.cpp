@@ -348,10 +348,19 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
             } else {
                 line.id = master[m][0].toLongLong();
                 targetLine.insert(line.id, line.line);
-                for (int c = ColCode; c < ColumnCount; ++c)
-                    if (comparable(values[c - ColCode], Columns[c].kind) !=
-                        comparable(master[m][c - ColCode + 1], Columns[c].kind))
-                        line.changed |= 1u << (c - ColCode);
+                QStringList said; // what changes, old → new, for the preview
+                for (int c = ColCode; c < ColumnCount; ++c) {
+                    const QString now = comparable(values[c - ColCode], Columns[c].kind),
+                                  was = comparable(master[m][c - ColCode + 1], Columns[c].kind);
+                    if (now == was)
+                        continue;
+                    line.changed |= 1u << (c - ColCode);
+                    said << QStringLiteral("%1 %2 → %3")
+                                .arg(productNames()[c - ColCode],
+                                     was.isEmpty() ? QStringLiteral("（なし）") : was,
+                                     now.isEmpty() ? QStringLiteral("（なし）") : now);
+                }
+                line.reason = said.join(QStringLiteral("、"));
                 line.action = codeChange     ? RowAction::CodeChange
                               : line.changed ? RowAction::Update
                                              : RowAction::Unchanged;

@@ -31,7 +31,7 @@ struct Header {
 struct ProductLine {
     int line = 0; // record number in the file, the header being 1
     RowAction action = RowAction::Error;
-    QString reason;          // why it is an error
+    QString reason;          // why it is an error; what an update changes (old → new)
     QString code, name;      // as the file has them
     QVariantList values;     // code, 品名, 単位, 単価, 適正数, 商品区分 to write
     qint64 id = -1;          // the product it updates

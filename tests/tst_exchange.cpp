@@ -171,7 +171,7 @@ template <typename Preview> QString actions(const Preview& p) {
 template <typename Preview> QStringList reasons(const Preview& p) {
     QStringList out;
     for (const auto& l : p.lines)
-        if (!l.reason.isEmpty())
+        if (l.action == RowAction::Error)
             out << l.reason;
     return out;
 }
@@ -393,8 +393,10 @@ void TestExchange::matchingNeverLandsOnAnotherProduct() {
         VALUE_OK(p, exchange::previewProducts(t.store(), table(csv)));
         QCOMPARE(::actions(p), actions);
         got = reasons(p);
-        if (actions == "U") // P002 itself, never P001
+        if (actions == "U") { // P002 itself, never P001; the preview says what changes
             QCOMPARE(p.lines[0].id, 2);
+            QCOMPARE(p.lines[0].reason, QString("単価 120 → 130"));
+        }
     }
     QCOMPARE(got.isEmpty(), says.isEmpty());
     if (!says.isEmpty())
