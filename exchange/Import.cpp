@@ -147,6 +147,18 @@ const QStringList& productNames() {
     return names;
 }
 
+// A price as Excel users write it: a yen sign first (¥, ￥, or the backslash
+// CP932's yen becomes) is not part of the number.
+QString withoutYen(const QString& text) {
+    QString t = text.trimmed();
+    const bool negative = t.startsWith('-');
+    if (negative)
+        t.remove(0, 1);
+    if (t.startsWith(QChar(0x00A5)) || t.startsWith(QChar(0xFFE5)) || t.startsWith('\\'))
+        t.remove(0, 1);
+    return negative ? "-" + t : t;
+}
+
 // Master values compare as the file would write them.
 QString comparable(const QVariant& v, columns::Kind kind) {
     if (isEmptyValue(v))
@@ -287,7 +299,7 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
                 } else if (text.trimmed().isEmpty()) {
                     values << QVariant();
                 } else if (Columns[c].kind == columns::Kind::Money) {
-                    const auto price = parseCurrency(text);
+                    const auto price = parseCurrency(withoutYen(text));
                     if (!price)
                         error = columnError(h, field, text, QStringLiteral("金額"));
                     else

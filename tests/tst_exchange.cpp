@@ -208,6 +208,10 @@ void TestExchange::importProducts_data() {
                                            "コード「X5」が 6 行目にも",
                                            "8 行目と同じ商品"}
         << before + " X5:d:1 :f:1000";
+    QTest::newRow("prices as Excel users write them")
+        << "品名,単価\nみかん,\"¥1,250\"\nぶどう,￥１，０５０\nもも,\"\\1,250\"\nなし,¥" << 2
+        << "NNNE" << QStringList{"2 列目「単価」: 「¥」は金額"}
+        << before + " :みかん:1250 :ぶどう:1050 :もも:1250";
     QTest::newRow("no name column")
         << "コード,単価\nA01,1" << 2 << "" << QStringList{"「品名」の列がありません"} << before;
     QTest::newRow("a column twice") << "品名,単価,単 価\na,1,2" << 2 << ""
