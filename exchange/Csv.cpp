@@ -10,16 +10,24 @@
 
 namespace exchange {
 
+namespace {
+// A text the reader would take an apostrophe off: an apostrophe before a
+// formula sign or before another apostrophe.
+bool guarded(const QString& text) {
+    return text.size() > 1 && text.front() == '\'' && QStringLiteral("=+-@'").contains(text[1]);
+}
+} // namespace
+
 QString guardFormula(const QString& text) {
-    if (!text.isEmpty() && QStringLiteral("=+-@").contains(text.front()))
+    // An apostrophe the user typed before such a text gets one more, so that
+    // it comes back as typed ('=x stays '=x).
+    if ((!text.isEmpty() && QStringLiteral("=+-@").contains(text.front())) || guarded(text))
         return "'" + text;
     return text;
 }
 
 QString unguardFormula(const QString& text) {
-    if (text.size() > 1 && text.front() == '\'' && QStringLiteral("=+-@").contains(text[1]))
-        return text.mid(1);
-    return text;
+    return guarded(text) ? text.mid(1) : text;
 }
 
 QString csvRecord(const QStringList& fields) {

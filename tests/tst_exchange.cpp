@@ -58,7 +58,7 @@ void TestExchange::roundTrip_data() {
     QTest::addColumn<Encoding>("encoding");
     QTest::addColumn<QStringList>("texts");
     QTest::newRow("UTF-8 with BOM") << Encoding::Utf8Bom << (Hostile + QStringList{"🍎 éà"});
-    QTest::newRow("UTF-8") << Encoding::Utf8 << Hostile;
+    QTest::newRow("UTF-8") << Encoding::Utf8 << (Hostile + QStringList{"'=x", "''y", "'z", "'"});
     QTest::newRow("CP932") << Encoding::Cp932 << Hostile;
 }
 
