@@ -43,6 +43,22 @@ QString csvRecord(const QStringList& fields) {
     return out.join(',') + "\r\n";
 }
 
+QString asWindowsCp932(QString text) {
+    // The JIS forms CP932 has no code for, and the forms Windows writes for them.
+    static const QPair<char16_t, char16_t> forms[] = {
+        {0x301C, 0xFF5E}, // 〜 → ～
+        {0x2212, 0xFF0D}, // − → －
+        {0x2014, 0x2015}, // — → ―
+        {0x2016, 0x2225}, // ‖ → ∥
+        {0x00A2, 0xFFE0}, // ¢ → ￠
+        {0x00A3, 0xFFE1}, // £ → ￡
+        {0x00AC, 0xFFE2}, // ¬ → ￢
+    };
+    for (const auto& [jis, windows] : forms)
+        text.replace(QChar(jis), QChar(windows));
+    return text;
+}
+
 Result<QByteArray> encodeCsv(const QVector<QStringList>& records, Encoding encoding) {
     Result<QByteArray> r;
     if (encoding != Encoding::Cp932) {
@@ -54,7 +70,7 @@ Result<QByteArray> encodeCsv(const QVector<QStringList>& records, Encoding encod
     }
     QStringEncoder enc("CP932");
     for (int i = 0; i < records.size(); ++i) {
-        const QString text = csvRecord(records[i]);
+        const QString text = asWindowsCp932(csvRecord(records[i]));
         const QByteArray bytes = enc.encode(text);
         if (enc.hasError()) {
             // Name the first character of the record that has no CP932 form.

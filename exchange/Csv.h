@@ -20,6 +20,9 @@ constexpr qint64 MaxFileBytes = 20 * 1024 * 1024;
 // with an apostrophe before it, so that Excel shows it as text; reading takes
 // the apostrophe off again.
 QString guardFormula(const QString& text);
+// The characters CP932 has no code for that Windows writes in another form
+// (〜 − — ‖ ¢ £ ¬ as ～ － ― ∥ ￠ ￡ ￢), replaced by those forms.
+QString asWindowsCp932(QString text);
 QString unguardFormula(const QString& text);
 
 // One record: fields quoted where they hold a comma, a quote or a line break,

@@ -5,6 +5,8 @@
 #include "products/ProductOps.h"
 #include "tests/fixtures.h"
 
+#include <QStringDecoder>
+
 #include <sys/stat.h>
 
 #include <QDir>
@@ -22,6 +24,7 @@ class TestExchange : public QObject {
     void roundTrip_data();
     void roundTrip();
     void cp932CannotHoldEveryCharacter();
+    void cp932WritesWhatWindowsWrites();
     void badInputIsRefused_data();
     void badInputIsRefused();
     void exportsPlainNumbers();
@@ -88,6 +91,13 @@ void TestExchange::cp932CannotHoldEveryCharacter() {
     QVERIFY(!r);
     QVERIFY2(r.error().contains(QStringLiteral("3 行目")) && r.error().contains("🍎"),
              qPrintable(r.error()));
+}
+
+void TestExchange::cp932WritesWhatWindowsWrites() {
+    VALUE_OK(bytes, encodeCsv({{"〜−—‖¢£¬"}}, Encoding::Cp932));
+    QStringDecoder cp932("CP932");
+    const QString back = cp932.decode(bytes);
+    QCOMPARE(back, QString("～－―∥￠￡￢\r\n"));
 }
 
 void TestExchange::badInputIsRefused_data() {
