@@ -34,17 +34,28 @@ QString headerName(const QString& cell) {
 // A header without a name column, or with a known name twice, is refused.
 Result<Header> readHeader(const Table& table, const QStringList& known, const QString& needed) {
     Result<Header> r;
+    // A title Excel users put above the header: the header is the first of
+    // the first ten records that names the needed column, else the first.
     QStringList cells;
     bool any = false;
-    table.forEach([&](qsizetype, const QStringList& rec) {
-        cells = rec;
-        any = true;
-        return false;
+    table.forEach([&](qsizetype i, const QStringList& rec) {
+        if (!any) {
+            cells = rec;
+            any = true;
+        }
+        for (const QString& c : rec)
+            if (headerName(c) == needed) {
+                cells = rec;
+                r.value.row = i;
+                return false;
+            }
+        return i < 9;
     });
     if (!any) {
         r.status = Status::failed(QStringLiteral("ファイルに見出しの行がありません。"));
         return r;
     }
+    const qsizetype line = r.value.row + 1;
     r.value.width = int(cells.size());
     for (int i = 0; i < cells.size(); ++i) {
         const QString name = headerName(cells[i]);
@@ -52,8 +63,10 @@ Result<Header> readHeader(const Table& table, const QStringList& known, const QS
             r.value.ignored << (cells[i].isEmpty() ? QStringLiteral("（%1 列目）").arg(i + 1)
                                                    : cells[i]);
         } else if (r.value.index.contains(name)) {
-            r.status = Status::failed(
-                QStringLiteral("1 行目 %1 列目: 列「%2」が 2 回あります。").arg(i + 1).arg(name));
+            r.status = Status::failed(QStringLiteral("%1 行目 %2 列目: 列「%3」が 2 回あります。")
+                                          .arg(line)
+                                          .arg(i + 1)
+                                          .arg(name));
             return r;
         } else {
             r.value.index.insert(name, i);
@@ -94,13 +107,13 @@ QString tooLong(const Header& h, const QString& name, const QString& text) {
 
 // Visits the records after the header that are not blank, telling the
 // progress every ProgressStep records; false when the user cancelled.
-bool eachRecord(const Table& table, const Progress& progress,
+bool eachRecord(const Table& table, const Header& header, const Progress& progress,
                 const std::function<void(qsizetype, const QStringList&)>& visit) {
     const qsizetype total = table.size();
     bool stopped = false;
     table.forEach([&](qsizetype i, const QStringList& rec) {
-        if (i == 0)
-            return true; // the header
+        if (i <= header.row)
+            return true; // a title, the header
         if (progress && i % ProgressStep == 0 && !progress(i, total)) {
             stopped = true;
             return false;
@@ -227,160 +240,162 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
         SlotRoom room(store);
         QHash<QString, int> codeLine, nameLine; // first record of a code, of a new name
         QHash<qint64, int> targetLine;          // first record updating a product
-        const bool finished = eachRecord(table, progress, [&](qsizetype i, const QStringList& rec) {
-            ProductLine line;
-            line.line = i + 1;
-            const auto fail = [&](const QString& reason) {
-                line.action = RowAction::Error;
-                line.reason = reason;
-                keepError(r.value, line);
-            };
-            const auto cell = [&](const QString& name) {
-                const int at = h.at(name);
-                return at < 0 || at >= rec.size() ? QString() : rec[at];
-            };
-            const QString code = cell(CodeName), name = cell(NameName);
-            line.code = code;
-            line.name = name;
-            if (rec.size() != h.width) {
-                fail(QStringLiteral("列の数が %1 です（見出しは %2 列）。")
-                         .arg(rec.size())
-                         .arg(h.width));
-                return;
-            }
-            if (name.trimmed().isEmpty()) {
-                fail(QStringLiteral("品名が空です。"));
-                return;
-            }
-            if (const QString e = tooLong(h, NameName, name) + tooLong(h, CodeName, code);
-                !e.isEmpty()) {
-                fail(e);
-                return;
-            }
-            // The stored product this record updates, if any: by its code
-            // only, or by a name exactly one product has.
-            int m = -1;
-            bool codeChange = false;
-            const int sameName = nameCount.value(name);
-            if (!code.isEmpty()) {
-                m = byCode.value(code, -1);
-                if (m < 0) {
-                    if (const QString e = mangledCode(code, zeroLed); !e.isEmpty()) {
-                        fail(e);
-                        return;
+        const bool finished =
+            eachRecord(table, h, progress, [&](qsizetype i, const QStringList& rec) {
+                ProductLine line;
+                line.line = i + 1;
+                const auto fail = [&](const QString& reason) {
+                    line.action = RowAction::Error;
+                    line.reason = reason;
+                    keepError(r.value, line);
+                };
+                const auto cell = [&](const QString& name) {
+                    const int at = h.at(name);
+                    return at < 0 || at >= rec.size() ? QString() : rec[at];
+                };
+                const QString code = cell(CodeName), name = cell(NameName);
+                line.code = code;
+                line.name = name;
+                if (rec.size() != h.width) {
+                    fail(QStringLiteral("列の数が %1 です（見出しは %2 列）。")
+                             .arg(rec.size())
+                             .arg(h.width));
+                    return;
+                }
+                if (name.trimmed().isEmpty()) {
+                    fail(QStringLiteral("品名が空です。"));
+                    return;
+                }
+                if (const QString e = tooLong(h, NameName, name) + tooLong(h, CodeName, code);
+                    !e.isEmpty()) {
+                    fail(e);
+                    return;
+                }
+                // The stored product this record updates, if any: by its code
+                // only, or by a name exactly one product has.
+                int m = -1;
+                bool codeChange = false;
+                const int sameName = nameCount.value(name);
+                if (!code.isEmpty()) {
+                    m = byCode.value(code, -1);
+                    if (m < 0) {
+                        if (const QString e = mangledCode(code, zeroLed); !e.isEmpty()) {
+                            fail(e);
+                            return;
+                        }
+                        // The one product of the name has no code yet: it may take this one.
+                        const int named = byName.value(name, -1);
+                        if (sameName == 1 && master[named][1].toString().isEmpty()) {
+                            m = named;
+                            codeChange = true;
+                        }
                     }
-                    // The one product of the name has no code yet: it may take this one.
-                    const int named = byName.value(name, -1);
-                    if (sameName == 1 && master[named][1].toString().isEmpty()) {
-                        m = named;
-                        codeChange = true;
-                    }
+                } else if (sameName > 1) {
+                    fail(sameNameMessage(sameName));
+                    return;
+                } else if (sameName == 1) {
+                    m = byName.value(name);
                 }
-            } else if (sameName > 1) {
-                fail(sameNameMessage(sameName));
-                return;
-            } else if (sameName == 1) {
-                m = byName.value(name);
-            }
-            // Values to write: the file's where it has the column, else the stored ones.
-            QVariantList values;
-            QString error;
-            for (int c = ColCode; c < ColumnCount && error.isEmpty(); ++c) {
-                const QString field = productNames()[c - ColCode];
-                const QVariant stored = m >= 0 ? master[m][c - ColCode + 1] : QVariant();
-                if (h.at(field) < 0 || (c == ColCode && code.isEmpty())) {
-                    values << stored;
-                    continue;
-                }
-                const QString text = cell(field);
-                if (Columns[c].kind == columns::Kind::Text) {
-                    error = tooLong(h, field, text);
-                    values << textOrNull(text);
-                } else if (text.trimmed().isEmpty()) {
-                    values << QVariant();
-                } else if (Columns[c].kind == columns::Kind::Money) {
-                    const auto price = parseCurrency(withoutYen(text));
-                    if (!price)
-                        error = columnError(h, field, text, QStringLiteral("金額"));
-                    else
-                        values << price->toVariant();
-                } else {
-                    const auto whole = parseWholeNumber(text);
-                    if (!whole)
-                        error = columnError(h, field, text, QStringLiteral("整数"));
-                    else
-                        values << qlonglong(*whole);
-                }
-            }
-            if (!error.isEmpty()) {
-                fail(error);
-                return;
-            }
-            if (!code.isEmpty() && codeLine.contains(code)) {
-                fail(QStringLiteral("コード「%1」が %2 行目にもあります。")
-                         .arg(code)
-                         .arg(codeLine[code]));
-                return;
-            }
-            if (m >= 0 && targetLine.contains(master[m][0].toLongLong())) {
-                fail(sameAs(targetLine[master[m][0].toLongLong()]));
-                return;
-            }
-            if (m < 0 && code.isEmpty() && nameLine.contains(name)) {
-                fail(sameAs(nameLine[name]));
-                return;
-            }
-            // A new unit or category needs a free slot of the code master.
-            const QString names[2] = {values[ColUnit - ColCode].toString(),
-                                      values[ColCategory - ColCode].toString()};
-            QStringList notFitting;
-            for (int k = 0; k < 2; ++k)
-                if (!names[k].isEmpty() && !room.held[k].contains(names[k]) && room.free[k] == 0)
-                    notFitting << names[k];
-            if (!notFitting.isEmpty()) {
-                for (const QString& n : notFitting)
-                    if (!r.value.namesNotFitting.contains(n))
-                        r.value.namesNotFitting << n;
-                fail(QStringLiteral("「%1」は単位・商品区分の 30 件の枠に入りません。")
-                         .arg(notFitting.join("」「")));
-                return;
-            }
-            for (int k = 0; k < 2; ++k)
-                if (!names[k].isEmpty() && !room.held[k].contains(names[k])) {
-                    room.held[k].insert(names[k]);
-                    --room.free[k];
-                    line.newNames[k] << names[k];
-                }
-            if (!code.isEmpty())
-                codeLine.insert(code, line.line);
-            line.values = values;
-            if (m < 0) {
-                line.action = RowAction::New;
-                nameLine.insert(name, line.line);
-            } else {
-                line.id = master[m][0].toLongLong();
-                targetLine.insert(line.id, line.line);
-                QStringList said; // what changes, old → new, for the preview
-                for (int c = ColCode; c < ColumnCount; ++c) {
-                    const QString now = comparable(values[c - ColCode], Columns[c].kind),
-                                  was = comparable(master[m][c - ColCode + 1], Columns[c].kind);
-                    if (now == was)
+                // Values to write: the file's where it has the column, else the stored ones.
+                QVariantList values;
+                QString error;
+                for (int c = ColCode; c < ColumnCount && error.isEmpty(); ++c) {
+                    const QString field = productNames()[c - ColCode];
+                    const QVariant stored = m >= 0 ? master[m][c - ColCode + 1] : QVariant();
+                    if (h.at(field) < 0 || (c == ColCode && code.isEmpty())) {
+                        values << stored;
                         continue;
-                    line.changed |= 1u << (c - ColCode);
-                    said << QStringLiteral("%1 %2 → %3")
-                                .arg(productNames()[c - ColCode],
-                                     was.isEmpty() ? QStringLiteral("（なし）") : was,
-                                     now.isEmpty() ? QStringLiteral("（なし）") : now);
+                    }
+                    const QString text = cell(field);
+                    if (Columns[c].kind == columns::Kind::Text) {
+                        error = tooLong(h, field, text);
+                        values << textOrNull(text);
+                    } else if (text.trimmed().isEmpty()) {
+                        values << QVariant();
+                    } else if (Columns[c].kind == columns::Kind::Money) {
+                        const auto price = parseCurrency(withoutYen(text));
+                        if (!price)
+                            error = columnError(h, field, text, QStringLiteral("金額"));
+                        else
+                            values << price->toVariant();
+                    } else {
+                        const auto whole = parseWholeNumber(text);
+                        if (!whole)
+                            error = columnError(h, field, text, QStringLiteral("整数"));
+                        else
+                            values << qlonglong(*whole);
+                    }
                 }
-                line.reason = said.join(QStringLiteral("、"));
-                line.action = codeChange     ? RowAction::CodeChange
-                              : line.changed ? RowAction::Update
-                                             : RowAction::Unchanged;
-                if (!line.changed)
-                    line.values.clear(); // nothing to write: the preview keeps what it shows
-            }
-            r.value.lines << line;
-        });
+                if (!error.isEmpty()) {
+                    fail(error);
+                    return;
+                }
+                if (!code.isEmpty() && codeLine.contains(code)) {
+                    fail(QStringLiteral("コード「%1」が %2 行目にもあります。")
+                             .arg(code)
+                             .arg(codeLine[code]));
+                    return;
+                }
+                if (m >= 0 && targetLine.contains(master[m][0].toLongLong())) {
+                    fail(sameAs(targetLine[master[m][0].toLongLong()]));
+                    return;
+                }
+                if (m < 0 && code.isEmpty() && nameLine.contains(name)) {
+                    fail(sameAs(nameLine[name]));
+                    return;
+                }
+                // A new unit or category needs a free slot of the code master.
+                const QString names[2] = {values[ColUnit - ColCode].toString(),
+                                          values[ColCategory - ColCode].toString()};
+                QStringList notFitting;
+                for (int k = 0; k < 2; ++k)
+                    if (!names[k].isEmpty() && !room.held[k].contains(names[k]) &&
+                        room.free[k] == 0)
+                        notFitting << names[k];
+                if (!notFitting.isEmpty()) {
+                    for (const QString& n : notFitting)
+                        if (!r.value.namesNotFitting.contains(n))
+                            r.value.namesNotFitting << n;
+                    fail(QStringLiteral("「%1」は単位・商品区分の 30 件の枠に入りません。")
+                             .arg(notFitting.join("」「")));
+                    return;
+                }
+                for (int k = 0; k < 2; ++k)
+                    if (!names[k].isEmpty() && !room.held[k].contains(names[k])) {
+                        room.held[k].insert(names[k]);
+                        --room.free[k];
+                        line.newNames[k] << names[k];
+                    }
+                if (!code.isEmpty())
+                    codeLine.insert(code, line.line);
+                line.values = values;
+                if (m < 0) {
+                    line.action = RowAction::New;
+                    nameLine.insert(name, line.line);
+                } else {
+                    line.id = master[m][0].toLongLong();
+                    targetLine.insert(line.id, line.line);
+                    QStringList said; // what changes, old → new, for the preview
+                    for (int c = ColCode; c < ColumnCount; ++c) {
+                        const QString now = comparable(values[c - ColCode], Columns[c].kind),
+                                      was = comparable(master[m][c - ColCode + 1], Columns[c].kind);
+                        if (now == was)
+                            continue;
+                        line.changed |= 1u << (c - ColCode);
+                        said << QStringLiteral("%1 %2 → %3")
+                                    .arg(productNames()[c - ColCode],
+                                         was.isEmpty() ? QStringLiteral("（なし）") : was,
+                                         now.isEmpty() ? QStringLiteral("（なし）") : now);
+                    }
+                    line.reason = said.join(QStringLiteral("、"));
+                    line.action = codeChange     ? RowAction::CodeChange
+                                  : line.changed ? RowAction::Update
+                                                 : RowAction::Unchanged;
+                    if (!line.changed)
+                        line.values.clear(); // nothing to write: the preview keeps what it shows
+                }
+                r.value.lines << line;
+            });
         // Cancelled: nothing of the preview is used.
         if (!finished)
             throw StoreError(cancelled(), QString());
@@ -527,88 +542,89 @@ Result<CountPreview> buildCounts(Store& store, const Table& table, const Progres
         }
         const QHash<QString, QString> zeroLed = zeroLedCodes(productByCode.keys());
         QHash<QString, int> seen; // "c:code" / "n:name" -> first record
-        const bool finished = eachRecord(table, progress, [&](qsizetype i, const QStringList& rec) {
-            CountLine line;
-            line.line = i + 1;
-            const auto cell = [&](const QString& name) {
-                const int at = h.at(name);
-                return at < 0 || at >= rec.size() ? QString() : rec[at];
-            };
-            line.code = cell(CodeName).trimmed();
-            line.name = cell(NameName);
-            const QString qty = cell(QtyName);
-            const auto whole = parseWholeNumber(qty);
-            if (rec.size() != h.width)
-                line.reason = QStringLiteral("列の数が %1 です（見出しは %2 列）。")
-                                  .arg(rec.size())
-                                  .arg(h.width);
-            else if (line.code.isEmpty() && line.name.trimmed().isEmpty())
-                line.reason = QStringLiteral("コードも品名も空です。");
-            else if (const QString e =
-                         tooLong(h, NameName, line.name) + tooLong(h, CodeName, line.code);
-                     !e.isEmpty())
-                line.reason = e;
-            else if (!whole)
-                line.reason = columnError(h, QtyName, qty, QStringLiteral("整数"));
-            else if (*whole < 0)
-                // A count is what is on the shelf: never below zero.
-                line.reason =
-                    QStringLiteral("数量 %1 は負の数です。在庫の数は 0 以上です。").arg(*whole);
-            if (!line.reason.isEmpty()) {
-                keepError(r.value, line);
-                return;
-            }
-            line.quantity = *whole;
-            const int sameName = nameCount.value(line.name);
-            if (line.code.isEmpty() && sameName > 1)
-                line.reason = sameNameMessage(sameName);
-            else if (!line.code.isEmpty() && !productByCode.contains(line.code) &&
-                     !lineByCode.contains(line.code))
-                line.reason = mangledCode(line.code, zeroLed);
-            if (!line.reason.isEmpty()) {
-                keepError(r.value, line);
-                return;
-            }
-            // A code matches only its product and its line; a name, when one
-            // product has it. A line typed by name counts for that product's
-            // code too, when no other product has the name.
-            const int p = line.code.isEmpty() ? productByName.value(line.name, -1)
-                                              : productByCode.value(line.code, -1);
-            line.known = p >= 0;
-            if (line.known) {
-                line.product = master[p];
-                line.name = master[p][1].toString();
-            }
-            qint64 seq = line.code.isEmpty() ? -1 : lineByCode.value(line.code, -1);
-            if (seq < 0 && !line.name.isEmpty() && nameCount.value(line.name) <= 1) {
-                if (line.code.isEmpty())
-                    seq = lineByName.value(line.name, -1);
-                else if (line.known) // a line of that name without a code
-                    seq = lineByNameNoCode.value(line.name, -1);
-            }
-            line.seq = seq;
-            line.known = line.known || line.seq >= 0;
-            // The same product twice would set one line twice: the second is an error.
-            // A name counts as the product's key only when one product has it.
-            QStringList keys{"c:" + line.code,
-                             nameCount.value(line.name) <= 1 ? "n:" + line.name : QString()};
-            if (line.seq >= 0)
-                keys << "s:" + QString::number(line.seq);
-            int earlier = 0;
-            for (const QString& k : keys)
-                if (k.size() > 2 && !earlier)
-                    earlier = seen.value(k, 0);
-            if (earlier) {
-                line.reason = sameAs(earlier);
-                keepError(r.value, line);
-                return;
-            }
-            for (const QString& k : keys)
-                if (k.size() > 2)
-                    seen.insert(k, line.line);
-            line.action = line.seq >= 0 ? RowAction::Update : RowAction::New;
-            r.value.lines << line;
-        });
+        const bool finished =
+            eachRecord(table, h, progress, [&](qsizetype i, const QStringList& rec) {
+                CountLine line;
+                line.line = i + 1;
+                const auto cell = [&](const QString& name) {
+                    const int at = h.at(name);
+                    return at < 0 || at >= rec.size() ? QString() : rec[at];
+                };
+                line.code = cell(CodeName).trimmed();
+                line.name = cell(NameName);
+                const QString qty = cell(QtyName);
+                const auto whole = parseWholeNumber(qty);
+                if (rec.size() != h.width)
+                    line.reason = QStringLiteral("列の数が %1 です（見出しは %2 列）。")
+                                      .arg(rec.size())
+                                      .arg(h.width);
+                else if (line.code.isEmpty() && line.name.trimmed().isEmpty())
+                    line.reason = QStringLiteral("コードも品名も空です。");
+                else if (const QString e =
+                             tooLong(h, NameName, line.name) + tooLong(h, CodeName, line.code);
+                         !e.isEmpty())
+                    line.reason = e;
+                else if (!whole)
+                    line.reason = columnError(h, QtyName, qty, QStringLiteral("整数"));
+                else if (*whole < 0)
+                    // A count is what is on the shelf: never below zero.
+                    line.reason =
+                        QStringLiteral("数量 %1 は負の数です。在庫の数は 0 以上です。").arg(*whole);
+                if (!line.reason.isEmpty()) {
+                    keepError(r.value, line);
+                    return;
+                }
+                line.quantity = *whole;
+                const int sameName = nameCount.value(line.name);
+                if (line.code.isEmpty() && sameName > 1)
+                    line.reason = sameNameMessage(sameName);
+                else if (!line.code.isEmpty() && !productByCode.contains(line.code) &&
+                         !lineByCode.contains(line.code))
+                    line.reason = mangledCode(line.code, zeroLed);
+                if (!line.reason.isEmpty()) {
+                    keepError(r.value, line);
+                    return;
+                }
+                // A code matches only its product and its line; a name, when one
+                // product has it. A line typed by name counts for that product's
+                // code too, when no other product has the name.
+                const int p = line.code.isEmpty() ? productByName.value(line.name, -1)
+                                                  : productByCode.value(line.code, -1);
+                line.known = p >= 0;
+                if (line.known) {
+                    line.product = master[p];
+                    line.name = master[p][1].toString();
+                }
+                qint64 seq = line.code.isEmpty() ? -1 : lineByCode.value(line.code, -1);
+                if (seq < 0 && !line.name.isEmpty() && nameCount.value(line.name) <= 1) {
+                    if (line.code.isEmpty())
+                        seq = lineByName.value(line.name, -1);
+                    else if (line.known) // a line of that name without a code
+                        seq = lineByNameNoCode.value(line.name, -1);
+                }
+                line.seq = seq;
+                line.known = line.known || line.seq >= 0;
+                // The same product twice would set one line twice: the second is an error.
+                // A name counts as the product's key only when one product has it.
+                QStringList keys{"c:" + line.code,
+                                 nameCount.value(line.name) <= 1 ? "n:" + line.name : QString()};
+                if (line.seq >= 0)
+                    keys << "s:" + QString::number(line.seq);
+                int earlier = 0;
+                for (const QString& k : keys)
+                    if (k.size() > 2 && !earlier)
+                        earlier = seen.value(k, 0);
+                if (earlier) {
+                    line.reason = sameAs(earlier);
+                    keepError(r.value, line);
+                    return;
+                }
+                for (const QString& k : keys)
+                    if (k.size() > 2)
+                        seen.insert(k, line.line);
+                line.action = line.seq >= 0 ? RowAction::Update : RowAction::New;
+                r.value.lines << line;
+            });
         // Cancelled: nothing of the preview is used.
         if (!finished)
             throw StoreError(cancelled(), QString());

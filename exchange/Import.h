@@ -24,6 +24,7 @@ struct Header {
     QHash<QString, int> index; // known name -> field position
     QStringList ignored;       // names this import does not read
     int width = 0;
+    qsizetype row = 0; // the header's record (a title may stand above it)
     int at(const QString& name) const { return index.value(name, -1); }
 };
 

@@ -222,6 +222,9 @@ void TestExchange::importProducts_data() {
         << "品名,単価\nみかん,\"¥1,250\"\nぶどう,￥１，０５０\nもも,\"\\1,250\"\nなし,¥" << 2
         << "NNNE" << QStringList{"2 列目「単価」: 「¥」は金額"}
         << before + " :みかん:1250 :ぶどう:1050 :もも:1250";
+    QTest::newRow("a title above the header")
+        << "商品一覧 2026年12月,,\n,,\n単価,品名,メモ\n80,みかん,x" << 2 << "N" << QStringList()
+        << before + " :みかん:80";
     QTest::newRow("no name column")
         << "コード,単価\nA01,1" << 2 << "" << QStringList{"「品名」の列がありません"} << before;
     QTest::newRow("a column twice") << "品名,単価,単 価\na,1,2" << 2 << ""
