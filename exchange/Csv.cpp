@@ -133,10 +133,11 @@ void onRecord(int, void* out) {
 
 // Runs libcsv over the text a piece at a time; gives the error code, 0 when
 // the whole text is read (or the visit stopped).
-int runParser(const QByteArray& utf8, Collect& c) {
+int runParser(const QByteArray& utf8, Collect& c, char delimiter) {
     csv_parser p;
     if (csv_init(&p, CSV_STRICT | CSV_STRICT_FINI | CSV_APPEND_NULL) != 0)
         return CSV_ENOMEM;
+    csv_set_delim(&p, delimiter);
     constexpr qsizetype Piece = 1 << 16;
     int error = 0;
     for (qsizetype at = 0; at < utf8.size() && !c.stopped; at += Piece) {
@@ -194,21 +195,29 @@ Result<Table> parseCsv(const QByteArray& bytes) {
         r.status = Status::failed(QStringLiteral("ファイルが空です。"));
         return r;
     }
-    // Excel's 「Unicode テキスト」 is UTF-16 with a byte-order mark.
+    // Excel's 「Unicode テキスト」: UTF-16 with a byte-order mark, fields
+    // separated by tabs.
+    QByteArray utf8;
+    QString text;
     if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
-        r.status = Status::failed(
-            QStringLiteral("UTF-16 のテキストです。CSV UTF-8 で保存し直してください。"));
-        return r;
-    }
-    if (bytes.contains('\0')) {
+        QStringDecoder dec(QStringConverter::Utf16); // the mark says which order
+        text = dec.decode(bytes);
+        if (dec.hasError() || bytes.size() % 2 != 0) {
+            r.status = Status::failed(QStringLiteral("UTF-16 のテキストとして読めません。"));
+            return r;
+        }
+        r.value.encoding = Encoding::Utf16;
+        r.value.delimiter = '\t';
+        utf8 = text.toUtf8();
+        text.clear();
+    } else if (bytes.contains('\0')) {
         r.status =
             Status::failed(QStringLiteral("CSV ではありません（文字でないデータを含みます）。"));
         return r;
     }
-    // UTF-8 is parsed as it is; only Shift_JIS is converted first.
-    QByteArray utf8;
-    QString text;
-    if (bytes.startsWith("\xEF\xBB\xBF") && valid(bytes.mid(3), "UTF-8")) {
+    // UTF-8 is parsed as it is; Shift_JIS and UTF-16 are converted first.
+    if (!utf8.isNull()) {
+    } else if (bytes.startsWith("\xEF\xBB\xBF") && valid(bytes.mid(3), "UTF-8")) {
         r.value.encoding = Encoding::Utf8Bom;
         utf8 = bytes.mid(3);
     } else if (valid(bytes, "UTF-8")) {
@@ -227,7 +236,7 @@ Result<Table> parseCsv(const QByteArray& bytes) {
     // preview starts.
     Collect counting;
     counting.keep = false;
-    if (const int error = runParser(utf8, counting)) {
+    if (const int error = runParser(utf8, counting, r.value.delimiter)) {
         r.status = Status::failed(
             QStringLiteral("%1 行目付近: %2").arg(counting.index + 1).arg(parseError(error)));
         return r;
@@ -252,7 +261,7 @@ void Table::forEach(const std::function<bool(qsizetype, const QStringList&)>& vi
     }
     Collect c;
     c.visit = &visit;
-    (void)runParser(utf8, c); // checked when the table was made
+    (void)runParser(utf8, c, delimiter); // checked when the table was made
 }
 
 QVector<QStringList> Table::all() const {

@@ -11,7 +11,8 @@
 // (UTF-8 with or without BOM, or CP932, detected; parsed with libcsv).
 namespace exchange {
 
-enum class Encoding { Utf8Bom, Utf8, Cp932 };
+// Utf16: Excel's 「Unicode テキスト」 (UTF-16 with a byte-order mark, tab-separated), read only.
+enum class Encoding { Utf8Bom, Utf8, Cp932, Utf16 };
 
 // Files above this size are refused before they are read.
 constexpr qint64 MaxFileBytes = 20 * 1024 * 1024;
@@ -50,6 +51,7 @@ struct Table {
     QByteArray utf8;              // the file's text
     qsizetype count = 0;          // records of the file
     Encoding encoding = Encoding::Utf8;
+    char delimiter = ','; // a tab in Excel's Unicode text
     qsizetype size() const { return utf8.isNull() ? records.size() : count; }
     // Visits the records in order (index 0 = the header); visit returns false
     // to stop.

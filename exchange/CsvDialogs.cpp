@@ -30,9 +30,10 @@ QString& lastFolder() {
 }
 
 QString encodingName(Encoding e) {
-    return e == Encoding::Cp932  ? QStringLiteral("Shift_JIS")
-           : e == Encoding::Utf8 ? QStringLiteral("UTF-8")
-                                 : QStringLiteral("UTF-8 (BOM 付き)");
+    return e == Encoding::Cp932   ? QStringLiteral("Shift_JIS")
+           : e == Encoding::Utf16 ? QStringLiteral("Unicode テキスト (UTF-16)")
+           : e == Encoding::Utf8  ? QStringLiteral("UTF-8")
+                                  : QStringLiteral("UTF-8 (BOM 付き)");
 }
 
 // The preview's records as rows of text, error rows marked.

@@ -6,6 +6,7 @@
 #include "tests/fixtures.h"
 
 #include <QStringDecoder>
+#include <QStringEncoder>
 
 #include <sys/stat.h>
 
@@ -25,6 +26,7 @@ class TestExchange : public QObject {
     void roundTrip();
     void cp932CannotHoldEveryCharacter();
     void cp932WritesWhatWindowsWrites();
+    void excelUnicodeTextIsRead();
     void badInputIsRefused_data();
     void badInputIsRefused();
     void exportsPlainNumbers();
@@ -93,6 +95,18 @@ void TestExchange::cp932CannotHoldEveryCharacter() {
              qPrintable(r.error()));
 }
 
+void TestExchange::excelUnicodeTextIsRead() {
+    // 「Unicode テキスト」: UTF-16 (either order) with its mark, tabs between fields.
+    const QString text = "品名\t単価\r\nみかん\t\"1,250\"\r\n";
+    for (QStringConverter::Encoding e : {QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
+        QStringEncoder enc(e, QStringConverter::Flag::WriteBom);
+        const QByteArray bytes = enc.encode(text);
+        VALUE_OK(t, parseCsv(bytes));
+        QCOMPARE(t.encoding, Encoding::Utf16);
+        QCOMPARE(t.all(), QVector<QStringList>({{"品名", "単価"}, {"みかん", "1,250"}}));
+    }
+}
+
 void TestExchange::cp932WritesWhatWindowsWrites() {
     VALUE_OK(bytes, encodeCsv({{"〜−—‖¢£¬"}}, Encoding::Cp932));
     QStringDecoder cp932("CP932");
@@ -117,10 +131,11 @@ void TestExchange::badInputIsRefused_data() {
     QTest::newRow("more records than a ledger holds")
         << QByteArray("a\n").repeated(MaxRecords + 1) << MaxFileBytes
         << "取り込めるのは 1000000 行まで";
-    QTest::newRow("Excel's Unicode text") << QByteArray("\xFF\xFE"
-                                                        "a\0\t\0b\0",
-                                                        8)
-                                          << MaxFileBytes << "UTF-16 のテキストです";
+    QTest::newRow("UTF-16 cut in a character")
+        << QByteArray("\xFF\xFE"
+                      "a\0b",
+                      5)
+        << MaxFileBytes << "UTF-16 のテキストとして読めません";
     QTest::newRow("a folder") << QByteArray("folder") << MaxFileBytes
                               << "通常のファイルではありません";
     QTest::newRow("a pipe") << QByteArray("fifo") << MaxFileBytes << "通常のファイルではありません";
