@@ -515,9 +515,11 @@ Result<CountPreview> buildCounts(Store& store, const Table& table, const Progres
     r.status = guarded([&] {
         // The first line of each code and of each name, in sheet order.
         QHash<QString, qint64> lineByCode, lineByName, lineByNameNoCode;
-        for (const Row& l : store.query(Db::Work, "SELECT seq, code, 品名 FROM w在庫表 WHERE "
+        QHash<qint64, QVariant> counted; // a line's quantity now, for the preview
+        for (const Row& l : store.query(Db::Work, "SELECT seq, code, 品名, 数量 FROM w在庫表 WHERE "
                                                   "code IS NOT NULL OR 品名 IS NOT NULL "
                                                   "ORDER BY seq")) {
+            counted.insert(l[0].toLongLong(), l[3]);
             if (!isEmptyValue(l[1]) && !lineByCode.contains(l[1].toString()))
                 lineByCode.insert(l[1].toString(), l[0].toLongLong());
             if (!isEmptyValue(l[2]) && !lineByName.contains(l[2].toString()))
@@ -623,6 +625,13 @@ Result<CountPreview> buildCounts(Store& store, const Table& table, const Progres
                     if (k.size() > 2)
                         seen.insert(k, line.line);
                 line.action = line.seq >= 0 ? RowAction::Update : RowAction::New;
+                if (line.seq >= 0) {
+                    const QVariant was = counted.value(line.seq);
+                    line.reason =
+                        QStringLiteral("数量 %1 → %2")
+                            .arg(isEmptyValue(was) ? QStringLiteral("（なし）") : was.toString())
+                            .arg(line.quantity);
+                }
                 r.value.lines << line;
             });
         // Cancelled: nothing of the preview is used.

@@ -76,7 +76,7 @@ Result<ProductPreview> importProducts(Store& store, const Table& table);
 struct CountLine {
     int line = 0;
     RowAction action = RowAction::Error; // Update: a line of the sheet, New: a product
-    QString reason;
+    QString reason; // why it is an error; for a line of the sheet, its quantity old → new
     QString code, name;
     qint64 quantity = 0;
     qint64 seq = -1;   // the sheet's line of the product, -1 for a new line

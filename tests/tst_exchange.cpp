@@ -419,8 +419,10 @@ void TestExchange::matchingNeverLandsOnAnotherProduct() {
         got = reasons(p);
         if (actions == "N" && csv.contains("E02"))
             QVERIFY(!p.lines[0].known);
-        if (actions.startsWith('U'))
+        if (actions.startsWith('U')) { // its own line, and the preview says what changes
             QCOMPARE(p.lines[0].seq, csv.contains("E01") ? 2 : 1);
+            QCOMPARE(p.lines[0].reason, QString(csv.contains("E01") ? "数量 2 → 4" : "数量 1 → 5"));
+        }
     } else {
         VALUE_OK(p, exchange::previewProducts(t.store(), table(csv)));
         QCOMPARE(::actions(p), actions);
