@@ -171,19 +171,20 @@ void csvRows(Store& store, Raw& raw, const QString& root, int products, int runs
     check(products::read商品情報(store, QString()), "read");
     const QString csv = root + "/products.csv";
     const QString fields = columns::list(products::Columns, products::ColCode);
-    lines.push_back(
-        {"export " + n + " products as CSV",
-         measure(runs, {},
-                 [&] {
-                     const auto records = exchange::productRecords(store);
-                     check(records, "records");
-                     check(exchange::writeCsvFile(csv, records.value, exchange::Encoding::Utf8Bom),
-                           "write");
-                 }),
-         measure(runs, {},
-                 [&] { raw.run("SELECT " + fields + " FROM w商品マスタ ORDER BY seq"); })});
+    lines.push_back({"export " + n + " products as CSV",
+                     measure(runs, {},
+                             [&] {
+                                 const auto records = exchange::productRecords(store);
+                                 check(records, "records");
+                                 check(exchange::writeCsvFile(csv, records.value.rows,
+                                                              exchange::Encoding::Utf8Bom),
+                                       "write");
+                             }),
+                     measure(runs, {}, [&] {
+                         raw.run("SELECT " + fields + " FROM w商品マスタ ORDER BY seq");
+                     })});
     // Two files whose prices differ, so that each write changes every product.
-    auto records = exchange::productRecords(store).value;
+    auto records = exchange::productRecords(store).value.rows;
     exchange::Table tables[2];
     for (int t = 0; t < 2; ++t) {
         for (int i = 1; i < records.size(); ++i)
@@ -744,7 +745,7 @@ int main(int argc, char** argv) {
         const auto records = exchange::productRecords(big);
         check(records, "records");
         const QByteArray bytes =
-            exchange::encodeCsv(records.value, exchange::Encoding::Utf8Bom).value;
+            exchange::encodeCsv(records.value.rows, exchange::Encoding::Utf8Bom).value;
         const double peak = peakMegabytes([&] {
             const auto table = exchange::parseCsv(bytes);
             check(table, "parse");

@@ -1,6 +1,7 @@
 #include "exchange/Csv.h"
 
 #include "base/WholeFile.h"
+#include "exchange/Workbook.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -274,6 +275,10 @@ QVector<QStringList> Table::all() const {
 }
 
 Result<Table> readCsvFile(const QString& path, qint64 limit) {
+    return readTableFile(path, 0, limit);
+}
+
+Result<Table> readTableFile(const QString& path, int sheet, qint64 limit) {
     Result<Table> r;
     const QFileInfo fi(path);
     const auto refuse = [&](const QString& why) {
@@ -300,7 +305,7 @@ Result<Table> readCsvFile(const QString& path, qint64 limit) {
     const QByteArray bytes = f.read(limit + 1);
     if (bytes.size() > limit)
         return tooLarge();
-    r = parseCsv(bytes);
+    r = looksLikeWorkbook(bytes) ? parseWorkbook(bytes, sheet) : parseCsv(bytes);
     if (!r)
         r.status.error = fi.fileName() + ": " + r.status.error;
     return r;

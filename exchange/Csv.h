@@ -3,6 +3,7 @@
 #include "store/Store.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QStringList>
 #include <QVector>
 #include <functional>
@@ -52,6 +53,11 @@ struct Table {
     qsizetype count = 0;          // records of the file
     Encoding encoding = Encoding::Utf8;
     char delimiter = ','; // a tab in Excel's Unicode text
+    QStringList sheets;   // a workbook's sheets; empty for a CSV
+    int sheet = 0;        // the sheet read
+    // The columns the user chose for the fields (品名 → 2), read instead of
+    // the header's names; empty: by the names.
+    QHash<QString, int> chosen;
     qsizetype size() const { return utf8.isNull() ? records.size() : count; }
     // Visits the records in order (index 0 = the header); visit returns false
     // to stop.
@@ -66,5 +72,7 @@ struct Table {
 Result<Table> parseCsv(const QByteArray& bytes);
 // Reads a file, refusing one larger than `limit` before reading it.
 Result<Table> readCsvFile(const QString& path, qint64 limit = MaxFileBytes);
+// Reads a CSV or, when its bytes are a workbook, the workbook's sheet.
+Result<Table> readTableFile(const QString& path, int sheet = 0, qint64 limit = MaxFileBytes);
 
 } // namespace exchange

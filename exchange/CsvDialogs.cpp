@@ -1,16 +1,22 @@
 #include "exchange/CsvDialogs.h"
 
 #include "msg/Msg.h"
+#include "widgets/Controls.h"
 #include "widgets/Grids.h"
 
 #include <QAbstractTableModel>
 #include <QBrush>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QCryptographicHash>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMap>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTableView>
@@ -20,6 +26,7 @@ namespace exchange {
 
 namespace {
 
+const QString BookFilter = QStringLiteral("Excel ブック (*.xlsx)");
 const QString Utf8Filter = QStringLiteral("CSV UTF-8 (Excel 用) (*.csv)");
 const QString Cp932Filter = QStringLiteral("CSV Shift_JIS (*.csv)");
 
@@ -125,17 +132,88 @@ class PreviewDialog : public QDialog {
     }
     void addOption(QWidget* w) { m_options->addWidget(w); }
 
+    // The sheet of a workbook and the column of each field, as read; a
+    // change reads the file again with the user's choice (result Again).
+    void addChoices(const Table& table, const HeaderUse& header, Choice* choice) {
+        auto* row = new QHBoxLayout;
+        const auto changed = [this, choice, table] {
+            choice->sheet = m_sheet ? m_sheet->currentIndex() : table.sheet;
+            choice->columns.clear();
+            for (auto it = m_columns.constBegin(); it != m_columns.constEnd(); ++it)
+                if (it.value()->currentIndex() > 0)
+                    choice->columns.insert(it.key(), it.value()->currentIndex() - 1);
+            done(AgainResult);
+        };
+        if (table.sheets.size() > 1) {
+            m_sheet = new QComboBox(this);
+            m_sheet->setObjectName("cmbシート");
+            m_sheet->addItems(table.sheets);
+            m_sheet->setCurrentIndex(table.sheet);
+            row->addWidget(labelFor(QStringLiteral("シート"), m_sheet));
+            row->addWidget(m_sheet);
+            connect(m_sheet, &QComboBox::activated, this, changed);
+        }
+        QStringList items{QStringLiteral("（なし）")};
+        for (int i = 0; i < header.cells.size(); ++i)
+            items << QStringLiteral("%1: %2").arg(columnLetter(i), header.cells[i]);
+        for (const QString& field : header.fields) {
+            auto* box = new QComboBox(this);
+            box->setObjectName("cmb列_" + field);
+            box->addItems(items);
+            box->setCurrentIndex(header.columns.value(field, -1) + 1);
+            row->addWidget(labelFor(field, box));
+            row->addWidget(box);
+            m_columns.insert(field, box);
+            connect(box, &QComboBox::activated, this, changed);
+        }
+        row->addStretch(1);
+        m_options->addLayout(row);
+    }
+    static constexpr int AgainResult = 2;
+
   private:
+    QLabel* labelFor(const QString& text, QWidget* buddy) {
+        auto* l = new QLabel(text + QStringLiteral("(&%1)").arg(++m_mnemonic % 10), this);
+        l->setBuddy(buddy);
+        return l;
+    }
+    static QString columnLetter(int i) {
+        QString s;
+        for (++i; i > 0; i = (i - 1) / 26)
+            s.prepend(QChar('A' + (i - 1) % 26));
+        return s;
+    }
     QVBoxLayout* m_options;
+    QComboBox* m_sheet = nullptr;
+    QMap<QString, QComboBox*> m_columns;
+    int m_mnemonic = 0;
 };
 
-QString fileLine(const QString& path, Encoding e) {
-    return QStringLiteral("%1（%2）").arg(QFileInfo(path).fileName(), encodingName(e));
+Answer answerOf(int result) {
+    return result == QDialog::Accepted            ? Answer::Import
+           : result == PreviewDialog::AgainResult ? Answer::Again
+                                                  : Answer::Cancel;
+}
+
+QString fileLine(const QString& path, const Table& t) {
+    return QStringLiteral("%1（%2）")
+        .arg(QFileInfo(path).fileName(),
+             t.sheets.isEmpty()
+                 ? encodingName(t.encoding)
+                 : QStringLiteral("Excel ブック・シート「%1」").arg(t.sheets.value(t.sheet)));
+}
+
+// The key a header's chosen columns are kept under: the header's cells.
+QString headerKey(const QStringList& header) {
+    return QStringLiteral("列の対応/") +
+           QString::fromLatin1(
+               QCryptographicHash::hash(header.join('\t').toUtf8(), QCryptographicHash::Sha1)
+                   .toHex());
 }
 
 } // namespace
 
-QString suggestedName(const QStringList& parts) {
+QString suggestedName(const QStringList& parts, const QString& suffix) {
     QStringList safe;
     for (QString p : parts) {
         // A character some file system refuses becomes "_".
@@ -145,44 +223,72 @@ QString suggestedName(const QStringList& parts) {
         if (!p.trimmed().isEmpty())
             safe << p.trimmed();
     }
-    return safe.join('_') + QStringLiteral(".csv");
+    return safe.join('_') + "." + suffix;
 }
 
-QString chooseSaveFile(QWidget* parent, const QString& suggested, Encoding* encoding) {
-    QFileDialog dlg(parent, QStringLiteral("CSV 出力"), lastFolder());
+QString chooseSaveFile(QWidget* parent, const QString& suggested, FileFormat* format) {
+    QFileDialog dlg(parent, QStringLiteral("書き出し"), lastFolder());
     dlg.setObjectName("dlgCSV出力");
     dlg.setAcceptMode(QFileDialog::AcceptSave);
-    dlg.setNameFilters({Utf8Filter, Cp932Filter});
-    dlg.setDefaultSuffix("csv");
+    dlg.setNameFilters({BookFilter, Utf8Filter, Cp932Filter});
+    dlg.setDefaultSuffix("xlsx");
     dlg.selectFile(suggested);
+    // Another type: the name's ending follows it.
+    QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&dlg](const QString& filter) {
+        const QString suffix =
+            filter == BookFilter ? QStringLiteral("xlsx") : QStringLiteral("csv");
+        dlg.setDefaultSuffix(suffix);
+        if (auto* name = dlg.findChild<QLineEdit*>("fileNameEdit")) {
+            QString text = name->text();
+            if (text.endsWith(".csv", Qt::CaseInsensitive) ||
+                text.endsWith(".xlsx", Qt::CaseInsensitive))
+                name->setText(text.left(text.lastIndexOf('.')) + "." + suffix);
+        }
+    });
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return QString();
-    *encoding = dlg.selectedNameFilter() == Cp932Filter ? Encoding::Cp932 : Encoding::Utf8Bom;
     const QString path = dlg.selectedFiles().first();
+    const QString filter = dlg.selectedNameFilter();
+    // A typed ending decides whatever type is selected.
+    if (path.endsWith(".xlsx", Qt::CaseInsensitive))
+        *format = FileFormat::Workbook;
+    else if (path.endsWith(".csv", Qt::CaseInsensitive))
+        *format = filter == Cp932Filter ? FileFormat::CsvCp932 : FileFormat::CsvUtf8;
+    else
+        *format = filter == BookFilter    ? FileFormat::Workbook
+                  : filter == Cp932Filter ? FileFormat::CsvCp932
+                                          : FileFormat::CsvUtf8;
     lastFolder() = QFileInfo(path).absolutePath();
     return path;
 }
 
-QString exportRecords(QWidget* parent, const QStringList& nameParts,
-                      const QVector<QStringList>& records) {
-    Encoding encoding = Encoding::Utf8Bom;
-    const QString path = chooseSaveFile(parent, suggestedName(nameParts), &encoding);
+QString exportRecords(QWidget* parent, const QStringList& nameParts, const Records& records) {
+    FileFormat format = FileFormat::Workbook;
+    const QString path = chooseSaveFile(parent, suggestedName(nameParts), &format);
     if (path.isEmpty())
         return path;
-    if (Status s = writeCsvFile(path, records, encoding); !s) {
-        ShowError(QStringLiteral("CSV に書き出せませんでした。"), s.error);
+    Records book = records;
+    if (book.title.isEmpty())
+        book.title = nameParts.join(' ').trimmed();
+    const Status s =
+        format == FileFormat::Workbook
+            ? writeWorkbookFile(path, book)
+            : writeCsvFile(path, records.rows,
+                           format == FileFormat::CsvCp932 ? Encoding::Cp932 : Encoding::Utf8Bom);
+    if (!s) {
+        ShowError(QStringLiteral("書き出せませんでした。"), s.error);
         return QString();
     }
     return path;
 }
 
 QString chooseOpenFile(QWidget* parent) {
-    QFileDialog dlg(parent, QStringLiteral("CSV 取込"), lastFolder());
+    QFileDialog dlg(parent, QStringLiteral("取り込むファイル"), lastFolder());
     dlg.setObjectName("dlgCSV選択");
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
     dlg.setFileMode(QFileDialog::ExistingFile);
-    dlg.setNameFilters(
-        {QStringLiteral("CSV (*.csv *.txt)"), QStringLiteral("すべてのファイル (*)")});
+    dlg.setNameFilters({QStringLiteral("CSV・Excel ブック (*.csv *.txt *.xlsx)"),
+                        QStringLiteral("すべてのファイル (*)")});
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return QString();
     const QString path = dlg.selectedFiles().first();
@@ -190,10 +296,29 @@ QString chooseOpenFile(QWidget* parent) {
     return path;
 }
 
-bool confirmProducts(QWidget* parent, const QString& path, ProductPreview& preview) {
+QHash<QString, int> rememberedColumns(const QStringList& header) {
+    QHash<QString, int> out;
+    if (header.isEmpty())
+        return out;
+    const QVariantMap saved = rememberedValue(headerKey(header)).toMap();
+    for (auto it = saved.constBegin(); it != saved.constEnd(); ++it)
+        out.insert(it.key(), it.value().toInt());
+    return out;
+}
+
+void rememberColumns(const QStringList& header, const QHash<QString, int>& columns) {
+    QVariantMap m;
+    for (auto it = columns.constBegin(); it != columns.constEnd(); ++it)
+        m.insert(it.key(), it.value());
+    keepValue(headerKey(header), m);
+}
+
+Answer confirmProducts(QWidget* parent, const QString& path, const Table& table,
+                       Result<ProductPreview>& read, Choice* choice) {
     static const QStringList actions{QStringLiteral("追加"), QStringLiteral("更新"),
                                      QStringLiteral("変更なし"), QStringLiteral("エラー"),
                                      QStringLiteral("コード変更")};
+    ProductPreview& preview = read.value;
     auto* model =
         new PreviewModel({QStringLiteral("行"), QStringLiteral("判定"), QStringLiteral("コード"),
                           QStringLiteral("品名"), QStringLiteral("理由")},
@@ -202,14 +327,19 @@ bool confirmProducts(QWidget* parent, const QString& path, ProductPreview& previ
         model->add({QString::number(l.line), actions[int(l.action)], oneLine(l.code),
                     oneLine(l.name), l.reason},
                    l.action == RowAction::Error);
-    QStringList summary{fileLine(path, preview.encoding),
-                        QStringLiteral("追加 %1 件・更新 %2 件・変更なし %3 件・コード変更 %4 件・"
-                                       "エラー %5 件")
-                            .arg(preview.count(RowAction::New))
-                            .arg(preview.count(RowAction::Update))
-                            .arg(preview.count(RowAction::Unchanged))
-                            .arg(preview.count(RowAction::CodeChange))
-                            .arg(preview.count(RowAction::Error))};
+    QStringList summary{fileLine(path, table)};
+    if (!read) {
+        summary << read.status.error
+                << QStringLiteral("下で、どの列が品名か（ほかの項目も）選んでください。");
+    } else {
+        summary << QStringLiteral(
+                       "追加 %1 件・更新 %2 件・変更なし %3 件・コード変更 %4 件・エラー %5 件")
+                       .arg(preview.count(RowAction::New))
+                       .arg(preview.count(RowAction::Update))
+                       .arg(preview.count(RowAction::Unchanged))
+                       .arg(preview.count(RowAction::CodeChange))
+                       .arg(preview.count(RowAction::Error));
+    }
     if (!preview.ignoredColumns.isEmpty())
         summary << QStringLiteral("読まない列: %1").arg(preview.ignoredColumns.join("、"));
     if (!preview.namesNotFitting.isEmpty())
@@ -228,18 +358,20 @@ bool confirmProducts(QWidget* parent, const QString& path, ProductPreview& previ
             "コード変更の行は、品名の同じ商品（コードなし）にファイルのコードを"
             "付けます。印を付けたときだけ取り込みます。");
     const bool any = preview.count(RowAction::New) + preview.count(RowAction::Update) + changes > 0;
-    PreviewDialog dlg(parent, QStringLiteral("商品情報の CSV 取込"), summary, model, any);
+    PreviewDialog dlg(parent, QStringLiteral("商品情報の取込"), summary, model, read && any);
+    dlg.addChoices(table, preview.header, choice);
     auto* codes = new QCheckBox(QStringLiteral("コード変更の行も取り込む"), &dlg);
     codes->setObjectName("chkコード変更");
     codes->setEnabled(changes > 0);
     dlg.addOption(codes);
-    const bool ok = dlg.exec() == QDialog::Accepted;
+    const Answer a = answerOf(dlg.exec());
     preview.writeCodeChanges = codes->isChecked();
-    return ok;
+    return a;
 }
 
-bool confirmCounts(QWidget* parent, const QString& path, const CountPreview& preview,
-                   bool* addUnknown) {
+Answer confirmCounts(QWidget* parent, const QString& path, const Table& table,
+                     const Result<CountPreview>& read, Choice* choice, bool* addUnknown) {
+    const CountPreview& preview = read.value;
     auto* model =
         new PreviewModel({QStringLiteral("行"), QStringLiteral("判定"), QStringLiteral("コード"),
                           QStringLiteral("品名"), QStringLiteral("数量"), QStringLiteral("理由")},
@@ -255,33 +387,37 @@ bool confirmCounts(QWidget* parent, const QString& path, const CountPreview& pre
                    l.action == RowAction::Error || !l.known);
     }
     const int good = int(preview.lines.size()) - preview.errorsShown;
-    QStringList summary{
-        fileLine(path, preview.encoding),
-        QStringLiteral("数量を設定 %1 件・行を追加 %2 件・未登録 %3 件・エラー %4 件")
-            .arg(preview.count(RowAction::Update))
-            .arg(preview.count(RowAction::New) - preview.unknown())
-            .arg(preview.unknown())
-            .arg(preview.count(RowAction::Error))};
+    QStringList summary{fileLine(path, table)};
+    if (!read)
+        summary << read.status.error
+                << QStringLiteral("下で、どの列が数量か（ほかの項目も）選んでください。");
+    else
+        summary << QStringLiteral("数量を設定 %1 件・行を追加 %2 件・未登録 %3 件・エラー %4 件")
+                       .arg(preview.count(RowAction::Update))
+                       .arg(preview.count(RowAction::New) - preview.unknown())
+                       .arg(preview.unknown())
+                       .arg(preview.count(RowAction::Error));
     if (!preview.ignoredColumns.isEmpty())
         summary << QStringLiteral("読まない列: %1").arg(preview.ignoredColumns.join("、"));
     if (preview.errorsNotShown)
         summary << QStringLiteral("エラーは最初の %1 件を表示しています（ほか %2 件）。")
                        .arg(MaxShownErrors)
                        .arg(preview.errorsNotShown);
-    PreviewDialog dlg(parent, QStringLiteral("在庫表の CSV 取込"), summary, model, good > 0);
+    PreviewDialog dlg(parent, QStringLiteral("在庫表の取込"), summary, model, read && good > 0);
+    dlg.addChoices(table, preview.header, choice);
     auto* add = new QCheckBox(QStringLiteral("未登録の商品を品名だけの行として追加する"), &dlg);
     add->setObjectName("chk未登録追加");
     add->setEnabled(preview.unknown() > 0);
     dlg.addOption(add);
-    const bool ok = dlg.exec() == QDialog::Accepted;
+    const Answer a = answerOf(dlg.exec());
     *addUnknown = add->isChecked();
-    return ok;
+    return a;
 }
 
 WorkProgress::WorkProgress(QWidget* parent, const QString& label)
     : m_dialog(label, QStringLiteral("キャンセル"), 0, 0, parent) {
     m_dialog.setObjectName("dlg取込中");
-    m_dialog.setWindowTitle(QStringLiteral("CSV取込"));
+    m_dialog.setWindowTitle(QStringLiteral("取込"));
     m_dialog.setWindowModality(Qt::WindowModal);
     m_dialog.setMinimumDuration(500);
     m_dialog.setAutoReset(false);
@@ -296,7 +432,7 @@ Progress WorkProgress::callback() {
 }
 
 void showReadFailure(const QString& reason) {
-    ShowError(QStringLiteral("CSV を取り込めませんでした。"), reason);
+    ShowError(QStringLiteral("取り込めませんでした。"), reason);
 }
 
 } // namespace exchange

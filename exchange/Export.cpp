@@ -25,16 +25,23 @@ QString cellText(const columns::Column& c, const QVariant& v) {
     }
 }
 
+CellKind kindOf(const columns::Column& c) {
+    return c.kind == columns::Kind::Money   ? CellKind::Money
+           : c.kind == columns::Kind::Whole ? CellKind::Whole
+                                            : CellKind::Text;
+}
+
 template <std::size_t N>
-Result<QVector<QStringList>> records(Store& store, const QString& table,
-                                     const columns::Column (&cols)[N], const QVector<int>& order,
-                                     const QString& where) {
-    return guardedValue<QVector<QStringList>>([&] {
-        QVector<QStringList> out;
+Result<Records> records(Store& store, const QString& table, const columns::Column (&cols)[N],
+                        const QVector<int>& order, const QString& where) {
+    return guardedValue<Records>([&] {
+        Records result;
+        QVector<QStringList>& out = result.rows;
         QStringList header, fields;
         for (int c : order) {
             header << headerOf(cols[c]);
             fields << QString::fromUtf8(cols[c].field);
+            result.kinds << kindOf(cols[c]);
         }
         out << header;
         for (const Row& r : store.query(Db::Work, "SELECT " + fields.join(", ") + " FROM " + table +
@@ -44,20 +51,30 @@ Result<QVector<QStringList>> records(Store& store, const QString& table,
                 rec << cellText(cols[order[i]], r[i]);
             out << rec;
         }
-        return out;
+        return result;
     });
 }
 } // namespace
 
-Result<QVector<QStringList>> sheetRecords(Store& store) {
+Result<Records> sheetRecords(Store& store) {
     using namespace sheet;
-    return records(
-        store, "w在庫表", Columns,
-        {ColCode, ColName, ColQty, ColProper, ColChange, ColUnit, ColPrice, ColAmount, ColCategory},
-        " WHERE 品名 IS NOT NULL");
+    const QVector<int> order{ColCode, ColName,  ColQty,    ColProper,  ColChange,
+                             ColUnit, ColPrice, ColAmount, ColCategory};
+    Result<Records> r = records(store, "w在庫表", Columns, order, " WHERE 品名 IS NOT NULL");
+    if (!r)
+        return r;
+    // The sheet's total, under the amounts, as the printed sheet has it.
+    const int amount = int(order.indexOf(ColAmount));
+    Currency total;
+    for (qsizetype i = 1; i < r.value.rows.size(); ++i)
+        total = total + parseCurrency(r.value.rows[i][amount]).value_or(Currency());
+    r.value.total = QStringList(order.size(), QString());
+    r.value.total[0] = TotalLabel;
+    r.value.total[amount] = total.toString();
+    return r;
 }
 
-Result<QVector<QStringList>> productRecords(Store& store) {
+Result<Records> productRecords(Store& store) {
     using namespace products;
     return records(store, "w商品マスタ", Columns,
                    {ColCode, ColName, ColUnit, ColPrice, ColProper, ColCategory}, QString());

@@ -2,6 +2,7 @@
 
 #include "base/Values.h"
 #include "codes/CodeOps.h"
+#include "exchange/Export.h"
 #include "products/ProductOps.h"
 #include "sheet/Scan.h"
 #include "sheet/SheetOps.h"
@@ -30,52 +31,84 @@ QString headerName(const QString& cell) {
     return s == QLatin1String("code") ? CodeName : s;
 }
 
-// Reads the header: the names this import knows, every other one ignored.
-// A header without a name column, or with a known name twice, is refused.
-Result<Header> readHeader(const Table& table, const QStringList& known, const QString& needed) {
+// Reads the header: the names this import knows, every other one ignored, or
+// the columns the user chose for them. A header without the needed column,
+// or with a known name twice, is refused; `use` tells the preview what was
+// read either way, so that the user can choose the columns.
+Result<Header> readHeader(const Table& table, const QStringList& known, const QString& needed,
+                          HeaderUse* use) {
     Result<Header> r;
     // A title Excel users put above the header: the header is the first of
-    // the first ten records that names the needed column, else the first.
+    // the first ten records that names the needed column, else the first of
+    // them with the most cells filled.
     QStringList cells;
-    bool any = false;
+    int most = -1;
+    bool named = false;
     table.forEach([&](qsizetype i, const QStringList& rec) {
-        if (!any) {
-            cells = rec;
-            any = true;
-        }
         for (const QString& c : rec)
             if (headerName(c) == needed) {
                 cells = rec;
                 r.value.row = i;
+                named = true;
                 return false;
             }
+        const int filled = int(std::count_if(
+            rec.begin(), rec.end(), [](const QString& c) { return !c.trimmed().isEmpty(); }));
+        if (filled > most) {
+            most = filled;
+            cells = rec;
+            r.value.row = i;
+        }
         return i < 9;
     });
-    if (!any) {
+    use->cells = cells;
+    use->fields = known;
+    if (most < 0 && !named) {
         r.status = Status::failed(QStringLiteral("ファイルに見出しの行がありません。"));
         return r;
     }
     const qsizetype line = r.value.row + 1;
     r.value.width = int(cells.size());
-    for (int i = 0; i < cells.size(); ++i) {
-        const QString name = headerName(cells[i]);
-        if (!known.contains(name)) {
-            r.value.ignored << (cells[i].isEmpty() ? QStringLiteral("（%1 列目）").arg(i + 1)
-                                                   : cells[i]);
-        } else if (r.value.index.contains(name)) {
-            r.status = Status::failed(QStringLiteral("%1 行目 %2 列目: 列「%3」が 2 回あります。")
-                                          .arg(line)
-                                          .arg(i + 1)
-                                          .arg(name));
-            return r;
-        } else {
-            r.value.index.insert(name, i);
+    if (!table.chosen.isEmpty()) {
+        // The user's choice: each field its column, each column once.
+        QSet<int> taken;
+        for (const QString& field : known) {
+            const int at = table.chosen.value(field, -1);
+            if (at >= 0 && at < cells.size() && !taken.contains(at)) {
+                r.value.index.insert(field, at);
+                taken.insert(at);
+            }
+        }
+        for (int i = 0; i < cells.size(); ++i)
+            if (!taken.contains(i) && !cells[i].trimmed().isEmpty())
+                r.value.ignored << cells[i];
+    } else {
+        for (int i = 0; i < cells.size(); ++i) {
+            const QString name = headerName(cells[i]);
+            if (!known.contains(name)) {
+                r.value.ignored << (cells[i].isEmpty() ? QStringLiteral("（%1 列目）").arg(i + 1)
+                                                       : cells[i]);
+            } else if (r.value.index.contains(name)) {
+                r.status =
+                    Status::failed(QStringLiteral("%1 行目 %2 列目: 列「%3」が 2 回あります。")
+                                       .arg(line)
+                                       .arg(i + 1)
+                                       .arg(name));
+                use->problem = true;
+                return r;
+            } else {
+                r.value.index.insert(name, i);
+            }
         }
     }
-    if (r.value.at(needed) < 0)
-        r.status = Status::failed(QStringLiteral("1 行目: 見出しに「%1」の列がありません。"
-                                                 "（見出しの例: %2）")
+    use->columns = r.value.index;
+    if (r.value.at(needed) < 0) {
+        r.status = Status::failed(QStringLiteral("%1 行目: 見出しに「%2」の列がありません。"
+                                                 "（見出しの例: %3）")
+                                      .arg(line)
                                       .arg(needed, known.join(",")));
+        use->problem = true;
+    }
     return r;
 }
 
@@ -84,6 +117,19 @@ bool blank(const QStringList& rec) {
     for (const QString& f : rec)
         if (!f.trimmed().isEmpty())
             return false;
+    return true;
+}
+
+// The total row a workbook export ends with (「合計」 first, no name and no
+// quantity) is no record.
+bool isTotal(const QStringList& rec, const Header& h) {
+    if (rec.isEmpty() || rec[0].trimmed() != TotalLabel)
+        return false;
+    for (const QString& name : {NameName, QtyName}) {
+        const int at = h.at(name);
+        if (at == 0 || (at > 0 && at < rec.size() && !rec[at].trimmed().isEmpty()))
+            return false;
+    }
     return true;
 }
 
@@ -118,7 +164,7 @@ bool eachRecord(const Table& table, const Header& header, const Progress& progre
             stopped = true;
             return false;
         }
-        if (!blank(rec))
+        if (!blank(rec) && !isTotal(rec, header))
             visit(i, rec);
         return true;
     });
@@ -214,7 +260,7 @@ QHash<QString, QString> zeroLedCodes(const QStringList& codes) {
 Result<ProductPreview> buildPreview(Store& store, const Table& table, const Progress& progress) {
     using namespace products;
     Result<ProductPreview> r;
-    const Result<Header> header = readHeader(table, productNames(), NameName);
+    const Result<Header> header = readHeader(table, productNames(), NameName, &r.value.header);
     if (!header) {
         r.status = header.status;
         return r;
@@ -499,15 +545,18 @@ namespace {
 // matched in one pass.
 Result<CountPreview> buildCounts(Store& store, const Table& table, const Progress& progress) {
     Result<CountPreview> r;
-    const Result<Header> header = readHeader(table, {CodeName, NameName, QtyName}, QtyName);
+    const Result<Header> header =
+        readHeader(table, {CodeName, NameName, QtyName}, QtyName, &r.value.header);
     if (!header) {
         r.status = header.status;
         return r;
     }
     const Header& h = header.value;
     if (h.at(CodeName) < 0 && h.at(NameName) < 0) {
-        r.status = Status::failed(
-            QStringLiteral("1 行目: 見出しに「コード」か「品名」の列がありません。"));
+        r.status =
+            Status::failed(QStringLiteral("%1 行目: 見出しに「コード」か「品名」の列がありません。")
+                               .arg(h.row + 1));
+        r.value.header.problem = true;
         return r;
     }
     r.value.ignoredColumns = h.ignored;

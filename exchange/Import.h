@@ -28,6 +28,16 @@ struct Header {
     int at(const QString& name) const { return index.value(name, -1); }
 };
 
+// The header a preview read: its cells, the fields the import reads, and
+// which column each was taken from. `problem`: the header could not be used
+// as it is (the status says why); the user may choose the columns.
+struct HeaderUse {
+    QStringList cells;
+    QStringList fields;
+    QHash<QString, int> columns;
+    bool problem = false;
+};
+
 // One product record of the file.
 struct ProductLine {
     int line = 0; // record number in the file, the header being 1
@@ -48,6 +58,7 @@ QString mangledCode(const QString& code, const QHash<QString, QString>& storedBy
 QString sameNameMessage(int products);
 
 struct ProductPreview {
+    HeaderUse header;
     QVector<ProductLine> lines;
     QStringList ignoredColumns;
     QStringList namesNotFitting; // category and unit names beyond the 30 slots
@@ -85,6 +96,7 @@ struct CountLine {
 };
 
 struct CountPreview {
+    HeaderUse header;
     QVector<CountLine> lines;
     QStringList ignoredColumns;
     Encoding encoding = Encoding::Utf8;

@@ -152,7 +152,7 @@ void setChart(QChartView* view, QChart* chart) {
 }
 
 void writeCsv(QWidget* parent, QLabel* said, const QStringList& nameParts,
-              const QVector<QStringList>& records) {
+              const exchange::Records& records) {
     const QString path = exchange::exportRecords(parent, nameParts, records);
     if (!path.isEmpty())
         said->setText(QStringLiteral("%1 に書き出しました").arg(QDir::toNativeSeparators(path)));

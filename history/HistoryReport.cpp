@@ -71,14 +71,18 @@ QVector<report::RowValues> summaryRows(const Summary& s) {
     return rows;
 }
 
-QVector<QStringList> summaryRecords(const Summary& s) {
-    QVector<QStringList> out{{"商品区分", "行数", "数量", "金額"}};
+exchange::Records summaryRecords(const Summary& s) {
+    exchange::Records r;
+    r.kinds = {exchange::CellKind::Text, exchange::CellKind::Whole, exchange::CellKind::Whole,
+               exchange::CellKind::Money};
+    QVector<QStringList>& out = r.rows;
+    out << QStringList{"商品区分", "行数", "数量", "金額"};
     for (const CategoryTotal& c : s.categories)
         out << QStringList{exchange::guardFormula(c.category), whole(c.lines), whole(c.quantity),
                            c.amount.toString()};
     out << QStringList{"合計", whole(s.total.lines), whole(s.total.quantity),
                        s.total.amount.toString()};
-    return out;
+    return r;
 }
 
 report::Definition compareReport(const QString& category, const QDate& first, const QDate& second) {
@@ -129,10 +133,14 @@ QVector<report::RowValues> compareRows(const Comparison& c) {
     return rows;
 }
 
-QVector<QStringList> compareRecords(const Comparison& c, const QDate& first, const QDate& second) {
+exchange::Records compareRecords(const Comparison& c, const QDate& first, const QDate& second) {
     const QString a = first.toString(Qt::ISODate), b = second.toString(Qt::ISODate);
-    QVector<QStringList> out{
-        {"コード", "品名", "数量 " + a, "数量 " + b, "数量差", "金額 " + a, "金額 " + b, "差額"}};
+    using K = exchange::CellKind;
+    exchange::Records r;
+    r.kinds = {K::Text, K::Text, K::Whole, K::Whole, K::Whole, K::Money, K::Money, K::Money};
+    QVector<QStringList>& out = r.rows;
+    out << QStringList{"コード", "品名",      "数量 " + a, "数量 " + b,
+                       "数量差", "金額 " + a, "金額 " + b, "差額"};
     const auto q = [](const std::optional<qint64>& v) { return v ? whole(*v) : QString(); };
     const auto m = [](const std::optional<Currency>& v) { return v ? v->toString() : QString(); };
     for (const Compared& p : c.products)
@@ -152,7 +160,7 @@ QVector<QStringList> compareRecords(const Comparison& c, const QDate& first, con
                        c.amount[0].toString(),
                        c.amount[1].toString(),
                        (c.amount[1] - c.amount[0]).toString()};
-    return out;
+    return r;
 }
 
 } // namespace history

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exchange/Workbook.h"
 #include "history/HistoryOps.h"
 #include "report/Report.h"
 
@@ -9,12 +10,12 @@ namespace history {
 // 棚卸集計表: one line per category, the grand total last.
 report::Definition summaryReport(const QDate& date);
 QVector<report::RowValues> summaryRows(const Summary& s);
-QVector<QStringList> summaryRecords(const Summary& s);
+exchange::Records summaryRecords(const Summary& s);
 
 // 在庫比較表: one line per product, the totals last.
 report::Definition compareReport(const QString& category, const QDate& first, const QDate& second);
 QVector<report::RowValues> compareRows(const Comparison& c);
-QVector<QStringList> compareRecords(const Comparison& c, const QDate& first, const QDate& second);
+exchange::Records compareRecords(const Comparison& c, const QDate& first, const QDate& second);
 
 // How the reports and the dialogs name a category and a date.
 QString categoryName(const QString& category); // "（区分なし）" for none

@@ -312,12 +312,12 @@ void ProductTab::Entry商品情報() {
 }
 
 void ProductTab::exportCsv() {
-    const Result<QVector<QStringList>> records = exchange::productRecords(m_store);
+    const Result<exchange::Records> records = exchange::productRecords(m_store);
     if (!records) {
-        ShowError(QStringLiteral("CSV に書き出せませんでした。"), records.error());
+        ShowError(QStringLiteral("書き出せませんでした。"), records.error());
         return;
     }
-    if (records.value.size() < 2) {
+    if (records.value.rows.size() < 2) {
         emit statusMessage(
             QStringLiteral("書き出す商品がありません（読込で一覧を表示してください）"));
         return;
@@ -331,7 +331,7 @@ void ProductTab::exportCsv() {
         return;
     emit statusMessage(QStringLiteral("商品情報を %1 に書き出しました（%2件）")
                            .arg(QDir::toNativeSeparators(path))
-                           .arg(records.value.size() - 1));
+                           .arg(records.value.rows.size() - 1));
 }
 
 void ProductTab::importCsv() {
@@ -340,15 +340,20 @@ void ProductTab::importCsv() {
         return;
     QString path;
     std::optional<exchange::ProductPreview> preview =
-        exchange::readPreview<exchange::ProductPreview>(
-            this, &path, [this](const exchange::Table& t, const exchange::Progress& p) {
+        exchange::previewFile<exchange::ProductPreview>(
+            this, &path,
+            [this](const exchange::Table& t, const exchange::Progress& p) {
                 return exchange::previewProducts(m_store, t, p);
+            },
+            [this, &path](const exchange::Table& t, Result<exchange::ProductPreview>& p,
+                          exchange::Choice* c) {
+                return exchange::confirmProducts(this, path, t, p, c);
             });
-    if (!preview || !exchange::confirmProducts(this, path, *preview))
+    if (!preview)
         return;
     exchange::WorkProgress writing(this, QStringLiteral("商品を取り込んでいます…"));
     if (Status s = exchange::importProducts(m_store, *preview, writing.callback()); !s) {
-        ShowError(QStringLiteral("CSV を取り込めませんでした。商品情報は取り込む前のままです。"),
+        ShowError(QStringLiteral("取り込めませんでした。商品情報は取り込む前のままです。"),
                   s.error);
         return;
     }

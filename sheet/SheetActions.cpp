@@ -208,16 +208,18 @@ void SheetTab::Read商品マスタto在庫表() {
 }
 
 void SheetTab::exportCsv() {
-    const Result<QVector<QStringList>> records = exchange::sheetRecords(m_store);
+    Result<exchange::Records> records = exchange::sheetRecords(m_store);
     if (!records) {
-        ShowError(QStringLiteral("CSV に書き出せませんでした。"), records.error());
+        ShowError(QStringLiteral("書き出せませんでした。"), records.error());
         return;
     }
-    if (records.value.size() < 2) {
+    if (records.value.rows.size() < 2) {
         emit statusMessage(QStringLiteral("書き出す行がありません"));
         return;
     }
     const QDate date = m_date->isNull() ? QDate::currentDate() : m_date->value();
+    // A workbook's sheet is named by the date and the category.
+    records.value.title = (date.toString(Qt::ISODate) + " " + m_category->currentText()).trimmed();
     const QString path = exchange::exportRecords(
         this, {QStringLiteral("在庫表"), date.toString(Qt::ISODate), m_category->currentText()},
         records.value);
@@ -225,26 +227,31 @@ void SheetTab::exportCsv() {
         return;
     emit statusMessage(QStringLiteral("在庫表を %1 に書き出しました（%2行）")
                            .arg(QDir::toNativeSeparators(path))
-                           .arg(records.value.size() - 1));
+                           .arg(records.value.rows.size() - 1));
 }
 
 void SheetTab::importCsv() {
     if (refuseClosed())
         return;
     QString path;
-    const std::optional<exchange::CountPreview> preview =
-        exchange::readPreview<exchange::CountPreview>(
-            this, &path, [this](const exchange::Table& t, const exchange::Progress& p) {
-                return exchange::previewCounts(m_store, t, p);
-            });
     bool addUnknown = false;
-    if (!preview || !exchange::confirmCounts(this, path, *preview, &addUnknown))
+    const std::optional<exchange::CountPreview> preview =
+        exchange::previewFile<exchange::CountPreview>(
+            this, &path,
+            [this](const exchange::Table& t, const exchange::Progress& p) {
+                return exchange::previewCounts(m_store, t, p);
+            },
+            [this, &path, &addUnknown](const exchange::Table& t, Result<exchange::CountPreview>& p,
+                                       exchange::Choice* c) {
+                return exchange::confirmCounts(this, path, t, p, c, &addUnknown);
+            });
+    if (!preview)
         return;
     exchange::WorkProgress writing(this, QStringLiteral("数量を取り込んでいます…"));
     const Result<exchange::Counted> done =
         exchange::importCounts(m_store, *preview, addUnknown, writing.callback());
     if (!done) {
-        ShowError(QStringLiteral("CSV を取り込めませんでした。在庫表は取り込む前のままです。"),
+        ShowError(QStringLiteral("取り込めませんでした。在庫表は取り込む前のままです。"),
                   done.error());
         return;
     }

@@ -1,5 +1,8 @@
 #include "tests/fixtures.h"
 
+#include <QFile>
+#include <QProcess>
+
 TempStore::TempStore() {
     reopen();
 }
@@ -62,4 +65,15 @@ QStringList TempStore::dump(Db which, const QString& table) {
         out << cells.join('|');
     }
     return out;
+}
+
+QByteArray pythonBook(const QString& script) {
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/book.xlsx";
+    QProcess p;
+    p.start("/usr/bin/python3", {"-c", script, path});
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        qWarning().noquote() << p.readAllStandardError();
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }

@@ -15,6 +15,10 @@ constexpr int QuickBusyTimeoutMs = 100;
 // Texts that have broken programs: quotes, SQL, very long, emoji, controls.
 const QVector<QPair<const char*, QString>>& hostileTexts();
 
+// A workbook made by another writer: the Python script (openpyxl, or the
+// package's parts written by zipfile) writes the file named by sys.argv[1].
+QByteArray pythonBook(const QString& script);
+
 // A data folder of its own with both databases opened.
 class TempStore {
   public:

@@ -2,6 +2,7 @@
 #include "exchange/Csv.h"
 #include "exchange/Export.h"
 #include "exchange/Import.h"
+#include "exchange/Workbook.h"
 #include "products/ProductOps.h"
 #include "tests/fixtures.h"
 
@@ -12,6 +13,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 
 using namespace exchange;
 
@@ -38,6 +41,13 @@ class TestExchange : public QObject {
     void matchingNeverLandsOnAnotherProduct_data();
     void matchingNeverLandsOnAnotherProduct();
     void cancelledImportsWriteNothing();
+    void workbookRoundTrip();
+    void workbooksOfOtherWriters_data();
+    void workbooksOfOtherWriters();
+    void workbookRefused_data();
+    void workbookRefused();
+    void chosenColumns_data();
+    void chosenColumns();
 };
 
 namespace {
@@ -120,8 +130,12 @@ void TestExchange::badInputIsRefused_data() {
     QTest::addColumn<QString>("says");
     QTest::newRow("empty") << QByteArray() << MaxFileBytes << "空";
     QTest::newRow("only line ends") << QByteArray("\r\n\r\n") << MaxFileBytes << "空";
-    QTest::newRow("binary") << QByteArray("PK\x03\x04\x00\x00", 6) << MaxFileBytes
-                            << "CSV ではありません";
+    QTest::newRow("binary") << QByteArray("\x7F"
+                                          "ELF\x02\x01\x00\x00",
+                                          8)
+                            << MaxFileBytes << "CSV ではありません";
+    QTest::newRow("zip, no workbook")
+        << QByteArray("PK\x03\x04\x00\x00", 6) << MaxFileBytes << "Excel ブックとして読めません";
     QTest::newRow("no known encoding")
         << QByteArray("\x80\xFF\xFE,\xFD") << MaxFileBytes << "文字コード";
     QTest::newRow("a quote left open") << QByteArray("a,\"b\r\nc") << MaxFileBytes << "行目";
@@ -171,14 +185,17 @@ void TestExchange::exportsPlainNumbers() {
     t.store().exec(Db::Work, "INSERT INTO w商品マスタ (チェック, code, 品名, 単位, 単価, 適正数, "
                              "商品区分) VALUES (0, 'A01', '=1+1', '個', 1250.5, 1200, NULL)");
     VALUE_OK(products, productRecords(t.store()));
-    QCOMPARE(products[0], QStringList({"コード", "品名", "単位", "単価", "適正数", "商品区分"}));
-    QCOMPARE(products[1], QStringList({"A01", "'=1+1", "個", "1250.5", "1200", ""}));
+    QCOMPARE(products.rows[0],
+             QStringList({"コード", "品名", "単位", "単価", "適正数", "商品区分"}));
+    QCOMPARE(products.rows[1], QStringList({"A01", "'=1+1", "個", "1250.5", "1200", ""}));
     t.store().exec(Db::Work, "INSERT INTO w在庫表 (チェック, code, 品名, 数量, 単価, 金額) VALUES "
                              "(0, NULL, 'x', 3, 1000, 3000), (0, NULL, NULL, NULL, NULL, NULL)");
     VALUE_OK(sheet, sheetRecords(t.store()));
-    QCOMPARE(sheet.size(), 2);
-    QCOMPARE(sheet[0].join(','), QString("コード,品名,数量,適正数,増減,単位,単価,金額,商品区分"));
-    QCOMPARE(sheet[1], QStringList({"", "x", "3", "", "", "", "1000", "3000", ""}));
+    QCOMPARE(sheet.rows.size(), 2);
+    QCOMPARE(sheet.rows[0].join(','),
+             QString("コード,品名,数量,適正数,増減,単位,単価,金額,商品区分"));
+    QCOMPARE(sheet.rows[1], QStringList({"", "x", "3", "", "", "", "1000", "3000", ""}));
+    QCOMPARE(sheet.total.join(','), QString("合計,,,,,,,3000,"));
 }
 
 namespace {
@@ -306,7 +323,7 @@ void TestExchange::productRoundTripThroughExcel() {
     for (Encoding e : {Encoding::Utf8Bom, Encoding::Cp932}) {
         VERIFY_OK(products::read商品情報(from.store(), QString()));
         VALUE_OK(records, productRecords(from.store()));
-        const auto bytes = encodeCsv(records, e);
+        const auto bytes = encodeCsv(records.rows, e);
         if (!bytes) // CP932 has no emoji: refused, not written
             continue;
         VALUE_OK(file, parseCsv(bytes.value));
@@ -435,6 +452,252 @@ void TestExchange::matchingNeverLandsOnAnotherProduct() {
     QCOMPARE(got.isEmpty(), says.isEmpty());
     if (!says.isEmpty())
         QVERIFY2(got[0].contains(says), qPrintable(got[0]));
+}
+
+namespace {
+// The parts of a workbook as Excel writes them (shared strings with their
+// reading aids, built-in date formats, formulas with their results), the
+// cells of each sheet given as XML; `big` pads the first sheet to that many
+// bytes unpacked.
+QString excelLike(const QStringList& sheets, const QString& strings = QString(), qint64 big = 0) {
+    const QString py = uR"(import sys, zipfile
+sheets = [%1]
+strings = '%2'
+ns = 'xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"'
+rel = 'http://schemas.openxmlformats.org/officeDocument/2006/relationships/'
+z = zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED)
+z.writestr('[Content_Types].xml', '<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"/>')
+z.writestr('_rels/.rels', '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="' + rel + 'officeDocument" Target="xl/workbook.xml"/></Relationships>')
+z.writestr('xl/workbook.xml', '<workbook ' + ns + '><sheets>' + ''.join('<sheet name="S%d" sheetId="%d" r:id="rId%d"/>' % (i + 1, i + 1, i + 10) for i in range(len(sheets))) + '</sheets></workbook>')
+z.writestr('xl/_rels/workbook.xml.rels', '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="rId1" Type="' + rel + 'sharedStrings" Target="sharedStrings.xml"/><Relationship Id="rId2" Type="' + rel + 'styles" Target="styles.xml"/>' + ''.join('<Relationship Id="rId%d" Type="' % (i + 10) + rel + 'worksheet" Target="worksheets/sheet%d.xml"/>' % (i + 1) for i in range(len(sheets))) + '</Relationships>')
+z.writestr('xl/sharedStrings.xml', '<sst ' + ns + '>' + strings + '</sst>')
+z.writestr('xl/styles.xml', '<styleSheet ' + ns + '><numFmts count="2"><numFmt numFmtId="176" formatCode="yyyy&quot;年&quot;m&quot;月&quot;d&quot;日&quot;"/><numFmt numFmtId="177" formatCode="#,##0_ ;[Red]\-#,##0\ "/></numFmts><cellXfs count="5"><xf numFmtId="0"/><xf numFmtId="14" applyNumberFormat="1"/><xf numFmtId="176"/><xf numFmtId="177"/><xf numFmtId="20"/></cellXfs></styleSheet>')
+for i, cells in enumerate(sheets):
+    pad = ' ' * (%3 if i == 0 else 0)
+    z.writestr('xl/worksheets/sheet%d.xml' % (i + 1), '<worksheet ' + ns + '><sheetData>' + cells + '</sheetData>' + pad + '</worksheet>')
+z.close()
+)"_qs;
+    QStringList quoted;
+    for (const QString& s : sheets)
+        quoted << "'" + s + "'";
+    return py.arg(quoted.join(','), strings).arg(big);
+}
+
+QString joined(const Table& t) {
+    QStringList out;
+    for (const QStringList& r : t.all())
+        out << r.join(',');
+    return out.join('|');
+}
+} // namespace
+
+// What Stolva writes reads back as the same table: texts as typed (formula
+// signs, apostrophes, codes of digits with leading zeros), numbers as
+// numbers, the total as the last row; the imports take it back unchanged.
+void TestExchange::workbookRoundTrip() {
+    QTemporaryDir dir;
+    Records r;
+    r.kinds = {CellKind::Text, CellKind::Text, CellKind::Whole, CellKind::Money};
+    r.rows << QStringList{"コード", "品名", "数量", "単価"};
+    QVector<QStringList> expected{r.rows[0]};
+    int n = 0;
+    for (const auto& [name, text] :
+         hostileTexts() + QVector<QPair<const char*, QString>>{{"zeros", "0012"},
+                                                               {"jan", "4901234567894"},
+                                                               {"typed apostrophe", "'=x"},
+                                                               {"formula", "=1+1"},
+                                                               {"escape-like", "_x0041_"}}) {
+        (void)name;
+        const QString price = n % 3 == 0 ? "1250.5" : n % 3 == 1 ? "-3" : "";
+        r.rows << QStringList{guardFormula(text.left(30)), guardFormula(text),
+                              QString::number(n * 1000), price};
+        expected << QStringList{text.left(30), text, QString::number(n * 1000), price};
+        ++n;
+    }
+    r.total = QStringList{"合計", "", "", "99.25"};
+    expected << r.total;
+    r.title = "2026-12-08 果物/野菜";
+    const QString path = dir.path() + "/book.xlsx";
+    VERIFY_OK(writeWorkbookFile(path, r));
+    VALUE_OK(back, readTableFile(path));
+    QCOMPARE(back.sheets, QStringList{"2026-12-08 果物_野菜"});
+    QCOMPARE(back.all(), expected);
+
+    // Another reader sees text cells for codes, numbers with #,##0 and the
+    // header bold, frozen and filtered.
+    QProcess p;
+    p.start("/usr/bin/python3",
+            {"-c",
+             "import sys, openpyxl\n"
+             "ws = openpyxl.load_workbook(sys.argv[1]).active\n"
+             "print(ws.title, ws.freeze_panes, ws.auto_filter.ref, ws['A1'].font.b,\n"
+             "      type(ws['A' + str(ws.max_row - 1)].value).__name__,\n"
+             "      type(ws['C2'].value).__name__, ws['C3'].number_format,\n"
+             "      ws['D2'].number_format, ws['D2'].value)",
+             path});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()).trimmed(),
+             QString("2026-12-08 果物_野菜 A2 A1:D%1 True str int #,##0 #,##0.0 1250.5")
+                 .arg(expected.size() - 1));
+
+    // The product list through a workbook: the master comes back the same.
+    TempStore from, to;
+    n = 0;
+    for (const auto& [name, text] : hostileTexts()) {
+        (void)name;
+        from.addProduct(n % 2 ? QString("00%1").arg(n) : QString(), text, text.left(20), n * 1.25,
+                        n, QString("区分%1").arg(n % 3));
+        ++n;
+    }
+    VERIFY_OK(products::read商品情報(from.store(), QString()));
+    VALUE_OK(records, productRecords(from.store()));
+    VERIFY_OK(writeWorkbookFile(path, records));
+    VALUE_OK(file, readTableFile(path));
+    VALUE_OK(done, exchange::importProducts(to.store(), file));
+    QCOMPARE(done.count(RowAction::Error), 0);
+    const auto rows = [](TempStore& s) {
+        return s.store().query(Db::Main, "SELECT code, 品名, 単位, 単価, 適正数, 商品区分 "
+                                         "FROM 商品マスタ ORDER BY 適正数");
+    };
+    QCOMPARE(rows(to), rows(from));
+}
+
+void TestExchange::workbooksOfOtherWriters_data() {
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<int>("sheet");
+    QTest::addColumn<QString>("table"); // records joined by | and cells by ,
+    QTest::newRow("openpyxl: inline strings, parts named from the root")
+        << QString("import sys, datetime, openpyxl\n"
+                   "wb = openpyxl.Workbook(); ws = wb.active; ws.title = '商品'\n"
+                   "ws.append(['コード', '品名', '単価', '日付', '有無'])\n"
+                   "ws.append(['0012', 'りんご', 1250.5, datetime.date(2026, 12, 8), True])\n"
+                   "ws.append(['4901234567894', \"'=x\", 12, None, None])\n"
+                   "ws.append([None, None, 0.1 + 0.2, None, None])\n"
+                   "wb.create_sheet('二枚目')['B2'] = 'あ'\n"
+                   "wb.save(sys.argv[1])\n")
+        << 0
+        << "コード,品名,単価,日付,有無|0012,りんご,1250.5,2026/12/08,TRUE|"
+           "4901234567894,'=x,12,,|,,0.3,,";
+    QTest::newRow("openpyxl: the second sheet")
+        << QString("import sys, openpyxl\n"
+                   "wb = openpyxl.Workbook(); wb.active['A1'] = 'x'\n"
+                   "ws = wb.create_sheet('二枚目'); ws['B2'] = 'あ'; ws['C3'] = 3\n"
+                   "wb.save(sys.argv[1])\n")
+        << 1 << ",,|,あ,|,,3";
+    const QString strings =
+        "<si><t>品名</t></si><si><t>数量</t></si>"
+        "<si><r><t>りん</t></r><r><t>ご</t></r><rPh sb=\"0\" eb=\"3\"><t>リンゴ</t></rPh></si>"
+        "<si><t xml:space=\"preserve\"> 空白 </t></si>";
+    QTest::newRow("Excel: shared strings, readings, dates, formulas")
+        << excelLike(
+               {"<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>1</v></c>"
+                "<c r=\"C1\" t=\"s\"><v>3</v></c></row>"
+                "<row r=\"3\"><c r=\"A3\" t=\"s\"><v>2</v></c><c r=\"B3\" s=\"3\"><v>1200</v></c>"
+                "<c r=\"C3\" s=\"1\"><v>46364</v></c><c r=\"D3\" s=\"2\"><v>46364</v></c>"
+                "<c r=\"E3\" s=\"4\"><v>0.5</v></c></row>"
+                "<row r=\"4\"><c r=\"A4\" t=\"str\"><f>A3&amp;\"x\"</f><v>りんごx</v></c>"
+                "<c r=\"B4\"><f>B3*2</f><v>2400</v></c><c r=\"C4\" t=\"e\"><v>#N/A</v></c>"
+                "<c r=\"D4\" t=\"b\"><v>0</v></c><c r=\"F4\"><v>1E+20</v></c></row>"},
+               strings)
+        << 0
+        << "品名,数量, 空白 ,,,|,,,,,|りんご,1200,2026/12/08,2026/12/08,12:00,|"
+           "りんごx,2400,#N/A,FALSE,,100000000000000000000";
+}
+
+// Workbooks other programs write: openpyxl's inline strings and part names
+// from the package root, Excel's shared strings (the reading aids left out),
+// date formats shown as dates, a formula's stored result, a chosen sheet.
+void TestExchange::workbooksOfOtherWriters() {
+    QFETCH(QString, script);
+    QFETCH(int, sheet);
+    QFETCH(QString, table);
+    const QByteArray bytes = pythonBook(script);
+    QVERIFY(!bytes.isEmpty());
+    VALUE_OK(t, parseWorkbook(bytes, sheet));
+    QCOMPARE(t.sheet, sheet);
+    QCOMPARE(joined(t), table);
+}
+
+void TestExchange::workbookRefused_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("sheet");
+    QTest::addColumn<QString>("says");
+    const QByteArray book = pythonBook("import sys, openpyxl\nwb = openpyxl.Workbook(); "
+                                       "wb.active['A1'] = 'x'\nwb.save(sys.argv[1])\n");
+    QTest::newRow("cut short") << book.left(book.size() / 2) << 0 << "読めません";
+    QTest::newRow("no such sheet") << book << 1 << "2 枚目のシートはありません";
+    QTest::newRow("a zip of something else")
+        << pythonBook("import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1], 'w')\n"
+                      "z.writestr('a.txt', 'x'); z.close()\n")
+        << 0 << "Excel ブック（.xlsx）ではありません";
+    QTest::newRow("a sheet that unpacks to 300 MB")
+        << pythonBook(excelLike({"<row><c><v>1</v></c></row>"}, QString(), 257 << 20)) << 0
+        << "読めません";
+    QTest::newRow("a cell far to the right")
+        << pythonBook(excelLike({"<row r=\"1\"><c r=\"XFD1\"><v>1</v></c></row>"})) << 0
+        << "列が多すぎます";
+    QTest::newRow("a row past the last a sheet may have")
+        << pythonBook(excelLike({"<row r=\"1048576\"><c r=\"A1048576\"><v>1</v></c></row>"})) << 0
+        << "取り込めるのは 1000000 行まで";
+    QTest::newRow("XML cut short")
+        << pythonBook(excelLike({"<row><c><v>1</v></c></row><"})) << 0 << "読めません";
+}
+
+// Damaged or hostile workbooks are refused with a message, never read in part.
+void TestExchange::workbookRefused() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, sheet);
+    QFETCH(QString, says);
+    QVERIFY(!bytes.isEmpty());
+    const auto r = parseWorkbook(bytes, sheet);
+    QVERIFY(!r);
+    QVERIFY2(r.error().contains(says), qPrintable(r.error()));
+}
+
+void TestExchange::chosenColumns_data() {
+    QTest::addColumn<QString>("csv");
+    QTest::addColumn<QString>("chosen"); // field=column,…
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<QString>("master");
+    const QString before = "A01:りんご:100 :牛乳:200";
+    QTest::newRow("names of another program") << "商品名,売価\nみかん,80\nりんご,100"
+                                              << "品名=0,単価=1"
+                                              << "N=" << before + " :みかん:80";
+    QTest::newRow("a column left out is not read") << "商品名,売価\nりんご,120"
+                                                   << "品名=0"
+                                                   << "=" << before;
+    QTest::newRow("a column chosen twice counts once") << "品名,単価\nりんご,130"
+                                                       << "品名=0,単価=0"
+                                                       << "=" << before;
+    QTest::newRow("no name chosen") << "商品名,売価\nみかん,80"
+                                    << "単価=1"
+                                    << "" << before;
+}
+
+// Columns whose names differ from ours, read as the user chose them.
+void TestExchange::chosenColumns() {
+    QFETCH(QString, csv);
+    QFETCH(QString, chosen);
+    QFETCH(QString, actions);
+    QFETCH(QString, master);
+    TempStore t;
+    seedMaster(t);
+    Table file = table(csv);
+    for (const QString& pair : chosen.split(','))
+        file.chosen.insert(pair.section('=', 0, 0), pair.section('=', 1).toInt());
+    const auto r = exchange::importProducts(t.store(), file);
+    if (actions.isEmpty()) {
+        QVERIFY(!r && r.value.header.problem);
+        QCOMPARE(r.value.header.cells, QStringList({"商品名", "売価"}));
+    } else {
+        VERIFY_OK(r);
+        QCOMPARE(::actions(r.value), actions);
+    }
+    QStringList products;
+    for (const Row& p :
+         t.store().query(Db::Main, "SELECT code, 品名, 単価 FROM 商品マスタ ORDER BY id"))
+        products << QString("%1:%2:%3").arg(p[0].toString(), p[1].toString(), p[2].toString());
+    QCOMPARE(products.join(' '), master);
 }
 
 QTEST_GUILESS_MAIN(TestExchange)

@@ -3,6 +3,7 @@
 #include "app/Startup.h"
 #include "base/Version.h"
 #include "codes/CodeTab.h"
+#include "exchange/Csv.h"
 #include "history/HistoryDialogs.h"
 #include "products/ProductRefModel.h"
 #include "products/ProductTab.h"
@@ -31,6 +32,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStatusBar>
@@ -821,16 +823,20 @@ void TestWindow::csvThroughTheDialogs() {
         f.write(bytes);
     };
     QString suggested;
-    const auto save = [&](const QString& button, const QString& name, bool shiftJis) {
-        user::whenShown("dlgCSV出力", [&](QWidget* d) {
+    // The type picked from the dialog's list: 0 Excel ブック (the first), 1
+    // CSV UTF-8, 2 CSV Shift_JIS.
+    const auto save = [&](const QString& button, const QString& name, int type) {
+        user::whenShown("dlgCSV出力", [&, type](QWidget* d) {
             suggested = d->findChild<QLineEdit*>("fileNameEdit")->text();
-            user::key(Qt::Key_A, Qt::ControlModifier);
-            user::keys(dir + name);
-            if (shiftJis) {
+            if (type > 0) {
                 user::click(d->findChild<QComboBox*>("fileTypeCombo"));
-                user::key(Qt::Key_Down);
+                for (int i = 0; i < type; ++i)
+                    user::key(Qt::Key_Down);
                 user::key(Qt::Key_Return);
             }
+            user::click(d->findChild<QLineEdit*>("fileNameEdit"));
+            user::key(Qt::Key_A, Qt::ControlModifier);
+            user::keys(dir + name);
             user::key(Qt::Key_Return);
         });
         user::click(s.find<QPushButton>(button));
@@ -849,8 +855,8 @@ void TestWindow::csvThroughTheDialogs() {
 
     s.find<QTabWidget>("SSTab1")->setCurrentIndex(1);
     user::click(s.find<QPushButton>("cmd商品読込"));
-    save("cmd商品CSV出力", "p.csv", false);
-    QCOMPARE(suggested, "商品情報_" + today + ".csv");
+    save("cmd商品CSV出力", "p.csv", 0); // the typed ending decides
+    QCOMPARE(suggested, "商品情報_" + today + ".xlsx");
     QCOMPARE(file("p.csv"),
              QByteArray("\xEF\xBB\xBF") + QString("コード,品名,単位,単価,適正数,商品区分\r\n"
                                                   "A01,りんご,個,150,10,果物\r\n")
@@ -898,8 +904,8 @@ void TestWindow::csvThroughTheDialogs() {
     QCOMPARE(s.cell(0, ColName) + s.cell(0, ColQty) + "/" + s.cell(1, ColName) + s.cell(1, ColQty),
              QString("りんご4/なぞ2"));
     QCOMPARE(s.find<NumberBox>("num合計")->value(), 640);
-    save("cmdCSV出力", "s.csv", true);
-    QCOMPARE(suggested, "在庫表_" + today + ".csv");
+    save("cmdCSV出力", "s.csv", 2);
+    QCOMPARE(suggested, "在庫表_" + today + ".xlsx");
     const QString sheetCsv = QStringDecoder("CP932").decode(file("s.csv"));
     QVERIFY2(sheetCsv.contains("A01,りんご,4,10,-6,個,160,640,果物\r\n,なぞ,2,"),
              qPrintable(sheetCsv));
@@ -907,6 +913,64 @@ void TestWindow::csvThroughTheDialogs() {
     write("bad.csv", QByteArray("PK\x03\x04\x00", 5));
     open("cmdCSV取込", "bad.csv", nullptr);
     QVERIFY(s.msgs.presenter.shown.last().text.contains("bad.csv"));
+
+    // A workbook: the type the dialog offers first, the name's ending its own.
+    save("cmdCSV出力", "book", 0);
+    const auto book = exchange::readTableFile(dir + "book.xlsx");
+    QVERIFY2(book, qPrintable(book.status.error));
+    QVERIFY(book.value.sheets.value(0).startsWith(today)); // the date and the category
+    QCOMPARE(book.value.records.value(3).join(','), QString("合計,,,,,,,640,"));
+
+    // A workbook of another program: its second sheet and the columns chosen
+    // with the keyboard in the preview, remembered for that header.
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir);
+    rememberWindowSizes(true);
+    write("other.xlsx", pythonBook("import sys, openpyxl\nwb = openpyxl.Workbook()\n"
+                                   "wb.active.title = 'メモ'; wb.active['A1'] = '棚卸用'\n"
+                                   "ws = wb.create_sheet('一覧'); ws.append(['商品名', '売価'])\n"
+                                   "ws.append(['キウイ', 90]); wb.save(sys.argv[1])\n"));
+    s.find<QTabWidget>("SSTab1")->setCurrentIndex(1);
+    const auto pick = [](QWidget* d, const QString& box, int downs) {
+        user::click(d->findChild<QComboBox*>(box));
+        for (int i = 0; i < downs; ++i)
+            user::key(Qt::Key_Down);
+        user::key(Qt::Key_Return);
+    };
+    QStringList seen; // each showing's summary
+    std::function<void(QWidget*)> step = [&](QWidget* d) {
+        QStringList lines;
+        for (QLabel* l : d->findChildren<QLabel*>())
+            lines << l->text();
+        seen << lines.join('|');
+        if (seen.size() < 4)
+            user::whenShown("dlgCSV取込", step);
+        switch (seen.size()) {
+        case 1:
+            return pick(d, "cmbシート", 1);
+        case 2:
+            return pick(d, "cmb列_品名", 1); // A: 商品名
+        case 3:
+            return pick(d, "cmb列_単価", 2); // B: 売価
+        default:
+            user::click(d->findChild<QPushButton*>("cmd取込実行"));
+        }
+    };
+    open("cmd商品CSV取込", "other.xlsx", step);
+    QCOMPARE(seen.size(), 4);
+    QVERIFY2(seen[0].contains("シート「メモ」") &&
+                 seen[1].contains("見出しに「品名」の列がありません") &&
+                 seen[3].contains("シート「一覧」") && seen[3].contains("追加 1 件"),
+             qPrintable(seen.join('\n')));
+    QCOMPARE(s.count(Db::Main, "商品マスタ", "品名 = 'キウイ' AND 単価 = 90"), 1);
+    write("again.csv", "商品名,売価\nキウイ,95\n");
+    QString chosen;
+    open("cmd商品CSV取込", "again.csv", [&](QWidget* d) {
+        chosen = d->findChild<QComboBox*>("cmb列_品名")->currentText();
+        user::key(Qt::Key_Return);
+    });
+    rememberWindowSizes(false);
+    QCOMPARE(chosen, QString("A: 商品名"));
+    QCOMPARE(s.count(Db::Main, "商品マスタ", "品名 = 'キウイ' AND 単価 = 95"), 1);
 }
 
 // A start makes the day's copy; a copy made by hand is chosen in the list and

@@ -169,7 +169,8 @@ int main(int argc, char** argv) {
         auto previewed = exchange::previewProducts(w.store(), table.value);
         if (!table || !previewed)
             return 1;
-        exchange::confirmProducts(&w, csv, previewed.value);
+        exchange::Choice choice;
+        exchange::confirmProducts(&w, csv, table.value, previewed, &choice);
     }
     {
         // The stock over time: the list of saved sheets, the summary and the

@@ -66,6 +66,15 @@ void keepOption(const QString& key, bool on) {
         QSettings().setValue("option/" + key, on);
 }
 
+QVariant rememberedValue(const QString& key) {
+    return remembering ? QSettings().value(key) : QVariant();
+}
+
+void keepValue(const QString& key, const QVariant& value) {
+    if (remembering)
+        QSettings().setValue(key, value);
+}
+
 QSize fittedSize(QSize wanted, QSize minimum, const QRect& available) {
     const QSize room = available.size();
     return QSize(

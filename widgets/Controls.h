@@ -49,6 +49,9 @@ void rememberWindowSizes(bool on);
 // An option of the user's, as last set (or `fallback`), and keeping it.
 bool rememberedOption(const QString& key, bool fallback);
 void keepOption(const QString& key, bool on);
+// A remembered value (invalid when none), and keeping one.
+QVariant rememberedValue(const QString& key);
+void keepValue(const QString& key, const QVariant& value);
 
 // The caption-less hint button of a tab.
 QPushButton* makeHintButton(QWidget* parent, const QString& name);
