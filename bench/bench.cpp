@@ -12,6 +12,7 @@
 #include "codes/CodeOps.h"
 #include "exchange/Export.h"
 #include "exchange/Import.h"
+#include "exchange/Workbook.h"
 #include "history/HistoryOps.h"
 #include "products/ProductOps.h"
 #include "products/ProductRefModel.h"
@@ -183,6 +184,26 @@ void csvRows(Store& store, Raw& raw, const QString& root, int products, int runs
                      measure(runs, {}, [&] {
                          raw.run("SELECT " + fields + " FROM w商品マスタ ORDER BY seq");
                      })});
+    const QString xlsx = root + "/products.xlsx";
+    lines.push_back({"export " + n + " products as xlsx",
+                     measure(runs, {},
+                             [&] {
+                                 const auto records = exchange::productRecords(store);
+                                 check(records, "records");
+                                 check(exchange::writeWorkbookFile(xlsx, records.value), "write");
+                             }),
+                     measure(runs, {}, [&] {
+                         raw.run("SELECT " + fields + " FROM w商品マスタ ORDER BY seq");
+                     })});
+    lines.push_back(
+        {"import " + n + " products from xlsx: preview",
+         measure(runs, {},
+                 [&] {
+                     const auto table = exchange::readTableFile(xlsx);
+                     check(table, "read");
+                     check(exchange::previewProducts(store, table.value), "preview");
+                 }),
+         measure(runs, {}, [&] { raw.run("SELECT id, " + fields + " FROM m.商品マスタ"); })});
     // Two files whose prices differ, so that each write changes every product.
     auto records = exchange::productRecords(store).value.rows;
     exchange::Table tables[2];

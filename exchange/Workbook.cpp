@@ -197,7 +197,7 @@ namespace {
 
 // A package part's text, at most this large once unpacked: a sheet of
 // 100,000 products is about 30 MB; a ZIP bomb is refused before unpacking.
-constexpr quint64 MaxPartBytes = 256ull << 20;
+constexpr quint64 MaxPartBytes = 128ull << 20;
 
 // A package that cannot be read: a fault of the file (said plainly), or a
 // reason of ours for the user.
@@ -242,11 +242,19 @@ QHash<QString, quint64> declaredSizes(const QByteArray& zip) {
     for (int i = 0; i < entries; ++i) {
         if (at < 0 || at + 46 > zip.size() || !zip.mid(at, 4).startsWith("PK\x01\x02"))
             throw Refused("damaged central directory");
-        const quint64 size = u32(at + 24);
+        const quint64 packed = u32(at + 20), size = u32(at + 24);
         const int nameLength = u16(at + 28), extra = u16(at + 30), comment = u16(at + 32);
-        if (at + 46 + nameLength > zip.size())
+        const qsizetype local = qsizetype(u32(at + 42));
+        // A part is never larger packed than the file, and its own header
+        // says no more than the directory (a reader allocates what either says).
+        if (at + 46 + nameLength > zip.size() || packed > quint64(zip.size()) || local < 0 ||
+            local + 30 > zip.size() || !zip.mid(local, 4).startsWith("PK\x03\x04") ||
+            u32(local + 18) > quint64(zip.size()) || u32(local + 22) > size)
             throw Refused("damaged central directory");
-        sizes.insert(QString::fromUtf8(zip.mid(at + 46, nameLength)), size);
+        const QString name = QString::fromUtf8(zip.mid(at + 46, nameLength));
+        if (sizes.contains(name)) // which of the two would be read is the reader's guess
+            throw Refused("a part twice");
+        sizes.insert(name, size);
         at += 46 + nameLength + extra + comment;
     }
     return sizes;
@@ -602,8 +610,7 @@ Result<Table> parseWorkbook(const QByteArray& bytes, int sheetIndex) {
                 if (a.contains("r") && !cellRef(a.value("r"), &c, &row))
                     throw Refused("bad cell reference");
                 colAt = c;
-                if (row != rowAt)
-                    rowAt = row;
+                rowAt = row;
             } else if (el == "v") {
                 inValue = true;
             } else if (el == "is") {

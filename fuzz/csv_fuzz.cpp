@@ -1,7 +1,8 @@
-// Fuzz target: any bytes through the CSV reader, its encoding detection, both
-// import previews and both writes. A crash, a hang or a sanitizer report is a
-// fault.
+// Fuzz target: any bytes through the reader the imports use (a workbook when
+// they are a ZIP package, else CSV with its encoding detection), both import
+// previews and both writes. A crash, a hang or a sanitizer report is a fault.
 #include "exchange/Import.h"
+#include "exchange/Workbook.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -37,8 +38,9 @@ Store& fuzzStore() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Store& store = fuzzStore();
-    const auto table =
-        exchange::parseCsv(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)));
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    const auto table = exchange::looksLikeWorkbook(bytes) ? exchange::parseWorkbook(bytes)
+                                                          : exchange::parseCsv(bytes);
     if (!table)
         return 0;
     if (const auto products = exchange::previewProducts(store, table.value))
