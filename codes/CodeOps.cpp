@@ -19,6 +19,7 @@ QString slotCode(int number) {
 QVector<SlotWriter::Slot>& SlotWriter::slotsOf(const QString& kind) {
     if (!m_read) {
         m_read = true;
+        m_store.lockSlots(); // the free slots stay free until this transaction ends
         for (const Row& r : m_store.query(
                  Db::Main, "SELECT kcode, id, sname FROM コードマスタ ORDER BY kcode, code, id"))
             m_kinds[r[0].toString()].append(Slot{r[1].toLongLong(), r[2]});
@@ -29,8 +30,9 @@ QVector<SlotWriter::Slot>& SlotWriter::slotsOf(const QString& kind) {
 void SlotWriter::flush() {
     Batch b(
         m_store, Db::Main,
-        [](int n) {
-            return "UPDATE コードマスタ SET sname = v.column2 FROM (VALUES " + rowMarks(n, 2) +
+        [this](int n) {
+            return "UPDATE コードマスタ SET sname = v.column2 FROM (VALUES " +
+                   typedRowMarks(m_store, Db::Main, n, {"INTEGER", "TEXT"}) +
                    ") AS v WHERE コードマスタ.id = v.column1";
         },
         2, LargeChunk);
@@ -117,8 +119,9 @@ QString shownName(const QVariant& v) {
 void nameSlots(Store& store, const QString& kind, const QVector<QPair<QString, QVariant>>& names) {
     Batch b(
         store, Db::Main,
-        [](int n) {
-            return "UPDATE コードマスタ SET sname = v.column3 FROM (VALUES " + rowMarks(n, 3) +
+        [&store](int n) {
+            return "UPDATE コードマスタ SET sname = v.column3 FROM (VALUES " +
+                   typedRowMarks(store, Db::Main, n, {"TEXT", "TEXT", "TEXT"}) +
                    ") AS v WHERE コードマスタ.kcode = v.column1 AND コードマスタ.code = v.column2";
         },
         3, LargeChunk);
@@ -150,6 +153,7 @@ Result<int> entryCodes(Store& store, const QString& kind, const std::optional<Sl
             wanted.append({r[0].toString(), name});
         }
         Transaction t(store, Db::Main);
+        store.lockSlots();
         QHash<QString, QVariant> stored;
         for (const Row& s : store.query(
                  Db::Main, "SELECT code, sname FROM コードマスタ WHERE kcode = ? ORDER BY id DESC",

@@ -62,11 +62,15 @@ QHash<qint64, Row> productsById(Store& store, const QVector<qint64>& ids) {
 
 std::unique_ptr<Batch> changedFields(Store& store, unsigned changed, bool guarded) {
     const QStringList fields = productFields().split(", ");
-    QStringList sets;
+    QStringList sets, types{"INTEGER"};
     int column = 2;
     for (int i = 0; i < Width; ++i)
-        if (changed & (1u << i))
+        if (changed & (1u << i)) {
             sets << QString("%1 = v.column%2").arg(fields[i]).arg(column++);
+            types << Columns[ColCode + i].sqlType();
+        }
+    if (guarded)
+        types << "INTEGER";
     const int width = guarded ? column : column - 1;
     // A product read at a version is written only at that version.
     const QString guard =
@@ -74,9 +78,10 @@ std::unique_ptr<Batch> changedFields(Store& store, unsigned changed, bool guarde
                 : QString();
     return std::make_unique<Batch>(
         store, Db::Main,
-        [sets, width, guard](int rows) {
+        [&store, sets, types, guard](int rows) {
             return "UPDATE 商品マスタ SET " + sets.join(", ") + ", " + VersionField +
-                   " = 商品マスタ.版 + 1 FROM (VALUES " + rowMarks(rows, width) +
+                   " = 商品マスタ.版 + 1 FROM (VALUES " +
+                   typedRowMarks(store, Db::Main, rows, types) +
                    ") AS v WHERE 商品マスタ.id = v.column1" + guard;
         },
         width, LargeChunk);
@@ -195,11 +200,11 @@ Status read商品情報(Store& store, const QString& category) {
         const QString fields =
             "チェック, " + productFields() + ", " + IdField + ", " + VersionField;
         if (category.isEmpty())
-            store.copyRows(Db::Main, select + " ORDER BY code, id", {}, Db::Work, "w商品マスタ",
-                           fields);
+            store.copyRows(Db::Main, select + " ORDER BY code NULLS FIRST, id", {}, Db::Work,
+                           "w商品マスタ", fields);
         else
-            store.copyRows(Db::Main, select + " WHERE 商品区分 = ? ORDER BY code, id", {category},
-                           Db::Work, "w商品マスタ", fields);
+            store.copyRows(Db::Main, select + " WHERE 商品区分 = ? ORDER BY code NULLS FIRST, id",
+                           {category}, Db::Work, "w商品マスタ", fields);
         t.commit();
     });
 }

@@ -527,6 +527,7 @@ Result<int> entry在庫表(Store& store, const QDate& date, const QString& categ
                                                      "ORDER BY seq");
         const QString day = dateKey(date);
         Transaction t(store, Db::Main);
+        store.lockDate(day);
         // The sheets this save replaces, with their versions, and whether the
         // date is closed (a row of its own), in one statement: each sheet must
         // still be the one the user loaded or was asked about.
@@ -602,6 +603,7 @@ Result<int> entry在庫表(Store& store, const QDate& date, const QString& categ
 Result<Deleted> delete在庫表(Store& store, const QDate& date) {
     return guardedValue<Deleted>([&] {
         Transaction t(store, Db::Main);
+        store.lockDate(dateKey(date));
         refuseClosed(store, date);
         const Rows n = store.query(
             Db::Main,
@@ -630,6 +632,7 @@ Result<LineDeleted> lineDelete在庫表(Store& store, qint64 seq, const std::opt
             return out; // a blank line holds no product
         if (date && !savedId.isNull()) {
             Transaction t(store, Db::Main);
+            store.lockDate(dateKey(*date));
             const Rows saved = store.query(
                 Db::Main, "SELECT " + SavedCategory + " FROM 在庫表 WHERE id = ? AND 日付 = ?",
                 {savedId, dateKey(*date)});
@@ -663,6 +666,7 @@ Result<bool> isClosed(Store& store, const QDate& date) {
 Status close在庫表(Store& store, const QDate& date) {
     return guarded([&] {
         Transaction t(store, Db::Main);
+        store.lockDate(dateKey(date));
         if (savedSheetsOf(store, dateKey(date), QString()).isEmpty())
             throw StoreError(QStringLiteral("%1 には保存済みの在庫表がありません。")
                                  .arg(date.toString("yyyy年MM月dd日")),
@@ -678,6 +682,7 @@ Status close在庫表(Store& store, const QDate& date) {
 Status reopen在庫表(Store& store, const QDate& date) {
     return guarded([&] {
         Transaction t(store, Db::Main);
+        store.lockDate(dateKey(date));
         store.exec(Db::Main, "DELETE FROM 在庫表確定 WHERE 日付 = ?", {dateKey(date)});
         t.commit();
     });

@@ -29,6 +29,11 @@ const QStringList& sheetTotals();
 // is closed. Safe to run again.
 const QStringList& sheetVersions();
 
+// The main tables, indexes, totals and versions as a PostgreSQL server keeps
+// them (identity keys, names and codes sorted by their code points, the
+// totals kept by a trigger function), and stolva_schema for the version.
+QStringList serverStatements();
+
 // The shape of a main file: one line per table column, index, trigger and
 // view, as SQLite reports them. Two files of one schema give the same lines.
 QStringList signature(const QSqlDatabase& db);

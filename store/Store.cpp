@@ -258,19 +258,31 @@ Status Store::open(const QString& dataPath) {
         return Status::failed(
             QStringLiteral("作業用フォルダ %1 を作成できません。").arg(shown(m_workFolder)),
             ErrorKind::Io);
-    const bool mainExists = QFileInfo::exists(m_mainPath);
+    if (m_server)
+        m_mainPath = m_server->shown();
+    // On a server only the work file is local.
+    const bool mainExists = m_server || QFileInfo::exists(m_mainPath);
     const bool workExists = QFileInfo::exists(m_workPath);
-    if (Status s = checkFiles(mainExists, workExists); !s)
+    if (Status s = m_server ? checkFiles(false, false) : checkFiles(mainExists, workExists); !s)
         return s;
+    if (m_server && workExists)
+        if (Status s = checkExisting(Db::Work, m_workPath); !s)
+            return s;
 
     Status st = guarded([&] {
         const QPair<Db, bool> files[] = {{Db::Main, mainExists}, {Db::Work, workExists}};
         for (const auto& [which, exists] : files) {
+            if (serverDb(which)) {
+                openServer();
+                continue;
+            }
             openConnection(which, which == Db::Main ? m_mainPath : m_workPath);
             if (exists)
                 probe(which, which == Db::Main ? m_mainPath : m_workPath);
         }
         for (const auto& [which, exists] : files) {
+            if (serverDb(which))
+                continue;
             applyPragmas(which);
             if (exists)
                 upgrade(which);
@@ -288,10 +300,75 @@ Status Store::open(const QString& dataPath) {
             st.error = QStringLiteral("データベースを開けません。起動できません。"
                                       "ファイルは変更していません。（%1）")
                            .arg(st.error);
+        else if (st.kind == ErrorKind::Io && m_server && st.error.isEmpty())
+            st.error = QStringLiteral("サーバー %1 に接続できません。").arg(m_server->shown());
         return st;
     }
     m_open = true;
     return Status{};
+}
+
+// The server: connected, its schema probed; an empty database gets this
+// version's schema under an advisory lock (two PCs starting at once create it
+// once); one with other tables, or a newer Stolva's, is refused untouched.
+void Store::openServer() {
+    if (Status s = server::connect(connectionName(Db::Main), *m_server, m_busyTimeoutMs); !s)
+        throw StoreError(s.error, QString(), ErrorKind::Io);
+    const QString where = QStringLiteral("サーバー %1").arg(m_server->shown());
+    const auto probeVersion = [&]() -> int {
+        if (scalar(Db::Main, "SELECT to_regclass('stolva_schema') IS NOT NULL").toBool())
+            return scalar(Db::Main, "SELECT max(version) FROM stolva_schema").toInt();
+        return scalar(Db::Main, "SELECT count(*) FROM pg_tables WHERE schemaname = "
+                                "current_schema()")
+                           .toInt() > 0
+                   ? -1
+                   : 0;
+    };
+    const auto check = [&](int version) {
+        if (version < 0)
+            throw StoreError(
+                QStringLiteral("%1 のデータベースには Stolva のものでない表があります。"
+                               "接続できません。データベースは変更していません。")
+                    .arg(where),
+                QString(), ErrorKind::Foreign);
+        if (version > schemaVersion())
+            throw StoreError(QStringLiteral("%1 のデータはより新しい版の Stolva で作られています。"
+                                            "接続できません。データベースは変更していません。")
+                                 .arg(where),
+                             QString(), ErrorKind::Newer);
+        if (version > 0 && version < schemaVersion())
+            throw StoreError(QStringLiteral("%1 のデータは古い版の Stolva のものです。"
+                                            "この版では更新できません。")
+                                 .arg(where),
+                             QString(), ErrorKind::Foreign);
+    };
+    int version = probeVersion();
+    check(version);
+    if (version == schemaVersion())
+        return;
+    Transaction t(*this, Db::Main);
+    exec(Db::Main, "SELECT pg_advisory_xact_lock(7365010)");
+    version = probeVersion(); // another PC may have made it while this one waited
+    check(version);
+    if (version == 0) {
+        for (const QString& sql : schema::serverStatements())
+            exec(Db::Main, sql);
+        QVariantList empty;
+        for (const QString& kind : schema::slotKinds())
+            for (int i = 1; i <= codes::SlotCount; ++i)
+                empty << kind << QString("%1").arg(i, 2, 10, QChar('0'));
+        runMany(Db::Main,
+                "INSERT INTO コードマスタ (kcode, code) VALUES " +
+                    rowMarks(int(empty.size() / 2), 2),
+                empty);
+        exec(Db::Main, "INSERT INTO stolva_schema (version) VALUES (?)", {schemaVersion()});
+    }
+    t.commit();
+}
+
+void Store::lock(const QString& what) {
+    if (m_server)
+        query(Db::Main, "SELECT pg_advisory_xact_lock(hashtext(?))", {what});
 }
 
 QSqlQuery Store::prepare(Db which, const QString& sql) {
@@ -299,8 +376,7 @@ QSqlQuery Store::prepare(Db which, const QString& sql) {
     QSqlQuery q(db(which));
     q.setForwardOnly(true);
     if (!q.prepare(sql))
-        throw StoreError(describe(q.lastError()), sql,
-                         isBusy(q.lastError()) ? ErrorKind::Busy : ErrorKind::Other);
+        fail(which, q.lastError(), sql);
     return q;
 }
 
@@ -321,15 +397,13 @@ void Store::run(QSqlQuery& q, const QVariantList& params) {
         q.bindValue(i, params.at(i));
     if (!q.exec()) {
         const QSqlError e = q.lastError();
-        QString msg = describe(e);
+        const Db which = q.driver() == db(Db::Work).driver() ? Db::Work : Db::Main;
         // Which file, when it is the file itself that is gone.
-        if (e.nativeErrorCode().toInt() == 1032)
-            msg += QStringLiteral("（%1）").arg(
-                shown(q.driver() == db(Db::Work).driver() ? m_workPath : m_mainPath));
-        const bool busy = isBusy(e);
-        if (busy)
-            msg = QStringLiteral("データベースが他のプログラムに使用されています（%1）").arg(msg);
-        throw StoreError(msg, q.lastQuery(), busy ? ErrorKind::Busy : ErrorKind::Other);
+        if (!serverDb(which) && e.nativeErrorCode().toInt() == 1032)
+            throw StoreError(describe(e) + QStringLiteral("（%1）").arg(
+                                               shown(which == Db::Work ? m_workPath : m_mainPath)),
+                             q.lastQuery());
+        fail(which, e, q.lastQuery());
     }
 }
 
@@ -554,6 +628,16 @@ Rows Store::queryMany(Db which, const QString& sql, const QVariantList& params) 
 }
 
 void Store::exec(Db which, const QString& sql, const QVariantList& params) {
+    if (serverDb(which) && params.isEmpty()) {
+        // The server prepares only queries and changes of rows, never a
+        // definition: a statement without values is sent as it is.
+        m_sqlText = sql;
+        ++m_statements;
+        QSqlQuery q(db(which));
+        if (!q.exec(sql))
+            fail(which, q.lastError(), sql);
+        return;
+    }
     QSqlQuery& q = cached(which, sql);
     run(q, params);
     q.finish();
@@ -566,14 +650,16 @@ Rows Store::query(Db which, const QString& sql, const QVariantList& params) {
     const int n = q.record().count();
     while (q.next()) {
         Row r(n);
+        // Null is an empty value on both engines (never a typed null that reads as 0).
         for (int i = 0; i < n; ++i)
-            r[i] = q.value(i);
+            if (const QVariant v = q.value(i); !v.isNull())
+                r[i] = v;
         rows.append(r);
     }
     const QSqlError failed = q.lastError();
     q.finish();
     if (failed.isValid())
-        throw StoreError(describe(failed), sql);
+        fail(which, failed, sql);
     return rows;
 }
 
@@ -586,41 +672,53 @@ QVariant Store::scalar(Db which, const QString& sql, const QVariantList& params)
 
 void Store::begin(Db which) {
     QSqlDatabase d = db(which);
-    bool ok;
     if (which == Db::Main && d.driverName() == QLatin1String("QSQLITE")) {
         // SQLite: the main file is locked for writing at once, so a busy file is
         // reported before any step runs and two writers that read first (a free
-        // slot, a version) never both write; Qt's own begin is deferred.
+        // slot, a version) never both write; Qt's own begin is deferred. On a
+        // server the writers lock the rows they change instead.
         m_sqlText = QStringLiteral("BEGIN IMMEDIATE");
         QSqlQuery q(d);
-        ok = q.exec(m_sqlText);
-        if (!ok)
-            throw StoreError(describe(q.lastError()), m_sqlText,
-                             isBusy(q.lastError()) ? ErrorKind::Busy : ErrorKind::Other);
+        if (!q.exec(m_sqlText))
+            fail(which, q.lastError(), m_sqlText);
         return;
     }
     m_sqlText = QStringLiteral("BEGIN");
     if (!d.transaction())
-        throw StoreError(describe(d.lastError()), m_sqlText,
-                         isBusy(d.lastError()) ? ErrorKind::Busy : ErrorKind::Other);
+        fail(which, d.lastError(), m_sqlText);
 }
 
 void Store::finish(Db which, bool commit) {
     QSqlDatabase d = db(which);
     if (commit) {
         m_sqlText = QStringLiteral("COMMIT");
-        if (!d.commit()) {
-            const bool busy = isBusy(d.lastError());
-            throw StoreError(
-                busy ? QStringLiteral("データベースが他のプログラムに使用されています（%1）")
-                           .arg(describe(d.lastError()))
-                     : describe(d.lastError()),
-                m_sqlText, busy ? ErrorKind::Busy : ErrorKind::Other);
-        }
+        if (!d.commit())
+            fail(which, d.lastError(), m_sqlText);
         return;
     }
     // SQLite may already have rolled back after an I/O error: nothing to report.
     d.rollback();
+}
+
+QString Store::said(Db which, const QSqlError& e) const {
+    return serverDb(which) ? server::describe(e, m_server->shown()) : describe(e);
+}
+
+bool Store::busy(Db which, const QSqlError& e) const {
+    return serverDb(which) ? server::isBusy(e) : isBusy(e);
+}
+
+void Store::fail(Db which, const QSqlError& e, const QString& sql) {
+    QString msg = said(which, e);
+    const bool locked = busy(which, e);
+    ErrorKind kind = locked ? ErrorKind::Busy : ErrorKind::Other;
+    if (locked && !serverDb(which))
+        msg = QStringLiteral("データベースが他のプログラムに使用されています（%1）").arg(msg);
+    else if (locked)
+        msg = QStringLiteral("%1。しばらくしてから、もう一度してください").arg(msg);
+    else if (serverDb(which) && server::isLost(e))
+        kind = ErrorKind::Io;
+    throw StoreError(msg, sql, kind);
 }
 
 Transaction::Transaction(Store& store, Db which) : m_store(store), m_which(which) {
@@ -652,6 +750,17 @@ QString rowMarks(int rows, int width) {
     for (int i = 0; i < rows; ++i)
         all << one;
     return all.join(", ");
+}
+
+QString typedRowMarks(const Store& store, Db which, int rows, const QStringList& types) {
+    if (which != Db::Main || !store.onServer() || rows == 0)
+        return rowMarks(rows, int(types.size()));
+    QStringList first;
+    for (const QString& t : types)
+        first << QStringLiteral("CAST(? AS %1)")
+                     .arg(t == QLatin1String("INTEGER") ? QStringLiteral("bigint") : t.toLower());
+    const QString rest = rows > 1 ? ", " + rowMarks(rows - 1, int(types.size())) : QString();
+    return "(" + first.join(", ") + ")" + rest;
 }
 
 Batch::Batch(Store& store, Db which, std::function<QString(int rows)> sql, int width, int chunk)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Result.h"
+#include "store/Server.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -64,6 +65,12 @@ class Store {
     // The folder of the work file when it is not the data folder (each PC
     // keeps its own work file beside a shared ledger). Takes effect at the next open.
     void setWorkFolder(const QString& path) { m_workFolder = path; }
+    // The main data on a PostgreSQL server instead of the local file (the
+    // work file stays local). Takes effect at the next open.
+    void setServer(std::optional<server::Address> address) { m_server = std::move(address); }
+    bool onServer() const { return m_server.has_value(); }
+    // "user@host:port/database" when on a server, else empty.
+    QString serverName() const { return m_server ? m_server->shown() : QString(); }
     // The upgrade steps the next open applies (tests give their own).
     void setUpgrades(QVector<Upgrade> steps) { m_upgrades = std::move(steps); }
     int schemaVersion() const { return BaseSchemaVersion + int(m_upgrades.size()); }
@@ -97,6 +104,13 @@ class Store {
     qint64 copyRows(Db from, const QString& select, const QVariantList& params, Db to,
                     const QString& table, const QString& fields);
 
+    // Inside a main transaction, waits for the writers of the same thing on
+    // other PCs (a date's sheets, the code slots): on a server an advisory
+    // lock held to the end of the transaction, taken in the order date, then
+    // slots; on the local file the write lock taken at BEGIN already does it.
+    void lockDate(const QString& day) { lock(QStringLiteral("date ") + day); }
+    void lockSlots() { lock(QStringLiteral("slots")); }
+
     // The last statement run, for error reports.
     QString sqlText() const { return m_sqlText; }
     // Statements run since the store was opened, besides beginning and ending
@@ -116,12 +130,22 @@ class Store {
     void begin(Db which);
     void finish(Db which, bool commit);
     QSqlQuery& cached(Db which, const QString& sql);
+    // The server's schema: probed, created on an empty database, refused
+    // when it holds other tables or a newer Stolva's.
+    void openServer();
+    void lock(const QString& what);
+    bool serverDb(Db which) const { return which == Db::Main && m_server; }
+    // What a failed statement means, and whether it was another's lock, by engine.
+    QString said(Db which, const QSqlError& e) const;
+    bool busy(Db which, const QSqlError& e) const;
+    [[noreturn]] void fail(Db which, const QSqlError& e, const QString& sql);
 
     int m_id;
     int m_busyTimeoutMs = DefaultBusyTimeoutMs;
     QVector<Upgrade> m_upgrades = upgrades();
     bool m_open = false;
     QString m_dataPath, m_mainPath, m_workPath, m_workFolder;
+    std::optional<server::Address> m_server;
     QString m_sqlText;
     qint64 m_statements = 0;
     // Prepared statements by their text, one cache per connection; run() and
@@ -174,6 +198,10 @@ class Batch {
 };
 // "(?, ?, ?), (?, ?, ?)" for rows of width values.
 QString rowMarks(int rows, int width);
+// The same for a VALUES list whose columns are read by name (UPDATE … FROM
+// (VALUES …) AS v): on a server the first row names each column's type
+// ("INTEGER", "TEXT", "NUMERIC"), which the server cannot guess from values.
+QString typedRowMarks(const Store& store, Db which, int rows, const QStringList& types);
 // The many-row chunk of a write that must stay a few statements (a sheet save):
 // well within both engines' limits on bound values.
 constexpr int LargeChunk = 500;

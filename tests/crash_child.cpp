@@ -20,6 +20,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "open: %s\n", qPrintable(s.error));
         return 1;
     }
+    // The kill's moment is counted from here: starting a process takes
+    // longer on a busy machine than the work it is killed in.
+    std::printf("ready\n");
+    std::fflush(stdout);
     if (argc == 4 && QByteArray(argv[2]) == "copy") {
         // Copies by hand, into the backup folder and into another in turn.
         const QDateTime start = QDateTime::currentDateTime();

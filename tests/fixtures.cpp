@@ -1,16 +1,68 @@
 #include "tests/fixtures.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
+#include <QSqlError>
+#include <QSqlQuery>
+
+const server::Address* testServer() {
+    static const std::optional<server::Address> address = []() -> std::optional<server::Address> {
+        const QString url = qEnvironmentVariable("STOLVA_TEST_SERVER");
+        if (url.isEmpty())
+            return std::nullopt;
+        const Result<server::Address> a = server::parse(url);
+        if (!a)
+            qFatal("STOLVA_TEST_SERVER: %s", qPrintable(a.status.error));
+        return a.value;
+    }();
+    return address ? &*address : nullptr;
+}
+
+namespace {
+// Runs a statement on the test server's own database (creating and
+// dropping the stores' databases).
+void onServer(const QString& sql) {
+    const QString name = QStringLiteral("test-server-admin");
+    if (!QSqlDatabase::contains(name))
+        if (Status s = server::connect(name, *testServer(), 10000); !s)
+            qFatal("test server: %s", qPrintable(s.error));
+    QSqlQuery q(QSqlDatabase::database(name));
+    if (!q.exec(sql))
+        qFatal("test server: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+}
+} // namespace
 
 TempStore::TempStore() {
+    if (testServer()) {
+        static int made = 0;
+        m_database =
+            QStringLiteral("stolva_t%1_%2").arg(QCoreApplication::applicationPid()).arg(++made);
+        onServer("DROP DATABASE IF EXISTS " + m_database);
+        onServer("CREATE DATABASE " + m_database);
+    }
     reopen();
+}
+
+TempStore::~TempStore() {
+    m_store.reset();
+    if (!m_database.isEmpty())
+        onServer("DROP DATABASE IF EXISTS " + m_database + " WITH (FORCE)");
+}
+
+std::optional<server::Address> TempStore::serverAddress() const {
+    if (!testServer())
+        return std::nullopt;
+    server::Address a = *testServer();
+    a.database = m_database;
+    return a;
 }
 
 void TempStore::reopen() {
     m_store.reset();
     m_store = std::make_unique<Store>();
     m_store->setBusyTimeout(QuickBusyTimeoutMs);
+    m_store->setServer(serverAddress());
     const Status s = m_store->open(m_dir.path());
     if (!s)
         qFatal("cannot open test store: %s", qPrintable(s.error));
@@ -36,6 +88,22 @@ void TempStore::addProduct(const QString& code, const QString& name, const QVari
 void TempStore::nameSlot(const QString& kind, const QString& code, const QVariant& name) {
     m_store->exec(Db::Main, "UPDATE コードマスタ SET sname = ? WHERE kcode = ? AND code = ?",
                   {name, kind, code});
+}
+
+void TempStore::failWrites(const QString& op, const QString& table, const QString& when) {
+    if (!testServer()) {
+        m_store->exec(Db::Main, "CREATE TRIGGER boom BEFORE " + op + " ON " + table + " WHEN " +
+                                    when + " BEGIN SELECT RAISE(ABORT, 'injected'); END");
+        return;
+    }
+    m_store->exec(Db::Main, "CREATE OR REPLACE FUNCTION boom() RETURNS trigger LANGUAGE plpgsql "
+                            "AS $$ BEGIN RAISE EXCEPTION 'injected'; END $$");
+    m_store->exec(Db::Main, "CREATE TRIGGER boom BEFORE " + op + " ON " + table +
+                                " FOR EACH ROW WHEN (" + when + ") EXECUTE FUNCTION boom()");
+}
+
+void TempStore::stopFailing(const QString& table) {
+    m_store->exec(Db::Main, "DROP TRIGGER boom" + (testServer() ? " ON " + table : QString()));
 }
 
 const QVector<QPair<const char*, QString>>& hostileTexts() {

@@ -19,12 +19,27 @@ const QVector<QPair<const char*, QString>>& hostileTexts();
 // package's parts written by zipfile) writes the file named by sys.argv[1].
 QByteArray pythonBook(const QString& script);
 
-// A data folder of its own with both databases opened.
+// The server the data suites run against when STOLVA_TEST_SERVER names one
+// (postgresql://user@host:port/db); null: the local file.
+const server::Address* testServer();
+// Skips a test of the local file itself when the suites run on a server.
+#define SKIP_ON_SERVER(why)                                                                        \
+    do {                                                                                           \
+        if (testServer())                                                                          \
+            QSKIP(why);                                                                            \
+    } while (0)
+
+// A data folder of its own with both databases opened; on the test server a
+// database of its own, dropped with it.
 class TempStore {
   public:
     TempStore();
+    ~TempStore();
     Store& store() { return *m_store; }
     QString path() const { return m_dir.path() + "/"; }
+    // Where another PC finds this ledger: the test server's database, if any.
+    std::optional<server::Address> serverAddress() const;
+    QString database() const { return m_database; }
     // Reopens the same folder (a restart).
     void reopen();
     int count(Db which, const QString& table, const QString& where = QString(),
@@ -35,11 +50,16 @@ class TempStore {
                     const QVariant& category = QVariant());
     // Names a slot of the code master.
     void nameSlot(const QString& kind, const QString& code, const QVariant& name);
+    // Makes a write to a main table fail when the row's new values match
+    // `when` (NEW.品名 = 'x'): a fault on either engine. `op`: INSERT, UPDATE.
+    void failWrites(const QString& op, const QString& table, const QString& when);
+    void stopFailing(const QString& table);
     // Every row of a main table as text, for before/after comparisons.
     QStringList dump(Db which, const QString& table);
 
   private:
     QTemporaryDir m_dir;
+    QString m_database; // on the test server
     std::unique_ptr<Store> m_store;
 };
 

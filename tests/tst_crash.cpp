@@ -136,13 +136,20 @@ namespace {
 bool killAfter(const QStringList& args, int ms, QByteArray* out, QByteArray* errors) {
     QProcess child;
     child.start(STOLVA_CRASH_CHILD, args);
-    if (!child.waitForStarted() || child.waitForFinished(ms)) {
+    // The moment is counted from the child's "ready" (its store open).
+    QByteArray seen;
+    while (child.waitForReadyRead(30000)) {
+        seen += child.readAllStandardOutput();
+        if (seen.contains("ready\n"))
+            break;
+    }
+    if (!seen.contains("ready\n") || child.waitForFinished(ms)) {
         *errors = child.readAllStandardError();
         return false;
     }
     ::kill(pid_t(child.processId()), SIGKILL);
     child.waitForFinished(10000);
-    *out = child.readAllStandardOutput();
+    *out = seen + child.readAllStandardOutput();
     return true;
 }
 

@@ -215,9 +215,10 @@ void TestHistory::sheetTotalsFollowEveryChange() {
                        .arg(r[3].toDouble());
         return out;
     };
-    QCOMPARE(rows("SELECT 日付, 商品区分, 行数, 金額 FROM 在庫表集計 ORDER BY 1, 2"),
-             rows("SELECT 日付, ifnull(商品区分, ''), count(*), total(金額) FROM 在庫表 "
-                  "GROUP BY 1, 2 ORDER BY 1, 2"));
+    QCOMPARE(
+        rows("SELECT 日付, 商品区分, 行数, 金額 FROM 在庫表集計 ORDER BY 1, 2"),
+        rows("SELECT 日付, coalesce(商品区分, ''), count(*), coalesce(sum(金額), 0) FROM 在庫表 "
+             "GROUP BY 1, 2 ORDER BY 1, 2"));
 }
 
 QTEST_GUILESS_MAIN(TestHistory)

@@ -85,9 +85,7 @@ void TestProducts::registerFailureKeepsTheMaster() {
     VERIFY_OK(read商品情報(t.store(), QString()));
     const QStringList before = t.dump(Db::Main, "商品マスタ");
     t.store().exec(Db::Work, "UPDATE w商品マスタ SET 単価 = 999, 単位 = '新'");
-    t.store().exec(Db::Main,
-                   "CREATE TRIGGER boom BEFORE UPDATE ON 商品マスタ WHEN NEW.品名 = 'だめ' "
-                   "BEGIN SELECT RAISE(ABORT, 'injected'); END");
+    t.failWrites("UPDATE", "商品マスタ", "NEW.品名 = 'だめ'");
     QVERIFY(!entry商品情報(t.store()));
     QCOMPARE(t.dump(Db::Main, "商品マスタ"), before);
     QCOMPARE(t.count(Db::Main, "コードマスタ", "sname IS NOT NULL"), 0);

@@ -29,12 +29,12 @@ void workLines(TempStore& t, const QStringList& lines, int blankTo = 500) {
     tx.commit();
 }
 
-QStringList stored(TempStore& t, const QDate& d, const QString& where = "1") {
+QStringList stored(TempStore& t, const QDate& d, const QString& where = "1 = 1") {
     QStringList out;
     for (const Row& r : t.store().query(
              Db::Main,
-             "SELECT 行番号, 品名, ifnull(商品区分, '-') FROM 在庫表 WHERE 日付 = ? AND " + where +
-                 " ORDER BY 商品区分, 行番号",
+             "SELECT 行番号, 品名, coalesce(商品区分, '-') FROM 在庫表 WHERE 日付 = ? AND " +
+                 where + " ORDER BY 商品区分 NULLS FIRST, 行番号",
              {dateKey(d)}))
         out << QString("%1:%2:%3").arg(r[0].toString(), r[1].toString(), r[2].toString());
     return out;
@@ -394,9 +394,7 @@ void TestSheet::saveFailureChangesNothing() {
     const QStringList productsBefore = t.dump(Db::Main, "商品マスタ");
     const QStringList slotsBefore = t.dump(Db::Main, "コードマスタ");
     // The third line's product cannot be written: the whole save must go back.
-    t.store().exec(Db::Main,
-                   "CREATE TRIGGER boom BEFORE INSERT ON 商品マスタ WHEN NEW.品名 = 'BOOM' "
-                   "BEGIN SELECT RAISE(ABORT, 'injected'); END");
+    t.failWrites("INSERT", "商品マスタ", "NEW.品名 = 'BOOM'");
     workLines(t, {"n1|1|新A||新単位", "n2|2|新B", "BOOM|3"});
     const QStringList workBefore = t.dump(Db::Work, "w在庫表");
     const Status st = entry在庫表(t.store(), D, QString()).status;
@@ -406,7 +404,7 @@ void TestSheet::saveFailureChangesNothing() {
     QCOMPARE(t.dump(Db::Main, "商品マスタ"), productsBefore);
     QCOMPARE(t.dump(Db::Main, "コードマスタ"), slotsBefore);
     QCOMPARE(t.dump(Db::Work, "w在庫表"), workBefore);
-    t.store().exec(Db::Main, "DROP TRIGGER boom");
+    t.stopFailing("商品マスタ");
     VERIFY_OK(entry在庫表(t.store(), D, QString()));
     QCOMPARE(stored(t, D).size(), 3);
 }

@@ -1,0 +1,132 @@
+#include "store/Server.h"
+
+#include <QSqlQuery>
+#include <QUrl>
+#include <QUrlQuery>
+
+namespace server {
+
+QString Address::shown() const {
+    return QStringLiteral("%1%2:%3/%4")
+        .arg(user.isEmpty() ? QString() : user + "@", host)
+        .arg(port)
+        .arg(database);
+}
+
+QString Address::url() const {
+    QUrl u;
+    u.setScheme(QStringLiteral("postgresql"));
+    u.setHost(host);
+    u.setPort(port);
+    u.setUserName(user);
+    u.setPath("/" + database);
+    if (!options.isEmpty()) {
+        QUrlQuery q;
+        for (const QString& o : options.split(';', Qt::SkipEmptyParts))
+            q.addQueryItem(o.section('=', 0, 0), o.section('=', 1));
+        u.setQuery(q);
+    }
+    return u.toString();
+}
+
+Result<Address> parse(const QString& text) {
+    Result<Address> r;
+    const QUrl u(text.trimmed(), QUrl::StrictMode);
+    const auto refuse = [&](const QString& why) {
+        r.status = Status::failed(QStringLiteral("接続先「%1」: %2").arg(text, why));
+        return r;
+    };
+    if (!u.isValid() ||
+        (u.scheme() != QLatin1String("postgresql") && u.scheme() != QLatin1String("postgres")))
+        return refuse(QStringLiteral("postgresql://ユーザー@ホスト:ポート/データベース の形で"
+                                     "指定してください。"));
+    Address& a = r.value;
+    if (!u.host().isEmpty())
+        a.host = u.host();
+    a.port = u.port(5432);
+    a.user = u.userName();
+    a.password = u.password();
+    a.database = u.path().mid(1);
+    if (a.database.isEmpty() || a.database.contains('/'))
+        return refuse(QStringLiteral("データベース名がありません。"));
+    // Only libpq's own options pass; anything else would be taken as one.
+    static const QStringList known{
+        "sslmode",          "sslrootcert",         "sslcert", "sslkey", "connect_timeout",
+        "application_name", "target_session_attrs"};
+    QStringList options;
+    for (const auto& [key, value] : QUrlQuery(u).queryItems(QUrl::FullyDecoded)) {
+        if (!known.contains(key) || value.contains(';') || value.contains(' '))
+            return refuse(QStringLiteral("「%1」は使えない接続オプションです。").arg(key));
+        options << key + "=" + value;
+    }
+    a.options = options.join(';');
+    return r;
+}
+
+Status connect(const QString& connection, const Address& a, int busyMs) {
+    QSqlDatabase d = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
+    if (!d.isValid())
+        return Status::failed(QStringLiteral("PostgreSQL に接続する部品（libqt6sql6-psql）が"
+                                             "入っていません。"),
+                              ErrorKind::Io);
+    d.setHostName(a.host);
+    d.setPort(a.port);
+    d.setDatabaseName(a.database);
+    d.setUserName(a.user);
+    if (!a.password.isEmpty())
+        d.setPassword(a.password);
+    QStringList options{QStringLiteral("connect_timeout=5")};
+    if (!a.options.isEmpty())
+        options << a.options;
+    d.setConnectOptions(options.join(';'));
+    if (!d.open())
+        return Status::failed(describe(d.lastError(), a.shown()), ErrorKind::Io);
+    // A lock held by another PC is waited for this long, then reported busy;
+    // names sort by their codes, as on the local file.
+    QSqlQuery q(d);
+    if (!q.exec(QStringLiteral("SET lock_timeout = %1").arg(busyMs)) ||
+        !q.exec(QStringLiteral("SET idle_in_transaction_session_timeout = 600000")))
+        return Status::failed(describe(q.lastError(), a.shown()), ErrorKind::Io);
+    return Status();
+}
+
+bool isBusy(const QSqlError& e) {
+    const QString code = e.nativeErrorCode();
+    return code == QLatin1String("55P03") || code == QLatin1String("40P01") ||
+           code == QLatin1String("40001");
+}
+
+bool isLost(const QSqlError& e) {
+    const QString code = e.nativeErrorCode();
+    return e.type() == QSqlError::ConnectionError || code.startsWith(QLatin1String("08")) ||
+           code == QLatin1String("57P01") || code == QLatin1String("57P02") ||
+           code == QLatin1String("57P03") ||
+           (code.isEmpty() && e.databaseText().contains(QLatin1String("server closed")));
+}
+
+QString describe(const QSqlError& e, const QString& server) {
+    const QString t = (e.databaseText().isEmpty() ? e.text() : e.databaseText()).trimmed();
+    const QString code = e.nativeErrorCode();
+    if (isLost(e))
+        return QStringLiteral("サーバー %1 に接続できません。ネットワークとサーバーを確認して"
+                              "ください。入力した内容はこの PC に残っています。（%2）")
+            .arg(server, t);
+    if (code == QLatin1String("55P03"))
+        return QStringLiteral("ほかの PC がデータを使用中です");
+    if (code == QLatin1String("40P01") || code == QLatin1String("40001"))
+        return QStringLiteral("ほかの PC と同時に書き込みました");
+    if (code == QLatin1String("28P01") || code == QLatin1String("28000"))
+        return QStringLiteral("サーバー %1 にログインできません（パスワードは ~/.pgpass か "
+                              "PGPASSWORD で指定します）。（%2）")
+            .arg(server, t);
+    if (code == QLatin1String("3D000"))
+        return QStringLiteral("サーバー %1 にデータベースがありません。（%2）").arg(server, t);
+    if (code == QLatin1String("53100"))
+        return QStringLiteral("サーバーのディスクの空きが足りません");
+    if (code.startsWith(QLatin1String("23")) || code.startsWith(QLatin1String("22")))
+        return QStringLiteral("保存できない値です（%1）").arg(t);
+    return t.isEmpty() ? QStringLiteral("データベースのエラー")
+                       : QStringLiteral("データベースのエラー（%1）").arg(t);
+}
+
+} // namespace server
