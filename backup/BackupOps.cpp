@@ -1,6 +1,7 @@
 #include "backup/BackupOps.h"
 
 #include "base/WholeFile.h"
+#include "store/Copy.h"
 #include "store/Schema.h"
 
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <algorithm>
 
 namespace backup {
@@ -99,6 +101,26 @@ QString shown(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
+// A ledger on a server copied as a file of this version's format: its data
+// read in one snapshot into a new file in a scratch folder beside the copy,
+// which then takes the file's place.
+void snapshotOfServer(Store& store, const QString& folder, const QString& to) {
+    QTemporaryDir scratch(folder + "/.copy-XXXXXX");
+    Store local;
+    if (Status s = local.open(scratch.path()); !s)
+        throw StoreError(s.error, QString(), ErrorKind::Io);
+    {
+        Transaction t(local, Db::Main);
+        ledger::copyAll(store, local);
+        t.commit();
+    }
+    const QString file = local.mainDbPath();
+    local.close();
+    if (!QFile::rename(file, to))
+        throw StoreError(QStringLiteral("%1 を作れません。").arg(shown(to)), QString(),
+                         ErrorKind::Io);
+}
+
 } // namespace
 
 QString folder(const Store& store) {
@@ -135,7 +157,10 @@ Result<QString> makeCopy(Store& store, Kind kind, const QDateTime& now, const QS
         // takes the copy's name only once it is on the disk whole.
         wholefile::Temp temp(path);
         try {
-            store.exec(Db::Main, "VACUUM INTO ?", {temp.path()});
+            if (store.onServer())
+                snapshotOfServer(store, to, temp.path());
+            else
+                store.exec(Db::Main, "VACUUM INTO ?", {temp.path()});
         } catch (const StoreError& e) {
             throw StoreError(
                 QStringLiteral("%1 を書き込めませんでした: %2").arg(shown(path), e.message()),
@@ -287,6 +312,38 @@ Result<QString> restore(Store& store, const QString& path, const QDateTime& now,
         r.status = Status::failed(
             QStringLiteral("復元できませんでした。データは元のままです。%1").arg(why), kind);
     };
+    if (store.onServer()) {
+        // The copy, opened as a ledger of this version in a scratch folder,
+        // replaces the server's data in one transaction that every other PC
+        // waits for.
+        QTemporaryDir scratch(dataPath + ".restore-XXXXXX");
+        Store local;
+        if (!QFile::copy(path, scratch.path() + "/Stolva.mdb")) {
+            fail(QStringLiteral("%1 を読めません。").arg(shown(path)));
+            return r;
+        }
+        if (Status s = local.open(scratch.path()); !s) {
+            fail(s.error, s.kind);
+            return r;
+        }
+        r = makeCopy(store, Kind::Restore, now);
+        if (!r)
+            return r;
+        const Status copied = guarded([&] {
+            Transaction t(store, Db::Main);
+            ledger::lockAll(store);
+            ledger::copyAll(local, store);
+            t.commit();
+        });
+        if (!copied) {
+            fail(copied.error, copied.kind);
+            return r;
+        }
+        if (afterOpen)
+            if (Status s = afterOpen(); !s)
+                r.status = s;
+        return r;
+    }
     // What the list showed is what goes in: the copy as SQLite reads it.
     wholefile::Temp next(mainPath);
     {

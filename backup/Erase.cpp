@@ -1,6 +1,7 @@
 #include "backup/Erase.h"
 
 #include "backup/BackupOps.h"
+#include "store/Copy.h"
 
 Result<QString> allDelete(Store& store) {
     const Result<QString> copy =
@@ -10,6 +11,7 @@ Result<QString> allDelete(Store& store) {
     Result<QString> r;
     r.status = guarded([&] {
         Transaction t(store, Db::Main);
+        ledger::lockAll(store);
         store.exec(Db::Main, "DELETE FROM 在庫表");
         store.exec(Db::Main, "DELETE FROM 在庫表版");
         store.exec(Db::Main, "DELETE FROM 在庫表確定");

@@ -1,8 +1,11 @@
 // Two PCs on one ledger: two stores on one data folder, each with its own
 // work file (and two processes for the code slots).
+#include "backup/BackupOps.h"
+#include "backup/Erase.h"
 #include "codes/CodeOps.h"
 #include "products/ProductOps.h"
 #include "sheet/SheetOps.h"
+#include "store/Copy.h"
 #include "tests/fixtures.h"
 #include "work/WorkResets.h"
 
@@ -66,6 +69,7 @@ class TestSharing : public QObject {
     void sameSheetSavedOnBoth();
     void lineDeleteWritesTheLedgerFirst();
     void saveIsAFewStatements();
+    void copiesEraseAndRestoreKeepEveryValue();
 };
 
 void TestSharing::productListEditedOnBoth_data() {
@@ -300,6 +304,46 @@ void TestSharing::saveIsAFewStatements() {
     }
     QCOMPARE(t.count(Db::Main, "商品マスタ"), 500);
     QCOMPARE(t.count(Db::Main, "コードマスタ", "sname IS NOT NULL"), 12);
+}
+
+// A copy of the ledger (on a server: a snapshot written as a local file) is a
+// ledger of today's format with every value; erasing all data and restoring
+// the copy gives the same ledger back.
+void TestSharing::copiesEraseAndRestoreKeepEveryValue() {
+    TempStore t;
+    Store& s = t.store();
+    int n = 0;
+    for (const auto& [name, text] : hostileTexts()) {
+        (void)name;
+        t.addProduct(n % 2 ? QString("00%1").arg(n) : QString(), text, "個", n * 10.25, n, "果物");
+        ++n;
+    }
+    t.nameSlot("単位", "01", "個");
+    t.nameSlot("商品区分", "01", "果物");
+    s.exec(Db::Main, "INSERT INTO 自社情報 (会社名, 住所, 電話番号) VALUES ('店', '町', '0')");
+    VERIFY_OK(resets::clear在庫明細(s, 0));
+    insertRows(s, Db::Work, "w在庫表", "チェック, 品名, 数量, 単価, 金額",
+               {Row{0, "りんご", 3, 100.5, 301.5}, Row{0, "みかん", 2, 50, 100}});
+    VERIFY_OK(sheet::entry在庫表(s, QDate(2026, 12, 8), QString()));
+    const QStringList before = ledger::census(s);
+    const int products = t.count(Db::Main, "商品マスタ");
+    VALUE_OK(copy, backup::makeCopy(s, backup::Kind::Manual, QDateTime(QDate(2026, 12, 8), {})));
+    VERIFY_OK(backup::check(copy, s.schemaVersion()));
+    {
+        // The copy opened as a ledger of its own holds the same.
+        QTemporaryDir dir;
+        QVERIFY(QFile::copy(copy, dir.path() + "/Stolva.mdb"));
+        Store local;
+        VERIFY_OK(local.open(dir.path()));
+        QCOMPARE(ledger::census(local), before);
+    }
+    VERIFY_OK(allDelete(s));
+    QCOMPARE(t.count(Db::Main, "商品マスタ"), 0);
+    VERIFY_OK(backup::restore(s, copy, QDateTime(QDate(2026, 12, 9), {})));
+    QCOMPARE(ledger::census(s), before);
+    // A product added after the restore takes a key of its own.
+    t.addProduct("NEW", "新しい商品");
+    QCOMPARE(t.count(Db::Main, "商品マスタ"), products + 1);
 }
 
 int main(int argc, char** argv) {

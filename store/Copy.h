@@ -1,0 +1,27 @@
+#pragma once
+
+#include "store/Store.h"
+
+// The shared data of one store copied into another's: a server's into a
+// local file (the daily copy of a ledger on a server), a local file's into a
+// server (moving a ledger there, restoring a copy).
+namespace ledger {
+
+// The main tables a ledger's data lives in, with their fields, in the order
+// they are copied; the totals are not among them (their triggers make them).
+const QVector<QPair<QString, QString>>& tables();
+
+// Replaces every row of `to`'s main tables by `from`'s, keys kept, inside a
+// transaction of `to` (the caller's); `from` is read in one snapshot
+// (REPEATABLE READ on a server). A server's keys continue after the copied ones.
+void copyAll(Store& from, Store& to);
+
+// On a server, takes every shared table for this transaction alone (a
+// restore, erasing all data): other PCs wait, then see the outcome whole.
+void lockAll(Store& store);
+
+// Rows and sums of every table, to compare two ledgers after a copy:
+// "商品マスタ: 120 行, 単価 計 45210.5" …
+QStringList census(Store& store);
+
+} // namespace ledger
