@@ -4,6 +4,7 @@
 
 #include "base/Version.h"
 
+#include "app/ConnectionPanel.h"
 #include "backup/BackupPanel.h"
 #include "backup/Erase.h"
 #include "codes/CodeOps.h"
@@ -57,6 +58,9 @@ FrmStolva::FrmStolva() {
     m_tabs->addTab(m_codes, QStringLiteral("設定・情報"));
     m_backups = new BackupPanel(m_store, m_codes);
     m_codes->addSection(m_backups);
+    m_connection = new ConnectionPanel(m_store, m_codes);
+    m_codes->addSectionBelowSlots(m_connection);
+    connect(m_connection, &ConnectionPanel::statusMessage, this, &FrmStolva::showStatus);
     // Options of the counting: kept between runs.
     auto* options = new QGroupBox(QStringLiteral("入力"), m_codes);
     options->setObjectName("grp入力");
@@ -130,10 +134,19 @@ FrmStolva::~FrmStolva() {
     delete takeCentralWidget();
 }
 
-Status FrmStolva::Form_Load(const QString& dataPath) {
+Status FrmStolva::Form_Load(const QString& dataPath, const std::optional<server::Address>& server) {
+    m_store.setServer(server);
     if (Status s = m_store.open(dataPath); !s)
         return s;
-    setWindowTitle(caption());
+    // A ledger on a server says so wherever the user looks.
+    setWindowTitle(server ? caption() + QStringLiteral(" - サーバー ") + server->shown()
+                          : caption());
+    if (server) {
+        auto* where = new QLabel(QStringLiteral("サーバー: ") + server->shown(), this);
+        where->setObjectName("lbl接続先");
+        statusBar()->addPermanentWidget(where);
+        m_connection->show(*server);
+    }
     FormInit();
     Clear商品情報();
     Clearコード表();
@@ -156,10 +169,14 @@ void FrmStolva::FormInit() {
     m_codes->setProgramInfo(
         QStringLiteral("Stolva Ver ") + version() + QStringLiteral(" LastUpdate") +
             QStringLiteral(STOLVA_RELEASE_DATE) +
-            QStringLiteral("\n在庫表の作成・商品情報の管理のためのプログラムです。"
-                           "データは %1 の Stolva.mdb に保存されます。"
-                           "大切なデータは定期的にコピーして保管してください。")
-                .arg(QDir::toNativeSeparators(m_store.dataPath())),
+            QStringLiteral("\n在庫表の作成・商品情報の管理のためのプログラムです。") +
+            (m_store.onServer()
+                 ? QStringLiteral("データはサーバー %1 に保存されます（作業中の内容は %2）。"
+                                  "バックアップは毎日この PC に作られます。")
+                       .arg(m_store.serverName(), QDir::toNativeSeparators(m_store.dataPath()))
+                 : QStringLiteral("データは %1 の Stolva.mdb に保存されます。"
+                                  "大切なデータは定期的にコピーして保管してください。")
+                       .arg(QDir::toNativeSeparators(m_store.dataPath()))),
         QStringLiteral("ご質問・ご要望は、導入をお手伝いした担当者またはお店のシステム担当者に"
                        "お問い合わせください。"));
 }

@@ -20,6 +20,7 @@ class SheetTab;
 class ProductTab;
 class CodeTab;
 class BackupPanel;
+class ConnectionPanel;
 
 // The main window: three tabs over the two databases.
 class FrmStolva : public QMainWindow {
@@ -31,9 +32,11 @@ class FrmStolva : public QMainWindow {
     FrmStolva();
     ~FrmStolva() override;
 
-    // The load handler: opens the databases in dataPath and rebuilds the work
-    // tables. A failure is returned with a message for the user.
-    Status Form_Load(const QString& dataPath);
+    // The load handler: opens the databases in dataPath (the shared data on
+    // `server` when one is given) and rebuilds the work tables. A failure is
+    // returned with a message for the user.
+    Status Form_Load(const QString& dataPath,
+                     const std::optional<server::Address>& server = std::nullopt);
 
     void FormInit();
     // Fills the combo boxes and refreshes the reference lists' models.
@@ -91,6 +94,7 @@ class FrmStolva : public QMainWindow {
     SheetTab* m_sheet;
     ProductTab* m_products;
     CodeTab* m_codes;
+    ConnectionPanel* m_connection = nullptr;
     BackupPanel* m_backups;
     QPointer<HintWindow> m_hint;
     QPointer<HelpWindow> m_guide;

@@ -9,6 +9,7 @@
 #include <QFont>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTranslator>
 
@@ -41,4 +42,21 @@ QString resolveDataPath(const QString& chosen) {
     if (!isInstalledAt(programDir))
         return programDir + "/data/";
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/";
+}
+
+Result<std::optional<server::Address>> resolveServer(const QString& chosen) {
+    Result<std::optional<server::Address>> r;
+    QString url = chosen;
+    if (url.isEmpty())
+        url = qEnvironmentVariable("STOLVA_SERVER");
+    if (url.isEmpty())
+        url = QSettings().value(QString::fromLatin1(ServerSetting)).toString();
+    if (url.isEmpty())
+        return r;
+    const Result<server::Address> a = server::parse(url);
+    if (!a)
+        r.status = a.status;
+    else
+        r.value = a.value;
+    return r;
 }

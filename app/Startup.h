@@ -1,6 +1,10 @@
 #pragma once
 
+#include "base/Result.h"
+#include "store/Server.h"
+
 #include <QString>
+#include <optional>
 
 class QApplication;
 
@@ -16,3 +20,10 @@ bool isInstalledAt(const QString& programDir);
 // "data/", for an installed program the user's data folder
 // (~/.local/share/Stolva/).
 QString resolveDataPath(const QString& chosen = QString());
+
+// The server the ledger is on: `chosen` (--server) when given, else
+// STOLVA_SERVER when set, else the one kept by 接続保存 on 設定・情報; none
+// for the local file. A URI that cannot be read is a failure.
+Result<std::optional<server::Address>> resolveServer(const QString& chosen = QString());
+// The key 接続保存 keeps the server under (its URI, empty for the local file).
+constexpr const char* ServerSetting = "connection/server";

@@ -2,6 +2,7 @@
 #include "app/SingleCopy.h"
 #include "app/Startup.h"
 #include "msg/Msg.h"
+#include "store/Copy.h"
 #include "widgets/Controls.h"
 
 #include <QApplication>
@@ -9,6 +10,34 @@
 #include <QDir>
 #include <QIcon>
 #include <cstdio>
+
+namespace {
+// --copy-to-server: the local ledger onto an empty server database, said on
+// the terminal (0 when copied and compared equal).
+int copyLedgerToServer(const QString& dataPath, const QString& url) {
+    const Result<server::Address> to = server::parse(url);
+    if (!to) {
+        std::fprintf(stderr, "%s\n", qPrintable(to.status.error));
+        return 2;
+    }
+    Store local;
+    if (Status s = local.open(dataPath); !s) {
+        std::fprintf(stderr, "%s\n", qPrintable(s.error));
+        return 1;
+    }
+    const Result<QStringList> done = ledger::copyToServer(local, to.value);
+    if (!done) {
+        std::fprintf(stderr, "%s\n", qPrintable(done.status.error));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(QStringLiteral("%1 のデータをサーバー %2 にコピーしました。"
+                                                  "行数と合計は元と同じです:")
+                                       .arg(QDir::toNativeSeparators(dataPath), to.value.shown())));
+    for (const QString& line : done.value)
+        std::printf("  %s\n", qPrintable(line));
+    return 0;
+}
+} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -20,13 +49,31 @@ int main(int argc, char* argv[]) {
     cl.addHelpOption();
     cl.addVersionOption();
     const QCommandLineOption dataDir("data-dir", QStringLiteral("データフォルダ"), "DIR");
+    const QCommandLineOption serverUrl(
+        "server",
+        QStringLiteral("共有のデータを置く PostgreSQL "
+                       "サーバー（postgresql://ユーザー@ホスト:ポート/データベース）"),
+        "URL");
+    const QCommandLineOption copyToServer(
+        "copy-to-server",
+        QStringLiteral("この PC のデータを空のサーバーのデータベースへコピーして終了する"), "URL");
     // Start-up measurement: report the window shown, then end.
     QCommandLineOption exitWhenShown("exit-when-shown");
     exitWhenShown.setFlags(QCommandLineOption::HiddenFromHelp);
     cl.addOption(dataDir);
+    cl.addOption(serverUrl);
+    cl.addOption(copyToServer);
     cl.addOption(exitWhenShown);
     cl.process(app);
     const QString dataPath = resolveDataPath(cl.value(dataDir));
+    if (cl.isSet(copyToServer))
+        return copyLedgerToServer(dataPath, cl.value(copyToServer));
+    const Result<std::optional<server::Address>> server = resolveServer(cl.value(serverUrl));
+    if (!server) {
+        ShowMsg(MsgKind::その他, MsgCase::エラー,
+                QStringLiteral("Stolva を起動できません。\n\n") + server.status.error);
+        return 1;
+    }
     SingleCopy single(dataPath);
     switch (single.acquire()) {
     case SingleCopy::Result::Acquired:
@@ -43,7 +90,7 @@ int main(int argc, char* argv[]) {
     rememberWindowSizes(true);
     FrmStolva w;
     single.setWindow(&w);
-    if (Status s = w.Form_Load(dataPath); !s) {
+    if (Status s = w.Form_Load(dataPath, server.value); !s) {
         ShowMsg(MsgKind::その他, MsgCase::エラー,
                 QStringLiteral("Stolva を起動できません。\n\n") + s.error);
         return 1;

@@ -91,7 +91,7 @@ CodeTab::CodeTab(Store& store, QWidget* parent) : QWidget(parent), m_store(store
     codeButtons->addStretch(1);
     codeButtons->addWidget(hint);
 
-    auto* left = new QVBoxLayout;
+    auto* left = m_left = new QVBoxLayout;
     left->addLayout(options);
     left->addWidget(m_grid, 1);
     left->addLayout(codeButtons);
@@ -136,6 +136,10 @@ CodeTab::CodeTab(Store& store, QWidget* parent) : QWidget(parent), m_store(store
     connect(m_model, &WorkTableModel::writeFailed, this, [](const QString& e) {
         ShowError(QStringLiteral("入力した値を保存できませんでした。"), e);
     });
+}
+
+void CodeTab::addSectionBelowSlots(QWidget* section) {
+    m_left->addWidget(section);
 }
 
 void CodeTab::addSection(QWidget* section) {

@@ -31,6 +31,8 @@ class CodeTab : public QWidget {
     void setProgramInfo(const QString& info, const QString& support);
     // A section of the settings column, above erasing all data.
     void addSection(QWidget* section);
+    // A section under the slot list (the left column), where there is room.
+    void addSectionBelowSlots(QWidget* section);
 
   signals:
     // ヘルプ: the guide is wanted.
@@ -52,6 +54,7 @@ class CodeTab : public QWidget {
     QLabel* m_info;
     QLabel* m_support;
     QVBoxLayout* m_right;
+    QVBoxLayout* m_left;
     // The kind and names the editor last read; none after クリア.
     std::optional<QPair<QString, codes::SlotNames>> m_read;
 };

@@ -4,6 +4,7 @@
 
 #include <QSet>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 
 namespace ledger {
 
@@ -91,11 +92,81 @@ QStringList census(Store& store) {
                                                           : "coalesce(sum(length(" + f + ")), 0)");
         const Rows r = store.query(Db::Main, "SELECT " + parts.join(", ") + " FROM " + table);
         QStringList said;
-        for (const QVariant& v : r.value(0))
+        for (const QVariant& v : r.value(0).mid(1))
             said << QString::number(v.toDouble(), 'g', 15);
-        out << table + ": " + said.join(' ');
+        out << QStringLiteral("%1: %2 行（列ごとの合計・文字数 %3）")
+                   .arg(table)
+                   .arg(r.value(0).value(0).toLongLong())
+                   .arg(said.join(' '));
     }
     return out;
+}
+
+} // namespace ledger
+
+namespace ledger {
+
+QStringList refusedByServer(Store& local) {
+    QStringList out;
+    for (const auto& [table, fields] : tables())
+        for (const QString& f : fields.split(", ")) {
+            // The local file keeps any value in any column; the server does not.
+            const bool number = numbers().contains(table + "." + f);
+            const QString bad = number ? "typeof(" + f + ") NOT IN ('integer', 'real', 'null')"
+                                : f == QLatin1String("日付")
+                                    ? f + " IS NOT NULL AND (typeof(" + f + ") <> 'text' OR " + f +
+                                          " NOT GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]')"
+                                    : "typeof(" + f + ") NOT IN ('text', 'null')";
+            for (const Row& r : local.query(Db::Main, "SELECT rowid, " + f + " FROM " + table +
+                                                          " WHERE " + bad + " LIMIT 20"))
+                out << QStringLiteral("%1 の %2 行目: %3「%4」は%5として保存できません")
+                           .arg(table, r[0].toString(), f, r[1].toString(),
+                                number                       ? QStringLiteral("数値")
+                                : f == QLatin1String("日付") ? QStringLiteral("日付")
+                                                             : QStringLiteral("文字"));
+        }
+    return out;
+}
+
+Result<QStringList> copyToServer(Store& local, const server::Address& to) {
+    return guardedValue<QStringList>([&] {
+        if (local.onServer())
+            throw StoreError(QStringLiteral("この PC のデータはすでにサーバーにあります。"),
+                             QString());
+        if (const QStringList refused = refusedByServer(local); !refused.isEmpty())
+            throw StoreError(QStringLiteral("サーバーに保存できない値があります。何もコピーして"
+                                            "いません。\n") +
+                                 refused.join('\n'),
+                             QString(), ErrorKind::Foreign);
+        Store remote;
+        QTemporaryDir work; // the server store's own work file, thrown away
+        remote.setWorkFolder(work.path());
+        remote.setServer(to);
+        if (Status s = remote.open(local.dataPath()); !s)
+            throw StoreError(s.error, QString(), s.kind);
+        Transaction t(remote, Db::Main);
+        lockAll(remote);
+        const qint64 held = remote
+                                .scalar(Db::Main, "SELECT (SELECT count(*) FROM 商品マスタ) + "
+                                                  "(SELECT count(*) FROM 在庫表) + (SELECT "
+                                                  "count(*) FROM コードマスタ WHERE sname IS "
+                                                  "NOT NULL)")
+                                .toLongLong();
+        if (held > 0)
+            throw StoreError(QStringLiteral("サーバー %1 にはすでに Stolva のデータがあります。"
+                                            "空のデータベースにだけコピーできます。")
+                                 .arg(to.shown()),
+                             QString(), ErrorKind::Conflict);
+        copyAll(local, remote);
+        const QStringList mine = census(local), theirs = census(remote);
+        if (mine != theirs)
+            throw StoreError(QStringLiteral("コピーした行数・合計が元と合いません。何もコピーして"
+                                            "いません。\n元: %1\nサーバー: %2")
+                                 .arg(mine.join(" / "), theirs.join(" / ")),
+                             QString());
+        t.commit();
+        return mine;
+    });
 }
 
 } // namespace ledger

@@ -20,6 +20,17 @@ void copyAll(Store& from, Store& to);
 // restore, erasing all data): other PCs wait, then see the outcome whole.
 void lockAll(Store& store);
 
+// Values of a local file a server would refuse (a text where a number
+// belongs, a date not written 2026-12-08), one line each; empty when none.
+QStringList refusedByServer(Store& local);
+
+// Moves a local ledger onto a server: the server's database must hold no
+// Stolva data yet (its schema is made on opening); everything is copied in
+// one transaction, then both ledgers are counted and summed. Gives what was
+// compared, one line a table; fails, with nothing copied, when a value would
+// be refused (all of them listed) or the server is not empty.
+Result<QStringList> copyToServer(Store& local, const server::Address& to);
+
 // Rows and sums of every table, to compare two ledgers after a copy:
 // "商品マスタ: 120 行, 単価 計 45210.5" …
 QStringList census(Store& store);

@@ -380,7 +380,23 @@ QSqlQuery Store::prepare(Db which, const QString& sql) {
     return q;
 }
 
+void Store::reconnectIfLost(Db which) {
+    if (!serverDb(which) || !m_lost || m_inTransaction[int(which)])
+        return;
+    m_cache[int(which)].clear();
+    const QString name = connectionName(which);
+    {
+        QSqlDatabase d = QSqlDatabase::database(name, false);
+        d.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (Status s = server::connect(name, *m_server, m_busyTimeoutMs); !s)
+        throw StoreError(s.error, QString(), ErrorKind::Io);
+    m_lost = false;
+}
+
 QSqlQuery& Store::cached(Db which, const QString& sql) {
+    reconnectIfLost(which);
     auto& cache = m_cache[int(which)];
     const auto hit = cache.find(sql);
     if (hit != cache.end()) {
@@ -628,6 +644,7 @@ Rows Store::queryMany(Db which, const QString& sql, const QVariantList& params) 
 }
 
 void Store::exec(Db which, const QString& sql, const QVariantList& params) {
+    reconnectIfLost(which);
     if (serverDb(which) && params.isEmpty()) {
         // The server prepares only queries and changes of rows, never a
         // definition: a statement without values is sent as it is.
@@ -671,6 +688,8 @@ QVariant Store::scalar(Db which, const QString& sql, const QVariantList& params)
 }
 
 void Store::begin(Db which) {
+    reconnectIfLost(which);
+    m_inTransaction[int(which)] = true;
     QSqlDatabase d = db(which);
     if (which == Db::Main && d.driverName() == QLatin1String("QSQLITE")) {
         // SQLite: the main file is locked for writing at once, so a busy file is
@@ -679,16 +698,21 @@ void Store::begin(Db which) {
         // server the writers lock the rows they change instead.
         m_sqlText = QStringLiteral("BEGIN IMMEDIATE");
         QSqlQuery q(d);
-        if (!q.exec(m_sqlText))
+        if (!q.exec(m_sqlText)) {
+            m_inTransaction[int(which)] = false;
             fail(which, q.lastError(), m_sqlText);
+        }
         return;
     }
     m_sqlText = QStringLiteral("BEGIN");
-    if (!d.transaction())
+    if (!d.transaction()) {
+        m_inTransaction[int(which)] = false;
         fail(which, d.lastError(), m_sqlText);
+    }
 }
 
 void Store::finish(Db which, bool commit) {
+    m_inTransaction[int(which)] = false;
     QSqlDatabase d = db(which);
     if (commit) {
         m_sqlText = QStringLiteral("COMMIT");
@@ -716,8 +740,10 @@ void Store::fail(Db which, const QSqlError& e, const QString& sql) {
         msg = QStringLiteral("データベースが他のプログラムに使用されています（%1）").arg(msg);
     else if (locked)
         msg = QStringLiteral("%1。しばらくしてから、もう一度してください").arg(msg);
-    else if (serverDb(which) && server::isLost(e))
+    else if (serverDb(which) && server::isLost(e)) {
         kind = ErrorKind::Io;
+        m_lost = true;
+    }
     throw StoreError(msg, sql, kind);
 }
 

@@ -134,6 +134,11 @@ class Store {
     // when it holds other tables or a newer Stolva's.
     void openServer();
     void lock(const QString& what);
+    // A lost server connection is opened again at the next action (never
+    // inside a transaction: that one failed whole).
+    void reconnectIfLost(Db which);
+    bool m_lost = false;
+    bool m_inTransaction[2] = {false, false};
     bool serverDb(Db which) const { return which == Db::Main && m_server; }
     // What a failed statement means, and whether it was another's lock, by engine.
     QString said(Db which, const QSqlError& e) const;

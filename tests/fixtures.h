@@ -29,6 +29,13 @@ const server::Address* testServer();
             QSKIP(why);                                                                            \
     } while (0)
 
+// The rest of a test that needs the test server is skipped without one.
+#define SKIP_ON_SERVER_ONLY()                                                                      \
+    do {                                                                                           \
+        if (!testServer())                                                                         \
+            QSKIP("needs the test server (STOLVA_TEST_SERVER)");                                   \
+    } while (0)
+
 // A data folder of its own with both databases opened; on the test server a
 // database of its own, dropped with it.
 class TempStore {

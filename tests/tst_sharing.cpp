@@ -10,6 +10,7 @@
 #include "work/WorkResets.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QProcess>
 
 using namespace products;
@@ -70,6 +71,7 @@ class TestSharing : public QObject {
     void lineDeleteWritesTheLedgerFirst();
     void saveIsAFewStatements();
     void copiesEraseAndRestoreKeepEveryValue();
+    void serverUnreachableOrLost();
 };
 
 void TestSharing::productListEditedOnBoth_data() {
@@ -344,6 +346,40 @@ void TestSharing::copiesEraseAndRestoreKeepEveryValue() {
     // A product added after the restore takes a key of its own.
     t.addProduct("NEW", "新しい商品");
     QCOMPARE(t.count(Db::Main, "商品マスタ"), products + 1);
+}
+
+// A server that does not answer is named and nothing local is written; a
+// connection lost mid-session fails the action whole, says so, and the next
+// action connects again and succeeds.
+void TestSharing::serverUnreachableOrLost() {
+    QTemporaryDir dir;
+    {
+        Store s;
+        s.setServer(server::parse("postgresql://tanaka@127.0.0.1:1/shop").value);
+        const Status opened = s.open(dir.path());
+        QVERIFY(!opened);
+        QVERIFY2(opened.error.contains("サーバー tanaka@127.0.0.1:1/shop に接続できません"),
+                 qPrintable(opened.error));
+        QVERIFY(!QFileInfo::exists(dir.path() + "/Stolva.mdb"));
+    }
+    SKIP_ON_SERVER_ONLY();
+    TempStore t;
+    Store& s = t.store();
+    t.addProduct("A1", "りんご", "個", 100);
+    VERIFY_OK(products::read商品情報(s, QString()));
+    edit(s, "りんご", "単価", 120);
+    // Every connection to the ledger's database ends, as when the network drops.
+    OtherPc admin(t);
+    admin.store.query(Db::Main, "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+                                "datname = current_database() AND pid <> pg_backend_pid()");
+    const auto lost = products::entry商品情報(s);
+    QVERIFY(!lost);
+    QVERIFY2(lost.error().contains("に接続できません"), qPrintable(lost.error()));
+    QCOMPARE(lost.status.kind, ErrorKind::Io);
+    // What was typed is still in the work file; 登録 again writes it.
+    VALUE_OK(again, products::entry商品情報(s));
+    QCOMPARE(again.updated, 1);
+    QCOMPARE(price(s, "りんご"), QString("120"));
 }
 
 int main(int argc, char** argv) {

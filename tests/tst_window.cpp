@@ -115,6 +115,7 @@ class TestWindow : public QObject {
     void detailNumberBoxesRefuseText();
     void codeEditorAsksAndRegisters();
     void csvThroughTheDialogs();
+    void connectionSettingsTypedAndKept();
     void backupAndRestoreOnTheSettingsTab();
     void installedProgramKeepsDataPerUser();
     void stockOverTime();
@@ -973,6 +974,40 @@ void TestWindow::csvThroughTheDialogs() {
     QCOMPARE(s.count(Db::Main, "商品マスタ", "品名 = 'キウイ' AND 単価 = 95"), 1);
 }
 
+// 接続先 typed as a user types it: a server that does not answer is named in
+// the message, and 接続保存 keeps it (no password) for the next start.
+void TestWindow::connectionSettingsTypedAndKept() {
+    Started s;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, s.dir.path());
+    s.find<QTabWidget>("SSTab1")->setCurrentIndex(2);
+    auto* server = s.find<QRadioButton>("optサーバー");
+    user::click(server, QPoint(8, server->height() / 2));
+    const auto type = [&](const QString& box, const QString& text) {
+        user::click(s.find<QWidget>(box));
+        user::key(Qt::Key_A, Qt::ControlModifier);
+        user::keys(text);
+    };
+    type("txtホスト", "127.0.0.1");
+    type("txtポート", "1"); // nothing listens there
+    type("txtデータベース", "shop");
+    type("txtユーザー", "tanaka");
+    user::click(s.find<QPushButton>("cmd接続テスト"));
+    const QString said = s.find<QLabel>("lbl接続結果")->text();
+    QVERIFY2(said.contains("サーバー tanaka@127.0.0.1:1/shop に接続できません"), qPrintable(said));
+    user::click(s.find<QPushButton>("cmd接続保存"));
+    QCOMPARE(QSettings().value(ServerSetting).toString(),
+             QString("postgresql://tanaka@127.0.0.1:1/shop"));
+    const auto next = resolveServer();
+    QVERIFY(next && next.value && next.value->shown() == "tanaka@127.0.0.1:1/shop");
+    // Back to this PC's file.
+    auto* local = s.find<QRadioButton>("optローカル");
+    user::click(local, QPoint(8, local->height() / 2));
+    QVERIFY(!s.find<QWidget>("txtホスト")->isEnabled());
+    user::click(s.find<QPushButton>("cmd接続保存"));
+    QCOMPARE(QSettings().value(ServerSetting).toString(), QString());
+    QVERIFY(s.w->statusBar()->currentMessage().contains("この PC のデータ"));
+}
+
 // A start makes the day's copy; a copy made by hand is chosen in the list and
 // restored: asked first (No by default), then every tab shows the restored data.
 void TestWindow::backupAndRestoreOnTheSettingsTab() {
@@ -1232,7 +1267,8 @@ void TestWindow::windowsFitASmallScreen() {
     }
     QVERIFY2(w->minimumSizeHint().width() <= screen.width(),
              qPrintable(QString::number(w->minimumSizeHint().width())));
-    QVERIFY(w->minimumSizeHint().height() <= screen.height());
+    QVERIFY2(w->minimumSizeHint().height() <= screen.height(),
+             qPrintable(QString::number(w->minimumSizeHint().height())));
     QCOMPARE(fittedSize(QSize(1180, 760), w->minimumSizeHint(), screen), QSize(1024, 728));
     QCOMPARE(fittedSize(QSize(1000, 700), w->minimumSizeHint(), screen), QSize(1000, 700));
     QCOMPARE(fittedSize(QSize(400, 300), w->minimumSizeHint(), screen), w->minimumSizeHint());
