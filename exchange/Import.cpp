@@ -487,6 +487,7 @@ Status importProducts(Store& store, const ProductPreview& preview, const Progres
         // The preview the user saw is what is written; the dialog that shows
         // it is modal, so nothing else changes the master in between.
         Transaction t(store, Db::Main);
+        store.lockSlots();
         // Many rows to a statement, and only the fields that change (an
         // indexed field rewritten for nothing costs its index too).
         const QStringList fields = columns::list(products::Columns, products::ColCode).split(", ");

@@ -268,6 +268,7 @@ Result<ListSaved> entry商品情報(Store& store) {
             if (!r[idAt].isNull())
                 ids << r[idAt].toLongLong();
         Transaction t(store, Db::Main);
+        store.lockSlots(); // before any product row: every writer locks in one order
         const QHash<qint64, Row> stored = productsById(store, ids);
         NameMatchedWriter writer(store, false);
         codes::SlotWriter slotWriter(store);
@@ -429,6 +430,7 @@ Result<std::optional<Detail>> read商品詳細(Store& store, const QString& name
 Result<qint64> entry商品詳細(Store& store, const Detail& d, bool overwrite) {
     return guardedValue<qint64>([&] {
         Transaction t(store, Db::Main);
+        store.lockSlots();
         const Rows found = store.query(
             Db::Main, "SELECT id, 版 FROM 商品マスタ WHERE code = ? ORDER BY id LIMIT 1", {d.code});
         const QVariantList values{d.code,

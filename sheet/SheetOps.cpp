@@ -528,6 +528,7 @@ Result<int> entry在庫表(Store& store, const QDate& date, const QString& categ
         const QString day = dateKey(date);
         Transaction t(store, Db::Main);
         store.lockDate(day);
+        store.lockSlots(); // a save writes products and slots too: date, slots, then rows
         // The sheets this save replaces, with their versions, and whether the
         // date is closed (a row of its own), in one statement: each sheet must
         // still be the one the user loaded or was asked about.

@@ -367,8 +367,11 @@ void Store::openServer() {
 }
 
 void Store::lock(const QString& what) {
-    if (m_server)
+    // Taken once per transaction: a second request of the same lock is free.
+    if (m_server && !m_locked.contains(what)) {
         query(Db::Main, "SELECT pg_advisory_xact_lock(hashtext(?))", {what});
+        m_locked.insert(what);
+    }
 }
 
 QSqlQuery Store::prepare(Db which, const QString& sql) {
@@ -713,6 +716,8 @@ void Store::begin(Db which) {
 
 void Store::finish(Db which, bool commit) {
     m_inTransaction[int(which)] = false;
+    if (which == Db::Main)
+        m_locked.clear(); // a transaction's locks end with it
     QSqlDatabase d = db(which);
     if (commit) {
         m_sqlText = QStringLiteral("COMMIT");

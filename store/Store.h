@@ -3,6 +3,7 @@
 #include "base/Result.h"
 #include "store/Server.h"
 
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -138,6 +139,7 @@ class Store {
     // inside a transaction: that one failed whole).
     void reconnectIfLost(Db which);
     bool m_lost = false;
+    QSet<QString> m_locked; // the advisory locks this transaction holds
     bool m_inTransaction[2] = {false, false};
     bool serverDb(Db which) const { return which == Db::Main && m_server; }
     // What a failed statement means, and whether it was another's lock, by engine.
