@@ -9,6 +9,7 @@
 #include "backup/BackupOps.h"
 #include "backup/Erase.h"
 #include "bench/generator.h"
+#include "bench/proxy.h"
 #include "codes/CodeOps.h"
 #include "exchange/Export.h"
 #include "exchange/Import.h"
@@ -23,6 +24,7 @@
 #include "sheet/SheetOps.h"
 #include "sheet/SheetReport.h"
 #include "store/Schema.h"
+#include "store/Server.h"
 #include "work/RefModels.h"
 #include "work/WorkResets.h"
 
@@ -30,8 +32,10 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMainWindow>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -409,6 +413,88 @@ void largeRows(Store& store, Raw& raw, const QString& dir, int products, bool wi
                 (long long)saveStatements);
 }
 
+// The rows of a ledger on a server 2.5 ms away: a throwaway PostgreSQL 15
+// server (tools/pg.sh) behind a proxy that delays each direction 1.25 ms.
+// Without PostgreSQL installed the rows are left out, said so.
+void serverRows(const QString& root, int products, std::vector<Line>& lines) {
+    const QString pg = QStringLiteral(STOLVA_SOURCE_DIR "/tools/pg.sh");
+    if (!QFileInfo::exists("/usr/lib/postgresql/15/bin/initdb")) {
+        std::printf("PostgreSQL 15 is not installed: no rows on a server\n");
+        return;
+    }
+    QProcess start;
+    start.start("bash", {pg, "start"});
+    start.waitForFinished(60000);
+    const QString said = QString::fromUtf8(start.readAllStandardOutput());
+    const QRegularExpression found("STOLVA_TEST_SERVER=(\\S+) STOLVA_PG_DIR=(\\S+)");
+    const auto m = found.match(said);
+    if (!m.hasMatch()) {
+        std::printf("the bench server did not start: %s\n",
+                    qPrintable(QString::fromUtf8(start.readAllStandardError())));
+        return;
+    }
+    server::Address direct = server::parse(m.captured(1)).value;
+    const QString pgDir = m.captured(2);
+    {
+        const QString admin = "bench-admin";
+        check(server::connect(admin, direct, 10000), "server");
+        QSqlQuery(QSqlDatabase::database(admin)).exec("CREATE DATABASE bench");
+        QSqlDatabase::database(admin).close();
+    }
+    QSqlDatabase::removeDatabase("bench-admin");
+    direct.database = "bench";
+    const QString n = QLocale(QLocale::English).toString(products);
+    {
+        // The ledger made on the server directly, then used through the proxy.
+        Store made;
+        made.setServer(direct);
+        made.setWorkFolder(root + "/server-made");
+        check(made.open(root + "/server-made"), "open on the server");
+        gen::products(made, products);
+    }
+    DelayProxy proxy(quint16(direct.port), 1250);
+    server::Address far = direct;
+    far.port = proxy.port();
+    Store store;
+    store.setServer(far);
+    check(store.open(root + "/server"), "open through the proxy");
+    const auto roundTrip = [&] { store.scalar(Db::Main, "SELECT 1"); };
+    const double trip = measure(21, {}, roundTrip);
+    lines.push_back(
+        {"start-up with " + n + " products on a server 2.5 ms away",
+         startUp({QCoreApplication::applicationDirPath() + "/stolva", "--exit-when-shown",
+                  "--data-dir", root + "/server-start", "--server", far.url()}),
+         startUpFloor()});
+    check(sheet::read在庫表(store, QDate(2026, 1, 1), QString()), "load");
+    const qint64 seq = store.scalar(Db::Work, "SELECT min(seq) FROM w在庫表").toLongLong();
+    int k = 0;
+    lines.push_back({"one cell edit with look-up on a server 2.5 ms away",
+                     measure(31, {},
+                             [&] {
+                                 store.exec(Db::Work, "UPDATE w在庫表 SET 品名 = ? WHERE seq = ?",
+                                            {gen::productName(k++ * 13 % products), seq});
+                                 check(sheet::afterCellEdit(store, seq, sheet::ColName), "edit");
+                                 check(sheet::calc明細(store), "calc");
+                             }),
+                     trip});
+    int seed = 0;
+    qint64 statements = 0;
+    lines.push_back({"save a 500-line sheet to a server 2.5 ms away",
+                     measure(
+                         9, [&] { gen::workSheet(store, 500, seed++); },
+                         [&] {
+                             const qint64 before = store.statementsRun();
+                             check(sheet::entry在庫表(store, QDate(2026, 6, 1), QString()), "save");
+                             statements = store.statementsRun() - before;
+                         }),
+                     trip * double(statements + 2)});
+    std::printf("a round trip to the server through the proxy: %.2f ms; statements of a "
+                "500-line save on the server: %lld\n",
+                trip, (long long)statements);
+    store.close();
+    QProcess::execute("bash", {pg, "stop", pgDir});
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -419,6 +505,8 @@ int main(int argc, char** argv) {
     cl.addHelpOption();
     const QCommandLineOption productsOpt("products", "the large-ledger rows at N products", "N");
     const QCommandLineOption emptyWindow("empty-window", "the start-up floor (internal)");
+    const QCommandLineOption serverOnly("server-rows", "only the rows on a server 2.5 ms away");
+    cl.addOption(serverOnly);
     const QCommandLineOption importFile("import-file",
                                         "time and peak memory of a product import preview", "CSV");
     cl.addOption(importFile);
@@ -456,6 +544,12 @@ int main(int argc, char** argv) {
     QDir().mkpath(root);
     std::vector<Line> lines;
     const QString dir = root + "/main";
+    if (cl.isSet(serverOnly)) {
+        serverRows(root, products, lines);
+        print(lines);
+        QDir(root).removeRecursively();
+        return 0;
+    }
 
     if (cl.isSet(productsOpt)) {
         Store store;
@@ -778,6 +872,7 @@ int main(int argc, char** argv) {
         std::printf("peak memory of the 100,000-product preview: %.0f MB\n", peak);
         big.close();
     }
+    serverRows(root, products, lines);
 
     print(lines);
     store.close();
