@@ -121,7 +121,11 @@ FrmStolva::FrmStolva() {
     connect(m_products, &ProductTab::hintRequested, this, &FrmStolva::showHint);
     connect(m_codes, &CodeTab::hintRequested, this, &FrmStolva::showHint);
     connect(m_codes, &CodeTab::eraseRequested, this, [this] {
-        if (ShowMsg(MsgKind::削除, MsgCase::確認, "すべてのデータ") == True)
+        // On a server every PC's data goes: the question names it.
+        if (ShowMsg(MsgKind::削除, MsgCase::確認,
+                    m_store.onServer()
+                        ? QStringLiteral("サーバー %1 のすべてのデータ").arg(m_store.serverName())
+                        : QStringLiteral("すべてのデータ")) == True)
             AllDelete();
     });
 }
@@ -235,7 +239,11 @@ void FrmStolva::AllDelete() {
 }
 
 void FrmStolva::restoreBackup(const QString& path) {
-    const QString when = QFileInfo(path).fileName();
+    const QString when =
+        QFileInfo(path).fileName() +
+        (m_store.onServer()
+             ? QStringLiteral("（サーバー %1 のデータを置き換えます）").arg(m_store.serverName())
+             : QString());
     if (!m_sheet->confirmDiscard() || !m_products->confirmDiscard() ||
         ShowMsg(MsgKind::その他, MsgCase::復元確認, when) != True)
         return;
