@@ -113,7 +113,7 @@ QStringList refusedByServer(Store& local) {
             // The local file keeps any value in any column; the server does not.
             const bool number = numbers().contains(table + "." + f);
             const QString bad = number ? "typeof(" + f + ") NOT IN ('integer', 'real', 'null')"
-                                : f == QLatin1String("日付")
+                                : f == QStringLiteral("日付")
                                     ? f + " IS NOT NULL AND (typeof(" + f + ") <> 'text' OR " + f +
                                           " NOT GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]')"
                                     : "typeof(" + f + ") NOT IN ('text', 'null')";
@@ -121,9 +121,9 @@ QStringList refusedByServer(Store& local) {
                                                           " WHERE " + bad + " LIMIT 20"))
                 out << QStringLiteral("%1 の %2 行目: %3「%4」は%5として保存できません")
                            .arg(table, r[0].toString(), f, r[1].toString(),
-                                number                       ? QStringLiteral("数値")
-                                : f == QLatin1String("日付") ? QStringLiteral("日付")
-                                                             : QStringLiteral("文字"));
+                                number                        ? QStringLiteral("数値")
+                                : f == QStringLiteral("日付") ? QStringLiteral("日付")
+                                                              : QStringLiteral("文字"));
         }
     return out;
 }

@@ -19,10 +19,7 @@ const server::Address* testServer() {
     return address ? &*address : nullptr;
 }
 
-namespace {
-// Runs a statement on the test server's own database (creating and
-// dropping the stores' databases).
-void onServer(const QString& sql) {
+void onTestServer(const QString& sql) {
     const QString name = QStringLiteral("test-server-admin");
     if (!QSqlDatabase::contains(name))
         if (Status s = server::connect(name, *testServer(), 10000); !s)
@@ -31,15 +28,20 @@ void onServer(const QString& sql) {
     if (!q.exec(sql))
         qFatal("test server: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
 }
-} // namespace
+
+server::Address testDatabase(const QString& name) {
+    server::Address a = *testServer();
+    a.database = name;
+    return a;
+}
 
 TempStore::TempStore() {
     if (testServer()) {
         static int made = 0;
         m_database =
             QStringLiteral("stolva_t%1_%2").arg(QCoreApplication::applicationPid()).arg(++made);
-        onServer("DROP DATABASE IF EXISTS " + m_database);
-        onServer("CREATE DATABASE " + m_database);
+        onTestServer("DROP DATABASE IF EXISTS " + m_database);
+        onTestServer("CREATE DATABASE " + m_database);
     }
     reopen();
 }
@@ -47,7 +49,7 @@ TempStore::TempStore() {
 TempStore::~TempStore() {
     m_store.reset();
     if (!m_database.isEmpty())
-        onServer("DROP DATABASE IF EXISTS " + m_database + " WITH (FORCE)");
+        onTestServer("DROP DATABASE IF EXISTS " + m_database + " WITH (FORCE)");
 }
 
 std::optional<server::Address> TempStore::serverAddress() const {

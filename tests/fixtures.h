@@ -29,6 +29,11 @@ const server::Address* testServer();
             QSKIP(why);                                                                            \
     } while (0)
 
+// Runs a statement on the test server's own database (CREATE DATABASE …).
+void onTestServer(const QString& sql);
+// The test server's address of another database on it.
+server::Address testDatabase(const QString& name);
+
 // The rest of a test that needs the test server is skipped without one.
 #define SKIP_ON_SERVER_ONLY()                                                                      \
     do {                                                                                           \

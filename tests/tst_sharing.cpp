@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
+#include <algorithm>
 
 using namespace products;
 
@@ -39,14 +40,38 @@ QString price(Store& s, const QString& name) {
 }
 
 // The slot writer child: enters names "<prefix>1" … "<prefix>n" one by one.
-int slotChild(const QString& dir, const QString& prefix, int n, const QString& database) {
-    Store s;
+// A store of another process on the test ledger: the data folder, or the
+// test server's database.
+bool openChild(Store& s, const QString& dir, const QString& database) {
     if (testServer()) {
         server::Address a = *testServer();
         a.database = database;
         s.setServer(a);
     }
-    if (!s.open(dir))
+    return s.open(dir).ok;
+}
+
+// The sheet saver child: n lines of `category` saved for 2026-12-08 as a PC
+// that loaded nothing (0 saved, 4 refused because another saved it first).
+int sheetChild(const QString& dir, const QString& category, int n, const QString& database,
+               const QString& work) {
+    Store s;
+    s.setWorkFolder(work);
+    if (!openChild(s, dir, database) || !resets::clear在庫明細(s, 0))
+        return 2;
+    Rows lines;
+    for (int i = 0; i < n; ++i)
+        lines.append(Row{0, QString("%1%2").arg(category).arg(i), i + 1, category});
+    insertRows(s, Db::Work, "w在庫表", "チェック, 品名, 数量, 商品区分", lines);
+    sheet::SaveMode mode;
+    mode.expected = sheet::Versions{};
+    const Result<int> saved = sheet::entry在庫表(s, QDate(2026, 12, 8), category, {}, mode);
+    return saved ? 0 : saved.status.kind == ErrorKind::Conflict ? 4 : 3;
+}
+
+int slotChild(const QString& dir, const QString& prefix, int n, const QString& database) {
+    Store s;
+    if (!openChild(s, dir, database))
         return 2;
     for (int i = 1; i <= n; ++i) {
         const Result<bool> r = codes::autoEntry(s, codes::kindUnit(), prefix + QString::number(i));
@@ -68,10 +93,14 @@ class TestSharing : public QObject {
     void slotEditor_data();
     void slotEditor();
     void sameSheetSavedOnBoth();
+    void sheetsSavedByTwoProcesses_data();
+    void sheetsSavedByTwoProcesses();
     void lineDeleteWritesTheLedgerFirst();
     void saveIsAFewStatements();
     void copiesEraseAndRestoreKeepEveryValue();
     void serverUnreachableOrLost();
+    void serverRefusesWhatIsNotItsOwn();
+    void ledgerCopiedToAServer();
 };
 
 void TestSharing::productListEditedOnBoth_data() {
@@ -267,6 +296,45 @@ void TestSharing::sameSheetSavedOnBoth() {
         6);
 }
 
+void TestSharing::sheetsSavedByTwoProcesses_data() {
+    QTest::addColumn<QString>("second"); // the other saver's category
+    QTest::newRow("different categories of one date") << "野菜";
+    QTest::newRow("the same category") << "果物";
+}
+
+// Two processes save a sheet of one date at the same moment: different
+// categories both stay whole; the same category is saved once, wholly, and
+// the other saver is refused (it would replace a count it never loaded).
+void TestSharing::sheetsSavedByTwoProcesses() {
+    QFETCH(QString, second);
+    TempStore t;
+    QTemporaryDir works[2];
+    QProcess savers[2];
+    const QString categories[2] = {"果物", second};
+    for (int i = 0; i < 2; ++i) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("STOLVA_SHEET_CHILD",
+                   t.path() + "|" + categories[i] + "|200|" + t.database() + "|" + works[i].path());
+        savers[i].setProcessEnvironment(env);
+        savers[i].start(QCoreApplication::applicationFilePath(), {});
+    }
+    QList<int> codes;
+    for (QProcess& p : savers) {
+        QVERIFY(p.waitForFinished(60000));
+        codes << p.exitCode();
+    }
+    std::sort(codes.begin(), codes.end());
+    const bool same = second == "果物";
+    QCOMPARE(codes, QList<int>({0, same ? 4 : 0}));
+    QCOMPARE(t.count(Db::Main, "在庫表"), same ? 200 : 400);
+    // Never a mix: each category's lines are one save's, numbered 1 … 200.
+    QCOMPARE(t.store()
+                 .query(Db::Main, "SELECT count(DISTINCT 行番号), min(行番号), max(行番号) FROM "
+                                  "在庫表 GROUP BY 商品区分")
+                 .value(0),
+             Row({200, 1, 200}));
+}
+
 void TestSharing::lineDeleteWritesTheLedgerFirst() {
     TempStore t;
     t.addProduct("A1", "りんご");
@@ -382,11 +450,95 @@ void TestSharing::serverUnreachableOrLost() {
     QCOMPARE(price(s, "りんご"), QString("120"));
 }
 
+// A database holding other tables, or a newer Stolva's data, is refused and
+// left as it was.
+void TestSharing::serverRefusesWhatIsNotItsOwn() {
+    SKIP_ON_SERVER_ONLY();
+    const QString other = QString("stolva_other_%1").arg(QCoreApplication::applicationPid());
+    onTestServer("DROP DATABASE IF EXISTS " + other);
+    onTestServer("CREATE DATABASE " + other);
+    QTemporaryDir dir;
+    {
+        Store s;
+        s.setServer(testDatabase(other));
+        QVERIFY(s.open(dir.path()));
+        s.exec(Db::Main, "DROP TABLE stolva_schema");
+        s.exec(Db::Main, "CREATE TABLE 顧客 (名前 text)");
+    }
+    {
+        Store s;
+        s.setServer(testDatabase(other));
+        const Status opened = s.open(dir.path());
+        QCOMPARE(opened.kind, ErrorKind::Foreign);
+        QVERIFY2(opened.error.contains("Stolva のものでない表"), qPrintable(opened.error));
+    }
+    onTestServer("DROP DATABASE " + other + " WITH (FORCE)");
+    TempStore t;
+    t.store().exec(Db::Main, "UPDATE stolva_schema SET version = version + 1");
+    Store s;
+    s.setServer(t.serverAddress());
+    const Status opened = s.open(t.path());
+    QCOMPARE(opened.kind, ErrorKind::Newer);
+    QCOMPARE(t.store().scalar(Db::Main, "SELECT version FROM stolva_schema").toInt(),
+             s.schemaVersion() + 1);
+}
+
+// A local ledger moved onto a server: values the server would refuse are
+// listed and nothing is copied; a good ledger arrives whole (counts and sums
+// compared) and keeps working; a server that holds data is not copied over.
+void TestSharing::ledgerCopiedToAServer() {
+    SKIP_ON_SERVER_ONLY();
+    const QString name = QString("stolva_copy_%1").arg(QCoreApplication::applicationPid());
+    onTestServer("DROP DATABASE IF EXISTS " + name);
+    onTestServer("CREATE DATABASE " + name);
+    QTemporaryDir dir;
+    Store local;
+    QVERIFY(local.open(dir.path()));
+    int n = 0;
+    for (const auto& [label, text] : hostileTexts()) {
+        (void)label;
+        local.exec(Db::Main,
+                   "INSERT INTO 商品マスタ (code, 品名, 単価, 適正数) VALUES (?, ?, ?, ?)",
+                   {QString("00%1").arg(n), text, n * 10.25, n});
+        ++n;
+    }
+    local.exec(Db::Main,
+               "UPDATE コードマスタ SET sname = '個' WHERE kcode = '単位' AND code = '01'");
+    local.exec(Db::Main, "INSERT INTO 在庫表 (日付, 行番号, 品名, 数量, 金額) VALUES "
+                         "('2026-12-08', 1, 'りんご', 3, 301.5), ('12/08/2026', 1, 'x', 1, 1)");
+    local.exec(Db::Main, "INSERT INTO 商品マスタ (品名, 単価) VALUES ('だめ', '百円')");
+    const Result<QStringList> refused = ledger::copyToServer(local, testDatabase(name));
+    QVERIFY(!refused);
+    QVERIFY2(refused.error().contains("単価「百円」は数値として") &&
+                 refused.error().contains("日付「12/08/2026」は日付として"),
+             qPrintable(refused.error()));
+    local.exec(Db::Main, "DELETE FROM 商品マスタ WHERE 品名 = 'だめ'");
+    local.exec(Db::Main, "UPDATE 在庫表 SET 日付 = '2026-12-07' WHERE 日付 = '12/08/2026'");
+    VALUE_OK(copied, ledger::copyToServer(local, testDatabase(name)));
+    QCOMPARE(copied, ledger::census(local));
+    {
+        Store remote;
+        remote.setServer(testDatabase(name));
+        QTemporaryDir work;
+        remote.setWorkFolder(work.path());
+        QVERIFY(remote.open(dir.path()));
+        QCOMPARE(ledger::census(remote), copied);
+        // The server's keys go on after the copied ones.
+        remote.exec(Db::Main, "INSERT INTO 商品マスタ (品名) VALUES ('新しい商品')");
+    }
+    const Result<QStringList> again = ledger::copyToServer(local, testDatabase(name));
+    QCOMPARE(again.status.kind, ErrorKind::Conflict);
+    onTestServer("DROP DATABASE " + name + " WITH (FORCE)");
+}
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList child = qEnvironmentVariable("STOLVA_SLOT_CHILD").split('|');
     if (child.size() == 4)
         return slotChild(child[0], child[1], child[2].toInt(), child[3]);
+    const QStringList saver = qEnvironmentVariable("STOLVA_SHEET_CHILD").split('|');
+    if (saver.size() == 5)
+        return sheetChild(saver[0], saver[1], saver[2].toInt(), saver[3], saver[4]);
     TestSharing tc;
     return QTest::qExec(&tc, argc, argv);
 }
