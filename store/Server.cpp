@@ -96,6 +96,11 @@ bool isBusy(const QSqlError& e) {
            code == QLatin1String("40001");
 }
 
+bool isRetried(const QSqlError& e) {
+    return e.nativeErrorCode() == QLatin1String("40P01") ||
+           e.nativeErrorCode() == QLatin1String("40001");
+}
+
 bool isLost(const QSqlError& e) {
     const QString code = e.nativeErrorCode();
     return e.type() == QSqlError::ConnectionError || code.startsWith(QLatin1String("08")) ||

@@ -37,6 +37,9 @@ QString describe(const QSqlError& e, const QString& server);
 // Another PC holds the lock (or a deadlock or serialization failure ended
 // the transaction): the action may be repeated.
 bool isBusy(const QSqlError& e);
+// A deadlock or serialization failure: the transaction was ended by the
+// server and the action can run again.
+bool isRetried(const QSqlError& e);
 // The server cannot be reached or the connection was lost.
 bool isLost(const QSqlError& e);
 

@@ -749,7 +749,7 @@ void Store::fail(Db which, const QSqlError& e, const QString& sql) {
         kind = ErrorKind::Io;
         m_lost = true;
     }
-    throw StoreError(msg, sql, kind);
+    throw StoreError(msg, sql, kind, serverDb(which) && server::isRetried(e));
 }
 
 Transaction::Transaction(Store& store, Db which) : m_store(store), m_which(which) {

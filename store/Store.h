@@ -20,16 +20,22 @@ enum class Db { Main, Work };
 // A database step that failed; carries the statement for the error report.
 class StoreError : public std::runtime_error {
   public:
-    StoreError(const QString& message, const QString& sql, ErrorKind kind = ErrorKind::Other)
-        : std::runtime_error(message.toStdString()), m_message(message), m_sql(sql), m_kind(kind) {}
+    StoreError(const QString& message, const QString& sql, ErrorKind kind = ErrorKind::Other,
+               bool retry = false)
+        : std::runtime_error(message.toStdString()), m_message(message), m_sql(sql), m_kind(kind),
+          m_retry(retry) {}
     QString message() const { return m_message; }
     QString sql() const { return m_sql; }
     ErrorKind kind() const { return m_kind; }
+    // The server ended the transaction to break a deadlock (or a
+    // serialization failure): the whole action may simply run again.
+    bool retry() const { return m_retry; }
 
   private:
     QString m_message;
     QString m_sql;
     ErrorKind m_kind;
+    bool m_retry;
 };
 
 // Owns the main database (Stolva.mdb) and the work database (StolvaWork.mdb):
@@ -238,10 +244,15 @@ template <typename T, typename F> Result<T> guardedValue(F&& body) {
 }
 
 template <typename F> Status guarded(F&& body) {
-    try {
-        body();
-        return Status{};
-    } catch (const StoreError& e) {
-        return Status::failed(e.message(), e.kind());
+    // An action the server broke off to end a deadlock runs again, its
+    // transactions having rolled back: twice more at most.
+    for (int attempt = 1;; ++attempt) {
+        try {
+            body();
+            return Status{};
+        } catch (const StoreError& e) {
+            if (!e.retry() || attempt == 3)
+                return Status::failed(e.message(), e.kind());
+        }
     }
 }

@@ -28,6 +28,10 @@ class TestStore : public QObject {
     Q_OBJECT
   private slots:
     void schemaNamesAreExact();
+    void deadlocksRunTheActionAgain_data();
+    void deadlocksRunTheActionAgain();
+    void serverAddresses_data();
+    void serverAddresses();
     void firstStartCreatesSlotsAndRestartKeepsData();
     void pragmasOnBothFilesNothingAttached();
     void damagedFilesStopTheStartUnchanged_data();
@@ -345,6 +349,78 @@ void TestStore::deletedWorkFileIsNamed() {
     QVERIFY2(s.error.contains(QStringLiteral("削除されたか移動されました")) &&
                  s.error.contains("StolvaWork.mdb"),
              qPrintable(s.error));
+}
+
+void TestStore::deadlocksRunTheActionAgain_data() {
+    QTest::addColumn<int>("failures"); // times the server breaks the action off
+    QTest::addColumn<bool>("retry");   // a deadlock (else another failure)
+    QTest::addColumn<int>("runs");
+    QTest::addColumn<bool>("done");
+    QTest::newRow("once, then done") << 1 << true << 2 << true;
+    QTest::newRow("twice, then done") << 2 << true << 3 << true;
+    QTest::newRow("three times: reported") << 3 << true << 3 << false;
+    QTest::newRow("not a deadlock: never again") << 1 << false << 1 << false;
+}
+
+// An action the server broke off to end a deadlock runs again whole; other
+// failures are reported at once.
+void TestStore::deadlocksRunTheActionAgain() {
+    QFETCH(int, failures);
+    QFETCH(bool, retry);
+    QFETCH(int, runs);
+    QFETCH(bool, done);
+    int ran = 0;
+    const Status s = guarded([&] {
+        if (++ran <= failures)
+            throw StoreError("ほかの PC と同時に書き込みました", QString(), ErrorKind::Busy, retry);
+    });
+    QCOMPARE(ran, runs);
+    QCOMPARE(s.ok, done);
+}
+
+void TestStore::serverAddresses_data() {
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("shown"); // empty: refused
+    QTest::addColumn<QString>("options");
+    QTest::newRow("full") << "postgresql://tanaka@shop:6543/stolva"
+                          << "tanaka@shop:6543/stolva"
+                          << "";
+    QTest::newRow("defaults, short scheme") << "postgres://db/stolva"
+                                            << "db:5432/stolva"
+                                            << "";
+    QTest::newRow("ssl") << "postgresql://u@h/d?sslmode=require&connect_timeout=3"
+                         << "u@h:5432/d"
+                         << "sslmode=require;connect_timeout=3";
+    QTest::newRow("no database") << "postgresql://u@h:5432/"
+                                 << ""
+                                 << "";
+    QTest::newRow("another scheme") << "mysql://u@h/d"
+                                    << ""
+                                    << "";
+    QTest::newRow("an unknown option") << "postgresql://u@h/d?host=evil"
+                                       << ""
+                                       << "";
+    QTest::newRow("an option smuggling another") << "postgresql://u@h/d?sslmode=a;host=b"
+                                                 << ""
+                                                 << "";
+}
+
+// Server addresses as libpq writes them; what libpq would take for another
+// option is refused. A password given is used, never shown or kept.
+void TestStore::serverAddresses() {
+    QFETCH(QString, url);
+    QFETCH(QString, shown);
+    QFETCH(QString, options);
+    const Result<server::Address> a = server::parse(url);
+    QCOMPARE(bool(a), !shown.isEmpty());
+    if (!a)
+        return;
+    QCOMPARE(a.value.shown(), shown);
+    QCOMPARE(a.value.options, options);
+    QVERIFY(!a.value.url().contains("secret"));
+    const auto withPassword = server::parse("postgresql://u:secret@h/d");
+    QCOMPARE(withPassword.value.password, QString("secret"));
+    QVERIFY(!withPassword.value.url().contains("secret"));
 }
 
 QTEST_MAIN(TestStore)
