@@ -64,7 +64,12 @@ Result<Header> readHeader(const Table& table, const QStringList& known, const QS
     use->cells = cells;
     use->fields = known;
     if (most < 0 && !named) {
-        r.status = Status::failed(QStringLiteral("ファイルに見出しの行がありません。"));
+        r.status = Status::failed(
+            table.sheets.isEmpty()
+                ? QStringLiteral("ファイルに見出しの行がありません。")
+                : QStringLiteral("シート「%1」は空です。").arg(table.sheets.value(table.sheet)));
+        // Another sheet of the workbook may be the one: the preview offers them.
+        use->problem = table.sheets.size() > 1;
         return r;
     }
     const qsizetype line = r.value.row + 1;

@@ -696,7 +696,9 @@ Result<Table> parseWorkbook(const QByteArray& bytes, int sheetIndex) {
                 t.records << rec;
             }
         }
-        if (t.records.isEmpty())
+        // An empty sheet of several is read as it is: the preview says so and
+        // offers the others.
+        if (t.records.isEmpty() && names.size() == 1)
             return refuse(QStringLiteral("シート「%1」は空です。").arg(names[sheetIndex]));
         return r;
     } catch (const Refused& e) {

@@ -575,6 +575,11 @@ void TestExchange::workbooksOfOtherWriters_data() {
                    "ws = wb.create_sheet('二枚目'); ws['B2'] = 'あ'; ws['C3'] = 3\n"
                    "wb.save(sys.argv[1])\n")
         << 1 << ",,|,あ,|,,3";
+    QTest::newRow("openpyxl: an empty first sheet of two")
+        << QString("import sys, openpyxl\n"
+                   "wb = openpyxl.Workbook(); wb.create_sheet('二枚目')['A1'] = 'x'\n"
+                   "wb.save(sys.argv[1])\n")
+        << 0 << "";
     const QString strings =
         "<si><t>品名</t></si><si><t>数量</t></si>"
         "<si><r><t>りん</t></r><r><t>ご</t></r><rPh sb=\"0\" eb=\"3\"><t>リンゴ</t></rPh></si>"
@@ -607,6 +612,12 @@ void TestExchange::workbooksOfOtherWriters() {
     VALUE_OK(t, parseWorkbook(bytes, sheet));
     QCOMPARE(t.sheet, sheet);
     QCOMPARE(joined(t), table);
+    if (table.isEmpty()) { // the preview says the sheet is empty and offers the others
+        TempStore store;
+        const auto p = previewProducts(store.store(), t);
+        QVERIFY(!p && p.value.header.problem && t.sheets.size() == 2);
+        QVERIFY2(p.error().contains("シート「Sheet」は空です"), qPrintable(p.error()));
+    }
 }
 
 void TestExchange::workbookRefused_data() {
