@@ -11,6 +11,7 @@
 #include <orcus/sax_parser.hpp>
 #include <orcus/zip_archive.hpp>
 #include <orcus/zip_archive_stream.hpp>
+#include <utility>
 #include <xlsxwriter.h>
 
 namespace exchange {
@@ -592,7 +593,7 @@ Result<Table> parseWorkbook(const QByteArray& bytes, int sheetIndex) {
         int colAt = -1;
         QByteArray type, value, inlineText;
         int style = 0;
-        bool inValue = false, inInline = false, inText = false;
+        bool inCell = false, inValue = false, inInline = false, inText = false;
         int phonetic = 0;
         Handler h;
         h.start = [&](std::string_view el, const QHash<QByteArray, QByteArray>& a) {
@@ -601,6 +602,7 @@ Result<Table> parseWorkbook(const QByteArray& bytes, int sheetIndex) {
                 rowAt = n > 0 ? n - 1 : rowAt + 1;
                 colAt = -1;
             } else if (el == "c") {
+                inCell = true;
                 type = a.value("t");
                 style = a.value("s").toInt();
                 value.clear();
@@ -637,6 +639,9 @@ Result<Table> parseWorkbook(const QByteArray& bytes, int sheetIndex) {
             } else if (el == "rPh") {
                 --phonetic;
             } else if (el == "c") {
+                // Only a cell that began as one: a stray end names no column.
+                if (!std::exchange(inCell, false) || colAt < 0 || rowAt < 0)
+                    return;
                 QString cell;
                 if (type == "s") {
                     bool ok = false;

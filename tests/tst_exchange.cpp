@@ -575,6 +575,10 @@ void TestExchange::workbooksOfOtherWriters_data() {
                    "ws = wb.create_sheet('二枚目'); ws['B2'] = 'あ'; ws['C3'] = 3\n"
                    "wb.save(sys.argv[1])\n")
         << 1 << ",,|,あ,|,,3";
+    QTest::newRow("a cell whose start is damaged is left out")
+        << excelLike({"<row r=\"1\"><c r=\"B1\"><v>1</v></c></row>"
+                      "<row r=\"2\">2596=\"A2\"><v>5</v></c><c r=\"B2\"><v>2</v></c></row>"})
+        << 0 << ",1|,2";
     QTest::newRow("openpyxl: an empty first sheet of two")
         << QString("import sys, openpyxl\n"
                    "wb = openpyxl.Workbook(); wb.create_sheet('二枚目')['A1'] = 'x'\n"
