@@ -315,7 +315,34 @@ struct Handler {
     }
 };
 
+// liborcus 0.17 stops the program (a failed assertion) on a character
+// reference past U+10FFFF or below zero: a part holding one is refused
+// before it is parsed. In XML "&#" begins nothing but such a reference.
+void checkCharacterReferences(const std::string& xml) {
+    for (size_t at = xml.find("&#"); at != std::string::npos; at = xml.find("&#", at + 2)) {
+        size_t i = at + 2;
+        const bool hex = i < xml.size() && (xml[i] == 'x' || xml[i] == 'X');
+        if (hex)
+            ++i;
+        qint64 value = 0;
+        int digits = 0;
+        for (; i < xml.size() && xml[i] != ';'; ++i, ++digits) {
+            const char c = xml[i];
+            const int d = c >= '0' && c <= '9'          ? c - '0'
+                          : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                        : -1;
+            if (d < 0 || digits >= 12)
+                throw Refused("bad character reference");
+            value = value * (hex ? 16 : 10) + d;
+        }
+        if (value > 0x10FFFF)
+            throw Refused("bad character reference");
+    }
+}
+
 void parseXml(const std::string& xml, Handler& h) {
+    checkCharacterReferences(xml);
     orcus::sax_parser<Handler> p(xml.data(), xml.size(), h);
     p.parse();
 }

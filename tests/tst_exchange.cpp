@@ -653,6 +653,12 @@ void TestExchange::workbookRefused_data() {
     QTest::newRow("a row past the last a sheet may have")
         << pythonBook(excelLike({"<row r=\"1048576\"><c r=\"A1048576\"><v>1</v></c></row>"})) << 0
         << "取り込めるのは 1000000 行まで";
+    QTest::newRow("a character past U+10FFFF")
+        << pythonBook(excelLike({"<row><c t=\"inlineStr\"><is><t>&#x110000;</t></is></c></row>"}))
+        << 0 << "読めません";
+    QTest::newRow("a negative character")
+        << pythonBook(excelLike({"<row><c t=\"inlineStr\"><is><t>&#-5;</t></is></c></row>"})) << 0
+        << "読めません";
     QTest::newRow("XML cut short")
         << pythonBook(excelLike({"<row><c><v>1</v></c></row><"})) << 0 << "読めません";
 }
