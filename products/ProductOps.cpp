@@ -15,8 +15,8 @@ QString productFields() {
 }
 } // namespace
 
-NameMatchedWriter::NameMatchedWriter(Store& store, bool keepStoredCode)
-    : m_store(store), m_keepStoredCode(keepStoredCode) {}
+NameMatchedWriter::NameMatchedWriter(Store& store, bool keepStoredCode, bool readProductFirst)
+    : m_store(store), m_keepStoredCode(keepStoredCode), m_readProductFirst(readProductFirst) {}
 
 void NameMatchedWriter::write(const Row& fields, qint64 id, qint64 version, qint64 key) {
     m_queue.append({fields, id, version, key});
@@ -90,9 +90,22 @@ std::unique_ptr<Batch> changedFields(Store& store, unsigned changed, bool guarde
 Registered NameMatchedWriter::flush() {
     Registered n;
     QStringList names;
-    for (const Queued& q : m_queue)
+    QVector<qint64> readIds;
+    for (const Queued& q : m_queue) {
         names << q.fields[ColName - ColCode].toString();
-    const QHash<QString, Row> stored = firstOfNames(m_store, names); // id, 版, code … 商品区分
+        if (m_readProductFirst && q.id)
+            readIds << q.id;
+    }
+    const QHash<QString, Row> byName = firstOfNames(m_store, names); // id, 版, code … 商品区分
+    const QHash<qint64, Row> byId = productsById(m_store, readIds);  // 版, code … 商品区分
+    // The product a row writes: the one it was read from when that still
+    // exists (a new name there is a rename), else the first of its name.
+    const auto storedOf = [&](const Queued& q) -> Row {
+        if (m_readProductFirst && q.id)
+            if (const auto p = byId.constFind(q.id); p != byId.constEnd())
+                return Row{q.id} + *p;
+        return byName.value(q.fields[ColName - ColCode].toString());
+    };
     // Later rows of a name overwrite what earlier ones wrote, as one by one.
     QHash<qint64, int> updates;  // product id -> index in toUpdate
     QHash<QString, int> inserts; // name -> index in toInsert
@@ -105,12 +118,14 @@ Registered NameMatchedWriter::flush() {
         if (q.id == into.id)
             into.version = q.version;
     };
+    QHash<qint64, Row> storedById; // product id -> id, 版, code … 商品区分 as read
     for (const Queued& q : std::as_const(m_queue)) {
         const QString name = q.fields[ColName - ColCode].toString();
-        const auto hit = stored.constFind(name);
-        if (hit != stored.constEnd()) {
+        const Row hit = storedOf(q);
+        if (!hit.isEmpty()) {
             ++n.updated;
-            const qint64 id = (*hit)[0].toLongLong();
+            const qint64 id = hit[0].toLongLong();
+            storedById.insert(id, hit);
             // The version is checked only for the product the row was read from.
             Queued target{q.fields, id, q.id == id ? q.version : 0, q.key};
             if (const auto u = updates.constFind(id); u != updates.constEnd())
@@ -136,7 +151,7 @@ Registered NameMatchedWriter::flush() {
     qint64 written = 0;
     QHash<qint64, qint64> versionNow; // product id -> its version after the writes
     for (const Queued& q : std::as_const(toUpdate)) {
-        const Row storedRow = stored.value(q.fields[ColName - ColCode].toString());
+        const Row storedRow = storedById.value(q.id);
         const Row now = storedRow.mid(2);
         versionNow.insert(q.id, storedRow.value(1).toLongLong());
         unsigned changed = 0;
@@ -181,12 +196,12 @@ Registered NameMatchedWriter::flush() {
     m_written.clear();
     for (const Queued& q : std::as_const(m_queue)) {
         const QString name = q.fields[ColName - ColCode].toString();
-        const auto hit = stored.constFind(name);
-        const qint64 id = hit != stored.constEnd() ? (*hit)[0].toLongLong()
-                                                   : fresh.value(name).value(0).toLongLong();
+        const Row hit = storedOf(q);
+        const qint64 id =
+            !hit.isEmpty() ? hit[0].toLongLong() : fresh.value(name).value(0).toLongLong();
         m_written.append({q.key, id,
-                          hit != stored.constEnd() ? versionNow.value(id)
-                                                   : fresh.value(name).value(1).toLongLong()});
+                          !hit.isEmpty() ? versionNow.value(id)
+                                         : fresh.value(name).value(1).toLongLong()});
     }
     m_queue.clear();
     return n;
@@ -270,7 +285,8 @@ Result<ListSaved> entry商品情報(Store& store) {
         Transaction t(store, Db::Main);
         store.lockSlots(); // before any product row: every writer locks in one order
         const QHash<qint64, Row> stored = productsById(store, ids);
-        NameMatchedWriter writer(store, false);
+        // A row read from a product writes that product, its name too.
+        NameMatchedWriter writer(store, false, true);
         codes::SlotWriter slotWriter(store);
         QVector<qint64> written;
         for (const Row& r : rows) {
@@ -403,28 +419,48 @@ Status lineDelete商品情報(Store& store, qint64 seq) {
     });
 }
 
+namespace {
+// The first product a condition selects, as the panel holds it.
+std::optional<Detail> detailWhere(Store& store, const QString& where, const QVariant& key) {
+    const Rows rows = store.query(Db::Main,
+                                  "SELECT " + productFields() + ", id, 版 FROM 商品マスタ WHERE " +
+                                      where + " ORDER BY id LIMIT 1",
+                                  {key});
+    if (rows.isEmpty())
+        return std::nullopt;
+    const Row& r = rows.first();
+    Detail d;
+    const auto at = [&](Column c) { return r[c - ColCode]; };
+    d.code = at(ColCode).toString();
+    d.name = at(ColName).toString();
+    d.unit = at(ColUnit).toString();
+    d.price = Currency::fromVariant(at(ColPrice)).value_or(Currency());
+    d.proper = at(ColProper).isNull() ? 0 : at(ColProper).toLongLong();
+    d.category = at(ColCategory).toString();
+    d.id = r[Width].toLongLong();
+    d.version = r[Width + 1].toLongLong();
+    return d;
+}
+} // namespace
+
 Result<std::optional<Detail>> read商品詳細(Store& store, const QString& name) {
+    return guardedValue<std::optional<Detail>>(
+        [&] { return detailWhere(store, "品名 = ?", name); });
+}
+
+Result<std::optional<Detail>> lookUp商品詳細(Store& store, const QString& name,
+                                         const QString& code) {
     return guardedValue<std::optional<Detail>>([&]() -> std::optional<Detail> {
-        const Rows rows = store.query(Db::Main,
-                                      "SELECT " + productFields() +
-                                          ", id, 版 FROM 商品マスタ WHERE 品名 = ? "
-                                          "ORDER BY id LIMIT 1",
-                                      {name});
-        if (rows.isEmpty())
+        if (!code.isEmpty() &&
+            store.scalar(Db::Main, "SELECT count(*) FROM 商品マスタ WHERE code = ?", {code})
+                    .toInt() > 0)
             return std::nullopt;
-        const Row& r = rows.first();
-        Detail d;
-        const auto at = [&](Column c) { return r[c - ColCode]; };
-        d.code = at(ColCode).toString();
-        d.name = at(ColName).toString();
-        d.unit = at(ColUnit).toString();
-        d.price = Currency::fromVariant(at(ColPrice)).value_or(Currency());
-        d.proper = at(ColProper).isNull() ? 0 : at(ColProper).toLongLong();
-        d.category = at(ColCategory).toString();
-        d.id = r[Width].toLongLong();
-        d.version = r[Width + 1].toLongLong();
-        return d;
+        return detailWhere(store, "品名 = ?", name);
     });
+}
+
+Result<std::optional<Detail>> readProduct(Store& store, qint64 id) {
+    return guardedValue<std::optional<Detail>>([&] { return detailWhere(store, "id = ?", id); });
 }
 
 Result<qint64> entry商品詳細(Store& store, const Detail& d, bool overwrite) {

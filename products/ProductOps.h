@@ -29,10 +29,11 @@ struct Registered {
 // product with the name is overwritten (its version raised), or a new one is
 // added; rows are queued and written by flush() in a few many-row statements,
 // as they would be one by one. With keepStoredCode a null code leaves the
-// stored code as it is.
+// stored code as it is. With readProductFirst a row read from a product that
+// still exists writes that product whatever its name now (a rename).
 class NameMatchedWriter {
   public:
-    NameMatchedWriter(Store& store, bool keepStoredCode);
+    NameMatchedWriter(Store& store, bool keepStoredCode, bool readProductFirst = false);
     // fields: code … 商品区分. A row read from product `id` at `version`
     // writes it only when it still has that version (ErrorKind::Conflict).
     // `key` names the row in written().
@@ -52,6 +53,7 @@ class NameMatchedWriter {
     QVector<Written> m_written;
     Store& m_store;
     bool m_keepStoredCode;
+    bool m_readProductFirst;
     QVector<Queued> m_queue;
 };
 
@@ -99,6 +101,13 @@ struct Detail {
 };
 // The first product of that name; nullopt when there is none.
 Result<std::optional<Detail>> read商品詳細(Store& store, const QString& name);
+// What the panel's name look-up fills in: the first product of that name, for
+// a new product only (no code, or a code no product has); nullopt otherwise,
+// so that renaming a product never takes another's values.
+Result<std::optional<Detail>> lookUp商品詳細(Store& store, const QString& name,
+                                         const QString& code);
+// The product with that id; nullopt when it is gone.
+Result<std::optional<Detail>> readProduct(Store& store, qint64 id);
 // Registers the panel by code (overwrite the first product with the code, or
 // add one); the category enters the code master. One transaction. When the
 // product it overwrites is the one read and has changed since, nothing is

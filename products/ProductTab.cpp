@@ -438,14 +438,42 @@ void ProductTab::Read商品詳細() {
     const QString name = m_name->text();
     if (name.isEmpty())
         return;
-    const Result<std::optional<Detail>> found = read商品詳細(m_store, name);
+    // Only a new product takes another's values by its name; what the user
+    // filled in is never emptied by a look-up.
+    const Result<std::optional<Detail>> found = lookUp商品詳細(m_store, name, m_code->text());
     if (!found) {
-        qWarning("Read商品詳細: %s", qPrintable(found.error()));
+        emit readFailed(found.error());
         return;
     }
-    const Detail d = found.value.value_or(Detail());
+    if (!found.value)
+        return;
+    const Detail& d = *found.value;
     m_readId = d.id;
     m_readVersion = d.version;
+    if (!d.unit.isEmpty())
+        m_unit->setEditText(d.unit);
+    if (!d.price.isZero())
+        m_price->setValue(d.price.toVariant());
+    if (d.proper != 0)
+        m_proper->setValue(qlonglong(d.proper));
+    if (!d.category.isEmpty())
+        m_cat->setEditText(d.category);
+}
+
+void ProductTab::takeStored() {
+    const Result<std::optional<Detail>> stored =
+        m_readId ? readProduct(m_store, m_readId) : read商品詳細(m_store, m_name->text());
+    if (!stored) {
+        ShowError(QStringLiteral("商品を読み込めませんでした。"), stored.error());
+        return;
+    }
+    const Detail d = stored.value.value_or(Detail());
+    m_readId = d.id;
+    m_readVersion = d.version;
+    if (stored.value) {
+        m_code->setText(d.code);
+        m_name->setText(d.name);
+    }
     m_unit->setEditText(d.unit);
     m_price->setValue(d.price.toVariant());
     m_proper->setValue(qlonglong(d.proper));
@@ -477,7 +505,7 @@ void ProductTab::Entry商品詳細() {
                        QStringLiteral("キャンセル")},
                       2);
         if (answer == 1) {
-            Read商品詳細();
+            takeStored();
             return;
         }
         if (answer != 0)

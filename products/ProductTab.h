@@ -32,6 +32,8 @@ class ProductTab : public QWidget {
     // Opens an empty detail panel with the code filled in, to register it.
     void openDetailForCode(const QString& code);
     void Read商品詳細();
+    // The product the panel read, as stored now (the answer 相手の内容を読み込む).
+    void takeStored();
     void Entry商品詳細();
     void Clear商品詳細();
     void closeDetail();
@@ -56,6 +58,8 @@ class ProductTab : public QWidget {
     void hintRequested(const QString& ctlName);
     // One line on what an action did, for the status bar.
     void statusMessage(const QString& text);
+    // A read failed where no dialog is shown (a look-up while typing).
+    void readFailed(const QString& error);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

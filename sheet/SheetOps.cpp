@@ -6,7 +6,10 @@
 
 #include <QDateTime>
 #include <QSet>
+#include <algorithm>
 #include <cmath>
+#include <map>
+#include <memory>
 
 namespace sheet {
 
@@ -75,13 +78,16 @@ QVariant lineChange(const QVariant& qty, const QVariant& proper) {
 
 ProductLookup Seek商品(Store& store, const QString& name) {
     ProductLookup r;
-    const Rows rows = store.query(Db::Main,
-                                  "SELECT " + columns::list(products::Columns, products::ColUnit) +
-                                      " FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1",
-                                  {name});
+    const Rows rows =
+        store.query(Db::Main,
+                    "SELECT " + columns::list(products::Columns, products::ColUnit) +
+                        ", id, 版 FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1",
+                    {name});
     if (rows.isEmpty())
         return r;
     const Row& p = rows.first();
+    r.id = p[4].toLongLong();
+    r.version = p[5].toLongLong();
     if (!p[0].isNull())
         r.unit = p[0].toString();
     if (auto c = Currency::fromVariant(p[1]))
@@ -104,6 +110,36 @@ NameMatch matchName(Store& store, const QString& name) {
 }
 
 namespace {
+// The product fields a user can type on a line (the name is the product itself).
+constexpr unsigned ProductFieldsTyped = typedBit(ColCode) | typedBit(ColUnit) |
+                                        typedBit(ColPrice) | typedBit(ColProper) |
+                                        typedBit(ColCategory);
+
+// "商品id = ?, 商品版 = ?, 入力 = 0": a line filled from a product holds it as stored.
+QString sourceAssignments() {
+    return QString("%1 = ?, %2 = ?, %3 = 0").arg(ProductIdField, ProductVersionField, TypedField);
+}
+
+// A product field typed on a line: the save writes it. A line that never got
+// its values from a product (loaded from a saved count, say) is taken to hold
+// the named product as it is now.
+void markTyped(Store& store, qint64 seq, Column column, const QVariant& name,
+               const QVariant& productId) {
+    QVariant id, version;
+    if (productId.isNull() && !isEmptyValue(name)) {
+        const ProductLookup p = Seek商品(store, name.toString());
+        if (p.id) {
+            id = p.id;
+            version = p.version;
+        }
+    }
+    store.exec(Db::Work,
+               QString("UPDATE w在庫表 SET %1 = %1 | ?, %2 = coalesce(%2, ?), %3 = CASE WHEN %2 IS "
+                       "NULL THEN ? ELSE %3 END WHERE seq = ?")
+                   .arg(TypedField, ProductIdField, ProductVersionField),
+               {qlonglong(typedBit(column)), id, version, seq});
+}
+
 // The code a named line should carry: the code of the one product with the
 // name, when the line has none or carries the code of another product (its
 // name was retyped); otherwise the line's own.
@@ -127,13 +163,17 @@ Result<EditOutcome> afterCellEdit(Store& store, qint64 seq, int column) {
     return guardedValue<EditOutcome>([&] {
         EditOutcome outcome;
         const Rows rows = store.query(
-            Db::Work, "SELECT 品名, 数量, 適正数, 単位, 単価, code FROM w在庫表 WHERE seq = ?",
+            Db::Work,
+            QString("SELECT 品名, 数量, 適正数, 単位, 単価, code, %1 FROM w在庫表 WHERE seq = ?")
+                .arg(ProductIdField),
             {seq});
         if (rows.isEmpty())
             return outcome;
         const Row& line = rows.first();
         const QVariant name = line[0], qty = line[1], proper = line[2], unit = line[3],
                        price = line[4], code = line[5];
+        if (typedBit(Column(column)) & ProductFieldsTyped)
+            markTyped(store, seq, Column(column), name, line[6]);
         switch (column) {
         case ColCode: {
             // A code typed on a line without a name fills it from that product,
@@ -141,22 +181,25 @@ Result<EditOutcome> afterCellEdit(Store& store, qint64 seq, int column) {
             if (!isEmptyValue(name) || isEmptyValue(code))
                 return outcome;
             const QString fields = columns::list(products::Columns, products::ColName);
-            const Rows p = store.query(
-                Db::Main,
-                "SELECT " + fields + " FROM 商品マスタ WHERE code = ? ORDER BY id LIMIT 1", {code});
+            const Rows p = store.query(Db::Main,
+                                       "SELECT " + fields +
+                                           ", id, 版 FROM 商品マスタ WHERE code = ? ORDER BY id "
+                                           "LIMIT 1",
+                                       {code});
             if (p.isEmpty())
                 return outcome;
             const QVariant pPrice = p[0][products::ColPrice - products::ColName],
                            pProper = p[0][products::ColProper - products::ColName];
-            // The product's fields go into the sheet's fields of the same names.
+            // The product's fields go into the sheet's fields of the same names;
+            // the line now holds that product as stored, nothing typed into it.
             store.exec(Db::Work,
                        "UPDATE w在庫表 SET " +
                            columns::assignments(products::Columns, products::ColName) +
-                           ", 金額 = ?, 増減 = ? WHERE seq = ?",
+                           ", 金額 = ?, 増減 = ?, " + sourceAssignments() + " WHERE seq = ?",
                        {p[0][products::ColName - products::ColName],
                         p[0][products::ColUnit - products::ColName], pPrice, pProper,
                         p[0][products::ColCategory - products::ColName], lineAmount(qty, pPrice),
-                        lineChange(qty, pProper), seq});
+                        lineChange(qty, pProper), p[0][5], p[0][6], seq});
             break;
         }
         case ColName: {
@@ -168,9 +211,11 @@ Result<EditOutcome> afterCellEdit(Store& store, qint64 seq, int column) {
             store.exec(Db::Work,
                        "UPDATE w在庫表 SET " +
                            columns::assignments(products::Columns, products::ColUnit) +
-                           ", code = ? WHERE seq = ?",
+                           ", code = ?, " + sourceAssignments() + " WHERE seq = ?",
                        {textOrNull(p.unit), p.price.isZero() ? nullValue() : p.price.toVariant(),
-                        qlonglong(p.proper), textOrNull(p.category), lineCode, seq});
+                        qlonglong(p.proper), textOrNull(p.category), lineCode,
+                        p.id ? QVariant(p.id) : QVariant(), p.id ? QVariant(p.version) : QVariant(),
+                        seq});
             break;
         }
         case ColQty:
@@ -380,82 +425,169 @@ Result<QVector<Unloaded>> unloadedSheets(Store& store, const QDate& date, const 
     });
 }
 
+namespace {
+// A named line as the product master sees it: code … 商品区分, and where its
+// values came from.
+struct LineSource {
+    Row fields; // code … 商品区分
+    qint64 productId = 0, version = 0;
+    unsigned typed = 0;
+};
+const int ProductWidth = products::ColumnCount - products::ColCode;
+// The typed sheet columns and the product fields (code … 商品区分) they stand for.
+constexpr std::pair<Column, int> TypedFields[] = {{ColCode, 0},
+                                                  {ColUnit, products::ColUnit - products::ColCode},
+                                                  {ColPrice, products::ColPrice - products::ColCode},
+                                                  {ColProper, products::ColProper - products::ColCode},
+                                                  {ColCategory, products::ColCategory - products::ColCode}};
+
+QString lineSourceFields() {
+    return columns::list(products::Columns, products::ColCode) +
+           QString(", %1, %2, %3").arg(ProductIdField, ProductVersionField, TypedField);
+}
+LineSource lineSource(const Row& r) {
+    return {r.mid(0, ProductWidth), r[ProductWidth].toLongLong(), r[ProductWidth + 1].toLongLong(),
+            unsigned(r[ProductWidth + 2].toLongLong())};
+}
+
+// Product field i (code … 商品区分) holds the same value: numbers as numbers,
+// whichever engine or cell gave them.
+bool sameValue(int i, const QVariant& a, const QVariant& b) {
+    if (isEmptyValue(a) || isEmptyValue(b))
+        return isEmptyValue(a) == isEmptyValue(b);
+    if (products::Columns[products::ColCode + i].kind == columns::Kind::Text)
+        return a.toString() == b.toString();
+    return Currency::fromVariant(a) == Currency::fromVariant(b);
+}
+
+// What the named lines of a sheet do to the product master.
+struct ProductPlan {
+    struct Change {
+        QString name;
+        qint64 id = 0, version = 0; // the product and its version now
+        Row stored, wanted;         // code … 商品区分
+        bool conflict = false;      // changed since a line typed into it got its values
+    };
+    QVector<Row> added; // one new product per name, code … 商品区分
+    QVector<Change> changed;
+};
+
+ProductPlan planProducts(Store& store, const QVector<LineSource>& lines) {
+    QStringList names;
+    for (const LineSource& l : lines)
+        names << l.fields[products::ColName - products::ColCode].toString();
+    const QHash<QString, Row> stored = products::firstOfNames(store, names); // id, 版, code …
+    ProductPlan plan;
+    QHash<QString, int> addAt, changeAt;
+    for (const LineSource& l : lines) {
+        const QString name = l.fields[products::ColName - products::ColCode].toString();
+        const auto hit = stored.constFind(name);
+        if (hit == stored.constEnd()) {
+            // A name no product has becomes a product with its line's values,
+            // a later line of the name last; a line without a code keeps the
+            // code an earlier one gave.
+            const auto at = addAt.constFind(name);
+            if (at == addAt.constEnd()) {
+                addAt.insert(name, int(plan.added.size()));
+                plan.added << l.fields;
+            } else {
+                Row& r = plan.added[*at];
+                const QVariant code = r[0];
+                r = l.fields;
+                if (isEmptyValue(r[0]))
+                    r[0] = code;
+            }
+            continue;
+        }
+        // A value that merely came with the line is never written back.
+        if (l.typed == 0)
+            continue;
+        const qint64 id = (*hit)[0].toLongLong(), version = (*hit)[1].toLongLong();
+        auto at = changeAt.constFind(name);
+        if (at == changeAt.constEnd()) {
+            at = changeAt.insert(name, int(plan.changed.size()));
+            plan.changed << ProductPlan::Change{name, id, version, hit->mid(2), hit->mid(2), false};
+        }
+        ProductPlan::Change& c = plan.changed[*at];
+        for (const auto& [column, field] : TypedFields)
+            if ((l.typed & typedBit(column)) && !(column == ColCode && isEmptyValue(l.fields[0])))
+                c.wanted[field] = l.fields[field];
+        if (l.productId != id || l.version != version)
+            c.conflict = true;
+    }
+    plan.changed.erase(std::remove_if(plan.changed.begin(), plan.changed.end(),
+                                      [](const ProductPlan::Change& c) {
+                                          for (int i = 0; i < ProductWidth; ++i)
+                                              if (!sameValue(i, c.stored[i], c.wanted[i]))
+                                                  return false;
+                                          return true;
+                                      }),
+                       plan.changed.end());
+    return plan;
+}
+
+QVector<LineSource> namedLineSources(Store& store) {
+    QVector<LineSource> out;
+    for (const Row& r : store.query(Db::Work, "SELECT " + lineSourceFields() +
+                                                  " FROM w在庫表 WHERE 品名 IS NOT NULL ORDER BY seq"))
+        out << lineSource(r);
+    return out;
+}
+
+// "単価 100 → 120、単位 個 → 箱": the fields that differ, old → new.
+QString differences(const Row& from, const Row& to) {
+    QStringList d;
+    for (int i = 0; i < ProductWidth; ++i) {
+        if (sameValue(i, from[i], to[i]))
+            continue;
+        const columns::Column& c = products::Columns[products::ColCode + i];
+        const auto shown = [&](const QVariant& v) {
+            if (isEmptyValue(v))
+                return QStringLiteral("（なし）");
+            if (c.kind == columns::Kind::Money)
+                if (auto m = Currency::fromVariant(v))
+                    return m->toString();
+            return v.toString();
+        };
+        const QString caption = i == 0 ? QStringLiteral("コード")
+                                       : QString::fromUtf8(c.caption).remove(QChar(0x3000)).remove(' ');
+        d << QStringLiteral("%1 %2 → %3").arg(caption, shown(from[i]), shown(to[i]));
+    }
+    return d.join(QStringLiteral("、"));
+}
+} // namespace
+
 Result<MasterEffect> masterEffect(Store& store) {
     return guardedValue<MasterEffect>([&] {
-        struct Fields {
-            QString code, unit, category;
-            std::optional<Currency> price;
-            std::optional<std::int64_t> proper;
-            bool added = false;
-        };
-        const auto fields = [](const QVariant& code, const QVariant& unit, const QVariant& price,
-                               const QVariant& proper, const QVariant& category) {
-            return Fields{code.toString(), unit.toString(), category.toString(),
-                          isEmptyValue(price) ? std::nullopt : Currency::fromVariant(price),
-                          wholeOf(proper)};
-        };
-        const auto money = [](const std::optional<Currency>& c) {
-            return c ? c->toString() : QStringLiteral("（なし）");
-        };
-        const auto whole = [](const std::optional<std::int64_t>& n) {
-            return n ? QString::number(*n) : QStringLiteral("（なし）");
-        };
-        const auto text = [](const QString& t) {
-            return t.isEmpty() ? QStringLiteral("（なし）") : t;
-        };
-        QHash<QString, Fields> seen;
-        QStringList changedOrder;
-        QHash<QString, QStringList> diffs;
+        const ProductPlan plan = planProducts(store, namedLineSources(store));
         MasterEffect e;
-        // The sheet's product fields, as a product's (code … 商品区分).
-        const Rows lines =
-            store.query(Db::Work, "SELECT " + columns::list(products::Columns, products::ColCode) +
-                                      " FROM w在庫表 WHERE 品名 IS NOT NULL ORDER BY seq");
-        QStringList names;
-        for (const Row& l : lines)
-            names << l[1].toString();
-        const QHash<QString, Row> stored = products::firstOfNames(store, names);
-        for (const Row& l : lines) {
-            const QString name = l[1].toString();
-            if (!seen.contains(name)) {
-                const auto p = stored.constFind(name);
-                if (p == stored.constEnd()) {
-                    Fields f = fields(l[0], l[2], l[3], l[4], l[5]);
-                    f.added = true;
-                    seen.insert(name, f);
-                    e.added << name;
-                    continue;
-                }
-                const Row& r = *p; // id, 版, code … 商品区分
-                seen.insert(name, fields(r[2], r[4], r[5], r[6], r[7]));
+        for (const Row& r : plan.added)
+            e.added << r[products::ColName - products::ColCode].toString();
+        for (const ProductPlan::Change& c : plan.changed) {
+            const QString line = c.name + ": " + differences(c.stored, c.wanted);
+            if (c.conflict) {
+                e.conflicts << line;
+                e.conflictVersions.insert(c.id, c.version);
+            } else {
+                e.changed << line;
             }
-            Fields& old = seen[name];
-            // A line without a code keeps the stored one.
-            const Fields now =
-                fields(isEmptyValue(l[0]) ? QVariant(old.code) : l[0], l[2], l[3], l[4], l[5]);
-            QStringList d;
-            if (now.code != old.code)
-                d << QStringLiteral("コード %1 → %2").arg(text(old.code), text(now.code));
-            if (now.unit != old.unit)
-                d << QStringLiteral("単位 %1 → %2").arg(text(old.unit), text(now.unit));
-            if (now.price != old.price)
-                d << QStringLiteral("単価 %1 → %2").arg(money(old.price), money(now.price));
-            if (now.proper != old.proper)
-                d << QStringLiteral("適正数 %1 → %2").arg(whole(old.proper), whole(now.proper));
-            if (now.category != old.category)
-                d << QStringLiteral("商品区分 %1 → %2").arg(text(old.category), text(now.category));
-            const bool added = old.added;
-            old = now;
-            old.added = added;
-            if (d.isEmpty() || added)
-                continue;
-            if (!diffs.contains(name))
-                changedOrder << name;
-            diffs[name] << d;
         }
-        for (const QString& name : changedOrder)
-            e.changed << name + ": " + diffs[name].join(QStringLiteral("、"));
         return e;
+    });
+}
+
+Result<QStringList> otherCategoryLines(Store& store, const QString& category) {
+    return guardedValue<QStringList>([&] {
+        QStringList out;
+        if (category.isEmpty())
+            return out;
+        for (const Row& r : store.query(Db::Work,
+                                        "SELECT 品名, 商品区分 FROM w在庫表 WHERE 品名 IS NOT NULL "
+                                        "AND 商品区分 IS NOT NULL AND 商品区分 <> '' AND 商品区分 "
+                                        "<> ? ORDER BY seq",
+                                        {category}))
+            out << QStringLiteral("%1（%2）").arg(r[0].toString(), r[1].toString());
+        return out;
     });
 }
 
@@ -517,14 +649,69 @@ Rows addLines(Rows saved, const Rows& lines, const QString& category) {
 }
 } // namespace
 
+namespace {
+// Writes a save's plan inside its transaction: new products added, the typed
+// fields of known ones, each at the version read; a product changed elsewhere
+// since its line got its values only when the user chose to overwrite that
+// version of it.
+void writeProducts(Store& store, const ProductPlan& plan, const QHash<qint64, qint64>& overwrite) {
+    std::map<unsigned, std::unique_ptr<Batch>> batches;
+    qint64 written = 0;
+    for (const ProductPlan::Change& c : plan.changed) {
+        if (c.conflict && overwrite.value(c.id, -1) != c.version)
+            continue;
+        unsigned changed = 0;
+        QVariantList row{c.id};
+        for (int i = 0; i < ProductWidth; ++i)
+            if (!sameValue(i, c.stored[i], c.wanted[i])) {
+                changed |= 1u << i;
+                row << c.wanted[i];
+            }
+        auto& b = batches[changed];
+        if (!b)
+            b = products::changedFields(store, changed, true);
+        b->add(row << c.version);
+        ++written;
+    }
+    qint64 affected = 0;
+    for (auto& [changed, b] : batches) {
+        b->flush();
+        affected += b->rowsAffected();
+    }
+    if (affected != written)
+        throw StoreError(QStringLiteral("読み込んだ後に他で変更された商品があります。"
+                                        "上書きしていません。"),
+                         store.sqlText(), ErrorKind::Conflict);
+    Batch add(store, Db::Main, "商品マスタ", columns::list(products::Columns, products::ColCode),
+              LargeChunk);
+    for (const Row& r : plan.added)
+        add.add(QVariantList(r.begin(), r.end()));
+    add.flush();
+}
+} // namespace
+
 Result<int> entry在庫表(Store& store, const QDate& date, const QString& category,
                         const std::function<void(int)>& onProgress, const SaveMode& mode,
                         LoadedFrom* after) {
     Progress progress;
     return guardedValue<int>([&] {
-        const Rows lines = store.query(Db::Work, "SELECT " + lineFields() +
-                                                     " FROM w在庫表 WHERE 品名 IS NOT NULL "
-                                                     "ORDER BY seq");
+        // The lines and, beside them, where their product fields came from.
+        Rows lines;
+        QVector<LineSource> sources;
+        const QList<int> productAt{ColCode, ColName, ColUnit, ColPrice, ColProper, ColCategory};
+        for (Row r : store.query(Db::Work,
+                                 "SELECT " + lineFields() +
+                                     QString(", %1, %2, %3").arg(ProductIdField,
+                                                                 ProductVersionField, TypedField) +
+                                     " FROM w在庫表 WHERE 品名 IS NOT NULL ORDER BY seq")) {
+            Row source;
+            for (int c : productAt)
+                source << r[c - ColCode];
+            source << r.mid(ColumnCount - ColCode);
+            sources << lineSource(source);
+            r.resize(ColumnCount - ColCode);
+            lines << r;
+        }
         const QString day = dateKey(date);
         Transaction t(store, Db::Main);
         store.lockDate(day);
@@ -574,15 +761,12 @@ Result<int> entry在庫表(Store& store, const QDate& date, const QString& categ
             ins.add(values);
         }
         ins.flush();
-        // A line entered by name carries no code: the stored code is kept then.
-        products::NameMatchedWriter productWriter(store, true);
+        writeProducts(store, planProducts(store, sources), mode.overwrite);
         codes::SlotWriter slotWriter(store);
         int counter = 1;
         for (const Row& l : lines) {
             const auto at = [&](Column c) { return l[c - ColCode]; };
             const QVariant lineCategory = at(ColCategory), unit = at(ColUnit);
-            productWriter.write(
-                {at(ColCode), at(ColName), unit, at(ColPrice), at(ColProper), lineCategory});
             if (!unit.isNull())
                 slotWriter.enter(codes::kindUnit(), unit.toString());
             if (!lineCategory.isNull())
@@ -591,7 +775,6 @@ Result<int> entry在庫表(Store& store, const QDate& date, const QString& categ
             if (onProgress)
                 onProgress(progress.value);
         }
-        productWriter.flush();
         slotWriter.flush();
         raiseVersions(store, day, touched, now());
         t.commit();
@@ -692,12 +875,14 @@ Status reopen在庫表(Store& store, const QDate& date) {
 Result<int> read商品マスタto在庫表(Store& store) {
     return guardedValue<int>([&] {
         // The product's fields go into the sheet's fields of the same names.
+        // Each line holds its product as stored now.
         const QString fields = columns::list(products::Columns, products::ColCode);
         Transaction t(store, Db::Work);
         store.exec(Db::Work, "DELETE FROM w在庫表");
-        const int n =
-            int(store.copyRows(Db::Main, "SELECT " + fields + " FROM 商品マスタ ORDER BY 品名, id",
-                               {}, Db::Work, "w在庫表", fields));
+        const int n = int(store.copyRows(
+            Db::Main, "SELECT " + fields + ", id, 版 FROM 商品マスタ ORDER BY 品名, id", {},
+            Db::Work, "w在庫表",
+            fields + QString(", %1, %2").arg(ProductIdField, ProductVersionField)));
         if (n < resets::SheetLines)
             resets::addBlankLines(store, resets::SheetLines - n);
         t.commit();

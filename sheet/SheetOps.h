@@ -5,6 +5,7 @@
 #include "store/Store.h"
 
 #include <QDate>
+#include <QHash>
 #include <QMap>
 #include <QStringList>
 #include <functional>
@@ -33,6 +34,8 @@ struct ProductLookup {
     Currency price;
     std::int64_t proper = 0;
     QString category;
+    qint64 id = 0; // the product found and its version (0 when none)
+    qint64 version = 0;
 };
 // First product with exactly that name (insertion order); null fields and a
 // missing product give the defaults.
@@ -103,15 +106,27 @@ struct SaveMode {
     // The versions the user was asked about (or loaded); a saved sheet whose
     // version differs inside the save refuses it (ErrorKind::Conflict).
     std::optional<Versions> expected;
+    // Products changed elsewhere that the user chose to overwrite with what was
+    // typed on the sheet: id -> the version the user was shown. Any other
+    // conflicting product keeps what is stored.
+    QHash<qint64, qint64> overwrite;
 };
 
 // What a save would do to the product master: names added, and names whose
-// stored fields change with what changes ("単価 100 → 120").
+// stored fields change with what changes ("単価 100 → 120"). Only fields the
+// user typed on a line change a product; a product changed elsewhere since
+// such a line got its values is a conflict, left as stored unless the user
+// chooses to overwrite it (SaveMode::overwrite).
 struct MasterEffect {
     QStringList added;
-    QStringList changed; // "品名: 単価 100 → 120、単位 個 → 箱"
+    QStringList changed;   // "品名: 単価 100 → 120、単位 個 → 箱"
+    QStringList conflicts; // "品名: 単価 130 → 120" (as stored now → as typed)
+    QHash<qint64, qint64> conflictVersions; // product id -> its version now
 };
 Result<MasterEffect> masterEffect(Store& store);
+// Named lines of a sheet saved under `category` that show another category
+// ("りんご（果物）"): they are stored under the sheet's, their products keep theirs.
+Result<QStringList> otherCategoryLines(Store& store, const QString& category);
 // The names on the sheet that no product has.
 Result<QSet<QString>> unknownNames(Store& store);
 

@@ -104,12 +104,19 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     connect(m_date, &QDateEdit::dateChanged, this, &SheetTab::showClosed);
     connect(close, &QPushButton::clicked, this, [this] { window()->close(); });
     connect(m_model, &WorkTableModel::cellEdited, this, &SheetTab::afterEdit);
+    // The category a line is stored under follows the sheet's.
+    connect(m_category, &QComboBox::currentTextChanged, this,
+            [this] { m_grid->pane(1)->viewport()->update(); });
     reportRefusedNumbers(m_model, [this](int row, int column) {
         m_grid->setCurrent(column == ColCode || column == ColName ? 0 : 1, row, column);
         return m_grid->pane(column == ColCode || column == ColName ? 0 : 1);
     });
     // A name no product has yet is marked: the save will add it to the master.
+    // On a sheet of one category a line shows the category it is stored under;
+    // a product of another is marked, and keeps its own.
     m_model->decorate = [this](int row, int column, int role) -> QVariant {
+        if (column == ColCategory)
+            return otherCategory(row, role);
         if (column != ColName || m_newNames.isEmpty())
             return QVariant();
         const QVariant name = m_model->value(row, ColName);
@@ -279,6 +286,23 @@ sheet::PrintHeading SheetTab::printHeading() const {
     return {m_date->isNull() ? QString() : m_date->value().toString("yyyy年MM月dd日"),
             m_category->currentText(),
             m_total->text().isEmpty() ? QString() : formatNumber(m_total->value(), "#,###")};
+}
+
+QVariant SheetTab::otherCategory(int row, int role) const {
+    if (role != Qt::DisplayRole && role != Qt::BackgroundRole && role != Qt::ToolTipRole)
+        return QVariant();
+    const QString sheetCategory = m_category->currentText();
+    const QVariant own = m_model->value(row, ColCategory);
+    if (sheetCategory.isEmpty() || isEmptyValue(own) || own.toString() == sheetCategory ||
+        isEmptyValue(m_model->value(row, ColName)))
+        return QVariant();
+    if (role == Qt::DisplayRole)
+        return sheetCategory;
+    if (role == Qt::BackgroundRole)
+        return QColor(255, 226, 226);
+    return QStringLiteral("この商品の商品区分は %1 です。この在庫表では %2 として保存されます"
+                          "（商品の区分は変わりません）")
+        .arg(own.toString(), sheetCategory);
 }
 
 void SheetTab::afterEdit(int row, int column) {

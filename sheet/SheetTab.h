@@ -86,6 +86,7 @@ class SheetTab : public QWidget {
     Status resetSheet();
     void clearClicked();
     void afterEdit(int row, int column);
+    QVariant otherCategory(int row, int role) const;
     bool enterKey(const QModelIndex& index);
     bool requireDate();
     void toFirstLine();

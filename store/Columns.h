@@ -116,6 +116,15 @@ inline constexpr Column StoredOrder[] = {ColCheck,  ColCode,   ColName,  ColQty,
 static_assert(std::size(StoredOrder) == ColumnCount, "every sheet column stored once");
 // The hidden field of w在庫表 naming the saved line (在庫表.id) a line was loaded from.
 inline constexpr const char* SavedIdField = "在庫表id";
+// Hidden fields of w在庫表: the product a line's values came from and its
+// version then, and which product fields the user typed on the line (a bit
+// per column, typedBit). Only typed fields ever reach the product master.
+inline constexpr const char* ProductIdField = "商品id";
+inline constexpr const char* ProductVersionField = "商品版";
+inline constexpr const char* TypedField = "入力";
+inline constexpr unsigned typedBit(Column c) {
+    return 1u << c;
+}
 } // namespace sheet
 
 namespace products {

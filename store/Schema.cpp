@@ -30,6 +30,16 @@ QString table(const QString& name, const QString& columns) {
 template <std::size_t N> QString workTable(const QString& name, const columns::Column (&cols)[N]) {
     return table(name, "seq INTEGER PRIMARY KEY, " + columns::definitions(cols));
 }
+} // namespace
+
+QStringList sheetLineSources() {
+    return {QString::fromUtf8(sheet::SavedIdField) + " INTEGER",
+            QString::fromUtf8(sheet::ProductIdField) + " INTEGER",
+            QString::fromUtf8(sheet::ProductVersionField) + " INTEGER",
+            QString::fromUtf8(sheet::TypedField) + " INTEGER NOT NULL DEFAULT 0"};
+}
+
+namespace {
 // The sheet's work tables keep their fields in the stored order; the sheet
 // itself also remembers which saved line each of its lines was loaded from.
 QString sheetWorkTable(const QString& name, bool withSavedId = false) {
@@ -37,7 +47,7 @@ QString sheetWorkTable(const QString& name, bool withSavedId = false) {
     for (sheet::Column c : sheet::StoredOrder)
         defs << columns::definition(sheet::Columns[c]);
     if (withSavedId)
-        defs << QString::fromUtf8(sheet::SavedIdField) + " INTEGER";
+        defs << sheetLineSources();
     return table(name, "seq INTEGER PRIMARY KEY, " + defs.join(", "));
 }
 // A saved line is a sheet line with its date and number, without the mark.

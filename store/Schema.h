@@ -17,6 +17,9 @@ struct Table {
 };
 
 const QVector<Table>& tables();
+// The hidden fields of w在庫表 that say where each line came from: its saved
+// line, its product and version, the product fields typed on it ("name TYPE").
+QStringList sheetLineSources();
 // The empty code-master slots of a new main file: per kind "01" … "30".
 QStringList slotKinds();
 // 在庫表集計: one row per saved sheet (date and category, '' for none) with its

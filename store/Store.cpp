@@ -248,6 +248,21 @@ void Store::upgrade(Db which) {
     t.commit();
 }
 
+// The work file is this PC's editing buffer: a hidden field added to one of
+// its tables is added to an existing file at the next start, without a step
+// of the shared schema (which every PC of a server would have to take).
+void Store::addWorkFields() {
+    const QStringList have = [&] {
+        QStringList names;
+        for (const Row& r : query(Db::Work, "SELECT name FROM pragma_table_info('w在庫表')"))
+            names << r[0].toString();
+        return names;
+    }();
+    for (const QString& def : schema::sheetLineSources())
+        if (!have.contains(def.section(' ', 0, 0)))
+            exec(Db::Work, "ALTER TABLE w在庫表 ADD COLUMN " + def);
+}
+
 Status Store::open(const QString& dataPath) {
     close();
     m_dataPath = QDir(dataPath).absolutePath() + "/";
@@ -288,6 +303,8 @@ Status Store::open(const QString& dataPath) {
                 upgrade(which);
             else
                 createSchema(which);
+            if (which == Db::Work && exists)
+                addWorkFields();
         }
     });
     if (!st) {

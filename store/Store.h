@@ -134,6 +134,7 @@ class Store {
     void applyPragmas(Db which);
     void createSchema(Db which);
     void upgrade(Db which);
+    void addWorkFields();
     void begin(Db which);
     void finish(Db which, bool commit);
     QSqlQuery& cached(Db which, const QString& sql);

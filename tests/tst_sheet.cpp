@@ -369,11 +369,11 @@ void TestSheet::saveWithoutCategoryReplacesTheDate() {
 void TestSheet::saveUpdatesProductsAndSlots() {
     TempStore t;
     t.addProduct("K1", "既存", "箱", 300, 5, "旧区分");
-    // A known name without a code keeps the stored code; its other fields,
-    // nulls included, come from the line.
+    // A known name keeps what is stored: nothing was typed into its line. A
+    // new name becomes a product with its line's values.
     workLines(t, {"既存|2||||", "新規|1|新区分|N9|新単位|50"});
     VERIFY_OK(entry在庫表(t.store(), D, QString()));
-    QCOMPARE(t.dump(Db::Main, "商品マスタ"), QStringList({"1|K1|既存|<null>|<null>|<null>|<null>|2",
+    QCOMPARE(t.dump(Db::Main, "商品マスタ"), QStringList({"1|K1|既存|箱|300|5|旧区分|1",
                                                           "2|N9|新規|新単位|50|<null>|新区分|1"}));
     QCOMPARE(
         t.count(Db::Main, "コードマスタ", "kcode = '単位' AND sname = '新単位' AND code = '01'"),
@@ -626,7 +626,7 @@ void TestSheet::saveOverSavedSheets() {
         workLines(t, sheet);
     VALUE_OK(unloaded, unloadedSheets(t.store(), D, category, from));
     QStringList askedNow;
-    SaveMode mode{add, from.versions};
+    SaveMode mode{add, from.versions, {}};
     for (const Unloaded& u : unloaded) {
         askedNow << u.category;
         QCOMPARE(u.lines, u.category == "B" ? 1 : 2);
@@ -638,7 +638,7 @@ void TestSheet::saveOverSavedSheets() {
     if (!asked.isEmpty()) {
         const QStringList was = t.dump(Db::Main, "在庫表");
         const Status refused =
-            entry在庫表(t.store(), D, category, {}, SaveMode{add, from.versions}).status;
+            entry在庫表(t.store(), D, category, {}, SaveMode{add, from.versions, {}}).status;
         QCOMPARE(refused.kind, ErrorKind::Conflict);
         QCOMPARE(t.dump(Db::Main, "在庫表"), was);
     }
@@ -685,6 +685,10 @@ void TestSheet::masterEffectOfASave() {
     workLines(t, {"りんご|1|果物||個|120", "牛乳|2|乳製品||本|200", "ぶどう|1", "ぶどう|2"});
     t.store().exec(Db::Work, "UPDATE w在庫表 SET 適正数 = CASE 品名 WHEN 'りんご' THEN 5 "
                              "WHEN '牛乳' THEN 2 END WHERE 品名 IN ('りんご', '牛乳')");
+    // The prices were typed on lines that hold their products as stored.
+    t.store().exec(Db::Work, "UPDATE w在庫表 SET 入力 = ?, 商品id = CASE 品名 WHEN 'りんご' THEN 1 "
+                             "ELSE 2 END, 商品版 = 1 WHERE 品名 IN ('りんご', '牛乳')",
+                   {qlonglong(typedBit(ColPrice))});
     VALUE_OK(effect, masterEffect(t.store()));
     QCOMPARE(effect.added, QStringList{"ぶどう"});
     QCOMPARE(effect.changed, QStringList{"りんご: 単価 100 → 120"});
@@ -710,7 +714,7 @@ void TestSheet::fillFromMaster() {
     VERIFY_OK(read商品マスタto在庫表(t.store()));
     QCOMPARE(workNames(t).mid(0, 3), QStringList({"あんず", "ばなな", ""}));
     QCOMPARE(t.dump(Db::Work, "w在庫表").first().section('|', 1),
-             QString("0|1|あんず|<null>|個|1|<null>|100|<null>|乾物|<null>"));
+             QString("0|1|あんず|<null>|個|1|<null>|100|<null>|乾物|<null>|2|1|0"));
     {
         Transaction tx(t.store(), Db::Main);
         for (int i = 0; i < 499; ++i)

@@ -119,7 +119,7 @@ QVariant WorkTableModel::roleData(const Column& c, const QVariant& v, int role) 
 QVariant WorkTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_rows.size() || index.column() >= m_columns.size())
         return QVariant();
-    if (decorate && role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::CheckStateRole &&
+    if (decorate && role != Qt::EditRole && role != Qt::CheckStateRole &&
         role != Qt::TextAlignmentRole)
         if (QVariant d = decorate(index.row(), index.column(), role); d.isValid())
             return d;

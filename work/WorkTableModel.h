@@ -50,7 +50,8 @@ class WorkTableModel : public QAbstractTableModel {
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-    // Extra roles of a cell (a tint, a tooltip) given by the grid's owner.
+    // Extra roles of a cell (a tint, a tooltip, the text shown) given by the
+    // grid's owner; an invalid answer leaves the cell as stored.
     std::function<QVariant(int row, int column, int role)> decorate;
 
     // What a grid shows of a stored value in a role (text, alignment, tooltip).
