@@ -97,7 +97,7 @@ Registered NameMatchedWriter::flush() {
             readIds << q.id;
     }
     const QHash<QString, Row> byName = firstOfNames(m_store, names); // id, 版, code … 商品区分
-    const QHash<qint64, Row> byId = productsById(m_store, readIds);  // 版, code … 商品区分
+    const QHash<qint64, Row> byId = productsById(m_store, readIds); // 版, code … 商品区分
     // The product a row writes: the one it was read from when that still
     // exists (a new name there is a rename), else the first of its name.
     const auto storedOf = [&](const Queued& q) -> Row {
@@ -199,9 +199,9 @@ Registered NameMatchedWriter::flush() {
         const Row hit = storedOf(q);
         const qint64 id =
             !hit.isEmpty() ? hit[0].toLongLong() : fresh.value(name).value(0).toLongLong();
-        m_written.append({q.key, id,
-                          !hit.isEmpty() ? versionNow.value(id)
-                                         : fresh.value(name).value(1).toLongLong()});
+        m_written.append(
+            {q.key, id,
+             !hit.isEmpty() ? versionNow.value(id) : fresh.value(name).value(1).toLongLong()});
     }
     m_queue.clear();
     return n;
@@ -449,7 +449,7 @@ Result<std::optional<Detail>> read商品詳細(Store& store, const QString& name
 }
 
 Result<std::optional<Detail>> lookUp商品詳細(Store& store, const QString& name,
-                                         const QString& code) {
+                                             const QString& code) {
     return guardedValue<std::optional<Detail>>([&]() -> std::optional<Detail> {
         if (!code.isEmpty() &&
             store.scalar(Db::Main, "SELECT count(*) FROM 商品マスタ WHERE code = ?", {code})

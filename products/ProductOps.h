@@ -105,7 +105,7 @@ Result<std::optional<Detail>> read商品詳細(Store& store, const QString& name
 // a new product only (no code, or a code no product has); nullopt otherwise,
 // so that renaming a product never takes another's values.
 Result<std::optional<Detail>> lookUp商品詳細(Store& store, const QString& name,
-                                         const QString& code);
+                                             const QString& code);
 // The product with that id; nullopt when it is gone.
 Result<std::optional<Detail>> readProduct(Store& store, qint64 id);
 // Registers the panel by code (overwrite the first product with the code, or

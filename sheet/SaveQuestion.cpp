@@ -48,8 +48,10 @@ bool askSave(Store& store, const QDate& date, const QString& shownDate, const QS
     const Result<MasterEffect> effect = masterEffect(store);
     const Result<QStringList> elsewhere = otherCategoryLines(store, category);
     if (!unloaded || !effect || !elsewhere) {
-        ShowError(QStringLiteral("在庫表を登録できませんでした。"),
-                  (!unloaded ? unloaded.status : !effect ? effect.status : elsewhere.status).error);
+        ShowError(QStringLiteral("在庫表を登録できませんでした。"), (!unloaded ? unloaded.status
+                                                                     : !effect ? effect.status
+                                                                               : elsewhere.status)
+                                                                        .error);
         return false;
     }
     // What the save does beyond the sheet, beneath the question.

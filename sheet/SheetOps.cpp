@@ -78,11 +78,10 @@ QVariant lineChange(const QVariant& qty, const QVariant& proper) {
 
 ProductLookup Seek商品(Store& store, const QString& name) {
     ProductLookup r;
-    const Rows rows =
-        store.query(Db::Main,
-                    "SELECT " + columns::list(products::Columns, products::ColUnit) +
-                        ", id, 版 FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1",
-                    {name});
+    const Rows rows = store.query(Db::Main,
+                                  "SELECT " + columns::list(products::Columns, products::ColUnit) +
+                                      ", id, 版 FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1",
+                                  {name});
     if (rows.isEmpty())
         return r;
     const Row& p = rows.first();
@@ -111,9 +110,8 @@ NameMatch matchName(Store& store, const QString& name) {
 
 namespace {
 // The product fields a user can type on a line (the name is the product itself).
-constexpr unsigned ProductFieldsTyped = typedBit(ColCode) | typedBit(ColUnit) |
-                                        typedBit(ColPrice) | typedBit(ColProper) |
-                                        typedBit(ColCategory);
+constexpr unsigned ProductFieldsTyped = typedBit(ColCode) | typedBit(ColUnit) | typedBit(ColPrice) |
+                                        typedBit(ColProper) | typedBit(ColCategory);
 
 // "商品id = ?, 商品版 = ?, 入力 = 0": a line filled from a product holds it as stored.
 QString sourceAssignments() {
@@ -208,14 +206,13 @@ Result<EditOutcome> afterCellEdit(Store& store, qint64 seq, int column) {
             const ProductLookup p = Seek商品(store, name.toString());
             // One product, one line: a scan of its code later counts here.
             const QVariant lineCode = codeForName(store, code, name.toString(), &outcome.ambiguous);
-            store.exec(Db::Work,
-                       "UPDATE w在庫表 SET " +
-                           columns::assignments(products::Columns, products::ColUnit) +
-                           ", code = ?, " + sourceAssignments() + " WHERE seq = ?",
-                       {textOrNull(p.unit), p.price.isZero() ? nullValue() : p.price.toVariant(),
-                        qlonglong(p.proper), textOrNull(p.category), lineCode,
-                        p.id ? QVariant(p.id) : QVariant(), p.id ? QVariant(p.version) : QVariant(),
-                        seq});
+            store.exec(
+                Db::Work,
+                "UPDATE w在庫表 SET " + columns::assignments(products::Columns, products::ColUnit) +
+                    ", code = ?, " + sourceAssignments() + " WHERE seq = ?",
+                {textOrNull(p.unit), p.price.isZero() ? nullValue() : p.price.toVariant(),
+                 qlonglong(p.proper), textOrNull(p.category), lineCode,
+                 p.id ? QVariant(p.id) : QVariant(), p.id ? QVariant(p.version) : QVariant(), seq});
             break;
         }
         case ColQty:
@@ -435,11 +432,12 @@ struct LineSource {
 };
 const int ProductWidth = products::ColumnCount - products::ColCode;
 // The typed sheet columns and the product fields (code … 商品区分) they stand for.
-constexpr std::pair<Column, int> TypedFields[] = {{ColCode, 0},
-                                                  {ColUnit, products::ColUnit - products::ColCode},
-                                                  {ColPrice, products::ColPrice - products::ColCode},
-                                                  {ColProper, products::ColProper - products::ColCode},
-                                                  {ColCategory, products::ColCategory - products::ColCode}};
+constexpr std::pair<Column, int> TypedFields[] = {
+    {ColCode, 0},
+    {ColUnit, products::ColUnit - products::ColCode},
+    {ColPrice, products::ColPrice - products::ColCode},
+    {ColProper, products::ColProper - products::ColCode},
+    {ColCategory, products::ColCategory - products::ColCode}};
 
 QString lineSourceFields() {
     return columns::list(products::Columns, products::ColCode) +
@@ -528,8 +526,9 @@ ProductPlan planProducts(Store& store, const QVector<LineSource>& lines) {
 
 QVector<LineSource> namedLineSources(Store& store) {
     QVector<LineSource> out;
-    for (const Row& r : store.query(Db::Work, "SELECT " + lineSourceFields() +
-                                                  " FROM w在庫表 WHERE 品名 IS NOT NULL ORDER BY seq"))
+    for (const Row& r :
+         store.query(Db::Work, "SELECT " + lineSourceFields() +
+                                   " FROM w在庫表 WHERE 品名 IS NOT NULL ORDER BY seq"))
         out << lineSource(r);
     return out;
 }
@@ -549,8 +548,9 @@ QString differences(const Row& from, const Row& to) {
                     return m->toString();
             return v.toString();
         };
-        const QString caption = i == 0 ? QStringLiteral("コード")
-                                       : QString::fromUtf8(c.caption).remove(QChar(0x3000)).remove(' ');
+        const QString caption =
+            i == 0 ? QStringLiteral("コード")
+                   : QString::fromUtf8(c.caption).remove(QChar(0x3000)).remove(' ');
         d << QStringLiteral("%1 %2 → %3").arg(caption, shown(from[i]), shown(to[i]));
     }
     return d.join(QStringLiteral("、"));
@@ -699,11 +699,11 @@ Result<int> entry在庫表(Store& store, const QDate& date, const QString& categ
         Rows lines;
         QVector<LineSource> sources;
         const QList<int> productAt{ColCode, ColName, ColUnit, ColPrice, ColProper, ColCategory};
-        for (Row r : store.query(Db::Work,
-                                 "SELECT " + lineFields() +
-                                     QString(", %1, %2, %3").arg(ProductIdField,
-                                                                 ProductVersionField, TypedField) +
-                                     " FROM w在庫表 WHERE 品名 IS NOT NULL ORDER BY seq")) {
+        for (Row r : store.query(
+                 Db::Work,
+                 "SELECT " + lineFields() +
+                     QString(", %1, %2, %3").arg(ProductIdField, ProductVersionField, TypedField) +
+                     " FROM w在庫表 WHERE 品名 IS NOT NULL ORDER BY seq")) {
             Row source;
             for (int c : productAt)
                 source << r[c - ColCode];

@@ -125,8 +125,7 @@ QMap<QString, Scenario> scenarios() {
         },
         [](FrmStolva& w) { return scalar(w, Db::Main, "SELECT count(*) FROM 商品マスタ") == 0; }};
     s["register the product list"] = {
-        Db::Main,
-        true,
+        Db::Main, true,
         [](FrmStolva& w) {
             for (int i = 0; i < 40; ++i)
                 w.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES (?, ?)",

@@ -88,6 +88,8 @@ class TestSharing : public QObject {
     void productListEditedOnBoth_data();
     void productListEditedOnBoth();
     void detailPanelChangedElsewhere();
+    void countOnOnePcListOnAnother_data();
+    void countOnOnePcListOnAnother();
     void slotsTakenByTwoProcesses_data();
     void slotsTakenByTwoProcesses();
     void slotEditor_data();
@@ -179,6 +181,62 @@ void TestSharing::detailPanelChangedElsewhere() {
     VALUE_OK(version, entry商品詳細(t.store(), mine, true));
     QCOMPARE(version, 3);
     QCOMPARE(price(t.store(), "りんご"), QString("120"));
+}
+
+void TestSharing::countOnOnePcListOnAnother_data() {
+    QTest::addColumn<int>("typed");      // the sheet column B types into, -1 none
+    QTest::addColumn<bool>("overwrite"); // B's answer to the question
+    QTest::addColumn<QString>("stored"); // りんご's 単価/適正数 afterwards
+    QTest::addColumn<QString>("asked");  // the conflict B is asked about
+    QTest::newRow("nothing typed: A's price stays") << -1 << false << "130/5"
+                                                    << "";
+    QTest::newRow("a price typed: the master keeps A's") << int(sheet::ColPrice) << false << "130/5"
+                                                         << "りんご: 単価 130 → 120";
+    QTest::newRow("a price typed: overwritten when chosen")
+        << int(sheet::ColPrice) << true << "120/5"
+        << "りんご: 単価 130 → 120";
+    QTest::newRow("another field typed: still asked") << int(sheet::ColProper) << false << "130/5"
+                                                      << "りんご: 適正数 5 → 9";
+}
+
+// PC-B counts a product while PC-A registers a new price for it: B's save
+// never puts the old price back, and what B typed is asked about.
+void TestSharing::countOnOnePcListOnAnother() {
+    QFETCH(int, typed);
+    QFETCH(bool, overwrite);
+    QFETCH(QString, stored);
+    QFETCH(QString, asked);
+    TempStore t;
+    t.addProduct("A1", "りんご", "個", 100, 5, "果物");
+    OtherPc b(t);
+    Store& a = t.store();
+    VERIFY_OK(resets::clear在庫明細(b.store, 1));
+    const qint64 seq = b.store.scalar(Db::Work, "SELECT min(seq) FROM w在庫表").toLongLong();
+    const auto type = [&](int column, const QVariant& value) {
+        b.store.exec(
+            Db::Work,
+            QString("UPDATE w在庫表 SET %1 = ? WHERE seq = ?").arg(sheet::Columns[column].field),
+            {value, seq});
+        VERIFY_OK(sheet::afterCellEdit(b.store, seq, column).status);
+    };
+    type(sheet::ColName, "りんご");
+    type(sheet::ColQty, 5);
+    VERIFY_OK(read商品情報(a, QString()));
+    edit(a, "りんご", "単価", 130);
+    VALUE_OK(aSaved, entry商品情報(a));
+    QCOMPARE(aSaved.updated, 1);
+    if (typed >= 0)
+        type(typed, typed == sheet::ColPrice ? 120 : 9);
+    VALUE_OK(effect, sheet::masterEffect(b.store));
+    QVERIFY(effect.changed.isEmpty());
+    QCOMPARE(effect.conflicts.join(","), asked);
+    sheet::SaveMode mode;
+    if (overwrite)
+        mode.overwrite = effect.conflictVersions;
+    VERIFY_OK(sheet::entry在庫表(b.store, QDate(2026, 12, 8), QString(), {}, mode).status);
+    QCOMPARE(a.scalar(Db::Main, "SELECT 単価 || '/' || 適正数 FROM 商品マスタ").toString(), stored);
+    QCOMPARE(a.scalar(Db::Main, "SELECT 数量 FROM 在庫表").toInt(), 5);
+    QCOMPARE(t.count(Db::Main, "商品マスタ"), 1);
 }
 
 void TestSharing::slotsTakenByTwoProcesses_data() {

@@ -373,8 +373,8 @@ void TestSheet::saveUpdatesProductsAndSlots() {
     // new name becomes a product with its line's values.
     workLines(t, {"既存|2||||", "新規|1|新区分|N9|新単位|50"});
     VERIFY_OK(entry在庫表(t.store(), D, QString()));
-    QCOMPARE(t.dump(Db::Main, "商品マスタ"), QStringList({"1|K1|既存|箱|300|5|旧区分|1",
-                                                          "2|N9|新規|新単位|50|<null>|新区分|1"}));
+    QCOMPARE(t.dump(Db::Main, "商品マスタ"),
+             QStringList({"1|K1|既存|箱|300|5|旧区分|1", "2|N9|新規|新単位|50|<null>|新区分|1"}));
     QCOMPARE(
         t.count(Db::Main, "コードマスタ", "kcode = '単位' AND sname = '新単位' AND code = '01'"),
         1);
@@ -686,8 +686,9 @@ void TestSheet::masterEffectOfASave() {
     t.store().exec(Db::Work, "UPDATE w在庫表 SET 適正数 = CASE 品名 WHEN 'りんご' THEN 5 "
                              "WHEN '牛乳' THEN 2 END WHERE 品名 IN ('りんご', '牛乳')");
     // The prices were typed on lines that hold their products as stored.
-    t.store().exec(Db::Work, "UPDATE w在庫表 SET 入力 = ?, 商品id = CASE 品名 WHEN 'りんご' THEN 1 "
-                             "ELSE 2 END, 商品版 = 1 WHERE 品名 IN ('りんご', '牛乳')",
+    t.store().exec(Db::Work,
+                   "UPDATE w在庫表 SET 入力 = ?, 商品id = CASE 品名 WHEN 'りんご' THEN 1 "
+                   "ELSE 2 END, 商品版 = 1 WHERE 品名 IN ('りんご', '牛乳')",
                    {qlonglong(typedBit(ColPrice))});
     VALUE_OK(effect, masterEffect(t.store()));
     QCOMPARE(effect.added, QStringList{"ぶどう"});

@@ -58,7 +58,8 @@ void TestStore::schemaNamesAreExact() {
     QVERIFY(!columnsOf(s, Db::Main, "自社情報").isEmpty());
     const QStringList sheet{"seq",    "チェック", "code", "品名", "数量",    "単位",
                             "適正数", "増減",     "単価", "金額", "商品区分"};
-    QCOMPARE(columnsOf(s, Db::Work, "w在庫表"), sheet + QStringList({"在庫表id", "商品id", "商品版", "入力"}));
+    QCOMPARE(columnsOf(s, Db::Work, "w在庫表"),
+             sheet + QStringList({"在庫表id", "商品id", "商品版", "入力"}));
     QCOMPARE(columnsOf(s, Db::Work, "w在庫表印刷"), sheet);
     QCOMPARE(columnsOf(s, Db::Main, "在庫表版"),
              QStringList({"日付", "商品区分", "版", "保存日時"}));

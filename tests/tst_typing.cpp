@@ -169,6 +169,13 @@ QString actual(Started& s, const QString& what) {
                        .isValid()
                    ? "yes"
                    : "no";
+    if (what.startsWith("other:")) // the category cell marked as another category's
+        return s.sheet()
+                       ->data(s.sheet()->index(what.mid(6).toInt(), sheet::ColCategory),
+                              Qt::BackgroundRole)
+                       .isValid()
+                   ? "yes"
+                   : "no";
     if (what.startsWith("items:")) {
         auto* c = s.find<QComboBox>(what.mid(6));
         QStringList items;
@@ -469,6 +476,61 @@ void TestTyping::scenario_data() {
         first + "click:cmd読込; click:cmd確定; click:cmd確定解除; yes; click:cmd確定解除; @0,3; "
                 "keys:1; key:Return; click:cmd登録",
         saved + "=りんご1 | sql:SELECT count(*) FROM 在庫表確定=0 | shown:lbl確定=no");
+    // A count writes to the product master only what was typed on its lines;
+    // a product changed elsewhere since keeps its own unless the user chooses.
+    const QString apple = "@0,2; ime:りんご; key:Return; ";
+    const QString priceElsewhere =
+        "sql!:UPDATE 商品マスタ SET 単価 = 130, 版 = 版 + 1 WHERE code = 'A01'; ";
+    const QString lastMonth =
+        "sql!:INSERT INTO 在庫表 (日付, 行番号, code, 品名, 数量, 単位, 単価, 適正数, 商品区分) "
+        "VALUES ('" +
+        Today + "', 1, 'A01', 'りんご', 3, '箱', 90, 9, '野菜'); click:cmd読込; ";
+    row("a count leaves a price changed elsewhere as stored",
+        apple + priceElsewhere + "keys:5; key:Return; click:cmd登録",
+        a01 + "'A01'=りんご/個/130/5/果物 | " + saved + "=りんご5");
+    row("a count reloaded puts no old values back",
+        lastMonth + "@0,3; keys:4; key:Return; click:cmd登録",
+        a01 + "'A01'=りんご/個/100/5/果物 | " + saved + "=りんご4");
+    row("fields typed on a count are registered",
+        apple + "@0,7; keys:120; key:Return; @0,4; keys:8; key:Return; click:cmd登録",
+        a01 + "'A01'=りんご/個/120/8/果物");
+    row("a price typed on a reloaded count is registered, nothing else",
+        lastMonth + "@0,7; keys:95; key:Return; click:cmd登録", a01 + "'A01'=りんご/個/95/5/果物");
+    row("a typed price over one changed elsewhere: the master keeps its own",
+        apple + "@0,7; keys:120; key:Return; " + priceElsewhere + "click:cmd登録",
+        a01 + "'A01'=りんご/個/130/5/果物 | msg~=りんご: 単価 130 → 120 | sql:SELECT 品名 FROM "
+              "在庫表=りんご");
+    row("a typed price over one changed elsewhere, overwritten when chosen",
+        apple + "@0,7; keys:120; key:Return; " + priceElsewhere + "choose:1; click:cmd登録",
+        a01 + "'A01'=りんご/個/120/5/果物");
+    row("a typed price over one changed elsewhere, the save cancelled",
+        apple + "@0,7; keys:120; key:Return; " + priceElsewhere + "choose:2; click:cmd登録",
+        a01 + "'A01'=りんご/個/130/5/果物 | sql:SELECT count(*) FROM 在庫表=0 | 0,7=120");
+    // Rename means rename.
+    row("a product renamed on the list stays one product",
+        "tab:1; click:cmd商品読込; P@0,2; ime:青りんご; key:Return; yes; click:cmd商品登録",
+        a01 + "'A01'=青りんご/個/100/5/果物 | sql:SELECT count(*) FROM 商品マスタ=4");
+    row("a product renamed in the panel keeps its fields",
+        "tab:1; click:cmd商品読込; P@0,2; click:cmd商品詳細; focus:txt品名; key:A:Ctrl; "
+        "ime:牛乳; key:Tab; yes; click:cmd詳細登録",
+        "text:cmb単位=個 | text:cmb商品区分=果物 | " + a01 +
+            "'A01'=牛乳/個/100/5/果物 | sql:SELECT count(*) FROM 商品マスタ=4");
+    row("a name looked up for a new code empties nothing typed",
+        "tab:1; click:cmd商品詳細; focus:txt商品コード; keys:Z1; focus:cmb単位; keys:kg; "
+        "focus:txt品名; ime:なし; key:Tab",
+        "text:cmb単位=kg | text:txt商品コード=Z1");
+    // A line shows the category it is stored under; its product keeps its own.
+    const QString fruitSheet = "focus:cmb商品区分在庫; ime:果物; @0,2; ime:牛乳; key:Return; "
+                               "keys:2; key:Return; ";
+    row("a product of another category on a category's sheet is marked",
+        fruitSheet + "no; click:cmd登録",
+        "0,9=果物 | other:0=yes | inf~=ほかの商品区分の商品 1 件は 果物 として保存されます");
+    row("it is stored under the sheet's category, the product keeps its own",
+        fruitSheet + "click:cmd登録",
+        "sql:SELECT 商品区分 FROM 在庫表=果物 | " + a01 + "'B01'=牛乳/本/200/2/乳製品");
+    row("a category typed on the line moves the product",
+        fruitSheet + "@0,9; ime:果物; key:Return; click:cmd登録",
+        a01 + "'B01'=牛乳/本/200/2/果物 | other:0=no");
     row("status of a deletion",
         "sql!:INSERT INTO 在庫表 (日付, 行番号, 品名, 商品区分) VALUES ('" + Today +
             "', 1, 'a', 'A'), ('" + Today + "', 1, 'b', 'B'); yes; click:cmd削除",
