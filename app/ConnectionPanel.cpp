@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QButtonGroup>
 #include <QRadioButton>
 #include <QSettings>
 #include <QSpinBox>
@@ -32,6 +33,10 @@ ConnectionPanel::ConnectionPanel(Store& store, QWidget* parent)
     m_local->setObjectName("optローカル");
     m_server = new QRadioButton(QStringLiteral("サーバー（PostgreSQL）"), this);
     m_server->setObjectName("optサーバー");
+    auto* where = new QButtonGroup(this);
+    where->setExclusive(true);
+    where->addButton(m_local);
+    where->addButton(m_server);
     m_host = new QLineEdit(this);
     m_host->setObjectName("txtホスト");
     m_port = new QSpinBox(this);

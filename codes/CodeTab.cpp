@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QButtonGroup>
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QTableView>
@@ -68,6 +69,12 @@ CodeTab::CodeTab(Store& store, QWidget* parent) : QWidget(parent), m_store(store
     QLabel* l11 = makeLabel(this, "Label11", "単位");
     l7->setBuddy(m_optCategory);
     l11->setBuddy(m_optUnit);
+    // The two kinds are one choice of their own, apart from any other options
+    // on the tab: one of them is always chosen.
+    auto* kinds = new QButtonGroup(this);
+    kinds->setExclusive(true);
+    kinds->addButton(m_optCategory);
+    kinds->addButton(m_optUnit);
 
     QPushButton* read = makeButton(this, "cmdコード読込", "読込");
     QPushButton* save = makeButton(this, "cmdコード登録", "登録");

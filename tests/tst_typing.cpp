@@ -8,6 +8,7 @@
 #include "widgets/NumberBox.h"
 #include "work/WorkTableModel.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -169,6 +170,10 @@ QString actual(Started& s, const QString& what) {
                        .isValid()
                    ? "yes"
                    : "no";
+    if (what.startsWith("checked:")) {
+        auto* b = s.find<QAbstractButton>(what.mid(8));
+        return b && b->isChecked() ? "yes" : "no";
+    }
     if (what.startsWith("other:")) // the category cell marked as another category's
         return s.sheet()
                        ->data(s.sheet()->index(what.mid(6).toInt(), sheet::ColCategory),
@@ -531,6 +536,18 @@ void TestTyping::scenario_data() {
     row("a category typed on the line moves the product",
         fruitSheet + "@0,9; ime:果物; key:Return; click:cmd登録",
         a01 + "'B01'=牛乳/本/200/2/果物 | other:0=no");
+    // Each pair of options is a group of its own: a click on the chosen one keeps it.
+    row("the category kind clicked twice stays chosen",
+        "tab:2; click:Opt商品区分; click:Opt商品区分; no; click:cmdコード登録",
+        "checked:Opt商品区分=yes | checked:Opt単位=no | msg=商品区分 を登録します。よろしいですか | "
+        "checked:optローカル=yes");
+    row("the unit kind clicked twice stays chosen",
+        "tab:2; click:Opt単位; click:Opt単位; no; click:cmdコード登録",
+        "checked:Opt単位=yes | checked:Opt商品区分=no | msg=単位 を登録します。よろしいですか");
+    row("the connection options clicked twice",
+        "tab:2; click:Opt単位; click:optローカル; click:optローカル; click:optサーバー; "
+        "click:optサーバー",
+        "checked:Opt単位=yes | checked:optサーバー=yes | checked:optローカル=no");
     row("status of a deletion",
         "sql!:INSERT INTO 在庫表 (日付, 行番号, 品名, 商品区分) VALUES ('" + Today +
             "', 1, 'a', 'A'), ('" + Today + "', 1, 'b', 'B'); yes; click:cmd削除",
