@@ -6,11 +6,11 @@
 #include "widgets/Controls.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QButtonGroup>
 #include <QRadioButton>
 #include <QSettings>
 #include <QSpinBox>

@@ -7,13 +7,13 @@
 #include "widgets/Grids.h"
 #include "work/WorkTableModel.h"
 
+#include <QButtonGroup>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLinearGradient>
 #include <QPainter>
-#include <QButtonGroup>
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QTableView>

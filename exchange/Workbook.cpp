@@ -417,11 +417,22 @@ QString numberText(double v) {
 
 // Whether a number format shows a date or a time: Excel's own date formats,
 // or a code with date or time letters outside quotes and brackets.
+// The General format under its names (LibreOffice writes it as a code of its
+// own, Japanese Excel as G/標準, which LibreOffice outside Japan saves as
+// g/"標準"), the text format, and elapsed times ([h]:mm): their numbers are
+// numbers, whatever letters the code holds.
+bool plainNumberFormat(const QString& code) {
+    static const QRegularExpression plain(
+        QStringLiteral("^(general|g/\"?標準\"?|@)$|\\[(h+|m+|s+)\\]"),
+        QRegularExpression::CaseInsensitiveOption);
+    return plain.match(code.trimmed()).hasMatch();
+}
+
 bool isDateFormat(int id, const QString& code) {
     if ((id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) ||
         (id >= 50 && id <= 58))
         return true;
-    if (code.isEmpty())
+    if (code.isEmpty() || plainNumberFormat(code))
         return false;
     bool quoted = false;
     int bracket = 0;

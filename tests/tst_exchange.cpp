@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <optional>
 
@@ -45,6 +46,8 @@ class TestExchange : public QObject {
     void workbookRoundTrip();
     void workbooksOfOtherWriters_data();
     void workbooksOfOtherWriters();
+    void numberFormatsOfOtherWriters_data();
+    void numberFormatsOfOtherWriters();
     void workbookRefused_data();
     void workbookRefused();
     void chosenColumns_data();
@@ -622,6 +625,93 @@ void TestExchange::workbooksOfOtherWriters() {
         QVERIFY(!p && p.value.header.problem && t.sheets.size() == 2);
         QVERIFY2(p.error().contains("シート「Sheet」は空です"), qPrintable(p.error()));
     }
+}
+
+namespace {
+// The number formats Excel (Japanese and English), LibreOffice and openpyxl
+// write, each on a value: label, format code, the value in Python, as read.
+struct FormatRow {
+    const char *label, *code, *value, *read;
+    const char* readFromLibreOffice = nullptr; // where LibreOffice saves it otherwise
+};
+const FormatRow Formats[] = {
+    {"General", "General", "1250", "1250"},
+    {"general, a fraction", "general", "98.5", "98.5"},
+    {"G/標準", "G/標準", "42", "42"},
+    {"text", "@", "'0012'", "0012"},
+    {"thousands", "#,##0_ ", "1200", "1200"},
+    {"negative in red", "#,##0;[Red]-#,##0", "-3", "-3"},
+    {"yen", "\"¥\"#,##0", "98", "98"},
+    {"exponent", "0.00E+00", "1250", "1250"},
+    {"elapsed hours", "[h]:mm", "1.5", "1.5"},
+    // LibreOffice outside Japan saves the era format as General.
+    {"Japanese era", "[$-ja-JP]ggge年m月d日", "datetime.date(2026, 12, 8)", "2026/12/08", "46364"},
+    {"year/month/day", "yyyy/m/d", "datetime.date(2026, 12, 8)", "2026/12/08"},
+    {"年月日", "yyyy\"年\"m\"月\"d\"日\"", "datetime.date(2026, 12, 8)", "2026/12/08"},
+    {"a time", "h:mm", "datetime.time(12, 0)", "12:00"},
+    {"a date with its time", "yyyy/m/d h:mm", "datetime.datetime(2026, 12, 8, 9, 30)",
+     "2026/12/08 9:30"},
+};
+
+// One workbook with every format, as openpyxl writes it, and the same saved
+// again by LibreOffice (empty when it is not installed); label -> value read.
+QHash<QString, QString> formatsRead(const QString& writer) {
+    static QHash<QString, QHash<QString, QString>> books;
+    if (books.contains(writer))
+        return books[writer];
+    QString script = "import sys, datetime, openpyxl\nwb = openpyxl.Workbook(); ws = wb.active\n";
+    for (const FormatRow& f : Formats)
+        script += QString("ws.append([%1, %2]); ws.cell(ws.max_row, 2).number_format = %3\n")
+                      .arg("'" + QString::fromUtf8(f.label) + "'", QString::fromUtf8(f.value),
+                           "'" + QString::fromUtf8(f.code).replace("\\", "\\\\") + "'");
+    QByteArray bytes = pythonBook(script + "wb.save(sys.argv[1])\n");
+    if (writer == "LibreOffice") {
+        QTemporaryDir dir;
+        QFile in(dir.filePath("in.xlsx"));
+        in.open(QIODevice::WriteOnly);
+        in.write(bytes);
+        in.close();
+        QDir().mkpath(dir.filePath("out"));
+        QProcess p;
+        p.start("soffice", {"-env:UserInstallation=file://" + dir.filePath("profile"), "--headless",
+                            "--convert-to", "xlsx:Calc MS Excel 2007 XML", "--outdir",
+                            dir.filePath("out"), in.fileName()});
+        p.waitForFinished(120000);
+        QFile out(dir.filePath("out/in.xlsx"));
+        bytes = out.open(QIODevice::ReadOnly) ? out.readAll() : QByteArray();
+    }
+    QHash<QString, QString> read;
+    if (const auto t = parseWorkbook(bytes, 0); t)
+        for (const QStringList& r : t.value.all())
+            read.insert(r.value(0), r.value(1));
+    return books[writer] = read;
+}
+} // namespace
+
+void TestExchange::numberFormatsOfOtherWriters_data() {
+    QTest::addColumn<QString>("writer");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("read");
+    for (const char* writer : {"openpyxl", "LibreOffice"})
+        for (const FormatRow& f : Formats)
+            QTest::newRow(qPrintable(QString("%1: %2").arg(writer, f.label)))
+                << writer << QString::fromUtf8(f.label)
+                << QString::fromUtf8(QByteArray(writer) == "LibreOffice" && f.readFromLibreOffice
+                                         ? f.readFromLibreOffice
+                                         : f.read);
+}
+
+// A number is a date only where its format shows one: LibreOffice's General
+// is no date although it holds an e.
+void TestExchange::numberFormatsOfOtherWriters() {
+    QFETCH(QString, writer);
+    QFETCH(QString, label);
+    QFETCH(QString, read);
+    if (writer == "LibreOffice" && QStandardPaths::findExecutable("soffice").isEmpty())
+        QSKIP("LibreOffice (libreoffice-calc-nogui) is not installed");
+    const QHash<QString, QString> book = formatsRead(writer);
+    QVERIFY2(!book.isEmpty(), qPrintable(writer + " wrote no workbook"));
+    QCOMPARE(book.value(label), read);
 }
 
 void TestExchange::workbookRefused_data() {

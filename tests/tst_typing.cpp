@@ -539,7 +539,8 @@ void TestTyping::scenario_data() {
     // Each pair of options is a group of its own: a click on the chosen one keeps it.
     row("the category kind clicked twice stays chosen",
         "tab:2; click:Opt商品区分; click:Opt商品区分; no; click:cmdコード登録",
-        "checked:Opt商品区分=yes | checked:Opt単位=no | msg=商品区分 を登録します。よろしいですか | "
+        "checked:Opt商品区分=yes | checked:Opt単位=no | msg=商品区分 を登録します。よろしいですか "
+        "| "
         "checked:optローカル=yes");
     row("the unit kind clicked twice stays chosen",
         "tab:2; click:Opt単位; click:Opt単位; no; click:cmdコード登録",
