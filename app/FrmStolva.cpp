@@ -131,6 +131,7 @@ FrmStolva::FrmStolva() {
 }
 
 FrmStolva::~FrmStolva() {
+    m_store.setReachabilityWatcher({});
     if (m_hint)
         delete m_hint.data();
     // The tabs go before the store they work on: a focus change while they are
@@ -149,6 +150,24 @@ Status FrmStolva::Form_Load(const QString& dataPath, const std::optional<server:
         auto* where = new QLabel(QStringLiteral("サーバー: ") + server->shown(), this);
         where->setObjectName("lbl接続先");
         statusBar()->addPermanentWidget(where);
+        // A server that went away is said at once, whatever found it out (a
+        // look-up while typing too), and stays marked until it answers again.
+        auto* lost = new QLabel(QStringLiteral("接続できません"), this);
+        lost->setObjectName("lbl接続断");
+        lost->setStyleSheet(QStringLiteral("QLabel { color: white; background: #c0392b; "
+                                           "padding: 0 6px; }"));
+        lost->hide();
+        statusBar()->addPermanentWidget(lost);
+        const QString name = server->shown();
+        m_store.setReachabilityWatcher([this, lost, name](bool reachable) {
+            lost->setVisible(!reachable);
+            if (!reachable)
+                showStatus(QStringLiteral("サーバー %1 に接続できません。入力した内容はこの PC "
+                                          "に残っています")
+                               .arg(name));
+            else if (statusBar()->currentMessage().startsWith(QStringLiteral("サーバー ")))
+                showStatus(QStringLiteral("サーバー %1 に接続しました").arg(name));
+        });
         m_connection->show(*server);
     }
     FormInit();

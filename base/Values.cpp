@@ -143,3 +143,21 @@ bool isEmptyValue(const QVariant& v) {
 QVariant textOrNull(const QString& s) {
     return s.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(s);
 }
+
+namespace {
+const QString OriginalMark = QStringLiteral("\n原文: ");
+}
+
+QString withOriginal(const QString& reason, const QString& original) {
+    return original.isEmpty() ? reason : reason + OriginalMark + original;
+}
+
+QString reasonOf(const QString& said) {
+    const qsizetype at = said.indexOf(OriginalMark);
+    return at < 0 ? said : said.left(at);
+}
+
+QString originalOf(const QString& said) {
+    const qsizetype at = said.indexOf(OriginalMark);
+    return at < 0 ? QString() : said.mid(at + OriginalMark.size());
+}

@@ -63,3 +63,9 @@ constexpr int MaxTextLength = 255;
 bool isEmptyValue(const QVariant& v);
 // Null for an empty text, else the text.
 QVariant textOrNull(const QString& s);
+
+// A failure said in Japanese with the database's own words kept apart: the
+// message shows the reason, the details the original.
+QString withOriginal(const QString& reason, const QString& original);
+QString reasonOf(const QString& said);
+QString originalOf(const QString& said);

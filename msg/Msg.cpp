@@ -1,5 +1,7 @@
 #include "msg/Msg.h"
 
+#include "base/Values.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -145,8 +147,9 @@ std::int16_t ShowMsg(MsgKind kind, MsgCase caseLabel, const QString& subject,
 void ShowError(const QString& what, const QString& detail) {
     QString text = what;
     if (!detail.isEmpty())
-        text += QStringLiteral("\n\n詳細: ") + detail;
-    ShowMsg(MsgKind::その他, MsgCase::エラー, text);
+        text += QStringLiteral("\n\n詳細: ") + reasonOf(detail);
+    // The database's own words, often English, only in the details.
+    ShowMsg(MsgKind::その他, MsgCase::エラー, text, QString(), originalOf(detail));
 }
 
 int AskChoice(const QString& title, const QString& text, const QStringList& choices,

@@ -72,7 +72,7 @@ void SheetTab::showClosed() {
 }
 
 void SheetTab::Entry在庫表() {
-    if (!requireDate() || refuseClosed())
+    if (!requireDate() || refuseClosed() || !lookUpPending())
         return;
     const Result<int> named = namedLineCount(m_store);
     if (!named) {

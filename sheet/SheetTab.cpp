@@ -117,6 +117,15 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     m_model->decorate = [this](int row, int column, int role) -> QVariant {
         if (column == ColCategory)
             return otherCategory(row, role);
+        if (column == ColName && pendingLookUp(row)) {
+            if (role == Qt::BackgroundRole)
+                return QColor(255, 214, 153);
+            if (role == Qt::ToolTipRole)
+                return QStringLiteral(
+                    "サーバーに接続できなかったため、商品マスタから読めていません。"
+                    "登録の前に読み直します");
+            return QVariant();
+        }
         if (column != ColName || m_newNames.isEmpty())
             return QVariant();
         const QVariant name = m_model->value(row, ColName);
@@ -305,10 +314,51 @@ QVariant SheetTab::otherCategory(int row, int role) const {
         .arg(own.toString(), sheetCategory);
 }
 
+bool SheetTab::pendingLookUp(int row) const {
+    const auto p = m_pendingLookUps.constFind(m_model->keyAt(row));
+    return p != m_pendingLookUps.constEnd() &&
+           m_model->value(row, p->first).toString() == p->second;
+}
+
+// The lines whose look-up the server missed are looked up now, before they
+// are saved: a line is never stored with blanks for want of its product.
+bool SheetTab::lookUpPending() {
+    for (auto p = m_pendingLookUps.begin(); p != m_pendingLookUps.end();) {
+        const int row = m_model->rowOfKey(p.key());
+        if (row < 0 || m_model->value(row, p->first).toString() != p->second) {
+            p = m_pendingLookUps.erase(p);
+            continue;
+        }
+        // The count typed meanwhile gets its amount and change from the product.
+        Result<EditOutcome> outcome = afterCellEdit(m_store, p.key(), p->first);
+        if (outcome)
+            outcome = afterCellEdit(m_store, p.key(), ColQty);
+        if (!outcome) {
+            ShowError(QStringLiteral("在庫表を登録できませんでした。入力した内容はそのまま残って"
+                                     "います。"),
+                      outcome.error());
+            return false;
+        }
+        m_model->refreshRow(row);
+        p = m_pendingLookUps.erase(p);
+    }
+    Calc明細();
+    return true;
+}
+
 void SheetTab::afterEdit(int row, int column) {
-    const Result<EditOutcome> outcome = afterCellEdit(m_store, m_model->keyAt(row), column);
-    if (!outcome)
+    const qint64 seq = m_model->keyAt(row);
+    const Result<EditOutcome> outcome = afterCellEdit(m_store, seq, column);
+    if (!outcome && outcome.status.kind == ErrorKind::Io &&
+        (column == ColName || column == ColCode)) {
+        // The server is away: the status bar says so; the line keeps what was
+        // typed, is marked, and is looked up again before it is saved.
+        m_pendingLookUps.insert(seq, {column, m_model->value(row, column).toString()});
+    } else if (!outcome) {
         ShowError(QStringLiteral("行の計算ができませんでした。"), outcome.error());
+    } else if (column == ColName || column == ColCode) {
+        m_pendingLookUps.remove(seq);
+    }
     m_model->refreshRow(row);
     if (column == ColName || column == ColCode) {
         // Only the line's own name can have changed its standing.

@@ -6,6 +6,7 @@
 #include "work/RefModels.h"
 #include "work/WorkResets.h"
 
+#include <QHash>
 #include <QSet>
 #include <QWidget>
 #include <functional>
@@ -115,6 +116,11 @@ class SheetTab : public QWidget {
     bool m_dirty = false;       // a cell was committed since the last load, save, fill or reset
     sheet::LoadedFrom m_loaded; // the saved sheets on screen; none for a new sheet
     QSet<QString> m_newNames;   // names on the sheet that no product has yet
+    // Lines whose look-up could not reach the server: line -> the column
+    // typed and its text then (a line retyped or rebuilt since is no longer one).
+    QHash<qint64, QPair<int, QString>> m_pendingLookUps;
+    bool pendingLookUp(int row) const;
+    bool lookUpPending();
     SheetHeading* m_heading;
     ScanPanel* m_scanPanel;
     bool m_countByLine = false;

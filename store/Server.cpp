@@ -1,5 +1,7 @@
 #include "store/Server.h"
 
+#include "base/Values.h"
+
 #include <QSqlQuery>
 #include <QUrl>
 #include <QUrlQuery>
@@ -113,25 +115,29 @@ QString describe(const QSqlError& e, const QString& server) {
     const QString t = (e.databaseText().isEmpty() ? e.text() : e.databaseText()).trimmed();
     const QString code = e.nativeErrorCode();
     if (isLost(e))
-        return QStringLiteral("サーバー %1 に接続できません。ネットワークとサーバーを確認して"
-                              "ください。入力した内容はこの PC に残っています。（%2）")
-            .arg(server, t);
+        return withOriginal(
+            QStringLiteral("サーバー %1 に接続できません。ネットワークとサーバーを確認して"
+                           "ください。入力した内容はこの PC に残っています。")
+                .arg(server),
+            t);
     if (code == QLatin1String("55P03"))
         return QStringLiteral("ほかの PC がデータを使用中です");
     if (code == QLatin1String("40P01") || code == QLatin1String("40001"))
         return QStringLiteral("ほかの PC と同時に書き込みました");
     if (code == QLatin1String("28P01") || code == QLatin1String("28000"))
-        return QStringLiteral("サーバー %1 にログインできません（パスワードは ~/.pgpass か "
-                              "PGPASSWORD で指定します）。（%2）")
-            .arg(server, t);
+        return withOriginal(
+            QStringLiteral("サーバー %1 にログインできません（パスワードは ~/.pgpass か "
+                           "PGPASSWORD で指定します）。")
+                .arg(server),
+            t);
     if (code == QLatin1String("3D000"))
-        return QStringLiteral("サーバー %1 にデータベースがありません。（%2）").arg(server, t);
+        return withOriginal(QStringLiteral("サーバー %1 にデータベースがありません。").arg(server),
+                            t);
     if (code == QLatin1String("53100"))
         return QStringLiteral("サーバーのディスクの空きが足りません");
     if (code.startsWith(QLatin1String("23")) || code.startsWith(QLatin1String("22")))
-        return QStringLiteral("保存できない値です（%1）").arg(t);
-    return t.isEmpty() ? QStringLiteral("データベースのエラー")
-                       : QStringLiteral("データベースのエラー（%1）").arg(t);
+        return withOriginal(QStringLiteral("保存できない値です"), t);
+    return withOriginal(QStringLiteral("データベースのエラー"), t);
 }
 
 } // namespace server

@@ -410,9 +410,28 @@ void Store::reconnectIfLost(Db which) {
         d.close();
     }
     QSqlDatabase::removeDatabase(name);
-    if (Status s = server::connect(name, *m_server, m_busyTimeoutMs); !s)
+    if (Status s = server::connect(name, *m_server, m_busyTimeoutMs); !s) {
+        setLost(true);
         throw StoreError(s.error, QString(), ErrorKind::Io);
-    m_lost = false;
+    }
+    setLost(false);
+}
+
+void Store::setLost(bool lost) {
+    const bool was = m_lost;
+    m_lost = lost;
+    if (m_watcher && (was != lost || lost))
+        m_watcher(!lost);
+}
+
+template <typename F> auto Store::onceMore(Db which, F&& f) -> decltype(f()) {
+    try {
+        return f();
+    } catch (const StoreError& e) {
+        if (e.kind() != ErrorKind::Io || !serverDb(which) || !m_lost || m_inTransaction[int(which)])
+            throw;
+        return f(); // connects again first
+    }
 }
 
 QSqlQuery& Store::cached(Db which, const QString& sql) {
@@ -681,6 +700,10 @@ void Store::exec(Db which, const QString& sql, const QVariantList& params) {
 }
 
 Rows Store::query(Db which, const QString& sql, const QVariantList& params) {
+    return onceMore(which, [&] { return queryOnce(which, sql, params); });
+}
+
+Rows Store::queryOnce(Db which, const QString& sql, const QVariantList& params) {
     QSqlQuery& q = cached(which, sql);
     run(q, params);
     Rows rows;
@@ -708,6 +731,10 @@ QVariant Store::scalar(Db which, const QString& sql, const QVariantList& params)
 }
 
 void Store::begin(Db which) {
+    onceMore(which, [&] { beginOnce(which); });
+}
+
+void Store::beginOnce(Db which) {
     reconnectIfLost(which);
     m_inTransaction[int(which)] = true;
     QSqlDatabase d = db(which);
@@ -764,7 +791,7 @@ void Store::fail(Db which, const QSqlError& e, const QString& sql) {
         msg = QStringLiteral("%1。しばらくしてから、もう一度してください").arg(msg);
     else if (serverDb(which) && server::isLost(e)) {
         kind = ErrorKind::Io;
-        m_lost = true;
+        setLost(true);
     }
     throw StoreError(msg, sql, kind, serverDb(which) && server::isRetried(e));
 }

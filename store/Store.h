@@ -78,6 +78,13 @@ class Store {
     bool onServer() const { return m_server.has_value(); }
     // "user@host:port/database" when on a server, else empty.
     QString serverName() const { return m_server ? m_server->shown() : QString(); }
+    // Told at once when the server cannot be reached (false) and when it can
+    // be again (true), whichever action found it out: the window keeps a
+    // marker up meanwhile.
+    void setReachabilityWatcher(std::function<void(bool reachable)> watcher) {
+        m_watcher = std::move(watcher);
+    }
+    bool serverLost() const { return m_lost; }
     // The upgrade steps the next open applies (tests give their own).
     void setUpgrades(QVector<Upgrade> steps) { m_upgrades = std::move(steps); }
     int schemaVersion() const { return BaseSchemaVersion + int(m_upgrades.size()); }
@@ -135,7 +142,14 @@ class Store {
     void createSchema(Db which);
     void upgrade(Db which);
     void addWorkFields();
+    void setLost(bool lost);
+    // A read or a BEGIN outside a transaction that found the connection gone
+    // connects again and runs once more: the first action after the server
+    // is back succeeds. Nothing was written by the attempt that failed.
+    template <typename F> auto onceMore(Db which, F&& f) -> decltype(f());
     void begin(Db which);
+    void beginOnce(Db which);
+    Rows queryOnce(Db which, const QString& sql, const QVariantList& params);
     void finish(Db which, bool commit);
     QSqlQuery& cached(Db which, const QString& sql);
     // The server's schema: probed, created on an empty database, refused
@@ -146,6 +160,7 @@ class Store {
     // inside a transaction: that one failed whole).
     void reconnectIfLost(Db which);
     bool m_lost = false;
+    std::function<void(bool)> m_watcher;
     QSet<QString> m_locked; // the advisory locks this transaction holds
     bool m_inTransaction[2] = {false, false};
     bool serverDb(Db which) const { return which == Db::Main && m_server; }

@@ -498,11 +498,8 @@ void TestSharing::serverUnreachableOrLost() {
     OtherPc admin(t);
     admin.store.query(Db::Main, "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
                                 "datname = current_database() AND pid <> pg_backend_pid()");
-    const auto lost = products::entry商品情報(s);
-    QVERIFY(!lost);
-    QVERIFY2(lost.error().contains("に接続できません"), qPrintable(lost.error()));
-    QCOMPARE(lost.status.kind, ErrorKind::Io);
-    // What was typed is still in the work file; 登録 again writes it.
+    // The first action after it connects again before it begins: 登録 writes
+    // what was typed at once.
     VALUE_OK(again, products::entry商品情報(s));
     QCOMPARE(again.updated, 1);
     QCOMPARE(price(s, "りんご"), QString("120"));

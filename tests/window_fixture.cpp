@@ -9,10 +9,10 @@
 #include <QInputMethodEvent>
 #include <QTimer>
 
-Started::Started(QSize size) {
+Started::Started(QSize size, const std::optional<server::Address>& server) {
     w = std::make_unique<FrmStolva>();
     w->store().setBusyTimeout(QuickBusyTimeoutMs);
-    const Status s = w->Form_Load(dir.path());
+    const Status s = w->Form_Load(dir.path(), server);
     if (!s)
         qFatal("start failed: %s", qPrintable(s.error));
     // The offscreen screen is small (800×600): the tests work at the size the

@@ -15,7 +15,8 @@ struct Started {
     QTemporaryDir dir;
     std::unique_ptr<FrmStolva> w;
     ScriptedMessages msgs;
-    explicit Started(QSize size = QSize());
+    explicit Started(QSize size = QSize(),
+                     const std::optional<server::Address>& server = std::nullopt);
     Store& store() { return w->store(); }
     template <typename T> T* find(const QString& name) { return w->findChild<T*>(name); }
     void click(const QString& button);
