@@ -423,6 +423,11 @@ WorkProgress::WorkProgress(QWidget* parent, const QString& label)
     m_dialog.setAutoReset(false);
 }
 
+void WorkProgress::finish() {
+    m_dialog.reset(); // stops the timer that would show it
+    m_dialog.hide();
+}
+
 Progress WorkProgress::callback() {
     return [this](qint64 done, qint64 total) {
         m_dialog.setMaximum(int(std::min<qint64>(total, INT_MAX)));

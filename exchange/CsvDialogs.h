@@ -61,6 +61,9 @@ class WorkProgress {
   public:
     WorkProgress(QWidget* parent, const QString& label);
     Progress callback();
+    // The step is over (done or failed): the window goes and never shows
+    // later over whatever comes next.
+    void finish();
 
   private:
     QProgressDialog m_dialog;
@@ -81,14 +84,21 @@ previewFile(QWidget* parent, QString* path,
     Choice choice;
     bool askedMemory = false;
     for (;;) {
-        WorkProgress reading(parent, QStringLiteral("ファイルを読んでいます…"));
-        Result<Table> table = readTableFile(*path, choice.sheet);
+        Result<Table> table;
+        Result<Preview> preview;
+        {
+            // Up while the file is read and matched only, never over the preview.
+            WorkProgress reading(parent, QStringLiteral("ファイルを読んでいます…"));
+            table = readTableFile(*path, choice.sheet);
+            if (table) {
+                table.value.chosen = choice.columns;
+                preview = build(table.value, reading.callback());
+            }
+        }
         if (!table) {
             showReadFailure(table.status.error);
             return std::nullopt;
         }
-        table.value.chosen = choice.columns;
-        Result<Preview> preview = build(table.value, reading.callback());
         if (!preview && !preview.value.header.problem) {
             showReadFailure(preview.status.error);
             return std::nullopt;

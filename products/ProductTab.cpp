@@ -352,7 +352,9 @@ void ProductTab::importCsv() {
     if (!preview)
         return;
     exchange::WorkProgress writing(this, QStringLiteral("商品を取り込んでいます…"));
-    if (Status s = exchange::importProducts(m_store, *preview, writing.callback()); !s) {
+    const Status imported = exchange::importProducts(m_store, *preview, writing.callback());
+    writing.finish();
+    if (Status s = imported; !s) {
         ShowError(QStringLiteral("取り込めませんでした。商品情報は取り込む前のままです。"),
                   s.error);
         return;

@@ -250,6 +250,7 @@ void SheetTab::importCsv() {
     exchange::WorkProgress writing(this, QStringLiteral("数量を取り込んでいます…"));
     const Result<exchange::Counted> done =
         exchange::importCounts(m_store, *preview, addUnknown, writing.callback());
+    writing.finish();
     if (!done) {
         ShowError(QStringLiteral("取り込めませんでした。在庫表は取り込む前のままです。"),
                   done.error());

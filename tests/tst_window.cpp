@@ -28,6 +28,7 @@
 #include <QLineSeries>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -849,9 +850,17 @@ void TestWindow::csvThroughTheDialogs() {
             user::keys(dir + name);
             user::key(Qt::Key_Return);
         });
+        // No progress window outlives its step: none over the preview, none after.
+        const auto progress = [&] {
+            return int(s.w->findChildren<QProgressDialog*>("dlg取込中").size());
+        };
         if (preview)
-            user::whenShown("dlgCSV取込", preview);
+            user::whenShown("dlgCSV取込", [&, preview](QWidget* d) {
+                QCOMPARE(progress(), 0);
+                preview(d);
+            });
         user::click(s.find<QPushButton>(button));
+        QCOMPARE(progress(), 0);
     };
     const auto said = [&] { return s.w->statusBar()->currentMessage(); };
 
