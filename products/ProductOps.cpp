@@ -87,6 +87,18 @@ std::unique_ptr<Batch> changedFields(Store& store, unsigned changed, bool guarde
         width, LargeChunk);
 }
 
+void flushGuarded(Store& store, FieldBatches& batches, qint64 written) {
+    qint64 affected = 0;
+    for (auto& [changed, b] : batches) {
+        b->flush();
+        affected += b->rowsAffected();
+    }
+    if (affected != written)
+        throw StoreError(QStringLiteral("読み込んだ後に他で変更された商品があります。"
+                                        "上書きしていません。"),
+                         store.sqlText(), ErrorKind::Conflict);
+}
+
 Registered NameMatchedWriter::flush() {
     Registered n;
     QStringList names;
@@ -147,7 +159,7 @@ Registered NameMatchedWriter::flush() {
     // indexed field rewritten for nothing costs its index too); a product
     // nothing changes is not written and keeps its version.
     const QStringList fields = productFields().split(", ");
-    std::map<unsigned, std::unique_ptr<Batch>> batches;
+    FieldBatches batches;
     qint64 written = 0;
     QHash<qint64, qint64> versionNow; // product id -> its version after the writes
     for (const Queued& q : std::as_const(toUpdate)) {
@@ -176,15 +188,7 @@ Registered NameMatchedWriter::flush() {
         ++written;
         ++versionNow[q.id];
     }
-    qint64 affected = 0;
-    for (auto& [changed, b] : batches) {
-        b->flush();
-        affected += b->rowsAffected();
-    }
-    if (affected != written)
-        throw StoreError(QStringLiteral("読み込んだ後に他で変更された商品があります。"
-                                        "上書きしていません。"),
-                         m_store.sqlText(), ErrorKind::Conflict);
+    flushGuarded(m_store, batches, written);
     Batch add(m_store, Db::Main, "商品マスタ", productFields(), LargeChunk);
     QStringList added;
     for (const Queued& q : toInsert) {

@@ -5,6 +5,7 @@
 #include "store/Store.h"
 
 #include <QHash>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -18,6 +19,11 @@ QHash<QString, Row> firstOfNames(Store& store, QStringList names);
 // code … 商品区分), raising each version; rows are (id, those fields in order),
 // and when guarded the version read last (0 for none), written only at it.
 std::unique_ptr<Batch> changedFields(Store& store, unsigned changed, bool guarded);
+// Runs guarded changedFields batches (by their fields) that were given
+// `written` rows; a product changed since it was read (fewer rows changed)
+// refuses the whole write (ErrorKind::Conflict).
+using FieldBatches = std::map<unsigned, std::unique_ptr<Batch>>;
+void flushGuarded(Store& store, FieldBatches& batches, qint64 written);
 
 // How many products a write added and overwrote.
 struct Registered {

@@ -655,7 +655,7 @@ namespace {
 // since its line got its values only when the user chose to overwrite that
 // version of it.
 void writeProducts(Store& store, const ProductPlan& plan, const QHash<qint64, qint64>& overwrite) {
-    std::map<unsigned, std::unique_ptr<Batch>> batches;
+    products::FieldBatches batches;
     qint64 written = 0;
     for (const ProductPlan::Change& c : plan.changed) {
         if (c.conflict && overwrite.value(c.id, -1) != c.version)
@@ -673,15 +673,7 @@ void writeProducts(Store& store, const ProductPlan& plan, const QHash<qint64, qi
         b->add(row << c.version);
         ++written;
     }
-    qint64 affected = 0;
-    for (auto& [changed, b] : batches) {
-        b->flush();
-        affected += b->rowsAffected();
-    }
-    if (affected != written)
-        throw StoreError(QStringLiteral("読み込んだ後に他で変更された商品があります。"
-                                        "上書きしていません。"),
-                         store.sqlText(), ErrorKind::Conflict);
+    products::flushGuarded(store, batches, written);
     Batch add(store, Db::Main, "商品マスタ", columns::list(products::Columns, products::ColCode),
               LargeChunk);
     for (const Row& r : plan.added)
