@@ -163,24 +163,19 @@ QString actual(Started& s, const QString& what) {
     }
     if (what == "status")
         return s.w->statusBar()->currentMessage();
-    if (what.startsWith("new:")) // the name cell marked as a new product
-        return s.sheet()
-                       ->data(s.sheet()->index(what.mid(4).toInt(), sheet::ColName),
-                              Qt::BackgroundRole)
-                       .isValid()
-                   ? "yes"
-                   : "no";
+    // A cell marked (tinted): the name of a new product, the category of another.
+    const auto marked = [&](int row, int column) {
+        return s.sheet()->data(s.sheet()->index(row, column), Qt::BackgroundRole).isValid() ? "yes"
+                                                                                            : "no";
+    };
+    if (what.startsWith("new:"))
+        return marked(what.mid(4).toInt(), sheet::ColName);
     if (what.startsWith("checked:")) {
         auto* b = s.find<QAbstractButton>(what.mid(8));
         return b && b->isChecked() ? "yes" : "no";
     }
-    if (what.startsWith("other:")) // the category cell marked as another category's
-        return s.sheet()
-                       ->data(s.sheet()->index(what.mid(6).toInt(), sheet::ColCategory),
-                              Qt::BackgroundRole)
-                       .isValid()
-                   ? "yes"
-                   : "no";
+    if (what.startsWith("other:"))
+        return marked(what.mid(6).toInt(), sheet::ColCategory);
     if (what.startsWith("items:")) {
         auto* c = s.find<QComboBox>(what.mid(6));
         QStringList items;
