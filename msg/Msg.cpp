@@ -103,6 +103,9 @@ const Entry Table[] = {
     {MsgKind::その他, MsgCase::復元確認, "復元の確認", "今のデータを ", true,
      " のバックアップで置き換えます。今のデータもバックアップに残ります。よろしいですか",
      MsgStyle::ConfirmNo},
+    {MsgKind::その他, MsgCase::確定確認, "確定の確認", "", true,
+     " の在庫表を確定します。確定すると登録・削除はできません。よろしいですか",
+     MsgStyle::ConfirmNo},
     {MsgKind::その他, MsgCase::確定解除確認, "確定解除の確認", "", true,
      " の在庫表の確定を解除します。よろしいですか", MsgStyle::ConfirmNo},
 };

@@ -163,6 +163,8 @@ void SheetTab::LineDelete在庫表() {
 void SheetTab::close在庫表() {
     if (!requireDate())
         return;
+    if (ShowMsg(MsgKind::その他, MsgCase::確定確認, m_date->shownText()) != True)
+        return;
     if (Status s = sheet::close在庫表(m_store, m_date->value()); !s) {
         ShowError(QStringLiteral("在庫表を確定できませんでした。"), s.error);
         return;

@@ -38,6 +38,10 @@ SheetHeading::SheetHeading(QWidget* parent) : QWidget(parent) {
     m_closed = makeLabel(this, "lbl確定", "確定済み");
     m_closed->setStyleSheet("QLabel { color: #a00000; font-weight: bold; }");
     m_closed->setToolTip(QStringLiteral("この日の在庫表は確定済みです。登録・削除はできません"));
+    // The mark keeps its room while hidden: the buttons beside it stay where the pointer is.
+    QSizePolicy keepRoom = m_closed->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    m_closed->setSizePolicy(keepRoom);
     m_closed->hide();
     top->addWidget(m_closed);
     top->addSpacing(16);
@@ -62,6 +66,8 @@ SheetHeading::SheetHeading(QWidget* parent) : QWidget(parent) {
     // Short captions get buttons as wide as their text: the row fits 1024 pixels.
     for (QPushButton* b : {saved, summary, compare, closeCount, reopenCount})
         b->setFixedWidth(b->fontMetrics().horizontalAdvance(b->text()) + 28);
+    // 確定 and 確定解除 take turns in one place of one width.
+    closeCount->setFixedWidth(reopenCount->width());
     connect(saved, &QPushButton::clicked, this, &SheetHeading::savedSheetsRequested);
     connect(summary, &QPushButton::clicked, this, &SheetHeading::summaryRequested);
     connect(compare, &QPushButton::clicked, this, &SheetHeading::comparisonRequested);

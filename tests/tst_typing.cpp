@@ -9,6 +9,7 @@
 #include "work/WorkTableModel.h"
 
 #include <QAbstractButton>
+#include <QHash>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -35,7 +36,7 @@
 //   r,c=text  cur=r,c  focus=name  date=yyyy-MM-dd|null  msg=text  (~= contains)
 //   inf=text  details=text (beneath the last question)  shown:name=yes
 //   text:name=value  items:name=a,b  listed:text=yes (in the open drop-down)
-//   status=text  page=yyyy-MM
+//   status=text  page=yyyy-MM  moved=none (controls pinned by pin:a,b stayed put)
 //   sql:SELECT …=value  wsql:SELECT …=value
 class TestTyping : public QObject {
     Q_OBJECT
@@ -78,6 +79,15 @@ void clickCell(QTableView* v, int row, int col) {
     user::click(v->viewport(), v->visualRect(i).center());
 }
 
+// Where the pinned controls stood: a control that moves under the pointer is a misclick.
+QHash<QString, QPoint> pinned;
+
+QPoint placeOf(Started& s, const QString& name) {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QWidget* w = s.find<QWidget>(name);
+    return w ? w->mapTo(s.w.get(), QPoint(0, 0)) : QPoint(-1, -1);
+}
+
 void run(Started& s, const QString& step) {
     TwoPaneGrid* g = s.w->findChild<TwoPaneGrid*>("Grid在庫表");
     if (step.startsWith('@')) {
@@ -115,6 +125,9 @@ void run(Started& s, const QString& step) {
     } else if (step.startsWith("tab:")) {
         QTabBar* bar = s.find<QTabWidget>("SSTab1")->tabBar();
         user::click(bar, bar->tabRect(step.mid(4).toInt()).center());
+    } else if (step.startsWith("pin:")) {
+        for (const QString& name : step.mid(4).split(','))
+            pinned[name] = placeOf(s, name);
     } else if (step == "yes" || step == "no") {
         s.msgs.presenter.answers << (step == "yes");
     } else if (step.startsWith("choose:")) {
@@ -163,6 +176,13 @@ QString actual(Started& s, const QString& what) {
     }
     if (what == "status")
         return s.w->statusBar()->currentMessage();
+    if (what == "moved") {
+        QStringList moved;
+        for (auto i = pinned.cbegin(); i != pinned.cend(); ++i)
+            if (placeOf(s, i.key()) != i.value())
+                moved << i.key();
+        return moved.isEmpty() ? "none" : moved.join(',');
+    }
     // A cell marked (tinted): the name of a new product, the category of another.
     const auto marked = [&](int row, int column) {
         return s.sheet()->data(s.sheet()->index(row, column), Qt::BackgroundRole).isValid() ? "yes"
@@ -215,6 +235,7 @@ QString actual(Started& s, const QString& what) {
 void TestTyping::init() {
     // Each pane owns its editors: a shared one made every edit warn.
     QTest::failOnWarning(QRegularExpression("does not belong to this view"));
+    pinned.clear();
 }
 
 void TestTyping::scenario_data() {
@@ -468,12 +489,17 @@ void TestTyping::scenario_data() {
         "@0,2; ime:" + QString(300, QChar(0x3042)) + "; key:Return",
         "wsql:SELECT length(品名) FROM w在庫表 ORDER BY seq LIMIT 1=255");
     row("a closed count refuses a save and a line deletion",
-        first + "click:cmd読込; click:cmd確定; @0,3; keys:1; key:Return; click:cmd登録; @0,2; "
-                "click:cmd行削除",
-        saved + "=りんご12 | msg~=の在庫表は確定済みです | shown:lbl確定=yes | "
+        first + "click:cmd読込; pin:cmd一覧,cmd集計,cmd比較; yes; click:cmd確定; @0,3; "
+                "keys:1; key:Return; click:cmd登録; @0,2; click:cmd行削除",
+        saved + "=りんご12 | msg~=の在庫表は確定済みです | shown:lbl確定=yes | moved=none | "
                 "shown:cmd確定解除=yes | shown:cmd確定=no");
+    row("closing asks first, and Enter keeps the count open",
+        first + "click:cmd読込; click:cmd確定",
+        "msg=" + QDate::currentDate().toString("yyyy年MM月dd日") +
+            " の在庫表を確定します。確定すると登録・削除はできません。よろしいですか | "
+        "sql:SELECT count(*) FROM 在庫表確定=0 | shown:lbl確定=no");
     row("a closed count reopened after asking",
-        first + "click:cmd読込; click:cmd確定; click:cmd確定解除; yes; click:cmd確定解除; @0,3; "
+        first + "click:cmd読込; yes; click:cmd確定; click:cmd確定解除; yes; click:cmd確定解除; @0,3; "
                 "keys:1; key:Return; click:cmd登録",
         saved + "=りんご1 | sql:SELECT count(*) FROM 在庫表確定=0 | shown:lbl確定=no");
     // A count writes to the product master only what was typed on its lines;
