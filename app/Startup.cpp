@@ -13,17 +13,21 @@
 #include <QStandardPaths>
 #include <QTranslator>
 
-void setupApplication(QApplication& app) {
+void setupNames(QCoreApplication& app) {
     QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
     auto* qtTr = new QTranslator(&app);
     if (qtTr->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         app.installTranslator(qtTr);
+    app.setApplicationName(QStringLiteral("Stolva"));
+    app.setApplicationVersion(QStringLiteral(STOLVA_VERSION));
+}
+
+void setupApplication(QApplication& app) {
+    setupNames(app);
     QFont f = app.font();
     f.setFamilies(ledgerFontFamilies());
     f.setPointSize(10);
     app.setFont(f);
-    app.setApplicationName(QStringLiteral("Stolva"));
-    app.setApplicationVersion(QStringLiteral(STOLVA_VERSION));
 }
 
 bool isInstalledAt(const QString& programDir) {

@@ -7,8 +7,11 @@
 #include <optional>
 
 class QApplication;
+class QCoreApplication;
 
-// Japanese translations of Qt's own dialogs and the ledger's font.
+// The locale, Qt's Japanese texts, the program's name and version.
+void setupNames(QCoreApplication& app);
+// setupNames and the ledger's font.
 void setupApplication(QApplication& app);
 // The id of the desktop entry, the icon and the AppStream file.
 constexpr const char* AppId = "org.stolva.Stolva";

@@ -37,38 +37,68 @@ int copyLedgerToServer(const QString& dataPath, const QString& url) {
         std::printf("  %s\n", qPrintable(line));
     return 0;
 }
+
+// The options of the command line; --help lists them.
+struct Options {
+    QCommandLineOption dataDir{"data-dir", QStringLiteral("データフォルダ"), "DIR"};
+    QCommandLineOption serverUrl{
+        "server",
+        QStringLiteral("共有のデータを置く PostgreSQL "
+                       "サーバー（postgresql://ユーザー@ホスト:ポート/データベース）"),
+        "URL"};
+    QCommandLineOption copyToServer{
+        "copy-to-server",
+        QStringLiteral("この PC のデータを空のサーバーのデータベースへコピーして終了する"), "URL"};
+    // Start-up measurement: report the window shown, then end.
+    QCommandLineOption exitWhenShown{"exit-when-shown"};
+
+    // Qt's own help option is said in English; this one in the program's language.
+    QCommandLineOption help{{"h", "?", "help"}, QStringLiteral("オプションの一覧を表示する。")};
+
+    // Parses the command line; help and the version are said and end the program here.
+    void process(QCommandLineParser& cl, QCoreApplication& app) {
+        cl.setApplicationDescription(QStringLiteral("Stolva 在庫表"));
+        cl.addOption(help);
+        cl.addVersionOption();
+        exitWhenShown.setFlags(QCommandLineOption::HiddenFromHelp);
+        cl.addOptions({dataDir, serverUrl, copyToServer, exitWhenShown});
+        cl.process(app);
+        if (cl.isSet(help))
+            cl.showHelp(0);
+    }
+};
+
+// What is said on the terminal and needs no window: help, the version, a copy
+// to a server. These run where there is no display (a server, a script).
+bool onTerminalOnly(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        if (a == "-h" || a == "-?" || a == "--help" || a == "-v" || a == "--version" ||
+            a == "--copy-to-server" || a.startsWith("--copy-to-server="))
+            return true;
+    }
+    return false;
+}
 } // namespace
 
 int main(int argc, char* argv[]) {
+    Options options;
+    QCommandLineParser cl;
+    if (onTerminalOnly(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        setupNames(app);
+        options.process(cl, app);
+        return copyLedgerToServer(resolveDataPath(cl.value(options.dataDir)),
+                                  cl.value(options.copyToServer));
+    }
     QApplication app(argc, argv);
     setupApplication(app);
     app.setWindowIcon(QIcon(QStringLiteral(":/icons/stolva.png")));
     app.setDesktopFileName(QString::fromLatin1(AppId));
-    QCommandLineParser cl;
-    cl.setApplicationDescription(QStringLiteral("Stolva 在庫表"));
-    cl.addHelpOption();
-    cl.addVersionOption();
-    const QCommandLineOption dataDir("data-dir", QStringLiteral("データフォルダ"), "DIR");
-    const QCommandLineOption serverUrl(
-        "server",
-        QStringLiteral("共有のデータを置く PostgreSQL "
-                       "サーバー（postgresql://ユーザー@ホスト:ポート/データベース）"),
-        "URL");
-    const QCommandLineOption copyToServer(
-        "copy-to-server",
-        QStringLiteral("この PC のデータを空のサーバーのデータベースへコピーして終了する"), "URL");
-    // Start-up measurement: report the window shown, then end.
-    QCommandLineOption exitWhenShown("exit-when-shown");
-    exitWhenShown.setFlags(QCommandLineOption::HiddenFromHelp);
-    cl.addOption(dataDir);
-    cl.addOption(serverUrl);
-    cl.addOption(copyToServer);
-    cl.addOption(exitWhenShown);
-    cl.process(app);
-    const QString dataPath = resolveDataPath(cl.value(dataDir));
-    if (cl.isSet(copyToServer))
-        return copyLedgerToServer(dataPath, cl.value(copyToServer));
-    const Result<std::optional<server::Address>> server = resolveServer(cl.value(serverUrl));
+    options.process(cl, app);
+    const QString dataPath = resolveDataPath(cl.value(options.dataDir));
+    const Result<std::optional<server::Address>> server =
+        resolveServer(cl.value(options.serverUrl));
     if (!server) {
         ShowMsg(MsgKind::その他, MsgCase::エラー,
                 QStringLiteral("Stolva を起動できません。\n\n") + server.status.error);
@@ -96,7 +126,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     w.showNormal();
-    if (cl.isSet(exitWhenShown) || qEnvironmentVariableIsSet("STOLVA_EXIT_WHEN_SHOWN")) {
+    if (cl.isSet(options.exitWhenShown) || qEnvironmentVariableIsSet("STOLVA_EXIT_WHEN_SHOWN")) {
         QCoreApplication::processEvents();
         std::fputs("shown\n", stdout);
         std::fflush(stdout);
