@@ -719,8 +719,11 @@ Result<int> entry在庫表(Store& store, const QDate& date, const QString& categ
             touched.insert(k);
             if (mode.expected && r[1].toInt() > 0 &&
                 (!mode.expected->contains(k) || mode.expected->value(k) != r[2].toLongLong()))
-                throw StoreError(QStringLiteral("%1 %2 の在庫表は読み込んだ後に保存されています。"
-                                                "上書きしていません。")
+                // Said as it is: the user may never have loaded it (two PCs
+                // typing the same new sheet), and the next 登録 asks.
+                throw StoreError(QStringLiteral("%1 %2 の在庫表は、他で新しく保存されています。"
+                                                "上書きしていません。もう一度 登録 すると、"
+                                                "置き換えるか追加するかを選べます。")
                                      .arg(date.toString("yyyy年MM月dd日"), k)
                                      .trimmed(),
                                  store.sqlText(), ErrorKind::Conflict);

@@ -640,6 +640,9 @@ void TestSheet::saveOverSavedSheets() {
         const Status refused =
             entry在庫表(t.store(), D, category, {}, SaveMode{add, from.versions, {}}).status;
         QCOMPARE(refused.kind, ErrorKind::Conflict);
+        QVERIFY2(refused.error.contains("他で新しく保存されています") &&
+                     !refused.error.contains("読み込"),
+                 qPrintable(refused.error));
         QCOMPARE(t.dump(Db::Main, "在庫表"), was);
     }
     VERIFY_OK(entry在庫表(t.store(), D, category, {}, mode));
