@@ -138,7 +138,14 @@ void SheetTab::LineDelete在庫表() {
     }
     if (refuseClosed())
         return;
-    if (ShowMsg(MsgKind::削除, MsgCase::確認, "指定された行") != True)
+    // Which line, as the user sees it: its number and its name (or code).
+    const QVariant name = m_model->value(cur.row(), ColName);
+    const QString line =
+        QStringLiteral("%1行目 %2")
+            .arg(cur.row() + 1)
+            .arg((isEmptyValue(name) ? m_model->value(cur.row(), ColCode) : name).toString());
+    if (ShowMsg(MsgKind::削除, MsgCase::確認, "指定された行",
+                line + QStringLiteral(" を削除します。")) != True)
         return;
     std::optional<QDate> date;
     if (!m_date->isNull())
@@ -219,12 +226,10 @@ void SheetTab::exportCsv() {
         emit statusMessage(QStringLiteral("書き出す行がありません"));
         return;
     }
-    const QDate date = m_date->isNull() ? QDate::currentDate() : m_date->value();
+    const QStringList name = fileNameParts();
     // A workbook's sheet is named by the date and the category.
-    records.value.title = (date.toString(Qt::ISODate) + " " + m_category->currentText()).trimmed();
-    const QString path = exchange::exportRecords(
-        this, {QStringLiteral("在庫表"), date.toString(Qt::ISODate), m_category->currentText()},
-        records.value);
+    records.value.title = (name[1] + " " + name[2]).trimmed();
+    const QString path = exchange::exportRecords(this, name, records.value);
     if (path.isEmpty())
         return;
     emit statusMessage(QStringLiteral("在庫表を %1 に書き出しました（%2行）")

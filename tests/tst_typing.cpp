@@ -9,8 +9,8 @@
 #include "work/WorkTableModel.h"
 
 #include <QAbstractButton>
-#include <QHash>
 #include <QComboBox>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -291,7 +291,10 @@ void TestTyping::scenario_data() {
     row("line deletion of a line typed, not loaded: the saved line stays",
         "put:0,2=手書き; put:1,2=次; sql!:INSERT INTO 在庫表 (日付, 行番号, 品名) VALUES ('" +
             Today + "', 1, '手書き'); @0,2; yes; click:cmd行削除",
-        "0,2=次 | sql:SELECT count(*) FROM 在庫表=1");
+        "0,2=次 | sql:SELECT count(*) FROM 在庫表=1 | msg=指定された行 "
+        "を削除します。よろしいですか");
+    row("a line without a name is named by its code", "put:0,1=Z9; @0,1; no; click:cmd行削除",
+        "0,1=Z9 | inf=1行目 Z9 を削除します。");
     row("a reset puts the cursor on the first line", "@300,2; click:cmdクリア",
         "cur=0,1 | wsql:SELECT count(*) FROM w在庫表 WHERE 品名 IS NOT NULL=0");
     // The date box.
@@ -450,7 +453,8 @@ void TestTyping::scenario_data() {
             "', 1, 'りんご', "
             "12), ('" +
             Today + "', 2, 'りんご', 3); click:cmd読込; @1,2; yes; click:cmd行削除",
-        saved + "=りんご12 | 0,3=12 | 1,2= | status=行を削除しました（保存済みの行も削除）");
+        saved + "=りんご12 | 0,3=12 | 1,2= | status=行を削除しました（保存済みの行も削除） | "
+                "inf=2行目 りんご を削除します。");
     row("a save says what it does to the product master",
         "@0,2; ime:りんご; key:Return; @0,7; keys:120; key:Return; @1,2; ime:ぶどう; key:Return; "
         "no; click:cmd登録",
@@ -497,10 +501,11 @@ void TestTyping::scenario_data() {
         first + "click:cmd読込; click:cmd確定",
         "msg=" + QDate::currentDate().toString("yyyy年MM月dd日") +
             " の在庫表を確定します。確定すると登録・削除はできません。よろしいですか | "
-        "sql:SELECT count(*) FROM 在庫表確定=0 | shown:lbl確定=no");
+            "sql:SELECT count(*) FROM 在庫表確定=0 | shown:lbl確定=no");
     row("a closed count reopened after asking",
-        first + "click:cmd読込; yes; click:cmd確定; click:cmd確定解除; yes; click:cmd確定解除; @0,3; "
-                "keys:1; key:Return; click:cmd登録",
+        first +
+            "click:cmd読込; yes; click:cmd確定; click:cmd確定解除; yes; click:cmd確定解除; @0,3; "
+            "keys:1; key:Return; click:cmd登録",
         saved + "=りんご1 | sql:SELECT count(*) FROM 在庫表確定=0 | shown:lbl確定=no");
     // A count writes to the product master only what was typed on its lines;
     // a product changed elsewhere since keeps its own unless the user chooses.
