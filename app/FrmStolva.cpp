@@ -9,6 +9,7 @@
 #include "backup/Erase.h"
 #include "codes/CodeOps.h"
 #include "codes/CodeTab.h"
+#include "exchange/CsvDialogs.h"
 #include "msg/Msg.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
@@ -30,7 +31,6 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -346,7 +346,8 @@ void FrmStolva::printSheet() {
     showPreview(report::layout(def, rows.value), QStringLiteral("在庫表"),
                 {{QStringLiteral("数えた在庫表"), form(sheet::Form::Counted)},
                  {QStringLiteral("記入用（数量なし）"), form(sheet::Form::Blank)},
-                 {QStringLiteral("記入用（数量・適正数なし）"), form(sheet::Form::Blind)}});
+                 {QStringLiteral("記入用（数量・適正数なし）"), form(sheet::Form::Blind)}},
+                m_sheet->fileNameParts());
 }
 
 void FrmStolva::printProducts() {
@@ -365,7 +366,7 @@ void FrmStolva::printProducts() {
 }
 
 void FrmStolva::showPreview(const QVector<report::Page>& shown, const QString& title,
-                            const Forms& forms) {
+                            const Forms& forms, const QStringList& fileName) {
     if (previewPages) {
         previewPages(shown, title);
         return;
@@ -411,8 +412,8 @@ void FrmStolva::showPreview(const QVector<report::Page>& shown, const QString& t
         QAction* pdf = bar->addAction(QStringLiteral("PDFに保存"));
         pdf->setObjectName("pdfSave");
         connect(pdf, &QAction::triggered, &dlg, [&] {
-            const QString path = QFileDialog::getSaveFileName(
-                &dlg, QStringLiteral("PDFに保存"), title + ".pdf", QStringLiteral("PDF (*.pdf)"));
+            const QString path =
+                exchange::choosePdfFile(&dlg, fileName.isEmpty() ? QStringList{title} : fileName);
             QString error;
             if (!path.isEmpty() && !report::writePdf(pages, path, title, &error))
                 ShowError(QStringLiteral("PDF を保存できませんでした。"), error);

@@ -85,8 +85,9 @@ class FrmStolva : public QMainWindow {
     void showNames(const resets::CombLists& lists, bool keepChoices);
     // Other forms of the same report the preview offers in its tool bar.
     using Forms = QVector<QPair<QString, std::function<QVector<report::Page>()>>>;
+    // fileName: the parts of the name a PDF is suggested under (default: the title).
     void showPreview(const QVector<report::Page>& pages, const QString& title,
-                     const Forms& forms = {});
+                     const Forms& forms = {}, const QStringList& fileName = {});
 
     Store m_store;
     RefModels m_refs;

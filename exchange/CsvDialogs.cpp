@@ -32,7 +32,12 @@ const QString Cp932Filter = QStringLiteral("CSV Shift_JIS (*.csv)");
 
 // The folder the last CSV was written to or read from, for the next dialog.
 QString& lastFolder() {
-    static QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    // The user's documents at first; a home without one starts at home, not where Stolva runs.
+    static QString folder = [] {
+        const QString documents =
+            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        return QDir(documents).exists() ? documents : QDir::homePath();
+    }();
     return folder;
 }
 
@@ -258,6 +263,20 @@ QString chooseSaveFile(QWidget* parent, const QString& suggested, FileFormat* fo
         *format = filter == BookFilter    ? FileFormat::Workbook
                   : filter == Cp932Filter ? FileFormat::CsvCp932
                                           : FileFormat::CsvUtf8;
+    lastFolder() = QFileInfo(path).absolutePath();
+    return path;
+}
+
+QString choosePdfFile(QWidget* parent, const QStringList& nameParts) {
+    QFileDialog dlg(parent, QStringLiteral("PDFに保存"), lastFolder());
+    dlg.setObjectName("dlgPDF保存");
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setNameFilter(QStringLiteral("PDF (*.pdf)"));
+    dlg.setDefaultSuffix("pdf");
+    dlg.selectFile(suggestedName(nameParts, QStringLiteral("pdf")));
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+        return QString();
+    const QString path = dlg.selectedFiles().first();
     lastFolder() = QFileInfo(path).absolutePath();
     return path;
 }

@@ -27,6 +27,10 @@ QString chooseSaveFile(QWidget* parent, const QString& suggested, FileFormat* fo
 // Asks where (the name made of nameParts and the date) and writes the records;
 // a failure is reported. The path written, empty when cancelled or failed.
 QString exportRecords(QWidget* parent, const QStringList& nameParts, const Records& records);
+// Asks where to save a report as PDF, suggesting the name made of nameParts
+// in the folder of the last export (at first the user's documents). Empty
+// when the user cancelled.
+QString choosePdfFile(QWidget* parent, const QStringList& nameParts);
 // Asks which CSV or workbook to read; empty when the user cancelled.
 QString chooseOpenFile(QWidget* parent);
 // 「取り込めませんでした。」 with the reason.

@@ -44,7 +44,7 @@ SheetHeading::SheetHeading(QWidget* parent) : QWidget(parent) {
     m_closed->setSizePolicy(keepRoom);
     m_closed->hide();
     top->addWidget(m_closed);
-    top->addSpacing(16);
+    top->addSpacing(4); // the mark's room already parts the buttons from the category
     QPushButton* saved = makeButton(this, "cmd一覧", "一覧");
     saved->setToolTip(QStringLiteral("保存済みの在庫表の一覧"));
     QPushButton* summary = makeButton(this, "cmd集計", "集計");

@@ -291,6 +291,11 @@ void SheetTab::Calc明細() {
     m_total->setValue(qlonglong(total.value.units() / Currency::Scale));
 }
 
+QStringList SheetTab::fileNameParts() const {
+    const QDate date = m_date->isNull() ? QDate::currentDate() : m_date->value();
+    return {QStringLiteral("在庫表"), date.toString(Qt::ISODate), m_category->currentText()};
+}
+
 sheet::PrintHeading SheetTab::printHeading() const {
     return {m_date->isNull() ? QString() : m_date->value().toString("yyyy年MM月dd日"),
             m_category->currentText(),

@@ -62,6 +62,8 @@ class SheetTab : public QWidget {
     void setNameLists(const resets::CombLists& lists, bool keepChoice);
     // The heading of the sheet report: date, category and total as shown.
     sheet::PrintHeading printHeading() const;
+    // What a file of this sheet is named by: 在庫表, the date (today without one), the category.
+    QStringList fileNameParts() const;
     WorkTableModel* model() const { return m_model; }
     // Adds the scans of codes that were unknown and now have a product.
     void countRegistered();

@@ -15,12 +15,15 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFontMetricsF>
+#include <QLineEdit>
 #include <QPrintPreviewDialog>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
 
@@ -279,6 +282,12 @@ void TestReport::realPreviewOpensWithPdfAction() {
     FrmStolva& w = *started.w;
     ScriptedMessages& msgs = started.msgs;
     w.sheetTab()->model()->setData(w.sheetTab()->model()->index(0, sheet::ColName), "一");
+    w.findChild<DateBox*>("dt日付")->setValue(QDate(2026, 12, 31));
+    w.findChild<QComboBox*>("cmb商品区分在庫")->setEditText("果物");
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QDir().mkpath(documents);
+    QTemporaryDir dir;
+    QString offered;
     bool sawPreview = false, sawPdf = false;
     QTimer::singleShot(0, [&] {
         auto* dlg = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
@@ -294,6 +303,17 @@ void TestReport::realPreviewOpensWithPdfAction() {
             auto* bar = dlg->findChild<QToolBar*>("bar印刷");
             sawPdf = sawPdf && bar && forms->isVisible() &&
                      bar->widgetForAction(dlg->findChild<QAction*>("pdfSave"))->isVisible();
+            // Saved as PDF under the sheet's date and category, offered in the documents.
+            user::whenShown("dlgPDF保存", [&](QWidget* d) {
+                auto* files = qobject_cast<QFileDialog*>(d);
+                offered = files->directory().absolutePath() + "/" +
+                          d->findChild<QLineEdit*>("fileNameEdit")->text();
+                user::click(d->findChild<QLineEdit*>("fileNameEdit"));
+                user::key(Qt::Key_A, Qt::ControlModifier);
+                user::keys(dir.filePath("sheet.pdf"));
+                user::key(Qt::Key_Return);
+            });
+            user::click(bar->widgetForAction(dlg->findChild<QAction*>("pdfSave")));
             dlg->reject();
         }
     });
@@ -301,6 +321,10 @@ void TestReport::realPreviewOpensWithPdfAction() {
     QVERIFY(sawPreview);
     QVERIFY(sawPdf);
     QVERIFY(msgs.presenter.shown.isEmpty());
+    QCOMPARE(offered, documents + "/在庫表_2026-12-31_果物.pdf");
+    QFile pdf(dir.filePath("sheet.pdf"));
+    QVERIFY(pdf.open(QIODevice::ReadOnly));
+    QVERIFY(pdf.read(5) == "%PDF-");
 }
 
 void TestReport::formsToCountOnByHand_data() {
