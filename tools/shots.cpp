@@ -8,6 +8,7 @@
 #include "msg/Msg.h"
 #include "products/ProductTab.h"
 #include "report/Paint.h"
+#include "sheet/SheetHeading.h"
 #include "sheet/SheetTab.h"
 #include "widgets/Controls.h"
 #include "widgets/DateBox.h"
@@ -232,6 +233,12 @@ int main(int argc, char** argv) {
             const QString tag = QString("-%1x%2.png").arg(screen.width()).arg(screen.height());
             w.resize(fittedSize(QSize(1180, 760), w.minimumSizeHint(), room));
             grab(0, "sheet" + tag);
+            // A closed date: the mark appears and no button moves.
+            if (auto* heading = w.findChild<SheetHeading*>()) {
+                heading->showClosed(true);
+                grab(0, "sheet-closed" + tag);
+                heading->showClosed(false);
+            }
             const auto at = [&](const QString& dialog, const QString& file, QSize wanted) {
                 return new OnShown(dialog, [&, file, wanted](QWidget* d) {
                     d->resize(fittedSize(wanted, d->minimumSizeHint(), room));
