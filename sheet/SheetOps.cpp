@@ -361,6 +361,8 @@ QString closedMessage(const QDate& date) {
         .arg(date.toString("yyyy年MM月dd日"));
 }
 
+std::function<void()> betweenLoadReads;
+
 Result<int> read在庫表(Store& store, const QDate& date, const QString& category,
                        const std::function<void(int)>& onProgress, LoadedFrom* from) {
     Progress progress;
@@ -371,6 +373,9 @@ Result<int> read在庫表(Store& store, const QDate& date, const QString& catego
             where += " AND 商品区分 = ?";
             params << category;
         }
+        // Lines and versions of one moment: a save elsewhere between them would
+        // pair old lines with its new version, and the next 登録 would undo it unasked.
+        Transaction snapshot(store, Db::Main, Transaction::Snapshot);
         const QVariant cnt =
             store.scalar(Db::Main, "SELECT count(*) FROM 在庫表 WHERE " + where, params);
         if (!cnt.isNull())
@@ -379,7 +384,10 @@ Result<int> read在庫表(Store& store, const QDate& date, const QString& catego
                                       "SELECT " + lineFields() + ", id FROM 在庫表 WHERE " + where +
                                           " ORDER BY 行番号, id",
                                       params);
+        if (betweenLoadReads)
+            betweenLoadReads();
         const Versions versions = versionsOf(store, dateKey(date), category);
+        snapshot.commit();
         // The whole sheet is loaded, also past the 500th line, so that a later
         // save cannot drop rows nobody saw.
         Transaction t(store, Db::Work);
@@ -410,6 +418,7 @@ Result<QVector<Unloaded>> unloadedSheets(Store& store, const QDate& date, const 
     return guardedValue<QVector<Unloaded>>([&] {
         QVector<Unloaded> out;
         const QString day = dateKey(date);
+        Transaction snapshot(store, Db::Main, Transaction::Snapshot);
         for (const Row& r : savedSheetsOf(store, day, category)) {
             const QString k = r[0].toString();
             const VersionRow v = versionOf(store, day, k);
@@ -418,6 +427,7 @@ Result<QVector<Unloaded>> unloadedSheets(Store& store, const QDate& date, const 
                 continue;
             out << Unloaded{k, r[1].toInt(), v.version, shownTime(v.savedAt)};
         }
+        snapshot.commit();
         return out;
     });
 }

@@ -97,6 +97,10 @@ struct Unloaded {
     qint64 version = 0;
     QString savedAt; // "hh:mm" of today, else "yyyy/MM/dd hh:mm"; empty when unknown
 };
+// Tests: runs inside a load between reading the lines and their versions, where
+// another PC's save would fall without one snapshot.
+extern std::function<void()> betweenLoadReads;
+
 Result<QVector<Unloaded>> unloadedSheets(Store& store, const QDate& date, const QString& category,
                                          const LoadedFrom& loaded);
 

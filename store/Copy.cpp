@@ -57,9 +57,7 @@ const QVector<QPair<QString, QString>>& tables() {
 void copyAll(Store& from, Store& to) {
     // One snapshot of the source: what another PC saves meanwhile is either
     // wholly in the copy or not at all.
-    Transaction read(from, Db::Main);
-    if (from.onServer())
-        from.exec(Db::Main, "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+    Transaction read(from, Db::Main, Transaction::Snapshot);
     for (auto it = tables().crbegin(); it != tables().crend(); ++it)
         to.exec(Db::Main, "DELETE FROM " + it->first);
     to.exec(Db::Main, "DELETE FROM 在庫表集計");

@@ -730,14 +730,39 @@ QVariant Store::scalar(Db which, const QString& sql, const QVariantList& params)
     return rows.first().first();
 }
 
-void Store::begin(Db which) {
-    onceMore(which, [&] { beginOnce(which); });
+void Store::begin(Db which, bool snapshot) {
+    onceMore(which, [&] { beginOnce(which, snapshot); });
 }
 
-void Store::beginOnce(Db which) {
+void Store::beginOnce(Db which, bool snapshot) {
     reconnectIfLost(which);
     m_inTransaction[int(which)] = true;
     QSqlDatabase d = db(which);
+    if (snapshot && d.driverName() == QLatin1String("QSQLITE")) {
+        m_sqlText = QStringLiteral("BEGIN DEFERRED");
+        QSqlQuery q(d);
+        if (!q.exec(m_sqlText)) {
+            m_inTransaction[int(which)] = false;
+            fail(which, q.lastError(), m_sqlText);
+        }
+        return;
+    }
+    if (snapshot) {
+        m_sqlText = QStringLiteral("BEGIN");
+        if (!d.transaction()) {
+            m_inTransaction[int(which)] = false;
+            fail(which, d.lastError(), m_sqlText);
+        }
+        m_sqlText = QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+        QSqlQuery q(d);
+        if (!q.exec(m_sqlText)) {
+            const QSqlError e = q.lastError();
+            d.rollback();
+            m_inTransaction[int(which)] = false;
+            fail(which, e, m_sqlText);
+        }
+        return;
+    }
     if (which == Db::Main && d.driverName() == QLatin1String("QSQLITE")) {
         // SQLite: the main file is locked for writing at once, so a busy file is
         // reported before any step runs and two writers that read first (a free
@@ -796,8 +821,8 @@ void Store::fail(Db which, const QSqlError& e, const QString& sql) {
     throw StoreError(msg, sql, kind, serverDb(which) && server::isRetried(e));
 }
 
-Transaction::Transaction(Store& store, Db which) : m_store(store), m_which(which) {
-    m_store.begin(m_which);
+Transaction::Transaction(Store& store, Db which, Kind kind) : m_store(store), m_which(which) {
+    m_store.begin(m_which, kind == Snapshot);
 }
 
 Transaction::~Transaction() {

@@ -147,8 +147,8 @@ class Store {
     // connects again and runs once more: the first action after the server
     // is back succeeds. Nothing was written by the attempt that failed.
     template <typename F> auto onceMore(Db which, F&& f) -> decltype(f());
-    void begin(Db which);
-    void beginOnce(Db which);
+    void begin(Db which, bool snapshot = false);
+    void beginOnce(Db which, bool snapshot);
     Rows queryOnce(Db which, const QString& sql, const QVariantList& params);
     void finish(Db which, bool commit);
     QSqlQuery& cached(Db which, const QString& sql);
@@ -190,7 +190,11 @@ class Store {
 // destructor otherwise.
 class Transaction {
   public:
-    Transaction(Store& store, Db which);
+    // Write: SQLite's file is locked for writing at once. Snapshot: reads only,
+    // all of them seeing one state of the ledger (REPEATABLE READ on a server;
+    // on SQLite writers wait until it ends) — for reads a later write relies on.
+    enum Kind { Write, Snapshot };
+    Transaction(Store& store, Db which, Kind kind = Write);
     ~Transaction();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;

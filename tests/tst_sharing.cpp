@@ -52,11 +52,14 @@ bool openChild(Store& s, const QString& dir, const QString& database) {
 }
 
 // The sheet saver child: n lines of `category` saved for 2026-12-08 as a PC
-// that loaded nothing (0 saved, 4 refused because another saved it first).
+// that loaded nothing (0 saved, 4 refused because another saved it first,
+// 3 another failure); `replace`: as one asked about the saved sheet that
+// chose 置き換える.
 int sheetChild(const QString& dir, const QString& category, int n, const QString& database,
-               const QString& work) {
+               const QString& work, bool replace = false) {
     Store s;
     s.setWorkFolder(work);
+    s.setBusyTimeout(QuickBusyTimeoutMs);
     if (!openChild(s, dir, database) || !resets::clear在庫明細(s, 0))
         return 2;
     Rows lines;
@@ -65,6 +68,11 @@ int sheetChild(const QString& dir, const QString& category, int n, const QString
     insertRows(s, Db::Work, "w在庫表", "チェック, 品名, 数量, 商品区分", lines);
     sheet::SaveMode mode;
     mode.expected = sheet::Versions{};
+    if (replace) {
+        const auto asked = sheet::unloadedSheets(s, QDate(2026, 12, 8), category, {});
+        for (const sheet::Unloaded& u : asked.value)
+            (*mode.expected)[u.category] = u.version;
+    }
     const Result<int> saved = sheet::entry在庫表(s, QDate(2026, 12, 8), category, {}, mode);
     return saved ? 0 : saved.status.kind == ErrorKind::Conflict ? 4 : 3;
 }
@@ -97,6 +105,7 @@ class TestSharing : public QObject {
     void sameSheetSavedOnBoth();
     void sheetsSavedByTwoProcesses_data();
     void sheetsSavedByTwoProcesses();
+    void loadDuringASaveElsewhere();
     void lineDeleteWritesTheLedgerFirst();
     void saveIsAFewStatements();
     void copiesEraseAndRestoreKeepEveryValue();
@@ -393,6 +402,46 @@ void TestSharing::sheetsSavedByTwoProcesses() {
              Row({200, 1, 200}));
 }
 
+// Another PC replaces the sheet while this one loads it, between the lines and
+// their versions: the screen's lines and versions are of one moment, so this
+// PC's next save of what it loaded is refused instead of undoing that save.
+void TestSharing::loadDuringASaveElsewhere() {
+    TempStore t;
+    const QDate d(2026, 12, 8);
+    VERIFY_OK(resets::clear在庫明細(t.store(), 0));
+    t.store().exec(Db::Work, "UPDATE w在庫表 SET 品名 = 'りんご', 数量 = 3, 商品区分 = '果物' "
+                             "WHERE seq = (SELECT min(seq) FROM w在庫表)");
+    VERIFY_OK(sheet::entry在庫表(t.store(), d, "果物"));
+    QTemporaryDir work;
+    int other = -1;
+    sheet::betweenLoadReads = [&] {
+        QProcess saver;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("STOLVA_SHEET_CHILD",
+                   t.path() + "|果物|5|" + t.database() + "|" + work.path() + "|replace");
+        saver.setProcessEnvironment(env);
+        saver.start(QCoreApplication::applicationFilePath(), {});
+        saver.waitForFinished(60000);
+        other = saver.exitCode();
+    };
+    sheet::LoadedFrom from;
+    const Result<int> loaded = sheet::read在庫表(t.store(), d, "果物", {}, &from);
+    sheet::betweenLoadReads = nullptr;
+    VERIFY_OK(loaded);
+    // The other save either went in (a server) or waited and gave up (a
+    // local file: a writer waits for the reader); never both saves stand.
+    QVERIFY2(other == 0 || other == 3, qPrintable(QString::number(other)));
+    const Status mine =
+        sheet::entry在庫表(t.store(), d, "果物", {}, {false, from.versions, {}}).status;
+    if (other == 0) {
+        QCOMPARE(mine.kind, ErrorKind::Conflict);
+        QCOMPARE(t.count(Db::Main, "在庫表"), 5);
+    } else {
+        VERIFY_OK(mine);
+        QCOMPARE(t.count(Db::Main, "在庫表"), loaded.value);
+    }
+}
+
 void TestSharing::lineDeleteWritesTheLedgerFirst() {
     TempStore t;
     t.addProduct("A1", "りんご");
@@ -592,8 +641,9 @@ int main(int argc, char** argv) {
     if (child.size() == 4)
         return slotChild(child[0], child[1], child[2].toInt(), child[3]);
     const QStringList saver = qEnvironmentVariable("STOLVA_SHEET_CHILD").split('|');
-    if (saver.size() == 5)
-        return sheetChild(saver[0], saver[1], saver[2].toInt(), saver[3], saver[4]);
+    if (saver.size() >= 5)
+        return sheetChild(saver[0], saver[1], saver[2].toInt(), saver[3], saver[4],
+                          saver.value(5) == "replace");
     TestSharing tc;
     return QTest::qExec(&tc, argc, argv);
 }
