@@ -12,7 +12,8 @@ enum class ErrorKind {
     Newer,    // made by a newer Stolva
     Io,       // the file or folder cannot be read or written
     Conflict, // what was read has been changed since; nothing was overwritten
-    Closed    // the count of that date is closed
+    Closed,   // the count of that date is closed
+    Unsure    // the connection went during a commit: whether it was written is not known
 };
 
 // Outcome of an operation: ok, or the reason it was not done.

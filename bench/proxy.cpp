@@ -8,17 +8,44 @@
 #include <memory>
 
 namespace {
+using Cut = DelayProxy::Cut;
+
+// What the two directions of one connection share: a COMMIT whose answer is to be lost.
+struct Connection {
+    std::shared_ptr<std::atomic<int>> cut;
+    bool dropAnswer = false;
+};
+
 // One direction of a connection: pieces wait their delay, then go out in order.
 class Pipe : public QObject {
   public:
-    Pipe(QTcpSocket* from, QTcpSocket* to, qint64 delayNs)
+    Pipe(QTcpSocket* from, QTcpSocket* to, qint64 delayNs, std::shared_ptr<Connection> c,
+         bool toServer)
         : QObject(from), m_from(from), m_to(to), m_delay(delayNs) {
         m_clock.start();
         m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setSingleShot(true);
         connect(&m_timer, &QTimer::timeout, this, &Pipe::release);
-        connect(from, &QTcpSocket::readyRead, this, [this] {
-            m_waiting.push_back({m_clock.nsecsElapsed() + m_delay, m_from->readAll()});
+        connect(from, &QTcpSocket::readyRead, this, [this, c, toServer] {
+            QByteArray bytes = m_from->readAll();
+            if (!toServer && c->dropAnswer) {
+                // The server has answered the COMMIT: the client never hears it.
+                m_to->abort();
+                return;
+            }
+            if (toServer && bytes.contains(QByteArray("COMMIT\0", 7))) {
+                const int how = c->cut->exchange(int(Cut::None));
+                if (how == int(Cut::AnswerOfCommit) || how == int(Cut::AnswerAndAway)) {
+                    c->dropAnswer = true;
+                    if (how == int(Cut::AnswerAndAway))
+                        c->cut->store(int(Cut::Away));
+                } else if (how == int(Cut::Commit)) {
+                    m_to->abort();
+                    m_from->abort();
+                    return;
+                }
+            }
+            m_waiting.push_back({m_clock.nsecsElapsed() + m_delay, std::move(bytes)});
             if (!m_timer.isActive())
                 schedule();
         });
@@ -57,6 +84,7 @@ class Pipe : public QObject {
 } // namespace
 
 DelayProxy::DelayProxy(quint16 upstreamPort, int delayMicroseconds) {
+    const std::shared_ptr<std::atomic<int>> cut = m_cut;
     auto* server = new QTcpServer;
     server->listen(QHostAddress::LocalHost, 0);
     m_port = server->serverPort();
@@ -64,12 +92,18 @@ DelayProxy::DelayProxy(quint16 upstreamPort, int delayMicroseconds) {
     QObject::connect(&m_thread, &QThread::finished, server, &QObject::deleteLater);
     QObject::connect(server, &QTcpServer::newConnection, server, [=] {
         while (QTcpSocket* client = server->nextPendingConnection()) {
+            if (cut->load() == int(Cut::Away)) {
+                client->abort();
+                client->deleteLater();
+                continue;
+            }
             auto* upstream = new QTcpSocket(client);
             upstream->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             client->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             upstream->connectToHost(QHostAddress::LocalHost, upstreamPort);
-            new Pipe(client, upstream, qint64(delayMicroseconds) * 1000);
-            new Pipe(upstream, client, qint64(delayMicroseconds) * 1000);
+            auto c = std::make_shared<Connection>(Connection{cut});
+            new Pipe(client, upstream, qint64(delayMicroseconds) * 1000, c, true);
+            new Pipe(upstream, client, qint64(delayMicroseconds) * 1000, c, false);
             QObject::connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
             QObject::connect(upstream, &QTcpSocket::disconnected, client,
                              &QTcpSocket::disconnectFromHost);

@@ -93,9 +93,11 @@ void SheetTab::Entry在庫表() {
         mode);
     m_bar->hide();
     if (!saved) {
-        ShowError(
-            QStringLiteral("在庫表を登録できませんでした。入力した内容はそのまま残っています。"),
-            saved.error());
+        ShowError(saved.status.kind == ErrorKind::Unsure
+                      ? QStringLiteral("在庫表を登録できたかどうか分かりません。")
+                      : QStringLiteral(
+                            "在庫表を登録できませんでした。入力した内容はそのまま残っています。"),
+                  saved.error());
         return;
     }
     // The sheet is stored: whatever follows, the user is told so, and the

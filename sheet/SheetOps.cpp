@@ -782,7 +782,9 @@ Result<int> entry在庫表(Store& store, const QDate& date, const QString& categ
         }
         slotWriter.flush();
         raiseVersions(store, day, touched, now());
-        t.commit();
+        // A repeat of a save that went in would double an added count: a lost
+        // answer to the commit is asked about, never reported as not saved.
+        t.commitKnown();
         if (after)
             *after = LoadedFrom{date, versionsOf(store, day, category)};
         return int(rows.size());

@@ -3,12 +3,14 @@
 #include "store/Columns.h"
 #include "store/Schema.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
+#include <QThread>
 #include <atomic>
 #include <sqlite3.h>
 
@@ -415,6 +417,41 @@ void Store::reconnectIfLost(Db which) {
         throw StoreError(s.error, QString(), ErrorKind::Io);
     }
     setLost(false);
+}
+
+void Store::learnCommit(Db which, qint64 xid) {
+    const QString where = m_server->shown();
+    const auto unknown = [&] {
+        return StoreError(
+            QStringLiteral("サーバー %1 との接続が保存の途中で切れ、保存されたかどうか確かめられ"
+                           "ません。入力した内容はこの PC に残っています。サーバーに接続できる"
+                           "ようになったら、保存済みの内容を読み込んで確かめてください（追加して"
+                           "登録すると数量が二重になることがあります）。")
+                .arg(where),
+            QStringLiteral("COMMIT"), ErrorKind::Unsure);
+    };
+    // The server's word on the transaction, once it has noticed the lost
+    // connection (a moment: until then the transaction is still in progress).
+    QDeadlineTimer deadline(5000);
+    for (;;) {
+        QString status;
+        try {
+            status = scalar(which, "SELECT txid_status(?)", {xid}).toString();
+        } catch (const StoreError&) {
+            throw unknown();
+        }
+        if (status == QLatin1String("committed"))
+            return;
+        if (status == QLatin1String("aborted"))
+            throw StoreError(QStringLiteral("サーバー %1 との接続が保存の途中で切れました。保存"
+                                            "されていません。入力した内容はこの PC に残って"
+                                            "います。")
+                                 .arg(where),
+                             QStringLiteral("COMMIT"), ErrorKind::Io);
+        if (status != QLatin1String("in progress") || deadline.hasExpired())
+            throw unknown();
+        QThread::msleep(50);
+    }
 }
 
 void Store::setLost(bool lost) {
@@ -837,6 +874,20 @@ Transaction::~Transaction() {
 void Transaction::commit() {
     m_store.finish(m_which, true);
     m_done = true;
+}
+
+void Transaction::commitKnown() {
+    if (!m_store.serverDb(m_which))
+        return commit();
+    const qint64 xid = m_store.scalar(m_which, "SELECT txid_current()").toLongLong();
+    try {
+        commit();
+    } catch (const StoreError& e) {
+        m_done = true; // nothing left to roll back on this connection
+        if (e.kind() != ErrorKind::Io)
+            throw;
+        m_store.learnCommit(m_which, xid);
+    }
 }
 
 QString marks(int n) {

@@ -159,6 +159,10 @@ class Store {
     // A lost server connection is opened again at the next action (never
     // inside a transaction: that one failed whole).
     void reconnectIfLost(Db which);
+    // After a commit whose answer the lost connection took: returns when the
+    // server committed transaction `xid`, throws saying it did not or that
+    // nobody can tell yet.
+    void learnCommit(Db which, qint64 xid);
     bool m_lost = false;
     std::function<void(bool)> m_watcher;
     QSet<QString> m_locked; // the advisory locks this transaction holds
@@ -199,6 +203,11 @@ class Transaction {
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
     void commit();
+    // A commit whose outcome is always known: on a server, when the connection
+    // is lost during COMMIT, the server is asked on reconnecting whether it
+    // committed; it returns if so and throws saying "not saved" (ErrorKind::Io)
+    // or "cannot tell" (ErrorKind::Unsure) otherwise. For saves a repeat would double.
+    void commitKnown();
 
   private:
     Store& m_store;

@@ -2,6 +2,7 @@
 // work file (and two processes for the code slots).
 #include "backup/BackupOps.h"
 #include "backup/Erase.h"
+#include "bench/proxy.h"
 #include "codes/CodeOps.h"
 #include "products/ProductOps.h"
 #include "sheet/SheetOps.h"
@@ -106,6 +107,8 @@ class TestSharing : public QObject {
     void sheetsSavedByTwoProcesses_data();
     void sheetsSavedByTwoProcesses();
     void loadDuringASaveElsewhere();
+    void commitWhoseAnswerIsLost_data();
+    void commitWhoseAnswerIsLost();
     void lineDeleteWritesTheLedgerFirst();
     void saveIsAFewStatements();
     void copiesEraseAndRestoreKeepEveryValue();
@@ -409,8 +412,7 @@ void TestSharing::loadDuringASaveElsewhere() {
     TempStore t;
     const QDate d(2026, 12, 8);
     VERIFY_OK(resets::clear在庫明細(t.store(), 0));
-    t.store().exec(Db::Work, "UPDATE w在庫表 SET 品名 = 'りんご', 数量 = 3, 商品区分 = '果物' "
-                             "WHERE seq = (SELECT min(seq) FROM w在庫表)");
+    t.store().exec(Db::Work, "INSERT INTO w在庫表 (チェック, 品名, 数量) VALUES (0, 'りんご', 3)");
     VERIFY_OK(sheet::entry在庫表(t.store(), d, "果物"));
     QTemporaryDir work;
     int other = -1;
@@ -438,8 +440,55 @@ void TestSharing::loadDuringASaveElsewhere() {
         QCOMPARE(t.count(Db::Main, "在庫表"), 5);
     } else {
         VERIFY_OK(mine);
-        QCOMPARE(t.count(Db::Main, "在庫表"), loaded.value);
+        QCOMPARE(loaded.value, 1);
+        QCOMPARE(t.count(Db::Main, "在庫表"), 1);
     }
+}
+
+void TestSharing::commitWhoseAnswerIsLost_data() {
+    QTest::addColumn<DelayProxy::Cut>("cut");
+    QTest::addColumn<bool>("saved");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("the server committed, the answer was lost")
+        << DelayProxy::Cut::AnswerOfCommit << true << QString();
+    QTest::newRow("the commit never reached the server")
+        << DelayProxy::Cut::Commit << false << "保存されていません";
+    QTest::newRow("committed, and the server is away since")
+        << DelayProxy::Cut::AnswerAndAway << true << "保存されたかどうか確かめられません";
+}
+
+// The connection drops during COMMIT: the save says what the server did, so
+// nobody adds a count twice nor retypes one that is stored.
+void TestSharing::commitWhoseAnswerIsLost() {
+    QFETCH(DelayProxy::Cut, cut);
+    QFETCH(bool, saved);
+    QFETCH(QString, said);
+    SKIP_ON_SERVER_ONLY();
+    TempStore t;
+    DelayProxy proxy(quint16(t.serverAddress()->port), 0);
+    server::Address through = *t.serverAddress();
+    through.host = "127.0.0.1";
+    through.port = proxy.port();
+    QTemporaryDir work;
+    Store pc;
+    pc.setWorkFolder(work.path());
+    pc.setServer(through);
+    VERIFY_OK(pc.open(t.path()));
+    VERIFY_OK(resets::clear在庫明細(pc, 0));
+    pc.exec(Db::Work, "INSERT INTO w在庫表 (チェック, 品名, 数量) VALUES (0, 'りんご', 3)");
+    proxy.cutAtNextCommit(cut);
+    const Result<int> r = sheet::entry在庫表(pc, QDate(2026, 12, 8), "果物");
+    // Said saved only when it is; not saved only when it is not.
+    QVERIFY2(bool(r) == said.isEmpty(), qPrintable(r.error()));
+    QCOMPARE(t.count(Db::Main, "在庫表"), saved ? 1 : 0);
+    if (!r) {
+        QCOMPARE(r.status.kind, saved ? ErrorKind::Unsure : ErrorKind::Io);
+        QVERIFY2(r.status.error.contains(said), qPrintable(r.status.error));
+    }
+    proxy.cutAtNextCommit(DelayProxy::Cut::None); // the server is back
+    // Either way the next action works on a fresh connection.
+    VALUE_OK(again, sheet::unloadedSheets(pc, QDate(2026, 12, 8), "果物", {}));
+    QCOMPARE(again.size(), saved ? 1 : 0);
 }
 
 void TestSharing::lineDeleteWritesTheLedgerFirst() {
