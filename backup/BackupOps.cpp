@@ -256,6 +256,41 @@ QVector<Copy> list(const Store& store, bool details) {
     return out;
 }
 
+namespace {
+// What in a copy's contents no save of Stolva leaves: totals that are not the
+// sums of their lines, text in a number column. Empty when none.
+QString contentsDifference(const ReadOnly& db) {
+    const QVariant off = db.value(
+        "WITH l AS (SELECT 日付 AS d, coalesce(商品区分, '') AS k, count(*) AS n, total(金額) "
+        "AS a FROM 在庫表 GROUP BY 1, 2) "
+        "SELECT d || ' ' || k FROM l LEFT JOIN 在庫表集計 s ON s.日付 = l.d AND s.商品区分 = l.k "
+        "WHERE s.日付 IS NULL OR s.行数 <> l.n OR abs(s.金額 - l.a) > 0.005 "
+        "UNION ALL SELECT 日付 || ' ' || 商品区分 FROM 在庫表集計 s WHERE NOT EXISTS (SELECT 1 "
+        "FROM 在庫表 WHERE 日付 = s.日付 AND coalesce(商品区分, '') = s.商品区分) LIMIT 1");
+    if (!off.isNull())
+        return QStringLiteral("在庫表集計 が保存済みの行の合計と合いません（%1）")
+            .arg(off.toString().trimmed());
+    for (const schema::Table& t : schema::tables()) {
+        if (t.db != Db::Main)
+            continue;
+        QSqlQuery q(db.db());
+        q.prepare("SELECT name FROM pragma_table_info(?) WHERE upper(type) IN ('INTEGER', "
+                  "'NUMERIC') AND pk = 0");
+        q.addBindValue(t.name);
+        q.exec();
+        QStringList numbers;
+        while (q.next())
+            numbers << q.value(0).toString();
+        for (const QString& c : numbers)
+            if (db.value("SELECT count(*) FROM " + t.name + " WHERE typeof(" + c +
+                         ") NOT IN ('integer', 'real', 'null')")
+                    .toInt() > 0)
+                return QStringLiteral("%1 の %2 に数値でない値があります").arg(t.name, c);
+    }
+    return QString();
+}
+} // namespace
+
 Status check(const QString& path, int schemaVersion, bool quick) {
     const QString name = QFileInfo(path).fileName();
     if (QFileInfo(path).isSymLink())
@@ -295,6 +330,12 @@ Status check(const QString& path, int schemaVersion, bool quick) {
         if (!diff.isEmpty())
             return Status::failed(
                 QStringLiteral("%1 の構造が Stolva のものと違います。\n%2").arg(name, diff),
+                ErrorKind::Foreign);
+        const QString wrong = quick ? QString() : contentsDifference(db);
+        if (!wrong.isEmpty())
+            return Status::failed(
+                QStringLiteral("%1 の内容が Stolva の保存したものと違います。\n%2")
+                    .arg(name, wrong),
                 ErrorKind::Foreign);
     }
     return Status{};

@@ -188,17 +188,82 @@ QStringList column(QSqlQuery& q) {
         out << q.value(0).toString();
     return out;
 }
-QStringList strings(const QSqlDatabase& db, const QString& sql, const QString& bound = QString()) {
+QStringList strings(const QSqlDatabase& db, const QString& sql, const QString& bound = QString(),
+                    const QString& second = QString()) {
     QSqlQuery q(db);
     q.prepare(sql);
     if (!bound.isNull())
         q.addBindValue(bound);
+    if (!second.isNull())
+        q.addBindValue(second);
     if (!q.exec())
         return {QStringLiteral("読めません: ") + sql};
     return column(q);
 }
 QString normalized(QString sql) {
     return sql.simplified();
+}
+
+// A definition as SQLite reads it: keywords and names in one case, quotes
+// around names and spacing gone; quoted texts ('…') kept as they are.
+QString canonical(const QString& sql) {
+    QString out;
+    out.reserve(sql.size());
+    bool space = false;
+    for (int i = 0; i < sql.size(); ++i) {
+        const QChar c = sql[i];
+        if (c == '\'') {
+            const int end = sql.indexOf('\'', i + 1);
+            const int stop = end < 0 ? int(sql.size()) : end + 1;
+            if (space && !out.isEmpty())
+                out += ' ';
+            space = false;
+            out += sql.mid(i, stop - i);
+            i = stop - 1;
+            continue;
+        }
+        if (c == '"' || c == '`' || c == '[' || c == ']')
+            continue;
+        if (c.isSpace()) {
+            space = true;
+            continue;
+        }
+        const bool tight = c == '(' || c == ')' || c == ',';
+        if (space && !out.isEmpty() && !tight && !out.endsWith('(') && !out.endsWith(','))
+            out += ' ';
+        space = false;
+        out += c.unicode() < 128 ? c.toUpper() : c;
+    }
+    return out;
+}
+
+// A table's columns and constraints, each on its own (a column added later
+// stands at the end of the text but means the same), and what follows them.
+QStringList definitionItems(const QString& sql) {
+    const QString text = canonical(sql);
+    const int open = text.indexOf('(');
+    QStringList items;
+    if (open < 0)
+        return {text};
+    int depth = 0, start = open + 1, close = -1;
+    bool quoted = false;
+    for (int i = open; i < text.size() && close < 0; ++i) {
+        const QChar c = text[i];
+        if (c == '\'')
+            quoted = !quoted;
+        if (quoted)
+            continue;
+        if (c == '(')
+            ++depth;
+        else if (c == ')' && --depth == 0)
+            close = i;
+        if ((c == ',' && depth == 1) || close == i) {
+            items << text.mid(start, i - start);
+            start = i + 1;
+        }
+    }
+    items << QStringLiteral("AFTER: ") + text.mid(close < 0 ? text.size() : close + 1);
+    return items;
 }
 } // namespace
 
@@ -214,22 +279,38 @@ QStringList signature(const QSqlDatabase& db) {
                      "ORDER BY cid",
                      t))
             out << "table " + t + ": " + c;
+    // The whole definition: a conflict clause, a CHECK, a collation or a
+    // foreign key changes what a write does though the columns are the same.
+    for (const QString& t : strings(db, "SELECT name FROM sqlite_master WHERE type = 'table' AND "
+                                        "name NOT LIKE 'sqlite_%' ORDER BY name")) {
+        QStringList items = definitionItems(
+            strings(db, "SELECT sql FROM sqlite_master WHERE name = ?", t).value(0));
+        items.sort();
+        for (const QString& item : items)
+            out << "definition " + t + ": " + item;
+    }
+    // Every index, those the constraints make included: its keys with their
+    // collations, unique or not, partial or not, and its own text.
     for (const QString& i : strings(db, "SELECT name FROM sqlite_master WHERE type = 'index' "
-                                        "AND sql IS NOT NULL ORDER BY name"))
-        out << "index " + i + ": " +
-                   strings(db, "SELECT tbl_name FROM sqlite_master WHERE name = ?", i).value(0) +
-                   " (" +
+                                        "ORDER BY name")) {
+        const QString table =
+            strings(db, "SELECT tbl_name FROM sqlite_master WHERE name = ?", i).value(0);
+        const QString how =
+            strings(db,
+                    "SELECT CASE WHEN \"unique\" THEN ' UNIQUE' ELSE '' END || ' ' || origin || "
+                    "CASE WHEN partial THEN ' PARTIAL' ELSE '' END FROM pragma_index_list(?) "
+                    "WHERE name = ?",
+                    table, i)
+                .value(0);
+        const QString sql = strings(db, "SELECT sql FROM sqlite_master WHERE name = ?", i).value(0);
+        out << "index " + i + ": " + table + " (" +
                    strings(db,
-                           "SELECT coalesce(name, '') FROM pragma_index_xinfo(?) WHERE key "
-                           "ORDER BY seqno",
+                           "SELECT coalesce(name, '') || ' ' || coll || CASE WHEN desc THEN ' "
+                           "DESC' ELSE '' END FROM pragma_index_xinfo(?) WHERE key ORDER BY seqno",
                            i)
                        .join(", ") +
-                   ")" +
-                   (normalized(
-                        strings(db, "SELECT sql FROM sqlite_master WHERE name = ?", i).value(0))
-                            .startsWith("CREATE UNIQUE")
-                        ? " UNIQUE"
-                        : "");
+                   ")" + how + (sql.isEmpty() ? QString() : " " + canonical(sql));
+    }
     for (const QString& kind : {QStringLiteral("trigger"), QStringLiteral("view")})
         for (const QString& sql :
              strings(db, "SELECT sql FROM sqlite_master WHERE type = ? ORDER BY name", kind))
