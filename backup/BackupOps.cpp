@@ -359,9 +359,14 @@ Result<QString> restore(Store& store, const QString& path, const QDateTime& now,
         // waits for.
         QTemporaryDir scratch(dataPath + ".restore-XXXXXX");
         Store local;
-        if (!QFile::copy(path, scratch.path() + "/Stolva.mdb")) {
-            fail(QStringLiteral("%1 を読めません。").arg(shown(path)));
-            return r;
+        {
+            // The copy as SQLite reads it, its WAL included: what the list showed.
+            QString error;
+            const ReadOnly src(path);
+            if (!src.ok() || !src.snapshot(scratch.path() + "/Stolva.mdb", &error)) {
+                fail(QStringLiteral("%1 を読めません。").arg(shown(path)));
+                return r;
+            }
         }
         if (Status s = local.open(scratch.path()); !s) {
             fail(s.error, s.kind);

@@ -13,6 +13,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <algorithm>
 
 using namespace products;
@@ -112,6 +114,7 @@ class TestSharing : public QObject {
     void lineDeleteWritesTheLedgerFirst();
     void saveIsAFewStatements();
     void copiesEraseAndRestoreKeepEveryValue();
+    void restoreTakesTheCopyWithItsWal();
     void serverUnreachableOrLost();
     void serverRefusesWhatIsNotItsOwn();
     void ledgerCopiedToAServer();
@@ -570,6 +573,28 @@ void TestSharing::copiesEraseAndRestoreKeepEveryValue() {
     // A product added after the restore takes a key of its own.
     t.addProduct("NEW", "新しい商品");
     QCOMPARE(t.count(Db::Main, "商品マスタ"), products + 1);
+}
+
+// A copy in WAL mode, its newest rows still in the WAL beside it: the restore
+// takes the copy as the list and the check read it, on both engines.
+void TestSharing::restoreTakesTheCopyWithItsWal() {
+    TempStore t;
+    t.addProduct("A1", "りんご");
+    VALUE_OK(copy,
+             backup::makeCopy(t.store(), backup::Kind::Manual, QDateTime(QDate(2026, 12, 8), {})));
+    {
+        QSqlDatabase held = QSqlDatabase::addDatabase("QSQLITE", "wal-copy");
+        held.setDatabaseName(copy);
+        QVERIFY(held.open());
+        for (const char* sql : {"PRAGMA journal_mode = WAL", "PRAGMA wal_autocheckpoint = 0",
+                                "INSERT INTO 商品マスタ (品名) VALUES ('WAL にだけある')"})
+            QVERIFY2(QSqlQuery(held).exec(sql), sql);
+        QVERIFY(QFileInfo(copy + "-wal").size() > 0);
+        VERIFY_OK(backup::restore(t.store(), copy, QDateTime(QDate(2026, 12, 9), {})));
+        held.close();
+    }
+    QSqlDatabase::removeDatabase("wal-copy");
+    QCOMPARE(t.count(Db::Main, "商品マスタ"), 2);
 }
 
 // A server that does not answer is named and nothing local is written; a
