@@ -179,6 +179,9 @@ QStringList expired(const QVector<Copy>& copies, const QDateTime& now) {
     QStringList out;
     int daily = 0;
     for (const Copy& c : sorted) {
+        // A copy named in the future (a clock once wrong) neither counts nor goes unasked.
+        if (c.made > now)
+            continue;
         // Only sound copies count: a failed day never pushes a good copy out.
         if (c.kind == Kind::Daily ? (c.sound ? ++daily > DailyKept : daily >= DailyKept)
                                   : c.kind != Kind::Manual && c.made < now.addDays(-DaysKept))
@@ -201,9 +204,11 @@ Result<QString> dailyCopy(Store& store, const QDateTime& now) {
     // Before the first daily copy exists, so that it is not taken for an old one.
     if (QDir().mkpath(folder(store)))
         nameOldEraseCopies(folder(store));
-    // Today's copy counts only when it is a sound ledger.
+    // Today's copy is one made today, and a sound ledger: a copy named in the
+    // future (a clock once wrong) stops no later day's copy.
     for (const Copy& c : list(store, false))
-        if (c.made.date() >= now.date() && check(c.path, store.schemaVersion(), true))
+        if (c.made.date() == now.date() && c.made <= now &&
+            check(c.path, store.schemaVersion(), true))
             return r;
     r = makeCopy(store, Kind::Daily, now);
     if (!r)

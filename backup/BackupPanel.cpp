@@ -113,6 +113,14 @@ void BackupPanel::refresh() {
                      count(c.sheets), count(c.products)});
         item->setData(0, Qt::UserRole, c.path);
         item->setToolTip(0, QDir::toNativeSeparators(c.path));
+        if (c.made > QDateTime::currentDateTime()) {
+            // Named by a clock that was wrong: listed, marked, not today's copy.
+            item->setText(0, item->text(0) + QStringLiteral(" ※未来の日時"));
+            item->setToolTip(0, QStringLiteral("この PC の時計より後の日時の名前です（時計が"
+                                               "ずれていたときのコピー）。毎日のコピーには"
+                                               "数えません。\n") +
+                                    QDir::toNativeSeparators(c.path));
+        }
         for (int col = 2; col < 5; ++col)
             item->setTextAlignment(col, Qt::AlignRight | Qt::AlignVCenter);
         if (c.path == kept)

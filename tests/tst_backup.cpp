@@ -90,6 +90,9 @@ void TestBackup::dailyCopyOncePerDay() {
     QVERIFY(QFile::exists(dir + "Stolva-20261101-120000-erase.mdb"));
     VALUE_OK(again, dailyCopy(t.store(), Now.addSecs(3600)));
     QVERIFY(again.isEmpty());
+    // A copy from a clock once wrong, years ahead: every later day still gets its copy.
+    const QString future = dir + "Stolva-20300101-090000.mdb";
+    QVERIFY(QFile::copy(first, future));
     // 20 older sound copies and two that failed: the failed ones do not count.
     const auto named = [&](const QDateTime& at) {
         return dir + at.toString("'Stolva-'yyyyMMdd-HHmmss'.mdb'");
@@ -109,11 +112,13 @@ void TestBackup::dailyCopyOncePerDay() {
     const QVector<Copy> left = list(t.store(), false);
     int sound = 0;
     for (const Copy& c : left)
-        sound += c.kind == Kind::Daily && bool(check(c.path, t.store().schemaVersion()));
+        sound += c.kind == Kind::Daily && c.path != future &&
+                 bool(check(c.path, t.store().schemaVersion()));
     QCOMPARE(sound, DailyKept);
     QVERIFY(QFile::exists(named(Now.addDays(-12))));
     QVERIFY(!QFile::exists(named(Now.addDays(-13))));
     QCOMPARE(left.last().kind, Kind::Erase); // under 90 days: it stays
+    QVERIFY(QFile::exists(future));          // not counted, not removed unasked
     // A backup folder that cannot be made fails the copy, and nothing else.
     TempStore u;
     touch(u.path() + "backup");
