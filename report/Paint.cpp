@@ -3,6 +3,7 @@
 #include "base/Fonts.h"
 #include "base/WholeFile.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFont>
@@ -151,28 +152,29 @@ void mapRadicalsToIdeographs(QByteArray& pdf) {
 
 bool writePdf(const QVector<Page>& pages, const QString& path, const QString& title,
               QString* error) {
-    // The pages go to a temporary file that replaces the target only when whole.
-    wholefile::Temp temp(path);
+    // The document is made in memory (the PDF writer says nothing of a failed
+    // write), checked whole, then written whole: a full disk is an error and
+    // the older file stays.
+    QByteArray bytes;
     bool painted = false;
     {
-        QPdfWriter pdf(temp.path());
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QPdfWriter pdf(&buffer);
         pdf.setTitle(title);
         pdf.setCreator(QStringLiteral("Stolva"));
         pdf.setResolution(600);
         pdf.setPageLayout(
             QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
         painted = paintAll(pages, pdf);
-    } // the writer finishes the file here
-    if (painted) {
-        QFile f(temp.path());
-        if (f.open(QIODevice::ReadWrite)) {
-            QByteArray bytes = f.readAll();
-            mapRadicalsToIdeographs(bytes);
-            f.seek(0);
-            painted = f.write(bytes) == bytes.size() && f.flush();
-        }
+    } // the writer finishes the document here
+    if (!painted || !bytes.startsWith("%PDF-") || !bytes.trimmed().endsWith("%%EOF")) {
+        if (error)
+            *error = QStringLiteral("PDF を作れませんでした。");
+        return false;
     }
-    const wholefile::Outcome o = painted ? temp.commit() : temp.fail();
+    mapRadicalsToIdeographs(bytes);
+    const wholefile::Outcome o = wholefile::write(path, bytes);
     if (!o && error)
         *error = o.error;
     return bool(o);

@@ -350,12 +350,17 @@ void TestBackup::restore() {
 // the old one stays, and the reason is said in Japanese.
 void TestBackup::fullDiskKeepsTheOldFile_data() {
     QTest::addColumn<QString>("what");
+    QTest::addColumn<int>("free"); // bytes left on the disk
     for (const char* w : {"csv", "pdf", "backup", "backup-by-hand-elsewhere"})
-        QTest::newRow(w) << QString(w);
+        QTest::newRow(w) << QString(w) << 0;
+    // Room for part of a report: the file would be cut short.
+    for (const int kb : {8, 24, 40})
+        QTest::newRow(qPrintable(QString("pdf with %1 KB free").arg(kb))) << "pdf" << kb * 1024;
 }
 
 void TestBackup::fullDiskKeepsTheOldFile() {
     QFETCH(QString, what);
+    QFETCH(int, free);
     QTemporaryDir mountPoint;
     const QByteArray dir = QFile::encodeName(mountPoint.path());
     if (::mount("tmpfs", dir.constData(), "tmpfs", 0, "size=256k") != 0)
@@ -381,6 +386,10 @@ void TestBackup::fullDiskKeepsTheOldFile() {
         QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
         while (filler.write(QByteArray(4096, 'f')) == 4096) {
         }
+        filler.close();
+        // Room left as the row says (the filler gives some back).
+        if (free > 0)
+            QVERIFY(QFile::resize(disk + "filler", QFileInfo(disk + "filler").size() - free));
     }
     QString error;
     if (what == "csv") {
@@ -390,7 +399,17 @@ void TestBackup::fullDiskKeepsTheOldFile() {
         QVERIFY(!s);
         error = s.error;
     } else if (what == "pdf") {
-        QVERIFY(!report::writePdf({report::Page{}}, old, "在庫表", &error));
+        // A report of many lines: larger than the room left.
+        report::Page page;
+        for (int i = 0; i < 400; ++i)
+            page.items << report::Placed{"t",
+                                         report::ItemKind::Label,
+                                         QRect(100, 100 + i * 40, 5000, 40),
+                                         QString("商品%1 りんご 日月金 %2").arg(i).arg(i * 37),
+                                         Qt::AlignLeft,
+                                         6,
+                                         false};
+        QVERIFY(!report::writePdf({page, page, page}, old, "在庫表", &error));
     } else {
         const Result<QString> r =
             makeCopy(t.store(), Kind::Manual, Now, what == "backup" ? disk + "backup" : disk);
@@ -406,5 +425,5 @@ void TestBackup::fullDiskKeepsTheOldFile() {
     QCOMPARE(QDir(disk).entryList({"*.part*"}, QDir::Files | QDir::Hidden), QStringList());
 }
 
-QTEST_GUILESS_MAIN(TestBackup)
+QTEST_MAIN(TestBackup)
 #include "tst_backup.moc"
