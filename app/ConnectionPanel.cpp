@@ -107,6 +107,7 @@ void ConnectionPanel::show(const server::Address& a) {
     m_port->setValue(a.port);
     m_database->setText(a.database);
     m_user->setText(a.user);
+    m_options = a.options;
 }
 
 Result<server::Address> ConnectionPanel::address() const {
@@ -120,6 +121,8 @@ Result<server::Address> ConnectionPanel::address() const {
     a.port = m_port->value();
     a.database = m_database->text().trimmed();
     a.user = m_user->text().trimmed();
+    // What the boxes do not show (sslmode, sslrootcert, …) is kept as given.
+    a.options = m_options;
     return r;
 }
 

@@ -32,6 +32,7 @@ class ConnectionPanel : public QGroupBox {
     Store& m_store;
     QRadioButton *m_local, *m_server;
     QLineEdit *m_host, *m_database, *m_user;
+    QString m_options; // the address's libpq options, kept when it is saved
     QSpinBox* m_port;
     QLabel* m_said;
 };

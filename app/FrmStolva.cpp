@@ -144,10 +144,11 @@ Status FrmStolva::Form_Load(const QString& dataPath, const std::optional<server:
     if (Status s = m_store.open(dataPath); !s)
         return s;
     // A ledger on a server says so wherever the user looks.
-    setWindowTitle(server ? caption() + QStringLiteral(" - サーバー ") + server->shown()
-                          : caption());
+    // Named as the server says it was connected, not as the address asked.
+    const QString connected = m_store.connectedAs();
+    setWindowTitle(server ? caption() + QStringLiteral(" - サーバー ") + connected : caption());
     if (server) {
-        auto* where = new QLabel(QStringLiteral("サーバー: ") + server->shown(), this);
+        auto* where = new QLabel(QStringLiteral("サーバー: ") + connected, this);
         where->setObjectName("lbl接続先");
         statusBar()->addPermanentWidget(where);
         // A server that went away is said at once, whatever found it out (a

@@ -58,9 +58,18 @@ Result<std::optional<server::Address>> resolveServer(const QString& chosen) {
     if (url.isEmpty())
         return r;
     const Result<server::Address> a = server::parse(url);
-    if (!a)
+    if (!a) {
         r.status = a.status;
-    else
-        r.value = a.value;
+        return r;
+    }
+    // A command line shows in every user's process list.
+    if (!chosen.isEmpty() && !a.value.password.isEmpty()) {
+        r.status = Status::failed(
+            QStringLiteral("コマンドラインの接続先にパスワードを書かないでください（ほかの利用者"
+                           "にも見えます）。パスワードは ~/.pgpass（Windows では "
+                           "%APPDATA%\\postgresql\\pgpass.conf）に書いてください。"));
+        return r;
+    }
+    r.value = a.value;
     return r;
 }

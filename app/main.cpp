@@ -15,11 +15,12 @@ namespace {
 // --copy-to-server: the local ledger onto an empty server database, said on
 // the terminal (0 when copied and compared equal).
 int copyLedgerToServer(const QString& dataPath, const QString& url) {
-    const Result<server::Address> to = server::parse(url);
-    if (!to) {
-        std::fprintf(stderr, "%s\n", qPrintable(to.status.error));
+    const Result<std::optional<server::Address>> chosen = resolveServer(url);
+    if (!chosen || !chosen.value) {
+        std::fprintf(stderr, "%s\n", qPrintable(chosen.status.error));
         return 2;
     }
+    const Result<server::Address> to{{}, *chosen.value};
     Store local;
     if (Status s = local.open(dataPath); !s) {
         std::fprintf(stderr, "%s\n", qPrintable(s.error));

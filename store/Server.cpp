@@ -42,6 +42,13 @@ Result<Address> parse(const QString& text) {
         (u.scheme() != QLatin1String("postgresql") && u.scheme() != QLatin1String("postgres")))
         return refuse(QStringLiteral("postgresql://ユーザー@ホスト:ポート/データベース の形で"
                                      "指定してください。"));
+    // A tab or a line break would end one option and start another in
+    // libpq's connection string: no part of the address may hold one.
+    for (const QString& part :
+         {u.host(), u.userName(), u.password(), u.path(), u.query(QUrl::FullyDecoded)})
+        for (const QChar c : part)
+            if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+                return refuse(QStringLiteral("制御文字（タブや改行）は使えません。"));
     Address& a = r.value;
     if (!u.host().isEmpty())
         a.host = u.host();
@@ -55,17 +62,21 @@ Result<Address> parse(const QString& text) {
     static const QStringList known{
         "sslmode",          "sslrootcert",         "sslcert", "sslkey", "connect_timeout",
         "application_name", "target_session_attrs"};
-    QStringList options;
+    QStringList options, keys;
     for (const auto& [key, value] : QUrlQuery(u).queryItems(QUrl::FullyDecoded)) {
         if (!known.contains(key) || value.contains(';') || value.contains(' '))
             return refuse(QStringLiteral("「%1」は使えない接続オプションです。").arg(key));
+        // A second sslmode=disable after sslmode=require would win.
+        if (keys.contains(key))
+            return refuse(QStringLiteral("「%1」が二度指定されています。").arg(key));
+        keys << key;
         options << key + "=" + value;
     }
     a.options = options.join(';');
     return r;
 }
 
-Status connect(const QString& connection, const Address& a, int busyMs) {
+Status connect(const QString& connection, const Address& a, int busyMs, QString* connectedAs) {
     QSqlDatabase d = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
     if (!d.isValid())
         return Status::failed(QStringLiteral("PostgreSQL に接続する部品（libqt6sql6-psql）が"
@@ -77,9 +88,14 @@ Status connect(const QString& connection, const Address& a, int busyMs) {
     d.setUserName(a.user);
     if (!a.password.isEmpty())
         d.setPassword(a.password);
+    // Each option's value quoted as libpq reads it: whatever it holds, it
+    // stays that option's value and never becomes another option.
     QStringList options{QStringLiteral("connect_timeout=5")};
-    if (!a.options.isEmpty())
-        options << a.options;
+    for (const QString& o : a.options.split(';', Qt::SkipEmptyParts)) {
+        QString value = o.section('=', 1);
+        value.replace('\\', QLatin1String("\\\\")).replace('\'', QLatin1String("\\'"));
+        options << o.section('=', 0, 0) + "='" + value + "'";
+    }
     d.setConnectOptions(options.join(';'));
     if (!d.open())
         return Status::failed(describe(d.lastError(), a.shown()), ErrorKind::Io);
@@ -89,6 +105,21 @@ Status connect(const QString& connection, const Address& a, int busyMs) {
     if (!q.exec(QStringLiteral("SET lock_timeout = %1").arg(busyMs)) ||
         !q.exec(QStringLiteral("SET idle_in_transaction_session_timeout = 600000")))
         return Status::failed(describe(q.lastError(), a.shown()), ErrorKind::Io);
+    if (connectedAs) {
+        // Who and where, as the server says: not what the address asked for.
+        if (!q.exec(QStringLiteral("SELECT current_user, host(inet_server_addr()), "
+                                   "inet_server_port(), current_database()")) ||
+            !q.next())
+            return Status::failed(describe(q.lastError(), a.shown()), ErrorKind::Io);
+        Address at = a;
+        at.user = q.value(0).toString();
+        if (!q.value(1).isNull())
+            at.host = q.value(1).toString();
+        if (!q.value(2).isNull())
+            at.port = q.value(2).toInt();
+        at.database = q.value(3).toString();
+        *connectedAs = at.shown();
+    }
     return Status();
 }
 

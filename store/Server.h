@@ -29,8 +29,10 @@ struct Address {
 Result<Address> parse(const QString& url);
 
 // Opens a QPSQL connection of that name to the server; its statements wait
-// for a lock at most busyMs.
-Status connect(const QString& connection, const Address& a, int busyMs);
+// for a lock at most busyMs. connectedAs: "user@host:port/database" as the
+// server reports the connection.
+Status connect(const QString& connection, const Address& a, int busyMs,
+               QString* connectedAs = nullptr);
 
 // What a failed statement on the server means, in the user's words.
 QString describe(const QSqlError& e, const QString& server);

@@ -331,7 +331,9 @@ Status Store::open(const QString& dataPath) {
 // version's schema under an advisory lock (two PCs starting at once create it
 // once); one with other tables, or a newer Stolva's, is refused untouched.
 void Store::openServer() {
-    if (Status s = server::connect(connectionName(Db::Main), *m_server, m_busyTimeoutMs); !s)
+    if (Status s =
+            server::connect(connectionName(Db::Main), *m_server, m_busyTimeoutMs, &m_connectedAs);
+        !s)
         throw StoreError(s.error, QString(), ErrorKind::Io);
     const QString where = QStringLiteral("サーバー %1").arg(m_server->shown());
     const auto probeVersion = [&]() -> int {

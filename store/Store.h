@@ -78,6 +78,9 @@ class Store {
     bool onServer() const { return m_server.has_value(); }
     // "user@host:port/database" when on a server, else empty.
     QString serverName() const { return m_server ? m_server->shown() : QString(); }
+    // The connection as the server reports it (user, host, port, database);
+    // empty on a local file or before opening.
+    QString connectedAs() const { return m_connectedAs; }
     // Told at once when the server cannot be reached (false) and when it can
     // be again (true), whichever action found it out: the window keeps a
     // marker up meanwhile.
@@ -164,6 +167,7 @@ class Store {
     // nobody can tell yet.
     void learnCommit(Db which, qint64 xid);
     bool m_lost = false;
+    QString m_connectedAs;
     std::function<void(bool)> m_watcher;
     QSet<QString> m_locked; // the advisory locks this transaction holds
     bool m_inTransaction[2] = {false, false};

@@ -109,6 +109,7 @@ class TestSharing : public QObject {
     void sheetsSavedByTwoProcesses_data();
     void sheetsSavedByTwoProcesses();
     void loadDuringASaveElsewhere();
+    void connectionIsWhatItSays();
     void commitWhoseAnswerIsLost_data();
     void commitWhoseAnswerIsLost();
     void lineDeleteWritesTheLedgerFirst();
@@ -492,6 +493,21 @@ void TestSharing::commitWhoseAnswerIsLost() {
     // Either way the next action works on a fresh connection.
     VALUE_OK(again, sheet::unloadedSheets(pc, QDate(2026, 12, 8), "果物", {}));
     QCOMPARE(again.size(), saved ? 1 : 0);
+}
+
+// An option's value stays that option's, whatever it holds: never another
+// user or database. The connection is named as the server reports it.
+void TestSharing::connectionIsWhatItSays() {
+    SKIP_ON_SERVER_ONLY();
+    TempStore t;
+    server::Address a = *t.serverAddress();
+    a.options = "application_name=x\tuser=nobody\tdbname=postgres";
+    QString as;
+    VERIFY_OK(server::connect("smuggled", a, 1000, &as));
+    QSqlDatabase::removeDatabase("smuggled");
+    QVERIFY2(as.endsWith(":" + QString::number(a.port) + "/" + a.database), qPrintable(as));
+    QVERIFY2(!as.startsWith("nobody@"), qPrintable(as));
+    QCOMPARE(t.store().connectedAs(), as); // the store names its own connection alike
 }
 
 void TestSharing::lineDeleteWritesTheLedgerFirst() {

@@ -404,6 +404,16 @@ void TestStore::serverAddresses_data() {
     QTest::newRow("an option smuggling another") << "postgresql://u@h/d?sslmode=a;host=b"
                                                  << ""
                                                  << "";
+    // libpq would read what follows a tab or a line break as further options.
+    QTest::newRow("a tab in an option") << "postgresql://u@h/d?application_name=x%09user=postgres"
+                                        << ""
+                                        << "";
+    QTest::newRow("a line break in the user") << "postgresql://u%0Auser=postgres@h/d"
+                                              << ""
+                                              << "";
+    QTest::newRow("an option twice") << "postgresql://u@h/d?sslmode=require&sslmode=disable"
+                                     << ""
+                                     << "";
 }
 
 // Server addresses as libpq writes them; what libpq would take for another

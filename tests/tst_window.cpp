@@ -1,3 +1,4 @@
+#include "app/ConnectionPanel.h"
 #include "app/FrmStolva.h"
 #include "app/SingleCopy.h"
 #include "app/Startup.h"
@@ -1016,6 +1017,14 @@ void TestWindow::connectionSettingsTypedAndKept() {
     user::click(s.find<QPushButton>("cmd接続保存"));
     QCOMPARE(QSettings().value(ServerSetting).toString(), QString());
     QVERIFY(s.w->statusBar()->currentMessage().contains("この PC のデータ"));
+    // Certificate checks given in the address stay when it is kept again.
+    const QString checked =
+        "postgresql://tanaka@127.0.0.1:1/shop?sslmode=verify-full&sslrootcert=/etc/shop/ca.pem";
+    QSettings().setValue(ServerSetting, checked);
+    ConnectionPanel again(s.store());
+    static_cast<QWidget&>(again).show();
+    user::click(again.findChild<QPushButton*>("cmd接続保存"));
+    QCOMPARE(QSettings().value(ServerSetting).toString(), checked);
 }
 
 // A start makes the day's copy; a copy made by hand is chosen in the list and
