@@ -20,6 +20,16 @@ void setupNames(QCoreApplication& app) {
         app.installTranslator(qtTr);
     app.setApplicationName(QStringLiteral("Stolva"));
     app.setApplicationVersion(QStringLiteral(STOLVA_VERSION));
+    // Settings under the program's own name; those an earlier version kept
+    // under Qt's "Unknown Organization" come along once.
+    app.setOrganizationName(QStringLiteral("Stolva"));
+    QSettings now;
+    if (now.allKeys().isEmpty()) {
+        QSettings earlier(QStringLiteral("Unknown Organization"), QStringLiteral("Stolva"));
+        if (earlier.fileName() != now.fileName())
+            for (const QString& key : earlier.allKeys())
+                now.setValue(key, earlier.value(key));
+    }
 }
 
 void setupApplication(QApplication& app) {
@@ -45,7 +55,13 @@ QString resolveDataPath(const QString& chosen) {
     const QString programDir = QCoreApplication::applicationDirPath();
     if (!isInstalledAt(programDir))
         return programDir + "/data/";
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/";
+    // The data folder stays where every version put it: named by the program
+    // alone, whatever organisation the settings are kept under.
+    const QString organisation = QCoreApplication::organizationName();
+    QCoreApplication::setOrganizationName(QString());
+    const QString path = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/";
+    QCoreApplication::setOrganizationName(organisation);
+    return path;
 }
 
 Result<std::optional<server::Address>> resolveServer(const QString& chosen) {

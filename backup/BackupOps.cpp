@@ -144,7 +144,11 @@ QString kindName(Kind kind) {
 Result<QString> makeCopy(Store& store, Kind kind, const QDateTime& now, const QString& dir) {
     return guardedValue<QString>([&] {
         const QString to = dir.isEmpty() ? folder(store) : dir;
-        if (!QDir().mkpath(to))
+        // Copies cut short in a folder chosen by hand go as in the backup folder.
+        for (const QFileInfo& fi :
+             QDir(to).entryInfoList({".Stolva*.part*"}, QDir::Files | QDir::Hidden))
+            QFile::remove(fi.absoluteFilePath());
+        if (!wholefile::makeOwnFolder(to))
             throw StoreError(
                 QStringLiteral("バックアップ用フォルダ %1 を作成できません。").arg(shown(to)),
                 QString(), ErrorKind::Io);
@@ -155,7 +159,7 @@ Result<QString> makeCopy(Store& store, Kind kind, const QDateTime& now, const QS
             path = QString("%1-%2.mdb").arg(base).arg(n);
         // VACUUM INTO writes a consistent, complete copy of the main file; it
         // takes the copy's name only once it is on the disk whole.
-        wholefile::Temp temp(path);
+        wholefile::Temp temp(path, wholefile::Temp::OwnerOnly);
         try {
             if (store.onServer())
                 snapshotOfServer(store, to, temp.path());
@@ -202,7 +206,7 @@ Result<QString> dailyCopy(Store& store, const QDateTime& now) {
     Result<QString> r;
     removeLeftovers(store);
     // Before the first daily copy exists, so that it is not taken for an old one.
-    if (QDir().mkpath(folder(store)))
+    if (wholefile::makeOwnFolder(folder(store)))
         nameOldEraseCopies(folder(store));
     // Today's copy is one made today, and a sound ledger: a copy named in the
     // future (a clock once wrong) stops no later day's copy.
@@ -396,7 +400,7 @@ Result<QString> restore(Store& store, const QString& path, const QDateTime& now,
         return r;
     }
     // What the list showed is what goes in: the copy as SQLite reads it.
-    wholefile::Temp next(mainPath);
+    wholefile::Temp next(mainPath, wholefile::Temp::OwnerOnly);
     {
         QString error;
         const ReadOnly src(path);
@@ -431,7 +435,7 @@ Result<QString> restore(Store& store, const QString& path, const QDateTime& now,
     store.close();
     bool back = false;
     {
-        wholefile::Temp again(mainPath);
+        wholefile::Temp again(mainPath, wholefile::Temp::OwnerOnly);
         QString error;
         const ReadOnly src(aside);
         back = src.ok() && src.snapshot(again.path(), &error) && again.commit();

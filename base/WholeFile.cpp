@@ -93,7 +93,32 @@ Outcome sync(const QString& path) {
     return code ? failed(path, code) : Outcome{};
 }
 
-Temp::Temp(const QString& target) : m_target(target) {
+bool makeOwnFolder(const QString& path) {
+    if (QFileInfo(path).isDir())
+        return true;
+    if (!QDir().mkpath(path))
+        return false;
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return true;
+}
+
+void ownerOnly(const QString& file) {
+    ::chmod(native(file).constData(), 0600);
+}
+
+namespace {
+// The permissions a file the user saves gets: 0666 less the user's umask.
+mode_t usualMode() {
+    static const mode_t mode = [] {
+        const mode_t mask = ::umask(077);
+        ::umask(mask);
+        return mode_t(0666 & ~mask);
+    }();
+    return mode;
+}
+} // namespace
+
+Temp::Temp(const QString& target, Access access) : m_target(target), m_access(access) {
     const QFileInfo fi(target);
     m_temp = fi.absolutePath() + "/." + fi.fileName() + "." +
              QUuid::createUuid().toString(QUuid::Id128).left(8) + ".part";
@@ -110,6 +135,8 @@ Outcome Temp::commit(bool allowEmpty) {
         return failed(m_target, errno);
     if (!S_ISREG(st.st_mode) || (st.st_size == 0 && !allowEmpty))
         return failed(m_target, emptyReason(m_target));
+    if (::chmod(native(m_temp).constData(), m_access == OwnerOnly ? 0600 : usualMode()) != 0)
+        return failed(m_target, errno);
     if (const int code = syncPath(m_temp))
         return failed(m_target, code);
     if (std::rename(native(m_temp).constData(), native(m_target).constData()) != 0)
@@ -121,7 +148,7 @@ Outcome Temp::commit(bool allowEmpty) {
 Outcome write(const QString& path, const QByteArray& bytes) {
     Temp temp(path);
     const int fd =
-        ::open(native(temp.path()).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        ::open(native(temp.path()).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         return failed(path, errno);
     qsizetype done = 0;

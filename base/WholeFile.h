@@ -26,7 +26,11 @@ Outcome write(const QString& path, const QByteArray& bytes);
 // (a PDF, a database copy); commit() checks and moves it into place.
 class Temp {
   public:
-    explicit Temp(const QString& target);
+    // OwnerOnly: the file keeps 0600 (a copy of the ledger); Shared: it gets
+    // the user's usual permissions when it takes its name (an export). While
+    // it is written it is 0600 either way.
+    enum Access { Shared, OwnerOnly };
+    explicit Temp(const QString& target, Access access = Shared);
     ~Temp(); // removes the temporary file unless committed
     Temp(const Temp&) = delete;
     Temp& operator=(const Temp&) = delete;
@@ -39,10 +43,16 @@ class Temp {
 
   private:
     QString m_target, m_temp;
+    Access m_access;
     bool m_done = false;
 };
 
 // Forces a file (or a folder's entries) to the disk.
 Outcome sync(const QString& path);
+
+// The ledger's own files and folders are for their owner alone: a folder
+// made (with its parents) 0700 when it did not exist; a file made 0600.
+bool makeOwnFolder(const QString& path);
+void ownerOnly(const QString& file);
 
 } // namespace wholefile

@@ -1,5 +1,6 @@
 #include "store/Store.h"
 
+#include "base/WholeFile.h"
 #include "store/Columns.h"
 #include "store/Schema.h"
 
@@ -138,7 +139,7 @@ Status Store::checkFiles(bool mainExists, bool workExists) {
                            "データフォルダを確認してください。")
                 .arg(shown(m_mainPath)),
             ErrorKind::Io);
-    if (!QDir().mkpath(m_dataPath))
+    if (!wholefile::makeOwnFolder(m_dataPath))
         return Status::failed(
             QStringLiteral("データフォルダ %1 を作成できません。").arg(shown(m_dataPath)),
             ErrorKind::Io);
@@ -323,6 +324,11 @@ Status Store::open(const QString& dataPath) {
             st.error = QStringLiteral("サーバー %1 に接続できません。").arg(m_server->shown());
         return st;
     }
+    // The ledger and the work file are read by their owner only (their
+    // journals take the same permissions).
+    if (!m_server)
+        wholefile::ownerOnly(m_mainPath);
+    wholefile::ownerOnly(m_workPath);
     m_open = true;
     return Status{};
 }

@@ -1,3 +1,5 @@
+#include "backup/BackupOps.h"
+#include "base/WholeFile.h"
 #include "products/ProductOps.h"
 #include "sheet/SheetOps.h"
 #include "tests/fixtures.h"
@@ -6,6 +8,9 @@
 #include <QDir>
 #include <QFile>
 #include <QSqlRecord>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 namespace {
 QByteArray fileHash(const QString& path) {
@@ -27,6 +32,7 @@ QStringList columnsOf(Store& s, Db which, const QString& table) {
 class TestStore : public QObject {
     Q_OBJECT
   private slots:
+    void filesOnlyTheUserReads();
     void schemaNamesAreExact();
     void deadlocksRunTheActionAgain_data();
     void deadlocksRunTheActionAgain();
@@ -432,6 +438,39 @@ void TestStore::serverAddresses() {
     const auto withPassword = server::parse("postgresql://u:secret@h/d");
     QCOMPARE(withPassword.value.password, QString("secret"));
     QVERIFY(!withPassword.value.url().contains("secret"));
+}
+
+// Another account on the PC reads neither the ledger nor its copies; an
+// export gets the user's usual permissions; a copy cut short in a folder
+// chosen by hand goes like one in the backup folder.
+void TestStore::filesOnlyTheUserReads() {
+    SKIP_ON_SERVER("the files of a local ledger");
+    QTemporaryDir dir;
+    const QString data = dir.path() + "/new/data/";
+    Store s;
+    VERIFY_OK(s.open(data));
+    const QString chosen = dir.path() + "/chosen";
+    QDir().mkpath(chosen);
+    QFile(chosen + "/.Stolva-20261207-093000.mdb.1234abcd.part").open(QIODevice::WriteOnly);
+    VALUE_OK(copy, backup::makeCopy(s, backup::Kind::Manual, QDateTime(QDate(2026, 12, 8), {})));
+    VALUE_OK(elsewhere,
+             backup::makeCopy(s, backup::Kind::Manual, QDateTime(QDate(2026, 12, 8), {}), chosen));
+    QVERIFY(wholefile::write(dir.path() + "/export.csv", "a\r\n"));
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    const QList<QPair<QString, int>> expected{{data, 0700},
+                                              {data + "Stolva.mdb", 0600},
+                                              {data + "StolvaWork.mdb", 0600},
+                                              {backup::folder(s), 0700},
+                                              {copy, 0600},
+                                              {elsewhere, 0600},
+                                              {dir.path() + "/export.csv", 0666 & ~int(mask)}};
+    for (const auto& [path, mode] : expected) {
+        struct stat st;
+        QVERIFY2(::stat(QFile::encodeName(path).constData(), &st) == 0, qPrintable(path));
+        QCOMPARE(QString::number(st.st_mode & 0777, 8), QString::number(mode, 8));
+    }
+    QCOMPARE(QDir(chosen).entryList({"*.part*"}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 QTEST_MAIN(TestStore)
