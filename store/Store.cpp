@@ -783,48 +783,33 @@ void Store::beginOnce(Db which, bool snapshot) {
     reconnectIfLost(which);
     m_inTransaction[int(which)] = true;
     QSqlDatabase d = db(which);
-    if (snapshot && d.driverName() == QLatin1String("QSQLITE")) {
-        m_sqlText = QStringLiteral("BEGIN DEFERRED");
+    const auto failed = [&](const QSqlError& e) {
+        m_inTransaction[int(which)] = false;
+        fail(which, e, m_sqlText);
+    };
+    if (d.driverName() == QLatin1String("QSQLITE") && (snapshot || which == Db::Main)) {
+        // SQLite: a snapshot reads from its first statement on (writers wait
+        // for it); a write locks the main file at once, so a busy file is
+        // reported before any step runs and two writers that read first (a
+        // free slot, a version) never both write. Qt's own begin is deferred.
+        // On a server the writers lock the rows they change instead.
+        m_sqlText = snapshot ? QStringLiteral("BEGIN DEFERRED") : QStringLiteral("BEGIN IMMEDIATE");
         QSqlQuery q(d);
-        if (!q.exec(m_sqlText)) {
-            m_inTransaction[int(which)] = false;
-            fail(which, q.lastError(), m_sqlText);
-        }
-        return;
-    }
-    if (snapshot) {
-        m_sqlText = QStringLiteral("BEGIN");
-        if (!d.transaction()) {
-            m_inTransaction[int(which)] = false;
-            fail(which, d.lastError(), m_sqlText);
-        }
-        m_sqlText = QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
-        QSqlQuery q(d);
-        if (!q.exec(m_sqlText)) {
-            const QSqlError e = q.lastError();
-            d.rollback();
-            m_inTransaction[int(which)] = false;
-            fail(which, e, m_sqlText);
-        }
-        return;
-    }
-    if (which == Db::Main && d.driverName() == QLatin1String("QSQLITE")) {
-        // SQLite: the main file is locked for writing at once, so a busy file is
-        // reported before any step runs and two writers that read first (a free
-        // slot, a version) never both write; Qt's own begin is deferred. On a
-        // server the writers lock the rows they change instead.
-        m_sqlText = QStringLiteral("BEGIN IMMEDIATE");
-        QSqlQuery q(d);
-        if (!q.exec(m_sqlText)) {
-            m_inTransaction[int(which)] = false;
-            fail(which, q.lastError(), m_sqlText);
-        }
+        if (!q.exec(m_sqlText))
+            failed(q.lastError());
         return;
     }
     m_sqlText = QStringLiteral("BEGIN");
-    if (!d.transaction()) {
-        m_inTransaction[int(which)] = false;
-        fail(which, d.lastError(), m_sqlText);
+    if (!d.transaction())
+        failed(d.lastError());
+    if (!snapshot)
+        return;
+    m_sqlText = QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+    QSqlQuery q(d);
+    if (!q.exec(m_sqlText)) {
+        const QSqlError e = q.lastError();
+        d.rollback();
+        failed(e);
     }
 }
 
