@@ -12,17 +12,22 @@
 namespace exchange {
 
 namespace {
+// What starts a formula in Excel: its signs, and a tab or carriage return
+// before them (Excel reads past those).
+const QString FormulaStart = QStringLiteral("=+-@\t\r");
+
 // A text the reader would take an apostrophe off: an apostrophe before a
-// formula sign or before another apostrophe.
+// formula's start or before another apostrophe.
 bool guarded(const QString& text) {
-    return text.size() > 1 && text.front() == '\'' && QStringLiteral("=+-@'").contains(text[1]);
+    return text.size() > 1 && text.front() == '\'' &&
+           (FormulaStart.contains(text[1]) || text[1] == '\'');
 }
 } // namespace
 
 QString guardFormula(const QString& text) {
     // An apostrophe the user typed before such a text gets one more, so that
     // it comes back as typed ('=x stays '=x).
-    if ((!text.isEmpty() && QStringLiteral("=+-@").contains(text.front())) || guarded(text))
+    if ((!text.isEmpty() && FormulaStart.contains(text.front())) || guarded(text))
         return "'" + text;
     return text;
 }

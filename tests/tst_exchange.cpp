@@ -77,7 +77,8 @@ void TestExchange::roundTrip_data() {
     QTest::addColumn<Encoding>("encoding");
     QTest::addColumn<QStringList>("texts");
     QTest::newRow("UTF-8 with BOM") << Encoding::Utf8Bom << (Hostile + QStringList{"🍎 éà"});
-    QTest::newRow("UTF-8") << Encoding::Utf8 << (Hostile + QStringList{"'=x", "''y", "'z", "'"});
+    QTest::newRow("UTF-8") << Encoding::Utf8
+                           << (Hostile + QStringList{"'=x", "''y", "'z", "'", "\t=1+1", "\r=1+1"});
     QTest::newRow("CP932") << Encoding::Cp932 << Hostile;
 }
 
@@ -93,6 +94,8 @@ void TestExchange::roundTrip() {
     // A formula-looking text reaches Excel as text.
     if (encoding != Encoding::Cp932)
         QVERIFY(bytes.contains("'=HYPERLINK"));
+    if (encoding == Encoding::Utf8)
+        QVERIFY(bytes.contains("'\t=1+1") && bytes.contains("'\r=1+1"));
     VALUE_OK(table, parseCsv(bytes));
     QCOMPARE(table.encoding, encoding);
     const QVector<QStringList> read = table.all();
