@@ -267,6 +267,16 @@ void Store::addWorkFields() {
 }
 
 Status Store::open(const QString& dataPath) {
+    Status s = openOnce(dataPath);
+    // Refused while the program runs (a restored copy): nothing is starting.
+    if (!s && m_everOpened)
+        s.error.replace(QStringLiteral("起動できません。"),
+                        QStringLiteral("このデータは使えません。"));
+    m_everOpened = m_everOpened || s.ok;
+    return s;
+}
+
+Status Store::openOnce(const QString& dataPath) {
     close();
     m_dataPath = QDir(dataPath).absolutePath() + "/";
     m_mainPath = m_dataPath + MainFile;

@@ -137,6 +137,8 @@ class Store {
   private:
     friend class Transaction;
     Status checkFiles(bool mainExists, bool workExists);
+    Status openOnce(const QString& dataPath);
+    bool m_everOpened = false; // a later open (a restore) is not a start
     Status checkExisting(Db which, const QString& path);
     void openConnection(Db which, const QString& path);
     void probe(Db which, const QString& path);
