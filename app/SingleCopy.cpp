@@ -1,5 +1,7 @@
 #include "app/SingleCopy.h"
 
+#include "base/WholeFile.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -27,7 +29,7 @@ QString SingleCopy::serverName() const {
 }
 
 SingleCopy::Result SingleCopy::acquire() {
-    QDir().mkpath(m_dataPath);
+    wholefile::makeOwnFolder(m_dataPath); // the ledger's folder, for its owner alone
     // One folder, whatever path (a link, "..") leads to it.
     const QString canonical = QFileInfo(m_dataPath).canonicalFilePath();
     if (canonical.isEmpty())
