@@ -24,9 +24,12 @@ class SingleCopy : public QObject {
     bool wakeRunningCopy();
     // The window the running copy brings to the front when woken.
     void setWindow(QWidget* w) { m_window = w; }
+    // Where the running copy listens (a socket file) for a data folder.
+    static QString socketPath(const QString& dataPath);
 
   private:
-    QString serverName() const;
+    static QString serverName(const QString& canonicalPath);
+    QString serverName() const { return serverName(m_dataPath); }
     QString m_dataPath;
     std::unique_ptr<QLockFile> m_lock;
     int m_folderLock = -1; // the data folder, locked (flock) while this copy runs

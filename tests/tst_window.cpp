@@ -15,6 +15,8 @@
 #include "widgets/Grids.h"
 #include "widgets/NumberBox.h"
 
+#include <csignal>
+
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QChartView>
@@ -28,6 +30,7 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -97,6 +100,8 @@ class TestWindow : public QObject {
     void sheetGridColumnsAndPanes();
     void selectorsFollowSlotOrder();
     void secondCopyWakesTheFirst();
+    void signalLeavesNoSocket_data();
+    void signalLeavesNoSocket();
     void dateBoxCalendar();
     void editingALineFillsAndTotals();
     void enterKeyPaths();
@@ -338,6 +343,32 @@ void TestWindow::secondCopyWakesTheFirst() {
     QVERIFY(third.wakeRunningCopy());
     QTRY_VERIFY(!window.isMinimized());
     QFile::remove(link);
+}
+
+// Ended by a logout or `kill`, the program leaves neither its socket nor its
+// lock file, and the next start is the running copy again.
+void TestWindow::signalLeavesNoSocket_data() {
+    QTest::addColumn<int>("sig");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestWindow::signalLeavesNoSocket() {
+    QFETCH(int, sig);
+    QTemporaryDir dir;
+    const QString socket = SingleCopy::socketPath(dir.path());
+    QProcess stolva;
+    stolva.start(STOLVA_BINARY, {"--data-dir", dir.path()});
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket) && QFile::exists(dir.path() + "/Stolva.mdb"),
+                             20000);
+    ::kill(pid_t(stolva.processId()), sig);
+    QVERIFY(stolva.waitForFinished(10000));
+    QCOMPARE(stolva.exitStatus(), QProcess::CrashExit);
+    QVERIFY(!QFile::exists(socket));
+    QVERIFY(!QFile::exists(dir.path() + "/Stolva.lock"));
+    SingleCopy next(dir.path());
+    QCOMPARE(next.acquire(), SingleCopy::Result::Acquired);
 }
 
 void TestWindow::dateBoxCalendar() {
