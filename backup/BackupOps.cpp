@@ -80,7 +80,7 @@ class ReadOnly {
         q.addBindValue(to);
         if (q.exec())
             return true;
-        *error = q.lastError().text();
+        *error = sqliteReason(q.lastError());
         return false;
     }
     // The first value of the statement, null when it fails.

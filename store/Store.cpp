@@ -21,15 +21,42 @@ std::atomic<int> nextStoreId{1};
 const char* const MainFile = "Stolva.mdb";
 const char* const WorkFile = "StolvaWork.mdb";
 
+// SQLite's result code of a failed statement. Qt drops it from some errors
+// (a failed COMMIT, a connection's error): SQLite's own text still names it.
+int sqliteCode(const QSqlError& e) {
+    bool ok = false;
+    const int code = e.nativeErrorCode().toInt(&ok);
+    if (ok)
+        return code;
+    static const struct {
+        const char* text;
+        int code;
+    } known[] = {{"database or disk is full", 13},
+                 {"disk I/O error", 10},
+                 {"database is locked", 5},
+                 {"database table is locked", 6},
+                 {"attempt to write a readonly database", 8},
+                 {"out of memory", 7},
+                 {"database disk image is malformed", 11},
+                 {"file is not a database", 26},
+                 {"unable to open database file", 14}};
+    const QString t = e.databaseText() + ' ' + e.driverText();
+    for (const auto& k : known)
+        if (t.contains(QLatin1String(k.text), Qt::CaseInsensitive))
+            return k.code;
+    return 0;
+}
+
 // What a failed statement means, in the user's words; SQLite's own text only
 // for what has no plain explanation.
 QString describe(const QSqlError& e) {
     const QString t = (e.databaseText().isEmpty() ? e.text() : e.databaseText()).trimmed();
+    const int code = sqliteCode(e);
     // SQLITE_READONLY_DBMOVED: the file was deleted or moved while open.
-    if (e.nativeErrorCode().toInt() == 1032)
+    if (code == 1032)
         return QStringLiteral("データベースのファイルが削除されたか移動されました。"
                               "Stolva を終了して起動し直してください");
-    switch (e.nativeErrorCode().toInt() & 0xff) {
+    switch (code & 0xff) {
     case 5:
     case 6:
         return QStringLiteral("ほかのプログラムがデータベースを使用中です");
@@ -57,10 +84,14 @@ QString describe(const QSqlError& e) {
 
 // SQLITE_BUSY (5) and SQLITE_LOCKED (6), with their extended codes.
 bool isBusy(const QSqlError& e) {
-    const int code = e.nativeErrorCode().toInt() & 0xff;
+    const int code = sqliteCode(e) & 0xff;
     return code == 5 || code == 6;
 }
 } // namespace
+
+QString sqliteReason(const QSqlError& e) {
+    return describe(e);
+}
 
 Store::Store() : m_id(nextStoreId++) {}
 
@@ -830,8 +861,19 @@ void Store::finish(Db which, bool commit) {
     QSqlDatabase d = db(which);
     if (commit) {
         m_sqlText = QStringLiteral("COMMIT");
-        if (!d.commit())
-            fail(which, d.lastError(), m_sqlText);
+        if (serverDb(which)) {
+            if (!d.commit())
+                fail(which, d.lastError(), m_sqlText);
+            return;
+        }
+        // Through a statement, so a full disk is named as such; a COMMIT that
+        // failed may leave the transaction open, and nothing of it is kept.
+        QSqlQuery q(d);
+        if (!q.exec(m_sqlText)) {
+            const QSqlError e = q.lastError();
+            QSqlQuery(d).exec(QStringLiteral("ROLLBACK"));
+            fail(which, e, m_sqlText);
+        }
         return;
     }
     // SQLite may already have rolled back after an I/O error: nothing to report.

@@ -244,6 +244,8 @@ class Batch {
     int m_statements = 0;
     qint64 m_affected = 0;
 };
+// What a failed statement on a local file means, in the user's words.
+QString sqliteReason(const QSqlError& e);
 // "(?, ?, ?), (?, ?, ?)" for rows of width values.
 QString rowMarks(int rows, int width);
 // The same for a VALUES list whose columns are read by name (UPDATE … FROM

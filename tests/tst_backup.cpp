@@ -1,12 +1,14 @@
 #include "backup/BackupOps.h"
 #include "exchange/Csv.h"
 #include "report/Paint.h"
+#include "sheet/SheetOps.h"
 #include "tests/fixtures.h"
 
 #include <sys/mount.h>
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -26,6 +28,8 @@ class TestBackup : public QObject {
     void restore();
     void fullDiskKeepsTheOldFile_data();
     void fullDiskKeepsTheOldFile();
+    void ledgerOnAFullDisk_data();
+    void ledgerOnAFullDisk();
 };
 
 namespace {
@@ -43,6 +47,32 @@ void touch(const QString& path, const QByteArray& bytes = QByteArray()) {
     if (f.open(QIODevice::WriteOnly))
         f.write(bytes);
 }
+
+// A small disk of its own (a tmpfs, which needs root), unmounted with the object.
+struct SmallDisk {
+    QTemporaryDir mountPoint;
+    QByteArray dir = QFile::encodeName(mountPoint.path());
+    bool mounted = false;
+    explicit SmallDisk(const char* size) {
+        mounted = ::mount("tmpfs", dir.constData(), "tmpfs", 0,
+                          (QByteArray("size=") + size).constData()) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted)
+            ::umount(dir.constData());
+    }
+    QString path() const { return mountPoint.path() + "/"; }
+    // Fills the disk to the last byte but `free` bytes.
+    bool fill(qint64 free) const {
+        QFile filler(path() + "filler");
+        if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            return false;
+        while (filler.write(QByteArray(4096, 'f')) == 4096) {
+        }
+        filler.close();
+        return free <= 0 || QFile::resize(filler.fileName(), filler.size() - free);
+    }
+};
 } // namespace
 
 void TestBackup::keepingRule_data() {
@@ -362,15 +392,10 @@ void TestBackup::fullDiskKeepsTheOldFile_data() {
 void TestBackup::fullDiskKeepsTheOldFile() {
     QFETCH(QString, what);
     QFETCH(int, free);
-    QTemporaryDir mountPoint;
-    const QByteArray dir = QFile::encodeName(mountPoint.path());
-    if (::mount("tmpfs", dir.constData(), "tmpfs", 0, "size=256k") != 0)
+    const SmallDisk small("256k");
+    if (!small.mounted)
         QSKIP("a small tmpfs cannot be mounted here (needs root)");
-    struct Unmount {
-        QByteArray dir;
-        ~Unmount() { ::umount(dir.constData()); }
-    } unmount{dir};
-    const QString disk = mountPoint.path() + "/";
+    const QString disk = small.path();
     TempStore t;
     for (int i = 0; i < 200; ++i)
         t.addProduct(QString("C%1").arg(i), QString("商品%1").arg(i), "個", 100);
@@ -382,16 +407,7 @@ void TestBackup::fullDiskKeepsTheOldFile() {
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(oldBytes);
     }
-    {
-        QFile filler(disk + "filler");
-        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-        while (filler.write(QByteArray(4096, 'f')) == 4096) {
-        }
-        filler.close();
-        // Room left as the row says (the filler gives some back).
-        if (free > 0)
-            QVERIFY(QFile::resize(disk + "filler", QFileInfo(disk + "filler").size() - free));
-    }
+    QVERIFY(small.fill(free));
     QString error;
     if (what == "csv") {
         // Smaller than a write buffer: the failure shows only when forced out.
@@ -424,6 +440,64 @@ void TestBackup::fullDiskKeepsTheOldFile() {
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), oldBytes);
     QCOMPARE(QDir(disk).entryList({"*.part*"}, QDir::Files | QDir::Hidden), QStringList());
+}
+
+// The ledger itself on a disk that fills up: a save of a whole sheet and a
+// restore fail at whatever step the room ends, say so in Japanese, and leave
+// the stored data as it was.
+void TestBackup::ledgerOnAFullDisk_data() {
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<int>("free"); // KB left on the disk
+    for (const char* w : {"save", "restore"})
+        for (int kb = 0; kb < 400; kb += 20)
+            QTest::newRow(qPrintable(QString("%1 with %2 KB free").arg(w).arg(kb))) << w << kb;
+}
+
+void TestBackup::ledgerOnAFullDisk() {
+    QFETCH(QString, what);
+    QFETCH(int, free);
+    const SmallDisk small("3m");
+    if (!small.mounted)
+        QSKIP("a small tmpfs cannot be mounted here (needs root)");
+    Store store;
+    VERIFY_OK(store.open(small.path()));
+    const auto lines = [&](const QString& prefix) {
+        store.exec(Db::Work, "DELETE FROM w在庫表");
+        Transaction t(store, Db::Work);
+        for (int i = 0; i < 500; ++i)
+            store.exec(Db::Work, "INSERT INTO w在庫表 (チェック, 品名, 数量) VALUES (0, ?, ?)",
+                       {QString("%1%2 %3").arg(prefix).arg(i).arg(QString(40, QChar(0x5728))), i});
+        t.commit();
+    };
+    lines("古");
+    VERIFY_OK(sheet::entry在庫表(store, QDate(2026, 12, 1), QString()));
+    QTemporaryDir elsewhere;
+    VALUE_OK(copy, makeCopy(store, Kind::Manual, Now, elsewhere.path()));
+    lines("新");
+    const auto stored = [&] {
+        QStringList names;
+        const Status read = guarded([&] {
+            for (const Row& r : store.query(Db::Main, "SELECT 品名 FROM 在庫表 ORDER BY 行番号"))
+                names << r.value(0).toString();
+        });
+        return read ? names : QStringList{"<" + read.error + ">"};
+    };
+    const QStringList before = stored();
+    QCOMPARE(before.size(), 500);
+    QVERIFY(small.fill(qint64(free) * 1024));
+    Status s = what == "save" ? statusOf(sheet::entry在庫表(store, QDate(2026, 12, 2), QString()))
+                              : statusOf(backup::restore(store, copy, Now));
+    QVERIFY(!s);
+    QVERIFY2(s.error.contains(QStringLiteral("ディスクの空きが足りません")), qPrintable(s.error));
+    // SQLite's and Qt's English stays out of what the user reads.
+    static const QRegularExpression english("\\b(database|disk|unable|full|fetch|row)\\b",
+                                            QRegularExpression::CaseInsensitiveOption);
+    QVERIFY2(!english.match(s.error).hasMatch(), qPrintable(s.error));
+    QFile::remove(small.path() + "filler");
+    QCOMPARE(stored(), before);
+    // Nothing of the failed save is left open: with room again, it saves.
+    if (what == "save")
+        VERIFY_OK(sheet::entry在庫表(store, QDate(2026, 12, 2), QString()));
 }
 
 QTEST_MAIN(TestBackup)
