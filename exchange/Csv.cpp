@@ -260,9 +260,22 @@ Result<Table> parseCsv(const QByteArray& bytes) {
 
 void Table::forEach(const std::function<bool(qsizetype, const QStringList&)>& visit) const {
     if (utf8.isNull()) {
-        for (qsizetype i = 0; i < records.size(); ++i)
-            if (!visit(i, records[i]))
+        QStringList blank, padded;
+        blank.resize(width);
+        for (qsizetype i = 0; i < records.size(); ++i) {
+            const QStringList& rec = records[i];
+            if (rec.size() >= width) {
+                if (!visit(i, rec))
+                    return;
+                continue;
+            }
+            if (!rec.isEmpty()) {
+                padded = rec;
+                padded.resize(width);
+            }
+            if (!visit(i, rec.isEmpty() ? blank : padded))
                 return;
+        }
         return;
     }
     Collect c;

@@ -48,9 +48,12 @@ constexpr qsizetype MaxRecords = 1000000;
 // first is the header) are parsed as they are visited, so a large file is
 // never held as records all at once. A table made in code holds records.
 struct Table {
-    QVector<QStringList> records; // when made in code; empty for a file
-    QByteArray utf8;              // the file's text
-    qsizetype count = 0;          // records of the file
+    QVector<QStringList> records; // made in code or read from a workbook; empty for a CSV
+    // A workbook's records are kept as short as their last cell (a blank row
+    // holds nothing) and visited as wide as this.
+    int width = 0;
+    QByteArray utf8;     // the file's text
+    qsizetype count = 0; // records of the file
     Encoding encoding = Encoding::Utf8;
     char delimiter = ','; // a tab in Excel's Unicode text
     QStringList sheets;   // a workbook's sheets; empty for a CSV

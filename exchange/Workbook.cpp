@@ -7,7 +7,6 @@
 #include <QHash>
 #include <QRegularExpression>
 #include <cmath>
-#include <map>
 #include <orcus/sax_parser.hpp>
 #include <orcus/zip_archive.hpp>
 #include <orcus/zip_archive_stream.hpp>
@@ -276,6 +275,13 @@ class Package {
         std::vector<unsigned char> buf;
         if (!m_zip.read_file_entry(name.toStdString(), buf))
             throw Refused("missing part");
+        // The reader ends the text with a NUL of its own and fills what a
+        // part shorter than the package says lacks with NULs: XML holds none.
+        const quint64 size = m_sizes.value(name);
+        if (buf.size() < size || std::find(buf.begin(), buf.begin() + qsizetype(size), 0) !=
+                                     buf.begin() + qsizetype(size))
+            throw Refused("part cut short");
+        buf.resize(size);
         return std::string(buf.begin(), buf.end());
     }
 
@@ -286,9 +292,12 @@ class Package {
 };
 
 // A SAX handler that hands each element's attributes (by local name) to
-// start(), and collects text.
+// start(), and collects text. It counts the elements open: a part whose
+// elements are not all closed was cut short.
 struct Handler {
     QHash<QByteArray, QByteArray> attrs;
+    int open = 0;
+    bool any = false;
     std::function<void(std::string_view, const QHash<QByteArray, QByteArray>&)> start;
     std::function<void(std::string_view)> end;
     std::function<void(std::string_view)> text;
@@ -301,11 +310,14 @@ struct Handler {
                      QByteArray(a.value.data(), qsizetype(a.value.size())));
     }
     void start_element(const orcus::sax::parser_element& e) {
+        ++open;
+        any = true;
         if (start)
             start(e.name, attrs);
         attrs.clear();
     }
     void end_element(const orcus::sax::parser_element& e) {
+        --open;
         if (end)
             end(e.name);
     }
@@ -345,6 +357,8 @@ void parseXml(const std::string& xml, Handler& h) {
     checkCharacterReferences(xml);
     orcus::sax_parser<Handler> p(xml.data(), xml.size(), h);
     p.parse();
+    if (!h.any || h.open != 0)
+        throw Refused("part cut short");
 }
 
 QString text(const QByteArray& b) {
@@ -519,6 +533,11 @@ bool cellRef(const QByteArray& ref, int* column, qint64* row) {
 // than widening every record.
 constexpr int MaxColumns = 256;
 
+// What the cells of a sheet may take in memory while the preview reads
+// them, besides the part's text (at most MaxPartBytes): the whole preview
+// stays under 300 MB.
+constexpr qint64 MaxCellMemory = 150ll << 20;
+
 } // namespace
 
 Result<Table> parseWorkbook(const QByteArray& bytes, int sheetIndex) {
@@ -624,8 +643,10 @@ Result<Table> parseWorkbook(const QByteArray& bytes, int sheetIndex) {
             shownAs << s;
         }
 
-        // The cells, row by row.
-        std::map<qint64, QHash<int, QString>> rows;
+        // The cells, row by row: a row as long as its last cell, a blank row
+        // nothing, so a far cell costs what it holds.
+        QVector<QStringList> rows;
+        qint64 memory = 0;
         int width = 0;
         qint64 rowAt = -1;
         int colAt = -1;
@@ -711,34 +732,34 @@ Result<Table> parseWorkbook(const QByteArray& bytes, int sheetIndex) {
                         QStringLiteral("%1 行目があります。取り込めるのは %2 行までです。")
                             .arg(rowAt + 1)
                             .arg(MaxRecords));
-                rows[rowAt].insert(colAt, cell);
+                if (rowAt >= rows.size()) {
+                    memory += (rowAt + 1 - rows.size()) * qint64(sizeof(QStringList));
+                    rows.resize(rowAt + 1);
+                }
+                QStringList& rec = rows[rowAt];
+                if (colAt >= rec.size()) {
+                    memory += (colAt + 1 - rec.size()) * qint64(sizeof(QString));
+                    rec.resize(colAt + 1);
+                }
+                // A shared string's text is shared, not copied.
+                if (type != "s")
+                    memory += cell.size() * 2 + 32;
+                if (memory > MaxCellMemory)
+                    throw Refused(QStringLiteral(
+                        "シートのデータが多すぎて読み込めません（メモリが足りなくなります）。"));
+                rec[colAt] = cell;
                 width = std::max(width, colAt + 1);
             }
         };
         parseXml(pkg.part(sheetPart), h);
 
-        // Records from the first row to the last used, every one as wide as
-        // the sheet (a blank row stays a blank record, as a CSV has it).
+        // Records from the first row to the last used, each visited as wide
+        // as the sheet (a blank row stays a blank record, as a CSV has it).
         Table& t = r.value;
         t.sheets = names;
         t.sheet = sheetIndex;
-        if (!rows.empty()) {
-            const qint64 last = rows.rbegin()->first;
-            t.records.reserve(last + 1);
-            auto it = rows.begin();
-            for (qint64 i = 0; i <= last; ++i) {
-                QStringList rec;
-                rec.reserve(width);
-                for (int c = 0; c < width; ++c)
-                    rec << QString();
-                if (it != rows.end() && it->first == i) {
-                    for (auto c = it->second.constBegin(); c != it->second.constEnd(); ++c)
-                        rec[c.key()] = c.value();
-                    ++it;
-                }
-                t.records << rec;
-            }
-        }
+        t.records = std::move(rows);
+        t.width = width;
         // An empty sheet of several is read as it is: the preview says so and
         // offers the others.
         if (t.records.isEmpty() && names.size() == 1)

@@ -50,6 +50,7 @@ class TestExchange : public QObject {
     void numberFormatsOfOtherWriters();
     void workbookRefused_data();
     void workbookRefused();
+    void farCellsCostWhatTheyHold();
     void chosenColumns_data();
     void chosenColumns();
 };
@@ -752,8 +753,42 @@ void TestExchange::workbookRefused_data() {
     QTest::newRow("a negative character")
         << pythonBook(excelLike({"<row><c t=\"inlineStr\"><is><t>&#-5;</t></is></c></row>"})) << 0
         << "読めません";
+    QTest::newRow("40,000 rows, each with a cell at IV")
+        << pythonBook(excelLike({"' + ''.join('<row><c r=\"IV%d\"><v>1</v></c></row>' % i "
+                                 "for i in range(1, 40001)) + '"}))
+        << 0 << "シートのデータが多すぎて読み込めません";
     QTest::newRow("XML cut short")
         << pythonBook(excelLike({"<row><c><v>1</v></c></row><"})) << 0 << "読めません";
+    // A hundred rows written by openpyxl, the sheet's part then cut or its size overstated.
+    const QString hundred = uR"(import sys, io, zipfile, struct, openpyxl
+wb = openpyxl.Workbook(); ws = wb.active
+ws.append(['コード', '品名', '数量'])
+for i in range(100): ws.append(['C%d' % i, '品%d' % i, i])
+mem = io.BytesIO(); wb.save(mem)
+src = zipfile.ZipFile(mem); sheet = b'xl/worksheets/sheet1.xml'
+z = zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED)
+for n in src.namelist():
+    d = src.read(n)
+    if n == sheet.decode() and %1:
+        at = 0
+        for _ in range(50): at = d.index(b'</row>', at) + 6
+        d = d[:at]
+    z.writestr(n, d)
+z.close()
+b = bytearray(open(sys.argv[1], 'rb').read())
+for sig, size_at, name_at in ((b'PK\x03\x04', 22, 30), (b'PK\x01\x02', 24, 46)):
+    at = b.find(sig)
+    while %2 and at >= 0:
+        if b[at + name_at:at + name_at + len(sheet)] == sheet:
+            b[at + size_at:at + size_at + 4] = struct.pack('<I', struct.unpack('<I', b[at + size_at:at + size_at + 4])[0] + 100)
+        at = b.find(sig, at + 4)
+open(sys.argv[1], 'wb').write(b)
+)"_qs;
+    QVERIFY(parseWorkbook(pythonBook(hundred.arg("False", "False")))); // whole, it reads
+    QTest::newRow("a sheet cut at a row boundary")
+        << pythonBook(hundred.arg("True", "False")) << 0 << "壊れています";
+    QTest::newRow("a sheet shorter than its declared size")
+        << pythonBook(hundred.arg("False", "True")) << 0 << "壊れています";
 }
 
 // Damaged or hostile workbooks are refused with a message, never read in part.
@@ -765,6 +800,52 @@ void TestExchange::workbookRefused() {
     const auto r = parseWorkbook(bytes, sheet);
     QVERIFY(!r);
     QVERIFY2(r.error().contains(says), qPrintable(r.error()));
+}
+
+namespace {
+// The largest the process has been since the last reset, and a reset.
+qint64 peakBytes(bool reset) {
+    if (reset) {
+        QFile clear("/proc/self/clear_refs");
+        if (clear.open(QIODevice::WriteOnly))
+            clear.write("5");
+    }
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return -1;
+}
+} // namespace
+
+// A workbook of 1.5 KB with a cell at IV1 and one at A1000000 is previewed
+// as the one record it holds, within the memory a preview may use.
+void TestExchange::farCellsCostWhatTheyHold() {
+    const QByteArray bytes = pythonBook(excelLike(
+        {"<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>品名</t></is></c>"
+         "<c r=\"IV1\" t=\"inlineStr\"><is><t>備考</t></is></c></row>"
+         "<row r=\"1000000\"><c r=\"A1000000\" t=\"inlineStr\"><is><t>りんご</t></is></c></row>"}));
+    QVERIFY(!bytes.isEmpty() && bytes.size() < 4096);
+    const qint64 before = peakBytes(true);
+    VALUE_OK(t, parseWorkbook(bytes));
+    QCOMPARE(t.size(), qsizetype(1000000));
+    int visited = 0;
+    t.forEach([&](qsizetype i, const QStringList& rec) {
+        const bool holds = i == 0 || i == 999999;
+        if (rec.size() != 256 || (holds != !rec.join(QString()).isEmpty()))
+            return false;
+        ++visited;
+        return true;
+    });
+    QCOMPARE(visited, 1000000);
+    TempStore store;
+    VALUE_OK(p, previewProducts(store.store(), t));
+    QCOMPARE(p.count(RowAction::New), 1);
+    if (before > 0)
+        QVERIFY2(peakBytes(false) - before < 300ll << 20,
+                 qPrintable(QString("%1 MB").arg((peakBytes(false) - before) >> 20)));
 }
 
 void TestExchange::chosenColumns_data() {
