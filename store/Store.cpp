@@ -374,66 +374,6 @@ Status Store::openOnce(const QString& dataPath) {
     return Status{};
 }
 
-// The server: connected, its schema probed; an empty database gets this
-// version's schema under an advisory lock (two PCs starting at once create it
-// once); one with other tables, or a newer Stolva's, is refused untouched.
-void Store::openServer() {
-    if (Status s =
-            server::connect(connectionName(Db::Main), *m_server, m_busyTimeoutMs, &m_connectedAs);
-        !s)
-        throw StoreError(s.error, QString(), ErrorKind::Io);
-    const QString where = QStringLiteral("サーバー %1").arg(m_server->shown());
-    const auto probeVersion = [&]() -> int {
-        if (scalar(Db::Main, "SELECT to_regclass('stolva_schema') IS NOT NULL").toBool())
-            return scalar(Db::Main, "SELECT max(version) FROM stolva_schema").toInt();
-        return scalar(Db::Main, "SELECT count(*) FROM pg_tables WHERE schemaname = "
-                                "current_schema()")
-                           .toInt() > 0
-                   ? -1
-                   : 0;
-    };
-    const auto check = [&](int version) {
-        if (version < 0)
-            throw StoreError(
-                QStringLiteral("%1 のデータベースには Stolva のものでない表があります。"
-                               "接続できません。データベースは変更していません。")
-                    .arg(where),
-                QString(), ErrorKind::Foreign);
-        if (version > schemaVersion())
-            throw StoreError(QStringLiteral("%1 のデータはより新しい版の Stolva で作られています。"
-                                            "接続できません。データベースは変更していません。")
-                                 .arg(where),
-                             QString(), ErrorKind::Newer);
-        if (version > 0 && version < schemaVersion())
-            throw StoreError(QStringLiteral("%1 のデータは古い版の Stolva のものです。"
-                                            "この版では更新できません。")
-                                 .arg(where),
-                             QString(), ErrorKind::Foreign);
-    };
-    int version = probeVersion();
-    check(version);
-    if (version == schemaVersion())
-        return;
-    Transaction t(*this, Db::Main);
-    exec(Db::Main, "SELECT pg_advisory_xact_lock(7365010)");
-    version = probeVersion(); // another PC may have made it while this one waited
-    check(version);
-    if (version == 0) {
-        for (const QString& sql : schema::serverStatements())
-            exec(Db::Main, sql);
-        QVariantList empty;
-        for (const QString& kind : schema::slotKinds())
-            for (int i = 1; i <= codes::SlotCount; ++i)
-                empty << kind << QString("%1").arg(i, 2, 10, QChar('0'));
-        runMany(Db::Main,
-                "INSERT INTO コードマスタ (kcode, code) VALUES " +
-                    rowMarks(int(empty.size() / 2), 2),
-                empty);
-        exec(Db::Main, "INSERT INTO stolva_schema (version) VALUES (?)", {schemaVersion()});
-    }
-    t.commit();
-}
-
 void Store::lock(const QString& what) {
     // Taken once per transaction: a second request of the same lock is free.
     if (m_server && !m_locked.contains(what)) {

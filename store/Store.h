@@ -51,7 +51,12 @@ class Store {
         std::function<void(Store&)> apply;
         // The same step's change of the work file, when it has one.
         std::function<void(Store&)> applyWork = {};
+        // The same step on a server's schema (every step from ServerBaseVersion on).
+        std::function<void(Store&)> applyServer = {};
     };
+    // The version a server's schema was first made at: older steps are the
+    // local file's only.
+    static constexpr int ServerBaseVersion = 4;
     // The steps this program knows.
     static QVector<Upgrade> upgrades();
     // How long a statement waits for another program's lock before it fails.
@@ -157,9 +162,13 @@ class Store {
     Rows queryOnce(Db which, const QString& sql, const QVariantList& params);
     void finish(Db which, bool commit);
     QSqlQuery& cached(Db which, const QString& sql);
-    // The server's schema: probed, created on an empty database, refused
-    // when it holds other tables or a newer Stolva's.
+    // The server's schema: probed, created on an empty database, brought up
+    // to this version step by step, refused when it holds other tables or a
+    // newer Stolva's.
     void openServer();
+    // The schema's version: 0 for an empty database, -1 for one of other tables.
+    int serverVersion();
+    void checkServerVersion(int version);
     void lock(const QString& what);
     // A lost server connection is opened again at the next action (never
     // inside a transaction: that one failed whole).

@@ -33,6 +33,8 @@ const server::Address* testServer();
 void onTestServer(const QString& sql);
 // The test server's address of another database on it.
 server::Address testDatabase(const QString& name);
+// The statements that made a server database of schema version 4, kept as they were.
+QStringList serverSchemaVersion4();
 
 // The rest of a test that needs the test server is skipped without one.
 #define SKIP_ON_SERVER_ONLY()                                                                      \

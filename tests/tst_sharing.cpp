@@ -118,6 +118,8 @@ class TestSharing : public QObject {
     void restoreTakesTheCopyWithItsWal();
     void serverUnreachableOrLost();
     void serverRefusesWhatIsNotItsOwn();
+    void serverSchemaGrows_data();
+    void serverSchemaGrows();
     void ledgerCopiedToAServer();
 };
 
@@ -675,6 +677,118 @@ void TestSharing::serverRefusesWhatIsNotItsOwn() {
     QCOMPARE(opened.kind, ErrorKind::Newer);
     QCOMPARE(t.store().scalar(Db::Main, "SELECT version FROM stolva_schema").toInt(),
              s.schemaVersion() + 1);
+}
+
+namespace {
+// A server schema as the server describes it: columns with their types,
+// collations and defaults, constraints, indexes, triggers and functions.
+QStringList serverSignature(Store& s) {
+    QStringList out;
+    for (const Row& r : s.query(
+             Db::Main,
+             "SELECT table_name || '.' || column_name || ' ' || data_type || ' ' || "
+             "coalesce(collation_name, '') || ' ' || is_nullable || ' ' || "
+             "coalesce(column_default, '') || ' ' || is_identity FROM information_schema.columns "
+             "WHERE table_schema = current_schema() UNION ALL "
+             "SELECT conrelid::regclass || ' ' || pg_get_constraintdef(oid) FROM pg_constraint "
+             "WHERE connamespace = current_schema()::regnamespace UNION ALL "
+             "SELECT indexdef FROM pg_indexes WHERE schemaname = current_schema() UNION ALL "
+             "SELECT pg_get_triggerdef(oid) FROM pg_trigger WHERE NOT tgisinternal UNION ALL "
+             "SELECT pg_get_functiondef(p.oid) FROM pg_proc p WHERE pronamespace = "
+             "current_schema()::regnamespace ORDER BY 1"))
+        out << r.value(0).toString();
+    return out;
+}
+} // namespace
+
+void TestSharing::serverSchemaGrows_data() {
+    QTest::addColumn<QString>("steps"); // a later version's steps after 4: ok, bad, local
+    QTest::addColumn<int>("version");   // the server's version afterwards
+    QTest::addColumn<QString>("said");  // what the refusal says; empty: it opens
+    QTest::newRow("version 4 opens as this version makes it") << "" << 4 << "";
+    QTest::newRow("two steps") << "ok ok" << 6 << "";
+    QTest::newRow("a step that fails leaves version 4")
+        << "bad" << 4 << "版 4 から版 5 に更新できませんでした";
+    QTest::newRow("the first of two steps stays") << "ok bad" << 5 << "版 5 から版 6";
+    QTest::newRow("a step with no server part") << "local" << 4 << "サーバーでの手順がありません";
+}
+
+// A server database made by version 4 is brought up by a later version's
+// steps, each in a transaction of its own; what a step did before it failed
+// is undone; the data stays; an older Stolva is then refused, naming both
+// versions, and changes nothing.
+void TestSharing::serverSchemaGrows() {
+    QFETCH(QString, steps);
+    QFETCH(int, version);
+    QFETCH(QString, said);
+    SKIP_ON_SERVER_ONLY();
+    const QString name = QString("stolva_v4_%1").arg(QCoreApplication::applicationPid());
+    onTestServer("DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
+    onTestServer("CREATE DATABASE " + name);
+    {
+        VERIFY_OK(server::connect("v4", testDatabase(name), 10000));
+        QSqlDatabase db = QSqlDatabase::database("v4");
+        const QStringList made = serverSchemaVersion4()
+                                 << "INSERT INTO 商品マスタ (code, 品名, 単価) VALUES ('A01', "
+                                    "'りんご', 100)";
+        for (const QString& sql : made) {
+            QSqlQuery q(db);
+            QVERIFY2(q.exec(sql), qPrintable(q.lastError().text()));
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("v4");
+    QVector<Store::Upgrade> later = Store::upgrades();
+    const QStringList kinds = steps.split(' ', Qt::SkipEmptyParts);
+    for (int i = 0; i < kinds.size(); ++i) {
+        const QString column = QString("列%1").arg(i + 1), kind = kinds[i];
+        Store::Upgrade step{column, [](Store&) {}};
+        if (kind != "local")
+            step.applyServer = [column, kind](Store& s) {
+                s.exec(Db::Main, "ALTER TABLE 商品マスタ ADD COLUMN " + column + " text");
+                s.exec(Db::Main, "UPDATE 商品マスタ SET " + column + " = 'x'");
+                if (kind == "bad")
+                    s.exec(Db::Main, "SELECT 列がない FROM 商品マスタ");
+            };
+        later << step;
+    }
+    QTemporaryDir dir;
+    Store s;
+    s.setUpgrades(later);
+    s.setServer(testDatabase(name));
+    const Status opened = s.open(dir.path());
+    QCOMPARE(opened.error.isEmpty(), said.isEmpty());
+    QVERIFY2(opened.error.contains(said), qPrintable(opened.error));
+    Store look;
+    look.setServer(testDatabase(name));
+    if (version > 4)
+        look.setUpgrades(later.mid(0, version - Store::BaseSchemaVersion));
+    VERIFY_OK(look.open(dir.path()));
+    QCOMPARE(look.scalar(Db::Main, "SELECT version FROM stolva_schema").toInt(), version);
+    QCOMPARE(look.scalar(Db::Main, "SELECT 品名 || 単価 FROM 商品マスタ").toString(),
+             QString("りんご100"));
+    QCOMPARE(look.scalar(Db::Main, "SELECT count(*) FROM information_schema.columns WHERE "
+                                   "table_name = '商品マスタ' AND column_name LIKE '列%'")
+                 .toInt(),
+             version - 4);
+    if (steps.isEmpty()) { // the kept statements make what this version makes
+        TempStore fresh;
+        const QStringList kept = serverSignature(look);
+        QVERIFY(kept.size() > 40);
+        QCOMPARE(kept, serverSignature(fresh.store()));
+    }
+    look.close();
+    s.close();
+    if (version > 4) {
+        Store older;
+        older.setServer(testDatabase(name));
+        const Status refused = older.open(dir.path());
+        QCOMPARE(refused.kind, ErrorKind::Newer);
+        QVERIFY2(
+            refused.error.contains(QString("データの版 %1、この Stolva は版 4 まで").arg(version)),
+            qPrintable(refused.error));
+    }
+    onTestServer("DROP DATABASE " + name + " WITH (FORCE)");
 }
 
 // A local ledger moved onto a server: values the server would refuse are
