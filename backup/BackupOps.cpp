@@ -101,26 +101,6 @@ QString shown(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
-// A ledger on a server copied as a file of this version's format: its data
-// read in one snapshot into a new file in a scratch folder beside the copy,
-// which then takes the file's place.
-void snapshotOfServer(Store& store, const QString& folder, const QString& to) {
-    QTemporaryDir scratch(folder + "/.copy-XXXXXX");
-    Store local;
-    if (Status s = local.open(scratch.path()); !s)
-        throw StoreError(s.error, QString(), ErrorKind::Io);
-    {
-        Transaction t(local, Db::Main);
-        ledger::copyAll(store, local);
-        t.commit();
-    }
-    const QString file = local.mainDbPath();
-    local.close();
-    if (!QFile::rename(file, to))
-        throw StoreError(QStringLiteral("%1 を作れません。").arg(shown(to)), QString(),
-                         ErrorKind::Io);
-}
-
 } // namespace
 
 QString folder(const Store& store) {
@@ -161,10 +141,7 @@ Result<QString> makeCopy(Store& store, Kind kind, const QDateTime& now, const QS
         // takes the copy's name only once it is on the disk whole.
         wholefile::Temp temp(path, wholefile::Temp::OwnerOnly);
         try {
-            if (store.onServer())
-                snapshotOfServer(store, to, temp.path());
-            else
-                store.exec(Db::Main, "VACUUM INTO ?", {temp.path()});
+            ledger::snapshotInto(store, to, temp.path());
         } catch (const StoreError& e) {
             throw StoreError(
                 QStringLiteral("%1 を書き込めませんでした: %2").arg(shown(path), e.message()),

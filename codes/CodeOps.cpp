@@ -32,7 +32,7 @@ void SlotWriter::flush() {
         m_store, Db::Main,
         [this](int n) {
             return "UPDATE コードマスタ SET sname = v.column2 FROM (VALUES " +
-                   typedRowMarks(m_store, Db::Main, n, {"INTEGER", "TEXT"}) +
+                   m_store.typedRows(Db::Main, n, {"INTEGER", "TEXT"}) +
                    ") AS v WHERE コードマスタ.id = v.column1";
         },
         2, LargeChunk);
@@ -121,7 +121,7 @@ void nameSlots(Store& store, const QString& kind, const QVector<QPair<QString, Q
         store, Db::Main,
         [&store](int n) {
             return "UPDATE コードマスタ SET sname = v.column3 FROM (VALUES " +
-                   typedRowMarks(store, Db::Main, n, {"TEXT", "TEXT", "TEXT"}) +
+                   store.typedRows(Db::Main, n, {"TEXT", "TEXT", "TEXT"}) +
                    ") AS v WHERE コードマスタ.kcode = v.column1 AND コードマスタ.code = v.column2";
         },
         3, LargeChunk);

@@ -80,8 +80,7 @@ std::unique_ptr<Batch> changedFields(Store& store, unsigned changed, bool guarde
         store, Db::Main,
         [&store, sets, types, guard](int rows) {
             return "UPDATE 商品マスタ SET " + sets.join(", ") + ", " + VersionField +
-                   " = 商品マスタ.版 + 1 FROM (VALUES " +
-                   typedRowMarks(store, Db::Main, rows, types) +
+                   " = 商品マスタ.版 + 1 FROM (VALUES " + store.typedRows(Db::Main, rows, types) +
                    ") AS v WHERE 商品マスタ.id = v.column1" + guard;
         },
         width, LargeChunk);

@@ -2,6 +2,8 @@
 
 #include "store/Schema.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSet>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -165,6 +167,27 @@ Result<QStringList> copyToServer(Store& local, const server::Address& to) {
         t.commit();
         return mine;
     });
+}
+
+void snapshotInto(Store& store, const QString& folder, const QString& to) {
+    if (!store.onServer()) {
+        store.exec(Db::Main, "VACUUM INTO ?", {to});
+        return;
+    }
+    QTemporaryDir scratch(folder + "/.copy-XXXXXX");
+    Store local;
+    if (Status s = local.open(scratch.path()); !s)
+        throw StoreError(s.error, QString(), ErrorKind::Io);
+    {
+        Transaction t(local, Db::Main);
+        copyAll(store, local);
+        t.commit();
+    }
+    const QString file = local.mainDbPath();
+    local.close();
+    if (!QFile::rename(file, to))
+        throw StoreError(QStringLiteral("%1 を作れません。").arg(QDir::toNativeSeparators(to)),
+                         QString(), ErrorKind::Io);
 }
 
 } // namespace ledger

@@ -31,6 +31,12 @@ QStringList refusedByServer(Store& local);
 // be refused (all of them listed) or the server is not empty.
 Result<QStringList> copyToServer(Store& local, const server::Address& to);
 
+// A consistent copy of the ledger's main data written into `to` (which must
+// not exist) as a file of this version's format: a local file's by SQLite
+// itself; a server's read in one snapshot into a new file in a scratch
+// folder inside `folder`, which then takes the name.
+void snapshotInto(Store& store, const QString& folder, const QString& to);
+
 // Rows and sums of every table, to compare two ledgers after a copy:
 // "商品マスタ: 120 行, 単価 計 45210.5" …
 QStringList census(Store& store);

@@ -1,6 +1,7 @@
 #include "store/Server.h"
 
 #include "base/Values.h"
+#include "store/Engine.h"
 
 #include <QSqlQuery>
 #include <QUrl>
@@ -172,3 +173,62 @@ QString describe(const QSqlError& e, const QString& server) {
 }
 
 } // namespace server
+
+namespace {
+class Server final : public Engine {
+  public:
+    explicit Server(QString shown) : m_shown(std::move(shown)) {}
+    bool remote() const override { return true; }
+    // The writers lock the rows they change (and the advisory locks); a
+    // snapshot reads one state of the whole database.
+    QSqlError begin(QSqlDatabase& d, bool snapshot, bool, QString* sql) const override {
+        *sql = QStringLiteral("BEGIN");
+        if (!d.transaction())
+            return d.lastError();
+        if (!snapshot)
+            return QSqlError();
+        *sql = QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ, READ ONLY");
+        QSqlQuery q(d);
+        if (q.exec(*sql))
+            return QSqlError();
+        const QSqlError e = q.lastError();
+        d.rollback();
+        return e;
+    }
+    QSqlError commit(QSqlDatabase& d) const override {
+        return d.commit() ? QSqlError() : d.lastError();
+    }
+    QString lockStatement() const override {
+        return QStringLiteral("SELECT pg_advisory_xact_lock(hashtext(?))");
+    }
+    // The first row names each column's type; the server reads the rest alike.
+    QString typedRows(int rows, const QStringList& types) const override {
+        if (rows == 0)
+            return QString();
+        QStringList first;
+        for (const QString& t : types)
+            first << QStringLiteral("CAST(? AS %1)")
+                         .arg(t == QLatin1String("INTEGER") ? QStringLiteral("bigint")
+                                                            : t.toLower());
+        const QString rest = rows > 1 ? ", " + rowMarks(rows - 1, int(types.size())) : QString();
+        return "(" + first.join(", ") + ")" + rest;
+    }
+    // The server prepares only queries and changes of rows, never a definition.
+    bool sendsUnprepared() const override { return true; }
+    bool asksLostCommits() const override { return true; }
+    QString describe(const QSqlError& e) const override { return server::describe(e, m_shown); }
+    bool isBusy(const QSqlError& e) const override { return server::isBusy(e); }
+    QString busyMessage(const QString& said) const override {
+        return QStringLiteral("%1。しばらくしてから、もう一度してください").arg(said);
+    }
+    bool isLost(const QSqlError& e) const override { return server::isLost(e); }
+    bool isRetried(const QSqlError& e) const override { return server::isRetried(e); }
+
+  private:
+    QString m_shown;
+};
+} // namespace
+
+std::unique_ptr<Engine> serverEngine(const QString& shown) {
+    return std::make_unique<Server>(shown);
+}

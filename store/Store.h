@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Result.h"
+#include "store/Engine.h"
 #include "store/Server.h"
 
 #include <QSet>
@@ -79,7 +80,7 @@ class Store {
     void setWorkFolder(const QString& path) { m_workFolder = path; }
     // The main data on a PostgreSQL server instead of the local file (the
     // work file stays local). Takes effect at the next open.
-    void setServer(std::optional<server::Address> address) { m_server = std::move(address); }
+    void setServer(std::optional<server::Address> address);
     bool onServer() const { return m_server.has_value(); }
     // "user@host:port/database" when on a server, else empty.
     QString serverName() const { return m_server ? m_server->shown() : QString(); }
@@ -133,6 +134,11 @@ class Store {
     void lockDate(const QString& day) { lock(QStringLiteral("date ") + day); }
     void lockSlots() { lock(QStringLiteral("slots")); }
 
+    // The rows of a VALUES list whose columns are read by name (UPDATE …
+    // FROM (VALUES …) AS v), each column's type given ("INTEGER", "TEXT",
+    // "NUMERIC"): a server cannot guess them from the values.
+    QString typedRows(Db which, int rows, const QStringList& types) const;
+
     // The last statement run, for error reports.
     QString sqlText() const { return m_sqlText; }
     // Statements run since the store was opened, besides beginning and ending
@@ -182,10 +188,9 @@ class Store {
     std::function<void(bool)> m_watcher;
     QSet<QString> m_locked; // the advisory locks this transaction holds
     bool m_inTransaction[2] = {false, false};
-    bool serverDb(Db which) const { return which == Db::Main && m_server; }
-    // What a failed statement means, and whether it was another's lock, by engine.
-    QString said(Db which, const QSqlError& e) const;
-    bool busy(Db which, const QSqlError& e) const;
+    // The engine each connection's data is kept in: the work file's is always SQLite.
+    std::unique_ptr<Engine> m_engines[2] = {sqliteEngine(), sqliteEngine()};
+    const Engine& engine(Db which) const { return *m_engines[int(which)]; }
     [[noreturn]] void fail(Db which, const QSqlError& e, const QString& sql);
 
     int m_id;
@@ -203,6 +208,17 @@ class Store {
     std::unordered_map<QString, void*> m_manyCache[2];
     void dropManyCache();
 };
+
+template <typename F> auto Store::onceMore(Db which, F&& f) -> decltype(f()) {
+    try {
+        return f();
+    } catch (const StoreError& e) {
+        if (e.kind() != ErrorKind::Io || !engine(which).remote() || !m_lost ||
+            m_inTransaction[int(which)])
+            throw;
+        return f(); // connects again first
+    }
+}
 
 // Scoped write transaction on one connection: begun in the constructor (the
 // main file locked for writing at once), commit() explicit, rollback in the
@@ -255,12 +271,6 @@ class Batch {
 };
 // What a failed statement on a local file means, in the user's words.
 QString sqliteReason(const QSqlError& e);
-// "(?, ?, ?), (?, ?, ?)" for rows of width values.
-QString rowMarks(int rows, int width);
-// The same for a VALUES list whose columns are read by name (UPDATE … FROM
-// (VALUES …) AS v): on a server the first row names each column's type
-// ("INTEGER", "TEXT", "NUMERIC"), which the server cannot guess from values.
-QString typedRowMarks(const Store& store, Db which, int rows, const QStringList& types);
 // The many-row chunk of a write that must stay a few statements (a sheet save):
 // well within both engines' limits on bound values.
 constexpr int LargeChunk = 500;
