@@ -140,6 +140,18 @@ bool isEmptyValue(const QVariant& v) {
            (v.typeId() == QMetaType::QString && v.toString().isEmpty());
 }
 
+std::optional<std::int64_t> wholeValue(const QVariant& v) {
+    if (isEmptyValue(v))
+        return std::nullopt;
+    if (v.typeId() == QMetaType::QString)
+        return parseWholeNumber(v.toString());
+    bool ok = false;
+    const double d = v.toDouble(&ok);
+    if (!ok || std::floor(d) != d)
+        return std::nullopt;
+    return std::int64_t(d);
+}
+
 QVariant textOrNull(const QString& s) {
     return s.isEmpty() ? QVariant(QMetaType::fromType<QString>()) : QVariant(s);
 }

@@ -61,6 +61,9 @@ constexpr int MaxTextLength = 255;
 
 // True when v holds no value or an empty text.
 bool isEmptyValue(const QVariant& v);
+// The whole number a cell holds (typed text or a number); none when it is
+// empty or not whole.
+std::optional<std::int64_t> wholeValue(const QVariant& v);
 // Null for an empty text, else the text.
 QVariant textOrNull(const QString& s);
 

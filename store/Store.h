@@ -299,6 +299,14 @@ template <typename T, typename F> Result<T> guardedValue(F&& body) {
     return r;
 }
 
+// The value of an operation run inside another: its failure goes on as a
+// StoreError of the same kind.
+template <typename T> T valueOf(Result<T> r) {
+    if (!r)
+        throw StoreError(r.status.error, QString(), r.status.kind);
+    return std::move(r.value);
+}
+
 template <typename F> Status guarded(F&& body) {
     // An action the server broke off to end a deadlock runs again, its
     // transactions having rolled back: twice more at most.

@@ -51,6 +51,7 @@ QStringList workNames(TempStore& t) {
 class TestSheet : public QObject {
     Q_OBJECT
   private slots:
+    void ledgerTakesValues();
     void rounding_data();
     void rounding();
     void amountAndChange_data();
@@ -743,6 +744,56 @@ void TestSheet::printTableHoldsNamedLinesInOrder() {
     workLines(t, {"only|1"});
     VERIFY_OK(fillSheetPrint(t.store()));
     QCOMPARE(t.count(Db::Work, "w在庫表印刷"), 1);
+}
+
+// The saved counts are written from values alone: a save, an added count,
+// a deleted line; the work sheet on screen is neither read nor changed.
+void TestSheet::ledgerTakesValues() {
+    TempStore t;
+    Store& s = t.store();
+    workLines(t, {"画面の行|9"});
+    const auto line = [](const char* name, int qty) {
+        Row r(ColumnCount - ColCode);
+        r[ColName - ColCode] = QString::fromUtf8(name);
+        r[ColQty - ColCode] = qty;
+        r[ColPrice - ColCode] = 100;
+        r[ColAmount - ColCode] = qty * 100;
+        return CountLine{r};
+    };
+    const auto saved = [&] {
+        QStringList out;
+        for (const CountLine& l : valueOf(readSaved(s, D, "果物")).lines)
+            out << QString("%1:%2:%3:%4")
+                       .arg(l.fields[ColName - ColCode].toString(),
+                            l.fields[ColQty - ColCode].toString(),
+                            l.fields[ColAmount - ColCode].toString(),
+                            l.fields[ColCategory - ColCode].toString());
+        return out.join(' ');
+    };
+    VALUE_OK(n, saveSheet(s, D, "果物", {line("りんご", 3), line("みかん", 2)}));
+    QCOMPARE(n, 2);
+    LoadedFrom after;
+    SaveMode add;
+    add.add = true;
+    VALUE_OK(m, saveSheet(s, D, "果物", {line("りんご", 4), line("なし", 1)}, add, {}, &after));
+    QCOMPARE(m, 3);
+    QCOMPARE(saved(), QString("りんご:7:700:果物 みかん:2:200:果物 なし:1:100:果物"));
+    QCOMPARE(after.versions.value("果物"), 2);
+    // A save that expects what it read is refused once the sheet moved on.
+    SaveMode stale;
+    stale.expected = Versions{{"果物", 1}};
+    QCOMPARE(saveSheet(s, D, "果物", {line("りんご", 1)}, stale).status.kind, ErrorKind::Conflict);
+    const SavedSheet now = valueOf(readSaved(s, D, "果物"));
+    VALUE_OK(gone, deleteSavedLine(s, D, now.ids[1]));
+    QVERIFY(gone.saved);
+    QCOMPARE(gone.version, 3);
+    VALUE_OK(again, deleteSavedLine(s, D, now.ids[1]));
+    QVERIFY(!again.saved);
+    QCOMPARE(saved(), QString("りんご:7:700:果物 なし:1:100:果物"));
+    QCOMPARE(valueOf(savedVersions(s, D, "果物")).value("果物"), 3);
+    QCOMPARE(s.scalar(Db::Main, "SELECT count(*) FROM 商品マスタ").toInt(), 3);
+    QCOMPARE(s.query(Db::Work, "SELECT 品名, 数量 FROM w在庫表 WHERE 品名 IS NOT NULL"),
+             Rows({{"画面の行", 9}}));
 }
 
 QTEST_MAIN(TestSheet)
