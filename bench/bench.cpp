@@ -167,16 +167,27 @@ double stolvaStartUp(const QString& dataDir) {
                     "--data-dir", dataDir});
 }
 
-// 31 edits of the first line's name, each looked up in the master and the
-// total computed, as typing does.
+// 31 edits of the first line's name, each looked up in the master, written
+// with what follows from it and the total moved, as typing does: the grid
+// holds the line and takes back what was written.
 double cellEdits(Store& store, int products) {
     const qint64 seq = store.scalar(Db::Work, "SELECT min(seq) FROM w在庫表").toLongLong();
+    Row line =
+        store
+            .query(Db::Work,
+                   "SELECT " + columns::list(sheet::Columns) + " FROM w在庫表 WHERE seq = ?", {seq})
+            .value(0);
+    const auto amount = [](const QVariant& v) {
+        return Currency::fromVariant(v).value_or(Currency());
+    };
+    Currency total = sheet::calc明細(store).value;
     int k = 0;
     return measure(31, {}, [&] {
-        store.exec(Db::Work, "UPDATE w在庫表 SET 品名 = ? WHERE seq = ?",
-                   {gen::productName(k++ * 13 % products), seq});
-        check(sheet::afterCellEdit(store, seq, sheet::ColName), "edit");
-        check(sheet::calc明細(store), "calc");
+        const auto w = sheet::writeCell(store, seq, sheet::ColName,
+                                        gen::productName(k++ * 13 % products), line);
+        check(*w, "edit");
+        total = total - amount(line[sheet::ColAmount]) + amount(w->value.line[sheet::ColAmount]);
+        line = w->value.line;
     });
 }
 

@@ -60,15 +60,13 @@ QVariant lineChange(const QVariant& qty, const QVariant& proper) {
     return QVariant(qlonglong(*q - *p));
 }
 
-ProductLookup Seek商品(Store& store, const QString& name) {
+namespace {
+// A product as a look-up reads it: 単位, 単価, 適正数, 商品区分, id, 版 (all
+// null when there is none).
+ProductLookup lookupOf(const Row& p) {
     ProductLookup r;
-    const Rows rows = store.query(Db::Main,
-                                  "SELECT " + columns::list(products::Columns, products::ColUnit) +
-                                      ", id, 版 FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1",
-                                  {name});
-    if (rows.isEmpty())
+    if (p[4].isNull())
         return r;
-    const Row& p = rows.first();
     r.id = p[4].toLongLong();
     r.version = p[5].toLongLong();
     if (!p[0].isNull())
@@ -80,6 +78,15 @@ ProductLookup Seek商品(Store& store, const QString& name) {
     if (!p[3].isNull())
         r.category = p[3].toString();
     return r;
+}
+} // namespace
+
+ProductLookup Seek商品(Store& store, const QString& name) {
+    const Rows rows = store.query(Db::Main,
+                                  "SELECT " + columns::list(products::Columns, products::ColUnit) +
+                                      ", id, 版 FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1",
+                                  {name});
+    return rows.isEmpty() ? ProductLookup() : lookupOf(rows.first());
 }
 
 NameMatch matchName(Store& store, const QString& name) {
@@ -228,6 +235,76 @@ Result<EditOutcome> afterCellEdit(Store& store, qint64 seq, int column) {
             break;
         }
         return outcome;
+    });
+}
+
+std::optional<Result<CellWritten>> writeCell(Store& store, qint64 seq, int column,
+                                             const QVariant& value, const Row& line) {
+    if ((column != ColQty && column != ColName) || line.size() != ColumnCount)
+        return std::nullopt;
+    return guardedValue<CellWritten>([&] {
+        CellWritten w;
+        w.line = line;
+        Row& l = w.line;
+        l[column] = value;
+        if (column == ColQty) {
+            l[ColAmount] = lineAmount(l[ColQty], l[ColPrice]);
+            l[ColChange] = lineChange(l[ColQty], l[ColProper]);
+            store.exec(Db::Work,
+                       "UPDATE w在庫表 SET " +
+                           columns::assignments(Columns, {ColQty, ColAmount, ColChange}) +
+                           " WHERE seq = ?",
+                       {l[ColQty], l[ColAmount], l[ColChange], seq});
+            return w;
+        }
+        if (value.isNull()) {
+            store.exec(Db::Work, "UPDATE w在庫表 SET 品名 = NULL WHERE seq = ?", {seq});
+            return w;
+        }
+        // The first product of the name, how many have it, and whether the
+        // line's code is another product's, in one read.
+        const QString name = value.toString();
+        const QVariant lineCode = l[ColCode];
+        Row found;
+        w.lookUp = guarded([&] {
+            found =
+                store
+                    .query(Db::Main,
+                           "SELECT p.単位, p.単価, p.適正数, p.商品区分, p.id, p.版, n.products, "
+                           "n.code, (SELECT count(*) FROM 商品マスタ WHERE code = ?), "
+                           "(SELECT count(*) FROM 商品マスタ WHERE code = ? AND 品名 = ?) "
+                           "FROM (SELECT count(*) AS products, max(code) AS code FROM "
+                           "商品マスタ WHERE 品名 = ?) n LEFT JOIN (SELECT * FROM 商品マスタ "
+                           "WHERE 品名 = ? ORDER BY id LIMIT 1) p ON 1 = 1",
+                           {lineCode, lineCode, name, name, name})
+                    .value(0);
+        });
+        if (!w.lookUp || found.size() < 10) {
+            // The server is away: the name alone, looked up again before the save.
+            store.exec(Db::Work, "UPDATE w在庫表 SET 品名 = ? WHERE seq = ?", {value, seq});
+            return w;
+        }
+        const ProductLookup p = lookupOf(found);
+        w.products = found[6].toInt();
+        w.outcome.ambiguous = w.products > 1;
+        // One product, one line: a scan of its code later counts here. A line
+        // carrying another product's code (its name was retyped) takes this one's.
+        const QString only = w.products == 1 ? found[7].toString() : QString();
+        if (!only.isEmpty() &&
+            (isEmptyValue(lineCode) || (found[8].toInt() > 0 && found[9].toInt() == 0)))
+            l[ColCode] = only;
+        l[ColUnit] = textOrNull(p.unit);
+        l[ColPrice] = p.price.isZero() ? nullValue() : p.price.toVariant();
+        l[ColProper] = qlonglong(p.proper);
+        l[ColCategory] = textOrNull(p.category);
+        store.exec(Db::Work,
+                   "UPDATE w在庫表 SET 品名 = ?, " +
+                       columns::assignments(products::Columns, products::ColUnit) + ", code = ?, " +
+                       sourceAssignments() + " WHERE seq = ?",
+                   {value, l[ColUnit], l[ColPrice], l[ColProper], l[ColCategory], l[ColCode],
+                    p.id ? QVariant(p.id) : QVariant(), p.id ? QVariant(p.version) : QVariant(),
+                    seq});
+        return w;
     });
 }
 

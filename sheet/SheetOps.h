@@ -46,6 +46,22 @@ struct EditOutcome {
 };
 Result<EditOutcome> afterCellEdit(Store& store, qint64 seq, int column);
 
+// A committed quantity or name written with what follows from it in one
+// statement on the work file, and given back as the grid now holds it: a
+// quantity with the line's amount and change; a name with its product's
+// unit, price, proper quantity, category and code, read from the master in
+// one statement beforehand. `line` is the line as the grid holds it
+// (ColCheck … ColCategory). Other columns: nullopt (the grid writes the cell
+// and afterCellEdit follows).
+struct CellWritten {
+    Row line;
+    EditOutcome outcome;
+    int products = -1; // for a name: how many products have it (-1 when not looked up)
+    Status lookUp;     // a look-up that failed: the name alone was written
+};
+std::optional<Result<CellWritten>> writeCell(Store& store, qint64 seq, int column,
+                                             const QVariant& value, const Row& line);
+
 // Sum of 金額 over the work sheet (0 when there is none).
 Result<Currency> calc明細(Store& store);
 

@@ -104,6 +104,25 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     connect(m_date, &QDateEdit::dateChanged, this, &SheetTab::showClosed);
     connect(close, &QPushButton::clicked, this, [this] { window()->close(); });
     connect(m_model, &WorkTableModel::cellEdited, this, &SheetTab::afterEdit);
+    // A count or a name is written with what follows from it in one statement.
+    m_model->writeCell = [this](int row, int column,
+                                const QVariant& stored) -> std::optional<Result<Row>> {
+        auto w = writeCell(m_store, m_model->keyAt(row), column, stored, m_model->rowValues(row));
+        if (!w)
+            return std::nullopt;
+        Result<Row> r;
+        r.status = w->status;
+        if (*w) {
+            r.value = w->value.line;
+            // The total moves by what this line's amount moved.
+            const auto amount = [](const QVariant& v) {
+                return Currency::fromVariant(v).value_or(Currency());
+            };
+            m_sum = m_sum - amount(m_model->value(row, ColAmount)) + amount(r.value[ColAmount]);
+            m_written = std::move(w->value);
+        }
+        return r;
+    };
     // The category a line is stored under follows the sheet's.
     connect(m_category, &QComboBox::currentTextChanged, this,
             [this] { m_grid->pane(1)->viewport()->update(); });
@@ -288,7 +307,12 @@ void SheetTab::Calc明細() {
         qWarning("Calc明細: %s", qPrintable(total.error()));
         return;
     }
-    m_total->setValue(qlonglong(total.value.units() / Currency::Scale));
+    m_sum = total.value;
+    showTotal();
+}
+
+void SheetTab::showTotal() {
+    m_total->setValue(qlonglong(m_sum.units() / Currency::Scale));
 }
 
 QStringList SheetTab::fileNameParts() const {
@@ -353,6 +377,26 @@ bool SheetTab::lookUpPending() {
 
 void SheetTab::afterEdit(int row, int column) {
     const qint64 seq = m_model->keyAt(row);
+    if (const std::optional<CellWritten> w = std::exchange(m_written, std::nullopt)) {
+        const QString name = m_model->value(row, ColName).toString();
+        if (!w->lookUp && w->lookUp.kind == ErrorKind::Io)
+            m_pendingLookUps.insert(seq, {column, name});
+        else if (!w->lookUp)
+            ShowError(QStringLiteral("行の計算ができませんでした。"), w->lookUp.error);
+        else if (column == ColName)
+            m_pendingLookUps.remove(seq);
+        if (!name.isEmpty() && w->products == 0)
+            m_newNames.insert(name);
+        else if (w->products > 0)
+            m_newNames.remove(name);
+        m_dirty = true;
+        if (w->outcome.ambiguous)
+            emit statusMessage(
+                QStringLiteral("「%1」という商品は複数あります。コードで指定してください")
+                    .arg(name));
+        showTotal();
+        return;
+    }
     const Result<EditOutcome> outcome = afterCellEdit(m_store, seq, column);
     if (!outcome && outcome.status.kind == ErrorKind::Io &&
         (column == ColName || column == ColCode)) {

@@ -122,6 +122,11 @@ class SheetTab : public QWidget {
     // typed and its text then (a line retyped or rebuilt since is no longer one).
     QHash<qint64, QPair<int, QString>> m_pendingLookUps;
     bool pendingLookUp(int row) const;
+    // The cell the grid just wrote through writeCell, for afterEdit, and the
+    // sheet's total kept as a running figure (read whole on load and reset).
+    std::optional<sheet::CellWritten> m_written;
+    Currency m_sum;
+    void showTotal();
     bool lookUpPending();
     SheetHeading* m_heading;
     ScanPanel* m_scanPanel;

@@ -160,6 +160,21 @@ bool WorkTableModel::setData(const QModelIndex& index, const QVariant& value, in
     else if (role != Qt::EditRole)
         return false;
     const QVariant stored = storedValue(c.kind, typed);
+    if (writeCell)
+        if (const auto written = writeCell(index.row(), index.column(), stored)) {
+            if (!*written) {
+                emit writeFailed(written->error());
+                return false;
+            }
+            m_rows[index.row()] = written->value;
+            emit dataChanged(this->index(index.row(), 0),
+                             this->index(index.row(), columnCount() - 1));
+            if (stored.isNull() && !isEmptyValue(typed) &&
+                (c.kind == Kind::Whole || c.kind == Kind::Money))
+                emit valueRefused(index.row(), index.column(), typed.toString());
+            emit cellEdited(index.row(), index.column());
+            return true;
+        }
     const Status st = guarded([&] {
         m_store.exec(Db::Work,
                      QString("UPDATE %1 SET %2 = ? WHERE %3 = ?")

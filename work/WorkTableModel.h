@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QVector>
 #include <functional>
+#include <optional>
 
 // A grid's binding to one work table (the ledger's "data control"): all rows
 // in insertion order, read by refresh(), each committed cell written at once.
@@ -50,6 +51,14 @@ class WorkTableModel : public QAbstractTableModel {
                         int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+    // The write of one committed cell when the grid's owner makes it (the
+    // cell and what follows from it, in one statement): the row as now
+    // stored, or nullopt to have the cell written alone.
+    std::function<std::optional<Result<QVector<QVariant>>>(int row, int column,
+                                                           const QVariant& stored)>
+        writeCell;
+    // The row as the grid holds it.
+    QVector<QVariant> rowValues(int row) const { return m_rows.value(row); }
     // Extra roles of a cell (a tint, a tooltip, the text shown) given by the
     // grid's owner; an invalid answer leaves the cell as stored.
     std::function<QVariant(int row, int column, int role)> decorate;
