@@ -1,0 +1,132 @@
+#include "exchange/WorkbookPackage.h"
+
+#include <QRegularExpression>
+
+namespace exchange::xlsx {
+
+// Text as the package keeps it: a character XML cannot hold (a control
+// character) written as _x0001_.
+QString unescaped(const QByteArray& utf8) {
+    QString s = QString::fromUtf8(utf8);
+    if (!s.contains(QLatin1String("_x")))
+        return s;
+    static const QRegularExpression escape(QStringLiteral("_x([0-9A-Fa-f]{4})_"));
+    QString out;
+    qsizetype at = 0;
+    for (auto it = escape.globalMatch(s); it.hasNext();) {
+        const auto m = it.next();
+        out += s.mid(at, m.capturedStart() - at);
+        out += QChar(char16_t(m.captured(1).toUShort(nullptr, 16)));
+        at = m.capturedEnd();
+    }
+    return out + s.mid(at);
+}
+
+// The sizes the package's central directory declares, by part name, read
+// before anything is unpacked.
+QHash<QString, quint64> declaredSizes(const QByteArray& zip) {
+    QHash<QString, quint64> sizes;
+    const auto u16 = [&](qsizetype at) {
+        return quint16(uchar(zip[at])) | quint16(uchar(zip[at + 1])) << 8;
+    };
+    const auto u32 = [&](qsizetype at) { return quint32(u16(at)) | quint32(u16(at + 2)) << 16; };
+    const qsizetype end = zip.lastIndexOf("PK\x05\x06");
+    if (end < 0 || end + 22 > zip.size())
+        throw Refused("no central directory");
+    qsizetype at = qsizetype(u32(end + 16));
+    const int entries = u16(end + 10);
+    for (int i = 0; i < entries; ++i) {
+        if (at < 0 || at + 46 > zip.size() || !zip.mid(at, 4).startsWith("PK\x01\x02"))
+            throw Refused("damaged central directory");
+        const quint64 packed = u32(at + 20), size = u32(at + 24);
+        const int nameLength = u16(at + 28), extra = u16(at + 30), comment = u16(at + 32);
+        const qsizetype local = qsizetype(u32(at + 42));
+        // A part is never larger packed than the file, and its own header
+        // says no more than the directory (a reader allocates what either says).
+        if (at + 46 + nameLength > zip.size() || packed > quint64(zip.size()) || local < 0 ||
+            local + 30 > zip.size() || !zip.mid(local, 4).startsWith("PK\x03\x04") ||
+            u32(local + 18) > quint64(zip.size()) || u32(local + 22) > size)
+            throw Refused("damaged central directory");
+        const QString name = QString::fromUtf8(zip.mid(at + 46, nameLength));
+        if (sizes.contains(name)) // which of the two would be read is the reader's guess
+            throw Refused("a part twice");
+        sizes.insert(name, size);
+        at += 46 + nameLength + extra + comment;
+    }
+    return sizes;
+}
+
+// liborcus 0.17 stops the program (a failed assertion) on a character
+// reference past U+10FFFF or below zero: a part holding one is refused
+// before it is parsed. In XML "&#" begins nothing but such a reference.
+static void checkCharacterReferences(const std::string& xml) {
+    for (size_t at = xml.find("&#"); at != std::string::npos; at = xml.find("&#", at + 2)) {
+        size_t i = at + 2;
+        const bool hex = i < xml.size() && (xml[i] == 'x' || xml[i] == 'X');
+        if (hex)
+            ++i;
+        qint64 value = 0;
+        int digits = 0;
+        for (; i < xml.size() && xml[i] != ';'; ++i, ++digits) {
+            const char c = xml[i];
+            const int d = c >= '0' && c <= '9'          ? c - '0'
+                          : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                        : -1;
+            if (d < 0 || digits >= 12)
+                throw Refused("bad character reference");
+            value = value * (hex ? 16 : 10) + d;
+        }
+        if (value > 0x10FFFF)
+            throw Refused("bad character reference");
+    }
+}
+
+void parseXml(const std::string& xml, Handler& h) {
+    checkCharacterReferences(xml);
+    orcus::sax_parser<Handler> p(xml.data(), xml.size(), h);
+    p.parse();
+    if (!h.any || h.open != 0)
+        throw Refused("part cut short");
+}
+
+static QString folderOf(const QString& part) {
+    const qsizetype slash = part.lastIndexOf('/');
+    return slash < 0 ? QString() : part.left(slash + 1);
+}
+
+// A target relative to the part's folder, or from the package root when it
+// begins with a slash (openpyxl writes those), as a part name.
+static QString resolve(const QString& folder, const QString& target) {
+    QStringList parts;
+    const QString path = target.startsWith('/') ? target.mid(1) : folder + target;
+    for (const QString& p : path.split('/')) {
+        if (p == QLatin1String(".."))
+            parts.isEmpty() ? void() : parts.removeLast();
+        else if (!p.isEmpty() && p != QLatin1String("."))
+            parts << p;
+    }
+    return parts.join('/');
+}
+
+Relations relationsOf(const Package& pkg, const QString& part) {
+    Relations r;
+    const QString folder = folderOf(part);
+    const QString name = folder + "_rels/" + part.mid(folder.size()) + ".rels";
+    if (!pkg.has(name))
+        return r;
+    Handler h;
+    h.start = [&](std::string_view el, const QHash<QByteArray, QByteArray>& a) {
+        if (el != "Relationship")
+            return;
+        const QString target = resolve(folder, text(a.value("Target")));
+        r.byId.insert(text(a.value("Id")), target);
+        const QString type = text(a.value("Type")).section('/', -1);
+        if (!r.byType.contains(type))
+            r.byType.insert(type, target);
+    };
+    parseXml(pkg.part(name), h);
+    return r;
+}
+
+} // namespace exchange::xlsx
