@@ -271,36 +271,28 @@ QString differenceOf(const Row& mine, const Row& theirs) {
 }
 } // namespace
 
-Result<ListSaved> entry商品情報(Store& store) {
+Result<ListSaved> saveProducts(Store& store, const QVector<ProductValues>& products,
+                               QVector<NameMatchedWriter::Written>* written) {
     return guardedValue<ListSaved>([&] {
         ListSaved n;
-        // Only the rows edited since the list was read: a row nobody touched
-        // never undoes someone else's change.
-        const Rows rows = store.queryMany(
-            Db::Work, QString("SELECT seq, %1, %2, %3 FROM w商品マスタ WHERE %4 = 1 "
-                              "ORDER BY seq")
-                          .arg(productFields(), IdField, VersionField, EditedField));
-        const int idAt = 1 + Width, versionAt = idAt + 1;
         QVector<qint64> ids;
-        for (const Row& r : rows)
-            if (!r[idAt].isNull())
-                ids << r[idAt].toLongLong();
+        for (const ProductValues& p : products)
+            if (p.id)
+                ids << p.id;
         Transaction t(store, Db::Main);
         store.lockSlots(); // before any product row: every writer locks in one order
         const QHash<qint64, Row> stored = productsById(store, ids);
         // A row read from a product writes that product, its name too.
         NameMatchedWriter writer(store, false, true);
         codes::SlotWriter slotWriter(store);
-        QVector<qint64> written;
-        for (const Row& r : rows) {
-            const Row fields = r.mid(1, Width);
-            const auto at = [&](Column c) { return fields[c - ColCode]; };
-            if (!r[idAt].isNull()) {
-                const Row now = stored.value(r[idAt].toLongLong());
-                if (now.isEmpty() || now[0].toLongLong() != r[versionAt].toLongLong()) {
+        for (const ProductValues& p : products) {
+            const auto at = [&](Column c) { return p.fields[c - ColCode]; };
+            if (p.id) {
+                const Row now = stored.value(p.id);
+                if (now.isEmpty() || now[0].toLongLong() != p.version) {
                     const Row theirs = now.isEmpty() ? Row{} : now.mid(1);
-                    n.conflicts.append({r[0].toLongLong(), at(ColName).toString(), theirs,
-                                        differenceOf(fields, theirs)});
+                    n.conflicts.append(
+                        {p.key, at(ColName).toString(), theirs, differenceOf(p.fields, theirs)});
                     continue;
                 }
             }
@@ -308,9 +300,8 @@ Result<ListSaved> entry商品情報(Store& store) {
             // A row whose name was emptied matches no product; adding it would
             // only leave a nameless product behind, so it is not written.
             if (!isEmptyValue(name)) {
-                writer.write(fields, r[idAt].toLongLong(), r[versionAt].toLongLong(),
-                             r[0].toLongLong());
-                written << r[0].toLongLong();
+                writer.write(p.fields, p.id, p.version, p.key);
+                n.written << p.key;
             }
             if (!isEmptyValue(unit))
                 slotWriter.enter(codes::kindUnit(), unit.toString());
@@ -320,8 +311,26 @@ Result<ListSaved> entry商品情報(Store& store) {
         static_cast<Registered&>(n) = writer.flush();
         slotWriter.flush();
         t.commit();
-        markSaved(store, writer.written());
-        n.written = written;
+        if (written)
+            *written = writer.written();
+        return n;
+    });
+}
+
+Result<ListSaved> entry商品情報(Store& store) {
+    return guardedValue<ListSaved>([&] {
+        // Only the rows edited since the list was read: a row nobody touched
+        // never undoes someone else's change.
+        QVector<ProductValues> edited;
+        for (const Row& r : store.queryMany(
+                 Db::Work, QString("SELECT seq, %1, %2, %3 FROM w商品マスタ WHERE %4 = 1 "
+                                   "ORDER BY seq")
+                               .arg(productFields(), IdField, VersionField, EditedField)))
+            edited << ProductValues{r.mid(1, Width), r[1 + Width].toLongLong(),
+                                    r[2 + Width].toLongLong(), r[0].toLongLong()};
+        QVector<NameMatchedWriter::Written> written;
+        const ListSaved n = valueOf(saveProducts(store, edited, &written));
+        markSaved(store, written);
         return n;
     });
 }

@@ -83,6 +83,22 @@ struct ListSaved : Registered {
     QVector<qint64> written; // the list rows written (their versions changed)
 };
 Result<ListSaved> entry商品情報(Store& store);
+// A product as a writer gives it: code … 商品区分, the product it was read
+// from and that product's version then (0, 0: typed afresh), and the caller's
+// key for it (a list row), which conflicts and `written` name.
+struct ProductValues {
+    Row fields;
+    qint64 id = 0, version = 0;
+    qint64 key = 0;
+};
+// Writes products from values, touching only the main data, in one
+// transaction: one read from a product writes that product at the version
+// seen (its name too: a rename) or, changed since, is a conflict left
+// unwritten; a new one is added, or overwrites the first of its name; units
+// and categories enter the code master. `written`: each product and its
+// version now, by key.
+Result<ListSaved> saveProducts(Store& store, const QVector<ProductValues>& products,
+                               QVector<NameMatchedWriter::Written>* written = nullptr);
 // The product a list row was read from and its version then (0, 0 for none).
 Result<QPair<qint64, qint64>> readFrom(Store& store, qint64 seq);
 // The user's answers to conflicts: keep the rows' contents (the next 登録

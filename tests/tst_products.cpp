@@ -22,6 +22,7 @@ QStringList listNames(TempStore& t) {
 class TestProducts : public QObject {
     Q_OBJECT
   private slots:
+    void productsWrittenFromValues();
     void readListAllOrOneCategory();
     void registerMatchesByName();
     void registerEntersUnitsAndCategoriesOnce();
@@ -257,6 +258,45 @@ void TestProducts::eraseAllKeepsSlotsAndHintsAndBacksUp() {
     const QString second = again.value;
     QVERIFY(second != backup);
     QVERIFY(QFile::exists(second));
+}
+
+// Products written from values alone: a product read at its version is
+// renamed in place, one changed since is a conflict, a new name is added;
+// the product list on screen is neither read nor changed.
+void TestProducts::productsWrittenFromValues() {
+    TempStore t;
+    Store& s = t.store();
+    s.exec(Db::Main,
+           "INSERT INTO 商品マスタ (code, 品名, 単位, 単価) VALUES ('A01', 'りんご', '個', "
+           "100), ('A02', 'みかん', '袋', 80)");
+    VERIFY_OK(read商品情報(s, QString()));
+    const QStringList list = listNames(t);
+    const auto idOf = [&](const char* name) {
+        return s.scalar(Db::Main, "SELECT id FROM 商品マスタ WHERE 品名 = ?", {QString(name)})
+            .toLongLong();
+    };
+    const auto fields = [](const char* code, const char* name, const char* unit) {
+        return Row{code, QString::fromUtf8(name), QString::fromUtf8(unit), 120, 3, "果物"};
+    };
+    QVector<NameMatchedWriter::Written> written;
+    VALUE_OK(saved, saveProducts(s,
+                                 {{fields("A01", "ふじ", "箱"), idOf("りんご"), 1, 7},
+                                  {fields("A02", "みかん", "袋"), idOf("みかん"), 5, 8},
+                                  {fields("B01", "なし", "個"), 0, 0, 9}},
+                                 &written));
+    QCOMPARE(saved.updated + saved.added, 2);
+    QCOMPARE(saved.written, (QVector<qint64>{7, 9}));
+    QCOMPARE(saved.conflicts.size(), 1);
+    QCOMPARE(saved.conflicts[0].seq, 8);
+    QCOMPARE(written.size(), 2);
+    QCOMPARE(
+        s.query(Db::Main, "SELECT code, 品名, 単位, 版 FROM 商品マスタ ORDER BY code"),
+        Rows({{"A01", "ふじ", "箱", 2}, {"A02", "みかん", "袋", 1}, {"B01", "なし", "個", 1}}));
+    QCOMPARE(s.scalar(Db::Main, "SELECT count(*) FROM コードマスタ WHERE kcode = '単位' AND "
+                                "sname = '箱'")
+                 .toInt(),
+             1);
+    QCOMPARE(listNames(t), list);
 }
 
 QTEST_MAIN(TestProducts)
