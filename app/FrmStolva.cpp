@@ -10,6 +10,7 @@
 #include "codes/CodeOps.h"
 #include "codes/CodeTab.h"
 #include "exchange/CsvDialogs.h"
+#include "history/HistoryDialogs.h"
 #include "msg/Msg.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
@@ -110,6 +111,24 @@ FrmStolva::FrmStolva() {
                 showPreview(pages, title);
             });
     connect(m_products, &ProductTab::printRequested, this, &FrmStolva::printProducts);
+    // The stock over time, asked for on the sheet tab.
+    const auto preview = [this](const QVector<report::Page>& pages, const QString& title) {
+        showPreview(pages, title);
+    };
+    connect(m_sheet, &SheetTab::savedSheetsRequested, this, [this] {
+        if (const auto chosen = history::chooseSavedSheet(m_sheet, m_store))
+            m_sheet->loadSaved(chosen->first, chosen->second);
+    });
+    connect(m_sheet, &SheetTab::summaryRequested, this, [this, preview](const QDate& date) {
+        history::SummaryDialog dlg(m_store, date, preview, m_sheet);
+        dlg.exec();
+    });
+    connect(
+        m_sheet, &SheetTab::comparisonRequested, this,
+        [this, preview](const QDate& first, const QDate& second, const QStringList& categories) {
+            history::CompareDialog dlg(m_store, categories, first, second, preview, m_sheet);
+            dlg.exec();
+        });
     // Opening the settings tab shows the slots as stored.
     connect(m_tabs, &QTabWidget::currentChanged, this, [this](int i) {
         if (m_tabs->widget(i) == m_codes) {

@@ -16,7 +16,6 @@
 #include "exchange/Workbook.h"
 #include "history/HistoryOps.h"
 #include "products/ProductOps.h"
-#include "products/ProductRefModel.h"
 #include "report/Paint.h"
 #include "report/Report.h"
 #include "report/ReportRows.h"
@@ -25,6 +24,7 @@
 #include "sheet/SheetReport.h"
 #include "store/Schema.h"
 #include "store/Server.h"
+#include "work/ProductRefModel.h"
 #include "work/RefModels.h"
 #include "work/WorkResets.h"
 

@@ -12,16 +12,6 @@ Currency money(const QVariant& v) {
 }
 } // namespace
 
-Result<QVector<QDate>> savedDates(Store& store) {
-    return guardedValue<QVector<QDate>>([&] {
-        QVector<QDate> out;
-        for (const Row& r :
-             store.query(Db::Main, "SELECT DISTINCT 日付 FROM 在庫表集計 ORDER BY 日付"))
-            out << QDate::fromString(r[0].toString(), Qt::ISODate);
-        return out;
-    });
-}
-
 Result<QVector<SavedSheet>> savedSheets(Store& store) {
     return guardedValue<QVector<SavedSheet>>([&] {
         QVector<SavedSheet> out;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Values.h"
+#include "sheet/SheetLedger.h"
 #include "store/Store.h"
 
 #include <QDate>
@@ -9,8 +10,8 @@
 // the stock on a date by category, and two counts side by side.
 namespace history {
 
-// The dates that have saved sheets.
-Result<QVector<QDate>> savedDates(Store& store);
+// The dates with saved sheets, oldest first (the sheet ledger says).
+using sheet::savedDates;
 
 struct SavedSheet {
     QDate date;

@@ -4,7 +4,6 @@
 
 #include "exchange/CsvDialogs.h"
 #include "exchange/Export.h"
-#include "history/HistoryDialogs.h"
 #include "msg/Msg.h"
 #include "sheet/SaveQuestion.h"
 #include "sheet/ScanPanel.h"
@@ -277,50 +276,13 @@ void SheetTab::importCsv() {
 }
 
 void SheetTab::markSavedDates() {
-    const Result<QVector<QDate>> dates = history::savedDates(m_store);
+    const Result<QVector<QDate>> dates = savedDates(m_store);
     if (dates)
         m_date->setMarkedDates(dates.value);
-}
-
-void SheetTab::showSavedSheets() {
-    if (const auto chosen = history::chooseSavedSheet(this, m_store))
-        loadSaved(chosen->first, chosen->second);
 }
 
 void SheetTab::loadSaved(const QDate& date, const QString& category) {
     if (!confirmDiscard())
         return;
     loadSheet(date, category);
-}
-
-void SheetTab::showSummary() {
-    // The sheet's date when it has saved sheets, else the newest saved date.
-    const QVector<QDate> dates = history::savedDates(m_store).value;
-    const QDate date =
-        dates.contains(m_date->value()) || dates.isEmpty() ? m_date->value() : dates.last();
-    history::SummaryDialog dlg(
-        m_store, date,
-        [this](const QVector<report::Page>& pages, const QString& title) {
-            emit pagesToPrint(pages, title);
-        },
-        this);
-    dlg.exec();
-}
-
-void SheetTab::showComparison() {
-    // The two newest saved dates, the sheet's category.
-    const QVector<QDate> dates = history::savedDates(m_store).value;
-    const QDate second = dates.isEmpty() ? QDate::currentDate() : dates.last();
-    const QDate first = dates.size() > 1 ? dates[dates.size() - 2] : second;
-    QStringList categories;
-    for (int i = 0; i < m_category->count(); ++i)
-        if (!m_category->itemText(i).isEmpty())
-            categories << m_category->itemText(i);
-    history::CompareDialog dlg(
-        m_store, categories, first, second,
-        [this](const QVector<report::Page>& pages, const QString& title) {
-            emit pagesToPrint(pages, title);
-        },
-        this);
-    dlg.exec();
 }

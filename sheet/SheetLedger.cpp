@@ -144,6 +144,16 @@ Result<SavedSheet> readSaved(Store& store, const QDate& date, const QString& cat
     });
 }
 
+Result<QVector<QDate>> savedDates(Store& store) {
+    return guardedValue<QVector<QDate>>([&] {
+        QVector<QDate> out;
+        for (const Row& r :
+             store.query(Db::Main, "SELECT DISTINCT 日付 FROM 在庫表集計 ORDER BY 日付"))
+            out << QDate::fromString(r[0].toString(), Qt::ISODate);
+        return out;
+    });
+}
+
 Result<Versions> savedVersions(Store& store, const QDate& date, const QString& category) {
     return guardedValue<Versions>([&] { return versionsOf(store, dateKey(date), category); });
 }

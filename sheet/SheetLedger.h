@@ -70,6 +70,8 @@ struct SavedSheet {
 };
 Result<SavedSheet> readSaved(Store& store, const QDate& date, const QString& category);
 Result<Versions> savedVersions(Store& store, const QDate& date, const QString& category);
+// The dates with saved sheets, oldest first.
+Result<QVector<QDate>> savedDates(Store& store);
 
 // A saved sheet that a save of date (and category) would replace although the
 // sheet on screen did not load it as it is now.

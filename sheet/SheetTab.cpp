@@ -32,9 +32,24 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     m_date = m_heading->date();
     m_category = m_heading->category();
     m_total = m_heading->total();
-    connect(m_heading, &SheetHeading::savedSheetsRequested, this, &SheetTab::showSavedSheets);
-    connect(m_heading, &SheetHeading::summaryRequested, this, &SheetTab::showSummary);
-    connect(m_heading, &SheetHeading::comparisonRequested, this, &SheetTab::showComparison);
+    connect(m_heading, &SheetHeading::savedSheetsRequested, this, &SheetTab::savedSheetsRequested);
+    // The summary of the sheet's date when it has saved sheets, else of the newest one.
+    connect(m_heading, &SheetHeading::summaryRequested, this, [this] {
+        const QVector<QDate> dates = savedDates(m_store).value;
+        emit summaryRequested(dates.contains(m_date->value()) || dates.isEmpty() ? m_date->value()
+                                                                                 : dates.last());
+    });
+    // The two newest saved dates, the sheet's categories.
+    connect(m_heading, &SheetHeading::comparisonRequested, this, [this] {
+        const QVector<QDate> dates = savedDates(m_store).value;
+        const QDate second = dates.isEmpty() ? QDate::currentDate() : dates.last();
+        const QDate first = dates.size() > 1 ? dates[dates.size() - 2] : second;
+        QStringList categories;
+        for (int i = 0; i < m_category->count(); ++i)
+            if (!m_category->itemText(i).isEmpty())
+                categories << m_category->itemText(i);
+        emit comparisonRequested(first, second, categories);
+    });
     connect(m_heading, &SheetHeading::closeRequested, this, &SheetTab::close在庫表);
     connect(m_heading, &SheetHeading::reopenRequested, this, &SheetTab::reopen在庫表);
 

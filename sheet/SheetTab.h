@@ -50,10 +50,6 @@ class SheetTab : public QWidget {
     void exportCsv();
     // Quantities from a CSV file set on the sheet, after a preview.
     void importCsv();
-    // The saved sheets at a glance; the chosen one is loaded as 読込 would.
-    void showSavedSheets();
-    void showSummary();
-    void showComparison();
     // Loads the saved sheet of a date and category (asking first when the
     // sheet on screen has unsaved edits).
     void loadSaved(const QDate& date, const QString& category);
@@ -83,6 +79,13 @@ class SheetTab : public QWidget {
     void registerCodeRequested(const QString& code);
     // One line on what an action did, for the status bar.
     void statusMessage(const QString& text);
+    // The saved sheets at a glance (the chosen one is loaded with loadSaved),
+    // the valuation summary of a date, the comparison of two dates in the
+    // sheet's categories: windows of the stock over time.
+    void savedSheetsRequested();
+    void summaryRequested(const QDate& date);
+    void comparisonRequested(const QDate& first, const QDate& second,
+                             const QStringList& categories);
 
   private:
     bool countScan(const QString& code, qint64 count);

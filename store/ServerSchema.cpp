@@ -1,4 +1,4 @@
-#include "codes/CodeOps.h"
+#include "store/Columns.h"
 #include "store/Schema.h"
 #include "store/Store.h"
 

@@ -2,13 +2,13 @@
 #include "base/Version.h"
 #include "codes/CodeTab.h"
 #include "hints/HintWindow.h"
-#include "products/ProductRefModel.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
 #include "tests/window_fixture.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
 #include "widgets/NumberBox.h"
+#include "work/ProductRefModel.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -2,8 +2,8 @@
 #include "base/Version.h"
 #include "hints/HintOps.h"
 #include "products/ProductOps.h"
-#include "products/ProductRefModel.h"
 #include "tests/fixtures.h"
+#include "work/ProductRefModel.h"
 
 #include <QFile>
 

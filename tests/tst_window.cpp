@@ -6,7 +6,6 @@
 #include "codes/CodeTab.h"
 #include "exchange/Csv.h"
 #include "history/HistoryDialogs.h"
-#include "products/ProductRefModel.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
 #include "tests/window_fixture.h"
@@ -14,6 +13,7 @@
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
 #include "widgets/NumberBox.h"
+#include "work/ProductRefModel.h"
 
 #include <csignal>
 

@@ -1,6 +1,6 @@
 #include "work/RefModels.h"
 
-#include "products/ProductRefModel.h"
+#include "work/ProductRefModel.h"
 
 RefModels RefModels::create(Store& store, QObject* parent) {
     RefModels r;

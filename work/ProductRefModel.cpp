@@ -1,4 +1,4 @@
-#include "products/ProductRefModel.h"
+#include "work/ProductRefModel.h"
 
 #include "work/WorkTableModel.h"
 
