@@ -160,36 +160,30 @@ bool WorkTableModel::setData(const QModelIndex& index, const QVariant& value, in
     else if (role != Qt::EditRole)
         return false;
     const QVariant stored = storedValue(c.kind, typed);
-    if (writeCell)
-        if (const auto written = writeCell(index.row(), index.column(), stored)) {
-            if (!*written) {
-                emit writeFailed(written->error());
-                return false;
-            }
-            m_rows[index.row()] = written->value;
-            emit dataChanged(this->index(index.row(), 0),
-                             this->index(index.row(), columnCount() - 1));
-            if (stored.isNull() && !isEmptyValue(typed) &&
-                (c.kind == Kind::Whole || c.kind == Kind::Money))
-                emit valueRefused(index.row(), index.column(), typed.toString());
-            emit cellEdited(index.row(), index.column());
-            return true;
-        }
-    const Status st = guarded([&] {
-        m_store.exec(Db::Work,
-                     QString("UPDATE %1 SET %2 = ? WHERE %3 = ?")
-                         .arg(m_table, QString::fromUtf8(c.field), m_keyField),
-                     {stored, m_keys[index.row()]});
-    });
+    const int row = index.row();
+    const auto written = writeCell ? writeCell(row, index.column(), stored) : std::nullopt;
+    Status st = written ? written->status : Status();
+    if (!written)
+        st = guarded([&] {
+            m_store.exec(Db::Work,
+                         QString("UPDATE %1 SET %2 = ? WHERE %3 = ?")
+                             .arg(m_table, QString::fromUtf8(c.field), m_keyField),
+                         {stored, m_keys[row]});
+        });
     if (!st) {
         emit writeFailed(st.error);
         return false;
     }
-    m_rows[index.row()][index.column()] = stored;
-    emit dataChanged(index, index);
+    if (written) { // the whole line as now stored
+        m_rows[row] = written->value;
+        emit dataChanged(this->index(row, 0), this->index(row, columnCount() - 1));
+    } else {
+        m_rows[row][index.column()] = stored;
+        emit dataChanged(index, index);
+    }
     if (stored.isNull() && !isEmptyValue(typed) && (c.kind == Kind::Whole || c.kind == Kind::Money))
-        emit valueRefused(index.row(), index.column(), typed.toString());
-    emit cellEdited(index.row(), index.column());
+        emit valueRefused(row, index.column(), typed.toString());
+    emit cellEdited(row, index.column());
     return true;
 }
 
