@@ -82,8 +82,53 @@ static void checkCharacterReferences(const std::string& xml) {
     }
 }
 
+// liborcus 0.17 also reads past the end of a part in which a tag, a quoted
+// value, a comment, a CDATA section or an entity is still open when the text
+// ends: each must close before the end (the NUL the reader relies on), or
+// the part is refused as cut short.
+static void checkEverythingCloses(const std::string& xml) {
+    const size_t end = !xml.empty() && xml.back() == '\0' ? xml.size() - 1 : xml.size();
+    const auto closing = [&](size_t from, const std::string& mark) {
+        const size_t at = xml.find(mark, from);
+        if (at == std::string::npos || at + mark.size() > end)
+            throw Refused("part cut short");
+        return at + mark.size();
+    };
+    for (size_t i = 0; i < end;) {
+        if (xml[i] == '&') {
+            i = closing(i, ";");
+        } else if (xml[i] != '<') {
+            ++i;
+        } else if (xml.compare(i, 4, "<!--") == 0) {
+            i = closing(i + 4, "-->");
+        } else if (xml.compare(i, 9, "<![CDATA[") == 0) {
+            i = closing(i + 9, "]]>");
+        } else if (xml.compare(i, 2, "<?") == 0) {
+            i = closing(i + 2, "?>");
+        } else {
+            // A tag, to its '>' outside quoted values.
+            char quote = 0;
+            for (++i;; ++i) {
+                if (i >= end)
+                    throw Refused("part cut short");
+                const char c = xml[i];
+                if (quote && c == '&')
+                    i = closing(i, ";") - 1;
+                else if (quote && c == quote)
+                    quote = 0;
+                else if (!quote && (c == '"' || c == '\''))
+                    quote = c;
+                else if (!quote && c == '>')
+                    break;
+            }
+            ++i;
+        }
+    }
+}
+
 void parseXml(const std::string& xml, Handler& h) {
     checkCharacterReferences(xml);
+    checkEverythingCloses(xml);
     orcus::sax_parser<Handler> p(xml.data(), xml.size(), h);
     p.parse();
     if (!h.any || h.open != 0)

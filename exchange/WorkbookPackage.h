@@ -55,7 +55,10 @@ class Package {
         if (buf.size() < size || std::find(buf.begin(), buf.begin() + qsizetype(size), 0) !=
                                      buf.begin() + qsizetype(size))
             throw Refused("part cut short");
+        // The parser reads up to a NUL it needs at the end (without it, a
+        // part cut inside a tag is read past its end): it stays.
         buf.resize(size);
+        buf.push_back(0);
         return std::string(buf.begin(), buf.end());
     }
 

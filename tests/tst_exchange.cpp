@@ -759,6 +759,15 @@ void TestExchange::workbookRefused_data() {
         << 0 << "シートのデータが多すぎて読み込めません";
     QTest::newRow("XML cut short")
         << pythonBook(excelLike({"<row><c><v>1</v></c></row><"})) << 0 << "読めません";
+    // The parser would read past the end of a part that ends inside a value,
+    // a tag, a comment or an entity.
+    for (const char* cut : {"<Relationships><Relationship Type=\"x", "<Relationships><Rel",
+                            "<Relationships><!-- x", "<Relationships>&amp"})
+        QTest::newRow(qPrintable(QString("package relations ending in: %1").arg(cut)))
+            << pythonBook(QString("import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1], 'w')\n"
+                                  "z.writestr('_rels/.rels', '%1'); z.close()\n")
+                              .arg(cut))
+            << 0 << "読めません";
     // A hundred rows written by openpyxl, the sheet's part then cut or its size overstated.
     const QString hundred = uR"(import sys, io, zipfile, struct, openpyxl
 wb = openpyxl.Workbook(); ws = wb.active
