@@ -62,7 +62,10 @@ int sheetChild(const QString& dir, const QString& category, int n, const QString
                const QString& work, bool replace = false) {
     Store s;
     s.setWorkFolder(work);
-    s.setBusyTimeout(QuickBusyTimeoutMs);
+    // Two savers of one date wait for each other as two PCs do (a 200-line
+    // save can take longer than the quick wait on a loaded machine); the one
+    // that saves between another's reads gives up quickly.
+    s.setBusyTimeout(replace ? QuickBusyTimeoutMs : 30000);
     if (!openChild(s, dir, database) || !resets::clear在庫明細(s, 0))
         return 2;
     Rows lines;
