@@ -173,3 +173,7 @@ QString originalOf(const QString& said) {
     const qsizetype at = said.indexOf(OriginalMark);
     return at < 0 ? QString() : said.mid(at + OriginalMark.size());
 }
+
+QString dateKey(const QDate& d) {
+    return d.toString("yyyy-MM-dd");
+}

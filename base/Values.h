@@ -2,6 +2,7 @@
 
 #include "base/Truth.h"
 
+#include <QDate>
 #include <QString>
 #include <QVariant>
 #include <cstdint>
@@ -55,6 +56,9 @@ std::optional<Currency> parseCurrency(const QString& text);
 // Rounds halves away from zero. A null value shows nothing.
 QString formatNumber(const QVariant& value, const QString& format);
 QString formatNumber(double value, const QString& format);
+
+// A date as the ledger stores it: ISO text, so dates sort as text.
+QString dateKey(const QDate& d);
 
 // The longest text a field holds, as the data model says.
 constexpr int MaxTextLength = 255;

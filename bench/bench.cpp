@@ -816,7 +816,7 @@ int main(int argc, char** argv) {
              measure(15, {}, [&] {
                  hraw.run("SELECT 商品区分, count(*), total(数量), total(金額) FROM m.在庫表 WHERE "
                           "日付 = ? GROUP BY 商品区分",
-                          {sheet::dateKey(big)});
+                          {dateKey(big)});
              })});
         lines.push_back(
             {"compare two dates of 5,000 lines each",
@@ -824,7 +824,7 @@ int main(int argc, char** argv) {
              measure(15, {}, [&] {
                  for (const QDate& d : {a, b})
                      hraw.run("SELECT code, 品名, 数量, 金額 FROM m.在庫表 WHERE 日付 = ?",
-                              {sheet::dateKey(d)});
+                              {dateKey(d)});
              })});
     }
 

@@ -57,7 +57,7 @@ void sheets(Store& store, int sheets, int lines) {
                   "金額, 商品区分) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     const QStringList cats = categories(), us = units();
     for (int s = 0; s < sheets; ++s) {
-        const QString day = sheet::dateKey(QDate(2026, 1, 1).addDays(s));
+        const QString day = dateKey(QDate(2026, 1, 1).addDays(s));
         for (int l = 1; l <= lines; ++l) {
             const int p = (s * 131 + l * 17) % 10000;
             const int qty = l % 30, price = 50 + (p * 37) % 5000;
@@ -75,7 +75,7 @@ void dailyCounts(Store& store, const QDate& first, int days, int categories, int
         Db::Main, "INSERT INTO 在庫表 (日付, 行番号, code, 品名, 数量, 単価, 金額, 商品区分) "
                   "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
     for (int d = 0; d < days; ++d) {
-        const QString day = sheet::dateKey(first.addDays(d));
+        const QString day = dateKey(first.addDays(d));
         for (int c = 0; c < categories; ++c)
             for (int l = 1; l <= lines; ++l) {
                 const int p = (c * lines + l + d * 7) % 10000;

@@ -1,6 +1,5 @@
 #include "history/HistoryOps.h"
 
-#include "sheet/SheetOps.h"
 
 #include <QMap>
 
@@ -48,7 +47,7 @@ Result<Summary> summary(Store& store, const QDate& date) {
                          "SELECT coalesce(商品区分, ''), count(*), coalesce(sum(数量), 0), "
                          "coalesce(sum(金額), 0) FROM 在庫表 WHERE 日付 = ? "
                          "GROUP BY coalesce(商品区分, '') ORDER BY 1",
-                         {sheet::dateKey(date)})) {
+                         {dateKey(date)})) {
             CategoryTotal c{r[0].toString(), r[1].toInt(), qint64(r[2].toDouble()), money(r[3])};
             s.total.lines += c.lines;
             s.total.quantity += c.quantity;
@@ -74,7 +73,7 @@ Result<Comparison> compare(Store& store, const QString& category, const QDate& f
         QMap<QString, Compared> byKey; // key: code, or the name of a product without one
         const QDate dates[2] = {first, second};
         for (int side = 0; side < 2; ++side) {
-            QVariantList params{sheet::dateKey(dates[side])};
+            QVariantList params{dateKey(dates[side])};
             if (!category.isEmpty())
                 params << category;
             const Rows rows = store.query(

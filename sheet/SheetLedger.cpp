@@ -11,10 +11,6 @@
 
 namespace sheet {
 
-QString dateKey(const QDate& d) {
-    return d.toString("yyyy-MM-dd");
-}
-
 namespace {
 // code … 商品区分: the fields a saved line shares with a work line.
 QString lineFields() {

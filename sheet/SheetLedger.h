@@ -17,9 +17,6 @@
 // whoever calls them: the sheet tab with its work table, scans, count imports.
 namespace sheet {
 
-// Dates are stored as ISO text.
-QString dateKey(const QDate& d);
-
 // Rounding of the ledger. Leaves the adjusted value in `value` and returns a
 // whole number: "切り捨て" truncates (+1e-8 above zero), "四捨五入" rounds
 // halves away from zero, any other mode rounds away from zero (±0.99999).
