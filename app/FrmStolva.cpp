@@ -20,10 +20,7 @@
 #include "work/WorkResets.h"
 
 #include "base/Values.h"
-#include "products/ProductReport.h"
 #include "report/Paint.h"
-#include "report/ReportRows.h"
-#include "sheet/SheetReport.h"
 
 #include <QAction>
 #include <QBoxLayout>
@@ -105,15 +102,11 @@ FrmStolva::FrmStolva() {
     connect(m_codes, &CodeTab::statusMessage, this, &FrmStolva::showStatus);
     connect(m_backups, &BackupPanel::statusMessage, this, &FrmStolva::showStatus);
     connect(m_backups, &BackupPanel::restoreRequested, this, &FrmStolva::restoreBackup);
-    connect(m_sheet, &SheetTab::printRequested, this, &FrmStolva::printSheet);
-    connect(m_sheet, &SheetTab::pagesToPrint, this,
-            [this](const QVector<report::Page>& pages, const QString& title) {
-                showPreview(pages, title);
-            });
-    connect(m_products, &ProductTab::printRequested, this, &FrmStolva::printProducts);
+    connect(m_sheet, &SheetTab::printoutReady, this, &FrmStolva::showPreview);
+    connect(m_products, &ProductTab::printoutReady, this, &FrmStolva::showPreview);
     // The stock over time, asked for on the sheet tab.
     const auto preview = [this](const QVector<report::Page>& pages, const QString& title) {
-        showPreview(pages, title);
+        showPreview({title, pages, {}, {}});
     };
     connect(m_sheet, &SheetTab::savedSheetsRequested, this, [this] {
         if (const auto chosen = history::chooseSavedSheet(m_sheet, m_store))
@@ -346,52 +339,15 @@ void FrmStolva::closeEvent(QCloseEvent* e) {
     e->accept();
 }
 
-void FrmStolva::printSheet() {
-    const auto fail = [](const QString& e) {
-        ShowError(QStringLiteral("在庫表を印刷できませんでした。"), e);
-    };
-    if (Status s = sheet::fillSheetPrint(m_store); !s)
-        return fail(s.error);
-    const sheet::PrintHeading heading = m_sheet->printHeading();
-    PrintDate = heading.date;
-    PrintCategory = heading.category;
-    PrintTotal = heading.total;
-    const report::Definition def = sheet::sheetReport(heading);
-    const auto rows = report::readRows(m_store, "w在庫表印刷", def);
-    if (!rows)
-        return fail(rows.error());
-    const auto form = [heading, rows = rows.value](sheet::Form f) {
-        return [heading, rows, f] { return report::layout(sheet::sheetReport(heading, f), rows); };
-    };
-    showPreview(report::layout(def, rows.value), QStringLiteral("在庫表"),
-                {{QStringLiteral("数えた在庫表"), form(sheet::Form::Counted)},
-                 {QStringLiteral("記入用（数量なし）"), form(sheet::Form::Blank)},
-                 {QStringLiteral("記入用（数量・適正数なし）"), form(sheet::Form::Blind)}},
-                m_sheet->fileNameParts());
-}
-
-void FrmStolva::printProducts() {
-    const auto fail = [](const QString& e) {
-        ShowError(QStringLiteral("商品情報を印刷できませんでした。"), e);
-    };
-    if (Status s = products::fillProductPrint(m_store); !s)
-        return fail(s.error);
-    PrintCategory = m_products->printCategory();
-    const report::Definition def = products::productReport(PrintCategory, QDate::currentDate());
-    // The report reads the list itself; the print copy holds the same rows.
-    const auto rows = report::readRows(m_store, "w商品マスタ", def);
-    if (!rows)
-        return fail(rows.error());
-    showPreview(report::layout(def, rows.value), QStringLiteral("商品情報"));
-}
-
-void FrmStolva::showPreview(const QVector<report::Page>& shown, const QString& title,
-                            const Forms& forms, const QStringList& fileName) {
+void FrmStolva::showPreview(const report::Printout& printout) {
+    const QString& title = printout.title;
     if (previewPages) {
-        previewPages(shown, title);
+        previewPages(printout.pages, title);
         return;
     }
-    QVector<report::Page> pages = shown;
+    QVector<report::Page> pages = printout.pages;
+    const auto& forms = printout.forms;
+    const QStringList& fileName = printout.fileName;
     if (!m_printer) {
         // One printer for the session, so page settings carry over.
         m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);

@@ -67,12 +67,6 @@ class FrmStolva : public QMainWindow {
     // Tests replace it.
     std::function<void(const QVector<report::Page>&, const QString& title)> previewPages;
 
-    void printSheet();
-    void printProducts();
-
-    // Heading texts of the reports.
-    QString PrintDate, PrintCategory, PrintTotal;
-
   public slots:
     // One line on what an action did.
     void showStatus(const QString& text);
@@ -83,11 +77,8 @@ class FrmStolva : public QMainWindow {
   private:
     // Refills the selectors; with keepChoices each keeps what it shows.
     void showNames(const resets::CombLists& lists, bool keepChoices);
-    // Other forms of the same report the preview offers in its tool bar.
-    using Forms = QVector<QPair<QString, std::function<QVector<report::Page>()>>>;
-    // fileName: the parts of the name a PDF is suggested under (default: the title).
-    void showPreview(const QVector<report::Page>& pages, const QString& title,
-                     const Forms& forms = {}, const QStringList& fileName = {});
+    // The print preview, with the report's other forms in its tool bar.
+    void showPreview(const report::Printout& printout);
 
     Store m_store;
     RefModels m_refs;

@@ -18,7 +18,7 @@
 #include "products/ProductOps.h"
 #include "report/Paint.h"
 #include "report/Report.h"
-#include "report/ReportRows.h"
+#include "work/WorkRows.h"
 #include "sheet/Scan.h"
 #include "sheet/SheetOps.h"
 #include "sheet/SheetReport.h"
@@ -751,12 +751,12 @@ int main(int argc, char** argv) {
             raw.run("SELECT " + report::boundFields(def).join(", ") +
                     " FROM w在庫表印刷 ORDER BY seq");
         };
-        auto rows = report::readRows(store, "w在庫表印刷", def);
+        auto rows = work::readFields(store, "w在庫表印刷", report::boundFields(def));
         lines.push_back({"lay out a 500-line sheet report",
                          measure(9, {},
                                  [&] {
                                      check(sheet::fillSheetPrint(store), "print table");
-                                     rows = report::readRows(store, "w在庫表印刷", def);
+                                     rows = work::readFields(store, "w在庫表印刷", report::boundFields(def));
                                      check(rows, "rows");
                                      report::layout(def, rows.value);
                                  }),

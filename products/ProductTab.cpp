@@ -8,6 +8,7 @@
 #include "widgets/Grids.h"
 #include "widgets/NumberBox.h"
 #include "work/WorkResets.h"
+#include "work/WorkRows.h"
 
 #include <QComboBox>
 #include <QDate>
@@ -91,7 +92,7 @@ ProductTab::ProductTab(Store& store, const RefModels& refs, QWidget* parent)
             Clear商品情報();
     });
     connect(detail, &QPushButton::clicked, this, &ProductTab::openDetail);
-    connect(printBtn, &QPushButton::clicked, this, &ProductTab::printRequested);
+    connect(printBtn, &QPushButton::clicked, this, &ProductTab::print);
     connect(csvOut, &QPushButton::clicked, this, &ProductTab::exportCsv);
     connect(csvIn, &QPushButton::clicked, this, &ProductTab::importCsv);
     connect(m_model, &WorkTableModel::cellEdited, this, [this] { m_dirty = true; });
@@ -555,6 +556,17 @@ void ProductTab::setNameLists(const resets::CombLists& lists, bool keepChoices) 
     fillNames(m_unit, lists.units, true);
 }
 
-QString ProductTab::printCategory() const {
-    return m_cat->currentText();
+void ProductTab::print() {
+    const auto fail = [](const QString& e) {
+        ShowError(QStringLiteral("商品情報を印刷できませんでした。"), e);
+    };
+    if (Status s = products::fillProductPrint(m_store); !s)
+        return fail(s.error);
+    PrintCategory = m_cat->currentText();
+    const report::Definition def = products::productReport(PrintCategory, QDate::currentDate());
+    // The report reads the list itself; the print copy holds the same rows.
+    const auto rows = work::readFields(m_store, "w商品マスタ", report::boundFields(def));
+    if (!rows)
+        return fail(rows.error());
+    emit printoutReady({QStringLiteral("商品情報"), report::layout(def, rows.value), {}, {}});
 }

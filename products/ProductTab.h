@@ -1,6 +1,7 @@
 #pragma once
 
 #include "products/ProductOps.h"
+#include "products/ProductReport.h"
 #include "work/RefModels.h"
 #include "work/WorkResets.h"
 
@@ -45,8 +46,10 @@ class ProductTab : public QWidget {
     // The category and unit names to offer; with keepChoices each box keeps
     // what it shows. A unit typed in the panel is kept either way.
     void setNameLists(const resets::CombLists& lists, bool keepChoices);
-    // The category the list report is headed with.
-    QString printCategory() const;
+    // The list as edited, headed by the panel's category.
+    void print();
+    // The category the last list report was headed with.
+    QString PrintCategory;
     WorkTableModel* model() const { return m_model; }
 
   signals:
@@ -54,7 +57,8 @@ class ProductTab : public QWidget {
     void namesChanged();
     // The product master changed (and with it perhaps the names).
     void productsChanged();
-    void printRequested();
+    // The list report laid out, to show in the print preview.
+    void printoutReady(const report::Printout& printout);
     void hintRequested(const QString& ctlName);
     // One line on what an action did, for the status bar.
     void statusMessage(const QString& text);

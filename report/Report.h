@@ -4,9 +4,12 @@
 
 #include <QHash>
 #include <QRect>
+#include <QPair>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVector>
+#include <functional>
 
 // A small banded report: sections with heights, items at positions in twips,
 // rows from a work table, A4 pages that never split a detail block.
@@ -70,6 +73,15 @@ struct Placed {
 struct Page {
     int number = 1;
     QVector<Placed> items;
+};
+
+// A report ready to show: its pages, the other forms of it the preview offers,
+// and the parts of the name a PDF is suggested under (empty: the title).
+struct Printout {
+    QString title;
+    QVector<Page> pages;
+    QVector<QPair<QString, std::function<QVector<Page>()>>> forms;
+    QStringList fileName;
 };
 
 // Lays the report out into pages; pure, paints nothing.

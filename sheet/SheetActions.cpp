@@ -11,6 +11,7 @@
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
 #include "work/WorkResets.h"
+#include "work/WorkRows.h"
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
@@ -285,4 +286,29 @@ void SheetTab::loadSaved(const QDate& date, const QString& category) {
     if (!confirmDiscard())
         return;
     loadSheet(date, category);
+}
+
+void SheetTab::print() {
+    const auto fail = [](const QString& e) {
+        ShowError(QStringLiteral("在庫表を印刷できませんでした。"), e);
+    };
+    if (Status s = sheet::fillSheetPrint(m_store); !s)
+        return fail(s.error);
+    const sheet::PrintHeading heading = printHeading();
+    PrintDate = heading.date;
+    PrintCategory = heading.category;
+    PrintTotal = heading.total;
+    const report::Definition def = sheet::sheetReport(heading);
+    const auto rows = work::readFields(m_store, "w在庫表印刷", report::boundFields(def));
+    if (!rows)
+        return fail(rows.error());
+    const auto form = [heading, rows = rows.value](sheet::Form f) {
+        return [heading, rows, f] { return report::layout(sheet::sheetReport(heading, f), rows); };
+    };
+    emit printoutReady({QStringLiteral("在庫表"),
+                        report::layout(def, rows.value),
+                        {{QStringLiteral("数えた在庫表"), form(sheet::Form::Counted)},
+                         {QStringLiteral("記入用（数量なし）"), form(sheet::Form::Blank)},
+                         {QStringLiteral("記入用（数量・適正数なし）"), form(sheet::Form::Blind)}},
+                        fileNameParts()});
 }

@@ -113,7 +113,7 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     connect(lineDel, &QPushButton::clicked, this, &SheetTab::LineDelete在庫表);
     connect(clear, &QPushButton::clicked, this, &SheetTab::clearClicked);
     connect(fill, &QPushButton::clicked, this, &SheetTab::Read商品マスタto在庫表);
-    connect(printBtn, &QPushButton::clicked, this, &SheetTab::printRequested);
+    connect(printBtn, &QPushButton::clicked, this, &SheetTab::print);
     connect(csvOut, &QPushButton::clicked, this, &SheetTab::exportCsv);
     connect(csvIn, &QPushButton::clicked, this, &SheetTab::importCsv);
     connect(m_date, &QDateEdit::dateChanged, this, &SheetTab::showClosed);

@@ -48,6 +48,8 @@ class SheetTab : public QWidget {
     void Calc明細();
     // The sheet's named lines to a CSV file the user names.
     void exportCsv();
+    // The sheet report in its three forms, headed as the sheet shows.
+    void print();
     // Quantities from a CSV file set on the sheet, after a preview.
     void importCsv();
     // Loads the saved sheet of a date and category (asking first when the
@@ -61,6 +63,8 @@ class SheetTab : public QWidget {
     // What a file of this sheet is named by: 在庫表, the date (today without one), the category.
     QStringList fileNameParts() const;
     WorkTableModel* model() const { return m_model; }
+    // Heading texts of the last sheet report.
+    QString PrintDate, PrintCategory, PrintTotal;
     // Adds the scans of codes that were unknown and now have a product.
     void countRegistered();
     // Enter after a quantity goes on to the next line's name: a line in three keys.
@@ -71,9 +75,8 @@ class SheetTab : public QWidget {
     void namesRead(const resets::CombLists& lists);
     // A name entered the code master: every list of names is out of date.
     void namesChanged();
-    void printRequested();
-    // Laid-out pages of another report to show in the print preview.
-    void pagesToPrint(const QVector<report::Page>& pages, const QString& title);
+    // The sheet report laid out, to show in the print preview.
+    void printoutReady(const report::Printout& printout);
     void hintRequested(const QString& ctlName);
     // The user asked to register a scanned code that no product has.
     void registerCodeRequested(const QString& code);

@@ -208,7 +208,7 @@ void TestReport::printFromTheWindow() {
     QCOMPARE(textOf(shown[0], "txt日付"), QString("2024年01月05日"));
     QCOMPARE(textOf(shown[0], "txt合計金額"), QString("12,345"));
     QCOMPARE(textOf(shown[0], "Lbl商品区分"), QString("<absent>"));
-    QCOMPARE(w.PrintDate, QString("2024年01月05日"));
+    QCOMPARE(w.sheetTab()->PrintDate, QString("2024年01月05日"));
     // Each print refills its table; an empty date prints an empty heading.
     m->setData(m->index(0, sheet::ColName), "");
     w.findChild<DateBox*>("dt日付")->setNull();

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "store/Store.h"
+
+#include <QHash>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+// The rows of a work table as named fields, in insertion order: what a report
+// prints is read here, so the report engine needs nothing from the store.
+namespace work {
+
+using FieldValues = QHash<QString, QVariant>;
+
+Result<QVector<FieldValues>> readFields(Store& store, const QString& table,
+                                        const QStringList& fields);
+
+} // namespace work
