@@ -96,11 +96,16 @@ ProductTab::ProductTab(Store& store, const RefModels& refs, QWidget* parent)
     connect(csvOut, &QPushButton::clicked, this, &ProductTab::exportCsv);
     connect(csvIn, &QPushButton::clicked, this, &ProductTab::importCsv);
     connect(m_model, &WorkTableModel::cellEdited, this, [this] { m_dirty = true; });
-    reportRefusedNumbers(m_model, [this](int row, int column) {
-        m_grid->setCurrentIndex(m_model->index(row, column));
-        m_grid->setFocus();
-        return static_cast<QAbstractItemView*>(m_grid);
-    });
+    connect(m_model, &WorkTableModel::valueRefused, this,
+            [this](int row, int column, const QString& typed) {
+                refuseNumber(m_model, row, column, typed,
+                             QString::fromUtf8(m_model->column(column).field),
+                             [this](int row, int column) {
+                                 m_grid->setCurrentIndex(m_model->index(row, column));
+                                 m_grid->setFocus();
+                                 return static_cast<QAbstractItemView*>(m_grid);
+                             });
+            });
     connect(m_model, &WorkTableModel::writeFailed, this, [](const QString& e) {
         ShowError(QStringLiteral("入力した値を保存できませんでした。"), e);
     });

@@ -141,10 +141,16 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     // The category a line is stored under follows the sheet's.
     connect(m_category, &QComboBox::currentTextChanged, this,
             [this] { m_grid->pane(1)->viewport()->update(); });
-    reportRefusedNumbers(m_model, [this](int row, int column) {
-        m_grid->setCurrent(column == ColCode || column == ColName ? 0 : 1, row, column);
-        return m_grid->pane(column == ColCode || column == ColName ? 0 : 1);
-    });
+    connect(m_model, &WorkTableModel::valueRefused, this,
+            [this](int row, int column, const QString& typed) {
+                refuseNumber(m_model, row, column, typed,
+                             QString::fromUtf8(m_model->column(column).field),
+                             [this](int row, int column) {
+                                 const int pane = column == ColCode || column == ColName ? 0 : 1;
+                                 m_grid->setCurrent(pane, row, column);
+                                 return m_grid->pane(pane);
+                             });
+            });
     // A name no product has yet is marked: the save will add it to the master.
     // On a sheet of one category a line shows the category it is stored under;
     // a product of another is marked, and keeps its own.

@@ -20,6 +20,10 @@ for room in ORDER:
         for target in INCLUDE.findall(f.read_text(encoding="utf-8")):
             if target in RANK and RANK[target] < RANK[room]:
                 upward.append(f"{f.relative_to(root)}: includes {target}/ (above {room}/)")
+            # Grids and boxes serve any model: they know the work tables only
+            # through the small interfaces in base/.
+            elif room == "widgets" and target == "work":
+                upward.append(f"{f.relative_to(root)}: includes work/ (widgets know no work table)")
 for line in upward:
     print(line)
 print(f"{len(upward)} includes run upward", file=sys.stderr)

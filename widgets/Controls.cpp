@@ -1,7 +1,6 @@
 #include "widgets/Controls.h"
 
 #include "msg/Msg.h"
-#include "work/WorkTableModel.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -14,25 +13,22 @@
 #include <QTimer>
 #include <algorithm>
 
-void reportRefusedNumbers(WorkTableModel* model,
-                          std::function<QAbstractItemView*(int row, int column)> showCell) {
-    QObject::connect(model, &WorkTableModel::valueRefused, model,
-                     [model, showCell](int row, int column, const QString& typed) {
-                         ShowMsg(MsgKind::入力, MsgCase::数字のみ,
-                                 QString::fromUtf8(model->column(column).field));
-                         // After the key that ended the edit has moved the cursor on.
-                         QTimer::singleShot(0, model, [model, showCell, row, column, typed] {
-                             QAbstractItemView* view = showCell(row, column);
-                             const QModelIndex at = model->index(row, column);
-                             if (!view || !at.isValid())
-                                 return;
-                             view->edit(at);
-                             if (auto* e = qobject_cast<QLineEdit*>(view->indexWidget(at))) {
-                                 e->setText(typed);
-                                 e->selectAll();
-                             }
-                         });
-                     });
+void refuseNumber(QAbstractItemModel* model, int row, int column, const QString& typed,
+                  const QString& field,
+                  const std::function<QAbstractItemView*(int row, int column)>& showCell) {
+    ShowMsg(MsgKind::入力, MsgCase::数字のみ, field);
+    // After the key that ended the edit has moved the cursor on.
+    QTimer::singleShot(0, model, [model, showCell, row, column, typed] {
+        QAbstractItemView* view = showCell(row, column);
+        const QModelIndex at = model->index(row, column);
+        if (!view || !at.isValid())
+            return;
+        view->edit(at);
+        if (auto* e = qobject_cast<QLineEdit*>(view->indexWidget(at))) {
+            e->setText(typed);
+            e->selectAll();
+        }
+    });
 }
 
 namespace {

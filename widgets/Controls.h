@@ -21,15 +21,16 @@ inline QLabel* makeLabel(QWidget* parent, const QString& name, const QString& ca
     return l;
 }
 
-class WorkTableModel;
+class QAbstractItemModel;
 class QAbstractItemView;
 
-// Tells the user when a number cell was given text that is not a number, then
-// puts the cursor back on that cell with the typed text selected, whatever
-// key ended the edit: the retyped value lands where it was meant to.
+// Tells the user that a number cell (of `field`) was given text that is not a
+// number, then puts the cursor back on that cell with the typed text selected,
+// whatever key ended the edit: the retyped value lands where it was meant to.
 // `showCell` makes (row, column) current and gives the view that shows it.
-void reportRefusedNumbers(WorkTableModel* model,
-                          std::function<QAbstractItemView*(int row, int column)> showCell);
+void refuseNumber(QAbstractItemModel* model, int row, int column, const QString& typed,
+                  const QString& field,
+                  const std::function<QAbstractItemView*(int row, int column)>& showCell);
 
 class QComboBox;
 // Refills a selector with names; with keepChoice it keeps what it shows,

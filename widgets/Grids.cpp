@@ -3,7 +3,7 @@
 #include "base/ListFilter.h"
 
 #include "base/Values.h"
-#include "work/WorkTableModel.h"
+#include "base/StaleList.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -234,7 +234,7 @@ std::function<EnterDelegate*(QObject*)> ComboDelegate::factory(ListMaker make, i
 
 QWidget* ComboDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&,
                                      const QModelIndex&) const {
-    if (auto* refs = qobject_cast<WorkTableModel*>(m_list))
+    if (auto* refs = dynamic_cast<StaleList*>(m_list))
         refs->ensureFresh();
     auto* combo = new QComboBox(parent);
     combo->setEditable(true);

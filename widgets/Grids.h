@@ -6,7 +6,6 @@
 #include <functional>
 
 class QAbstractItemModel;
-class WorkTableModel;
 
 // Twips (1/1440 inch) to pixels at the widget's logical DPI.
 int twips(const QWidget* w, int tw);

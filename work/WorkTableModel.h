@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/StaleList.h"
 #include "store/Columns.h"
 #include "store/Store.h"
 
@@ -11,7 +12,7 @@
 
 // A grid's binding to one work table (the ledger's "data control"): all rows
 // in insertion order, read by refresh(), each committed cell written at once.
-class WorkTableModel : public QAbstractTableModel {
+class WorkTableModel : public QAbstractTableModel, public StaleList {
     Q_OBJECT
   public:
     using Kind = columns::Kind;
@@ -34,7 +35,7 @@ class WorkTableModel : public QAbstractTableModel {
     // source changed, ensureFresh() before showing it runs refill then refresh.
     void setRefill(std::function<Status()> refill) { m_refill = std::move(refill); }
     void markStale(bool stale = true) { m_stale = stale; }
-    bool ensureFresh();
+    bool ensureFresh() override;
     QString lastError() const { return m_lastError; }
 
     qint64 keyAt(int row) const { return m_keys.value(row); }
