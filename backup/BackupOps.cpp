@@ -334,55 +334,19 @@ Result<QString> restore(Store& store, const QString& path, const QDateTime& now,
         r.status = s;
         return r;
     }
-    const QString dataPath = store.dataPath(), mainPath = store.mainDbPath();
+    const QString mainPath = store.mainFilePath();
     const auto fail = [&](const QString& why, ErrorKind kind = ErrorKind::Io) {
         r.status = Status::failed(
             QStringLiteral("復元できませんでした。データは元のままです。%1").arg(why), kind);
     };
-    if (store.onServer()) {
-        // The copy, opened as a ledger of this version in a scratch folder,
-        // replaces the server's data in one transaction that every other PC
-        // waits for.
-        QTemporaryDir scratch(dataPath + ".restore-XXXXXX");
-        Store local;
-        {
-            // The copy as SQLite reads it, its WAL included: what the list showed.
-            QString error;
-            const ReadOnly src(path);
-            if (!src.ok() || !src.snapshot(scratch.path() + "/Stolva.mdb", &error)) {
-                fail(QStringLiteral("%1 を読めません。").arg(shown(path)));
-                return r;
-            }
-        }
-        if (Status s = local.open(scratch.path()); !s) {
-            fail(s.error, s.kind);
-            return r;
-        }
-        r = makeCopy(store, Kind::Restore, now);
-        if (!r)
-            return r;
-        const Status copied = guarded([&] {
-            Transaction t(store, Db::Main);
-            ledger::lockAll(store);
-            ledger::copyAll(local, store);
-            t.commit();
-        });
-        if (!copied) {
-            fail(copied.error, copied.kind);
-            return r;
-        }
-        if (afterOpen)
-            if (Status s = afterOpen(); !s)
-                r.status = s;
-        return r;
-    }
-    // What the list showed is what goes in: the copy as SQLite reads it.
+    // What the list showed is what goes in: the copy as SQLite reads it, its
+    // WAL included.
     wholefile::Temp next(mainPath, wholefile::Temp::OwnerOnly);
     {
         QString error;
         const ReadOnly src(path);
         if (!src.ok() || !src.snapshot(next.path(), &error)) {
-            fail(error);
+            fail(error.isEmpty() ? QStringLiteral("%1 を読めません。").arg(shown(path)) : error);
             return r;
         }
     }
@@ -394,30 +358,25 @@ Result<QString> restore(Store& store, const QString& path, const QDateTime& now,
     if (!r)
         return r;
     const QString aside = r.value;
-    // Closed, the main file has no journal; the rename puts the whole new
-    // file in its place at once.
-    store.close();
-    if (const wholefile::Outcome o = next.commit(); !o) {
-        fail(o.error);
-        if (Status s = store.open(dataPath); !s)
-            r.status.error += "\n" + s.error;
+    Status opened = ledger::replaceData(store, next);
+    if (!opened && store.isOpen()) { // nothing was replaced
+        fail(opened.error, opened.kind);
         return r;
     }
-    Status opened = store.open(dataPath);
     if (opened && afterOpen)
         opened = afterOpen();
     if (opened)
         return r;
-    // The restored data would not open or show: the previous file goes back.
-    store.close();
+    // The restored data would not open or show: the previous data goes back.
     bool back = false;
     {
         wholefile::Temp again(mainPath, wholefile::Temp::OwnerOnly);
         QString error;
         const ReadOnly src(aside);
-        back = src.ok() && src.snapshot(again.path(), &error) && again.commit();
+        back = src.ok() && src.snapshot(again.path(), &error) &&
+               ledger::replaceData(store, again).ok;
     }
-    const bool reopened = back && store.open(dataPath).ok && (!afterOpen || afterOpen().ok);
+    const bool reopened = back && store.isOpen() && (!afterOpen || afterOpen().ok);
     r.status = Status::failed(
         (reopened ? QStringLiteral("復元したデータを開けませんでした。元のデータに戻しました。")
                   : QStringLiteral("復元したデータを開けませんでした。元のデータは %1 にあります。")

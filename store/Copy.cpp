@@ -190,4 +190,35 @@ void snapshotInto(Store& store, const QString& folder, const QString& to) {
                          QString(), ErrorKind::Io);
 }
 
+Status replaceData(Store& store, wholefile::Temp& copy) {
+    const QString dataPath = store.dataPath();
+    if (store.onServer()) {
+        // The copy opened as a ledger of this version (an older one upgraded)
+        // in a scratch folder of its own.
+        QTemporaryDir scratch(dataPath + ".restore-XXXXXX");
+        const QString file = scratch.path() + "/Stolva.mdb";
+        if (!scratch.isValid() || !QFile::rename(copy.path(), file))
+            return Status::failed(QStringLiteral("作業用のフォルダーを作れません。"), ErrorKind::Io);
+        Store local;
+        if (Status s = local.open(scratch.path()); !s)
+            return s;
+        return guarded([&] {
+            Transaction t(store, Db::Main);
+            lockAll(store);
+            copyAll(local, store);
+            t.commit();
+        });
+    }
+    // Closed, the main file has no journal; the rename puts the whole new
+    // file in its place at once.
+    store.close();
+    if (const wholefile::Outcome o = copy.commit(); !o) {
+        Status failed = Status::failed(o.error, ErrorKind::Io);
+        if (Status s = store.open(dataPath); !s)
+            failed.error += "\n" + s.error;
+        return failed;
+    }
+    return store.open(dataPath);
+}
+
 } // namespace ledger

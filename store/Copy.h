@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/WholeFile.h"
 #include "store/Store.h"
 
 // The shared data of one store copied into another's: a server's into a
@@ -36,6 +37,13 @@ Result<QStringList> copyToServer(Store& local, const server::Address& to);
 // itself; a server's read in one snapshot into a new file in a scratch
 // folder inside `folder`, which then takes the name.
 void snapshotInto(Store& store, const QString& folder, const QString& to);
+
+// Puts a checked copy of the ledger (a file of this or an older version,
+// written beside the main file) in place of the data. A file: the data is
+// closed, the copy renamed into place whole and the data reopened (the old one
+// reopened when the rename fails). A server: the copy's rows replace the
+// server's in one transaction that every other PC waits for.
+Status replaceData(Store& store, wholefile::Temp& copy);
 
 // Rows and sums of every table, to compare two ledgers after a copy:
 // "商品マスタ: 120 行, 単価 計 45210.5" …

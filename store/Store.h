@@ -100,6 +100,9 @@ class Store {
 
     QString dataPath() const { return m_dataPath; }
     QString mainDbPath() const { return m_mainPath; }
+    // The main file in the data folder; on a server, where it would stand
+    // (a copy that replaces the data is written beside it).
+    QString mainFilePath() const { return m_dataPath + QStringLiteral("Stolva.mdb"); }
     QString workDbPath() const { return m_workPath; }
 
     QSqlDatabase db(Db which) const;
