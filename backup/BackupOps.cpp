@@ -373,8 +373,8 @@ Result<QString> restore(Store& store, const QString& path, const QDateTime& now,
         wholefile::Temp again(mainPath, wholefile::Temp::OwnerOnly);
         QString error;
         const ReadOnly src(aside);
-        back = src.ok() && src.snapshot(again.path(), &error) &&
-               ledger::replaceData(store, again).ok;
+        back =
+            src.ok() && src.snapshot(again.path(), &error) && ledger::replaceData(store, again).ok;
     }
     const bool reopened = back && store.isOpen() && (!afterOpen || afterOpen().ok);
     r.status = Status::failed(

@@ -18,7 +18,6 @@
 #include "products/ProductOps.h"
 #include "report/Paint.h"
 #include "report/Report.h"
-#include "work/WorkRows.h"
 #include "sheet/Scan.h"
 #include "sheet/SheetOps.h"
 #include "sheet/SheetReport.h"
@@ -27,6 +26,7 @@
 #include "work/ProductRefModel.h"
 #include "work/RefModels.h"
 #include "work/WorkResets.h"
+#include "work/WorkRows.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -756,7 +756,8 @@ int main(int argc, char** argv) {
                          measure(9, {},
                                  [&] {
                                      check(sheet::fillSheetPrint(store), "print table");
-                                     rows = work::readFields(store, "w在庫表印刷", report::boundFields(def));
+                                     rows = work::readFields(store, "w在庫表印刷",
+                                                             report::boundFields(def));
                                      check(rows, "rows");
                                      report::layout(def, rows.value);
                                  }),

@@ -1,6 +1,5 @@
 #include "history/HistoryOps.h"
 
-
 #include <QMap>
 
 namespace history {

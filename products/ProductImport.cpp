@@ -289,7 +289,7 @@ Status importProducts(Store& store, const ProductPreview& preview, const Progres
         // indexed field rewritten for nothing costs its index too).
         const QStringList fields = columns::list(products::Columns, products::ColCode).split(", ");
         const int width = int(fields.size());
-        Batch add(store, Db::Main, "商品マスタ", fields.join(", "));
+        const auto add = products::addedProducts(store);
         std::map<unsigned, std::unique_ptr<Batch>> updates; // by the fields that change
         const auto updateOf = [&](unsigned changed) -> Batch& {
             auto& b = updates[changed];
@@ -304,7 +304,7 @@ Status importProducts(Store& store, const ProductPreview& preview, const Progres
                 throw StoreError(cancelled(), QString());
             const ProductLine& line = preview.lines[i];
             if (line.action == RowAction::New)
-                add.add(line.values);
+                add->add(line.values);
             else if (line.action == RowAction::Update ||
                      (line.action == RowAction::CodeChange && preview.writeCodeChanges)) {
                 QVariantList row{line.id};
@@ -318,7 +318,7 @@ Status importProducts(Store& store, const ProductPreview& preview, const Progres
             for (const QString& n : line.newNames[1])
                 slotWriter.enter(codes::kindCategory(), n);
         }
-        add.flush();
+        add->flush();
         for (auto& [changed, batch] : updates)
             batch->flush();
         slotWriter.flush();

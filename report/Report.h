@@ -3,8 +3,8 @@
 #include "base/Result.h"
 
 #include <QHash>
-#include <QRect>
 #include <QPair>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QVariant>

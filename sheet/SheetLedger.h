@@ -14,7 +14,8 @@
 // The saved counts: every write to 在庫表 and its versions goes through these
 // operations. They take values (a date, a category, lines made from the
 // column table, the versions the caller saw) and touch only the main data,
-// whoever calls them: the sheet tab with its work table, scans, count imports.
+// whoever calls them. The sheet tab reads its work table (typed, scanned or
+// imported counts alike: the editing buffer of one screen) into lines for them.
 namespace sheet {
 
 // Rounding of the ledger. Leaves the adjusted value in `value` and returns a

@@ -169,11 +169,10 @@ void writeProducts(Store& store, const ProductPlan& plan, const QHash<qint64, qi
         ++written;
     }
     products::flushGuarded(store, batches, written);
-    Batch add(store, Db::Main, "商品マスタ", columns::list(products::Columns, products::ColCode),
-              LargeChunk);
+    const auto add = products::addedProducts(store);
     for (const Row& r : plan.added)
-        add.add(QVariantList(r.begin(), r.end()));
-    add.flush();
+        add->add(QVariantList(r.begin(), r.end()));
+    add->flush();
 }
 
 } // namespace sheet

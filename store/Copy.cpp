@@ -198,7 +198,8 @@ Status replaceData(Store& store, wholefile::Temp& copy) {
         QTemporaryDir scratch(dataPath + ".restore-XXXXXX");
         const QString file = scratch.path() + "/Stolva.mdb";
         if (!scratch.isValid() || !QFile::rename(copy.path(), file))
-            return Status::failed(QStringLiteral("作業用のフォルダーを作れません。"), ErrorKind::Io);
+            return Status::failed(QStringLiteral("作業用のフォルダーを作れません。"),
+                                  ErrorKind::Io);
         Store local;
         if (Status s = local.open(scratch.path()); !s)
             return s;

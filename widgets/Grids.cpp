@@ -2,8 +2,8 @@
 
 #include "base/ListFilter.h"
 
-#include "base/Values.h"
 #include "base/StaleList.h"
+#include "base/Values.h"
 
 #include <QApplication>
 #include <QComboBox>
