@@ -70,193 +70,223 @@ struct SlotRoom {
     }
 };
 
+// Matches the records of one file with the master, in record order: the
+// master in memory (the first product of each code and of each name, and how
+// many products have each name), the slots still free, and which record first
+// named each code, new name and product.
+class ProductMatcher {
+  public:
+    ProductMatcher(Store& store, const Header& h, ProductPreview& preview)
+        : m_h(h), m_preview(preview), m_room(store) {
+        using namespace products;
+        m_master = store.query(Db::Main, "SELECT id, " + columns::list(Columns, ColCode) +
+                                             " FROM 商品マスタ ORDER BY id");
+        for (int i = 0; i < m_master.size(); ++i) {
+            const QString code = m_master[i][1].toString(), name = m_master[i][2].toString();
+            if (!code.isEmpty() && !m_byCode.contains(code))
+                m_byCode.insert(code, i);
+            if (!m_byName.contains(name))
+                m_byName.insert(name, i);
+            ++m_nameCount[name];
+        }
+        m_zeroLed = zeroLedCodes(m_byCode.keys());
+    }
+
+    void match(qsizetype i, const QStringList& rec) {
+        ProductLine line;
+        line.line = i + 1;
+        const auto cell = [&](const QString& name) {
+            const int at = m_h.at(name);
+            return at < 0 || at >= rec.size() ? QString() : rec[at];
+        };
+        line.code = cell(CodeName);
+        line.name = cell(NameName);
+        int m = -1;
+        bool codeChange = false;
+        QVariantList values;
+        QString error = recordError(rec, line);
+        if (error.isEmpty())
+            error = target(line.code, line.name, m, codeChange);
+        if (error.isEmpty())
+            error = readValues(cell, m, line.code, values);
+        if (error.isEmpty())
+            error = repeated(line.code, line.name, m);
+        if (error.isEmpty())
+            error = enterNames(values, line);
+        if (!error.isEmpty()) {
+            line.action = RowAction::Error;
+            line.reason = error;
+            keepError(m_preview, line);
+            return;
+        }
+        if (!line.code.isEmpty())
+            m_codeLine.insert(line.code, line.line);
+        line.values = values;
+        if (m < 0) {
+            line.action = RowAction::New;
+            m_nameLine.insert(line.name, line.line);
+        } else {
+            describeChange(line, m, codeChange);
+        }
+        m_preview.lines << line;
+    }
+
+  private:
+    // A record of the wrong width, without a name, or with a name or code too long.
+    QString recordError(const QStringList& rec, const ProductLine& line) const {
+        if (rec.size() != m_h.width)
+            return QStringLiteral("列の数が %1 です（見出しは %2 列）。")
+                .arg(rec.size())
+                .arg(m_h.width);
+        if (line.name.trimmed().isEmpty())
+            return QStringLiteral("品名が空です。");
+        return tooLong(m_h, NameName, line.name) + tooLong(m_h, CodeName, line.code);
+    }
+
+    // The stored product this record updates (m, -1 for none): by its code
+    // only, or by a name exactly one product has.
+    QString target(const QString& code, const QString& name, int& m, bool& codeChange) const {
+        const int sameName = m_nameCount.value(name);
+        if (!code.isEmpty()) {
+            m = m_byCode.value(code, -1);
+            if (m >= 0)
+                return QString();
+            if (const QString e = mangledCode(code, m_zeroLed); !e.isEmpty())
+                return e;
+            // The one product of the name has no code yet: it may take this one.
+            const int named = m_byName.value(name, -1);
+            if (sameName == 1 && m_master[named][1].toString().isEmpty()) {
+                m = named;
+                codeChange = true;
+            }
+        } else if (sameName > 1) {
+            return sameNameMessage(sameName);
+        } else if (sameName == 1) {
+            m = m_byName.value(name);
+        }
+        return QString();
+    }
+
+    // Values to write: the file's where it has the column, else the stored ones.
+    template <typename Cell>
+    QString readValues(const Cell& cell, int m, const QString& code, QVariantList& values) const {
+        using namespace products;
+        for (int c = ColCode; c < ColumnCount; ++c) {
+            const QString field = productNames()[c - ColCode];
+            const QVariant stored = m >= 0 ? m_master[m][c - ColCode + 1] : QVariant();
+            if (m_h.at(field) < 0 || (c == ColCode && code.isEmpty())) {
+                values << stored;
+                continue;
+            }
+            const QString text = cell(field);
+            if (Columns[c].kind == columns::Kind::Text) {
+                if (const QString e = tooLong(m_h, field, text); !e.isEmpty())
+                    return e;
+                values << textOrNull(text);
+            } else if (text.trimmed().isEmpty()) {
+                values << QVariant();
+            } else if (Columns[c].kind == columns::Kind::Money) {
+                const auto price = parseCurrency(withoutYen(text));
+                if (!price)
+                    return columnError(m_h, field, text, QStringLiteral("金額"));
+                values << price->toVariant();
+            } else {
+                const auto whole = parseWholeNumber(text);
+                if (!whole)
+                    return columnError(m_h, field, text, QStringLiteral("整数"));
+                values << qlonglong(*whole);
+            }
+        }
+        return QString();
+    }
+
+    // A code, a product or a new name an earlier record already has.
+    QString repeated(const QString& code, const QString& name, int m) const {
+        if (!code.isEmpty() && m_codeLine.contains(code))
+            return QStringLiteral("コード「%1」が %2 行目にもあります。")
+                .arg(code)
+                .arg(m_codeLine[code]);
+        if (m >= 0 && m_targetLine.contains(m_master[m][0].toLongLong()))
+            return sameAs(m_targetLine[m_master[m][0].toLongLong()]);
+        if (m < 0 && code.isEmpty() && m_nameLine.contains(name))
+            return sameAs(m_nameLine[name]);
+        return QString();
+    }
+
+    // A new unit or category needs a free slot of the code master.
+    QString enterNames(const QVariantList& values, ProductLine& line) {
+        using namespace products;
+        const QString names[2] = {values[ColUnit - ColCode].toString(),
+                                  values[ColCategory - ColCode].toString()};
+        QStringList notFitting;
+        for (int k = 0; k < 2; ++k)
+            if (!names[k].isEmpty() && !m_room.held[k].contains(names[k]) && m_room.free[k] == 0)
+                notFitting << names[k];
+        if (!notFitting.isEmpty()) {
+            for (const QString& n : notFitting)
+                if (!m_preview.namesNotFitting.contains(n))
+                    m_preview.namesNotFitting << n;
+            return QStringLiteral("「%1」は単位・商品区分の 30 件の枠に入りません。")
+                .arg(notFitting.join("」「"));
+        }
+        for (int k = 0; k < 2; ++k)
+            if (!names[k].isEmpty() && !m_room.held[k].contains(names[k])) {
+                m_room.held[k].insert(names[k]);
+                --m_room.free[k];
+                line.newNames[k] << names[k];
+            }
+        return QString();
+    }
+
+    // What an update of stored product m changes, old → new, for the preview.
+    void describeChange(ProductLine& line, int m, bool codeChange) {
+        using namespace products;
+        line.id = m_master[m][0].toLongLong();
+        m_targetLine.insert(line.id, line.line);
+        QStringList said;
+        for (int c = ColCode; c < ColumnCount; ++c) {
+            const QString now = comparable(line.values[c - ColCode], Columns[c].kind),
+                          was = comparable(m_master[m][c - ColCode + 1], Columns[c].kind);
+            if (now == was)
+                continue;
+            line.changed |= 1u << (c - ColCode);
+            said << QStringLiteral("%1 %2 → %3")
+                        .arg(productNames()[c - ColCode],
+                             was.isEmpty() ? QStringLiteral("（なし）") : was,
+                             now.isEmpty() ? QStringLiteral("（なし）") : now);
+        }
+        line.reason = said.join(QStringLiteral("、"));
+        line.action = codeChange     ? RowAction::CodeChange
+                      : line.changed ? RowAction::Update
+                                     : RowAction::Unchanged;
+        if (!line.changed)
+            line.values.clear(); // nothing to write: the preview keeps what it shows
+    }
+
+    const Header& m_h;
+    ProductPreview& m_preview;
+    Rows m_master;
+    QHash<QString, int> m_byCode, m_byName, m_nameCount;
+    QHash<QString, QString> m_zeroLed;
+    SlotRoom m_room;
+    QHash<QString, int> m_codeLine, m_nameLine; // first record of a code, of a new name
+    QHash<qint64, int> m_targetLine;            // first record updating a product
+};
+
 Result<ProductPreview> buildPreview(Store& store, const Table& table, const Progress& progress) {
-    using namespace products;
     Result<ProductPreview> r;
     const Result<Header> header = readHeader(table, productNames(), NameName, &r.value.header);
     if (!header) {
         r.status = header.status;
         return r;
     }
-    const Header& h = header.value;
-    r.value.ignoredColumns = h.ignored;
+    r.value.ignoredColumns = header.value.ignored;
     r.value.encoding = table.encoding;
     r.status = guarded([&] {
-        // The master in memory: the first product of each code and of each
-        // name, and how many products have each name.
-        QHash<QString, int> byCode, byName, nameCount;
-        const Rows master = store.query(Db::Main, "SELECT id, " + columns::list(Columns, ColCode) +
-                                                      " FROM 商品マスタ ORDER BY id");
-        for (int i = 0; i < master.size(); ++i) {
-            const QString code = master[i][1].toString(), name = master[i][2].toString();
-            if (!code.isEmpty() && !byCode.contains(code))
-                byCode.insert(code, i);
-            if (!byName.contains(name))
-                byName.insert(name, i);
-            ++nameCount[name];
-        }
-        const QHash<QString, QString> zeroLed = zeroLedCodes(byCode.keys());
-        SlotRoom room(store);
-        QHash<QString, int> codeLine, nameLine; // first record of a code, of a new name
-        QHash<qint64, int> targetLine;          // first record updating a product
-        const bool finished =
-            eachRecord(table, h, progress, [&](qsizetype i, const QStringList& rec) {
-                ProductLine line;
-                line.line = i + 1;
-                const auto fail = [&](const QString& reason) {
-                    line.action = RowAction::Error;
-                    line.reason = reason;
-                    keepError(r.value, line);
-                };
-                const auto cell = [&](const QString& name) {
-                    const int at = h.at(name);
-                    return at < 0 || at >= rec.size() ? QString() : rec[at];
-                };
-                const QString code = cell(CodeName), name = cell(NameName);
-                line.code = code;
-                line.name = name;
-                if (rec.size() != h.width) {
-                    fail(QStringLiteral("列の数が %1 です（見出しは %2 列）。")
-                             .arg(rec.size())
-                             .arg(h.width));
-                    return;
-                }
-                if (name.trimmed().isEmpty()) {
-                    fail(QStringLiteral("品名が空です。"));
-                    return;
-                }
-                if (const QString e = tooLong(h, NameName, name) + tooLong(h, CodeName, code);
-                    !e.isEmpty()) {
-                    fail(e);
-                    return;
-                }
-                // The stored product this record updates, if any: by its code
-                // only, or by a name exactly one product has.
-                int m = -1;
-                bool codeChange = false;
-                const int sameName = nameCount.value(name);
-                if (!code.isEmpty()) {
-                    m = byCode.value(code, -1);
-                    if (m < 0) {
-                        if (const QString e = mangledCode(code, zeroLed); !e.isEmpty()) {
-                            fail(e);
-                            return;
-                        }
-                        // The one product of the name has no code yet: it may take this one.
-                        const int named = byName.value(name, -1);
-                        if (sameName == 1 && master[named][1].toString().isEmpty()) {
-                            m = named;
-                            codeChange = true;
-                        }
-                    }
-                } else if (sameName > 1) {
-                    fail(sameNameMessage(sameName));
-                    return;
-                } else if (sameName == 1) {
-                    m = byName.value(name);
-                }
-                // Values to write: the file's where it has the column, else the stored ones.
-                QVariantList values;
-                QString error;
-                for (int c = ColCode; c < ColumnCount && error.isEmpty(); ++c) {
-                    const QString field = productNames()[c - ColCode];
-                    const QVariant stored = m >= 0 ? master[m][c - ColCode + 1] : QVariant();
-                    if (h.at(field) < 0 || (c == ColCode && code.isEmpty())) {
-                        values << stored;
-                        continue;
-                    }
-                    const QString text = cell(field);
-                    if (Columns[c].kind == columns::Kind::Text) {
-                        error = tooLong(h, field, text);
-                        values << textOrNull(text);
-                    } else if (text.trimmed().isEmpty()) {
-                        values << QVariant();
-                    } else if (Columns[c].kind == columns::Kind::Money) {
-                        const auto price = parseCurrency(withoutYen(text));
-                        if (!price)
-                            error = columnError(h, field, text, QStringLiteral("金額"));
-                        else
-                            values << price->toVariant();
-                    } else {
-                        const auto whole = parseWholeNumber(text);
-                        if (!whole)
-                            error = columnError(h, field, text, QStringLiteral("整数"));
-                        else
-                            values << qlonglong(*whole);
-                    }
-                }
-                if (!error.isEmpty()) {
-                    fail(error);
-                    return;
-                }
-                if (!code.isEmpty() && codeLine.contains(code)) {
-                    fail(QStringLiteral("コード「%1」が %2 行目にもあります。")
-                             .arg(code)
-                             .arg(codeLine[code]));
-                    return;
-                }
-                if (m >= 0 && targetLine.contains(master[m][0].toLongLong())) {
-                    fail(sameAs(targetLine[master[m][0].toLongLong()]));
-                    return;
-                }
-                if (m < 0 && code.isEmpty() && nameLine.contains(name)) {
-                    fail(sameAs(nameLine[name]));
-                    return;
-                }
-                // A new unit or category needs a free slot of the code master.
-                const QString names[2] = {values[ColUnit - ColCode].toString(),
-                                          values[ColCategory - ColCode].toString()};
-                QStringList notFitting;
-                for (int k = 0; k < 2; ++k)
-                    if (!names[k].isEmpty() && !room.held[k].contains(names[k]) &&
-                        room.free[k] == 0)
-                        notFitting << names[k];
-                if (!notFitting.isEmpty()) {
-                    for (const QString& n : notFitting)
-                        if (!r.value.namesNotFitting.contains(n))
-                            r.value.namesNotFitting << n;
-                    fail(QStringLiteral("「%1」は単位・商品区分の 30 件の枠に入りません。")
-                             .arg(notFitting.join("」「")));
-                    return;
-                }
-                for (int k = 0; k < 2; ++k)
-                    if (!names[k].isEmpty() && !room.held[k].contains(names[k])) {
-                        room.held[k].insert(names[k]);
-                        --room.free[k];
-                        line.newNames[k] << names[k];
-                    }
-                if (!code.isEmpty())
-                    codeLine.insert(code, line.line);
-                line.values = values;
-                if (m < 0) {
-                    line.action = RowAction::New;
-                    nameLine.insert(name, line.line);
-                } else {
-                    line.id = master[m][0].toLongLong();
-                    targetLine.insert(line.id, line.line);
-                    QStringList said; // what changes, old → new, for the preview
-                    for (int c = ColCode; c < ColumnCount; ++c) {
-                        const QString now = comparable(values[c - ColCode], Columns[c].kind),
-                                      was = comparable(master[m][c - ColCode + 1], Columns[c].kind);
-                        if (now == was)
-                            continue;
-                        line.changed |= 1u << (c - ColCode);
-                        said << QStringLiteral("%1 %2 → %3")
-                                    .arg(productNames()[c - ColCode],
-                                         was.isEmpty() ? QStringLiteral("（なし）") : was,
-                                         now.isEmpty() ? QStringLiteral("（なし）") : now);
-                    }
-                    line.reason = said.join(QStringLiteral("、"));
-                    line.action = codeChange     ? RowAction::CodeChange
-                                  : line.changed ? RowAction::Update
-                                                 : RowAction::Unchanged;
-                    if (!line.changed)
-                        line.values.clear(); // nothing to write: the preview keeps what it shows
-                }
-                r.value.lines << line;
-            });
+        ProductMatcher matcher(store, header.value, r.value);
         // Cancelled: nothing of the preview is used.
-        if (!finished)
+        if (!eachRecord(table, header.value, progress,
+                        [&](qsizetype i, const QStringList& rec) { matcher.match(i, rec); }))
             throw StoreError(cancelled(), QString());
     });
     return r;

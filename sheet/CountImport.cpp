@@ -30,6 +30,152 @@ namespace {
 // Each record of a count file as the sheet and the master see it: the sheet's
 // lines and the master are read once into hashes, so a file of any length is
 // matched in one pass.
+class CountMatcher {
+  public:
+    CountMatcher(Store& store, const Header& h, CountPreview& preview)
+        : m_h(h), m_preview(preview) {
+        // The first line of each code and of each name, in sheet order.
+        for (const Row& l : store.query(Db::Work, "SELECT seq, code, 品名, 数量 FROM w在庫表 WHERE "
+                                                  "code IS NOT NULL OR 品名 IS NOT NULL "
+                                                  "ORDER BY seq")) {
+            const qint64 seq = l[0].toLongLong();
+            const QString code = l[1].toString(), name = l[2].toString();
+            m_counted.insert(seq, l[3]);
+            if (!isEmptyValue(l[1]) && !m_lineByCode.contains(code))
+                m_lineByCode.insert(code, seq);
+            if (!isEmptyValue(l[2]) && !m_lineByName.contains(name))
+                m_lineByName.insert(name, seq);
+            if (!isEmptyValue(l[2]) && isEmptyValue(l[1]) && !m_lineByNameNoCode.contains(name))
+                m_lineByNameNoCode.insert(name, seq);
+        }
+        // The first product of each code and of each name, with the fields a
+        // new line takes.
+        m_master =
+            store.query(Db::Main, "SELECT " + columns::list(products::Columns, products::ColCode) +
+                                      " FROM 商品マスタ ORDER BY id");
+        for (int i = 0; i < m_master.size(); ++i) {
+            const QString code = m_master[i][0].toString(), name = m_master[i][1].toString();
+            if (!code.isEmpty() && !m_productByCode.contains(code))
+                m_productByCode.insert(code, i);
+            if (!name.isEmpty() && !m_productByName.contains(name))
+                m_productByName.insert(name, i);
+            ++m_nameCount[name];
+        }
+        m_zeroLed = zeroLedCodes(m_productByCode.keys());
+    }
+
+    void match(qsizetype i, const QStringList& rec) {
+        CountLine line;
+        line.line = i + 1;
+        const auto cell = [&](const QString& name) {
+            const int at = m_h.at(name);
+            return at < 0 || at >= rec.size() ? QString() : rec[at];
+        };
+        line.code = cell(CodeName).trimmed();
+        line.name = cell(NameName);
+        line.reason = recordError(rec, line, cell(QtyName));
+        if (line.reason.isEmpty())
+            line.reason = unmatched(line);
+        if (line.reason.isEmpty()) {
+            findLine(line);
+            line.reason = repeated(line);
+        }
+        if (!line.reason.isEmpty()) {
+            keepError(m_preview, line);
+            return;
+        }
+        line.action = line.seq >= 0 ? RowAction::Update : RowAction::New;
+        if (line.seq >= 0) {
+            const QVariant was = m_counted.value(line.seq);
+            line.reason = QStringLiteral("数量 %1 → %2")
+                              .arg(isEmptyValue(was) ? QStringLiteral("（なし）") : was.toString())
+                              .arg(line.quantity);
+        }
+        m_preview.lines << line;
+    }
+
+  private:
+    // The record's width, its code or name, and its count (a whole number, never
+    // below zero: what is on the shelf); sets the quantity when it is one.
+    QString recordError(const QStringList& rec, CountLine& line, const QString& qty) const {
+        const auto whole = parseWholeNumber(qty);
+        if (rec.size() != m_h.width)
+            return QStringLiteral("列の数が %1 です（見出しは %2 列）。")
+                .arg(rec.size())
+                .arg(m_h.width);
+        if (line.code.isEmpty() && line.name.trimmed().isEmpty())
+            return QStringLiteral("コードも品名も空です。");
+        if (const QString e = tooLong(m_h, NameName, line.name) + tooLong(m_h, CodeName, line.code);
+            !e.isEmpty())
+            return e;
+        if (!whole)
+            return columnError(m_h, QtyName, qty, QStringLiteral("整数"));
+        if (*whole < 0)
+            return QStringLiteral("数量 %1 は負の数です。在庫の数は 0 以上です。").arg(*whole);
+        line.quantity = *whole;
+        return QString();
+    }
+
+    // A name several products have, or a code nothing has that looks mangled.
+    QString unmatched(const CountLine& line) const {
+        const int sameName = m_nameCount.value(line.name);
+        if (line.code.isEmpty() && sameName > 1)
+            return sameNameMessage(sameName);
+        if (!line.code.isEmpty() && !m_productByCode.contains(line.code) &&
+            !m_lineByCode.contains(line.code))
+            return mangledCode(line.code, m_zeroLed);
+        return QString();
+    }
+
+    // A code matches only its product and its line; a name, when one product
+    // has it. A line typed by name counts for that product's code too, when no
+    // other product has the name.
+    void findLine(CountLine& line) const {
+        const int p = line.code.isEmpty() ? m_productByName.value(line.name, -1)
+                                          : m_productByCode.value(line.code, -1);
+        line.known = p >= 0;
+        if (line.known) {
+            line.product = m_master[p];
+            line.name = m_master[p][1].toString();
+        }
+        qint64 seq = line.code.isEmpty() ? -1 : m_lineByCode.value(line.code, -1);
+        if (seq < 0 && !line.name.isEmpty() && m_nameCount.value(line.name) <= 1) {
+            if (line.code.isEmpty())
+                seq = m_lineByName.value(line.name, -1);
+            else if (line.known) // a line of that name without a code
+                seq = m_lineByNameNoCode.value(line.name, -1);
+        }
+        line.seq = seq;
+        line.known = line.known || line.seq >= 0;
+    }
+
+    // The same product twice would set one line twice: the second is an error.
+    // A name counts as the product's key only when one product has it.
+    QString repeated(const CountLine& line) {
+        QStringList keys{"c:" + line.code,
+                         m_nameCount.value(line.name) <= 1 ? "n:" + line.name : QString()};
+        if (line.seq >= 0)
+            keys << "s:" + QString::number(line.seq);
+        for (const QString& k : keys)
+            if (k.size() > 2)
+                if (const int earlier = m_seen.value(k, 0))
+                    return sameAs(earlier);
+        for (const QString& k : keys)
+            if (k.size() > 2)
+                m_seen.insert(k, line.line);
+        return QString();
+    }
+
+    const Header& m_h;
+    CountPreview& m_preview;
+    QHash<QString, qint64> m_lineByCode, m_lineByName, m_lineByNameNoCode;
+    QHash<qint64, QVariant> m_counted; // a line's quantity now, for the preview
+    Rows m_master;
+    QHash<QString, int> m_productByCode, m_productByName, m_nameCount;
+    QHash<QString, QString> m_zeroLed;
+    QHash<QString, int> m_seen; // "c:code" / "n:name" / "s:seq" -> first record
+};
+
 Result<CountPreview> buildCounts(Store& store, const Table& table, const Progress& progress) {
     Result<CountPreview> r;
     const Result<Header> header =
@@ -49,129 +195,10 @@ Result<CountPreview> buildCounts(Store& store, const Table& table, const Progres
     r.value.ignoredColumns = h.ignored;
     r.value.encoding = table.encoding;
     r.status = guarded([&] {
-        // The first line of each code and of each name, in sheet order.
-        QHash<QString, qint64> lineByCode, lineByName, lineByNameNoCode;
-        QHash<qint64, QVariant> counted; // a line's quantity now, for the preview
-        for (const Row& l : store.query(Db::Work, "SELECT seq, code, 品名, 数量 FROM w在庫表 WHERE "
-                                                  "code IS NOT NULL OR 品名 IS NOT NULL "
-                                                  "ORDER BY seq")) {
-            counted.insert(l[0].toLongLong(), l[3]);
-            if (!isEmptyValue(l[1]) && !lineByCode.contains(l[1].toString()))
-                lineByCode.insert(l[1].toString(), l[0].toLongLong());
-            if (!isEmptyValue(l[2]) && !lineByName.contains(l[2].toString()))
-                lineByName.insert(l[2].toString(), l[0].toLongLong());
-            if (!isEmptyValue(l[2]) && isEmptyValue(l[1]) &&
-                !lineByNameNoCode.contains(l[2].toString()))
-                lineByNameNoCode.insert(l[2].toString(), l[0].toLongLong());
-        }
-        // The first product of each code and of each name, with the fields a
-        // new line takes.
-        QHash<QString, int> productByCode, productByName, nameCount;
-        const Rows master =
-            store.query(Db::Main, "SELECT " + columns::list(products::Columns, products::ColCode) +
-                                      " FROM 商品マスタ ORDER BY id");
-        for (int i = 0; i < master.size(); ++i) {
-            const QString code = master[i][0].toString(), name = master[i][1].toString();
-            if (!code.isEmpty() && !productByCode.contains(code))
-                productByCode.insert(code, i);
-            if (!name.isEmpty() && !productByName.contains(name))
-                productByName.insert(name, i);
-            ++nameCount[name];
-        }
-        const QHash<QString, QString> zeroLed = zeroLedCodes(productByCode.keys());
-        QHash<QString, int> seen; // "c:code" / "n:name" -> first record
-        const bool finished =
-            eachRecord(table, h, progress, [&](qsizetype i, const QStringList& rec) {
-                CountLine line;
-                line.line = i + 1;
-                const auto cell = [&](const QString& name) {
-                    const int at = h.at(name);
-                    return at < 0 || at >= rec.size() ? QString() : rec[at];
-                };
-                line.code = cell(CodeName).trimmed();
-                line.name = cell(NameName);
-                const QString qty = cell(QtyName);
-                const auto whole = parseWholeNumber(qty);
-                if (rec.size() != h.width)
-                    line.reason = QStringLiteral("列の数が %1 です（見出しは %2 列）。")
-                                      .arg(rec.size())
-                                      .arg(h.width);
-                else if (line.code.isEmpty() && line.name.trimmed().isEmpty())
-                    line.reason = QStringLiteral("コードも品名も空です。");
-                else if (const QString e =
-                             tooLong(h, NameName, line.name) + tooLong(h, CodeName, line.code);
-                         !e.isEmpty())
-                    line.reason = e;
-                else if (!whole)
-                    line.reason = columnError(h, QtyName, qty, QStringLiteral("整数"));
-                else if (*whole < 0)
-                    // A count is what is on the shelf: never below zero.
-                    line.reason =
-                        QStringLiteral("数量 %1 は負の数です。在庫の数は 0 以上です。").arg(*whole);
-                if (!line.reason.isEmpty()) {
-                    keepError(r.value, line);
-                    return;
-                }
-                line.quantity = *whole;
-                const int sameName = nameCount.value(line.name);
-                if (line.code.isEmpty() && sameName > 1)
-                    line.reason = sameNameMessage(sameName);
-                else if (!line.code.isEmpty() && !productByCode.contains(line.code) &&
-                         !lineByCode.contains(line.code))
-                    line.reason = mangledCode(line.code, zeroLed);
-                if (!line.reason.isEmpty()) {
-                    keepError(r.value, line);
-                    return;
-                }
-                // A code matches only its product and its line; a name, when one
-                // product has it. A line typed by name counts for that product's
-                // code too, when no other product has the name.
-                const int p = line.code.isEmpty() ? productByName.value(line.name, -1)
-                                                  : productByCode.value(line.code, -1);
-                line.known = p >= 0;
-                if (line.known) {
-                    line.product = master[p];
-                    line.name = master[p][1].toString();
-                }
-                qint64 seq = line.code.isEmpty() ? -1 : lineByCode.value(line.code, -1);
-                if (seq < 0 && !line.name.isEmpty() && nameCount.value(line.name) <= 1) {
-                    if (line.code.isEmpty())
-                        seq = lineByName.value(line.name, -1);
-                    else if (line.known) // a line of that name without a code
-                        seq = lineByNameNoCode.value(line.name, -1);
-                }
-                line.seq = seq;
-                line.known = line.known || line.seq >= 0;
-                // The same product twice would set one line twice: the second is an error.
-                // A name counts as the product's key only when one product has it.
-                QStringList keys{"c:" + line.code,
-                                 nameCount.value(line.name) <= 1 ? "n:" + line.name : QString()};
-                if (line.seq >= 0)
-                    keys << "s:" + QString::number(line.seq);
-                int earlier = 0;
-                for (const QString& k : keys)
-                    if (k.size() > 2 && !earlier)
-                        earlier = seen.value(k, 0);
-                if (earlier) {
-                    line.reason = sameAs(earlier);
-                    keepError(r.value, line);
-                    return;
-                }
-                for (const QString& k : keys)
-                    if (k.size() > 2)
-                        seen.insert(k, line.line);
-                line.action = line.seq >= 0 ? RowAction::Update : RowAction::New;
-                if (line.seq >= 0) {
-                    const QVariant was = counted.value(line.seq);
-                    line.reason =
-                        QStringLiteral("数量 %1 → %2")
-                            .arg(isEmptyValue(was) ? QStringLiteral("（なし）") : was.toString())
-                            .arg(line.quantity);
-                }
-                r.value.lines << line;
-            });
+        CountMatcher matcher(store, h, r.value);
         // Cancelled: nothing of the preview is used.
-        if (!finished)
+        if (!eachRecord(table, h, progress,
+                        [&](qsizetype i, const QStringList& rec) { matcher.match(i, rec); }))
             throw StoreError(cancelled(), QString());
     });
     return r;
