@@ -501,75 +501,17 @@ void serverRows(const QString& root, int products, std::vector<Line>& lines) {
     QProcess::execute("bash", {pg, "stop", pgDir});
 }
 
-} // namespace
+// The statements that refill both lists of names from the code master.
+QStringList nameListRefills() {
+    return {"DELETE FROM w商品区分参照",
+            "INSERT INTO w商品区分参照 (sname) SELECT sname FROM m.コードマスタ WHERE kcode = "
+            "'商品区分' AND sname IS NOT NULL ORDER BY code, id",
+            "DELETE FROM w単位参照",
+            "INSERT INTO w単位参照 (sname) SELECT sname FROM m.コードマスタ WHERE kcode = '単位' "
+            "AND sname IS NOT NULL ORDER BY code, id"};
+}
 
-int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QCommandLineParser cl;
-    cl.addHelpOption();
-    const QCommandLineOption productsOpt("products", "the large-ledger rows at N products", "N");
-    const QCommandLineOption emptyWindow("empty-window", "the start-up floor (internal)");
-    const QCommandLineOption serverOnly("server-rows", "only the rows on a server 2.5 ms away");
-    cl.addOption(serverOnly);
-    const QCommandLineOption importFile("import-file",
-                                        "time and peak memory of a product import preview", "CSV");
-    cl.addOption(importFile);
-    cl.addOption(productsOpt);
-    cl.addOption(emptyWindow);
-    cl.process(app);
-    if (cl.isSet(emptyWindow)) {
-        QMainWindow w;
-        w.show();
-        QCoreApplication::processEvents();
-        std::fputs("shown\n", stdout);
-        return 0;
-    }
-    if (cl.isSet(importFile)) {
-        QTemporaryDir data;
-        Store store;
-        check(store.open(data.path()), "open");
-        QElapsedTimer e;
-        e.start();
-        qsizetype lines = 0;
-        const double peak = peakMegabytes([&] {
-            const auto table = exchange::readCsvFile(cl.value(importFile));
-            check(table, "read");
-            const auto preview = exchange::previewProducts(store, table.value);
-            check(preview, "preview");
-            lines = preview.value.lines.size();
-        });
-        std::printf("%lld records previewed in %.0f ms, peak %.0f MB\n", (long long)lines,
-                    e.nsecsElapsed() / 1e6, peak);
-        return 0;
-    }
-    const int products = cl.isSet(productsOpt) ? cl.value(productsOpt).toInt() : 10000;
-    const QString root = QDir::current().absoluteFilePath("stolva-bench-data");
-    QDir(root).removeRecursively();
-    QDir().mkpath(root);
-    std::vector<Line> lines;
-    const QString dir = root + "/main";
-    if (cl.isSet(serverOnly)) {
-        serverRows(root, products, lines);
-        print(lines);
-        QDir(root).removeRecursively();
-        return 0;
-    }
-
-    if (cl.isSet(productsOpt)) {
-        Store store;
-        check(store.open(dir), "open");
-        gen::products(store, products);
-        gen::sheets(store, 1, 500);
-        Raw raw(dir, "raw");
-        largeRows(store, raw, dir, products, true, lines);
-        print(lines);
-        store.close();
-        QDir(root).removeRecursively();
-        return 0;
-    }
-
+void firstStartRows(const QString& root, std::vector<Line>& lines) {
     // Creating the files of a first start.
     int n = 0;
     lines.push_back(
@@ -608,26 +550,16 @@ int main(int argc, char** argv) {
                  QSqlDatabase::removeDatabase("create");
              }
          })});
+}
 
-    Store store;
-    check(store.open(dir), "open");
-    gen::products(store, products);
-    gen::sheets(store, 100, 40);
-    gen::sheets(store, 1, 500); // 2026-01-01 becomes a 500-line sheet below
-    Raw raw(dir, "raw");
-
+// The resets of the work tables, start-up with every slot named, the code master.
+void resetAndCodeRows(Store& store, Raw& raw, const QString& dir, std::vector<Line>& lines) {
     lines.push_back({"insert 500 blank sheet lines",
                      measure(15, {}, [&] { check(resets::clear在庫明細(store), "clear"); }),
                      measure(15, {}, [&] {
                          raw.tx({"DELETE FROM w在庫表", BlankLines});
                      })});
-    const QStringList refs{
-        "DELETE FROM w商品区分参照",
-        "INSERT INTO w商品区分参照 (sname) SELECT sname FROM m.コードマスタ WHERE kcode = "
-        "'商品区分' AND sname IS NOT NULL ORDER BY code, id",
-        "DELETE FROM w単位参照",
-        "INSERT INTO w単位参照 (sname) SELECT sname FROM m.コードマスタ WHERE kcode = '単位' "
-        "AND sname IS NOT NULL ORDER BY code, id"};
+    const QStringList refs = nameListRefills();
     lines.push_back({"Clear在庫表",
                      measure(9, {}, [&] { check(resets::clear在庫表(store), "clear"); }),
                      measure(9, {}, [&] {
@@ -661,7 +593,9 @@ int main(int argc, char** argv) {
                      "INSERT INTO m.コードマスタ (kcode, code, sname) SELECT '単位', code, "
                      "nullif(sname, '') FROM wコードマスタ ORDER BY 行番号"});
          })});
+}
 
+void sheetRows(Store& store, Raw& raw, std::vector<Line>& lines) {
     // The sheet.
     const QDate day(2026, 1, 1);
     const QString lineFields = columns::list(sheet::Columns, sheet::ColCode);
@@ -714,7 +648,7 @@ int main(int argc, char** argv) {
                                      refsModels.units->refresh();
                                  }),
                          measure(15, {}, [&] {
-                             raw.tx(refs);
+                             raw.tx(nameListRefills());
                              raw.run("SELECT sname FROM w商品区分参照 ORDER BY seq");
                              raw.run("SELECT sname FROM w単位参照 ORDER BY seq");
                          })});
@@ -737,7 +671,10 @@ int main(int argc, char** argv) {
                                     {d.name, d.code});
                          })});
     }
+}
 
+void printRows(Store& store, Raw& raw, const QString& root, std::vector<Line>& lines) {
+    const QDate day(2026, 1, 1);
     // Printing a 500-line sheet.
     {
         check(sheet::read在庫表(store, day, QString()), "load");
@@ -772,12 +709,10 @@ int main(int argc, char** argv) {
                      }),
              measure(5, {}, copy)});
     }
+}
 
-    largeRows(store, raw, dir, products, false, lines);
-
-    // CSV with Excel: the whole master out, then back in with every price changed.
-    csvRows(store, raw, root, products, 9, lines);
-
+void eraseRows(Store& store, Raw& raw, const QString& root, int products,
+               std::vector<Line>& lines) {
     // Erasing everything, from a full ledger each time.
     const auto refill = [&] {
         gen::products(store, products);
@@ -791,7 +726,9 @@ int main(int argc, char** argv) {
              raw.tx({"DELETE FROM m.在庫表", "DELETE FROM m.商品マスタ", "DELETE FROM m.自社情報",
                      "UPDATE m.コードマスタ SET sname = NULL"});
          })});
+}
 
+void historyRows(const QString& root, std::vector<Line>& lines) {
     // The stock over time, in a data folder of its own: three years of daily
     // sheets in 20 categories (5 lines each), then a date of 10,000 lines and
     // two dates of 5,000 lines each.
@@ -828,7 +765,10 @@ int main(int argc, char** argv) {
                               {dateKey(d)});
              })});
     }
+}
 
+void backupRows(Store& store, Raw& raw, const QString& root, int products,
+                std::vector<Line>& lines) {
     // Backups: the daily copy at start (none made yet today), and a restore.
     // Last: a restore replaces the main file under the floor's connection.
     {
@@ -855,7 +795,9 @@ int main(int argc, char** argv) {
                  QFile::copy(copy.value, QString("%1/raw-restored-%2.mdb").arg(root).arg(b++));
              })});
     }
+}
 
+void largeImportRows(const QString& root, std::vector<Line>& lines) {
     // Imports at 100,000 products, in a data folder of their own.
     {
         Store big;
@@ -879,6 +821,108 @@ int main(int argc, char** argv) {
         std::printf("peak memory of the 100,000-product preview: %.0f MB\n", peak);
         big.close();
     }
+}
+
+// Time and peak memory of one product import preview of a user's file.
+int previewFile(const QString& path) {
+    QTemporaryDir data;
+    Store store;
+    check(store.open(data.path()), "open");
+    QElapsedTimer e;
+    e.start();
+    qsizetype lines = 0;
+    const double peak = peakMegabytes([&] {
+        const auto table = exchange::readCsvFile(path);
+        check(table, "read");
+        const auto preview = exchange::previewProducts(store, table.value);
+        check(preview, "preview");
+        lines = preview.value.lines.size();
+    });
+    std::printf("%lld records previewed in %.0f ms, peak %.0f MB\n", (long long)lines,
+                e.nsecsElapsed() / 1e6, peak);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCommandLineParser cl;
+    cl.addHelpOption();
+    const QCommandLineOption productsOpt("products", "the large-ledger rows at N products", "N");
+    const QCommandLineOption emptyWindow("empty-window", "the start-up floor (internal)");
+    const QCommandLineOption serverOnly("server-rows", "only the rows on a server 2.5 ms away");
+    cl.addOption(serverOnly);
+    const QCommandLineOption importFile("import-file",
+                                        "time and peak memory of a product import preview", "CSV");
+    cl.addOption(importFile);
+    cl.addOption(productsOpt);
+    cl.addOption(emptyWindow);
+    cl.process(app);
+    if (cl.isSet(emptyWindow)) {
+        QMainWindow w;
+        w.show();
+        QCoreApplication::processEvents();
+        std::fputs("shown\n", stdout);
+        return 0;
+    }
+    if (cl.isSet(importFile))
+        return previewFile(cl.value(importFile));
+    const int products = cl.isSet(productsOpt) ? cl.value(productsOpt).toInt() : 10000;
+    const QString root = QDir::current().absoluteFilePath("stolva-bench-data");
+    QDir(root).removeRecursively();
+    QDir().mkpath(root);
+    std::vector<Line> lines;
+    const QString dir = root + "/main";
+    if (cl.isSet(serverOnly)) {
+        serverRows(root, products, lines);
+        print(lines);
+        QDir(root).removeRecursively();
+        return 0;
+    }
+
+    if (cl.isSet(productsOpt)) {
+        Store store;
+        check(store.open(dir), "open");
+        gen::products(store, products);
+        gen::sheets(store, 1, 500);
+        Raw raw(dir, "raw");
+        largeRows(store, raw, dir, products, true, lines);
+        print(lines);
+        store.close();
+        QDir(root).removeRecursively();
+        return 0;
+    }
+
+    firstStartRows(root, lines);
+
+    Store store;
+    check(store.open(dir), "open");
+    gen::products(store, products);
+    gen::sheets(store, 100, 40);
+    gen::sheets(store, 1, 500); // 2026-01-01 becomes a 500-line sheet below
+    Raw raw(dir, "raw");
+
+    resetAndCodeRows(store, raw, dir, lines);
+
+    sheetRows(store, raw, lines);
+
+    printRows(store, raw, root, lines);
+
+    largeRows(store, raw, dir, products, false, lines);
+
+    // CSV with Excel: the whole master out, then back in with every price changed.
+    csvRows(store, raw, root, products, 9, lines);
+
+    eraseRows(store, raw, root, products, lines);
+
+    historyRows(root, lines);
+
+    backupRows(store, raw, root, products, lines);
+
+    largeImportRows(root, lines);
     serverRows(root, products, lines);
 
     print(lines);
