@@ -157,6 +157,15 @@ Status FrmStolva::Form_Load(const QString& dataPath, const std::optional<server:
         return s;
     // A ledger on a server says so wherever the user looks.
     // Named as the server says it was connected, not as the address asked.
+    // Who counts on this PC, always in sight.
+    auto* counter = new QLabel(this);
+    counter->setObjectName("lbl担当");
+    const auto showCounter = [counter](const QString& name) {
+        counter->setText(name.isEmpty() ? QString() : QStringLiteral("担当: ") + name);
+    };
+    showCounter(m_sheet->counter());
+    connect(m_sheet, &SheetTab::counterChanged, counter, showCounter);
+    statusBar()->addPermanentWidget(counter);
     const QString connected = m_store.connectedAs();
     setWindowTitle(server ? caption() + QStringLiteral(" - サーバー ") + connected : caption());
     if (server) {

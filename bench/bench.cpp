@@ -277,7 +277,8 @@ void csvRows(Store& store, Raw& raw, const QString& root, int products, int runs
         counts << QStringList{r[0].toString(), "3"};
     const auto countTable =
         exchange::parseCsv(exchange::encodeCsv(counts, exchange::Encoding::Utf8Bom).value).value;
-    const QString sheetFields = columns::list(products::Columns, products::ColCode);
+    const QString sheetFields =
+        columns::list(products::Columns, products::ColCode, products::SheetFieldsEnd);
     lines.push_back(
         {"import " + n + " counts into a sheet",
          measure(
@@ -391,14 +392,19 @@ void largeRows(Store& store, Raw& raw, const QString& dir, int products, bool wi
          })});
     lines.push_back(registerOneRow(store, raw, n, "m."));
     lines.push_back(dropDownRow(store, raw, "m."));
-    const QString sheetFields = columns::list(products::Columns, products::ColCode);
-    lines.push_back({"fill a sheet from " + n + " products",
-                     measure(7, {}, [&] { check(sheet::read商品マスタto在庫表(store), "fill"); }),
-                     measure(7, {}, [&] {
-                         raw.tx({"DELETE FROM w在庫表",
-                                 "INSERT INTO w在庫表 (チェック, " + sheetFields + ") SELECT 0, " +
-                                     sheetFields + " FROM m.商品マスタ ORDER BY 品名, id"});
-                     })});
+    const QString sheetFields =
+        columns::list(products::Columns, products::ColCode, products::SheetFieldsEnd);
+    lines.push_back(
+        {"fill a sheet from " + n + " products",
+         measure(7, {}, [&] { check(sheet::read商品マスタto在庫表(store), "fill"); }),
+         measure(7, {}, [&] {
+             raw.tx({"DELETE FROM w在庫表",
+                     "INSERT INTO w在庫表 (チェック, " + sheetFields + ") SELECT 0, " +
+                         sheetFields +
+                         " FROM m.商品マスタ ORDER BY 棚番 IS NULL, 棚番, (棚番 IS NULL OR "
+                         "code IS NULL), CASE WHEN 棚番 IS NOT NULL THEN code END, "
+                         "品名, id"});
+         })});
     check(sheet::read在庫表(store, QDate(2026, 1, 1), QString()), "load");
     const qint64 seq = store.scalar(Db::Work, "SELECT min(seq) FROM w在庫表").toLongLong();
     int f = 0;

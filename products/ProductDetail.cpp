@@ -49,6 +49,9 @@ QWidget* ProductTab::buildDetailPanel() {
     m_cat->setObjectName("cmb商品区分");
     m_cat->setEditable(true);
     m_cat->setInsertPolicy(QComboBox::NoInsert);
+    m_shelf = new QLineEdit(m_panel);
+    m_shelf->setObjectName("txt棚番");
+    m_shelf->setMaxLength(columns::MaxTextLength);
     // A field holds 255 characters: the boxes stop there.
     m_code->setMaxLength(columns::MaxTextLength);
     m_name->setMaxLength(columns::MaxTextLength);
@@ -56,12 +59,14 @@ QWidget* ProductTab::buildDetailPanel() {
     m_cat->lineEdit()->setMaxLength(columns::MaxTextLength);
 
     auto* form = new QGridLayout;
-    const QVector<QPair<QLabel*, QWidget*>> rows{{makeLabel(m_panel, "Label9", "コード"), m_code},
-                                                 {makeLabel(m_panel, "Label21", "品　名"), m_name},
-                                                 {makeLabel(m_panel, "Label22", "単 位"), m_unit},
-                                                 {makeLabel(m_panel, "Label23", "単　価"), m_price},
-                                                 {makeLabel(m_panel, "Label5", "適正数"), m_proper},
-                                                 {makeLabel(m_panel, "Label6", "商品区分"), m_cat}};
+    const QVector<QPair<QLabel*, QWidget*>> rows{
+        {makeLabel(m_panel, "Label9", "コード"), m_code},
+        {makeLabel(m_panel, "Label21", "品　名"), m_name},
+        {makeLabel(m_panel, "Label22", "単 位"), m_unit},
+        {makeLabel(m_panel, "Label23", "単　価"), m_price},
+        {makeLabel(m_panel, "Label5", "適正数"), m_proper},
+        {makeLabel(m_panel, "Label6", "商品区分"), m_cat},
+        {makeLabel(m_panel, "Label棚番", "棚　番"), m_shelf}};
     for (int i = 0; i < rows.size(); ++i) {
         rows[i].first->setBuddy(rows[i].second);
         form->addWidget(rows[i].first, i, 0);
@@ -87,13 +92,14 @@ QWidget* ProductTab::buildDetailPanel() {
     v->addLayout(buttons);
     m_panel->hide();
 
-    m_fieldOrder = {m_code, m_name, m_unit, m_price, m_proper, m_cat};
+    m_fieldOrder = {m_code, m_name, m_unit, m_price, m_proper, m_cat, m_shelf};
     connect(m_price, &NumberBox::refused, this,
             [] { ShowMsg(MsgKind::入力, MsgCase::数字のみ, "単価"); });
     connect(m_proper, &NumberBox::refused, this,
             [] { ShowMsg(MsgKind::入力, MsgCase::数字のみ, "適正数"); });
     for (QWidget* w : {static_cast<QWidget*>(m_code), static_cast<QWidget*>(m_name),
-                       static_cast<QWidget*>(m_price), static_cast<QWidget*>(m_proper)})
+                       static_cast<QWidget*>(m_price), static_cast<QWidget*>(m_proper),
+                       static_cast<QWidget*>(m_shelf)})
         w->installEventFilter(this);
     m_unit->installEventFilter(this);
 
@@ -162,6 +168,7 @@ void ProductTab::openDetail() {
         const QVariant proper = m_model->value(r, ColProper);
         m_proper->setValue(proper.isNull() ? QVariant(0) : proper);
         m_cat->setEditText(m_model->value(r, ColCategory).toString());
+        m_shelf->setText(m_model->value(r, ColShelf).toString());
         // The panel holds the row's product as the list read it.
         const Result<QPair<qint64, qint64>> from = readFrom(m_store, m_model->keyAt(r));
         m_readId = from ? from.value.first : 0;
@@ -212,6 +219,8 @@ void ProductTab::Read商品詳細() {
         m_proper->setValue(qlonglong(d.proper));
     if (!d.category.isEmpty())
         m_cat->setEditText(d.category);
+    if (!d.shelf.isEmpty())
+        m_shelf->setText(d.shelf);
 }
 
 void ProductTab::takeStored() {
@@ -232,6 +241,7 @@ void ProductTab::takeStored() {
     m_price->setValue(d.price.toVariant());
     m_proper->setValue(qlonglong(d.proper));
     m_cat->setEditText(d.category);
+    m_shelf->setText(d.shelf);
 }
 
 void ProductTab::Entry商品詳細() {
@@ -249,6 +259,7 @@ void ProductTab::Entry商品詳細() {
     d.price = Currency::fromVariant(m_price->value()).value_or(Currency());
     d.proper = m_proper->value().isNull() ? 0 : m_proper->value().toLongLong();
     d.category = m_cat->currentText();
+    d.shelf = m_shelf->text().trimmed();
     d.id = m_readId;
     d.version = m_readVersion;
     Result<qint64> saved = entry商品詳細(m_store, d);
@@ -294,6 +305,7 @@ void ProductTab::Clear商品詳細() {
     m_price->setValue(0);
     m_proper->setValue(0);
     m_cat->setEditText(QString());
+    m_shelf->clear();
 }
 
 void ProductTab::closeDetail() {

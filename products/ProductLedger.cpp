@@ -13,8 +13,9 @@ QString productFields() {
 }
 } // namespace
 
-std::unique_ptr<Batch> addedProducts(Store& store) {
-    return std::make_unique<Batch>(store, Db::Main, "商品マスタ", productFields(), LargeChunk);
+std::unique_ptr<Batch> addedProducts(Store& store, int width) {
+    return std::make_unique<Batch>(store, Db::Main, "商品マスタ",
+                                   columns::list(Columns, ColCode, ColCode + width), LargeChunk);
 }
 
 NameMatchedWriter::NameMatchedWriter(Store& store, bool keepStoredCode, bool readProductFirst)
@@ -167,7 +168,8 @@ Registered NameMatchedWriter::flush() {
         const Row now = storedRow.mid(2);
         versionNow.insert(q.id, storedRow.value(1).toLongLong());
         unsigned changed = 0;
-        for (int i = 0; i < Width; ++i) {
+        // A row without the later fields (a sheet line has no shelf) leaves them as stored.
+        for (int i = 0; i < Width && i < q.fields.size(); ++i) {
             const QVariant& v = q.fields[i];
             if (i == 0 && m_keepStoredCode && v.isNull())
                 continue;
@@ -192,7 +194,9 @@ Registered NameMatchedWriter::flush() {
     Batch add(m_store, Db::Main, "商品マスタ", productFields(), LargeChunk);
     QStringList added;
     for (const Queued& q : toInsert) {
-        add.add(QVariantList(q.fields.begin(), q.fields.end()));
+        QVariantList values(q.fields.begin(), q.fields.end());
+        values.resize(Width);
+        add.add(values);
         added << q.fields[ColName - ColCode].toString();
     }
     add.flush();
@@ -221,8 +225,8 @@ QString differenceOf(const Row& mine, const Row& theirs) {
     if (theirs.isEmpty())
         return QStringLiteral("削除されています");
     QStringList d;
-    for (int c = ColCode; c < ColumnCount; ++c) {
-        const QVariant a = mine[c - ColCode], b = theirs[c - ColCode];
+    for (int c = ColCode; c < ColumnCount && c - ColCode < mine.size(); ++c) {
+        const QVariant a = mine[c - ColCode], b = theirs.value(c - ColCode);
         if (isEmptyValue(a) && isEmptyValue(b))
             continue;
         if (isEmptyValue(a) != isEmptyValue(b) || a.toString() != b.toString())
@@ -303,7 +307,8 @@ Result<qint64> entry商品詳細(Store& store, const Detail& d, bool overwrite) 
                                   textOrNull(d.unit),
                                   d.price.toVariant(),
                                   qlonglong(d.proper),
-                                  textOrNull(d.category)};
+                                  textOrNull(d.category),
+                                  textOrNull(d.shelf)};
         qint64 version = 1;
         if (found.isEmpty()) {
             store.exec(Db::Main,

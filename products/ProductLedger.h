@@ -15,9 +15,9 @@
 // them: the product list and its panel, a saved count, an import.
 namespace products {
 
-// A many-row INSERT of new products (code … 商品区分), inside the caller's
-// transaction.
-std::unique_ptr<Batch> addedProducts(Store& store);
+// A many-row INSERT of new products, inside the caller's transaction: the
+// first `width` fields from code on (all of them by default).
+std::unique_ptr<Batch> addedProducts(Store& store, int width = ColumnCount - ColCode);
 
 // The first product (lowest id) of each name, by name: id, 版, then code …
 // 商品区分; a statement per 500 names, however many there are.
@@ -86,7 +86,8 @@ struct ListSaved : Registered {
     QVector<qint64> written; // the list rows written (their versions changed)
 };
 
-// A product as a writer gives it: code … 商品区分, the product it was read
+// A product as a writer gives it: code … 商品区分 and 棚番 (a writer that
+// leaves the later fields out keeps them as stored), the product it was read
 // from and that product's version then (0, 0: typed afresh), and the caller's
 // key for it (a list row), which conflicts and `written` name.
 struct ProductValues {
@@ -114,6 +115,7 @@ struct Detail {
     Currency price;
     std::int64_t proper = 0;
     QString category;
+    QString shelf; // 棚番: where it stands in the shop
     qint64 id = 0;
     qint64 version = 0;
 };

@@ -180,6 +180,7 @@ std::optional<Detail> detailWhere(Store& store, const QString& where, const QVar
     d.price = Currency::fromVariant(at(ColPrice)).value_or(Currency());
     d.proper = at(ColProper).isNull() ? 0 : at(ColProper).toLongLong();
     d.category = at(ColCategory).toString();
+    d.shelf = at(ColShelf).toString();
     d.id = r[Width].toLongLong();
     d.version = r[Width + 1].toLongLong();
     return d;

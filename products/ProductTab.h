@@ -86,6 +86,7 @@ class ProductTab : public QWidget {
     NumberBox* m_price;
     NumberBox* m_proper;
     QComboBox* m_cat;
+    QLineEdit* m_shelf;
     QVector<QWidget*> m_fieldOrder;
     bool m_dirty = false;      // a list cell was committed since the last read or register
     bool m_nameEdited = false; // txt品名 changed by the user since filled or looked up

@@ -50,9 +50,10 @@ class CountMatcher {
         }
         // The first product of each code and of each name, with the fields a
         // new line takes.
-        m_master =
-            store.query(Db::Main, "SELECT " + columns::list(products::Columns, products::ColCode) +
-                                      " FROM 商品マスタ ORDER BY id");
+        m_master = store.query(Db::Main, "SELECT " +
+                                             columns::list(products::Columns, products::ColCode,
+                                                           products::SheetFieldsEnd) +
+                                             " FROM 商品マスタ ORDER BY id");
         for (int i = 0; i < m_master.size(); ++i) {
             const QString code = m_master[i][0].toString(), name = m_master[i][1].toString();
             if (!code.isEmpty() && !m_productByCode.contains(code))
@@ -223,13 +224,15 @@ Result<Counted> importCounts(Store& store, const CountPreview& preview, bool add
         QHash<qint64, QPair<QVariant, QVariant>> sheetLines; // seq -> 適正数, 単価
         for (const Row& l : store.query(Db::Work, "SELECT seq, 適正数, 単価 FROM w在庫表"))
             sheetLines.insert(l[0].toLongLong(), {l[1], l[2]});
-        const QString fields = columns::list(products::Columns, products::ColCode);
+        const QString fields =
+            columns::list(products::Columns, products::ColCode, products::SheetFieldsEnd);
         const QString counted = sheet::countedFields();
         const QString setCounted = columns::assignments(
             sheet::Columns, {sheet::ColQty, sheet::ColAmount, sheet::ColChange});
         QSqlQuery fill =
             store.prepare(Db::Work, "UPDATE w在庫表 SET " +
-                                        columns::assignments(products::Columns, products::ColCode) +
+                                        columns::assignments(products::Columns, products::ColCode,
+                                                             products::SheetFieldsEnd) +
                                         ", " + setCounted + " WHERE seq = ?");
         Batch append(store, Db::Work, "w在庫表", fields + ", " + counted);
         QSqlQuery set =

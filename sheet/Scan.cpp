@@ -54,10 +54,12 @@ qint64 fillBlankLine(Store& store, const Row& p) {
         seq = store.scalar(Db::Work, "SELECT last_insert_rowid()");
     }
     // The product's fields go into the sheet's fields of the same names.
-    store.exec(Db::Work,
-               "UPDATE w在庫表 SET " + columns::assignments(products::Columns, products::ColCode) +
-                   ", 数量 = NULL WHERE seq = ?",
-               QVariantList(p.begin(), p.end()) << seq);
+    store.exec(
+        Db::Work,
+        "UPDATE w在庫表 SET " +
+            columns::assignments(products::Columns, products::ColCode, products::SheetFieldsEnd) +
+            ", 数量 = NULL WHERE seq = ?",
+        QVariantList(p.begin(), p.end()) << seq);
     return seq.toLongLong();
 }
 
@@ -79,12 +81,13 @@ Result<Scanned> scan(Store& store, const QString& code, qint64 count) {
         // The product is read before the sheet is written: no statement reads
         // one file and writes the other.
         const Rows product =
-            line.isEmpty()
-                ? store.query(Db::Main,
-                              "SELECT " + columns::list(products::Columns, products::ColCode) +
-                                  " FROM 商品マスタ WHERE code = ? ORDER BY id LIMIT 1",
-                              {code})
-                : Rows{};
+            line.isEmpty() ? store.query(Db::Main,
+                                         "SELECT " +
+                                             columns::list(products::Columns, products::ColCode,
+                                                           products::SheetFieldsEnd) +
+                                             " FROM 商品マスタ WHERE code = ? ORDER BY id LIMIT 1",
+                                         {code})
+                           : Rows{};
         Transaction t(store, Db::Work);
         if (line.isEmpty()) {
             if (product.isEmpty())

@@ -6,11 +6,13 @@
 #include "widgets/Grids.h"
 #include "widgets/NumberBox.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 SheetHeading::SheetHeading(QWidget* parent) : QWidget(parent) {
     m_date = new DateBox(this);
@@ -28,8 +30,10 @@ SheetHeading::SheetHeading(QWidget* parent) : QWidget(parent) {
     m_total->setFixedWidth(twips(this, 2000));
     m_total->setFocusPolicy(Qt::NoFocus);
 
-    auto* top = new QHBoxLayout(this);
-    top->setContentsMargins(0, 0, 0, 0);
+    auto* rows = new QVBoxLayout(this);
+    rows->setContentsMargins(0, 0, 0, 0);
+    auto* top = new QHBoxLayout;
+    rows->addLayout(top);
     top->addWidget(makeLabel(this, "Label1", "実  施  日"));
     top->addWidget(m_date);
     top->addSpacing(16);
@@ -78,6 +82,30 @@ SheetHeading::SheetHeading(QWidget* parent) : QWidget(parent) {
     top->addStretch(1);
     top->addWidget(makeLabel(this, "Label3", "合 計"));
     top->addWidget(m_total);
+
+    m_counter = new QComboBox(this);
+    m_counter->setObjectName("cmb担当");
+    m_counter->setEditable(true);
+    m_counter->setInsertPolicy(QComboBox::NoInsert);
+    m_counter->lineEdit()->setMaxLength(columns::MaxTextLength);
+    m_counter->setMinimumWidth(twips(this, 2000));
+    m_counter->setToolTip(QStringLiteral("数えている人の名前。この PC で覚えます"));
+    m_keepDate = new QCheckBox(QStringLiteral("実施日を固定"), this);
+    m_keepDate->setObjectName("chk実施日固定");
+    m_keepDate->setToolTip(
+        QStringLiteral("登録・クリアの後も実施日を今日に戻さず、そのままにします"));
+    m_hideProper = new QCheckBox(QStringLiteral("適正数を隠す"), this);
+    m_hideProper->setObjectName("chk適正数を隠す");
+    m_hideProper->setToolTip(QStringLiteral("数える人に適正数と増減を見せません"));
+    auto* second = new QHBoxLayout;
+    second->addWidget(makeLabel(this, "Label担当", "担      当"));
+    second->addWidget(m_counter);
+    second->addSpacing(16);
+    second->addWidget(m_keepDate);
+    second->addSpacing(16);
+    second->addWidget(m_hideProper);
+    second->addStretch(1);
+    rows->addLayout(second);
 }
 
 void SheetHeading::showClosed(bool closed) {

@@ -4,11 +4,14 @@
 
 class DateBox;
 class NumberBox;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 
-// The sheet tab's heading row: the date and category of the sheet, the
-// saved-sheet views, closing the count, and the sheet's total.
+// The sheet tab's heading rows: the date and category of the sheet, the
+// saved-sheet views, closing the count, and the sheet's total; below them who
+// counts, whether the date stays, and whether the counter sees the proper
+// quantities.
 class SheetHeading : public QWidget {
     Q_OBJECT
   public:
@@ -16,6 +19,9 @@ class SheetHeading : public QWidget {
     DateBox* date() const { return m_date; }
     QComboBox* category() const { return m_category; }
     NumberBox* total() const { return m_total; }
+    QComboBox* counter() const { return m_counter; }
+    QCheckBox* keepDate() const { return m_keepDate; }
+    QCheckBox* hideProper() const { return m_hideProper; }
     // 確定済み shown, and 確定解除 instead of 確定, when the date is closed.
     void showClosed(bool closed);
 
@@ -30,6 +36,9 @@ class SheetHeading : public QWidget {
     DateBox* m_date;
     QComboBox* m_category;
     NumberBox* m_total;
+    QComboBox* m_counter;
+    QCheckBox* m_keepDate;
+    QCheckBox* m_hideProper;
     QLabel* m_closed;
     QWidget* m_close;
     QWidget* m_reopen;

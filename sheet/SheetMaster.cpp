@@ -14,7 +14,7 @@ struct LineSource {
     qint64 productId = 0, version = 0;
     unsigned typed = 0;
 };
-const int ProductWidth = products::ColumnCount - products::ColCode;
+const int ProductWidth = products::SheetFieldsEnd - products::ColCode;
 // The typed sheet columns and the product fields (code … 商品区分) they stand for.
 constexpr std::pair<Column, int> TypedFields[] = {
     {ColCode, 0},
@@ -169,7 +169,7 @@ void writeProducts(Store& store, const ProductPlan& plan, const QHash<qint64, qi
         ++written;
     }
     products::flushGuarded(store, batches, written);
-    const auto add = products::addedProducts(store);
+    const auto add = products::addedProducts(store, ProductWidth);
     for (const Row& r : plan.added)
         add->add(QVariantList(r.begin(), r.end()));
     add->flush();

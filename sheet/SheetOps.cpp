@@ -82,10 +82,11 @@ ProductLookup lookupOf(const Row& p) {
 } // namespace
 
 ProductLookup Seek商品(Store& store, const QString& name) {
-    const Rows rows = store.query(Db::Main,
-                                  "SELECT " + columns::list(products::Columns, products::ColUnit) +
-                                      ", id, 版 FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1",
-                                  {name});
+    const Rows rows = store.query(
+        Db::Main,
+        "SELECT " + columns::list(products::Columns, products::ColUnit, products::SheetFieldsEnd) +
+            ", id, 版 FROM 商品マスタ WHERE 品名 = ? ORDER BY id LIMIT 1",
+        {name});
     return rows.isEmpty() ? ProductLookup() : lookupOf(rows.first());
 }
 
@@ -169,7 +170,8 @@ Result<EditOutcome> afterCellEdit(Store& store, qint64 seq, int column) {
             // as a scanned code does; a named line keeps its name.
             if (!isEmptyValue(name) || isEmptyValue(code))
                 return outcome;
-            const QString fields = columns::list(products::Columns, products::ColName);
+            const QString fields =
+                columns::list(products::Columns, products::ColName, products::SheetFieldsEnd);
             const Rows p = store.query(Db::Main,
                                        "SELECT " + fields +
                                            ", id, 版 FROM 商品マスタ WHERE code = ? ORDER BY id "
@@ -183,7 +185,8 @@ Result<EditOutcome> afterCellEdit(Store& store, qint64 seq, int column) {
             // the line now holds that product as stored, nothing typed into it.
             store.exec(Db::Work,
                        "UPDATE w在庫表 SET " +
-                           columns::assignments(products::Columns, products::ColName) +
+                           columns::assignments(products::Columns, products::ColName,
+                                                products::SheetFieldsEnd) +
                            ", 金額 = ?, 増減 = ?, " + sourceAssignments() + " WHERE seq = ?",
                        {p[0][products::ColName - products::ColName],
                         p[0][products::ColUnit - products::ColName], pPrice, pProper,
@@ -197,13 +200,15 @@ Result<EditOutcome> afterCellEdit(Store& store, qint64 seq, int column) {
             const ProductLookup p = Seek商品(store, name.toString());
             // One product, one line: a scan of its code later counts here.
             const QVariant lineCode = codeForName(store, code, name.toString(), &outcome.ambiguous);
-            store.exec(
-                Db::Work,
-                "UPDATE w在庫表 SET " + columns::assignments(products::Columns, products::ColUnit) +
-                    ", code = ?, " + sourceAssignments() + " WHERE seq = ?",
-                {textOrNull(p.unit), p.price.isZero() ? nullValue() : p.price.toVariant(),
-                 qlonglong(p.proper), textOrNull(p.category), lineCode,
-                 p.id ? QVariant(p.id) : QVariant(), p.id ? QVariant(p.version) : QVariant(), seq});
+            store.exec(Db::Work,
+                       "UPDATE w在庫表 SET " +
+                           columns::assignments(products::Columns, products::ColUnit,
+                                                products::SheetFieldsEnd) +
+                           ", code = ?, " + sourceAssignments() + " WHERE seq = ?",
+                       {textOrNull(p.unit), p.price.isZero() ? nullValue() : p.price.toVariant(),
+                        qlonglong(p.proper), textOrNull(p.category), lineCode,
+                        p.id ? QVariant(p.id) : QVariant(), p.id ? QVariant(p.version) : QVariant(),
+                        seq});
             break;
         }
         case ColQty:
@@ -299,8 +304,9 @@ std::optional<Result<CellWritten>> writeCell(Store& store, qint64 seq, int colum
         l[ColCategory] = textOrNull(p.category);
         store.exec(Db::Work,
                    "UPDATE w在庫表 SET 品名 = ?, " +
-                       columns::assignments(products::Columns, products::ColUnit) + ", code = ?, " +
-                       sourceAssignments() + " WHERE seq = ?",
+                       columns::assignments(products::Columns, products::ColUnit,
+                                            products::SheetFieldsEnd) +
+                       ", code = ?, " + sourceAssignments() + " WHERE seq = ?",
                    {value, l[ColUnit], l[ColPrice], l[ColProper], l[ColCategory], l[ColCode],
                     p.id ? QVariant(p.id) : QVariant(), p.id ? QVariant(p.version) : QVariant(),
                     seq});
@@ -455,12 +461,16 @@ Result<int> read商品マスタto在庫表(Store& store) {
     return guardedValue<int>([&] {
         // The product's fields go into the sheet's fields of the same names.
         // Each line holds its product as stored now.
-        const QString fields = columns::list(products::Columns, products::ColCode);
+        const QString fields =
+            columns::list(products::Columns, products::ColCode, products::SheetFieldsEnd);
         Transaction t(store, Db::Work);
         store.exec(Db::Work, "DELETE FROM w在庫表");
         const int n = int(store.copyRows(
-            Db::Main, "SELECT " + fields + ", id, 版 FROM 商品マスタ ORDER BY 品名, id", {},
-            Db::Work, "w在庫表",
+            Db::Main,
+            "SELECT " + fields +
+                ", id, 版 FROM 商品マスタ ORDER BY 棚番 IS NULL, 棚番, (棚番 IS NULL OR code IS "
+                "NULL), CASE WHEN 棚番 IS NOT NULL THEN code END, 品名, id",
+            {}, Db::Work, "w在庫表",
             fields + QString(", %1, %2").arg(ProductIdField, ProductVersionField)));
         if (n < resets::SheetLines)
             resets::addBlankLines(store, resets::SheetLines - n);

@@ -11,6 +11,7 @@
 #include "work/WorkResets.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QColor>
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -32,6 +33,7 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     m_date = m_heading->date();
     m_category = m_heading->category();
     m_total = m_heading->total();
+    setUpCounting();
     connect(m_heading, &SheetHeading::savedSheetsRequested, this, &SheetTab::savedSheetsRequested);
     // The summary of the sheet's date when it has saved sheets, else of the newest one.
     connect(m_heading, &SheetHeading::summaryRequested, this, [this] {
@@ -60,6 +62,7 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
     for (int c = 0; c < ColumnCount; ++c)
         m_grid->setColumnWidth(c, twips(this, Columns[c].twips));
     m_grid->fitLeftPane();
+    showProper();
     QVector<int> productTwips;
     for (const columns::Column& c : products::RefColumns)
         productTwips << c.twips;
@@ -268,11 +271,60 @@ bool SheetTab::requireDate() {
     return false;
 }
 
+void SheetTab::setUpCounting() {
+    // Who counts: remembered on this PC, the system user's name the first time.
+    QComboBox* counter = m_heading->counter();
+    counter->addItems(rememberedValue("sheet/counters").toStringList());
+    QString name = rememberedValue("sheet/counter").toString();
+    if (name.isEmpty())
+        name = qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME"));
+    counter->setEditText(name);
+    connect(counter->lineEdit(), &QLineEdit::editingFinished, this, &SheetTab::keepCounter);
+    connect(counter, &QComboBox::textActivated, this, &SheetTab::keepCounter);
+    QCheckBox* keepDate = m_heading->keepDate();
+    keepDate->setChecked(rememberedOption("keepDate", false));
+    connect(keepDate, &QCheckBox::toggled, this, [](bool on) { keepOption("keepDate", on); });
+    QCheckBox* hide = m_heading->hideProper();
+    hide->setChecked(rememberedOption("hideProper", false));
+    connect(hide, &QCheckBox::toggled, this, [this](bool on) {
+        keepOption("hideProper", on);
+        showProper();
+    });
+}
+
+QString SheetTab::counter() const {
+    return m_heading->counter()->currentText().trimmed();
+}
+
+void SheetTab::keepCounter() {
+    const QString name = counter();
+    QComboBox* box = m_heading->counter();
+    if (!name.isEmpty() && box->findText(name) < 0)
+        box->insertItem(0, name);
+    box->setEditText(name);
+    QStringList known;
+    for (int i = 0; i < box->count() && i < 10; ++i)
+        known << box->itemText(i);
+    keepValue("sheet/counter", name);
+    keepValue("sheet/counters", known);
+    emit counterChanged(name);
+}
+
+// A blind count: the counter sees neither the proper quantity nor the change.
+void SheetTab::showProper() {
+    const bool hidden = m_heading->hideProper()->isChecked();
+    for (int c : {ColProper, ColChange})
+        m_grid->pane(1)->setColumnHidden(c, hidden);
+}
+
 Status SheetTab::resetSheet() {
     const Result<resets::CombLists> lists = resets::clear在庫表(m_store);
     if (!lists)
         return lists.status; // the date, lines and lists stay as they were
-    m_date->setValue(QDate::currentDate());
+    // A fixed date stays for the next sheet (a count past midnight goes on
+    // into its day); otherwise the next sheet is today's.
+    if (!m_heading->keepDate()->isChecked() || m_date->isNull())
+        m_date->setValue(QDate::currentDate());
     m_total->setValue(0);
     m_dirty = false;
     m_loaded = {};

@@ -63,6 +63,8 @@ class SheetTab : public QWidget {
     // What a file of this sheet is named by: 在庫表, the date (today without one), the category.
     QStringList fileNameParts() const;
     WorkTableModel* model() const { return m_model; }
+    // The counter's name as cmb担当 shows it.
+    QString counter() const;
     // Heading texts of the last sheet report.
     QString PrintDate, PrintCategory, PrintTotal;
     // Adds the scans of codes that were unknown and now have a product.
@@ -82,6 +84,8 @@ class SheetTab : public QWidget {
     void registerCodeRequested(const QString& code);
     // One line on what an action did, for the status bar.
     void statusMessage(const QString& text);
+    // The counter's name was chosen or typed.
+    void counterChanged(const QString& name);
     // The saved sheets at a glance (the chosen one is loaded with loadSaved),
     // the valuation summary of a date, the comparison of two dates in the
     // sheet's categories: windows of the stock over time.
@@ -91,6 +95,9 @@ class SheetTab : public QWidget {
                              const QStringList& categories);
 
   private:
+    void setUpCounting();
+    void keepCounter();
+    void showProper();
     bool countScan(const QString& code, qint64 count);
     Status resetSheet();
     void clearClicked();

@@ -129,7 +129,20 @@ inline constexpr unsigned typedBit(Column c) {
 
 namespace products {
 // Columns of the product list and of w商品マスタ (and of 商品マスタ from ColCode on).
-enum Column { ColCheck, ColCode, ColName, ColUnit, ColPrice, ColProper, ColCategory, ColumnCount };
+enum Column {
+    ColCheck,
+    ColCode,
+    ColName,
+    ColUnit,
+    ColPrice,
+    ColProper,
+    ColCategory,
+    ColShelf,
+    ColumnCount
+};
+// code … 商品区分: the fields a sheet line shares with its product (a line
+// has no shelf of its own; the master keeps it).
+constexpr int SheetFieldsEnd = ColCategory + 1;
 using columns::Kind;
 inline constexpr columns::Column Columns[] = {
     {"チェック", "", Kind::Flag, "", Qt::AlignHCenter, 405, true, true},
@@ -139,6 +152,7 @@ inline constexpr columns::Column Columns[] = {
     {"単価", "単　価", Kind::Money, "#,###", Qt::AlignRight, 1155, true, false},
     {"適正数", "適正数", Kind::Whole, "#,###", Qt::AlignRight, 1080, true, false},
     {"商品区分", "商品区分", Kind::Text, "", Qt::AlignLeft, 1455, true, false},
+    {"棚番", "棚番", Kind::Text, "", Qt::AlignLeft, 1000, true, false},
 };
 static_assert(std::size(Columns) == ColumnCount, "one row per product column");
 // Every write of a product raises its version (商品マスタ.版), so that a list

@@ -12,6 +12,9 @@ namespace {
 // the list of sheets and the valuation summary read only this index.
 const char* SummaryIndex = "CREATE INDEX 在庫表_集計 ON 在庫表 (日付, 商品区分, 金額, 数量)";
 
+// A count walks the shop shelf by shelf: the master read in shelf order.
+const char* ShelfIndex = "CREATE INDEX 商品マスタ_棚番 ON 商品マスタ (棚番, code)";
+
 // A line entering or leaving its sheet's row of 在庫表集計.
 const QString AddLine = "INSERT INTO 在庫表集計 VALUES (NEW.日付, coalesce(NEW.商品区分, ''), 1, "
                         "coalesce(NEW.金額, 0)) ON CONFLICT (日付, 商品区分) DO UPDATE SET "
@@ -64,6 +67,9 @@ QString productListTable() {
            " INTEGER, " + products::VersionField + " INTEGER, " + products::EditedField +
            " INTEGER NOT NULL DEFAULT 0)";
 }
+QString productPrintTable() {
+    return workTable("w商品マスタ印刷", products::Columns);
+}
 const QStringList ProductListEdited{
     "CREATE TRIGGER IF NOT EXISTS w商品マスタ_変更 AFTER UPDATE OF " +
         columns::list(products::Columns, products::ColCode) +
@@ -90,10 +96,10 @@ const QVector<Table>& tables() {
          "商品マスタ",
          table("商品マスタ", "id INTEGER PRIMARY KEY, code TEXT, 品名 TEXT, 単位 TEXT, "
                              "単価 NUMERIC, 適正数 INTEGER, 商品区分 TEXT, 版 INTEGER NOT NULL "
-                             "DEFAULT 1"),
+                             "DEFAULT 1, 棚番 TEXT"),
          {"CREATE INDEX 商品マスタ_品名 ON 商品マスタ (品名)",
           "CREATE INDEX 商品マスタ_code ON 商品マスタ (code)",
-          "CREATE INDEX 商品マスタ_区分 ON 商品マスタ (商品区分, code)"}},
+          "CREATE INDEX 商品マスタ_区分 ON 商品マスタ (商品区分, code)", ShelfIndex}},
         // An empty name would become a blank item in every list, so the schema refuses it.
         {Db::Main, "コードマスタ",
          table("コードマスタ", "id INTEGER PRIMARY KEY, kcode TEXT, code TEXT, "
@@ -117,7 +123,7 @@ const QVector<Table>& tables() {
                                     columns::definitions(codes::CodeColumns).section(", ", 1)),
          {}},
         {Db::Work, "w在庫表印刷", sheetWorkTable("w在庫表印刷"), {}},
-        {Db::Work, "w商品マスタ印刷", workTable("w商品マスタ印刷", products::Columns), {}},
+        {Db::Work, "w商品マスタ印刷", productPrintTable(), {}},
         {Db::Work,
          "ClHint",
          table("ClHint", "id INTEGER PRIMARY KEY, FormName TEXT, CtlName TEXT, FormTitle TEXT, "
@@ -360,59 +366,85 @@ QString mainDifference(const QSqlDatabase& db) {
 } // namespace schema
 
 QVector<Store::Upgrade> Store::upgrades() {
-    return {{QStringLiteral("保存済み在庫表の集計"),
-             [](Store& s) {
-                 s.exec(Db::Main, QString(schema::SummaryIndex)
-                                      .replace("CREATE INDEX", "CREATE INDEX IF NOT EXISTS"));
-                 for (const QString& sql : schema::sheetTotals())
-                     s.exec(Db::Main, sql);
-                 s.exec(Db::Main, "DELETE FROM 在庫表集計");
-                 s.exec(Db::Main, "INSERT INTO 在庫表集計 SELECT 日付, ifnull(商品区分, ''), "
-                                  "count(*), total(金額) FROM 在庫表 GROUP BY 1, 2");
-             }},
-            {QStringLiteral("保存済み在庫表の版と確定"),
-             [](Store& s) {
-                 for (const QString& sql : schema::sheetVersions())
-                     s.exec(Db::Main, sql);
-                 // Sheets saved before versions were kept start at version 1, time unknown.
-                 s.exec(Db::Main, "INSERT OR IGNORE INTO 在庫表版 (日付, 商品区分, 版) "
-                                  "SELECT 日付, 商品区分, 1 FROM 在庫表集計");
-             },
-             [](Store& s) {
-                 const QString field = QString::fromUtf8(sheet::SavedIdField);
-                 if (s.scalar(Db::Work,
-                              "SELECT count(*) FROM pragma_table_info('w在庫表') WHERE name = ?",
-                              {field})
-                         .toInt() == 0)
-                     s.exec(Db::Work, "ALTER TABLE w在庫表 ADD COLUMN " + field + " INTEGER");
-             }},
-            {QStringLiteral("商品の版と重ならない区分・単位"),
-             [](Store& s) {
-                 s.exec(Db::Main,
-                        "ALTER TABLE 商品マスタ ADD COLUMN 版 INTEGER NOT NULL DEFAULT 1");
-                 // A slot stored twice keeps its first row; a name held by two
-                 // slots of a kind stays in the first of them.
-                 s.exec(Db::Main, "DELETE FROM コードマスタ WHERE id NOT IN (SELECT min(id) FROM "
-                                  "コードマスタ GROUP BY kcode, code)");
-                 s.exec(Db::Main, "UPDATE コードマスタ SET sname = NULL WHERE sname IS NOT NULL "
-                                  "AND id NOT IN (SELECT min(id) FROM コードマスタ WHERE sname IS "
-                                  "NOT NULL GROUP BY kcode, sname)");
-                 s.exec(Db::Main, "DROP INDEX IF EXISTS コードマスタ_kcode_code");
-                 for (const QString& sql : schema::SlotIndexes)
-                     s.exec(Db::Main, sql);
-                 // The totals' triggers in the form both engines read.
-                 for (const QString& name : schema::TotalsTriggers)
-                     s.exec(Db::Main, "DROP TRIGGER IF EXISTS " + name);
-                 for (const QString& sql : schema::sheetTotals())
-                     s.exec(Db::Main, sql);
-             },
-             [](Store& s) {
-                 // The product list is read afresh; its rows then carry their products.
-                 s.exec(Db::Work, "DROP TABLE IF EXISTS w商品マスタ");
-                 // The product drop-down reads the ledger itself.
-                 s.exec(Db::Work, "DROP TABLE IF EXISTS w商品参照");
-                 s.exec(Db::Work, schema::productListTable());
-                 for (const QString& sql : schema::ProductListEdited)
-                     s.exec(Db::Work, sql);
-             }}};
+    return {
+        {QStringLiteral("保存済み在庫表の集計"),
+         [](Store& s) {
+             s.exec(Db::Main, QString(schema::SummaryIndex)
+                                  .replace("CREATE INDEX", "CREATE INDEX IF NOT EXISTS"));
+             for (const QString& sql : schema::sheetTotals())
+                 s.exec(Db::Main, sql);
+             s.exec(Db::Main, "DELETE FROM 在庫表集計");
+             s.exec(Db::Main, "INSERT INTO 在庫表集計 SELECT 日付, ifnull(商品区分, ''), "
+                              "count(*), total(金額) FROM 在庫表 GROUP BY 1, 2");
+         }},
+        {QStringLiteral("保存済み在庫表の版と確定"),
+         [](Store& s) {
+             for (const QString& sql : schema::sheetVersions())
+                 s.exec(Db::Main, sql);
+             // Sheets saved before versions were kept start at version 1, time unknown.
+             s.exec(Db::Main, "INSERT OR IGNORE INTO 在庫表版 (日付, 商品区分, 版) "
+                              "SELECT 日付, 商品区分, 1 FROM 在庫表集計");
+         },
+         [](Store& s) {
+             const QString field = QString::fromUtf8(sheet::SavedIdField);
+             if (s.scalar(Db::Work,
+                          "SELECT count(*) FROM pragma_table_info('w在庫表') WHERE name = ?",
+                          {field})
+                     .toInt() == 0)
+                 s.exec(Db::Work, "ALTER TABLE w在庫表 ADD COLUMN " + field + " INTEGER");
+         }},
+        {QStringLiteral("商品の版と重ならない区分・単位"),
+         [](Store& s) {
+             s.exec(Db::Main, "ALTER TABLE 商品マスタ ADD COLUMN 版 INTEGER NOT NULL DEFAULT 1");
+             // A slot stored twice keeps its first row; a name held by two
+             // slots of a kind stays in the first of them.
+             s.exec(Db::Main, "DELETE FROM コードマスタ WHERE id NOT IN (SELECT min(id) FROM "
+                              "コードマスタ GROUP BY kcode, code)");
+             s.exec(Db::Main, "UPDATE コードマスタ SET sname = NULL WHERE sname IS NOT NULL "
+                              "AND id NOT IN (SELECT min(id) FROM コードマスタ WHERE sname IS "
+                              "NOT NULL GROUP BY kcode, sname)");
+             s.exec(Db::Main, "DROP INDEX IF EXISTS コードマスタ_kcode_code");
+             for (const QString& sql : schema::SlotIndexes)
+                 s.exec(Db::Main, sql);
+             // The totals' triggers in the form both engines read.
+             for (const QString& name : schema::TotalsTriggers)
+                 s.exec(Db::Main, "DROP TRIGGER IF EXISTS " + name);
+             for (const QString& sql : schema::sheetTotals())
+                 s.exec(Db::Main, sql);
+         },
+         [](Store& s) {
+             // The product list is read afresh; its rows then carry their products.
+             s.exec(Db::Work, "DROP TABLE IF EXISTS w商品マスタ");
+             // The product drop-down reads the ledger itself.
+             s.exec(Db::Work, "DROP TABLE IF EXISTS w商品参照");
+             s.exec(Db::Work, schema::productListTable());
+             for (const QString& sql : schema::ProductListEdited)
+                 s.exec(Db::Work, sql);
+         }},
+        {QStringLiteral("商品の棚番"),
+         [](Store& s) {
+             // A file that came through the older steps already has the
+             // table as this version makes it.
+             if (s.scalar(Db::Main, "SELECT count(*) FROM pragma_table_info('商品マスタ') "
+                                    "WHERE name = '棚番'")
+                     .toInt() == 0)
+                 s.exec(Db::Main, "ALTER TABLE 商品マスタ ADD COLUMN 棚番 TEXT");
+             s.exec(
+                 Db::Main,
+                 QString(schema::ShelfIndex).replace("CREATE INDEX", "CREATE INDEX IF NOT EXISTS"));
+         },
+         [](Store& s) {
+             // The product list and its print copy gain the column; the
+             // list is read afresh.
+             for (const char* t : {"w商品マスタ", "w商品マスタ印刷"})
+                 s.exec(Db::Work, QStringLiteral("DROP TABLE IF EXISTS ") + t);
+             s.exec(Db::Work, schema::productListTable());
+             for (const QString& sql : schema::ProductListEdited)
+                 s.exec(Db::Work, sql);
+             s.exec(Db::Work, schema::productPrintTable());
+         },
+         [](Store& s) {
+             s.exec(Db::Main, "ALTER TABLE 商品マスタ ADD COLUMN 棚番 text COLLATE \"C\"");
+             s.exec(Db::Main, schema::ShelfIndex);
+         }}};
 }

@@ -38,6 +38,8 @@ class TestExchange : public QObject {
     void importProducts_data();
     void importProducts();
     void productRoundTripThroughExcel();
+    void importShelves_data();
+    void importShelves();
     void importCounts_data();
     void importCounts();
     void matchingNeverLandsOnAnotherProduct_data();
@@ -194,8 +196,8 @@ void TestExchange::exportsPlainNumbers() {
                              "商品区分) VALUES (0, 'A01', '=1+1', '個', 1250.5, 1200, NULL)");
     VALUE_OK(products, productRecords(t.store()));
     QCOMPARE(products.rows[0],
-             QStringList({"コード", "品名", "単位", "単価", "適正数", "商品区分"}));
-    QCOMPARE(products.rows[1], QStringList({"A01", "'=1+1", "個", "1250.5", "1200", ""}));
+             QStringList({"コード", "品名", "単位", "単価", "適正数", "商品区分", "棚番"}));
+    QCOMPARE(products.rows[1], QStringList({"A01", "'=1+1", "個", "1250.5", "1200", "", ""}));
     t.store().exec(Db::Work, "INSERT INTO w在庫表 (チェック, code, 品名, 数量, 単価, 金額) VALUES "
                              "(0, NULL, 'x', 3, 1000, 3000), (0, NULL, NULL, NULL, NULL, NULL)");
     VALUE_OK(sheet, sheetRecords(t.store()));
@@ -315,6 +317,34 @@ void TestExchange::importProducts() {
         QVERIFY(!::actions(again.value).contains('N') && !::actions(again.value).contains('U'));
     (void)exchange::importProducts(t.store(), table(csv));
     QCOMPARE(t.dump(Db::Main, "商品マスタ") + t.dump(Db::Main, "コードマスタ"), tables);
+}
+
+void TestExchange::importShelves_data() {
+    QTest::addColumn<QString>("csv");
+    QTest::addColumn<QString>("shelves"); // name:棚番 of every product afterwards
+    QTest::newRow("a file without 棚番 keeps the shelf") << "コード,品名,単価\nA01,りんご,120"
+                                                         << "りんご:S-1 牛乳:";
+    QTest::newRow("a 棚番 column sets it") << "コード,品名,棚番\nA01,りんご,B-2\n,牛乳,B-3"
+                                           << "りんご:B-2 牛乳:B-3";
+    QTest::newRow("an empty 棚番 clears it") << "コード,品名,棚番\nA01,りんご,"
+                                             << "りんご: 牛乳:";
+    QTest::newRow("a new product with its shelf") << "品名,棚 番\nぶどう,C-1"
+                                                  << "りんご:S-1 牛乳: ぶどう:C-1";
+}
+
+// A shelf travels with the product: an import matches it like the other
+// fields, and a file without the column changes no shelf.
+void TestExchange::importShelves() {
+    QFETCH(QString, csv);
+    QFETCH(QString, shelves);
+    TempStore t;
+    seedMaster(t);
+    t.store().exec(Db::Main, "UPDATE 商品マスタ SET 棚番 = 'S-1' WHERE code = 'A01'");
+    VERIFY_OK(exchange::importProducts(t.store(), table(csv)));
+    QStringList got;
+    for (const Row& p : t.store().query(Db::Main, "SELECT 品名, 棚番 FROM 商品マスタ ORDER BY id"))
+        got << p[0].toString() + ":" + p[1].toString();
+    QCOMPARE(got.join(' '), shelves);
 }
 
 void TestExchange::productRoundTripThroughExcel() {

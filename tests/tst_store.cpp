@@ -58,8 +58,9 @@ void TestStore::schemaNamesAreExact() {
     QCOMPARE(columnsOf(s, Db::Main, "在庫表"),
              QStringList({"id", "日付", "行番号", "code", "品名", "数量", "適正数", "増減", "単位",
                           "単価", "金額", "商品区分"}));
-    QCOMPARE(columnsOf(s, Db::Main, "商品マスタ"),
-             QStringList({"id", "code", "品名", "単位", "単価", "適正数", "商品区分", "版"}));
+    QCOMPARE(
+        columnsOf(s, Db::Main, "商品マスタ"),
+        QStringList({"id", "code", "品名", "単位", "単価", "適正数", "商品区分", "版", "棚番"}));
     QCOMPARE(columnsOf(s, Db::Main, "コードマスタ"), QStringList({"id", "kcode", "code", "sname"}));
     QVERIFY(!columnsOf(s, Db::Main, "自社情報").isEmpty());
     const QStringList sheet{"seq",    "チェック", "code", "品名", "数量",    "単位",
@@ -70,7 +71,8 @@ void TestStore::schemaNamesAreExact() {
     QCOMPARE(columnsOf(s, Db::Main, "在庫表版"),
              QStringList({"日付", "商品区分", "版", "保存日時"}));
     QCOMPARE(columnsOf(s, Db::Main, "在庫表確定"), QStringList({"日付", "確定日時"}));
-    const QStringList list{"seq", "チェック", "code", "品名", "単位", "単価", "適正数", "商品区分"};
+    const QStringList list{"seq",  "チェック", "code",     "品名", "単位",
+                           "単価", "適正数",   "商品区分", "棚番"};
     QCOMPARE(columnsOf(s, Db::Work, "w商品マスタ"), list + QStringList({"商品id", "版", "変更"}));
     QCOMPARE(columnsOf(s, Db::Work, "w商品マスタ印刷"), list);
     QCOMPARE(columnsOf(s, Db::Work, "w商品区分参照"), QStringList({"seq", "sname"}));

@@ -198,6 +198,10 @@ QString actual(Started& s, const QString& what) {
         auto* b = s.find<QAbstractButton>(what.mid(8));
         return b && b->isChecked() ? "yes" : "no";
     }
+    if (what.startsWith("hidden:")) // a column of the sheet's right pane
+        return s.find<TwoPaneGrid>("Grid在庫表")->pane(1)->isColumnHidden(what.mid(7).toInt())
+                   ? "yes"
+                   : "no";
     if (what.startsWith("other:"))
         return marked(what.mid(6).toInt(), sheet::ColCategory);
     if (what.startsWith("items:")) {
@@ -375,6 +379,26 @@ void TestTyping::scenario_data() {
         "tab:1; click:cmd商品詳細; focus:txt商品コード; keys:Z1; focus:txt品名; ime:なす; "
         "focus:cmb商品区分; ime:野菜; yes; click:cmd詳細登録; tab:0; @0,2; key:F2",
         cats + " | listed:なす=yes | status=商品 Z1 なす を登録しました");
+    // Shelves, who counts, a date that stays, a blind count.
+    const QString shelves = "sql!:UPDATE 商品マスタ SET 棚番 = CASE code WHEN 'D01' THEN 'A-1' "
+                            "WHEN 'B01' THEN 'A-1' WHEN 'A02' THEN 'B-2' END; ";
+    row("a shelf typed in the panel is registered",
+        "tab:1; click:cmd商品読込; P@0,2; click:cmd商品詳細; focus:txt棚番; keys:A-3; yes; "
+        "click:cmd詳細登録",
+        "sql:SELECT 棚番 FROM 商品マスタ WHERE code = 'A01'=A-3 | text:txt棚番=A-3");
+    row("the panel shows the shelf of the row it opens on",
+        shelves + "tab:1; click:cmd商品読込; P@1,2; click:cmd商品詳細", "text:txt棚番=B-2");
+    row("the sheet fills shelf by shelf, products without a shelf last",
+        shelves + "yes; click:cmdマスタ読込", "0,1=B01 | 1,1=D01 | 2,1=A02 | 3,1=A01");
+    row("the counter's name typed is shown in the status bar",
+        "focus:cmb担当; key:A:Ctrl; ime:山田; key:Tab", "text:lbl担当=担当: 山田");
+    row("a fixed date stays after クリア",
+        "focus:dt日付; key:Delete; keys:20241231; click:chk実施日固定; yes; click:cmdクリア",
+        "date=2024-12-31 | checked:chk実施日固定=yes");
+    row("without it クリア gives today",
+        "focus:dt日付; key:Delete; keys:20241231; yes; click:cmdクリア", "date=" + Today);
+    row("a blind count hides the proper quantity and the change", "click:chk適正数を隠す",
+        "hidden:4=yes | hidden:5=yes | hidden:3=no");
     row("a category from the product list reaches every list",
         "tab:1; click:cmd商品読込; P@0,6; ime:野菜; key:Return; yes; click:cmd商品登録",
         cats + " | status=商品情報を登録しました（新規 0・更新 1）");

@@ -901,8 +901,8 @@ void TestWindow::csvThroughTheDialogs() {
     save("cmd商品CSV出力", "p.csv", 0); // the typed ending decides
     QCOMPARE(suggested, "商品情報_" + today + ".xlsx");
     QCOMPARE(file("p.csv"),
-             QByteArray("\xEF\xBB\xBF") + QString("コード,品名,単位,単価,適正数,商品区分\r\n"
-                                                  "A01,りんご,個,150,10,果物\r\n")
+             QByteArray("\xEF\xBB\xBF") + QString("コード,品名,単位,単価,適正数,商品区分,棚番\r\n"
+                                                  "A01,りんご,個,150,10,果物,\r\n")
                                               .toUtf8());
 
     write("in.csv", QStringEncoder("CP932").encode(QString("品名,単価,コード\r\nりんご,160,A01\r\n"
