@@ -15,6 +15,7 @@ Result<QString> allDelete(Store& store) {
         store.exec(Db::Main, "DELETE FROM 在庫表");
         store.exec(Db::Main, "DELETE FROM 在庫表版");
         store.exec(Db::Main, "DELETE FROM 在庫表確定");
+        store.exec(Db::Main, "DELETE FROM 棚卸記録");
         store.exec(Db::Main, "DELETE FROM 商品マスタ");
         store.exec(Db::Main, "DELETE FROM 自社情報");
         store.exec(Db::Main, "UPDATE コードマスタ SET sname = NULL");

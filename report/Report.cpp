@@ -39,7 +39,9 @@ Item rule(const QString& name, int left, int top, int right) {
 
 QStringList boundFields(const Definition& def) {
     QStringList fields;
-    for (const Section* sec : {&def.pageHeader, &def.detail, &def.pageFooter})
+    if (!def.groupField.isEmpty())
+        fields << def.groupField;
+    for (const Section* sec : {&def.pageHeader, &def.groupHeader, &def.detail, &def.pageFooter})
         for (const Item& i : sec->items)
             if (i.kind == ItemKind::Field && !fields.contains(i.field))
                 fields << i.field;
@@ -96,11 +98,21 @@ QVector<Page> layout(const Definition& def, const QVector<RowValues>& rows) {
         place(pages.last(), def.pageFooter, bodyBottom, def.marginLeft, nullptr);
     };
     int y = newPage();
-    for (const RowValues& row : rows) {
-        // A block never breaks across pages.
-        if (y + def.detail.height > bodyBottom && y > bodyTop + def.pageHeader.height) {
+    QVariant group;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const RowValues& row = rows[i];
+        const bool heads =
+            !def.groupField.isEmpty() && (i == 0 || row.value(def.groupField) != group);
+        const int block = def.detail.height + (heads ? def.groupHeader.height : 0);
+        // A block (a heading with its first row) never breaks across pages.
+        if (y + block > bodyBottom && y > bodyTop + def.pageHeader.height) {
             closePage();
             y = newPage();
+        }
+        if (heads) {
+            group = row.value(def.groupField);
+            place(pages.last(), def.groupHeader, y, def.marginLeft, &row);
+            y += def.groupHeader.height;
         }
         place(pages.last(), def.detail, y, def.marginLeft, &row);
         y += def.detail.height;

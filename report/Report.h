@@ -40,6 +40,10 @@ struct Section {
 struct Definition {
     QString name;
     Section pageHeader, detail, pageFooter;
+    // Rows grouped by a field: groupHeader stands above the first row of each
+    // value (its fields read that row), and is never left alone at a page's foot.
+    QString groupField;
+    Section groupHeader;
     int paperWidth = 11906, paperHeight = 16838; // A4 upright, twips
     int marginTop = 500, marginBottom = 800, marginLeft = 100, marginRight = 200;
 };

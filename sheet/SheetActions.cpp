@@ -85,6 +85,7 @@ void SheetTab::Entry在庫表() {
     if (!sheet::askSave(m_store, m_date->value(), m_date->shownText(), m_category->currentText(),
                         m_loaded, m_scanPanel->waiting(), &mode))
         return;
+    mode.counter = counter();
     const QString heading = sheetHeading();
     m_bar->show();
     setProgress(10);
@@ -117,7 +118,7 @@ void SheetTab::Delete在庫表() {
         return;
     if (ShowMsg(MsgKind::削除, MsgCase::確認, m_date->shownText()) != True)
         return;
-    const Result<sheet::Deleted> deleted = sheet::delete在庫表(m_store, m_date->value());
+    const Result<sheet::Deleted> deleted = sheet::delete在庫表(m_store, m_date->value(), counter());
     if (!deleted) {
         ShowError(QStringLiteral("在庫表を削除できませんでした。"), deleted.error());
         return;
@@ -153,7 +154,7 @@ void SheetTab::LineDelete在庫表() {
     if (!m_date->isNull())
         date = m_date->value();
     const Result<LineDeleted> removed =
-        sheet::lineDelete在庫表(m_store, m_model->keyAt(cur.row()), date);
+        sheet::lineDelete在庫表(m_store, m_model->keyAt(cur.row()), date, counter());
     if (!removed) {
         ShowError(QStringLiteral("指定された行を削除できませんでした。"), removed.error());
         return;
@@ -299,11 +300,16 @@ void SheetTab::print() {
     PrintCategory = heading.category;
     PrintTotal = heading.total;
     const report::Definition def = sheet::sheetReport(heading);
-    const auto rows = work::readFields(m_store, "w在庫表印刷", report::boundFields(def));
+    // The count forms also read each line's shelf.
+    const auto rows = work::readFields(m_store, "w在庫表印刷",
+                                       report::boundFields(def) << QStringLiteral("棚番"));
     if (!rows)
         return fail(rows.error());
     const auto form = [heading, rows = rows.value](sheet::Form f) {
-        return [heading, rows, f] { return report::layout(sheet::sheetReport(heading, f), rows); };
+        return [heading, rows, f] {
+            return report::layout(sheet::sheetReport(heading, f),
+                                  f == sheet::Form::Counted ? rows : sheet::byShelf(rows));
+        };
     };
     emit printoutReady({QStringLiteral("在庫表"),
                         report::layout(def, rows.value),

@@ -1,4 +1,6 @@
 #include "sheet/SheetLedger.h"
+
+#include "sheet/CountRecord.h"
 #include "sheet/SheetMaster.h"
 
 #include "codes/CodeOps.h"
@@ -104,6 +106,18 @@ QString shownTime(const QString& iso) {
     if (!t.isValid())
         return QString();
     return t.date() == QDate::currentDate() ? t.toString("hh:mm") : t.toString("yyyy/MM/dd hh:mm");
+}
+} // namespace
+
+namespace {
+// Saved lines (code … 商品区分) as an entry sees them: 商品区分, code, 品名, 数量.
+Rows countsOf(const Rows& lines) {
+    Rows out;
+    out.reserve(lines.size());
+    for (const Row& l : lines)
+        out << Row{l[ColCategory - ColCode], l[ColCode - ColCode], l[ColName - ColCode],
+                   l[ColQty - ColCode]};
+    return out;
 }
 } // namespace
 
@@ -249,14 +263,20 @@ Result<int> saveSheet(Store& store, const QDate& date, const QString& category,
             where += " AND 商品区分 = ?";
             params << category;
         }
+        // The lines replaced, taken out in the same statement that deletes
+        // them: what the entries compare and what 追加する adds to.
+        Rows stored = store.query(
+            Db::Main,
+            "DELETE FROM 在庫表 WHERE " + where + " RETURNING 行番号, id, " + lineFields(), params);
+        std::sort(stored.begin(), stored.end(), [](const Row& a, const Row& b) {
+            return a[0].toLongLong() != b[0].toLongLong() ? a[0].toLongLong() < b[0].toLongLong()
+                                                          : a[1].toLongLong() < b[1].toLongLong();
+        });
+        for (Row& r : stored)
+            r = r.mid(2);
         Rows rows = lines;
         if (mode.add)
-            rows = addLines(store.query(Db::Main,
-                                        "SELECT " + lineFields() + " FROM 在庫表 WHERE " + where +
-                                            " ORDER BY 行番号, id",
-                                        params),
-                            lines, category);
-        store.exec(Db::Main, "DELETE FROM 在庫表 WHERE " + where, params);
+            rows = addLines(stored, lines, category);
         // The lines go in a few many-row statements: a save is a handful of
         // statements whatever its length, also to a server far away.
         Batch ins(store, Db::Main, "在庫表", "日付, 行番号, " + lineFields(), LargeChunk);
@@ -272,6 +292,14 @@ Result<int> saveSheet(Store& store, const QDate& date, const QString& category,
         }
         ins.flush();
         writeProducts(store, planProducts(store, counted), mode.overwrite);
+        // Each product whose saved quantity the save changes is an entry.
+        Rows kept = rows;
+        if (!category.isEmpty())
+            for (Row& r : kept)
+                r.last() = category;
+        const QString when = now();
+        recordEntries(store, day, mode.add ? entryKind::Added : entryKind::Typed,
+                      changesBetween(countsOf(stored), countsOf(kept)), mode.counter, when);
         codes::SlotWriter slotWriter(store);
         int counter = 1;
         for (const Row& l : lines) {
@@ -286,7 +314,7 @@ Result<int> saveSheet(Store& store, const QDate& date, const QString& category,
                 onProgress(progress.value);
         }
         slotWriter.flush();
-        raiseVersions(store, day, touched, now());
+        raiseVersions(store, day, touched, when);
         // A repeat of a save that went in would double an added count: a lost
         // answer to the commit is asked about, never reported as not saved.
         t.commitKnown();
@@ -296,7 +324,7 @@ Result<int> saveSheet(Store& store, const QDate& date, const QString& category,
     });
 }
 
-Result<Deleted> delete在庫表(Store& store, const QDate& date) {
+Result<Deleted> delete在庫表(Store& store, const QDate& date, const QString& counter) {
     return guardedValue<Deleted>([&] {
         Transaction t(store, Db::Main);
         store.lockDate(dateKey(date));
@@ -308,23 +336,35 @@ Result<Deleted> delete在庫表(Store& store, const QDate& date) {
         QSet<QString> sheets;
         for (const Row& r : savedSheetsOf(store, dateKey(date), QString()))
             sheets.insert(r[0].toString());
-        raiseVersions(store, dateKey(date), sheets, now());
+        const QString when = now();
+        raiseVersions(store, dateKey(date), sheets, when);
+        recordEntries(
+            store, dateKey(date), entryKind::LineDeleted,
+            changesBetween(countsOf(store.query(
+                               Db::Main, "SELECT " + lineFields() + " FROM 在庫表 WHERE 日付 = ?",
+                               {dateKey(date)})),
+                           {}),
+            counter, when);
         store.exec(Db::Main, "DELETE FROM 在庫表 WHERE 日付 = ?", {dateKey(date)});
         t.commit();
         return Deleted{n[0][0].toInt(), n[0][1].toInt()};
     });
 }
 
-Result<SavedLineDeleted> deleteSavedLine(Store& store, const QDate& date, qint64 savedId) {
+Result<SavedLineDeleted> deleteSavedLine(Store& store, const QDate& date, qint64 savedId,
+                                         const QString& counter) {
     return guardedValue<SavedLineDeleted>([&] {
         SavedLineDeleted out;
         Transaction t(store, Db::Main);
         store.lockDate(dateKey(date));
-        const Rows saved = store.query(
-            Db::Main, "SELECT " + SavedCategory + " FROM 在庫表 WHERE id = ? AND 日付 = ?",
-            {savedId, dateKey(date)});
+        const Rows saved = store.query(Db::Main,
+                                       "SELECT " + SavedCategory + ", " + lineFields() +
+                                           " FROM 在庫表 WHERE id = ? AND 日付 = ?",
+                                       {savedId, dateKey(date)});
         if (!saved.isEmpty()) {
             refuseClosed(store, date);
+            recordEntries(store, dateKey(date), entryKind::LineDeleted,
+                          changesBetween(countsOf({saved[0].mid(1)}), {}), counter, now());
             store.exec(Db::Main, "DELETE FROM 在庫表 WHERE id = ?", {savedId});
             out.saved = true;
             out.category = saved[0][0].toString();

@@ -96,6 +96,8 @@ struct SaveMode {
     // typed on the sheet: id -> the version the user was shown. Any other
     // conflicting product keeps what is stored.
     QHash<qint64, qint64> overwrite;
+    // Who counts: each quantity the save changes is an entry in their name.
+    QString counter;
 };
 
 // What a save would do to the product master: names added, and names whose
@@ -126,7 +128,7 @@ struct Deleted {
     int rows = 0;
     int categories = 0;
 };
-Result<Deleted> delete在庫表(Store& store, const QDate& date);
+Result<Deleted> delete在庫表(Store& store, const QDate& date, const QString& counter = QString());
 
 // Deletes one saved line of the date (raising its sheet's version); never
 // another line with the same name or code. Nothing when the date has no
@@ -136,7 +138,8 @@ struct SavedLineDeleted {
     QString category;   // of the saved line
     qint64 version = 0; // its sheet's version now
 };
-Result<SavedLineDeleted> deleteSavedLine(Store& store, const QDate& date, qint64 savedId);
+Result<SavedLineDeleted> deleteSavedLine(Store& store, const QDate& date, qint64 savedId,
+                                         const QString& counter = QString());
 
 // A closed count: its saved sheets are not changed until it is reopened.
 Result<bool> isClosed(Store& store, const QDate& date);

@@ -394,7 +394,8 @@ Result<int> entry在庫表(Store& store, const QDate& date, const QString& categ
     });
 }
 
-Result<LineDeleted> lineDelete在庫表(Store& store, qint64 seq, const std::optional<QDate>& date) {
+Result<LineDeleted> lineDelete在庫表(Store& store, qint64 seq, const std::optional<QDate>& date,
+                                     const QString& counter) {
     return guardedValue<LineDeleted>([&] {
         LineDeleted out;
         const Rows line = store.query(
@@ -407,7 +408,7 @@ Result<LineDeleted> lineDelete在庫表(Store& store, qint64 seq, const std::opt
             return out; // a blank line holds no product
         if (date && !savedId.isNull()) {
             const SavedLineDeleted saved =
-                valueOf(deleteSavedLine(store, *date, savedId.toLongLong()));
+                valueOf(deleteSavedLine(store, *date, savedId.toLongLong(), counter));
             out.saved = saved.saved;
             out.category = saved.category;
             out.version = saved.version;
@@ -486,6 +487,32 @@ Status fillSheetPrint(Store& store) {
         const QString fields = columns::list(Columns);
         store.exec(Db::Work, "INSERT INTO w在庫表印刷 (" + fields + ") SELECT " + fields +
                                  " FROM w在庫表 WHERE 品名 IS NOT NULL ORDER BY seq");
+        // Each line's shelf: its product's by code, else by name (the first
+        // product of each, as the sheet fills them).
+        QHash<QString, QVariant> byCode, byName;
+        for (const Row& r : store.query(Db::Main, "SELECT code, 品名, 棚番 FROM 商品マスタ WHERE "
+                                                  "棚番 IS NOT NULL ORDER BY id DESC")) {
+            if (!isEmptyValue(r[0]))
+                byCode.insert(r[0].toString(), r[2]);
+            byName.insert(r[1].toString(), r[2]);
+        }
+        if (!byCode.isEmpty() || !byName.isEmpty()) {
+            Batch shelves(
+                store, Db::Work,
+                [](int n) {
+                    return "UPDATE w在庫表印刷 SET 棚番 = v.column2 FROM (VALUES " +
+                           rowMarks(n, 2) + ") AS v WHERE w在庫表印刷.seq = v.column1";
+                },
+                2, LargeChunk);
+            for (const Row& l : store.query(Db::Work, "SELECT seq, code, 品名 FROM w在庫表印刷")) {
+                const QVariant shelf = !isEmptyValue(l[1]) && byCode.contains(l[1].toString())
+                                           ? byCode.value(l[1].toString())
+                                           : byName.value(l[2].toString());
+                if (!shelf.isNull())
+                    shelves.add({l[0], shelf});
+            }
+            shelves.flush();
+        }
         t.commit();
     });
 }

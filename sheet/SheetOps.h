@@ -100,7 +100,8 @@ struct LineDeleted {
     QString category;   // of the saved line
     qint64 version = 0; // its sheet's version now
 };
-Result<LineDeleted> lineDelete在庫表(Store& store, qint64 seq, const std::optional<QDate>& date);
+Result<LineDeleted> lineDelete在庫表(Store& store, qint64 seq, const std::optional<QDate>& date,
+                                     const QString& counter = QString());
 
 // A fresh work sheet with one line per product in name order. Gives the
 // lines filled.

@@ -1,5 +1,9 @@
 #include "sheet/SheetReport.h"
 
+#include "base/Values.h"
+
+#include <algorithm>
+
 namespace sheet {
 
 using report::Item;
@@ -69,7 +73,32 @@ report::Definition sheetReport(const PrintHeading& h, Form form) {
             it.visible = false;
     }
     d.pageHeader.items[0].text = QStringLiteral("棚卸記入表");
+    // A counter walks the shop shelf by shelf: each shelf under its heading.
+    d.groupField = QStringLiteral("棚番");
+    d.groupHeader.height = 420;
+    Item shelf = report::field("txt棚番", "棚番", QString(), 950, 60, 4000, 320, Qt::AlignLeft);
+    shelf.bold = true;
+    shelf.fontPt = 11;
+    d.groupHeader.items = {label("Label棚番", "棚番", 210, 60, 700, 320, Qt::AlignLeft, 11, true),
+                           shelf, report::rule("Line棚番", 210, 400, 10860)};
     return d;
+}
+
+QVector<report::RowValues> byShelf(QVector<report::RowValues> rows) {
+    const QString key = QStringLiteral("棚番");
+    for (report::RowValues& r : rows)
+        if (isEmptyValue(r.value(key)))
+            r.insert(key, QVariant());
+    std::stable_sort(rows.begin(), rows.end(), [&](const auto& a, const auto& b) {
+        const QVariant x = a.value(key), y = b.value(key);
+        if (x.isNull() != y.isNull())
+            return y.isNull();
+        return !x.isNull() && x.toString() < y.toString();
+    });
+    for (report::RowValues& r : rows)
+        if (r.value(key).isNull())
+            r.insert(key, QStringLiteral("棚番なし"));
+    return rows;
 }
 
 } // namespace sheet

@@ -16,6 +16,11 @@ struct PrintHeading {
 // blind count.
 enum class Form { Counted, Blank, Blind };
 
+// The count forms (Blank, Blind) stand shelf by shelf, each shelf under its
+// heading: give them their rows through byShelf.
 report::Definition sheetReport(const PrintHeading& heading, Form form = Form::Counted);
+// The print rows in shelf order (lines without a shelf last, under 「棚番なし」),
+// each shelf's lines in the sheet's order.
+QVector<report::RowValues> byShelf(QVector<report::RowValues> rows);
 
 } // namespace sheet

@@ -36,6 +36,8 @@ const QStringList& sheetVersions();
 // them (identity keys, names and codes sorted by their code points, the
 // totals kept by a trigger function), and stolva_schema for the version.
 QStringList serverStatements();
+// A table definition of the local file in the server's types.
+QString servedOnServer(QString sql);
 
 // The shape of a main file: one line per table column, index, trigger and
 // view, as SQLite reports them. Two files of one schema give the same lines.

@@ -3,12 +3,14 @@
 #include "products/ProductReport.h"
 #include "products/ProductTab.h"
 #include "report/Paint.h"
+#include "sheet/SheetOps.h"
 #include "sheet/SheetReport.h"
 #include "sheet/SheetTab.h"
 #include "tests/window_fixture.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
 #include "widgets/NumberBox.h"
+#include "work/WorkRows.h"
 
 #include <QAction>
 #include <QApplication>
@@ -75,6 +77,8 @@ class TestReport : public QObject {
     void realPreviewOpensWithPdfAction();
     void formsToCountOnByHand_data();
     void formsToCountOnByHand();
+    void countFormsShelfByShelf_data();
+    void countFormsShelfByShelf();
 };
 
 void TestReport::headingTexts() {
@@ -348,7 +352,7 @@ void TestReport::formsToCountOnByHand() {
     int boxCount = 0;
     bool total = false;
     for (const report::Placed& p : pages[0].items) {
-        if (p.name.startsWith("txt") && p.kind == report::ItemKind::Field)
+        if (p.name.startsWith("txt") && p.kind == report::ItemKind::Field && p.name != "txt棚番")
             shown << p.text;
         boxCount += p.kind == report::ItemKind::Box;
         total = total || p.text == "840";
@@ -360,6 +364,45 @@ void TestReport::formsToCountOnByHand() {
     const bool titled = std::any_of(pages[0].items.begin(), pages[0].items.end(),
                                     [](const report::Placed& p) { return p.text == "棚卸記入表"; });
     QCOMPARE(titled, form != sheet::Form::Counted);
+}
+
+void TestReport::countFormsShelfByShelf_data() {
+    QTest::addColumn<QString>("lines");   // the sheet's names, in its order
+    QTest::addColumn<QString>("printed"); // shelf headings (棚:) and names, in print order
+    QTest::newRow("each shelf under its heading, no shelf last")
+        << "x,牛乳,りんご,みかん"
+        << "棚:A-1|りんご|みかん|棚:B-2|牛乳|棚:棚番なし|x";
+    QTest::newRow("a shelf split on the sheet is printed whole")
+        << "りんご,牛乳,みかん"
+        << "棚:A-1|りんご|みかん|棚:B-2|牛乳";
+    QTest::newRow("a line typed by code finds its shelf") << "A01"
+                                                          << "棚:A-1|りんご";
+}
+
+// The forms to count on by hand follow the shop: the sheet's lines shelf by
+// shelf (the products' shelves), each shelf under a heading.
+void TestReport::countFormsShelfByShelf() {
+    QFETCH(QString, lines);
+    QFETCH(QString, printed);
+    TempStore t;
+    t.addProduct("A01", "りんご", "個", 100, 5, "果物");
+    t.addProduct("B01", "牛乳", "本", 200, 2, "乳製品");
+    t.addProduct("A02", "みかん", "袋", 150, 3, "果物");
+    t.store().exec(Db::Main, "UPDATE 商品マスタ SET 棚番 = CASE code WHEN 'B01' THEN 'B-2' ELSE "
+                             "'A-1' END");
+    for (const QString& l : lines.split(','))
+        t.store().exec(Db::Work, "INSERT INTO w在庫表 (チェック, code, 品名) VALUES (0, ?, ?)",
+                       {l.startsWith('A') ? QVariant(l) : QVariant(),
+                        l.startsWith('A') ? QVariant("りんご") : QVariant(l)});
+    VERIFY_OK(sheet::fillSheetPrint(t.store()));
+    const report::Definition def = sheet::sheetReport({}, sheet::Form::Blank);
+    VALUE_OK(rows, work::readFields(t.store(), "w在庫表印刷", report::boundFields(def)));
+    QStringList got;
+    const QVector<report::Page> pages = report::layout(def, sheet::byShelf(rows));
+    for (const report::Placed& p : pages[0].items)
+        if (p.name == "txt棚番" || p.name == "txt品名")
+            got << (p.name == "txt棚番" ? "棚:" + p.text : p.text);
+    QCOMPARE(got.join('|'), printed);
 }
 
 STOLVA_WINDOW_TEST_MAIN(TestReport)

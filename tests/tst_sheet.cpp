@@ -70,6 +70,8 @@ class TestSheet : public QObject {
     void saveWithCategoryKeepsOtherCategories();
     void saveWithoutCategoryReplacesTheDate();
     void saveUpdatesProductsAndSlots();
+    void everyChangeIsAnEntry_data();
+    void everyChangeIsAnEntry();
     void saveFailureChangesNothing();
     void deleteTheDateInEveryCategory();
     void scanEntries_data();
@@ -367,6 +369,77 @@ void TestSheet::saveWithoutCategoryReplacesTheDate() {
     QCOMPARE(stored(t, D).size(), 2);
 }
 
+void TestSheet::everyChangeIsAnEntry_data() {
+    // Steps: "save:name|qty,…" (a sheet of category A), "add:…" (追加する),
+    // "line:name" (its saved line deleted), "date" (the date's sheets deleted).
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("entries"); // 種類:品名:前→後, oldest first
+    QTest::newRow("a first save: each counted line") << "save:a|2,b|1"
+                                                     << "入力:a:→2 入力:b:→1";
+    QTest::newRow("a save again: only what changed") << "save:a|2,b|1; save:a|3,b|1,c|4"
+                                                     << "入力:a:→2 入力:b:→1 入力:a:2→3 入力:c:→4";
+    QTest::newRow("a line left out is counted gone") << "save:a|2,b|1; save:a|2"
+                                                     << "入力:a:→2 入力:b:→1 入力:b:1→";
+    QTest::newRow("one product on two lines: their sum") << "save:a|2,a|3"
+                                                         << "入力:a:→5";
+    QTest::newRow("counts added") << "save:a|2; add:a|1,b|1"
+                                  << "入力:a:→2 追加:a:2→3 追加:b:→1";
+    QTest::newRow("a saved line deleted") << "save:a|2,b|1; line:b"
+                                          << "入力:a:→2 入力:b:→1 行削除:b:1→";
+    QTest::newRow("a date deleted") << "save:a|2; date"
+                                    << "入力:a:→2 行削除:a:2→";
+}
+
+// Every change to a saved quantity is an entry, with who made it and on
+// which PC, written with the change itself.
+void TestSheet::everyChangeIsAnEntry() {
+    QFETCH(QString, steps);
+    QFETCH(QString, entries);
+    TempStore t;
+    t.addProduct("K1", "a", "個", 10, 1, "A");
+    t.store().exec(Db::Main, "UPDATE 商品マスタ SET 棚番 = 'S-1'");
+    for (const QString& step : steps.split("; ")) {
+        const QString verb = step.section(':', 0, 0);
+        QStringList lines = step.section(':', 1).split(',', Qt::SkipEmptyParts);
+        for (QString& l : lines)
+            l += "|A";
+        if (verb == "save" || verb == "add") {
+            LoadedFrom from;
+            VERIFY_OK(read在庫表(t.store(), D, "A", {}, &from));
+            workLines(t, lines);
+            SaveMode mode{verb == "add", from.versions, {}, "山田"};
+            VERIFY_OK(entry在庫表(t.store(), D, "A", {}, mode));
+        } else if (verb == "line") {
+            const qint64 id = t.store()
+                                  .scalar(Db::Main, "SELECT id FROM 在庫表 WHERE 品名 = ?",
+                                          {step.section(':', 1)})
+                                  .toLongLong();
+            VERIFY_OK(deleteSavedLine(t.store(), D, id, "山田"));
+        } else {
+            VERIFY_OK(delete在庫表(t.store(), D, "山田"));
+        }
+    }
+    QStringList got;
+    for (const Row& e : t.store().query(
+             Db::Main,
+             "SELECT 種類 || ':' || 品名 || ':' || coalesce(CAST(前数量 AS TEXT), '') || '→' || "
+             "coalesce(CAST(後数量 AS TEXT), ''), 担当, 端末, 商品区分, 記録日時 FROM 棚卸記録 "
+             "ORDER BY id")) {
+        got << e[0].toString();
+        QCOMPARE(e[1].toString(), QString("山田"));
+        QVERIFY(!e[2].toString().isEmpty()); // the PC's host name
+        QCOMPARE(e[3].toString(), QString("A"));
+        QVERIFY(QDateTime::fromString(e[4].toString(), Qt::ISODate).isValid());
+    }
+    QCOMPARE(got.join(' '), entries);
+    // The product and its shelf as the master had them.
+    QCOMPARE(t.store()
+                 .scalar(Db::Main, "SELECT count(*) FROM 棚卸記録 WHERE 品名 = 'a' AND (商品 IS "
+                                   "NULL OR 棚番 IS DISTINCT FROM 'S-1')")
+                 .toInt(),
+             0);
+}
+
 void TestSheet::saveUpdatesProductsAndSlots() {
     TempStore t;
     t.addProduct("K1", "既存", "箱", 300, 5, "旧区分");
@@ -628,7 +701,7 @@ void TestSheet::saveOverSavedSheets() {
         workLines(t, sheet);
     VALUE_OK(unloaded, unloadedSheets(t.store(), D, category, from));
     QStringList askedNow;
-    SaveMode mode{add, from.versions, {}};
+    SaveMode mode{add, from.versions, {}, {}};
     for (const Unloaded& u : unloaded) {
         askedNow << u.category;
         QCOMPARE(u.lines, u.category == "B" ? 1 : 2);
@@ -640,7 +713,7 @@ void TestSheet::saveOverSavedSheets() {
     if (!asked.isEmpty()) {
         const QStringList was = t.dump(Db::Main, "在庫表");
         const Status refused =
-            entry在庫表(t.store(), D, category, {}, SaveMode{add, from.versions, {}}).status;
+            entry在庫表(t.store(), D, category, {}, SaveMode{add, from.versions, {}, {}}).status;
         QCOMPARE(refused.kind, ErrorKind::Conflict);
         QVERIFY2(refused.error.contains("他で新しく保存されています") &&
                      !refused.error.contains("読み込"),

@@ -67,7 +67,7 @@ void TestStore::schemaNamesAreExact() {
                             "適正数", "増減",     "単価", "金額", "商品区分"};
     QCOMPARE(columnsOf(s, Db::Work, "w在庫表"),
              sheet + QStringList({"在庫表id", "商品id", "商品版", "入力"}));
-    QCOMPARE(columnsOf(s, Db::Work, "w在庫表印刷"), sheet);
+    QCOMPARE(columnsOf(s, Db::Work, "w在庫表印刷"), sheet + QStringList{"棚番"});
     QCOMPARE(columnsOf(s, Db::Main, "在庫表版"),
              QStringList({"日付", "商品区分", "版", "保存日時"}));
     QCOMPARE(columnsOf(s, Db::Main, "在庫表確定"), QStringList({"日付", "確定日時"}));
