@@ -277,7 +277,9 @@ void SheetTab::setUpCounting() {
     counter->addItems(rememberedValue("sheet/counters").toStringList());
     QString name = rememberedValue("sheet/counter").toString();
     if (name.isEmpty())
-        name = qEnvironmentVariable("USER", qEnvironmentVariable("USERNAME"));
+        for (const char* v : {"USER", "USERNAME", "LOGNAME"})
+            if (name.isEmpty())
+                name = qEnvironmentVariable(v);
     counter->setEditText(name);
     connect(counter->lineEdit(), &QLineEdit::editingFinished, this, &SheetTab::keepCounter);
     connect(counter, &QComboBox::textActivated, this, &SheetTab::keepCounter);
