@@ -10,10 +10,12 @@
 #include "codes/CodeOps.h"
 #include "codes/CodeTab.h"
 #include "exchange/CsvDialogs.h"
+#include "history/CountDialogs.h"
 #include "history/HistoryDialogs.h"
 #include "msg/Msg.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
+#include "store/Notices.h"
 #include "widgets/Controls.h"
 #include "widgets/DateBox.h"
 #include "widgets/NumberBox.h"
@@ -49,6 +51,8 @@ FrmStolva::FrmStolva() {
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName("SSTab1");
     m_sheet = new SheetTab(m_store, m_refs, m_tabs);
+    m_notices = new CountNotices(m_store, this);
+    m_sheet->setNotices(m_notices);
     m_products = new ProductTab(m_store, m_refs, m_tabs);
     m_codes = new CodeTab(m_store, m_tabs);
     m_tabs->addTab(m_sheet, QStringLiteral("在庫表"));
@@ -122,6 +126,23 @@ FrmStolva::FrmStolva() {
             history::CompareDialog dlg(m_store, categories, first, second, preview, m_sheet);
             dlg.exec();
         });
+    // The count in progress stays in view beside the sheet, one window of each.
+    const auto counter = [this] { return m_sheet->counter(); };
+    connect(m_sheet, &SheetTab::progressRequested, this,
+            [this, preview, counter](const QDate& date, const QString& category) {
+                auto* old = findChild<history::ProgressDialog*>();
+                delete old;
+                auto* dlg = new history::ProgressDialog(m_store, m_notices, date, category, counter,
+                                                        preview, this);
+                dlg->setAttribute(Qt::WA_DeleteOnClose);
+                dlg->show();
+            });
+    connect(m_sheet, &SheetTab::historyRequested, this, [this, counter](const QDate& date) {
+        delete findChild<history::EntriesDialog*>();
+        auto* dlg = new history::EntriesDialog(m_store, m_notices, date, counter, this);
+        dlg->setAttribute(Qt::WA_DeleteOnClose);
+        dlg->show();
+    });
     // Opening the settings tab shows the slots as stored.
     connect(m_tabs, &QTabWidget::currentChanged, this, [this](int i) {
         if (m_tabs->widget(i) == m_codes) {
@@ -192,6 +213,7 @@ Status FrmStolva::Form_Load(const QString& dataPath, const std::optional<server:
         });
         m_connection->show(*server);
     }
+    m_notices->listen();
     FormInit();
     Clear商品情報();
     Clearコード表();
@@ -307,6 +329,7 @@ void FrmStolva::restoreBackup(const QString& path) {
         ShowError(QStringLiteral("復元できませんでした。"), aside.error());
         return;
     }
+    m_notices->listen();
     Clear在庫表();
     Clear商品情報();
     Clearコード表();

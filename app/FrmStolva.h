@@ -16,6 +16,7 @@ class HelpWindow;
 
 class QTabWidget;
 class QPrinter;
+class CountNotices;
 class SheetTab;
 class ProductTab;
 class CodeTab;
@@ -81,6 +82,7 @@ class FrmStolva : public QMainWindow {
     void showPreview(const report::Printout& printout);
 
     Store m_store;
+    CountNotices* m_notices;
     RefModels m_refs;
     QTabWidget* m_tabs;
     SheetTab* m_sheet;

@@ -151,6 +151,12 @@ void setChart(QChartView* view, QChart* chart) {
     delete old;
 }
 
+QVector<QDate> datesOf(Store& store) {
+    return savedDates(store).value;
+}
+
+} // namespace
+
 void writeCsv(QWidget* parent, QLabel* said, const QStringList& nameParts,
               const exchange::Records& records) {
     const QString path = exchange::exportRecords(parent, nameParts, records);
@@ -174,12 +180,6 @@ QHBoxLayout* buttonRow(QDialog* parent, const QString& prefix, QLabel* said,
     QObject::connect(close, &QPushButton::clicked, parent, &QDialog::reject);
     return row;
 }
-
-QVector<QDate> datesOf(Store& store) {
-    return savedDates(store).value;
-}
-
-} // namespace
 
 double pictureWidthPt(const report::Definition& def) {
     return (def.paperWidth - def.marginLeft - def.marginRight) * 3 / 4 / 20.0; // twips → pt

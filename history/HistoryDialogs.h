@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exchange/Workbook.h"
 #include "history/HistoryOps.h"
 #include "report/Report.h"
 
@@ -10,6 +11,8 @@
 
 class DateBox;
 class QChartView;
+class QHBoxLayout;
+class QLabel;
 class QComboBox;
 class QTableWidget;
 class QTreeWidget;
@@ -55,6 +58,14 @@ class CompareDialog : public QDialog {
     QChartView* m_chart;
     Comparison m_comparison;
 };
+
+// Records to a CSV or workbook file the user names; the label says where.
+void writeCsv(QWidget* parent, QLabel* said, const QStringList& nameParts,
+              const exchange::Records& records);
+// 印刷, CSV出力 (object names prefix + 印刷, prefix + CSV出力), what the last
+// export did, 閉じる.
+QHBoxLayout* buttonRow(QDialog* parent, const QString& prefix, QLabel* said,
+                       const std::function<void()>& print, const std::function<void()>& csv);
 
 // A chart as a picture below the last rows of the pages (on a page of its own
 // when it does not fit).

@@ -164,3 +164,60 @@ exchange::Records compareRecords(const Comparison& c, const QDate& first, const 
 }
 
 } // namespace history
+
+namespace history {
+
+namespace {
+const QStringList UncountedFields{"棚番", "code", "品名", "商品区分"};
+} // namespace
+
+report::Definition uncountedReport(const QDate& date, const QString& category) {
+    const int widths[] = {1500, 2000, 4800, 2300};
+    const QStringList captions{"棚番", "コード", "品名", "商品区分"};
+    QVector<QPair<QString, int>> columns;
+    for (int i = 0; i < captions.size(); ++i)
+        columns.append({captions[i], widths[i]});
+    report::Definition d =
+        frame("rpt未棚卸", QStringLiteral("未棚卸一覧"),
+              QStringLiteral("実施日　%1　%2")
+                  .arg(dateText(date), category.isEmpty() ? QStringLiteral("全区分") : category),
+              columns);
+    // Every column is text: its caption stands where its values start.
+    for (report::Item& i : d.pageHeader.items)
+        if (i.name.startsWith("Head"))
+            i.align = Qt::AlignLeft;
+    int left = 280;
+    for (int i = 0; i < UncountedFields.size(); ++i) {
+        d.detail.items << report::field("txt" + UncountedFields[i], UncountedFields[i], QString(),
+                                        left, 20, widths[i], 283, Qt::AlignLeft);
+        left += widths[i];
+    }
+    return d;
+}
+
+QVector<report::RowValues> uncountedRows(const Rows& products) {
+    QVector<report::RowValues> rows;
+    rows.reserve(products.size());
+    for (const Row& p : products) {
+        report::RowValues r;
+        for (int i = 0; i < UncountedFields.size(); ++i)
+            r.insert(UncountedFields[i], p.value(i + 1));
+        rows << r;
+    }
+    return rows;
+}
+
+exchange::Records uncountedRecords(const Rows& products) {
+    exchange::Records r;
+    r.title = QStringLiteral("未棚卸");
+    r.rows << QStringList{"棚番", "code", "品名", "商品区分"};
+    for (const Row& p : products) {
+        QStringList line;
+        for (int i = 1; i <= 4; ++i)
+            line << exchange::guardFormula(p.value(i).toString());
+        r.rows << line;
+    }
+    return r;
+}
+
+} // namespace history

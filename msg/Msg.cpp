@@ -108,6 +108,10 @@ const Entry Table[] = {
      MsgStyle::ConfirmNo},
     {MsgKind::その他, MsgCase::確定解除確認, "確定解除の確認", "", true,
      " の在庫表の確定を解除します。よろしいですか", MsgStyle::ConfirmNo},
+    {MsgKind::その他, MsgCase::未棚卸ゼロ確認, "未棚卸の記録", "", true,
+     " を数量 0 として記録します。よろしいですか", MsgStyle::ConfirmNo},
+    {MsgKind::その他, MsgCase::取消確認, "記録の取消", "", true, " を取り消します。よろしいですか",
+     MsgStyle::ConfirmNo},
 };
 
 QMessageBoxPresenter realPresenter;

@@ -46,7 +46,9 @@ enum class MsgCase {
     破棄確認,
     復元確認,
     確定確認,
-    確定解除確認
+    確定解除確認,
+    未棚卸ゼロ確認,
+    取消確認
 };
 
 // One dialog as the message table composes it.

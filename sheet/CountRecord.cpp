@@ -81,6 +81,12 @@ QVector<CountChange> changesBetween(const Rows& before, const Rows& after) {
 void recordEntries(Store& store, const QString& day, const QString& kind,
                    const QVector<CountChange>& changes, const QString& counter,
                    const QString& when) {
+    recordEntries(store, day, QStringList(changes.size(), kind), changes, counter, when);
+}
+
+void recordEntries(Store& store, const QString& day, const QStringList& kinds,
+                   const QVector<CountChange>& changes, const QString& counter,
+                   const QString& when) {
     if (changes.isEmpty())
         return;
     const Known known = knownProducts(store, changes);
@@ -89,13 +95,30 @@ void recordEntries(Store& store, const QString& day, const QString& kind,
         store, Db::Main, "棚卸記録",
         "日付, 商品区分, 棚番, 商品, code, 品名, 種類, 前数量, 後数量, 担当, 端末, 記録日時",
         LargeChunk);
-    for (const CountChange& c : changes) {
+    for (int i = 0; i < changes.size(); ++i) {
+        const CountChange& c = changes[i];
+        const QString& kind = kinds[i];
         const Row p = c.code.isEmpty() ? known.byName.value(c.name) : known.byCode.value(c.code);
         entries.add({day, textOrNull(c.category), p.value(1), p.value(0), textOrNull(c.code),
                      textOrNull(c.name), kind, c.before, c.after, textOrNull(counter), terminal,
                      when});
     }
     entries.flush();
+}
+
+qint64 recordEntry(Store& store, const QString& day, const QString& kind, const CountChange& c,
+                   const KnownProduct& product, const QString& counter, const QString& when,
+                   qint64 undoes) {
+    return store
+        .scalar(
+            Db::Main,
+            "INSERT INTO 棚卸記録 (日付, 商品区分, 棚番, 商品, code, 品名, 種類, 前数量, "
+            "後数量, 担当, 端末, 記録日時, 取消) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+            "RETURNING id",
+            {day, textOrNull(c.category), product.shelf, product.id, textOrNull(c.code),
+             textOrNull(c.name), kind, c.before, c.after, textOrNull(counter),
+             QSysInfo::machineHostName(), when, undoes ? QVariant(undoes) : QVariant()})
+        .toLongLong();
 }
 
 } // namespace sheet

@@ -73,6 +73,33 @@ void setQuantity(Store& store, qint64 seq, const QVariant& quantity) {
                {quantity, lineAmount(quantity, r[0][1]), lineChange(quantity, r[0][0]), seq});
 }
 
+Result<Scanned> showStored(Store& store, const QString& code, const Row& product, qint64 quantity,
+                           qint64 savedId) {
+    return guardedValue<Scanned>([&] {
+        Scanned out;
+        Transaction t(store, Db::Work);
+        // A line typed by name without its code is the same product's.
+        const QVariant seq = store.scalar(Db::Work,
+                                          "SELECT seq FROM w在庫表 WHERE code = ? OR (code IS NULL "
+                                          "AND 品名 = ?) ORDER BY code IS NULL, seq LIMIT 1",
+                                          {code, product.value(1)});
+        out.known = true;
+        out.newLine = seq.isNull();
+        out.seq = out.newLine ? fillBlankLine(store, product) : seq.toLongLong();
+        setQuantity(store, out.seq, quantity);
+        store.exec(
+            Db::Work,
+            QStringLiteral("UPDATE w在庫表 SET %1 = ?, code = coalesce(code, ?) WHERE seq = ?")
+                .arg(SavedIdField),
+            {savedId, code, out.seq});
+        out.quantity = quantity;
+        out.name =
+            store.scalar(Db::Work, "SELECT 品名 FROM w在庫表 WHERE seq = ?", {out.seq}).toString();
+        t.commit();
+        return out;
+    });
+}
+
 Result<Scanned> scan(Store& store, const QString& code, qint64 count) {
     return guardedValue<Scanned>([&] {
         Scanned out;

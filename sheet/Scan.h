@@ -48,6 +48,11 @@ Result<Scanned> scan(Store& store, const QString& code, qint64 count);
 qint64 fillBlankLine(Store& store, const Row& product);
 // Gives a line its quantity; amount and change follow. Throws StoreError.
 void setQuantity(Store& store, qint64 seq, const QVariant& quantity);
+// Shows a quantity stored straight into the saved count: the line with the
+// code gets it (a blank line filled from the product when the sheet has
+// none), with the saved line it now is. One transaction on the work file.
+Result<Scanned> showStored(Store& store, const QString& code, const Row& product, qint64 quantity,
+                           qint64 savedId);
 // True when a product has that code.
 Result<bool> isProductCode(Store& store, const QString& code);
 

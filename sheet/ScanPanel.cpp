@@ -4,6 +4,7 @@
 #include "widgets/Grids.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QListWidget>
@@ -44,10 +45,17 @@ ScanPanel::ScanPanel(Store& store, QWidget* parent) : QWidget(parent), m_store(s
     m_misreads = makeLabel(this, "lblチェックデジット", QString());
     m_misreads->setToolTip(QStringLiteral("チェックデジットが違うため数えなかった読み取りの数"));
     m_misreads->hide();
+    m_direct = new QCheckBox(QStringLiteral("スキャンをすぐ記録"), this);
+    m_direct->setObjectName("chk直接記録");
+    m_direct->setToolTip(QStringLiteral("読み取るたびに保存済みの在庫表に数えます（登録は不要）。"
+                                        "ほかの PC やスマホと同じ在庫表を数えられます"));
+    m_direct->setChecked(rememberedOption("directScan", false));
+    connect(m_direct, &QCheckBox::toggled, this, [](bool on) { keepOption("directScan", on); });
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->addWidget(label);
     row->addWidget(m_box);
+    row->addWidget(m_direct);
     row->addWidget(m_misreads);
     row->addWidget(m_waiting, 1);
     row->addStretch(0);
@@ -105,4 +113,8 @@ void ScanPanel::showWaiting() {
         item->setData(Qt::UserRole, code);
     }
     m_waiting->setVisible(!m_session.waiting().isEmpty());
+}
+
+bool ScanPanel::direct() const {
+    return m_direct->isChecked();
 }

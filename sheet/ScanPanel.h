@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -22,6 +23,8 @@ class ScanPanel : public QWidget {
     // A new sheet starts with no waiting scans.
     void forget();
     int waiting() const { return int(m_session.waiting().size()); }
+    // Scans go straight into the saved count (chk直接記録), no 登録 needed.
+    bool direct() const;
 
   signals:
     void countRequested(const QString& code, qint64 count);
@@ -37,4 +40,5 @@ class ScanPanel : public QWidget {
     QLineEdit* m_box;
     QLabel* m_misreads;
     QListWidget* m_waiting;
+    QCheckBox* m_direct;
 };

@@ -44,6 +44,7 @@ void SheetTab::loadSheet(const QDate& date, const QString& category) {
     }
     m_loaded = from;
     m_dirty = false;
+    m_heading->showRecordedElsewhere(false);
     m_scanPanel->forget();
     refreshGrid();
     toFirstLine();
@@ -104,6 +105,7 @@ void SheetTab::Entry在庫表() {
     // The sheet is stored: whatever follows, the user is told so, and the
     // date stays on the saved one until the tab is reset.
     m_dirty = false;
+    announce();
     const QString done =
         QStringLiteral("%1 の在庫表を%2しました（%3行）")
             .arg(heading, mode.add ? QStringLiteral("追加登録") : QStringLiteral("登録"))
@@ -123,6 +125,7 @@ void SheetTab::Delete在庫表() {
         ShowError(QStringLiteral("在庫表を削除できませんでした。"), deleted.error());
         return;
     }
+    announce();
     const QString done = QStringLiteral("%1 の在庫表を削除しました（%2区分・%3行）")
                              .arg(m_date->shownText())
                              .arg(deleted.value.categories)
@@ -159,9 +162,13 @@ void SheetTab::LineDelete在庫表() {
         ShowError(QStringLiteral("指定された行を削除できませんでした。"), removed.error());
         return;
     }
-    // The saved sheet lost the same line: the screen still shows it as saved.
-    if (removed.value.saved && m_loaded.date == date)
+    // The saved sheet lost the same line: the screen still shows it as saved,
+    // unless another counter changed it since the screen read it.
+    if (removed.value.saved && m_loaded.date == date &&
+        m_loaded.versions.value(removed.value.category) == removed.value.version - 1)
         m_loaded.versions[removed.value.category] = removed.value.version;
+    if (removed.value.saved)
+        announce();
     refreshGrid();
     // The total follows the lines that are left.
     Calc明細();

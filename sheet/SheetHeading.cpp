@@ -104,8 +104,43 @@ SheetHeading::SheetHeading(QWidget* parent) : QWidget(parent) {
     second->addWidget(m_keepDate);
     second->addSpacing(16);
     second->addWidget(m_hideProper);
+    second->addSpacing(16);
+    QPushButton* progress = makeButton(this, "cmd棚卸状況", "進み具合");
+    progress->setToolTip(QStringLiteral("棚番・商品区分ごとの棚卸済みと未棚卸の商品"));
+    QPushButton* history = makeButton(this, "cmd変更履歴", "履歴");
+    history->setToolTip(QStringLiteral("実施日の記録（だれが、どの PC で、いつ）と取消"));
+    for (QPushButton* b : {progress, history}) {
+        b->setFixedWidth(b->fontMetrics().horizontalAdvance(b->text()) + 28);
+        second->addWidget(b);
+    }
+    connect(progress, &QPushButton::clicked, this, &SheetHeading::progressRequested);
+    connect(history, &QPushButton::clicked, this, &SheetHeading::historyRequested);
+    // Another counter recorded into the saved count shown under unsaved edits.
+    auto* elsewhere = new QWidget(this);
+    auto* er = new QHBoxLayout(elsewhere);
+    er->setContentsMargins(0, 0, 0, 0);
+    QLabel* said = makeLabel(elsewhere, "lbl他の記録", "他の担当が記録しました");
+    said->setStyleSheet("QLabel { color: #a05000; font-weight: bold; }");
+    QPushButton* reread = makeButton(elsewhere, "cmd読み直し", "読み直す");
+    reread->setToolTip(
+        QStringLiteral("保存済みの在庫表を読み直します（入力中の変更は確認します）"));
+    er->addWidget(said);
+    er->addWidget(reread);
+    connect(reread, &QPushButton::clicked, this, &SheetHeading::rereadRequested);
+    elsewhere->hide();
+    m_elsewhere = elsewhere;
+    second->addSpacing(16);
+    second->addWidget(elsewhere);
     second->addStretch(1);
     rows->addLayout(second);
+}
+
+void SheetHeading::showRecordedElsewhere(bool shown) {
+    m_elsewhere->setVisible(shown);
+}
+
+bool SheetHeading::recordedElsewhereShown() const {
+    return !m_elsewhere->isHidden();
 }
 
 void SheetHeading::showClosed(bool closed) {

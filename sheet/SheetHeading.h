@@ -10,8 +10,8 @@ class QLabel;
 
 // The sheet tab's heading rows: the date and category of the sheet, the
 // saved-sheet views, closing the count, and the sheet's total; below them who
-// counts, whether the date stays, and whether the counter sees the proper
-// quantities.
+// counts, whether the date stays, whether the counter sees the proper
+// quantities, the count's progress and history, and a change by another counter.
 class SheetHeading : public QWidget {
     Q_OBJECT
   public:
@@ -24,6 +24,10 @@ class SheetHeading : public QWidget {
     QCheckBox* hideProper() const { return m_hideProper; }
     // 確定済み shown, and 確定解除 instead of 確定, when the date is closed.
     void showClosed(bool closed);
+    // 「他の担当が記録しました」 and 読み直す, while the saved count changed
+    // under unsaved edits.
+    void showRecordedElsewhere(bool shown);
+    bool recordedElsewhereShown() const;
 
   signals:
     void savedSheetsRequested();
@@ -31,6 +35,9 @@ class SheetHeading : public QWidget {
     void comparisonRequested();
     void closeRequested();
     void reopenRequested();
+    void progressRequested();
+    void historyRequested();
+    void rereadRequested();
 
   private:
     DateBox* m_date;
@@ -42,4 +49,5 @@ class SheetHeading : public QWidget {
     QLabel* m_closed;
     QWidget* m_close;
     QWidget* m_reopen;
+    QWidget* m_elsewhere;
 };

@@ -1,6 +1,7 @@
 #include "sheet/SheetLedger.h"
 
 #include "sheet/CountRecord.h"
+#include "sheet/LedgerSteps.h"
 #include "sheet/SheetMaster.h"
 
 #include "codes/CodeOps.h"
@@ -47,10 +48,14 @@ Rows sheetsOrClosed(Store& store, const QString& day, const QString& category) {
         params);
 }
 
-struct VersionRow {
-    qint64 version = 0;
-    QString savedAt;
-};
+QString shownTime(const QString& iso) {
+    const QDateTime t = QDateTime::fromString(iso, Qt::ISODate);
+    if (!t.isValid())
+        return QString();
+    return t.date() == QDate::currentDate() ? t.toString("hh:mm") : t.toString("yyyy/MM/dd hh:mm");
+}
+} // namespace
+
 VersionRow versionOf(Store& store, const QString& day, const QString& category) {
     const Rows r = store.query(
         Db::Main, "SELECT 版, 保存日時 FROM 在庫表版 WHERE 日付 = ? AND 商品区分 = coalesce(?, '')",
@@ -69,8 +74,6 @@ Versions versionsOf(Store& store, const QString& day, const QString& category) {
     return v;
 }
 
-// Every change of a saved sheet's lines raises its version; versions are
-// never reused, so an old reading cannot match a newer sheet.
 void raiseVersions(Store& store, const QString& day, const QSet<QString>& categories,
                    const QString& when) {
     if (categories.isEmpty())
@@ -87,8 +90,15 @@ void raiseVersions(Store& store, const QString& day, const QSet<QString>& catego
                    "保存日時 = excluded.保存日時",
                params);
 }
-void raiseVersion(Store& store, const QString& day, const QString& category, const QString& when) {
-    raiseVersions(store, day, {category}, when);
+qint64 raiseVersion(Store& store, const QString& day, const QString& category,
+                    const QString& when) {
+    return store
+        .scalar(Db::Main,
+                "INSERT INTO 在庫表版 (日付, 商品区分, 版, 保存日時) VALUES (?, ?, 1, ?) "
+                "ON CONFLICT (日付, 商品区分) DO UPDATE SET 版 = 在庫表版.版 + 1, "
+                "保存日時 = excluded.保存日時 RETURNING 版",
+                {day, category.isNull() ? QString("") : category, when})
+        .toLongLong();
 }
 
 QString now() {
@@ -100,14 +110,6 @@ void refuseClosed(Store& store, const QDate& date) {
             .toInt() > 0)
         throw StoreError(closedMessage(date), store.sqlText(), ErrorKind::Closed);
 }
-
-QString shownTime(const QString& iso) {
-    const QDateTime t = QDateTime::fromString(iso, Qt::ISODate);
-    if (!t.isValid())
-        return QString();
-    return t.date() == QDate::currentDate() ? t.toString("hh:mm") : t.toString("yyyy/MM/dd hh:mm");
-}
-} // namespace
 
 namespace {
 // Saved lines (code … 商品区分) as an entry sees them: 商品区分, code, 品名, 数量.
@@ -368,8 +370,7 @@ Result<SavedLineDeleted> deleteSavedLine(Store& store, const QDate& date, qint64
             store.exec(Db::Main, "DELETE FROM 在庫表 WHERE id = ?", {savedId});
             out.saved = true;
             out.category = saved[0][0].toString();
-            raiseVersion(store, dateKey(date), out.category, now());
-            out.version = versionOf(store, dateKey(date), out.category).version;
+            out.version = raiseVersion(store, dateKey(date), out.category, now());
         }
         t.commit();
         return out;

@@ -468,10 +468,8 @@ Result<int> read商品マスタto在庫表(Store& store) {
         store.exec(Db::Work, "DELETE FROM w在庫表");
         const int n = int(store.copyRows(
             Db::Main,
-            "SELECT " + fields +
-                ", id, 版 FROM 商品マスタ ORDER BY 棚番 IS NULL, 棚番, (棚番 IS NULL OR code IS "
-                "NULL), CASE WHEN 棚番 IS NOT NULL THEN code END, 品名, id",
-            {}, Db::Work, "w在庫表",
+            "SELECT " + fields + ", id, 版 FROM 商品マスタ ORDER BY " + products::ShelfOrder, {},
+            Db::Work, "w在庫表",
             fields + QString(", %1, %2").arg(ProductIdField, ProductVersionField)));
         if (n < resets::SheetLines)
             resets::addBlankLines(store, resets::SheetLines - n);

@@ -1,9 +1,11 @@
 #include "sheet/SheetTab.h"
 
 #include "msg/Msg.h"
+#include "sheet/CountLedger.h"
 #include "sheet/Scan.h"
 #include "sheet/ScanPanel.h"
 #include "sheet/SheetHeading.h"
+#include "store/Notices.h"
 #include "widgets/Controls.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
@@ -18,6 +20,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -52,6 +55,12 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
                 categories << m_category->itemText(i);
         emit comparisonRequested(first, second, categories);
     });
+    connect(m_heading, &SheetHeading::progressRequested, this,
+            [this] { emit progressRequested(m_date->value(), m_category->currentText()); });
+    connect(m_heading, &SheetHeading::historyRequested, this,
+            [this] { emit historyRequested(m_date->value()); });
+    connect(m_heading, &SheetHeading::rereadRequested, this,
+            [this] { loadSaved(m_date->value(), m_category->currentText()); });
     connect(m_heading, &SheetHeading::closeRequested, this, &SheetTab::close在庫表);
     connect(m_heading, &SheetHeading::reopenRequested, this, &SheetTab::reopen在庫表);
 
@@ -191,6 +200,8 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
 }
 
 bool SheetTab::countScan(const QString& code, qint64 count) {
+    if (m_scanPanel->direct())
+        return countDirect(code, count);
     const Result<Scanned> r = sheet::scan(m_store, code, count);
     if (!r) {
         ShowError(QStringLiteral("コード %1 を数えられませんでした。").arg(code), r.error());
@@ -215,12 +226,83 @@ bool SheetTab::countScan(const QString& code, qint64 count) {
         return false;
     }
     m_dirty = true;
-    int row = m_model->rowOfKey(r.value.seq);
+    showCounted(r.value.seq, code, r.value.name, r.value.quantity, QString());
+    return true;
+}
+
+bool SheetTab::countDirect(const QString& code, qint64 count) {
+    if (!requireDate())
+        return false;
+    const QDate date = m_date->value();
+    const Result<ScanRecorded> r =
+        recordScan(m_store, date, m_category->currentText(), code, count, counter());
+    if (!r) {
+        QApplication::beep();
+        if (r.status.kind == ErrorKind::Closed)
+            ShowMsg(MsgKind::その他, MsgCase::メッセージ, r.error());
+        else
+            ShowError(r.status.kind == ErrorKind::Unsure
+                          ? QStringLiteral("コード %1 を記録できたかどうか分かりません。"
+                                           "履歴で確かめてください。")
+                                .arg(code)
+                          : QStringLiteral("コード %1 を記録できませんでした。").arg(code),
+                      r.error());
+        return false;
+    }
+    const ScanRecorded& s = r.value;
+    if (!s.known) {
+        QApplication::beep();
+        m_scanPanel->wait(code, count);
+        emit statusMessage(QStringLiteral("未登録のコード: %1").arg(code));
+        return false;
+    }
+    if (s.belowZero) {
+        QApplication::beep();
+        ShowMsg(MsgKind::その他, MsgCase::メッセージ,
+                QStringLiteral("%1 の保存済みの数量は %2 です。%3 を引くと 0 より少なくなるため、"
+                               "記録しませんでした。")
+                    .arg(s.name)
+                    .arg(s.quantity)
+                    .arg(-count));
+        return false;
+    }
+    announce();
+    // The screen follows the saved count: its version moves with this
+    // scan when the screen held the one before it.
+    const bool held =
+        m_loaded.date == date && m_loaded.versions.value(s.category) == s.versionBefore;
+    const bool first = s.versionBefore == 0 && (!m_loaded.date.isValid() || m_loaded.date == date);
+    if (!held && !first && !hasUnsavedWork()) {
+        loadSheet(date, m_category->currentText());
+    } else {
+        if (held || first) {
+            m_loaded.date = date;
+            m_loaded.versions[s.category] = s.version;
+        } else {
+            m_heading->showRecordedElsewhere(true);
+        }
+        const Result<Scanned> shown = showStored(m_store, code, s.product, s.quantity, s.lineId);
+        if (!shown) {
+            ShowError(QStringLiteral("記録した数量を表示できませんでした。"), shown.error());
+            return true;
+        }
+        if (shown.value.newLine)
+            refreshGrid();
+    }
+    const QVariant seq = m_store.scalar(
+        Db::Work, "SELECT seq FROM w在庫表 WHERE code = ? ORDER BY seq LIMIT 1", {code});
+    showCounted(seq.toLongLong(), code, s.name, s.quantity, QStringLiteral("（記録しました）"));
+    return true;
+}
+
+void SheetTab::showCounted(qint64 seq, const QString& code, const QString& name, qint64 quantity,
+                           const QString& said) {
+    int row = m_model->rowOfKey(seq);
     if (row >= 0) {
         m_model->refreshRow(row);
     } else { // a line added past the last one
         refreshGrid();
-        row = m_model->rowOfKey(r.value.seq);
+        row = m_model->rowOfKey(seq);
     }
     Calc明細();
     // The counted line is current, in view and briefly highlighted; the focus
@@ -234,9 +316,48 @@ bool SheetTab::countScan(const QString& code, qint64 count) {
         if (m_grid->pane(1)->selectionModel()->isRowSelected(at.row(), QModelIndex()))
             m_grid->pane(1)->selectionModel()->clearSelection();
     });
-    emit statusMessage(
-        QStringLiteral("%1 %2 数量 %3").arg(code, r.value.name).arg(r.value.quantity));
-    return true;
+    emit statusMessage(QStringLiteral("%1 %2 数量 %3%4").arg(code, name).arg(quantity).arg(said));
+}
+
+void SheetTab::setNotices(CountNotices* notices) {
+    m_notices = notices;
+    connect(notices, &CountNotices::recorded, this, &SheetTab::recorded);
+}
+
+void SheetTab::announce() {
+    if (m_notices && !m_date->isNull())
+        m_notices->announce(dateKey(m_date->value()));
+}
+
+void SheetTab::recorded(const QString& day) {
+    // Only a saved count on screen can be out of date.
+    if (m_date->isNull() || m_loaded.date != m_date->value() ||
+        (!day.isEmpty() && day != dateKey(m_loaded.date)))
+        return;
+    const Result<Versions> now = savedVersions(m_store, m_loaded.date, m_category->currentText());
+    if (!now || now.value == m_loaded.versions)
+        return;
+    if (hasUnsavedWork()) {
+        // Typed counts are never overwritten: the user chooses when to read again.
+        m_heading->showRecordedElsewhere(true);
+        return;
+    }
+    rereadQuietly();
+    emit statusMessage(QStringLiteral("他の担当が記録しました。在庫表を読み直しました"));
+}
+
+void SheetTab::rereadQuietly() {
+    QWidget* focused = QApplication::focusWidget();
+    const int pane = m_grid->pane(0)->hasFocus() ? 0 : 1;
+    const QModelIndex at = m_grid->pane(pane)->currentIndex();
+    const int top = m_grid->pane(1)->verticalScrollBar()->value();
+    const QString status; // loadSheet's own line is replaced by the caller's
+    loadSheet(m_loaded.date, m_category->currentText());
+    if (at.isValid() && at.row() < m_model->rowCount())
+        m_grid->pane(pane)->setCurrentIndex(m_model->index(at.row(), at.column()));
+    m_grid->pane(1)->verticalScrollBar()->setValue(top);
+    if (focused && focused->isVisible())
+        focused->setFocus(Qt::OtherFocusReason);
 }
 
 void SheetTab::countRegistered() {
@@ -330,6 +451,7 @@ Status SheetTab::resetSheet() {
     m_total->setValue(0);
     m_dirty = false;
     m_loaded = {};
+    m_heading->showRecordedElsewhere(false);
     m_scanPanel->forget();
     markSavedDates();
     showClosed();

@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <functional>
 
+class CountNotices;
 class QComboBox;
 class QHBoxLayout;
 class QLineEdit;
@@ -69,6 +70,8 @@ class SheetTab : public QWidget {
     QString PrintDate, PrintCategory, PrintTotal;
     // Adds the scans of codes that were unknown and now have a product.
     void countRegistered();
+    // Changes to saved counts as they happen (this PC's and, on a server, others').
+    void setNotices(CountNotices* notices);
     // Enter after a quantity goes on to the next line's name: a line in three keys.
     void setCountByLine(bool on) { m_countByLine = on; }
 
@@ -93,12 +96,24 @@ class SheetTab : public QWidget {
     void summaryRequested(const QDate& date);
     void comparisonRequested(const QDate& first, const QDate& second,
                              const QStringList& categories);
+    // The progress and the entries of the sheet's date.
+    void progressRequested(const QDate& date, const QString& category);
+    void historyRequested(const QDate& date);
 
   private:
     void setUpCounting();
     void keepCounter();
     void showProper();
     bool countScan(const QString& code, qint64 count);
+    // A scan counted straight into the saved count, then shown.
+    bool countDirect(const QString& code, qint64 count);
+    void showCounted(qint64 seq, const QString& code, const QString& name, qint64 quantity,
+                     const QString& said);
+    // The saved count of day changed (here or on another PC).
+    void recorded(const QString& day);
+    // Reads the saved count again where the user is, when nothing unsaved is lost.
+    void rereadQuietly();
+    void announce();
     Status resetSheet();
     void clearClicked();
     void afterEdit(int row, int column);
@@ -144,4 +159,5 @@ class SheetTab : public QWidget {
     SheetHeading* m_heading;
     ScanPanel* m_scanPanel;
     bool m_countByLine = false;
+    CountNotices* m_notices = nullptr;
 };

@@ -143,6 +143,11 @@ enum Column {
 // code … 商品区分: the fields a sheet line shares with its product (a line
 // has no shelf of its own; the master keeps it).
 constexpr int SheetFieldsEnd = ColCategory + 1;
+// The order a counter walks the shop: shelf by shelf, by code on a shelf;
+// products without a shelf last, by name.
+inline constexpr const char* ShelfOrder =
+    "棚番 IS NULL, 棚番, (棚番 IS NULL OR code IS NULL), CASE WHEN 棚番 IS NOT NULL THEN code END, "
+    "品名, id";
 using columns::Kind;
 inline constexpr columns::Column Columns[] = {
     {"チェック", "", Kind::Flag, "", Qt::AlignHCenter, 405, true, true},

@@ -201,7 +201,17 @@ QStringList serverStatements() {
                " END IF; RETURN NULL; END $$"
         << "CREATE TRIGGER 在庫表集計_変更 AFTER INSERT OR DELETE OR UPDATE OF 日付, 商品区分, "
            "金額 ON 在庫表 FOR EACH ROW EXECUTE FUNCTION stolva_totals()";
-    return out;
+    return out << countNotices();
+}
+
+QStringList countNotices() {
+    // Sent at commit, once per sheet changed: no extra round trip for the writer.
+    return {QStringLiteral("CREATE FUNCTION stolva_count_notice() RETURNS trigger LANGUAGE "
+                           "plpgsql AS $$ BEGIN PERFORM pg_notify('%1', NEW.日付); RETURN NULL; "
+                           "END $$")
+                .arg(CountChannel),
+            "CREATE TRIGGER 在庫表版_知らせ AFTER INSERT OR UPDATE ON 在庫表版 FOR EACH ROW "
+            "EXECUTE FUNCTION stolva_count_notice()"};
 }
 
 namespace {
@@ -470,6 +480,14 @@ QVector<Store::Upgrade> Store::upgrades() {
              s.exec(Db::Main, schema::ShelfIndex);
              s.exec(Db::Main, schema::servedOnServer(schema::EntriesTable));
              for (const QString& sql : schema::EntryIndexes)
+                 s.exec(Db::Main, sql);
+         }},
+        // A local file has one PC at a time: only a server announces changes.
+        {QStringLiteral("変更の知らせ"),
+         [](Store&) {},
+         {},
+         [](Store& s) {
+             for (const QString& sql : schema::countNotices())
                  s.exec(Db::Main, sql);
          }}};
 }

@@ -36,6 +36,11 @@ const QStringList& sheetVersions();
 // them (identity keys, names and codes sorted by their code points, the
 // totals kept by a trigger function), and stolva_schema for the version.
 QStringList serverStatements();
+// On a server, every raised version of a saved sheet is announced on the
+// channel CountChannel (its payload the date): the PCs showing that sheet
+// read it again.
+inline constexpr const char* CountChannel = "stolva_counts";
+QStringList countNotices();
 // A table definition of the local file in the server's types.
 QString servedOnServer(QString sql);
 

@@ -82,6 +82,7 @@ class Store {
     // work file stays local). Takes effect at the next open.
     void setServer(std::optional<server::Address> address);
     bool onServer() const { return m_server.has_value(); }
+    const std::optional<server::Address>& serverAddress() const { return m_server; }
     // "user@host:port/database" when on a server, else empty.
     QString serverName() const { return m_server ? m_server->shown() : QString(); }
     // The connection as the server reports it (user, host, port, database);

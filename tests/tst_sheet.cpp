@@ -1,3 +1,4 @@
+#include "sheet/CountLedger.h"
 #include "sheet/Scan.h"
 #include "sheet/SheetOps.h"
 #include "tests/fixtures.h"
@@ -373,21 +374,42 @@ void TestSheet::everyChangeIsAnEntry_data() {
     // Steps: "save:name|qty,…" (a sheet of category A), "add:…" (追加する),
     // "line:name" (its saved line deleted), "date" (the date's sheets deleted).
     QTest::addColumn<QString>("steps");
+    // "scan:code|n" (straight into the saved count), "undo:N" (the Nth entry
+    // taken back), "zero" (the uncounted recorded as 0), "close", "hold" (the
+    // versions read now) and "held:…" (a save from them); "!" after a verb: refused.
     QTest::addColumn<QString>("entries"); // 種類:品名:前→後, oldest first
-    QTest::newRow("a first save: each counted line") << "save:a|2,b|1"
-                                                     << "入力:a:→2 入力:b:→1";
-    QTest::newRow("a save again: only what changed") << "save:a|2,b|1; save:a|3,b|1,c|4"
-                                                     << "入力:a:→2 入力:b:→1 入力:a:2→3 入力:c:→4";
-    QTest::newRow("a line left out is counted gone") << "save:a|2,b|1; save:a|2"
-                                                     << "入力:a:→2 入力:b:→1 入力:b:1→";
-    QTest::newRow("one product on two lines: their sum") << "save:a|2,a|3"
-                                                         << "入力:a:→5";
-    QTest::newRow("counts added") << "save:a|2; add:a|1,b|1"
-                                  << "入力:a:→2 追加:a:2→3 追加:b:→1";
-    QTest::newRow("a saved line deleted") << "save:a|2,b|1; line:b"
-                                          << "入力:a:→2 入力:b:→1 行削除:b:1→";
-    QTest::newRow("a date deleted") << "save:a|2; date"
-                                    << "入力:a:→2 行削除:a:2→";
+    QTest::addColumn<QString>("stored");  // 品名=数量 of the saved lines
+    const auto row = [](const char* name, const char* steps, const char* entries,
+                        const char* stored) { QTest::newRow(name) << steps << entries << stored; };
+    row("a first save: each counted line", "save:a|2,b|1", "入力:a:→2 入力:b:→1", "a=2 b=1");
+    row("a save again: only what changed", "save:a|2,b|1; save:a|3,b|1,c|4",
+        "入力:a:→2 入力:b:→1 入力:a:2→3 入力:c:→4", "a=3 b=1 c=4");
+    row("a line left out is counted gone", "save:a|2,b|1; save:a|2",
+        "入力:a:→2 入力:b:→1 入力:b:1→", "a=2");
+    row("one product on two lines: their sum", "save:a|2,a|3", "入力:a:→5", "a=5");
+    row("counts added", "save:a|2; add:a|1,b|1", "入力:a:→2 追加:a:2→3 追加:b:→1", "a=3 b=1");
+    row("a saved line deleted", "save:a|2,b|1; line:b", "入力:a:→2 入力:b:→1 行削除:b:1→", "a=2");
+    row("a date deleted", "save:a|2; date", "入力:a:→2 行削除:a:2→", "");
+    row("a scan adds to the saved line", "save:a|2; scan:K1|3", "入力:a:→2 スキャン:a:2→5", "a=5");
+    row("a scan adds the product's line", "scan:K1|1; scan:K1|1", "スキャン:a:→1 スキャン:a:1→2",
+        "a=2");
+    row("a scan below zero changes nothing", "scan:K1|1; scan:K1|-2", "スキャン:a:→1", "a=1");
+    row("a code no product has changes nothing", "scan:X9|1", "", "");
+    row("a save read before a scan is refused", "save:a|2; hold; scan:K1|1; held!:a|9",
+        "入力:a:→2 スキャン:a:2→3", "a=3");
+    row("an undo takes a scan back", "save:a|2; scan:K1|3; undo:2",
+        "入力:a:→2 スキャン:a:2→5 取消:a:5→2", "a=2");
+    row("an undo of the entry that made the line", "scan:K1|1; undo:1", "スキャン:a:→1 取消:a:1→",
+        "");
+    row("an undo brings a deleted line back", "save:a|2; line:a; undo:2",
+        "入力:a:→2 行削除:a:2→ 取消:a:→2", "a=2");
+    row("an entry is taken back once, an undo never", "scan:K1|1; undo:1; undo!:1; undo!:2",
+        "スキャン:a:→1 取消:a:1→", "");
+    row("an undo below zero is refused", "save:a|5; save:a|1; undo!:1", "入力:a:→5 入力:a:5→1",
+        "a=1");
+    row("a closed date refuses scans and undos", "scan:K1|1; close; scan!:K1|1; undo!:1",
+        "スキャン:a:→1", "a=1");
+    row("the uncounted recorded as 0", "save:a|2; zero", "入力:a:→2 未棚卸0:z:→0", "a=2 z=0");
 }
 
 // Every change to a saved quantity is an entry, with who made it and on
@@ -395,11 +417,19 @@ void TestSheet::everyChangeIsAnEntry_data() {
 void TestSheet::everyChangeIsAnEntry() {
     QFETCH(QString, steps);
     QFETCH(QString, entries);
+    QFETCH(QString, stored);
     TempStore t;
     t.addProduct("K1", "a", "個", 10, 1, "A");
     t.store().exec(Db::Main, "UPDATE 商品マスタ SET 棚番 = 'S-1'");
+    t.addProduct("K9", "z", "個", 5, 1, "A");
+    t.addProduct("K8", "y", "個", 5, 1, "B"); // another category: never counted as 0 here
+    LoadedFrom held;
     for (const QString& step : steps.split("; ")) {
-        const QString verb = step.section(':', 0, 0);
+        QString verb = step.section(':', 0, 0);
+        const bool refused = verb.endsWith('!');
+        if (refused)
+            verb.chop(1);
+        const QString what = step.section(':', 1);
         QStringList lines = step.section(':', 1).split(',', Qt::SkipEmptyParts);
         for (QString& l : lines)
             l += "|A";
@@ -415,6 +445,25 @@ void TestSheet::everyChangeIsAnEntry() {
                                           {step.section(':', 1)})
                                   .toLongLong();
             VERIFY_OK(deleteSavedLine(t.store(), D, id, "山田"));
+        } else if (verb == "scan") {
+            const auto r = recordScan(t.store(), D, "A", what.section('|', 0, 0),
+                                      what.section('|', 1).toLongLong(), "山田");
+            QCOMPARE(bool(r), !refused);
+        } else if (verb == "undo") {
+            const QVariant id =
+                t.store().scalar(Db::Main, "SELECT id FROM 棚卸記録 ORDER BY id LIMIT 1 OFFSET ?",
+                                 {what.toInt() - 1});
+            QCOMPARE(bool(undoEntry(t.store(), id.toLongLong(), "山田")), !refused);
+        } else if (verb == "zero") {
+            VERIFY_OK(recordUncountedZero(t.store(), D, "A", "山田"));
+        } else if (verb == "close") {
+            VERIFY_OK(close在庫表(t.store(), D));
+        } else if (verb == "hold") {
+            VERIFY_OK(read在庫表(t.store(), D, "A", {}, &held));
+        } else if (verb == "held") {
+            workLines(t, lines);
+            const auto r = entry在庫表(t.store(), D, "A", {}, {false, held.versions, {}, "山田"});
+            QCOMPARE(bool(r), !refused);
         } else {
             VERIFY_OK(delete在庫表(t.store(), D, "山田"));
         }
@@ -432,6 +481,12 @@ void TestSheet::everyChangeIsAnEntry() {
         QVERIFY(QDateTime::fromString(e[4].toString(), Qt::ISODate).isValid());
     }
     QCOMPARE(got.join(' '), entries);
+    QStringList saved;
+    for (const Row& r :
+         t.store().query(Db::Main, "SELECT 品名, sum(数量) FROM 在庫表 GROUP BY 品名 "
+                                   "ORDER BY 品名"))
+        saved << r[0].toString() + "=" + r[1].toString();
+    QCOMPARE(saved.join(' '), stored);
     // The product and its shelf as the master had them.
     QCOMPARE(t.store()
                  .scalar(Db::Main, "SELECT count(*) FROM 棚卸記録 WHERE 品名 = 'a' AND (商品 IS "

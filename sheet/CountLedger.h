@@ -1,0 +1,44 @@
+#pragma once
+
+#include "sheet/CountRecord.h"
+#include "sheet/SheetLedger.h"
+
+// Counts written straight into the saved count, one entry at a time: a scan,
+// the uncounted products recorded as 0, an entry taken back. Each is one
+// transaction with its entry and raises the version of the sheet it changes,
+// so a PC showing that sheet sees it changed and a save from an older
+// reading is refused.
+namespace sheet {
+
+struct ScanRecorded {
+    bool known = false;     // a product (or a saved line) has the code
+    bool belowZero = false; // a negative count would go below zero: nothing changed
+    QString name;
+    qint64 quantity = 0; // the stored quantity after it (as it stays when belowZero)
+    qint64 lineId = 0;   // the saved line counted
+    QString category;    // the sheet it is stored in ('' without one)
+    qint64 versionBefore = 0, version = 0; // that sheet's version before and after
+    Row product; // the product's fields code … 商品区分, for a line the screen lacks
+};
+// Adds count to the saved line of the date (and category) with the code, or
+// adds a line filled from the first product with the code; amount and change
+// follow. A closed date is refused (ErrorKind::Closed).
+Result<ScanRecorded> recordScan(Store& store, const QDate& date, const QString& category,
+                                const QString& code, qint64 count, const QString& counter);
+
+// The products of the master with no saved line on the date (in the
+// category, when given), in shelf order: id, 棚番, code, 品名, 商品区分.
+Result<Rows> uncountedProducts(Store& store, const QDate& date, const QString& category);
+// Records each of them as counted 0: a line of its own category's sheet and
+// an entry 未棚卸0. Gives how many.
+Result<int> recordUncountedZero(Store& store, const QDate& date, const QString& category,
+                                const QString& counter);
+
+// Takes back one entry: the saved line's quantity goes back by its change (a
+// line the entry made goes when it comes back to nothing; a deleted line
+// comes back), recorded as an entry 取消 naming it. Refused when the date is
+// closed, the entry is already taken back or is itself an undo, or the line
+// would go below zero. Gives the new entry's id.
+Result<qint64> undoEntry(Store& store, qint64 entryId, const QString& counter);
+
+} // namespace sheet
