@@ -5,7 +5,9 @@
 #include "bench/proxy.h"
 #include "codes/CodeOps.h"
 #include "products/ProductOps.h"
+#include "sheet/CountLedger.h"
 #include "sheet/SheetOps.h"
+#include "store/Notices.h"
 #include "store/Copy.h"
 #include "tests/fixtures.h"
 #include "work/WorkResets.h"
@@ -13,6 +15,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <algorithm>
@@ -83,6 +86,24 @@ int sheetChild(const QString& dir, const QString& category, int n, const QString
     return saved ? 0 : saved.status.kind == ErrorKind::Conflict ? 4 : 3;
 }
 
+// The scanning child: n scans straight into 果物 of 2026-12-08, codes K0 … K4
+// in turn, as `counter`; 0 when every one was recorded.
+int scanChild(const QString& dir, const QString& database, const QString& work,
+              const QString& counter, int n) {
+    Store s;
+    s.setWorkFolder(work);
+    s.setBusyTimeout(30000);
+    if (!openChild(s, dir, database))
+        return 2;
+    for (int i = 0; i < n; ++i) {
+        const auto r = sheet::recordScan(s, QDate(2026, 12, 8), "果物", QString("K%1").arg(i % 5),
+                                         1, counter);
+        if (!r || !r.value.known)
+            return 3;
+    }
+    return 0;
+}
+
 int slotChild(const QString& dir, const QString& prefix, int n, const QString& database) {
     Store s;
     if (!openChild(s, dir, database))
@@ -112,6 +133,8 @@ class TestSharing : public QObject {
     void sheetsSavedByTwoProcesses_data();
     void sheetsSavedByTwoProcesses();
     void loadDuringASaveElsewhere();
+    void scansByTwoProcesses();
+    void noticesReachAnotherPc();
     void connectionIsWhatItSays();
     void commitWhoseAnswerIsLost_data();
     void commitWhoseAnswerIsLost();
@@ -412,6 +435,59 @@ void TestSharing::sheetsSavedByTwoProcesses() {
                                   "在庫表 GROUP BY 商品区分")
                  .value(0),
              Row({200, 1, 200}));
+}
+
+// Two PCs scan the same category straight into the saved count at once, 200
+// scans each: no scan is lost or counted twice, no product gets two lines,
+// and each scan is one entry in its counter's name.
+void TestSharing::scansByTwoProcesses() {
+    TempStore t;
+    for (int i = 0; i < 5; ++i)
+        t.addProduct(QString("K%1").arg(i), QString("果物%1").arg(i), "個", 100, 0, "果物");
+    QTemporaryDir works[2];
+    QProcess scanners[2];
+    for (int i = 0; i < 2; ++i) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("STOLVA_SCAN_CHILD", t.path() + "|" + t.database() + "|" + works[i].path() +
+                                            "|担当" + QString::number(i) + "|200");
+        scanners[i].setProcessEnvironment(env);
+        scanners[i].start(QCoreApplication::applicationFilePath(), {});
+    }
+    for (QProcess& p : scanners) {
+        QVERIFY(p.waitForFinished(120000));
+        QCOMPARE(p.exitCode(), 0);
+    }
+    QCOMPARE(t.store()
+                 .query(Db::Main, "SELECT code, count(*), sum(数量), sum(金額) FROM 在庫表 GROUP BY "
+                                  "code ORDER BY code")
+                 .size(),
+             5);
+    for (const Row& r : t.store().query(
+             Db::Main, "SELECT count(*), sum(数量), sum(金額) FROM 在庫表 GROUP BY code"))
+        QCOMPARE(r, Row({1, 80, 8000}));
+    QCOMPARE(t.store()
+                 .query(Db::Main, "SELECT 担当, count(*) FROM 棚卸記録 WHERE 種類 = 'スキャン' "
+                                  "GROUP BY 担当 ORDER BY 担当")
+                 .size(),
+             2);
+    QCOMPARE(t.count(Db::Main, "棚卸記録"), 400);
+    QCOMPARE(t.store().scalar(Db::Main, "SELECT 金額 FROM 在庫表集計").toInt(), 40000);
+}
+
+// On a server, a count changed on one PC is announced to another that shows
+// it, within moments; on a local file there is no one else to tell.
+void TestSharing::noticesReachAnotherPc() {
+    SKIP_ON_SERVER_ONLY();
+    TempStore t;
+    t.addProduct("K1", "りんご", "個", 100, 0, "果物");
+    CountNotices notices(t.store());
+    notices.listen();
+    QVERIFY(notices.listening());
+    QSignalSpy heard(&notices, &CountNotices::recorded);
+    OtherPc b(t);
+    VERIFY_OK(sheet::recordScan(b.store, QDate(2026, 12, 8), "果物", "K1", 1, "佐藤"));
+    QVERIFY(heard.wait(2000));
+    QCOMPARE(heard.first().value(0).toString(), QString("2026-12-08"));
 }
 
 // Another PC replaces the sheet while this one loads it, between the lines and
@@ -855,6 +931,9 @@ int main(int argc, char** argv) {
     const QStringList child = qEnvironmentVariable("STOLVA_SLOT_CHILD").split('|');
     if (child.size() == 4)
         return slotChild(child[0], child[1], child[2].toInt(), child[3]);
+    const QStringList scanner = qEnvironmentVariable("STOLVA_SCAN_CHILD").split('|');
+    if (scanner.size() == 5)
+        return scanChild(scanner[0], scanner[1], scanner[2], scanner[3], scanner[4].toInt());
     const QStringList saver = qEnvironmentVariable("STOLVA_SHEET_CHILD").split('|');
     if (saver.size() >= 5)
         return sheetChild(saver[0], saver[1], saver[2].toInt(), saver[3], saver[4],

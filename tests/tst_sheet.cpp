@@ -1,4 +1,5 @@
 #include "sheet/CountLedger.h"
+#include "sheet/CountProgress.h"
 #include "sheet/Scan.h"
 #include "sheet/SheetOps.h"
 #include "tests/fixtures.h"
@@ -73,6 +74,8 @@ class TestSheet : public QObject {
     void saveUpdatesProductsAndSlots();
     void everyChangeIsAnEntry_data();
     void everyChangeIsAnEntry();
+    void countProgress_data();
+    void countProgress();
     void saveFailureChangesNothing();
     void deleteTheDateInEveryCategory();
     void scanEntries_data();
@@ -493,6 +496,73 @@ void TestSheet::everyChangeIsAnEntry() {
                                    "NULL OR 棚番 IS DISTINCT FROM 'S-1')")
                  .toInt(),
              0);
+}
+
+void TestSheet::countProgress_data() {
+    // Steps: "scan:code" (straight into category A), "save:C:name,…" (a sheet of C).
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("category"); // shown: '' for all
+    QTest::addColumn<QString>("shelves");  // 棚番:counted/products[:counters]
+    QTest::addColumn<QString>("categories");
+    QTest::addColumn<QString>("uncounted"); // names, in shelf order
+    QTest::newRow("nothing counted yet")
+        << "" << "" << "S1:0/2 S2:0/2 -:0/1" << "A:0/3 B:0/2" << "a b c e d";
+    QTest::newRow("scans name their counter")
+        << "scan:K1; scan:K3" << "" << "S1:1/2:山田 S2:1/2:山田 -:0/1" << "A:2/3:山田 B:0/2"
+        << "b e d";
+    QTest::newRow("saved lines count by name")
+        << "save:A:a,b,c; save:B:e" << "" << "S1:2/2 S2:2/2 -:0/1" << "A:3/3 B:1/2" << "d";
+    QTest::newRow("one category") << "scan:K1" << "B" << "S2:0/1 -:0/1" << "B:0/2" << "e d";
+}
+
+// How far a count has come, shelf by shelf and by category, and what is left
+// to count in the order a counter walks the shop.
+void TestSheet::countProgress() {
+    QFETCH(QString, steps);
+    QFETCH(QString, category);
+    QFETCH(QString, shelves);
+    QFETCH(QString, categories);
+    QFETCH(QString, uncounted);
+    TempStore t;
+    for (const char* p : {"K1|a|S1|A", "K2|b|S1|A", "K3|c|S2|A", "K4|d||B", "|e|S2|B"}) {
+        const QStringList f = QString(p).split('|');
+        t.addProduct(f[0], f[1], "個", 10, 1, f[3]);
+        t.store().exec(Db::Main, "UPDATE 商品マスタ SET 棚番 = ?, code = ? WHERE 品名 = ?",
+                       {textOrNull(f[2]), textOrNull(f[0]), f[1]});
+    }
+    for (const QString& step : steps.split("; ", Qt::SkipEmptyParts)) {
+        const QStringList f = step.split(':');
+        if (f[0] == "scan") {
+            VERIFY_OK(recordScan(t.store(), D, "A", f[1], 1, "山田"));
+        } else {
+            QStringList lines;
+            for (const QString& name : f[2].split(','))
+                lines << name + "|1|" + f[1];
+            workLines(t, lines);
+            VERIFY_OK(entry在庫表(t.store(), D, f[1]));
+        }
+    }
+    const Result<CountProgress> p = progressOf(t.store(), D, category);
+    VERIFY_OK(p);
+    const auto shown = [](const QVector<ProgressRow>& rows) {
+        QStringList out;
+        for (const ProgressRow& r : rows)
+            out << QString("%1:%2/%3%4")
+                       .arg(r.group.isEmpty() ? "-" : r.group)
+                       .arg(r.counted)
+                       .arg(r.products)
+                       .arg(r.counters.isEmpty() ? QString() : ":" + r.counters.join(','));
+        return out.join(' ');
+    };
+    QCOMPARE(shown(p.value.shelves), shelves);
+    QCOMPARE(shown(p.value.categories), categories);
+    QStringList names;
+    const Result<Rows> left = uncountedProducts(t.store(), D, category);
+    VERIFY_OK(left);
+    for (const Row& r : left.value)
+        names << r[3].toString();
+    QCOMPARE(names.join(' '), uncounted);
+    QCOMPARE(p.value.total.uncounted(), int(left.value.size()));
 }
 
 void TestSheet::saveUpdatesProductsAndSlots() {
