@@ -266,7 +266,6 @@ bool SheetTab::countDirect(const QString& code, qint64 count) {
                     .arg(-count));
         return false;
     }
-    announce();
     // The screen follows the saved count: its version moves with this
     // scan when the screen held the one before it.
     const bool held =
@@ -289,6 +288,7 @@ bool SheetTab::countDirect(const QString& code, qint64 count) {
         if (shown.value.newLine)
             refreshGrid();
     }
+    announce(); // after the screen took the new version: not read again for it
     const QVariant seq = m_store.scalar(
         Db::Work, "SELECT seq FROM w在庫表 WHERE code = ? ORDER BY seq LIMIT 1", {code});
     showCounted(seq.toLongLong(), code, s.name, s.quantity, QStringLiteral("（記録しました）"));

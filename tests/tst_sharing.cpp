@@ -7,8 +7,8 @@
 #include "products/ProductOps.h"
 #include "sheet/CountLedger.h"
 #include "sheet/SheetOps.h"
-#include "store/Notices.h"
 #include "store/Copy.h"
+#include "store/Notices.h"
 #include "tests/fixtures.h"
 #include "work/WorkResets.h"
 
@@ -96,8 +96,8 @@ int scanChild(const QString& dir, const QString& database, const QString& work,
     if (!openChild(s, dir, database))
         return 2;
     for (int i = 0; i < n; ++i) {
-        const auto r = sheet::recordScan(s, QDate(2026, 12, 8), "果物", QString("K%1").arg(i % 5),
-                                         1, counter);
+        const auto r =
+            sheet::recordScan(s, QDate(2026, 12, 8), "果物", QString("K%1").arg(i % 5), 1, counter);
         if (!r || !r.value.known)
             return 3;
     }
@@ -458,8 +458,9 @@ void TestSharing::scansByTwoProcesses() {
         QCOMPARE(p.exitCode(), 0);
     }
     QCOMPARE(t.store()
-                 .query(Db::Main, "SELECT code, count(*), sum(数量), sum(金額) FROM 在庫表 GROUP BY "
-                                  "code ORDER BY code")
+                 .query(Db::Main,
+                        "SELECT code, count(*), sum(数量), sum(金額) FROM 在庫表 GROUP BY "
+                        "code ORDER BY code")
                  .size(),
              5);
     for (const Row& r : t.store().query(

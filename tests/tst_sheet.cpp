@@ -505,14 +505,26 @@ void TestSheet::countProgress_data() {
     QTest::addColumn<QString>("shelves");  // 棚番:counted/products[:counters]
     QTest::addColumn<QString>("categories");
     QTest::addColumn<QString>("uncounted"); // names, in shelf order
-    QTest::newRow("nothing counted yet")
-        << "" << "" << "S1:0/2 S2:0/2 -:0/1" << "A:0/3 B:0/2" << "a b c e d";
-    QTest::newRow("scans name their counter")
-        << "scan:K1; scan:K3" << "" << "S1:1/2:山田 S2:1/2:山田 -:0/1" << "A:2/3:山田 B:0/2"
-        << "b e d";
-    QTest::newRow("saved lines count by name")
-        << "save:A:a,b,c; save:B:e" << "" << "S1:2/2 S2:2/2 -:0/1" << "A:3/3 B:1/2" << "d";
-    QTest::newRow("one category") << "scan:K1" << "B" << "S2:0/1 -:0/1" << "B:0/2" << "e d";
+    QTest::newRow("nothing counted yet") << ""
+                                         << ""
+                                         << "S1:0/2 S2:0/2 -:0/1"
+                                         << "A:0/3 B:0/2"
+                                         << "a b c e d";
+    QTest::newRow("scans name their counter") << "scan:K1; scan:K3"
+                                              << ""
+                                              << "S1:1/2:山田 S2:1/2:山田 -:0/1"
+                                              << "A:2/3:山田 B:0/2"
+                                              << "b e d";
+    QTest::newRow("saved lines count by name") << "save:A:a,b,c; save:B:e"
+                                               << ""
+                                               << "S1:2/2 S2:2/2 -:0/1"
+                                               << "A:3/3 B:1/2"
+                                               << "d";
+    QTest::newRow("one category") << "scan:K1"
+                                  << "B"
+                                  << "S2:0/1 -:0/1"
+                                  << "B:0/2"
+                                  << "e d";
 }
 
 // How far a count has come, shelf by shelf and by category, and what is left

@@ -2,6 +2,7 @@
 #include "codes/CodeTab.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
+#include "store/Notices.h"
 #include "tests/window_fixture.h"
 #include "widgets/DateBox.h"
 #include "widgets/Grids.h"
@@ -140,6 +141,12 @@ void run(Started& s, const QString& step) {
         const int eq = step.indexOf('=');
         const auto [r, c] = rc(step.mid(4, eq - 4));
         s.put(r, c, step.mid(eq + 1));
+    } else if (step == "notice:") { // another PC's change, as the server announces it
+        s.w->findChild<CountNotices*>()->announce(Today);
+    } else if (step.startsWith("row:")) { // a row of a list in a window beside the main one
+        auto* v = s.find<QTableView>(step.mid(4).section(',', 0, 0));
+        QVERIFY2(v && v->isVisible(), qPrintable(step));
+        clickCell(v, step.section(',', 1).toInt(), 0);
     } else if (step.startsWith("sql!:")) {
         s.store().exec(Db::Main, step.mid(5));
     } else {
@@ -443,6 +450,52 @@ void TestTyping::scenario_data() {
         "focus:txtスキャン; keys:4901234567890; key:Return; keys:4901234567891; key:Return",
         "status=チェックデジットが違います: 4901234567891 | list:lst未登録= | 0,2= | "
         "text:lblチェックデジット=読み違い 2 件");
+    // Counting straight into the saved count, with others counting the same.
+    const QString direct = "click:chk直接記録; focus:txtスキャン; keys:A01; key:Return; keys:A01; "
+                           "key:Return; ";
+    const QString entries = "sql:SELECT group_concat(種類 || ':' || coalesce(前数量, '') || '→' || "
+                            "coalesce(後数量, ''), ' ') FROM 棚卸記録";
+    const QString savedElsewhere =
+        "sql!:INSERT INTO 在庫表 (日付, 行番号, code, 品名, 数量, 単価, 金額, 商品区分) VALUES ('" +
+        Today +
+        "', 1, 'B01', '牛乳', 5, 200, 1000, '果物'); sql!:INSERT INTO 在庫表版 (日付, 商品区分, "
+        "版) VALUES ('" +
+        Today + "', '果物', 3); ";
+    const QString changedElsewhere =
+        "sql!:UPDATE 在庫表 SET 数量 = 9; sql!:UPDATE 在庫表版 SET 版 = 版 + 1; notice:; ";
+    row("a scan straight in is stored at once, no 登録", direct + "click:cmdクリア",
+        "sql:SELECT 数量 FROM 在庫表 WHERE code = 'A01'=2 | " + entries +
+            "=スキャン:→1 スキャン:1→2 | msg=none | 0,2=");
+    row("the scanned line shows the stored quantity", direct,
+        "0,2=りんご | 0,3=2 | focus=txtスキャン | status=A01 りんご 数量 2（記録しました）");
+    row("a scan into a count saved elsewhere shows that count",
+        savedElsewhere + "click:chk直接記録; focus:txtスキャン; keys:B01; key:Return",
+        "0,2=牛乳 | 0,3=6 | sql:SELECT 版 FROM 在庫表版=4");
+    row("a count changed elsewhere is read again when nothing is typed",
+        savedElsewhere + "click:cmd読込; " + changedElsewhere,
+        "0,3=9 | shown:lbl他の記録=no | status=他の担当が記録しました。在庫表を読み直しました");
+    row("typed counts are never overwritten: the heading says so",
+        savedElsewhere + "click:cmd読込; @0,3; keys:7; key:Return; " + changedElsewhere,
+        "0,3=7 | shown:lbl他の記録=yes");
+    row("読み直す reads the other count, after asking",
+        savedElsewhere + "click:cmd読込; @0,3; keys:7; key:Return; " + changedElsewhere +
+            "yes; click:cmd読み直し",
+        "0,3=9 | shown:lbl他の記録=no");
+    row("an entry taken back in the history",
+        direct + "click:cmd変更履歴; row:grd変更履歴,0; yes; "
+                 "click:cmd記録取消",
+        entries +
+            "=スキャン:→1 スキャン:1→2 取消:2→1 | 0,3=1 | text:lbl変更履歴~=を取り消しました");
+    row("an entry taken back twice is refused with a message",
+        direct + "click:cmd変更履歴; row:grd変更履歴,1; yes; click:cmd記録取消; row:grd変更履歴,2; "
+                 "yes; click:cmd記録取消",
+        "msg~=この記録はすでに取り消されています | sql:SELECT 数量 FROM 在庫表=1");
+    row("the progress of the count and the uncounted recorded as 0",
+        direct + "click:cmd棚卸状況; yes; click:cmd未棚卸ゼロ",
+        "sql:SELECT count(*) FROM 棚卸記録 WHERE 種類 = '未棚卸0'=3 | "
+        "text:lbl棚卸状況合計=4 品中 4 品 棚卸済（未棚卸 0 品）");
+    row("the progress shows what is left", direct + "click:cmd棚卸状況",
+        "text:lbl棚卸状況合計=4 品中 1 品 棚卸済（未棚卸 3 品）");
     // Counting fast by keyboard.
     row("Enter after the count goes to the next line's name, when chosen",
         "tab:2; click:chk数量の次は次の行; tab:0; @0,2; ime:りんご; key:Return; keys:3; "
