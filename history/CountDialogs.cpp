@@ -36,7 +36,9 @@ QString count(int n) {
     return QLocale(QLocale::Japanese).toString(n);
 }
 
-QTableView* listView(QWidget* parent, const QString& name, RowsModel* model) {
+// widths in twips; the stretched column takes what is left.
+QTableView* listView(QWidget* parent, const QString& name, RowsModel* model,
+                     const QVector<int>& widths, int stretched) {
     auto* v = new QTableView(parent);
     v->setObjectName(name);
     v->setModel(model);
@@ -45,7 +47,9 @@ QTableView* listView(QWidget* parent, const QString& name, RowsModel* model) {
     v->setEditTriggers(QAbstractItemView::NoEditTriggers);
     v->verticalHeader()->setDefaultSectionSize(v->fontMetrics().height() + 6);
     v->verticalHeader()->hide();
-    v->horizontalHeader()->setStretchLastSection(true);
+    for (int c = 0; c < widths.size(); ++c)
+        v->setColumnWidth(c, twips(v, widths[c]));
+    v->horizontalHeader()->setSectionResizeMode(stretched, QHeaderView::Stretch);
     return v;
 }
 
@@ -107,6 +111,7 @@ ProgressDialog::ProgressDialog(Store& store, CountNotices* notices, const QDate&
     m_date->setValue(date.isValid() ? date : QDate::currentDate());
     m_category = new QComboBox(this);
     m_category->setObjectName("cmb棚卸状況区分");
+    m_category->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_category->addItem(AllCategories);
     if (const auto all = sheet::progressOf(store, m_date->value(), QString()))
         for (const sheet::ProgressRow& r : all.value.categories)
@@ -132,7 +137,7 @@ ProgressDialog::ProgressDialog(Store& store, CountNotices* notices, const QDate&
     m_listModel =
         new RowsModel({"棚番", "コード", "品名", "商品区分"},
                       {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignLeft, Qt::AlignLeft}, this);
-    m_list = listView(this, "lst未棚卸", m_listModel);
+    m_list = listView(this, "lst未棚卸", m_listModel, {1000, 1700, 4500, 1800}, 2);
     QPushButton* zero = makeButton(this, "cmd未棚卸ゼロ", "未棚卸を 0 として記録");
     zero->setToolTip(QStringLiteral("まだ数えていない商品を、数量 0 と数えたことにします"));
     connect(zero, &QPushButton::clicked, this, &ProgressDialog::recordZero);
@@ -222,8 +227,10 @@ EntriesDialog::EntriesDialog(Store& store, CountNotices* notices, const QDate& d
     m_product->setClearButtonEnabled(true);
     m_who = new QComboBox(this);
     m_who->setObjectName("cmb履歴担当");
+    m_who->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_kind = new QComboBox(this);
     m_kind->setObjectName("cmb履歴種類");
+    m_kind->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_kind->addItem(AllCategories);
     for (const QString& k :
          {sheet::entryKind::Typed, sheet::entryKind::Added, sheet::entryKind::Scanned,
@@ -244,7 +251,7 @@ EntriesDialog::EntriesDialog(Store& store, CountNotices* notices, const QDate& d
                             {Qt::AlignLeft, Qt::AlignLeft, Qt::AlignLeft, Qt::AlignLeft,
                              Qt::AlignLeft, Qt::AlignLeft, Qt::AlignRight},
                             this);
-    m_grid = listView(this, "grd変更履歴", m_model);
+    m_grid = listView(this, "grd変更履歴", m_model, {1500, 1200, 1200, 1500, 900, 4000, 1300}, 5);
     QPushButton* undo = makeButton(this, "cmd記録取消", "この記録を取り消す");
     undo->setToolTip(
         QStringLiteral("選んだ記録の数量の変化を元に戻します（取消も記録に残ります）"));

@@ -18,6 +18,7 @@
 #include <QMouseEvent>
 #include <QScreen>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -107,6 +108,27 @@ int main(int argc, char** argv) {
         }
         scan->setFocus();
         grab(0, "scan.png");
+        // Counting straight into a saved count, then its progress and entries.
+        w.store().exec(Db::Main, "UPDATE 商品マスタ SET 棚番 = 'A-' || (id % 12 + 1)");
+        w.sheetTab()->Clear在庫表();
+        w.findChild<DateBox*>("dt日付")->setValue(QDate(2026, 12, 31));
+        w.findChild<QComboBox*>("cmb担当")->setEditText(QStringLiteral("山田"));
+        w.findChild<QAbstractButton*>("chk直接記録")->setChecked(true);
+        for (int i = 0; i < 40; ++i) {
+            scan->setText(gen::productCode(i % 13));
+            emit scan->returnPressed();
+        }
+        grab(0, "direct-scan.png");
+        for (const char* button : {"cmd棚卸状況", "cmd変更履歴"})
+            w.findChild<QPushButton*>(button)->click();
+        for (const char* dialog : {"dlg棚卸状況", "dlg変更履歴"}) {
+            auto* d = w.findChild<QDialog*>(dialog);
+            for (int i = 0; i < 10; ++i)
+                QCoreApplication::processEvents();
+            d->grab().save(out + "/" + dialog + ".png");
+            d->close();
+        }
+        w.findChild<QAbstractButton*>("chk直接記録")->setChecked(false);
         w.findChild<DateBox*>("dt日付")->setValue(QDate(2026, 1, 1));
         w.sheetTab()->Read在庫表();
     }
