@@ -18,6 +18,8 @@
 #include "products/ProductOps.h"
 #include "report/Paint.h"
 #include "report/Report.h"
+#include "sheet/CountLedger.h"
+#include "sheet/CountProgress.h"
 #include "sheet/Scan.h"
 #include "sheet/SheetOps.h"
 #include "sheet/SheetReport.h"
@@ -441,6 +443,78 @@ void largeRows(Store& store, Raw& raw, const QString& dir, int products, bool wi
                 (long long)saveStatements);
 }
 
+// Scans straight into a saved count, measured on `store` (a file, or a
+// server): each scan cycles through 20 products of one sheet.
+double directScans(Store& store, qint64* statements) {
+    int i = 0;
+    const QDate day(2026, 6, 10);
+    for (int p = 0; p < 20; ++p) // the lines exist: a scan adds to one
+        check(sheet::recordScan(store, day, QString(), gen::productCode(p), 1, "bench"), "scan");
+    const qint64 before = store.statementsRun();
+    const double t = measure(31, {}, [&] {
+        check(sheet::recordScan(store, day, QString(), gen::productCode(i++ % 20), 1, "bench"),
+              "scan");
+    });
+    *statements = (store.statementsRun() - before) / 31;
+    return t;
+}
+
+// Counting together: scans straight in, the progress of a count on 50
+// shelves, the entries of a busy date.
+void countingRows(Store& store, Raw& raw, std::vector<Line>& lines) {
+    store.exec(Db::Main, "UPDATE 商品マスタ SET 棚番 = 'S' || (id % 50)");
+    qint64 statements = 0;
+    const double scan = directScans(store, &statements);
+    const qint64 line =
+        store.scalar(Db::Main, "SELECT min(id) FROM 在庫表 WHERE 日付 = '2026-06-10'").toLongLong();
+    // Floor: the line's new count and one entry, committed.
+    lines.push_back({"one scan recorded straight into a saved count", scan, measure(31, {}, [&] {
+                         raw.run("BEGIN");
+                         raw.run("UPDATE m.在庫表 SET 数量 = 数量 + 1 WHERE id = ?", {line});
+                         raw.run("INSERT INTO m.棚卸記録 (日付, 種類, 前数量, 後数量, 記録日時) "
+                                 "VALUES ('2026-06-10', 'スキャン', 1, 2, '2026-06-10T10:00:00')");
+                         raw.run("COMMIT");
+                     })});
+    std::printf("statements of one scan recorded straight in: %lld\n", (long long)statements);
+    // Half the products counted, with an entry each for every tenth.
+    const QDate half(2026, 6, 11), busy(2026, 6, 12);
+    store.exec(Db::Main, "INSERT INTO 在庫表 (日付, 行番号, code, 品名, 数量, 商品区分) SELECT "
+                         "'2026-06-11', id, code, 品名, 1, 商品区分 FROM 商品マスタ WHERE id % 2 = 0");
+    store.exec(Db::Main, "INSERT INTO 棚卸記録 (日付, 商品区分, 棚番, 商品, code, 品名, 種類, 後数量, "
+                         "担当, 端末, 記録日時) SELECT '2026-06-11', 商品区分, 棚番, id, code, 品名, "
+                         "'スキャン', 1, 'C' || (id % 4), 'pc', '2026-06-11T10:00:00' FROM "
+                         "商品マスタ WHERE id % 20 = 0");
+    const QString counted = "code IN (SELECT code FROM m.在庫表 WHERE 日付 = '2026-06-11')";
+    // Floor: the counts by shelf and category, the counters of the entries,
+    // and the uncounted products in shelf order, each one read.
+    lines.push_back({"progress of a date with 10,000 products on 50 shelves", measure(15, {}, [&] {
+                         check(sheet::progressOf(store, half, QString()), "progress");
+                         check(sheet::uncountedProducts(store, half, QString()), "uncounted");
+                     }),
+                     measure(15, {}, [&] {
+                         raw.run("SELECT 棚番, 商品区分, count(*), sum(" + counted +
+                                 ") FROM m.商品マスタ GROUP BY 棚番, 商品区分");
+                         raw.run("SELECT 棚番, 商品区分, 担当, max(記録日時) FROM m.棚卸記録 WHERE "
+                                 "日付 = '2026-06-11' GROUP BY 棚番, 商品区分, 担当");
+                         raw.run("SELECT id, 棚番, code, 品名, 商品区分 FROM m.商品マスタ WHERE NOT " +
+                                 counted + " ORDER BY 棚番, code");
+                     })});
+    store.exec(Db::Main,
+               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) "
+               "INSERT INTO 棚卸記録 (日付, 商品区分, 棚番, code, 品名, 種類, 前数量, 後数量, 担当, "
+               "端末, 記録日時) SELECT '2026-06-12', '青果', 'S' || (i % 50), 'P' || i, '品' || i, "
+               "'スキャン', i - 1, i, 'C' || (i % 4), 'pc', printf('2026-06-12T10:%02d:%02d', i / "
+               "600 % 60, i / 10 % 60) FROM n");
+    lines.push_back({"history of a date with 10,000 entries", measure(15, {}, [&] {
+                         check(sheet::entriesOf(store, busy), "entries");
+                     }),
+                     measure(15, {}, [&] {
+                         raw.run("SELECT id, 記録日時, 担当, 端末, 種類, 棚番, 商品区分, code, 品名, "
+                                 "前数量, 後数量, 取消 FROM m.棚卸記録 WHERE 日付 = '2026-06-12' "
+                                 "ORDER BY 記録日時 DESC, id DESC");
+                     })});
+}
+
 // The rows of a ledger on a server 2.5 ms away: a throwaway PostgreSQL 15
 // server (tools/pg.sh) behind a proxy that delays each direction 1.25 ms.
 // Without PostgreSQL installed the rows are left out, said so.
@@ -500,6 +574,13 @@ void serverRows(const QString& root, int products, std::vector<Line>& lines) {
     const double save = sheetSaves(store, &statements);
     lines.push_back(
         {"save a 500-line sheet to a server 2.5 ms away", save, trip * double(statements + 2)});
+    qint64 scanStatements = 0;
+    const double scan = directScans(store, &scanStatements);
+    // Floor: BEGIN, the line's new count, its entry, COMMIT.
+    lines.push_back(
+        {"one scan recorded straight into a saved count on a server 2.5 ms away", scan, trip * 4});
+    std::printf("statements of one scan straight in on the server: %lld\n",
+                (long long)scanStatements);
     std::printf("a round trip to the server through the proxy: %.2f ms; statements of a "
                 "500-line save on the server: %lld\n",
                 trip, (long long)statements);
@@ -914,6 +995,8 @@ int main(int argc, char** argv) {
     resetAndCodeRows(store, raw, dir, lines);
 
     sheetRows(store, raw, lines);
+
+    countingRows(store, raw, lines);
 
     printRows(store, raw, root, lines);
 

@@ -50,10 +50,13 @@ qint64 insertLine(Store& store, const QString& day, const Row& line) {
         .toLongLong();
 }
 
+// A line typed without its code gets the code it was scanned by.
 void setLineQuantity(Store& store, qint64 id, const QVariant& qty, const QVariant& price,
-                     const QVariant& proper) {
-    store.exec(Db::Main, "UPDATE 在庫表 SET 数量 = ?, 金額 = ?, 増減 = ? WHERE id = ?",
-               {qty, lineAmount(qty, price), lineChange(qty, proper), id});
+                     const QVariant& proper, const QString& code = QString()) {
+    store.exec(
+        Db::Main,
+        "UPDATE 在庫表 SET 数量 = ?, 金額 = ?, 増減 = ?, code = coalesce(code, ?) WHERE id = ?",
+        {qty, lineAmount(qty, price), lineChange(qty, proper), textOrNull(code), id});
 }
 
 StoreError refused(const QString& why) {
@@ -112,9 +115,7 @@ Result<ScanRecorded> recordScan(Store& store, const QDate& date, const QString& 
         if (hasLine) {
             out.lineId = r[1].toLongLong();
             out.category = r[6].toString();
-            setLineQuantity(store, out.lineId, out.quantity, r[3], r[4]);
-            store.exec(Db::Main, "UPDATE 在庫表 SET code = ? WHERE id = ? AND code IS NULL",
-                       {code, out.lineId});
+            setLineQuantity(store, out.lineId, out.quantity, r[3], r[4], code);
         } else {
             line = lineFrom(out.product, out.quantity, category);
             out.category = line[ColCategory - ColCode].toString();

@@ -23,6 +23,7 @@ class Engine {
     virtual QSqlError commit(QSqlDatabase& d) const = 0;
     // The statement that makes the writers of the same thing (bound as its
     // one value) wait until this transaction ends; empty where BEGIN does it.
+    // A second column, when it gives one, is the transaction's id.
     virtual QString lockStatement() const = 0;
     // Rows of a VALUES list whose columns are read by name (UPDATE … FROM
     // (VALUES …) AS v), the columns' types given as INTEGER, TEXT, NUMERIC.

@@ -199,7 +199,9 @@ class Server final : public Engine {
         return d.commit() ? QSqlError() : d.lastError();
     }
     QString lockStatement() const override {
-        return QStringLiteral("SELECT pg_advisory_xact_lock(hashtext(?))");
+        // The transaction's id comes with the lock: a commit whose answer is
+        // lost is asked about by it, without a round trip of its own.
+        return QStringLiteral("SELECT pg_advisory_xact_lock(hashtext(?)), txid_current()");
     }
     // The first row names each column's type; the server reads the rest alike.
     QString typedRows(int rows, const QStringList& types) const override {

@@ -10,7 +10,9 @@ void Store::lock(const QString& what) {
     // Taken once per transaction: a second request of the same lock is free.
     const QString sql = engine(Db::Main).lockStatement();
     if (!sql.isEmpty() && !m_locked.contains(what)) {
-        query(Db::Main, sql, {what});
+        const Rows r = query(Db::Main, sql, {what});
+        if (!r.isEmpty() && r[0].size() > 1)
+            m_xid = r[0][1].toLongLong();
         m_locked.insert(what);
     }
 }

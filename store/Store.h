@@ -191,6 +191,7 @@ class Store {
     QString m_connectedAs;
     std::function<void(bool)> m_watcher;
     QSet<QString> m_locked; // the advisory locks this transaction holds
+    qint64 m_xid = 0;       // this transaction's id, when a lock gave it
     bool m_inTransaction[2] = {false, false};
     // The engine each connection's data is kept in: the work file's is always SQLite.
     std::unique_ptr<Engine> m_engines[2] = {sqliteEngine(), sqliteEngine()};

@@ -82,8 +82,10 @@ void Store::beginOnce(Db which, bool snapshot) {
 
 void Store::finish(Db which, bool commit) {
     m_inTransaction[int(which)] = false;
-    if (which == Db::Main)
+    if (which == Db::Main) {
         m_locked.clear(); // a transaction's locks end with it
+        m_xid = 0;
+    }
     QSqlDatabase d = db(which);
     if (commit) {
         m_sqlText = QStringLiteral("COMMIT");
@@ -116,7 +118,9 @@ void Transaction::commit() {
 void Transaction::commitKnown() {
     if (!m_store.engine(m_which).asksLostCommits())
         return commit();
-    const qint64 xid = m_store.scalar(m_which, "SELECT txid_current()").toLongLong();
+    const qint64 xid = m_store.m_xid && m_which == Db::Main
+                           ? m_store.m_xid
+                           : m_store.scalar(m_which, "SELECT txid_current()").toLongLong();
     try {
         commit();
     } catch (const StoreError& e) {
