@@ -44,6 +44,7 @@ void SheetTab::loadSheet(const QDate& date, const QString& category) {
     }
     m_loaded = from;
     m_dirty = false;
+    m_imported.clear();
     m_heading->showRecordedElsewhere(false);
     m_scanPanel->forget();
     refreshGrid();
@@ -87,6 +88,7 @@ void SheetTab::Entry在庫表() {
                         m_loaded, m_scanPanel->waiting(), &mode))
         return;
     mode.counter = counter();
+    mode.imported = m_imported;
     const QString heading = sheetHeading();
     m_bar->show();
     setProgress(10);
@@ -105,6 +107,7 @@ void SheetTab::Entry在庫表() {
     // The sheet is stored: whatever follows, the user is told so, and the
     // date stays on the saved one until the tab is reset.
     m_dirty = false;
+    m_imported.clear();
     announce();
     const QString done =
         QStringLiteral("%1 の在庫表を%2しました（%3行）")
@@ -274,6 +277,12 @@ void SheetTab::importCsv() {
         return;
     }
     m_dirty = true;
+    for (const exchange::CountLine& l : preview->lines)
+        if (l.action != exchange::RowAction::Error)
+            for (const QVariant& v :
+                 {QVariant(l.code), QVariant(l.name), l.product.value(0), l.product.value(1)})
+                if (!isEmptyValue(v))
+                    m_imported.insert(v.toString());
     refreshGrid();
     Calc明細();
     emit statusMessage(QStringLiteral("%1 から数量を取り込みました（設定 %2行・追加 %3行・"

@@ -300,8 +300,14 @@ Result<int> saveSheet(Store& store, const QDate& date, const QString& category,
             for (Row& r : kept)
                 r.last() = category;
         const QString when = now();
-        recordEntries(store, day, mode.add ? entryKind::Added : entryKind::Typed,
-                      changesBetween(countsOf(stored), countsOf(kept)), mode.counter, when);
+        const QVector<CountChange> changes = changesBetween(countsOf(stored), countsOf(kept));
+        QStringList kinds;
+        for (const CountChange& c : changes)
+            kinds << (mode.imported.contains(c.code) || mode.imported.contains(c.name)
+                          ? entryKind::Imported
+                      : mode.add ? entryKind::Added
+                                 : entryKind::Typed);
+        recordEntries(store, day, kinds, changes, mode.counter, when);
         codes::SlotWriter slotWriter(store);
         int counter = 1;
         for (const Row& l : lines) {

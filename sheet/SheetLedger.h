@@ -7,6 +7,7 @@
 #include <QDate>
 #include <QHash>
 #include <QMap>
+#include <QSet>
 #include <QStringList>
 #include <functional>
 #include <optional>
@@ -98,6 +99,9 @@ struct SaveMode {
     QHash<qint64, qint64> overwrite;
     // Who counts: each quantity the save changes is an entry in their name.
     QString counter;
+    // Codes and names whose quantities a count import set: their entries are
+    // 取込, the others' 入力.
+    QSet<QString> imported;
 };
 
 // What a save would do to the product master: names added, and names whose

@@ -451,6 +451,7 @@ Status SheetTab::resetSheet() {
     m_total->setValue(0);
     m_dirty = false;
     m_loaded = {};
+    m_imported.clear();
     m_heading->showRecordedElsewhere(false);
     m_scanPanel->forget();
     markSavedDates();
@@ -587,6 +588,11 @@ void SheetTab::afterEdit(int row, int column) {
         else if (w->products > 0)
             m_newNames.remove(name);
         m_dirty = true;
+        // A count typed over an imported one is the counter's own.
+        if (column == ColQty && !m_imported.isEmpty()) {
+            m_imported.remove(m_model->value(row, ColCode).toString());
+            m_imported.remove(name);
+        }
         if (w->outcome.ambiguous)
             emit statusMessage(
                 QStringLiteral("「%1」という商品は複数あります。コードで指定してください")

@@ -160,4 +160,7 @@ class SheetTab : public QWidget {
     ScanPanel* m_scanPanel;
     bool m_countByLine = false;
     CountNotices* m_notices = nullptr;
+    // Codes and names a count import set since the sheet was read or saved:
+    // their entries are 取込 until a count is typed over them.
+    QSet<QString> m_imported;
 };

@@ -520,7 +520,7 @@ void TestSharing::loadDuringASaveElsewhere() {
     // local file: a writer waits for the reader); never both saves stand.
     QVERIFY2(other == 0 || other == 3, qPrintable(QString::number(other)));
     const Status mine =
-        sheet::entry在庫表(t.store(), d, "果物", {}, {false, from.versions, {}, {}}).status;
+        sheet::entry在庫表(t.store(), d, "果物", {}, {false, from.versions, {}, {}, {}}).status;
     if (other == 0) {
         QCOMPARE(mine.kind, ErrorKind::Conflict);
         QCOMPARE(t.count(Db::Main, "在庫表"), 5);

@@ -393,6 +393,7 @@ void TestSheet::everyChangeIsAnEntry_data() {
     row("counts added", "save:a|2; add:a|1,b|1", "入力:a:→2 追加:a:2→3 追加:b:→1", "a=3 b=1");
     row("a saved line deleted", "save:a|2,b|1; line:b", "入力:a:→2 入力:b:→1 行削除:b:1→", "a=2");
     row("a date deleted", "save:a|2; date", "入力:a:→2 行削除:a:2→", "");
+    row("counts an import set", "import:a|2,b|1", "取込:a:→2 入力:b:→1", "a=2 b=1");
     row("a scan adds to the saved line", "save:a|2; scan:K1|3", "入力:a:→2 スキャン:a:2→5", "a=5");
     row("a scan adds the product's line", "scan:K1|1; scan:K1|1", "スキャン:a:→1 スキャン:a:1→2",
         "a=2");
@@ -436,11 +437,14 @@ void TestSheet::everyChangeIsAnEntry() {
         QStringList lines = step.section(':', 1).split(',', Qt::SkipEmptyParts);
         for (QString& l : lines)
             l += "|A";
-        if (verb == "save" || verb == "add") {
+        if (verb == "save" || verb == "add" || verb == "import") {
             LoadedFrom from;
             VERIFY_OK(read在庫表(t.store(), D, "A", {}, &from));
             workLines(t, lines);
-            SaveMode mode{verb == "add", from.versions, {}, "山田"};
+            // An import set the first line's count.
+            SaveMode mode{verb == "add", from.versions, {}, "山田", {}};
+            if (verb == "import")
+                mode.imported.insert(lines[0].section('|', 0, 0));
             VERIFY_OK(entry在庫表(t.store(), D, "A", {}, mode));
         } else if (verb == "line") {
             const qint64 id = t.store()
@@ -465,7 +469,8 @@ void TestSheet::everyChangeIsAnEntry() {
             VERIFY_OK(read在庫表(t.store(), D, "A", {}, &held));
         } else if (verb == "held") {
             workLines(t, lines);
-            const auto r = entry在庫表(t.store(), D, "A", {}, {false, held.versions, {}, "山田"});
+            const auto r =
+                entry在庫表(t.store(), D, "A", {}, {false, held.versions, {}, "山田", {}});
             QCOMPARE(bool(r), !refused);
         } else {
             VERIFY_OK(delete在庫表(t.store(), D, "山田"));
@@ -838,7 +843,7 @@ void TestSheet::saveOverSavedSheets() {
         workLines(t, sheet);
     VALUE_OK(unloaded, unloadedSheets(t.store(), D, category, from));
     QStringList askedNow;
-    SaveMode mode{add, from.versions, {}, {}};
+    SaveMode mode{add, from.versions, {}, {}, {}};
     for (const Unloaded& u : unloaded) {
         askedNow << u.category;
         QCOMPARE(u.lines, u.category == "B" ? 1 : 2);
@@ -850,7 +855,8 @@ void TestSheet::saveOverSavedSheets() {
     if (!asked.isEmpty()) {
         const QStringList was = t.dump(Db::Main, "在庫表");
         const Status refused =
-            entry在庫表(t.store(), D, category, {}, SaveMode{add, from.versions, {}, {}}).status;
+            entry在庫表(t.store(), D, category, {}, SaveMode{add, from.versions, {}, {}, {}})
+                .status;
         QCOMPARE(refused.kind, ErrorKind::Conflict);
         QVERIFY2(refused.error.contains("他で新しく保存されています") &&
                      !refused.error.contains("読み込"),

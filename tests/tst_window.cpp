@@ -963,6 +963,13 @@ void TestWindow::csvThroughTheDialogs() {
     QVERIFY2(book, qPrintable(book.status.error));
     QVERIFY(book.value.sheets.value(0).startsWith(today)); // the date and the category
     QCOMPARE(book.value.all().value(3).join(','), QString("合計,,,,,,,640,"));
+    // Saved, the imported counts are entries of their own kind.
+    s.msgs.presenter.answers << true << true;
+    user::click(s.find<QPushButton>("cmd登録"));
+    QCOMPARE(s.store()
+                 .scalar(Db::Main, "SELECT group_concat(種類 || 品名, ',') FROM 棚卸記録")
+                 .toString(),
+             QString("取込りんご,取込なぞ"));
 
     // A workbook of another program: its second sheet and the columns chosen
     // with the keyboard in the preview, remembered for that header.
