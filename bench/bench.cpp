@@ -433,8 +433,8 @@ void largeRows(Store& store, Raw& raw, const QString& dir, int products, bool wi
                              " FROM w在庫表 WHERE 品名 IS NOT NULL ORDER BY seq",
                          "UPDATE m.商品マスタ AS p SET 単位 = w.単位, 単価 = w.単価, 適正数 = "
                          "w.適正数, 商品区分 = w.商品区分 FROM w在庫表 w WHERE w.品名 = p.品名",
-                         "INSERT INTO m.商品マスタ (" + productFields + ") SELECT " +
-                             productFields +
+                         "INSERT INTO m.商品マスタ (" + sheetFields + ") SELECT " +
+                             sheetFields +
                              " FROM w在庫表 w WHERE w.品名 IS NOT NULL AND NOT "
                              "EXISTS (SELECT 1 FROM m.商品マスタ p WHERE "
                              "p.品名 = w.品名)"});

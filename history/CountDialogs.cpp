@@ -227,7 +227,8 @@ EntriesDialog::EntriesDialog(Store& store, CountNotices* notices, const QDate& d
     m_product->setClearButtonEnabled(true);
     m_who = new QComboBox(this);
     m_who->setObjectName("cmb履歴担当");
-    m_who->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_who->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_who->setMinimumContentsLength(6);
     m_kind = new QComboBox(this);
     m_kind->setObjectName("cmb履歴種類");
     m_kind->setSizeAdjustPolicy(QComboBox::AdjustToContents);

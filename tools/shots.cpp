@@ -121,11 +121,12 @@ int main(int argc, char** argv) {
         grab(0, "direct-scan.png");
         for (const char* button : {"cmd棚卸状況", "cmd変更履歴"})
             w.findChild<QPushButton*>(button)->click();
-        for (const char* dialog : {"dlg棚卸状況", "dlg変更履歴"}) {
+        for (const auto& [dialog, file] : {std::pair{"dlg棚卸状況", "progress.png"},
+                                           std::pair{"dlg変更履歴", "entries.png"}}) {
             auto* d = w.findChild<QDialog*>(dialog);
             for (int i = 0; i < 10; ++i)
                 QCoreApplication::processEvents();
-            d->grab().save(out + "/" + dialog + ".png");
+            d->grab().save(out + "/" + file);
             d->close();
         }
         w.findChild<QAbstractButton*>("chk直接記録")->setChecked(false);
