@@ -238,6 +238,11 @@ QString actual(Started& s, const QString& what) {
             return l->text();
         return "no box " + what;
     }
+    if (what.startsWith("view:")) { // view:name,row,column of a list beside the window
+        const QStringList p = what.mid(5).split(',');
+        auto* v = s.find<QTableView>(p[0]);
+        return v ? v->model()->index(p[1].toInt(), p[2].toInt()).data().toString() : "no view";
+    }
     if (what == "sent")
         return QString::number(s.store().statementsRun() - counted);
     if (what.startsWith("sql:"))
@@ -485,7 +490,8 @@ void TestTyping::scenario_data() {
         direct + "click:cmd変更履歴; row:grd変更履歴,0; yes; "
                  "click:cmd記録取消",
         entries +
-            "=スキャン:→1 スキャン:1→2 取消:2→1 | 0,3=1 | text:lbl変更履歴~=を取り消しました");
+            "=スキャン:→1 スキャン:1→2 取消:2→1 | 0,3=1 | text:lbl変更履歴~=を取り消しました | "
+            "view:grd変更履歴,1,3=スキャン（取消済） | view:grd変更履歴,0,6=2 → 1");
     row("an entry taken back twice is refused with a message",
         direct + "click:cmd変更履歴; row:grd変更履歴,1; yes; click:cmd記録取消; row:grd変更履歴,2; "
                  "yes; click:cmd記録取消",
