@@ -89,10 +89,10 @@ Result<QVector<CountEntry>> entriesOf(Store& store, const QDate& date) {
         const QString day = dateKey(date);
         const Rows rows = store.query(
             Db::Main,
+            // The undone ones by one look-up list, not a search per entry.
             "SELECT e.id, e.記録日時, e.担当, e.端末, e.種類, e.棚番, e.商品区分, e.code, e.品名, "
-            "e.前数量, e.後数量, e.取消, u.取消 FROM 棚卸記録 e LEFT JOIN (SELECT 取消 FROM "
-            "棚卸記録 "
-            "WHERE 日付 = ? AND 取消 IS NOT NULL) u ON u.取消 = e.id WHERE e.日付 = ? ORDER BY "
+            "e.前数量, e.後数量, e.取消, CASE WHEN e.id IN (SELECT 取消 FROM 棚卸記録 WHERE 日付 = "
+            "? AND 取消 IS NOT NULL) THEN 1 END FROM 棚卸記録 e WHERE e.日付 = ? ORDER BY "
             "e.記録日時 DESC, e.id DESC",
             {day, day});
         out.reserve(rows.size());
