@@ -433,8 +433,7 @@ void largeRows(Store& store, Raw& raw, const QString& dir, int products, bool wi
                              " FROM w在庫表 WHERE 品名 IS NOT NULL ORDER BY seq",
                          "UPDATE m.商品マスタ AS p SET 単位 = w.単位, 単価 = w.単価, 適正数 = "
                          "w.適正数, 商品区分 = w.商品区分 FROM w在庫表 w WHERE w.品名 = p.品名",
-                         "INSERT INTO m.商品マスタ (" + sheetFields + ") SELECT " +
-                             sheetFields +
+                         "INSERT INTO m.商品マスタ (" + sheetFields + ") SELECT " + sheetFields +
                              " FROM w在庫表 w WHERE w.品名 IS NOT NULL AND NOT "
                              "EXISTS (SELECT 1 FROM m.商品マスタ p WHERE "
                              "p.品名 = w.品名)"});
@@ -478,40 +477,46 @@ void countingRows(Store& store, Raw& raw, std::vector<Line>& lines) {
     std::printf("statements of one scan recorded straight in: %lld\n", (long long)statements);
     // Half the products counted, with an entry each for every tenth.
     const QDate half(2026, 6, 11), busy(2026, 6, 12);
-    store.exec(Db::Main, "INSERT INTO 在庫表 (日付, 行番号, code, 品名, 数量, 商品区分) SELECT "
-                         "'2026-06-11', id, code, 品名, 1, 商品区分 FROM 商品マスタ WHERE id % 2 = 0");
-    store.exec(Db::Main, "INSERT INTO 棚卸記録 (日付, 商品区分, 棚番, 商品, code, 品名, 種類, 後数量, "
-                         "担当, 端末, 記録日時) SELECT '2026-06-11', 商品区分, 棚番, id, code, 品名, "
-                         "'スキャン', 1, 'C' || (id % 4), 'pc', '2026-06-11T10:00:00' FROM "
-                         "商品マスタ WHERE id % 20 = 0");
+    store.exec(Db::Main,
+               "INSERT INTO 在庫表 (日付, 行番号, code, 品名, 数量, 商品区分) SELECT "
+               "'2026-06-11', id, code, 品名, 1, 商品区分 FROM 商品マスタ WHERE id % 2 = 0");
+    store.exec(Db::Main,
+               "INSERT INTO 棚卸記録 (日付, 商品区分, 棚番, 商品, code, 品名, 種類, 後数量, "
+               "担当, 端末, 記録日時) SELECT '2026-06-11', 商品区分, 棚番, id, code, 品名, "
+               "'スキャン', 1, 'C' || (id % 4), 'pc', '2026-06-11T10:00:00' FROM "
+               "商品マスタ WHERE id % 20 = 0");
     const QString counted = "code IN (SELECT code FROM m.在庫表 WHERE 日付 = '2026-06-11')";
     // Floor: the counts by shelf and category, the counters of the entries,
     // and the uncounted products in shelf order, each one read.
-    lines.push_back({"progress of a date with 10,000 products on 50 shelves", measure(15, {}, [&] {
-                         check(sheet::progressOf(store, half, QString()), "progress");
-                         check(sheet::uncountedProducts(store, half, QString()), "uncounted");
-                     }),
+    lines.push_back(
+        {"progress of a date with 10,000 products on 50 shelves",
+         measure(15, {},
+                 [&] {
+                     check(sheet::progressOf(store, half, QString()), "progress");
+                     check(sheet::uncountedProducts(store, half, QString()), "uncounted");
+                 }),
+         measure(15, {}, [&] {
+             raw.run("SELECT 棚番, 商品区分, count(*), sum(" + counted +
+                     ") FROM m.商品マスタ GROUP BY 棚番, 商品区分");
+             raw.run("SELECT 棚番, 商品区分, 担当, max(記録日時) FROM m.棚卸記録 WHERE "
+                     "日付 = '2026-06-11' GROUP BY 棚番, 商品区分, 担当");
+             raw.run("SELECT id, 棚番, code, 品名, 商品区分 FROM m.商品マスタ WHERE NOT " +
+                     counted + " ORDER BY 棚番, code");
+         })});
+    store.exec(
+        Db::Main,
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) "
+        "INSERT INTO 棚卸記録 (日付, 商品区分, 棚番, code, 品名, 種類, 前数量, 後数量, 担当, "
+        "端末, 記録日時) SELECT '2026-06-12', '青果', 'S' || (i % 50), 'P' || i, '品' || i, "
+        "'スキャン', i - 1, i, 'C' || (i % 4), 'pc', printf('2026-06-12T10:%02d:%02d', i / "
+        "600 % 60, i / 10 % 60) FROM n");
+    lines.push_back({"history of a date with 10,000 entries",
+                     measure(15, {}, [&] { check(sheet::entriesOf(store, busy), "entries"); }),
                      measure(15, {}, [&] {
-                         raw.run("SELECT 棚番, 商品区分, count(*), sum(" + counted +
-                                 ") FROM m.商品マスタ GROUP BY 棚番, 商品区分");
-                         raw.run("SELECT 棚番, 商品区分, 担当, max(記録日時) FROM m.棚卸記録 WHERE "
-                                 "日付 = '2026-06-11' GROUP BY 棚番, 商品区分, 担当");
-                         raw.run("SELECT id, 棚番, code, 品名, 商品区分 FROM m.商品マスタ WHERE NOT " +
-                                 counted + " ORDER BY 棚番, code");
-                     })});
-    store.exec(Db::Main,
-               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) "
-               "INSERT INTO 棚卸記録 (日付, 商品区分, 棚番, code, 品名, 種類, 前数量, 後数量, 担当, "
-               "端末, 記録日時) SELECT '2026-06-12', '青果', 'S' || (i % 50), 'P' || i, '品' || i, "
-               "'スキャン', i - 1, i, 'C' || (i % 4), 'pc', printf('2026-06-12T10:%02d:%02d', i / "
-               "600 % 60, i / 10 % 60) FROM n");
-    lines.push_back({"history of a date with 10,000 entries", measure(15, {}, [&] {
-                         check(sheet::entriesOf(store, busy), "entries");
-                     }),
-                     measure(15, {}, [&] {
-                         raw.run("SELECT id, 記録日時, 担当, 端末, 種類, 棚番, 商品区分, code, 品名, "
-                                 "前数量, 後数量, 取消 FROM m.棚卸記録 WHERE 日付 = '2026-06-12' "
-                                 "ORDER BY 記録日時 DESC, id DESC");
+                         raw.run(
+                             "SELECT id, 記録日時, 担当, 端末, 種類, 棚番, 商品区分, code, 品名, "
+                             "前数量, 後数量, 取消 FROM m.棚卸記録 WHERE 日付 = '2026-06-12' "
+                             "ORDER BY 記録日時 DESC, id DESC");
                      })});
 }
 
