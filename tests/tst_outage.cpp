@@ -133,7 +133,6 @@ void TestOutage::messagesInJapanese() {
     pg("resume");
 }
 
-
 // Two PCs counting one sheet: what the other scans straight in shows here
 // within two seconds, and typed counts here are never overwritten by it.
 void TestOutage::countsOfAnotherPcAppear() {
