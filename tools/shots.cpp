@@ -121,8 +121,8 @@ int main(int argc, char** argv) {
         grab(0, "direct-scan.png");
         for (const char* button : {"cmd棚卸状況", "cmd変更履歴"})
             w.findChild<QPushButton*>(button)->click();
-        for (const auto& [dialog, file] : {std::pair{"dlg棚卸状況", "progress.png"},
-                                           std::pair{"dlg変更履歴", "entries.png"}}) {
+        for (const auto& [dialog, file] :
+             {std::pair{"dlg棚卸状況", "progress.png"}, std::pair{"dlg変更履歴", "entries.png"}}) {
             auto* d = w.findChild<QDialog*>(dialog);
             for (int i = 0; i < 10; ++i)
                 QCoreApplication::processEvents();
