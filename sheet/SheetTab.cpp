@@ -351,7 +351,6 @@ void SheetTab::rereadQuietly() {
     const int pane = m_grid->pane(0)->hasFocus() ? 0 : 1;
     const QModelIndex at = m_grid->pane(pane)->currentIndex();
     const int top = m_grid->pane(1)->verticalScrollBar()->value();
-    const QString status; // loadSheet's own line is replaced by the caller's
     loadSheet(m_loaded.date, m_category->currentText());
     if (at.isValid() && at.row() < m_model->rowCount())
         m_grid->pane(pane)->setCurrentIndex(m_model->index(at.row(), at.column()));
