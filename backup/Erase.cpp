@@ -16,6 +16,9 @@ Result<QString> allDelete(Store& store) {
         store.exec(Db::Main, "DELETE FROM 在庫表版");
         store.exec(Db::Main, "DELETE FROM 在庫表確定");
         store.exec(Db::Main, "DELETE FROM 棚卸記録");
+        // Phones pair again with the new data.
+        store.exec(Db::Main, "DELETE FROM 端末スキャン");
+        store.exec(Db::Main, "DELETE FROM 端末");
         store.exec(Db::Main, "DELETE FROM 商品マスタ");
         store.exec(Db::Main, "DELETE FROM 自社情報");
         store.exec(Db::Main, "UPDATE コードマスタ SET sname = NULL");

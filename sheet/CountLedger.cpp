@@ -65,7 +65,8 @@ StoreError refused(const QString& why) {
 } // namespace
 
 Result<ScanRecorded> recordScan(Store& store, const QDate& date, const QString& category,
-                                const QString& code, qint64 count, const QString& counter) {
+                                const QString& code, qint64 count, const QString& counter,
+                                const ScanOrigin& origin) {
     return guardedValue<ScanRecorded>([&] {
         ScanRecorded out;
         const QString day = dateKey(date);
@@ -99,6 +100,17 @@ Result<ScanRecorded> recordScan(Store& store, const QDate& date, const QString& 
         if (r.value(0).toInt() > 0)
             throw StoreError(closedMessage(date), store.sqlText(), ErrorKind::Closed);
         const bool hasLine = !r.value(1).isNull(), hasProduct = !r.value(7).isNull();
+        const bool once = origin.device && !origin.request.isEmpty();
+        if (once &&
+            !store
+                 .query(Db::Main, "SELECT 記録 FROM 端末スキャン WHERE 端末 = ? AND 依頼 = ?",
+                        {origin.device, origin.request})
+                 .isEmpty()) {
+            out.repeat = out.known = true;
+            out.name = hasLine ? r[5].toString() : r.value(10).toString();
+            out.quantity = r[2].toLongLong();
+            return out;
+        }
         if (!hasLine && !hasProduct)
             return out; // a code nobody has waits on the screen
         out.known = true;
@@ -122,9 +134,13 @@ Result<ScanRecorded> recordScan(Store& store, const QDate& date, const QString& 
             out.lineId = insertLine(store, day, line);
         }
         const QString when = now();
-        recordEntry(store, day, entryKind::Scanned,
-                    {out.category, code, out.name, hasLine ? r[2] : QVariant(), out.quantity},
-                    {r[7], r[8]}, counter, when);
+        const qint64 entry =
+            recordEntry(store, day, entryKind::Scanned,
+                        {out.category, code, out.name, hasLine ? r[2] : QVariant(), out.quantity},
+                        {r[7], r[8]}, counter, when, 0, origin.terminal);
+        if (once)
+            store.exec(Db::Main, "INSERT INTO 端末スキャン (端末, 依頼, 記録) VALUES (?, ?, ?)",
+                       {origin.device, origin.request, entry});
         out.version = raiseVersion(store, day, out.category, when);
         out.versionBefore = out.version - 1;
         // A scan repeated because its answer was lost would count twice.

@@ -10,7 +10,17 @@
 // reading is refused.
 namespace sheet {
 
+// A scan that does not come from this PC's scan box: a paired phone (its id
+// and name, the entries' 端末) and the scan's own id there, so that a scan
+// sent again (a phone back on the Wi-Fi) is stored once.
+struct ScanOrigin {
+    qint64 device = 0;
+    QString terminal;
+    QString request;
+};
+
 struct ScanRecorded {
+    bool repeat = false;    // the origin's scan was stored before: nothing changed now
     bool known = false;     // a product (or a saved line) has the code
     bool belowZero = false; // a negative count would go below zero: nothing changed
     QString name;
@@ -24,7 +34,8 @@ struct ScanRecorded {
 // adds a line filled from the first product with the code; amount and change
 // follow. A closed date is refused (ErrorKind::Closed).
 Result<ScanRecorded> recordScan(Store& store, const QDate& date, const QString& category,
-                                const QString& code, qint64 count, const QString& counter);
+                                const QString& code, qint64 count, const QString& counter,
+                                const ScanOrigin& origin = {});
 
 // The products of the master with no saved line on the date (in the
 // category, when given), in shelf order: id, 棚番, code, 品名, 商品区分.

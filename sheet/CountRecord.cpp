@@ -108,7 +108,7 @@ void recordEntries(Store& store, const QString& day, const QStringList& kinds,
 
 qint64 recordEntry(Store& store, const QString& day, const QString& kind, const CountChange& c,
                    const KnownProduct& product, const QString& counter, const QString& when,
-                   qint64 undoes) {
+                   qint64 undoes, const QString& terminal) {
     return store
         .scalar(
             Db::Main,
@@ -117,7 +117,8 @@ qint64 recordEntry(Store& store, const QString& day, const QString& kind, const 
             "RETURNING id",
             {day, textOrNull(c.category), product.shelf, product.id, textOrNull(c.code),
              textOrNull(c.name), kind, c.before, c.after, textOrNull(counter),
-             QSysInfo::machineHostName(), when, undoes ? QVariant(undoes) : QVariant()})
+             terminal.isEmpty() ? QSysInfo::machineHostName() : terminal, when,
+             undoes ? QVariant(undoes) : QVariant()})
         .toLongLong();
 }
 

@@ -49,8 +49,9 @@ void recordEntries(Store& store, const QString& day, const QStringList& kinds,
 struct KnownProduct {
     QVariant id, shelf;
 };
+// terminal: the 端末 written (this PC's host name when empty).
 qint64 recordEntry(Store& store, const QString& day, const QString& kind, const CountChange& change,
                    const KnownProduct& product, const QString& counter, const QString& when,
-                   qint64 undoes = 0);
+                   qint64 undoes = 0, const QString& terminal = QString());
 
 } // namespace sheet

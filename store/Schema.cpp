@@ -21,6 +21,16 @@ const char* EntriesTable =
 const QStringList EntryIndexes{"CREATE INDEX 棚卸記録_日付 ON 棚卸記録 (日付, 記録日時)",
                                "CREATE INDEX 棚卸記録_商品 ON 棚卸記録 (日付, 商品)"};
 
+// Phones that count into the ledger, each paired once (its token kept only as
+// a hash), and the scans each has sent: a scan sent again is stored once.
+const char* DevicesTable =
+    "CREATE TABLE 端末 (id INTEGER PRIMARY KEY, 名前 TEXT NOT NULL, 担当 TEXT, 鍵 TEXT NOT NULL, "
+    "登録日時 TEXT NOT NULL, 最終接続 TEXT, 解除日時 TEXT)";
+const QStringList DeviceIndexes{"CREATE UNIQUE INDEX 端末_鍵 ON 端末 (鍵)"};
+const char* DeviceScansTable =
+    "CREATE TABLE 端末スキャン (端末 INTEGER NOT NULL, 依頼 TEXT NOT NULL, "
+    "記録 INTEGER, PRIMARY KEY (端末, 依頼))";
+
 // A count walks the shop shelf by shelf: the master read in shelf order.
 const char* ShelfIndex = "CREATE INDEX 商品マスタ_棚番 ON 商品マスタ (棚番, code)";
 
@@ -120,6 +130,8 @@ const QVector<Table>& tables() {
                                "sname TEXT CHECK (sname IS NULL OR length(sname) > 0)"),
          SlotIndexes},
         {Db::Main, "棚卸記録", EntriesTable, EntryIndexes},
+        {Db::Main, "端末", DevicesTable, DeviceIndexes},
+        {Db::Main, "端末スキャン", DeviceScansTable, {}},
         {Db::Main,
          "自社情報",
          table("自社情報", "id INTEGER PRIMARY KEY, 会社名 TEXT, 住所 TEXT, 電話番号 TEXT"),
@@ -482,12 +494,24 @@ QVector<Store::Upgrade> Store::upgrades() {
              for (const QString& sql : schema::EntryIndexes)
                  s.exec(Db::Main, sql);
          }},
-        // A local file has one PC at a time: only a server announces changes.
-        {QStringLiteral("変更の知らせ"),
-         [](Store&) {},
+        // The phones' tables on both; a local file has one PC at a time, so
+        // only a server announces changed counts.
+        {QStringLiteral("変更の知らせとスマホの端末"),
+         [](Store& s) {
+             for (const char* sql : {schema::DevicesTable, schema::DeviceScansTable})
+                 s.exec(Db::Main,
+                        QString(sql).replace("CREATE TABLE", "CREATE TABLE IF NOT EXISTS"));
+             for (QString sql : schema::DeviceIndexes)
+                 s.exec(Db::Main,
+                        sql.replace("CREATE UNIQUE INDEX", "CREATE UNIQUE INDEX IF NOT EXISTS"));
+         },
          {},
          [](Store& s) {
              for (const QString& sql : schema::countNotices())
+                 s.exec(Db::Main, sql);
+             for (const char* sql : {schema::DevicesTable, schema::DeviceScansTable})
+                 s.exec(Db::Main, schema::servedOnServer(sql));
+             for (const QString& sql : schema::DeviceIndexes)
                  s.exec(Db::Main, sql);
          }}};
 }

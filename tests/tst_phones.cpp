@@ -1,6 +1,9 @@
 // Counting on phones: the shop's certificate authority and this PC's
 // certificate, made, kept and renewed in the data folder.
 #include "phones/Certificates.h"
+#include "phones/Devices.h"
+#include "sheet/CountLedger.h"
+#include "tests/fixtures.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -52,6 +55,10 @@ class TestPhones : public QObject {
   private slots:
     void certificates_data();
     void certificates();
+    void pairingTokens_data();
+    void pairingTokens();
+    void pairedPhones();
+    void aScanSentAgainIsStoredOnce();
 };
 
 void TestPhones::certificates_data() {
@@ -112,6 +119,83 @@ void TestPhones::certificates() {
     // Never for an address it does not name, nor after its end.
     QVERIFY(!phoneAccepts(b.value, "10.0.0.99", later));
     QVERIFY(!phoneAccepts(b.value, second.first(), b.value.notAfter.addDays(1)));
+}
+
+void TestPhones::pairingTokens_data() {
+    QTest::addColumn<QString>("taken"); // what is taken, and how many seconds after showing
+    QTest::addColumn<QString>("said");  // what each taking gave
+    QTest::newRow("within two minutes, once") << "shown@10 shown@20"
+                                              << "yes no";
+    QTest::newRow("at two minutes: too late") << "shown@120"
+                                              << "no";
+    QTest::newRow("just before") << "shown@119"
+                                 << "yes";
+    QTest::newRow("a token never shown") << "other@1"
+                                         << "no";
+    QTest::newRow("a clock that went back") << "shown@-5"
+                                            << "no";
+}
+
+// The QR code's token pairs one phone, only within two minutes of being shown.
+void TestPhones::pairingTokens() {
+    QFETCH(QString, taken);
+    QFETCH(QString, said);
+    phones::Pairing pairing;
+    const QDateTime shownAt(QDate(2026, 12, 9), QTime(9, 0), Qt::UTC);
+    const QString token = pairing.issue(shownAt);
+    QStringList got;
+    for (const QString& t : taken.split(' ')) {
+        const QString which = t.section('@', 0, 0) == "shown" ? token : phones::newToken();
+        got << (pairing.take(which, shownAt.addSecs(t.section('@', 1).toInt())) ? "yes" : "no");
+    }
+    QCOMPARE(got.join(' '), said);
+}
+
+// A paired phone's token opens the ledger until it is revoked; the ledger
+// keeps only its hash, and the phone's name is unique among those paired.
+void TestPhones::pairedPhones() {
+    TempStore t;
+    const QDateTime now(QDate(2026, 12, 9), QTime(9, 0), Qt::UTC);
+    const auto token = phones::pairDevice(t.store(), "レジ横のスマホ", "山田", now);
+    QVERIFY2(token, qPrintable(token.error()));
+    QCOMPARE(t.count(Db::Main, "端末", "鍵 = '" + token.value + "'"), 0);
+    QVERIFY(!phones::pairDevice(t.store(), " レジ横のスマホ ", "佐藤", now));
+    const auto found = phones::deviceOf(t.store(), token.value, now.addSecs(60));
+    QVERIFY2(found && found.value, qPrintable(found.error()));
+    QCOMPARE(found.value->name + "/" + found.value->counter, QString("レジ横のスマホ/山田"));
+    QCOMPARE(found.value->lastSeen, now.addSecs(60).toString(Qt::ISODate));
+    QVERIFY(!phones::deviceOf(t.store(), phones::newToken(), now).value);
+    VERIFY_OK(phones::revokeDevice(t.store(), found.value->id, now));
+    QVERIFY(!phones::deviceOf(t.store(), token.value, now).value);
+    QVERIFY(phones::devices(t.store(), now.date()).value.isEmpty());
+    // Its name is free again.
+    VERIFY_OK(phones::pairDevice(t.store(), "レジ横のスマホ", "佐藤", now));
+}
+
+// A phone back on the Wi-Fi sends its queued scans again: each is stored
+// once, in the phone's name, and the list of phones counts its entries.
+void TestPhones::aScanSentAgainIsStoredOnce() {
+    TempStore t;
+    t.addProduct("A01", "りんご", "個", 100, 0, "果物");
+    const QDateTime now(QDate(2026, 12, 9), QTime(9, 0), Qt::UTC);
+    VERIFY_OK(phones::pairDevice(t.store(), "棚A のスマホ", "山田", now));
+    const phones::Device phone = phones::devices(t.store(), now.date()).value.value(0);
+    const QDate day(2026, 12, 31);
+    const QStringList sent{"s1", "s2", "s1", "s2", "s3"};
+    QStringList said;
+    for (const QString& id : sent) {
+        const auto r = sheet::recordScan(t.store(), day, "果物", "A01", 1, phone.counter,
+                                         {phone.id, phone.name, id});
+        VERIFY_OK(r);
+        said << QString("%1%2").arg(r.value.quantity).arg(r.value.repeat ? "(again)" : "");
+    }
+    QCOMPARE(said.join(' '), QString("1 2 2(again) 2(again) 3"));
+    QCOMPARE(t.count(Db::Main, "棚卸記録", "端末 = '棚A のスマホ' AND 担当 = '山田'"), 3);
+    QCOMPARE(phones::devices(t.store(), day).value.value(0).entriesToday, 3);
+    // Another phone's scan of the same id is its own.
+    VERIFY_OK(
+        sheet::recordScan(t.store(), day, "果物", "A01", 1, "佐藤", {phone.id + 1, "x", "s1"}));
+    QCOMPARE(t.store().scalar(Db::Main, "SELECT 数量 FROM 在庫表").toInt(), 4);
 }
 
 QTEST_GUILESS_MAIN(TestPhones)
