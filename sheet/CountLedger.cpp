@@ -214,7 +214,21 @@ Result<int> recordUncountedZero(Store& store, const QDate& date, const QString& 
     });
 }
 
-Result<qint64> undoEntry(Store& store, qint64 entryId, const QString& counter) {
+Result<qint64> lastScanOf(Store& store, const QDate& date, const QString& terminal) {
+    return guardedValue<qint64>([&] {
+        return store
+            .scalar(
+                Db::Main,
+                "SELECT id FROM 棚卸記録 WHERE 日付 = ? AND 端末 = ? AND 種類 = ? AND id NOT IN "
+                "(SELECT 取消 FROM 棚卸記録 WHERE 日付 = ? AND 取消 IS NOT NULL) ORDER BY id "
+                "DESC LIMIT 1",
+                {dateKey(date), terminal, entryKind::Scanned, dateKey(date)})
+            .toLongLong();
+    });
+}
+
+Result<qint64> undoEntry(Store& store, qint64 entryId, const QString& counter,
+                         const QString& terminal) {
     return guardedValue<qint64>([&] {
         Transaction t(store, Db::Main);
         const QString entryFields = "日付, coalesce(商品区分, ''), code, 品名, 種類, 前数量, "
@@ -285,7 +299,7 @@ Result<qint64> undoEntry(Store& store, qint64 entryId, const QString& counter) {
         const qint64 id =
             recordEntry(store, day, entryKind::Undone,
                         {sheetCategory, code, name, line.isEmpty() ? QVariant() : line[1], after},
-                        {e[7], e[8]}, counter, when, entryId);
+                        {e[7], e[8]}, counter, when, entryId, terminal);
         raiseVersion(store, day, sheetCategory, when);
         t.commitKnown();
         return id;

@@ -50,6 +50,10 @@ Result<int> recordUncountedZero(Store& store, const QDate& date, const QString& 
 // comes back), recorded as an entry 取消 naming it. Refused when the date is
 // closed, the entry is already taken back or is itself an undo, or the line
 // would go below zero. Gives the new entry's id.
-Result<qint64> undoEntry(Store& store, qint64 entryId, const QString& counter);
+// terminal: the undo's 端末 (this PC's host name when empty).
+Result<qint64> undoEntry(Store& store, qint64 entryId, const QString& counter,
+                         const QString& terminal = QString());
+// The newest scan of the date from the terminal that is not taken back (0: none).
+Result<qint64> lastScanOf(Store& store, const QDate& date, const QString& terminal);
 
 } // namespace sheet

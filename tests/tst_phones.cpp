@@ -2,10 +2,14 @@
 // certificate, made, kept and renewed in the data folder.
 #include "phones/Certificates.h"
 #include "phones/Devices.h"
+#include "phones/PhoneApi.h"
 #include "sheet/CountLedger.h"
 #include "tests/fixtures.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -59,6 +63,8 @@ class TestPhones : public QObject {
     void pairingTokens();
     void pairedPhones();
     void aScanSentAgainIsStoredOnce();
+    void whatThePageAsks_data();
+    void whatThePageAsks();
 };
 
 void TestPhones::certificates_data() {
@@ -196,6 +202,132 @@ void TestPhones::aScanSentAgainIsStoredOnce() {
     VERIFY_OK(
         sheet::recordScan(t.store(), day, "果物", "A01", 1, "佐藤", {phone.id + 1, "x", "s1"}));
     QCOMPARE(t.store().scalar(Db::Main, "SELECT 数量 FROM 在庫表").toInt(), 4);
+}
+
+void TestPhones::whatThePageAsks_data() {
+    // Requests: "METHOD path body", "@" at the end: with the phone's token;
+    // $P the QR code's token, $X a token never given; "plain " before: without
+    // TLS; "revoke", "close": the PC revokes the phone, closes the date.
+    QTest::addColumn<QStringList>("requests");
+    QTest::addColumn<QString>("statuses");
+    QTest::addColumn<QString>(
+        "check"); // of the last answer (field=value) or the ledger (sql:…=value)
+    const QString scan = R"(POST /api/scan {"id":"%1","date":"2026-12-31","code":"%2"%3} @)";
+    const auto sc = [&](const QString& id, const QString& code = "A01", const QString& more = "") {
+        return scan.arg(id, code, more);
+    };
+    const auto row = [](const char* name, const QStringList& requests, const char* statuses,
+                        const char* check) {
+        QTest::newRow(name) << requests << statuses << check;
+    };
+    row("pairing with the QR code's token",
+        {R"(POST /api/pair {"token":"$P","name":"棚B のスマホ","counter":"佐藤"})"}, "200",
+        "name=棚B のスマホ");
+    row("the token pairs one phone only",
+        {R"(POST /api/pair {"token":"$P","name":"一台目"})",
+         R"(POST /api/pair {"token":"$P","name":"二台目"})"},
+        "200 403", "error~=QR コード");
+    row("a scan sent again is stored once", {sc("s1"), sc("s1"), sc("s2")}, "200 200 200",
+        "sql:SELECT 数量 FROM 在庫表=2");
+    row("the answer says what is stored", {sc("s1"), sc("s2", "A01", R"(,"count":5)")}, "200 200",
+        "quantity=6");
+    row("a code no product has", {sc("s1", "X99")}, "200", "known=false");
+    row("a code with SQL in it is only a code", {sc("s1", "1');DELETE FROM 商品マスタ;--")}, "200",
+        "sql:SELECT count(*) FROM 商品マスタ=1");
+    row("no token", {R"(GET /api/me)"}, "401", "error~=もう一度登録");
+    row("a token never given", {R"(GET /api/me)"}, "401", "error~=登録されていない");
+    row("a revoked phone", {"GET /api/me @", "revoke", "GET /api/me @"}, "200 0 401",
+        "error~=解除");
+    row("without TLS", {"plain GET /api/me @"}, "403", "error~=https://");
+    row("a body over 64 KB", {"POST /api/scan " + QString(70000, 'x') + " @"}, "413",
+        "error~=大きすぎ");
+    row("JSON that is none", {"POST /api/scan {\"id\": @"}, "400", "error~=読めません");
+    row("a code over 64 characters", {sc("s1", QString(65, '9'))}, "400", "error~=64");
+    row("a count over 999,999", {sc("s1", "A01", R"(,"count":1000000)")}, "400", "error~=数量");
+    row("a count of a half", {sc("s1", "A01", R"(,"count":1.5)")}, "400", "error~=数量");
+    row("the phone's last scan taken back",
+        {sc("s1"), sc("s2"), R"(POST /api/undo {"date":"2026-12-31"} @)"}, "200 200 200",
+        "sql:SELECT 種類 || CAST(後数量 AS TEXT) || 端末 FROM 棚卸記録 ORDER BY id DESC LIMIT "
+        "1=取消1棚A");
+    row("nothing to take back", {R"(POST /api/undo {"date":"2026-12-31"} @)"}, "404",
+        "error~=ありません");
+    row("a closed date", {sc("s1"), "close", sc("s2")}, "200 0 409", "error~=確定");
+    row("the shelf's uncounted products",
+        {"GET /api/progress?date=2026-12-31&shelf=S1 @", sc("s1"),
+         "GET /api/progress?date=2026-12-31&shelf=S1 @"},
+        "200 200 200", "uncounted=#0");
+    row("another shelf", {"GET /api/progress?date=2026-12-31&shelf=S2 @"}, "200", "uncounted=#0");
+    row("a path there is not", {"GET /api/nothing @"}, "404", "error~=ありません");
+}
+
+// The page's requests as the server hands them over: what is stored, what
+// is refused and why, whoever sends them.
+void TestPhones::whatThePageAsks() {
+    QFETCH(QStringList, requests);
+    QFETCH(QString, statuses);
+    QFETCH(QString, check);
+    TempStore t;
+    t.addProduct("A01", "りんご", "個", 100, 0, "果物");
+    t.store().exec(Db::Main, "UPDATE 商品マスタ SET 棚番 = 'S1'");
+    const QDateTime now(QDate(2026, 12, 9), QTime(9, 0), Qt::UTC);
+    phones::Pairing pairing;
+    const QString qr = pairing.issue(now);
+    const QString token = phones::pairDevice(t.store(), "棚A", "山田", now).value;
+    QStringList days;
+    phones::PhoneApi api(
+        t.store(), pairing, [&] { return now.addSecs(30); },
+        [&](const QString& day) { days << day; });
+    QStringList got;
+    phones::Response last;
+    for (QString r : requests) {
+        if (r == "revoke" || r == "close") {
+            if (r == "revoke")
+                VERIFY_OK(phones::revokeDevice(t.store(), 1, now));
+            else
+                VERIFY_OK(sheet::close在庫表(t.store(), QDate(2026, 12, 31)));
+            got << "0";
+            continue;
+        }
+        phones::Request q;
+        q.secure = !r.startsWith("plain ");
+        if (!q.secure)
+            r = r.mid(6);
+        if (r.endsWith(" @")) {
+            r.chop(2);
+            q.bearer = QTest::currentDataTag() == QByteArray("a token never given")
+                           ? phones::newToken()
+                           : token;
+        }
+        q.method = r.section(' ', 0, 0).toLatin1();
+        const QString target = r.section(' ', 1, 1);
+        q.path = target.section('?', 0, 0);
+        for (const QString& kv : target.section('?', 1).split('&', Qt::SkipEmptyParts))
+            q.query.insert(kv.section('=', 0, 0), kv.section('=', 1));
+        q.body = r.section(' ', 2).replace("$P", qr).toUtf8();
+        last = api.handle(q);
+        got << QString::number(last.status);
+    }
+    QCOMPARE(got.join(' '), statuses);
+    const int eq = check.lastIndexOf('=');
+    const QString what = check.left(eq), want = check.mid(eq + 1);
+    QString actual;
+    if (what.startsWith("sql:")) {
+        actual = t.store().scalar(Db::Main, what.mid(4)).toString();
+    } else {
+        const QJsonValue v =
+            QJsonDocument::fromJson(last.body).object().value(QString(what).remove('~'));
+        actual = v.isArray()    ? "#" + QString::number(v.toArray().size())
+                 : v.isBool()   ? (v.toBool() ? "true" : "false")
+                 : v.isDouble() ? QString::number(v.toDouble())
+                                : v.toString();
+    }
+    if (what.endsWith('~'))
+        QVERIFY2(actual.contains(want), qPrintable(actual));
+    else
+        QCOMPARE(actual, want);
+    // Each change tells the PC's windows of its day.
+    for (const QString& d : days)
+        QCOMPARE(d, QString("2026-12-31"));
 }
 
 QTEST_GUILESS_MAIN(TestPhones)
