@@ -3,6 +3,7 @@
 #include "phones/Certificates.h"
 #include "phones/Devices.h"
 #include "phones/PhoneApi.h"
+#include "phones/PhoneServer.h"
 #include "sheet/CountLedger.h"
 #include "tests/fixtures.h"
 
@@ -16,6 +17,8 @@
 
 #include <sys/stat.h>
 
+#include <QSignalSpy>
+#include <httplib.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
@@ -65,6 +68,7 @@ class TestPhones : public QObject {
     void aScanSentAgainIsStoredOnce();
     void whatThePageAsks_data();
     void whatThePageAsks();
+    void servedOverHttps();
 };
 
 void TestPhones::certificates_data() {
@@ -328,6 +332,66 @@ void TestPhones::whatThePageAsks() {
     // Each change tells the PC's windows of its day.
     for (const QString& d : days)
         QCOMPARE(d, QString("2026-12-31"));
+}
+
+// The page's requests over HTTPS as a phone that trusts the shop's
+// authority sends them; the plain port offers the authority and nothing else.
+void TestPhones::servedOverHttps() {
+    TempStore t;
+    t.addProduct("A01", "りんご", "個", 100, 0, "果物");
+    QTemporaryDir dir;
+    const auto certs = phones::ensureCertificates(dir.path() + "/phones", {"127.0.0.1"});
+    QVERIFY2(certs, qPrintable(certs.error()));
+    phones::PhoneServer server(t.path(), t.serverAddress(), dir.path());
+    QSignalSpy recorded(&server, &phones::PhoneServer::recorded);
+    // A free pair of ports on loopback, as the PC would offer another one.
+    int port = 0;
+    for (int p = 20000 + int(QCoreApplication::applicationPid() % 20000); !port && p < 65000;
+         p += 2)
+        if (server.start(certs.value, "127.0.0.1", p))
+            port = p;
+    QVERIFY(port);
+    X509_STORE* trusted = X509_STORE_new();
+    X509* ca = certOf(certs.value.caPem);
+    X509_STORE_add_cert(trusted, ca);
+    X509_free(ca);
+    httplib::SSLClient phone("127.0.0.1", port);
+    phone.set_ca_cert_store(trusted);
+    phone.enable_server_certificate_verification(true);
+    const std::string pairing =
+        R"({"token":")" + server.pairingToken().toStdString() + R"(","name":"棚A"})";
+    auto paired = phone.Post("/api/pair", pairing, "application/json");
+    QVERIFY(paired);
+    QCOMPARE(paired->status, 200);
+    const QString device = QJsonDocument::fromJson(QByteArray::fromStdString(paired->body))
+                               .object()["device"]
+                               .toString();
+    const httplib::Headers auth{{"Authorization", "Bearer " + device.toStdString()}};
+    auto scanned =
+        phone.Post("/api/scan", auth, R"({"id":"s1","date":"2026-12-31","code":"A01","count":3})",
+                   "application/json");
+    QVERIFY(scanned);
+    QCOMPARE(scanned->status, 200);
+    QCOMPARE(t.store().scalar(Db::Main, "SELECT 数量 FROM 在庫表").toInt(), 3);
+    QTRY_COMPARE(recorded.size(), 1);
+    QCOMPARE(recorded.first().value(0).toString(), QString("2026-12-31"));
+    // A phone that does not trust the authority gets no answer.
+    httplib::SSLClient stranger("127.0.0.1", port);
+    stranger.enable_server_certificate_verification(true);
+    stranger.set_ca_cert_path("/nonexistent");
+    QVERIFY(!stranger.Get("/api/me"));
+    // Plain HTTP: the authority to install, the page's address; never the ledger.
+    httplib::Client plain("127.0.0.1", port + 1);
+    auto offered = plain.Get("/ca.crt");
+    QVERIFY(offered);
+    QCOMPARE(QByteArray::fromStdString(offered->body), certs.value.caPem);
+    auto page = plain.Get("/");
+    QVERIFY(page &&
+            page->body.find("https://127.0.0.1:" + std::to_string(port)) != std::string::npos);
+    auto ledger = plain.Post("/api/scan", auth, R"({"id":"s2"})", "application/json");
+    QVERIFY(ledger && ledger->status == 404);
+    server.stop();
+    QVERIFY(!phone.Get("/api/me", auth));
 }
 
 QTEST_GUILESS_MAIN(TestPhones)
