@@ -13,6 +13,7 @@
 #include "history/CountDialogs.h"
 #include "history/HistoryDialogs.h"
 #include "msg/Msg.h"
+#include "phones/PhoneDialog.h"
 #include "products/ProductTab.h"
 #include "sheet/SheetTab.h"
 #include "store/Notices.h"
@@ -137,6 +138,18 @@ FrmStolva::FrmStolva() {
                 dlg->setAttribute(Qt::WA_DeleteOnClose);
                 dlg->show();
             });
+    connect(m_sheet, &SheetTab::phonesRequested, this, [this] {
+        if (!m_phones) {
+            // The phones reach the ledger as another PC would, with a work file of their own.
+            m_phones = new phones::PhoneServer(m_store.dataPath(), m_store.serverAddress(),
+                                               m_store.dataPath() + "phones/work", this);
+            connect(m_phones, &phones::PhoneServer::recorded, m_notices, &CountNotices::announce);
+        }
+        delete findChild<phones::PhoneDialog*>();
+        auto* dlg = new phones::PhoneDialog(m_store, *m_phones, this);
+        dlg->setAttribute(Qt::WA_DeleteOnClose);
+        dlg->show();
+    });
     connect(m_sheet, &SheetTab::historyRequested, this, [this, counter](const QDate& date) {
         delete findChild<history::EntriesDialog*>();
         auto* dlg = new history::EntriesDialog(m_store, m_notices, date, counter, this);
@@ -330,6 +343,9 @@ void FrmStolva::restoreBackup(const QString& path) {
         return;
     }
     m_notices->listen();
+    // The phones' service had the replaced data open: it starts again when asked.
+    if (m_phones)
+        m_phones->stop();
     Clear在庫表();
     Clear商品情報();
     Clearコード表();
@@ -367,6 +383,9 @@ void FrmStolva::closeEvent(QCloseEvent* e) {
     }
     if (m_hint)
         m_hint->close();
+    // Serving ends with Stolva: nothing listens once it is closed.
+    if (m_phones)
+        m_phones->stop();
     m_store.close();
     e->accept();
 }

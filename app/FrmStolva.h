@@ -17,6 +17,9 @@ class HelpWindow;
 class QTabWidget;
 class QPrinter;
 class CountNotices;
+namespace phones {
+class PhoneServer;
+}
 class SheetTab;
 class ProductTab;
 class CodeTab;
@@ -83,6 +86,7 @@ class FrmStolva : public QMainWindow {
 
     Store m_store;
     CountNotices* m_notices;
+    phones::PhoneServer* m_phones = nullptr; // serving the phones' page, while asked to
     RefModels m_refs;
     QTabWidget* m_tabs;
     SheetTab* m_sheet;

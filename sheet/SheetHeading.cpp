@@ -109,7 +109,10 @@ SheetHeading::SheetHeading(QWidget* parent) : QWidget(parent) {
     progress->setToolTip(QStringLiteral("棚番・商品区分ごとの棚卸済みと未棚卸の商品"));
     QPushButton* history = makeButton(this, "cmd変更履歴", "履歴");
     history->setToolTip(QStringLiteral("実施日の記録（だれが、どの PC で、いつ）と取消"));
-    for (QPushButton* b : {progress, history}) {
+    QPushButton* phones = makeButton(this, "cmdスマホ棚卸", "スマホで数える");
+    phones->setToolTip(QStringLiteral("お店の Wi-Fi でスマホから数えます（受付と登録）"));
+    connect(phones, &QPushButton::clicked, this, &SheetHeading::phonesRequested);
+    for (QPushButton* b : {progress, history, phones}) {
         b->setFixedWidth(b->fontMetrics().horizontalAdvance(b->text()) + 28);
         second->addWidget(b);
     }

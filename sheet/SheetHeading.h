@@ -37,6 +37,7 @@ class SheetHeading : public QWidget {
     void reopenRequested();
     void progressRequested();
     void historyRequested();
+    void phonesRequested();
     void rereadRequested();
 
   private:

@@ -26,6 +26,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
@@ -47,9 +48,12 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTreeWidget>
+#include <QUrlQuery>
 #include <QValueAxis>
+#include <httplib.h>
 
 using sheet::ColAmount;
 using sheet::ColCategory;
@@ -94,6 +98,7 @@ class WorkFileLock {
 class TestWindow : public QObject {
     Q_OBJECT
   private slots:
+    void phonesPairedFromTheDialog();
     void startShowsBlankSheetAndEmptySlots();
     void everyControlHasItsNameAndCaption_data();
     void everyControlHasItsNameAndCaption();
@@ -1223,6 +1228,54 @@ void TestWindow::stockOverTime() {
              QStringList({"ねぎ||3|3||242|242", "みかん|5||-5|150||-150",
                           "りんご|10|8|-2|1,000|800|-200", "合計|15|11|-4|1,150|1,042|-108"}));
     QCOMPARE(printed, (QVector<QPair<QString, int>>{{"棚卸集計表", 1}, {"在庫比較表", 1}}));
+}
+
+// 「スマホで数える」: serving on, a phone paired by the QR code's address,
+// its scans in the list of phones, its registration revoked, serving off.
+void TestWindow::phonesPairedFromTheDialog() {
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    QSettings().setValue("phones/host", "127.0.0.1");
+    QSettings().setValue("phones/port", 20000 + int(QCoreApplication::applicationPid() % 20000));
+    Started s;
+    s.store().exec(Db::Main, "INSERT INTO 商品マスタ (code, 品名) VALUES ('A01', 'りんご')");
+    s.click("cmdスマホ棚卸");
+    auto* dlg = s.find<QDialog>("dlgスマホ棚卸");
+    QVERIFY(dlg && dlg->isVisible());
+    user::click(dlg->findChild<QWidget*>("chkスマホ受付"));
+    auto* qr = dlg->findChild<QLabel*>("imgQR");
+    QVERIFY2(!qr->pixmap().isNull(),
+             qPrintable(s.msgs.presenter.shown.isEmpty() ? QString()
+                                                         : s.msgs.presenter.shown.last().text));
+    // What the QR code says: the address, the pairing token, the certificate.
+    const QUrl url(qr->toolTip());
+    const QUrlQuery fragment(url.fragment());
+    QVERIFY(fragment.queryItemValue("fp").size() == 64);
+    httplib::SSLClient phone("127.0.0.1", url.port());
+    phone.enable_server_certificate_verification(false); // the fingerprint is checked by the page
+    auto paired = phone.Post("/api/pair",
+                             R"({"token":")" + fragment.queryItemValue("pair").toStdString() +
+                                 R"(","name":"棚A","counter":"山田"})",
+                             "application/json");
+    QVERIFY(paired && paired->status == 200);
+    const std::string device =
+        QJsonDocument::fromJson(QByteArray::fromStdString(paired->body))["device"]
+            .toString()
+            .toStdString();
+    const httplib::Headers auth{{"Authorization", "Bearer " + device}};
+    const std::string scan = R"({"id":"s1","date":")" +
+                             QDate::currentDate().toString(Qt::ISODate).toStdString() +
+                             R"(","code":"A01"})";
+    QVERIFY(phone.Post("/api/scan", auth, scan, "application/json")->status == 200);
+    auto* list = dlg->findChild<QTableView*>("lst端末");
+    QTRY_COMPARE(list->model()->index(0, 3).data().toString(), QString("1"));
+    QCOMPARE(list->model()->index(0, 0).data().toString(), QString("棚A"));
+    user::click(list->viewport(), list->visualRect(list->model()->index(0, 0)).center());
+    s.msgs.presenter.answers << true;
+    user::click(dlg->findChild<QWidget*>("cmd端末解除"));
+    QCOMPARE(phone.Get("/api/me", auth)->status, 401);
+    user::click(dlg->findChild<QWidget*>("chkスマホ受付"));
+    QVERIFY(!phone.Get("/api/me", auth));
 }
 
 STOLVA_WINDOW_TEST_MAIN(TestWindow)

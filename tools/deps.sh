@@ -7,7 +7,7 @@ PKGS=(qt6-base-dev libqt6sql6-sqlite qt6-base-dev-tools qt6-translations-l10n li
       libsqlite3-dev poppler-utils
       libxlsxwriter-dev liborcus-dev pkg-config python3-openpyxl
       postgresql-15 libqt6sql6-psql libreoffice-calc-nogui libssl-dev
-      libcpp-httplib-dev "$@")
+      libcpp-httplib-dev libqrencode-dev "$@")
 missing=()
 for p in "${PKGS[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
