@@ -1,5 +1,6 @@
 #include "phones/PhoneServer.h"
 
+#include <QFile>
 #include <QMetaObject>
 #include <QMutex>
 #include <QMutexLocker>
@@ -130,6 +131,17 @@ Status PhoneServer::start(const Certificates& certs, const QString& host, int po
         out.status = answer.status;
         out.set_content(answer.body.toStdString(), "application/json; charset=utf-8");
     };
+    // The counting page: everything it runs comes from here, nothing from the internet.
+    m_tls->Get("/", [](const httplib::Request&, httplib::Response& out) {
+        QFile page(QStringLiteral(":/phones/index.html"));
+        page.open(QIODevice::ReadOnly);
+        out.set_header("Content-Security-Policy",
+                       "default-src 'self'; script-src 'self' 'unsafe-inline'; style-src 'self' "
+                       "'unsafe-inline'; connect-src 'self'; media-src 'self' blob: mediastream:");
+        out.set_header("X-Content-Type-Options", "nosniff");
+        out.set_header("Cache-Control", "no-store");
+        out.set_content(page.readAll().toStdString(), "text/html; charset=utf-8");
+    });
     m_tls->Get("/api/.*", serve);
     m_tls->Post("/api/.*", serve);
     const QByteArray ca = certs.caPem;

@@ -375,6 +375,12 @@ void TestPhones::servedOverHttps() {
     QCOMPARE(t.store().scalar(Db::Main, "SELECT 数量 FROM 在庫表").toInt(), 3);
     QTRY_COMPARE(recorded.size(), 1);
     QCOMPARE(recorded.first().value(0).toString(), QString("2026-12-31"));
+    // The page itself, from this PC alone.
+    auto page = phone.Get("/");
+    QVERIFY(page && page->status == 200);
+    QVERIFY(page->body.find("Stolva 棚卸") != std::string::npos);
+    QVERIFY(page->body.find("http") == std::string::npos);
+    QVERIFY(page->get_header_value("Content-Security-Policy").find("default-src 'self'") == 0);
     // A phone that does not trust the authority gets no answer.
     httplib::SSLClient stranger("127.0.0.1", port);
     stranger.enable_server_certificate_verification(true);
@@ -385,9 +391,9 @@ void TestPhones::servedOverHttps() {
     auto offered = plain.Get("/ca.crt");
     QVERIFY(offered);
     QCOMPARE(QByteArray::fromStdString(offered->body), certs.value.caPem);
-    auto page = plain.Get("/");
-    QVERIFY(page &&
-            page->body.find("https://127.0.0.1:" + std::to_string(port)) != std::string::npos);
+    auto offer = plain.Get("/");
+    QVERIFY(offer &&
+            offer->body.find("https://127.0.0.1:" + std::to_string(port)) != std::string::npos);
     auto ledger = plain.Post("/api/scan", auth, R"({"id":"s2"})", "application/json");
     QVERIFY(ledger && ledger->status == 404);
     server.stop();
