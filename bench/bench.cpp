@@ -15,6 +15,7 @@
 #include "exchange/Import.h"
 #include "exchange/Workbook.h"
 #include "history/HistoryOps.h"
+#include "phones/PhoneServer.h"
 #include "products/ProductOps.h"
 #include "report/Paint.h"
 #include "report/Report.h"
@@ -35,6 +36,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QMainWindow>
 #include <QProcess>
 #include <QRegularExpression>
@@ -46,6 +48,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <httplib.h>
 #include <vector>
 
 namespace {
@@ -520,6 +523,69 @@ void countingRows(Store& store, Raw& raw, std::vector<Line>& lines) {
                      })});
 }
 
+// A phone's scan over HTTPS on loopback, from the request to the stored entry
+// and the answer; its floor: the same scan stored directly, plus one HTTPS
+// request and answer of the page (8 KB) on the same kept-alive connection.
+void phoneRows(const QString& root, std::vector<Line>& lines) {
+    const QString dir = root + "/phones";
+    {
+        Store s;
+        check(s.open(dir + "/"), "open for phones");
+        gen::products(s, 1000);
+    }
+    const auto certs = phones::ensureCertificates(dir + "/phones", {"127.0.0.1"});
+    check(certs, "certificates");
+    phones::PhoneServer server(dir + "/", std::nullopt, dir);
+    int port = 0;
+    for (int p = 30000; !port && p < 30100; p += 2)
+        if (server.start(certs.value, "127.0.0.1", p))
+            port = p;
+    if (!port) {
+        std::printf("no free port for the phone rows\n");
+        return;
+    }
+    httplib::SSLClient phone("127.0.0.1", port);
+    phone.enable_server_certificate_verification(false);
+    phone.set_keep_alive(true);
+    phone.set_tcp_nodelay(true);
+    const auto paired = phone.Post(
+        "/api/pair", R"({"token":")" + server.pairingToken().toStdString() + R"(","name":"b"})",
+        "application/json");
+    if (!paired || paired->status != 200) {
+        std::printf("the bench phone did not pair\n");
+        return;
+    }
+    const std::string device =
+        QJsonDocument::fromJson(QByteArray::fromStdString(paired->body))["device"]
+            .toString()
+            .toStdString();
+    const httplib::Headers auth{{"Authorization", "Bearer " + device}};
+    int n = 0;
+    const auto scan = [&] {
+        const std::string body = R"({"id":"b)" + std::to_string(n) + R"(","date":"2026-06-20",)" +
+                                 R"("code":")" + gen::productCode(n % 20).toStdString() + R"("})";
+        ++n;
+        const auto r = phone.Post("/api/scan", auth, body, "application/json");
+        if (!r || r->status != 200)
+            check(Status::failed("phone scan"), "phone scan");
+    };
+    for (int i = 0; i < 20; ++i)
+        scan();
+    const double served = measure(31, {}, scan);
+    Store direct;
+    direct.setWorkFolder(root + "/phones-direct");
+    check(direct.open(dir + "/"), "open directly");
+    int d = 0;
+    const double stored = measure(31, {}, [&] {
+        check(sheet::recordScan(direct, QDate(2026, 6, 21), QString(), gen::productCode(d++ % 20),
+                                1, "b"),
+              "scan");
+    });
+    const double page = measure(31, {}, [&] { phone.Get("/"); });
+    lines.push_back({"one phone scan over HTTPS stored", served, stored + page});
+    server.stop();
+}
+
 // The rows of a ledger on a server 2.5 ms away: a throwaway PostgreSQL 15
 // server (tools/pg.sh) behind a proxy that delays each direction 1.25 ms.
 // Without PostgreSQL installed the rows are left out, said so.
@@ -947,6 +1013,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption emptyWindow("empty-window", "the start-up floor (internal)");
     const QCommandLineOption serverOnly("server-rows", "only the rows on a server 2.5 ms away");
     cl.addOption(serverOnly);
+    const QCommandLineOption phonesOnly("phone-rows", "only the phone's scan over HTTPS");
+    cl.addOption(phonesOnly);
     const QCommandLineOption importFile("import-file",
                                         "time and peak memory of a product import preview", "CSV");
     cl.addOption(importFile);
@@ -968,6 +1036,12 @@ int main(int argc, char** argv) {
     QDir().mkpath(root);
     std::vector<Line> lines;
     const QString dir = root + "/main";
+    if (cl.isSet(phonesOnly)) {
+        phoneRows(root, lines);
+        print(lines);
+        QDir(root).removeRecursively();
+        return 0;
+    }
     if (cl.isSet(serverOnly)) {
         serverRows(root, products, lines);
         print(lines);
@@ -1017,6 +1091,7 @@ int main(int argc, char** argv) {
     backupRows(store, raw, root, products, lines);
 
     largeImportRows(root, lines);
+    phoneRows(root, lines);
     serverRows(root, products, lines);
 
     print(lines);

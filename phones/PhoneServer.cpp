@@ -117,6 +117,8 @@ Status PhoneServer::start(const Certificates& certs, const QString& host, int po
         return Status::failed(QStringLiteral("HTTPS を始められません。"), ErrorKind::Io);
     }
     m_tls->set_payload_max_length(MaxBody + 1);
+    // A scan's answer goes at once, not after the phone's next packet.
+    m_tls->set_tcp_nodelay(true);
     const auto serve = [this](const httplib::Request& in, httplib::Response& out) {
         Request r;
         r.method = QByteArray::fromStdString(in.method);
