@@ -36,23 +36,6 @@ QString count(int n) {
     return QLocale(QLocale::Japanese).toString(n);
 }
 
-// widths in twips; the stretched column takes what is left.
-QTableView* listView(QWidget* parent, const QString& name, RowsModel* model,
-                     const QVector<int>& widths, int stretched) {
-    auto* v = new QTableView(parent);
-    v->setObjectName(name);
-    v->setModel(model);
-    v->setSelectionBehavior(QAbstractItemView::SelectRows);
-    v->setSelectionMode(QAbstractItemView::SingleSelection);
-    v->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    v->verticalHeader()->setDefaultSectionSize(v->fontMetrics().height() + 6);
-    v->verticalHeader()->hide();
-    for (int c = 0; c < widths.size(); ++c)
-        v->setColumnWidth(c, twips(v, widths[c]));
-    v->horizontalHeader()->setSectionResizeMode(stretched, QHeaderView::Stretch);
-    return v;
-}
-
 void fillGroups(QTableWidget* t, const QVector<sheet::ProgressRow>& rows, const QString& none) {
     t->setRowCount(int(rows.size()));
     for (int i = 0; i < rows.size(); ++i) {
@@ -137,7 +120,7 @@ ProgressDialog::ProgressDialog(Store& store, CountNotices* notices, const QDate&
     m_listModel =
         new RowsModel({"棚番", "コード", "品名", "商品区分"},
                       {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignLeft, Qt::AlignLeft}, this);
-    m_list = listView(this, "lst未棚卸", m_listModel, {1000, 1700, 4500, 1800}, 2);
+    m_list = rowsView(this, "lst未棚卸", m_listModel, {1000, 1700, 4500, 1800}, 2);
     QPushButton* zero = makeButton(this, "cmd未棚卸ゼロ", "未棚卸を 0 として記録");
     zero->setToolTip(QStringLiteral("まだ数えていない商品を、数量 0 と数えたことにします"));
     connect(zero, &QPushButton::clicked, this, &ProgressDialog::recordZero);
@@ -252,7 +235,7 @@ EntriesDialog::EntriesDialog(Store& store, CountNotices* notices, const QDate& d
                             {Qt::AlignLeft, Qt::AlignLeft, Qt::AlignLeft, Qt::AlignLeft,
                              Qt::AlignLeft, Qt::AlignLeft, Qt::AlignRight},
                             this);
-    m_grid = listView(this, "grd変更履歴", m_model, {1500, 1200, 1200, 1500, 900, 4000, 1300}, 5);
+    m_grid = rowsView(this, "grd変更履歴", m_model, {1500, 1200, 1200, 1500, 900, 4000, 1300}, 5);
     QPushButton* undo = makeButton(this, "cmd記録取消", "この記録を取り消す");
     undo->setToolTip(
         QStringLiteral("選んだ記録の数量の変化を元に戻します（取消も記録に残ります）"));

@@ -75,14 +75,7 @@ PhoneDialog::PhoneDialog(Store& store, PhoneServer& server, QWidget* parent)
     QPushButton* again = makeButton(this, "cmd新しいQR", "新しい QR コード");
     m_model = new RowsModel({"名前", "担当", "最終接続", "今日の記録"},
                             {Qt::AlignLeft, Qt::AlignLeft, Qt::AlignLeft, Qt::AlignRight}, this);
-    m_devices = new QTableView(this);
-    m_devices->setObjectName("lst端末");
-    m_devices->setModel(m_model);
-    m_devices->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_devices->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_devices->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_devices->verticalHeader()->hide();
-    m_devices->horizontalHeader()->setStretchLastSection(true);
+    m_devices = rowsView(this, "lst端末", m_model, {2200, 1500, 1800, 1200}, 3);
     QPushButton* revoke = makeButton(this, "cmd端末解除", "登録を解除");
     QPushButton* close = makeButton(this, "cmdスマホ閉じる", "閉じる");
     m_said = makeLabel(this, "lblスマホ", QString());

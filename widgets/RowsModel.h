@@ -5,6 +5,9 @@
 #include <QStringList>
 #include <QVector>
 
+class QTableView;
+class QWidget;
+
 // A read-only list of texts as a table: what a read gave, shown as it is
 // (thousands of rows without an item each), some rows greyed.
 class RowsModel : public QAbstractTableModel {
@@ -47,3 +50,8 @@ class RowsModel : public QAbstractTableModel {
     QVector<QStringList> m_rows;
     QVector<bool> m_grey;
 };
+
+// A list of such rows, one chosen at a time: columns `widths` twips wide,
+// the stretched one taking what is left.
+QTableView* rowsView(QWidget* parent, const QString& name, RowsModel* model,
+                     const QVector<int>& widths, int stretched);
