@@ -28,10 +28,14 @@ PhoneApi::PhoneApi(Store& store, Pairing& pairing, Clock clock,
     : m_store(store), m_pairing(pairing), m_clock(std::move(clock)),
       m_recorded(std::move(recorded)) {}
 
+Response PhoneApi::refuseInsecure() {
+    return refused(403, QStringLiteral("暗号化されていない接続では使えません。https:// "
+                                       "のアドレスを開いてください。"));
+}
+
 Response PhoneApi::handle(const Request& r) {
     if (!r.secure)
-        return refused(403, QStringLiteral("暗号化されていない接続では使えません。https:// "
-                                           "のアドレスを開いてください。"));
+        return refuseInsecure();
     if (r.body.size() > MaxBody)
         return refused(413, QStringLiteral("送られた内容が大きすぎます。"));
     QJsonObject in;
@@ -64,12 +68,18 @@ Response PhoneApi::handle(const Request& r) {
 }
 
 Response PhoneApi::pair(const QJsonObject& in) {
-    if (!m_pairing.take(in.value("token").toString(), m_clock()))
-        return refused(403, QStringLiteral("この QR コードは使えません（2 分で切れます）。PC で"
-                                           "新しい QR コードを出して、読み取ってください。"));
+    // What the phone can mend is asked before the one-time token is spent.
     const QString name = in.value("name").toString().trimmed();
     if (name.isEmpty() || name.size() > 40)
         return refused(400, QStringLiteral("端末の名前を 40 文字までで入力してください。"));
+    const QString fp = in.value("fp").toString().remove(':').toUpper();
+    if (!m_fingerprint.isEmpty() && fp != QString(m_fingerprint).remove(':').toUpper())
+        return refused(409, QStringLiteral("この QR コードはこの PC の証明書のものではありません。"
+                                           "PC の「スマホで数える」に出ている QR コードを"
+                                           "読み取ってください。"));
+    if (!m_pairing.take(in.value("token").toString(), m_clock()))
+        return refused(403, QStringLiteral("この QR コードは使えません（2 分で切れます）。PC で"
+                                           "新しい QR コードを出して、読み取ってください。"));
     const Result<QString> token =
         pairDevice(m_store, name, in.value("counter").toString().left(40), m_clock());
     if (!token)

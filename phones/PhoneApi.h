@@ -40,6 +40,10 @@ class PhoneApi {
     PhoneApi(Store& store, Pairing& pairing, Clock clock,
              std::function<void(const QString& day)> recorded = {});
     Response handle(const Request& request);
+    // The PC certificate's fingerprint the pairing QR code carries: a phone
+    // that reached another certificate (another PC, an older code) is told.
+    void setFingerprint(const QString& fingerprint) { m_fingerprint = fingerprint; }
+    static Response refuseInsecure();
 
   private:
     Response pair(const QJsonObject& in);
@@ -50,6 +54,7 @@ class PhoneApi {
     Pairing& m_pairing;
     Clock m_clock;
     std::function<void(const QString&)> m_recorded;
+    QString m_fingerprint;
 };
 
 } // namespace phones

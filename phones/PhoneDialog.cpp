@@ -54,6 +54,12 @@ namespace {
 QString listenHost() {
     return QSettings().value("phones/host", "0.0.0.0").toString();
 }
+// The addresses phones use: the LAN's when serving on all of them, else the
+// one served on.
+QStringList servedAddresses() {
+    const QString host = listenHost();
+    return host == QLatin1String("0.0.0.0") ? lanAddresses() : QStringList{host};
+}
 } // namespace
 
 PhoneDialog::PhoneDialog(Store& store, PhoneServer& server, QWidget* parent)
@@ -111,6 +117,7 @@ PhoneDialog::PhoneDialog(Store& store, PhoneServer& server, QWidget* parent)
     connect(revoke, &QPushButton::clicked, this, &PhoneDialog::revoke);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     connect(&server, &PhoneServer::recorded, this, &PhoneDialog::refresh);
+    connect(&server, &PhoneServer::renewed, this, &PhoneDialog::served);
     m_refresh.setInterval(5000); // last contacts move without entries
     connect(&m_refresh, &QTimer::timeout, this, &PhoneDialog::refresh);
     m_refresh.start();
@@ -124,12 +131,13 @@ void PhoneDialog::serve(bool on) {
         m_where->setText(QStringLiteral("受付していません"));
         return;
     }
-    const QStringList addresses = lanAddresses();
-    const Result<Certificates> certs =
-        ensureCertificates(m_store.dataPath() + QStringLiteral("phones"), addresses);
+    const QString folder = m_store.dataPath() + QStringLiteral("phones");
+    const Result<Certificates> certs = ensureCertificates(folder, servedAddresses());
     Status s = certs.status;
-    if (s)
+    if (s) {
+        m_server.watchAddresses(folder, servedAddresses);
         s = m_server.start(certs.value, listenHost(), m_port->value());
+    }
     if (!s) {
         ShowError(QStringLiteral("スマホの受付を始められませんでした。"), s.error);
         const QSignalBlocker quiet(m_serve);
@@ -137,10 +145,24 @@ void PhoneDialog::serve(bool on) {
         return;
     }
     QSettings().setValue("phones/port", m_port->value());
-    m_fingerprint = certs.value.fingerprint;
-    m_address = addresses.value(0);
+    served();
+}
+
+// Where phones reach this PC and the QR code for the next one, again when
+// the certificate was renewed for new addresses.
+void PhoneDialog::served() {
+    if (!m_server.running()) {
+        const QSignalBlocker quiet(m_serve);
+        m_serve->setChecked(false);
+        m_qr->clear();
+        m_where->setText(QStringLiteral("受付していません"));
+        return;
+    }
+    const Certificates& certs = m_server.certificates();
+    m_fingerprint = certs.fingerprint;
+    m_address = certs.addresses.value(0);
     QStringList where;
-    for (const QString& a : addresses)
+    for (const QString& a : certs.addresses)
         where << QStringLiteral("https://%1:%2/").arg(a).arg(m_port->value());
     m_where->setText(QStringLiteral("数える画面: ") + where.join(QStringLiteral("　")) +
                      QStringLiteral("\n証明書を入れる画面: http://%1:%2/")

@@ -28,6 +28,7 @@ class PhoneDialog : public QDialog {
 
   private:
     void serve(bool on);
+    void served();
     void newCode();
     void revoke();
     Store& m_store;

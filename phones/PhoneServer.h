@@ -5,6 +5,8 @@
 
 #include <QObject>
 #include <QThread>
+#include <QTimer>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -35,6 +37,13 @@ class PhoneServer : public QObject {
     // the reason when it cannot.
     Status start(const Certificates& certs, const QString& host, int port);
     void stop();
+    // Keeps the certificate right while serving: every half minute (and at
+    // checkAddresses()) the PC's addresses are asked again and the
+    // certificate in `folder` renewed when they changed or its end is near;
+    // the service then goes on with the new one and says renewed().
+    void watchAddresses(const QString& folder, std::function<QStringList()> addresses);
+    Status checkAddresses(const QDateTime& now = QDateTime::currentDateTimeUtc());
+    const Certificates& certificates() const { return m_certs; }
     bool running() const { return bool(m_tls); }
     int port() const { return m_port; }
     // A one-time token for the next QR code.
@@ -42,9 +51,16 @@ class PhoneServer : public QObject {
 
   signals:
     void recorded(const QString& day);
+    void renewed();
 
   private:
+    Status listen(const Certificates& certs);
+    void stopListening();
     QString m_dataPath, m_work;
+    Certificates m_certs;
+    QString m_host, m_certFolder;
+    std::function<QStringList()> m_addresses;
+    QTimer m_watch;
     std::optional<server::Address> m_server;
     QThread m_thread;
     Worker* m_worker = nullptr;

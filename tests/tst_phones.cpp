@@ -225,12 +225,18 @@ void TestPhones::whatThePageAsks_data() {
         QTest::newRow(name) << requests << statuses << check;
     };
     row("pairing with the QR code's token",
-        {R"(POST /api/pair {"token":"$P","name":"棚B のスマホ","counter":"佐藤"})"}, "200",
-        "name=棚B のスマホ");
+        {R"(POST /api/pair {"token":"$P","fp":"ab:cd","name":"棚B のスマホ","counter":"佐藤"})"},
+        "200", "name=棚B のスマホ");
     row("the token pairs one phone only",
-        {R"(POST /api/pair {"token":"$P","name":"一台目"})",
-         R"(POST /api/pair {"token":"$P","name":"二台目"})"},
+        {R"(POST /api/pair {"token":"$P","fp":"ABCD","name":"一台目"})",
+         R"(POST /api/pair {"token":"$P","fp":"ABCD","name":"二台目"})"},
         "200 403", "error~=QR コード");
+    row("a QR code of another certificate",
+        {R"(POST /api/pair {"token":"$P","fp":"ABCE","name":"一台目"})"}, "409", "error~=証明書");
+    row("a name left out does not spend the token",
+        {R"(POST /api/pair {"token":"$P","fp":"ABCD","name":" "})",
+         R"(POST /api/pair {"token":"$P","fp":"ABCD","name":"一台目"})"},
+        "400 200", "name=一台目");
     row("a scan sent again is stored once", {sc("s1"), sc("s1"), sc("s2")}, "200 200 200",
         "sql:SELECT 数量 FROM 在庫表=2");
     row("the answer says what is stored", {sc("s1"), sc("s2", "A01", R"(,"count":5)")}, "200 200",
@@ -281,6 +287,7 @@ void TestPhones::whatThePageAsks() {
     phones::PhoneApi api(
         t.store(), pairing, [&] { return now.addSecs(30); },
         [&](const QString& day) { days << day; });
+    api.setFingerprint("AB:CD");
     QStringList got;
     phones::Response last;
     for (QString r : requests) {
@@ -358,8 +365,9 @@ void TestPhones::servedOverHttps() {
     httplib::SSLClient phone("127.0.0.1", port);
     phone.set_ca_cert_store(trusted);
     phone.enable_server_certificate_verification(true);
-    const std::string pairing =
-        R"({"token":")" + server.pairingToken().toStdString() + R"(","name":"棚A"})";
+    const std::string pairing = R"({"token":")" + server.pairingToken().toStdString() +
+                                R"(","fp":")" + certs.value.fingerprint.toStdString() +
+                                R"(","name":"棚A"})";
     auto paired = phone.Post("/api/pair", pairing, "application/json");
     QVERIFY(paired);
     QCOMPARE(paired->status, 200);
@@ -395,7 +403,48 @@ void TestPhones::servedOverHttps() {
     QVERIFY(offer &&
             offer->body.find("https://127.0.0.1:" + std::to_string(port)) != std::string::npos);
     auto ledger = plain.Post("/api/scan", auth, R"({"id":"s2"})", "application/json");
-    QVERIFY(ledger && ledger->status == 404);
+    QVERIFY(ledger && ledger->status == 403);
+    QVERIFY(ledger->body.find("https://") != std::string::npos);
+    QCOMPARE(t.store().scalar(Db::Main, "SELECT 数量 FROM 在庫表").toInt(), 3);
+    // The iOS profile carries the same authority.
+    auto profile = plain.Get("/stolva.mobileconfig");
+    QVERIFY(profile && profile->status == 200);
+    X509* der = certOf(certs.value.caPem);
+    unsigned char* bytes = nullptr;
+    const int n = i2d_X509(der, &bytes);
+    const std::string b64 =
+        QByteArray(reinterpret_cast<const char*>(bytes), n).toBase64().toStdString();
+    OPENSSL_free(bytes);
+    X509_free(der);
+    QVERIFY(profile->body.find("<data>" + b64 + "</data>") != std::string::npos);
+    QVERIFY(profile->body.find("com.apple.security.root") != std::string::npos);
+    // The reader the page falls back on, from this PC.
+    auto reader = phone.Get("/zxing_reader.wasm");
+    QVERIFY(reader && reader->status == 200 && reader->body.compare(0, 4, "\0asm", 4) == 0);
+    QCOMPARE(QString::fromStdString(reader->get_header_value("Content-Type")),
+             QString("application/wasm"));
+    // A new address while serving: a new certificate for it, the phones still paired.
+    QStringList addresses{"127.0.0.1"};
+    server.watchAddresses(dir.path() + "/phones", [&] { return addresses; });
+    QSignalSpy renewed(&server, &phones::PhoneServer::renewed);
+    VERIFY_OK(server.checkAddresses());
+    QCOMPARE(renewed.size(), 0);
+    addresses << "10.1.2.3";
+    VERIFY_OK(server.checkAddresses());
+    QCOMPARE(renewed.size(), 1);
+    QVERIFY(server.certificates().addresses.contains("10.1.2.3"));
+    QVERIFY(server.certificates().fingerprint != certs.value.fingerprint);
+    // The phone now reaches the PC by the new address, and trusts what it sees there.
+    httplib::SSLClient again("10.1.2.3", server.port());
+    again.set_hostname_addr_map({{"10.1.2.3", "127.0.0.1"}});
+    X509_STORE* trusted2 = X509_STORE_new();
+    X509* ca2 = certOf(certs.value.caPem);
+    X509_STORE_add_cert(trusted2, ca2);
+    X509_free(ca2);
+    again.set_ca_cert_store(trusted2);
+    again.enable_server_certificate_verification(true);
+    auto still = again.Get("/api/me", auth);
+    QVERIFY(still && still->status == 200);
     server.stop();
     QVERIFY(!phone.Get("/api/me", auth));
 }
