@@ -33,11 +33,15 @@ Response PhoneApi::refuseInsecure() {
                                        "のアドレスを開いてください。"));
 }
 
+Response PhoneApi::refuseTooLarge() {
+    return refused(413, QStringLiteral("送られた内容が大きすぎます。"));
+}
+
 Response PhoneApi::handle(const Request& r) {
     if (!r.secure)
         return refuseInsecure();
     if (r.body.size() > MaxBody)
-        return refused(413, QStringLiteral("送られた内容が大きすぎます。"));
+        return refuseTooLarge();
     QJsonObject in;
     if (r.method == "POST") {
         QJsonParseError e;

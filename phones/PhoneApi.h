@@ -44,6 +44,7 @@ class PhoneApi {
     // that reached another certificate (another PC, an older code) is told.
     void setFingerprint(const QString& fingerprint) { m_fingerprint = fingerprint; }
     static Response refuseInsecure();
+    static Response refuseTooLarge();
 
   private:
     Response pair(const QJsonObject& in);

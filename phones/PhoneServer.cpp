@@ -82,7 +82,7 @@ QByteArray caPage(const QString& https) {
                "href=\"/stolva.mobileconfig\">構成プロファイル</a>をダウンロードし、「許可」"
                "を選びます。</li><li>設定 → 一般 → VPN とデバイス管理 → 「Stolva "
                "お店の証明書」→ インストール。</li><li>設定 → 一般 → 情報 → 証明書信頼設定"
-               " で「Stolva」をオンにします。</li></ol><h2>Android</h2><ol><li><a "
+               " で「Stolva お店の認証局」をオンにします。</li></ol><h2>Android</h2><ol><li><a "
                "id=\"android\" href=\"/ca.crt\">証明書</a>をダウンロードします。</li><li>設定"
                " → セキュリティ → 暗号化と認証情報 → 証明書のインストール → CA 証明書 で、"
                "ダウンロードした stolva-ca.crt を選びます。</li></ol><h2>数える</h2><p>PC の"
@@ -246,6 +246,12 @@ Status PhoneServer::listen(const Certificates& certs) {
                 out.set_content(f.readAll().toStdString(), type);
             });
     }
+    // A body over the limit is turned away before it is read; the phone is told why.
+    m_tls->set_error_handler([](const httplib::Request&, httplib::Response& out) {
+        if (out.status == 413 && out.body.empty())
+            out.set_content(PhoneApi::refuseTooLarge().body.toStdString(),
+                            "application/json; charset=utf-8");
+    });
     m_tls->Get("/api/.*", serve);
     m_tls->Post("/api/.*", serve);
     const QByteArray ca = certs.caPem;

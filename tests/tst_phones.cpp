@@ -252,6 +252,8 @@ void TestPhones::whatThePageAsks_data() {
     row("a body over 64 KB", {"POST /api/scan " + QString(70000, 'x') + " @"}, "413",
         "error~=大きすぎ");
     row("JSON that is none", {"POST /api/scan {\"id\": @"}, "400", "error~=読めません");
+    row("JSON that is no object", {"POST /api/scan \"{\\\"id\\\":\" @"}, "400",
+        "error~=読めません");
     row("a code over 64 characters", {sc("s1", QString(65, '9'))}, "400", "error~=64");
     row("a count over 999,999", {sc("s1", "A01", R"(,"count":1000000)")}, "400", "error~=数量");
     row("a count of a half", {sc("s1", "A01", R"(,"count":1.5)")}, "400", "error~=数量");

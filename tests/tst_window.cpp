@@ -1255,6 +1255,7 @@ void TestWindow::phonesPairedFromTheDialog() {
     phone.enable_server_certificate_verification(false); // the fingerprint is checked by the page
     auto paired = phone.Post("/api/pair",
                              R"({"token":")" + fragment.queryItemValue("pair").toStdString() +
+                                 R"(","fp":")" + fragment.queryItemValue("fp").toStdString() +
                                  R"(","name":"棚A","counter":"山田"})",
                              "application/json");
     QVERIFY(paired && paired->status == 200);

@@ -6,6 +6,8 @@
 #include "codes/CodeTab.h"
 #include "exchange/CsvDialogs.h"
 #include "msg/Msg.h"
+#include "phones/Devices.h"
+#include "phones/PhoneDialog.h"
 #include "products/ProductTab.h"
 #include "report/Paint.h"
 #include "sheet/SheetHeading.h"
@@ -27,6 +29,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -129,6 +132,24 @@ int main(int argc, char** argv) {
             d->grab().save(out + "/" + file);
             d->close();
         }
+        // Counting on phones: the dialog serving, two phones paired. It listens
+        // on one address of this PC only while the picture is taken.
+        const QStringList lan = phones::lanAddresses();
+        QSettings().setValue("phones/host", lan.size() > 1 ? lan.first() : "127.0.0.1");
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        phones::pairDevice(w.store(), QStringLiteral("棚Aのスマホ"), QStringLiteral("佐藤"), now);
+        phones::pairDevice(w.store(), QStringLiteral("レジ横のスマホ"), QStringLiteral("山田"),
+                           now);
+        w.findChild<QPushButton*>("cmdスマホ棚卸")->click();
+        if (auto* d = w.findChild<QDialog*>("dlgスマホ棚卸")) {
+            d->findChild<QAbstractButton*>("chkスマホ受付")->click();
+            for (int i = 0; i < 10; ++i)
+                QCoreApplication::processEvents();
+            d->grab().save(out + "/phones.png");
+            d->findChild<QAbstractButton*>("chkスマホ受付")->click();
+            d->close();
+        }
+        QSettings().remove("phones/host");
         w.findChild<QAbstractButton*>("chk直接記録")->setChecked(false);
         w.findChild<DateBox*>("dt日付")->setValue(QDate(2026, 1, 1));
         w.sheetTab()->Read在庫表();
