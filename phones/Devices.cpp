@@ -69,16 +69,28 @@ Result<QString> pairDevice(Store& store, const QString& name, const QString& cou
 
 Result<std::optional<Device>> deviceOf(Store& store, const QString& token, const QDateTime& now) {
     return guardedValue<std::optional<Device>>([&]() -> std::optional<Device> {
-        Transaction t(store, Db::Main);
-        const Row r = store
-                          .query(Db::Main,
-                                 "UPDATE 端末 SET 最終接続 = ? WHERE 鍵 = ? AND 解除日時 IS NULL "
-                                 "RETURNING id, 名前, 担当, 登録日時, 最終接続",
-                                 {iso(now), tokenKey(token)})
-                          .value(0);
-        t.commit();
+        const QString key = tokenKey(token);
+        Row r = store
+                    .query(Db::Main,
+                           "SELECT id, 名前, 担当, 登録日時, 最終接続 FROM 端末 WHERE 鍵 = ? AND "
+                           "解除日時 IS NULL",
+                           {key})
+                    .value(0);
         if (r.isEmpty())
             return std::nullopt;
+        // The last contact to the minute: a phone's every scan is not a write more.
+        if (r[4].isNull() || r[4].toString() < iso(now.addSecs(-60))) {
+            Transaction t(store, Db::Main);
+            r = store
+                    .query(Db::Main,
+                           "UPDATE 端末 SET 最終接続 = ? WHERE 鍵 = ? AND 解除日時 IS NULL "
+                           "RETURNING id, 名前, 担当, 登録日時, 最終接続",
+                           {iso(now), key})
+                    .value(0);
+            t.commit();
+            if (r.isEmpty())
+                return std::nullopt;
+        }
         return Device{r[0].toLongLong(), r[1].toString(), r[2].toString(),
                       r[3].toString(),   r[4].toString(), 0};
     });

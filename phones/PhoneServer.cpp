@@ -8,6 +8,7 @@
 
 #include <httplib.h>
 #include <openssl/pem.h>
+#include <sys/socket.h>
 
 namespace phones {
 
@@ -213,6 +214,18 @@ Status PhoneServer::listen(const Certificates& certs) {
         m_worker->setFingerprint(fingerprint);
         return 0;
     });
+    // A phone's browser keeps its connection open, and each open connection
+    // holds a thread: enough threads for every phone of a shop (the library's
+    // own eight left the ninth phone waiting seconds for each scan). Idle
+    // connections give their thread back after five seconds.
+    m_tls->new_task_queue = [] { return new httplib::ThreadPool(PhoneThreads); };
+    m_tls->set_keep_alive_timeout(5);
+    // The library listens with a queue of five: phones coming back to the
+    // Wi-Fi together would wait a second and more for each retried connect.
+    m_tls->set_socket_options([this](socket_t sock) {
+        httplib::default_socket_options(sock);
+        m_tlsSocket = sock;
+    });
     m_tls->set_payload_max_length(MaxBody + 1);
     // A scan's answer goes at once, not after the phone's next packet.
     m_tls->set_tcp_nodelay(true);
@@ -284,6 +297,8 @@ Status PhoneServer::listen(const Certificates& certs) {
                 .arg(m_port)
                 .arg(m_port + 1),
             ErrorKind::Busy);
+    if (m_tlsSocket >= 0)
+        ::listen(m_tlsSocket, PhoneThreads);
     m_tlsLoop = std::thread([this] { m_tls->listen_after_bind(); });
     m_plainLoop = std::thread([this] { m_plain->listen_after_bind(); });
     return Status{};
@@ -323,6 +338,7 @@ void PhoneServer::stopListening() {
         m_plainLoop.join();
     m_tls.reset();
     m_plain.reset();
+    m_tlsSocket = -1;
 }
 
 void PhoneServer::stop() {

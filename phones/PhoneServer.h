@@ -20,6 +20,9 @@ namespace phones {
 
 class Worker;
 
+// How many phones may stay connected at once.
+constexpr int PhoneThreads = 128;
+
 // Serving the counting page to the shop's phones: HTTPS on `port` with this
 // PC's certificate, and plain HTTP on port + 1 for the one thing a phone
 // needs before it trusts the PC — the shop's authority to install. Nothing
@@ -68,6 +71,7 @@ class PhoneServer : public QObject {
     std::unique_ptr<httplib::Server> m_plain;
     std::thread m_tlsLoop, m_plainLoop;
     int m_port = 0;
+    int m_tlsSocket = -1;
 };
 
 } // namespace phones

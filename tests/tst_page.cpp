@@ -206,17 +206,16 @@ void TestPage::thePageOnAPhone_data() {
                        "type #code " + apple + "\n",
                        "see #unpairedText 解除されています",
                        "stored " + apple + " 1"};
-    QTest::newRow("what the page never sends is refused")
-        << QStringList{
-               "pair 棚F 佐藤",
-               R"(request POST $P/api/scan {"id":"h1","date":"2026-12-31","code":"A"} @ => 403)",
-               R"(request GET $S/api/me - => 401)",
-               R"(request POST $S/api/scan {"id":"h2","date":"2026-12-31","code":"x" @ => 400)",
-               "request POST $S/api/scan " + QString(70000, 'x') + " @ => 413",
-               R"(request POST $S/api/scan {"id":"h3","date":"2026-12-31","code":")" +
-                   QString(65, '4') + R"("} @ => 400)",
-               R"(request POST $S/api/scan {"id":"h4","date":"2026-12-31","code":"4901234567894","count":1000000} @ => 400)",
-               "sql SELECT count(*) FROM 棚卸記録 => 0"};
+    QTest::newRow("what the page never sends is refused") << QStringList{
+        "pair 棚F 佐藤",
+        R"(request POST $P/api/scan {"id":"h1","date":"2026-12-31","code":"A"} @ => 403)",
+        R"(request GET $S/api/me - => 401)",
+        R"(request POST $S/api/scan {"id":"h2","date":"2026-12-31","code":"x" @ => 400)",
+        "request POST $S/api/scan " + QString(70000, 'x') + " @ => 413",
+        R"(request POST $S/api/scan {"id":"h3","date":"2026-12-31","code":")" + QString(65, '4') +
+            R"("} @ => 400)",
+        R"(request POST $S/api/scan {"id":"h4","date":"2026-12-31","code":"4901234567894","count":1000000} @ => 400)",
+        "sql SELECT count(*) FROM 棚卸記録 => 0"};
 }
 
 void TestPage::thePageOnAPhone() {
@@ -284,8 +283,8 @@ void TestPage::thePageOnAPhone() {
         } else if (verb == "click") {
             b.ask({{"do", "click"}, {"sel", sel}});
         } else if (verb == "see") {
-            const QString shown = b.ask({{"do", "see"}, {"sel", sel}, {"text", text}})["text"]
-                                      .toString();
+            const QString shown =
+                b.ask({{"do", "see"}, {"sel", sel}, {"text", text}})["text"].toString();
             QVERIFY2(shown.contains(text), qPrintable(step + " — shown: " + shown));
         } else if (verb == "js") {
             const QJsonValue v = b.ask({{"do", "eval"}, {"js", before.mid(3)}})["value"];
@@ -319,7 +318,8 @@ void TestPage::thePageOnAPhone() {
             QVERIFY2(QString::number(a["status"].toInt()) == expected,
                      qPrintable(step.left(120) + " — got: " + QString::number(a["status"].toInt()) +
                                 " " + a["body"].toString()));
-            QVERIFY2(!a["body"].toString().isEmpty(), qPrintable("a refusal says why: " + step.left(80)));
+            QVERIFY2(!a["body"].toString().isEmpty(),
+                     qPrintable("a refusal says why: " + step.left(80)));
         } else if (verb == "stored") {
             const QString q = scalar("SELECT coalesce(sum(数量), 0) FROM 在庫表 WHERE 日付 = '" +
                                      today + "' AND code = '" + sel + "'");

@@ -174,6 +174,10 @@ void TestPhones::pairedPhones() {
     QVERIFY2(found && found.value, qPrintable(found.error()));
     QCOMPARE(found.value->name + "/" + found.value->counter, QString("レジ横のスマホ/山田"));
     QCOMPARE(found.value->lastSeen, now.addSecs(60).toString(Qt::ISODate));
+    // Kept to the minute: within it a request writes nothing.
+    for (const auto& [later, seen] : {std::pair{100, 60}, std::pair{121, 121}})
+        QCOMPARE(phones::deviceOf(t.store(), token.value, now.addSecs(later)).value->lastSeen,
+                 now.addSecs(seen).toString(Qt::ISODate));
     QVERIFY(!phones::deviceOf(t.store(), phones::newToken(), now).value);
     VERIFY_OK(phones::revokeDevice(t.store(), found.value->id, now));
     QVERIFY(!phones::deviceOf(t.store(), token.value, now).value);
