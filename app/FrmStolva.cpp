@@ -138,18 +138,23 @@ FrmStolva::FrmStolva() {
                 dlg->setAttribute(Qt::WA_DeleteOnClose);
                 dlg->show();
             });
-    connect(m_sheet, &SheetTab::phonesRequested, this, [this] {
-        if (!m_phones) {
-            // The phones reach the ledger as another PC would, with a work file of their own.
-            m_phones = new phones::PhoneServer(m_store.dataPath(), m_store.serverAddress(),
-                                               m_store.dataPath() + "phones/work", this);
-            connect(m_phones, &phones::PhoneServer::recorded, m_notices, &CountNotices::announce);
-        }
-        delete findChild<phones::PhoneDialog*>();
-        auto* dlg = new phones::PhoneDialog(m_store, *m_phones, this);
-        dlg->setAttribute(Qt::WA_DeleteOnClose);
-        dlg->show();
-    });
+    connect(m_sheet, &SheetTab::phonesRequested, this,
+            [this](const QDate& date, const QString& category) {
+                if (!m_phones) {
+                    // The phones reach the ledger as another PC would, with a work file of their
+                    // own.
+                    m_phones = new phones::PhoneServer(m_store.dataPath(), m_store.serverAddress(),
+                                                       m_store.dataPath() + "phones/work", this);
+                    connect(m_phones, &phones::PhoneServer::recorded, m_notices,
+                            &CountNotices::announce);
+                }
+                // The count the sheet shows is the one the phones are offered.
+                m_phones->setCount(date, category);
+                delete findChild<phones::PhoneDialog*>();
+                auto* dlg = new phones::PhoneDialog(m_store, *m_phones, this);
+                dlg->setAttribute(Qt::WA_DeleteOnClose);
+                dlg->show();
+            });
     connect(m_sheet, &SheetTab::historyRequested, this, [this, counter](const QDate& date) {
         delete findChild<history::EntriesDialog*>();
         auto* dlg = new history::EntriesDialog(m_store, m_notices, date, counter, this);

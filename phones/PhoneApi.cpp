@@ -61,7 +61,10 @@ Response PhoneApi::handle(const Request& r) {
         return refused(401, QStringLiteral("この端末は登録されていないか、解除されています。"
                                            "PC の QR コードからもう一度登録してください。"));
     if (r.method == "GET" && r.path == "/api/me")
-        return json(200, {{"name", phone.value->name}, {"counter", phone.value->counter}});
+        return json(200, {{"name", phone.value->name},
+                          {"counter", phone.value->counter},
+                          {"countDate", m_countDate.isValid() ? dateKey(m_countDate) : QString()},
+                          {"countCategory", m_countCategory}});
     if (r.method == "POST" && r.path == "/api/scan")
         return scan(*phone.value, in);
     if (r.method == "POST" && r.path == "/api/undo")

@@ -43,6 +43,10 @@ class PhoneApi {
     // The PC certificate's fingerprint the pairing QR code carries: a phone
     // that reached another certificate (another PC, an older code) is told.
     void setFingerprint(const QString& fingerprint) { m_fingerprint = fingerprint; }
+    void setCount(const QDate& date, const QString& category) {
+        m_countDate = date;
+        m_countCategory = category;
+    }
     static Response refuseInsecure();
     static Response refuseTooLarge();
 
@@ -56,6 +60,8 @@ class PhoneApi {
     Clock m_clock;
     std::function<void(const QString&)> m_recorded;
     QString m_fingerprint;
+    QDate m_countDate;
+    QString m_countCategory;
 };
 
 } // namespace phones

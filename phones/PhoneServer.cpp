@@ -31,6 +31,7 @@ class Worker : public QObject {
             *m_store, m_pairing, [] { return QDateTime::currentDateTimeUtc(); },
             [this](const QString& day) { emit m_owner->recorded(day); });
         m_api->setFingerprint(m_fingerprint);
+        m_api->setCount(m_date, m_category);
         return s;
     }
     void close() {
@@ -43,6 +44,12 @@ class Worker : public QObject {
         return m_api->handle(r);
     }
     QString issue() { return m_pairing.issue(QDateTime::currentDateTimeUtc()); }
+    void setCount(const QDate& date, const QString& category) {
+        m_date = date;
+        m_category = category;
+        if (m_api)
+            m_api->setCount(date, category);
+    }
     void setFingerprint(const QString& fp) {
         m_fingerprint = fp;
         if (m_api)
@@ -53,6 +60,8 @@ class Worker : public QObject {
     PhoneServer* m_owner;
     Pairing m_pairing;
     QString m_fingerprint;
+    QDate m_date;
+    QString m_category;
     std::unique_ptr<Store> m_store;
     std::unique_ptr<PhoneApi> m_api;
 };
@@ -165,6 +174,16 @@ PhoneServer::~PhoneServer() {
     stop();
 }
 
+void PhoneServer::setCount(const QDate& date, const QString& category) {
+    m_countDate = date;
+    m_countCategory = category;
+    if (m_worker)
+        onWorker(m_worker, [&] {
+            m_worker->setCount(date, category);
+            return 0;
+        });
+}
+
 QString PhoneServer::pairingToken() {
     return m_worker ? onWorker(m_worker, [this] { return m_worker->issue(); }) : QString();
 }
@@ -183,6 +202,7 @@ Status PhoneServer::start(const Certificates& certs, const QString& host, int po
     }
     m_host = host;
     m_port = port;
+    setCount(m_countDate, m_countCategory);
     if (Status s = listen(certs); !s) {
         stop();
         return s;

@@ -49,6 +49,9 @@ class PhoneServer : public QObject {
     const Certificates& certificates() const { return m_certs; }
     bool running() const { return bool(m_tls); }
     int port() const { return m_port; }
+    // The count the PC offers the phones (its sheet's date and category):
+    // the page starts on it and can go back to it.
+    void setCount(const QDate& date, const QString& category);
     // A one-time token for the next QR code.
     QString pairingToken();
 
@@ -65,6 +68,8 @@ class PhoneServer : public QObject {
     std::function<QStringList()> m_addresses;
     QTimer m_watch;
     std::optional<server::Address> m_server;
+    QDate m_countDate;
+    QString m_countCategory;
     QThread m_thread;
     Worker* m_worker = nullptr;
     std::unique_ptr<httplib::SSLServer> m_tls;

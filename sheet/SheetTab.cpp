@@ -59,7 +59,8 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
             [this] { emit progressRequested(m_date->value(), m_category->currentText()); });
     connect(m_heading, &SheetHeading::historyRequested, this,
             [this] { emit historyRequested(m_date->value()); });
-    connect(m_heading, &SheetHeading::phonesRequested, this, &SheetTab::phonesRequested);
+    connect(m_heading, &SheetHeading::phonesRequested, this,
+            [this] { emit phonesRequested(m_date->value(), m_category->currentText()); });
     connect(m_heading, &SheetHeading::rereadRequested, this,
             [this] { loadSaved(m_date->value(), m_category->currentText()); });
     connect(m_heading, &SheetHeading::closeRequested, this, &SheetTab::close在庫表);

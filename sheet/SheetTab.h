@@ -99,7 +99,7 @@ class SheetTab : public QWidget {
     // The progress and the entries of the sheet's date.
     void progressRequested(const QDate& date, const QString& category);
     void historyRequested(const QDate& date);
-    void phonesRequested();
+    void phonesRequested(const QDate& date, const QString& category);
 
   private:
     void setUpCounting();

@@ -273,6 +273,7 @@ void TestPhones::whatThePageAsks_data() {
          "GET /api/progress?date=2026-12-31&shelf=S1 @"},
         "200 200 200", "uncounted=#0");
     row("another shelf", {"GET /api/progress?date=2026-12-31&shelf=S2 @"}, "200", "uncounted=#0");
+    row("the count the PC's sheet shows", {"GET /api/me @"}, "200", "countDate=2026-12-31");
     row("a path there is not", {"GET /api/nothing @"}, "404", "error~=ありません");
 }
 
@@ -294,6 +295,7 @@ void TestPhones::whatThePageAsks() {
         t.store(), pairing, [&] { return now.addSecs(30); },
         [&](const QString& day) { days << day; });
     api.setFingerprint("AB:CD");
+    api.setCount(QDate(2026, 12, 31), "果物");
     QStringList got;
     phones::Response last;
     for (QString r : requests) {

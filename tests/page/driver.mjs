@@ -22,6 +22,7 @@ const commands = {
     browser = await chromium.launch({ executablePath: process.env.STOLVA_CHROMIUM || "/usr/bin/chromium", args });
     context = await browser.newContext({ viewport: { width, height }, deviceScaleFactor: 2, isMobile: true,
       hasTouch: true, locale: "ja-JP" });
+    context.setDefaultTimeout(timeout);
     page = await context.newPage();
     page.on("dialog", (d) => d.dismiss());
     page.on("pageerror", (e) => process.stderr.write(`page error: ${e.message}\n`));
