@@ -117,6 +117,21 @@ struct Browser {
     }
 };
 
+// The test server stopped and started again (tools/pg.sh), as a shop's server PC.
+void pg(const QString& what) {
+    QProcess p;
+    p.start("bash", {QStringLiteral(STOLVA_SOURCE_DIR "/tools/pg.sh"), what,
+                     qEnvironmentVariable("STOLVA_PG_DIR")});
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        qFatal("pg.sh %s: %s", qPrintable(what), p.readAllStandardError().constData());
+}
+struct ServerBack {
+    ~ServerBack() {
+        if (testServer())
+            pg("resume-if-halted");
+    }
+};
+
 } // namespace
 
 class TestPage : public QObject {
@@ -206,6 +221,18 @@ void TestPage::thePageOnAPhone_data() {
                        "type #code " + apple + "\n",
                        "see #unpairedText 解除されています",
                        "stored " + apple + " 1"};
+    QTest::newRow("a server that stops: the scans wait on the phone, which says so")
+        << QStringList{"pair 棚G 佐藤",
+                       "type #code " + apple + "\n",
+                       "see #result りんご　数量 1",
+                       "halt",
+                       "type #code " + apple + "\n",
+                       "see #result 送信待ちに残します",
+                       "see #queued 送信待ち 1 件",
+                       "resume",
+                       "see #result りんご　数量 2",
+                       "stored " + apple + " 2",
+                       "entries スキャン 2"};
     QTest::newRow("what the page never sends is refused") << QStringList{
         "pair 棚F 佐藤",
         R"(request POST $P/api/scan {"id":"h1","date":"2026-12-31","code":"A"} @ => 403)",
@@ -220,11 +247,19 @@ void TestPage::thePageOnAPhone_data() {
 
 void TestPage::thePageOnAPhone() {
     QFETCH(QStringList, steps);
+    if (steps.contains("halt") && !testServer())
+        QSKIP("a server that stops needs the test server (tools/with-pg.sh)");
     QTemporaryDir settings;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     QSettings().setValue("phones/host", "127.0.0.1");
     QSettings().setValue("phones/port", 20000 + int(QCoreApplication::applicationPid() % 20000));
-    Started s;
+    // On the test server when there is one: the PC and the phones' service
+    // reach it as two PCs would.
+    std::unique_ptr<TempStore> ledger;
+    if (testServer())
+        ledger = std::make_unique<TempStore>();
+    const ServerBack back;
+    Started s(QSize(), ledger ? ledger->serverAddress() : std::nullopt);
     const QString today = QDate::currentDate().toString(Qt::ISODate);
     for (const char* insert :
          {"INSERT INTO 商品マスタ (code, 品名, 単位, 単価, 商品区分, 棚番) VALUES "
@@ -258,7 +293,7 @@ void TestPage::thePageOnAPhone() {
     QVERIFY2(b.failed.isEmpty(), qPrintable(b.failed));
     QString phone;
     const auto scalar = [&](const QString& sql) {
-        return s.store().scalar(Db::Main, sql).toString();
+        return (ledger ? ledger->store() : s.store()).scalar(Db::Main, sql).toString();
     };
     for (const QString& step : steps) {
         const QString verb = step.section(' ', 0, 0), rest = step.section(' ', 1);
@@ -293,6 +328,8 @@ void TestPage::thePageOnAPhone() {
             QVERIFY2(got == expected, qPrintable(step + " — got: " + got));
         } else if (verb == "offline") {
             b.ask({{"do", "offline"}, {"on", sel == "1"}});
+        } else if (verb == "halt" || verb == "resume") {
+            pg(verb);
         } else if (verb == "revoke") {
             auto* list = dlg->findChild<QTableView*>("lst端末");
             QTRY_VERIFY(list->model()->rowCount() > 0);
