@@ -155,3 +155,11 @@ QByteArray pythonBook(const QString& script) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
+
+void pg(const QString& what) {
+    QProcess p;
+    p.start("bash", {QStringLiteral(STOLVA_SOURCE_DIR "/tools/pg.sh"), what,
+                     qEnvironmentVariable("STOLVA_PG_DIR")});
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        qFatal("pg.sh %s: %s", qPrintable(what), p.readAllStandardError().constData());
+}

@@ -29,6 +29,10 @@ const server::Address* testServer();
             QSKIP(why);                                                                            \
     } while (0)
 
+// The test server halted, resumed (or resumed if halted) by tools/pg.sh, as a
+// shop's server PC that stops and starts.
+void pg(const QString& what);
+
 // Runs a statement on the test server's own database (CREATE DATABASE …).
 void onTestServer(const QString& sql);
 // The test server's address of another database on it.

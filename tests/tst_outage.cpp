@@ -34,13 +34,6 @@ class TestOutage : public QObject {
 };
 
 namespace {
-void pg(const QString& what) {
-    QProcess p;
-    p.start("bash", {QStringLiteral(QT_TESTCASE_SOURCEDIR) + "/tools/pg.sh", what,
-                     qEnvironmentVariable("STOLVA_PG_DIR")});
-    if (!p.waitForFinished(60000) || p.exitCode() != 0)
-        qFatal("pg.sh %s: %s", qPrintable(what), p.readAllStandardError().constData());
-}
 
 void clickCell(Started& s, int row, int column) {
     QTableView* v = s.find<TwoPaneGrid>("Grid在庫表")->pane(column <= sheet::ColName ? 0 : 1);

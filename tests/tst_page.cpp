@@ -117,14 +117,6 @@ struct Browser {
     }
 };
 
-// The test server stopped and started again (tools/pg.sh), as a shop's server PC.
-void pg(const QString& what) {
-    QProcess p;
-    p.start("bash", {QStringLiteral(STOLVA_SOURCE_DIR "/tools/pg.sh"), what,
-                     qEnvironmentVariable("STOLVA_PG_DIR")});
-    if (!p.waitForFinished(60000) || p.exitCode() != 0)
-        qFatal("pg.sh %s: %s", qPrintable(what), p.readAllStandardError().constData());
-}
 struct ServerBack {
     ~ServerBack() {
         if (testServer())

@@ -34,6 +34,15 @@ X509* certOf(const QByteArray& pem) {
 
 // The PC's certificate checks out against the authority as a phone checks
 // it: the chain, the purpose and the address it is opened by.
+// A phone that has the shop's authority installed (the client owns the store).
+X509_STORE* trusting(const QByteArray& caPem) {
+    X509_STORE* trusted = X509_STORE_new();
+    X509* ca = certOf(caPem);
+    X509_STORE_add_cert(trusted, ca);
+    X509_free(ca);
+    return trusted;
+}
+
 bool phoneAccepts(const phones::Certificates& c, const QString& address, const QDateTime& at) {
     X509* ca = certOf(c.caPem);
     X509* cert = certOf(c.certPem);
@@ -366,12 +375,8 @@ void TestPhones::servedOverHttps() {
         if (server.start(certs.value, "127.0.0.1", p))
             port = p;
     QVERIFY(port);
-    X509_STORE* trusted = X509_STORE_new();
-    X509* ca = certOf(certs.value.caPem);
-    X509_STORE_add_cert(trusted, ca);
-    X509_free(ca);
     httplib::SSLClient phone("127.0.0.1", port);
-    phone.set_ca_cert_store(trusted);
+    phone.set_ca_cert_store(trusting(certs.value.caPem));
     phone.enable_server_certificate_verification(true);
     const std::string pairing = R"({"token":")" + server.pairingToken().toStdString() +
                                 R"(","fp":")" + certs.value.fingerprint.toStdString() +
@@ -445,11 +450,7 @@ void TestPhones::servedOverHttps() {
     // The phone now reaches the PC by the new address, and trusts what it sees there.
     httplib::SSLClient again("10.1.2.3", server.port());
     again.set_hostname_addr_map({{"10.1.2.3", "127.0.0.1"}});
-    X509_STORE* trusted2 = X509_STORE_new();
-    X509* ca2 = certOf(certs.value.caPem);
-    X509_STORE_add_cert(trusted2, ca2);
-    X509_free(ca2);
-    again.set_ca_cert_store(trusted2);
+    again.set_ca_cert_store(trusting(certs.value.caPem));
     again.enable_server_certificate_verification(true);
     auto still = again.Get("/api/me", auth);
     QVERIFY(still && still->status == 200);
