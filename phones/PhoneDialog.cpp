@@ -122,6 +122,9 @@ PhoneDialog::PhoneDialog(Store& store, PhoneServer& server, QWidget* parent)
     connect(&m_refresh, &QTimer::timeout, this, &PhoneDialog::refresh);
     m_refresh.start();
     refresh();
+    // Opened again while serving: where phones reach it and a QR code at once.
+    if (server.running())
+        served();
 }
 
 void PhoneDialog::serve(bool on) {

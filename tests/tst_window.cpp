@@ -1275,6 +1275,13 @@ void TestWindow::phonesPairedFromTheDialog() {
     s.msgs.presenter.answers << true;
     user::click(dlg->findChild<QWidget*>("cmd端末解除"));
     QCOMPARE(phone.Get("/api/me", auth)->status, 401);
+    // Closed and opened again while serving: a new QR code at once.
+    user::click(dlg->findChild<QWidget*>("cmdスマホ閉じる"));
+    s.click("cmdスマホ棚卸");
+    QTRY_VERIFY((dlg = s.find<QDialog>("dlgスマホ棚卸")) && dlg->isVisible());
+    auto* again = dlg->findChild<QLabel*>("imgQR");
+    QVERIFY(!again->pixmap().isNull());
+    QVERIFY(again->toolTip() != url.toString());
     user::click(dlg->findChild<QWidget*>("chkスマホ受付"));
     QVERIFY(!phone.Get("/api/me", auth));
 }
