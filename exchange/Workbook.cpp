@@ -2,6 +2,7 @@
 
 #include "base/WholeFile.h"
 
+#include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
 #include <xlsxwriter.h>
@@ -49,9 +50,13 @@ QString escaped(QString text) {
 
 class Writer {
   public:
-    explicit Writer(const QString& path) : m_path(path.toLocal8Bit()) {
+    explicit Writer(const QString& path)
+        : m_path(path.toLocal8Bit()), m_tmp(QFileInfo(path).absolutePath().toLocal8Bit()) {
+        // Rows go to a scratch file beside the workbook as they are written,
+        // not into memory: a full disk fails here, where the workbook goes.
         lxw_workbook_options options{};
-        options.constant_memory = LXW_FALSE;
+        options.constant_memory = LXW_TRUE;
+        options.tmpdir = m_tmp.data();
         m_book = workbook_new_opt(m_path.constData(), &options);
     }
     ~Writer() {
@@ -74,23 +79,34 @@ class Writer {
         }
         m_bold = workbook_add_format(m_book);
         format_set_bold(m_bold);
+        // Rows are streamed to the file as they are written (constant memory):
+        // the columns, the frozen header and the filter come first.
         QVector<double> widths;
-        lxw_row_t row = 0;
-        for (const QStringList& rec : r.rows) {
-            writeRow(r, row, rec, row == 0, widths);
-            ++row;
-        }
-        if (!r.total.isEmpty())
-            writeRow(r, row, r.total, true, widths);
+        const auto measure = [&](const QStringList& rec) {
+            if (widths.size() < rec.size())
+                widths.resize(rec.size());
+            for (int c = 0; c < rec.size(); ++c)
+                widths[c] = std::max(widths[c], textWidth(rec[c]));
+        };
+        for (const QStringList& rec : r.rows)
+            measure(rec);
+        measure(r.total);
         const int columns = int(widths.size());
+        for (int c = 0; c < columns; ++c) // room for the filter button, not wider than a screen
+            check(worksheet_set_column(m_sheet, lxw_col_t(c), lxw_col_t(c),
+                                       std::clamp(widths[c] + 3, 8.0, 60.0), nullptr));
         if (columns > 0 && !r.rows.isEmpty()) {
             worksheet_freeze_panes(m_sheet, 1, 0);
             const lxw_row_t last = lxw_row_t(r.rows.size() - 1);
             check(worksheet_autofilter(m_sheet, 0, 0, last, lxw_col_t(columns - 1)));
         }
-        for (int c = 0; c < columns; ++c) // room for the filter button, not wider than a screen
-            check(worksheet_set_column(m_sheet, lxw_col_t(c), lxw_col_t(c),
-                                       std::clamp(widths[c] + 3, 8.0, 60.0), nullptr));
+        lxw_row_t row = 0;
+        for (const QStringList& rec : r.rows) {
+            writeRow(r, row, rec, row == 0);
+            ++row;
+        }
+        if (!r.total.isEmpty())
+            writeRow(r, row, r.total, true);
     }
 
     lxw_error close() {
@@ -119,13 +135,9 @@ class Writer {
         return f;
     }
 
-    void writeRow(const Records& r, lxw_row_t row, const QStringList& rec, bool bold,
-                  QVector<double>& widths) {
-        if (widths.size() < rec.size())
-            widths.resize(rec.size());
+    void writeRow(const Records& r, lxw_row_t row, const QStringList& rec, bool bold) {
         for (int c = 0; c < rec.size(); ++c) {
             const QString& text = rec[c];
-            widths[c] = std::max(widths[c], textWidth(text));
             if (text.isEmpty())
                 continue;
             const lxw_col_t col = lxw_col_t(c);
@@ -145,7 +157,7 @@ class Writer {
         }
     }
 
-    QByteArray m_path;
+    QByteArray m_path, m_tmp;
     lxw_workbook* m_book = nullptr;
     lxw_worksheet* m_sheet = nullptr;
     lxw_format* m_bold = nullptr;
