@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
+#include <charconv>
 #include <xlsxwriter.h>
 
 namespace exchange {
@@ -32,6 +33,30 @@ double textWidth(const QString& s) {
     for (const QChar c : s)
         w += c.unicode() >= 0x1100 && !c.isLowSurrogate() ? 2.1 : c.isLowSurrogate() ? 0 : 1.1;
     return w;
+}
+
+// A number cell's text as a number. The ledger's own numbers ("1200",
+// "-3", "12.50") are read straight from their digits; anything else (spaces,
+// exponents) as Qt reads it, which is the same value, only slower.
+bool numberOf(const QString& text, double* value) {
+    char digits[32];
+    const qsizetype n = text.size();
+    bool ok = false;
+    if (n == 0 || n >= qsizetype(sizeof digits))
+        return (*value = text.toDouble(&ok)), ok;
+    bool dot = false;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = text[i].unicode();
+        const bool sign = i == 0 && c == '-' && n > 1;
+        if (!(c >= '0' && c <= '9') && !sign && !(c == '.' && !dot))
+            return (*value = text.toDouble(&ok)), ok;
+        dot = dot || c == '.';
+        digits[i] = char(c);
+    }
+    const std::from_chars_result r = std::from_chars(digits, digits + n, *value);
+    if (r.ec == std::errc() && r.ptr == digits + n)
+        return true;
+    return (*value = text.toDouble(&ok)), ok;
 }
 
 // Decimals of a money text as written ("12.50" → 2).
@@ -141,9 +166,8 @@ class Writer {
             if (text.isEmpty())
                 continue;
             const lxw_col_t col = lxw_col_t(c);
-            bool isNumber = false;
-            const double value =
-                row > 0 && r.kind(c) != CellKind::Text ? text.toDouble(&isNumber) : 0.0;
+            double value = 0;
+            const bool isNumber = row > 0 && r.kind(c) != CellKind::Text && numberOf(text, &value);
             if (isNumber) {
                 const int decimals = r.kind(c) == CellKind::Money ? decimalsOf(text) : 0;
                 check(worksheet_write_number(m_sheet, row, col, value, format(bold, decimals)));
