@@ -65,9 +65,28 @@ const QRegularExpression& numberSyntax() {
         QStringLiteral("^[+-]?(\\d+|\\d{1,3}(,\\d{3})+)(\\.\\d+)?$"));
     return re;
 }
+
+// Plain ASCII digits with an optional minus, as most stored and exported
+// numbers are: read without normalising or matching the whole syntax.
+std::optional<double> plainDigits(const QString& text) {
+    const qsizetype n = text.size();
+    const qsizetype sign = n > 0 && text[0] == '-' ? 1 : 0;
+    if (n - sign < 1 || n - sign > 15)
+        return std::nullopt;
+    std::int64_t v = 0;
+    for (qsizetype i = sign; i < n; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    return double(sign ? -v : v);
+}
 } // namespace
 
 std::optional<double> parseNumber(const QString& text) {
+    if (const auto plain = plainDigits(text))
+        return plain;
     QString s = normalizeNumberText(text);
     if (!numberSyntax().match(s).hasMatch())
         return std::nullopt;
@@ -87,6 +106,8 @@ std::optional<std::int64_t> parseWholeNumber(const QString& text) {
 }
 
 std::optional<Currency> parseCurrency(const QString& text) {
+    if (const auto plain = plainDigits(text))
+        return Currency::fromDouble(*plain);
     const auto d = parseNumber(text);
     if (!d || std::fabs(*d) > 99999999999999.0)
         return std::nullopt;

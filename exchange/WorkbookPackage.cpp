@@ -59,8 +59,8 @@ QHash<QString, quint64> declaredSizes(const QByteArray& zip) {
 // liborcus 0.17 stops the program (a failed assertion) on a character
 // reference past U+10FFFF or below zero: a part holding one is refused
 // before it is parsed. In XML "&#" begins nothing but such a reference.
-static void checkCharacterReferences(const std::string& xml) {
-    for (size_t at = xml.find("&#"); at != std::string::npos; at = xml.find("&#", at + 2)) {
+static void checkCharacterReferences(std::string_view xml) {
+    for (size_t at = xml.find("&#"); at != std::string_view::npos; at = xml.find("&#", at + 2)) {
         size_t i = at + 2;
         const bool hex = i < xml.size() && (xml[i] == 'x' || xml[i] == 'X');
         if (hex)
@@ -86,11 +86,11 @@ static void checkCharacterReferences(const std::string& xml) {
 // value, a comment, a CDATA section or an entity is still open when the text
 // ends: each must close before the end (the NUL the reader relies on), or
 // the part is refused as cut short.
-static void checkEverythingCloses(const std::string& xml) {
+static void checkEverythingCloses(std::string_view xml) {
     const size_t end = !xml.empty() && xml.back() == '\0' ? xml.size() - 1 : xml.size();
-    const auto closing = [&](size_t from, const std::string& mark) {
+    const auto closing = [&](size_t from, std::string_view mark) {
         const size_t at = xml.find(mark, from);
-        if (at == std::string::npos || at + mark.size() > end)
+        if (at == std::string_view::npos || at + mark.size() > end)
             throw Refused("part cut short");
         return at + mark.size();
     };
@@ -126,7 +126,8 @@ static void checkEverythingCloses(const std::string& xml) {
     }
 }
 
-void parseXml(const std::string& xml, Handler& h) {
+void parseXml(const std::vector<unsigned char>& part, Handler& h) {
+    const std::string_view xml(reinterpret_cast<const char*>(part.data()), part.size());
     checkCharacterReferences(xml);
     checkEverythingCloses(xml);
     orcus::sax_parser<Handler> p(xml.data(), xml.size(), h);
@@ -161,7 +162,7 @@ Relations relationsOf(const Package& pkg, const QString& part) {
     if (!pkg.has(name))
         return r;
     Handler h;
-    h.start = [&](std::string_view el, const QHash<QByteArray, QByteArray>& a) {
+    h.start = [&](std::string_view el, const Attributes& a) {
         if (el != "Relationship")
             return;
         const QString target = resolve(folder, text(a.value("Target")));

@@ -3,6 +3,8 @@
 #include "exchange/Csv.h"
 
 #include <QHash>
+#include <cstring>
+#include <deque>
 #include <functional>
 #include <orcus/sax_parser.hpp>
 #include <orcus/zip_archive.hpp>
@@ -43,7 +45,9 @@ class Package {
         m_zip.load();
     }
     bool has(const QString& name) const { return m_sizes.contains(name); }
-    std::string part(const QString& name) const {
+    // A part's text, ended by a NUL of its own (the parser reads up to one
+    // at the end: without it, a part cut inside a tag is read past its end).
+    std::vector<unsigned char> part(const QString& name) const {
         if (m_sizes.value(name) > MaxPartBytes)
             throw Refused("part too large");
         std::vector<unsigned char> buf;
@@ -52,14 +56,11 @@ class Package {
         // The reader ends the text with a NUL of its own and fills what a
         // part shorter than the package says lacks with NULs: XML holds none.
         const quint64 size = m_sizes.value(name);
-        if (buf.size() < size || std::find(buf.begin(), buf.begin() + qsizetype(size), 0) !=
-                                     buf.begin() + qsizetype(size))
+        if (buf.size() < size || std::memchr(buf.data(), 0, size) != nullptr)
             throw Refused("part cut short");
-        // The parser reads up to a NUL it needs at the end (without it, a
-        // part cut inside a tag is read past its end): it stays.
         buf.resize(size);
         buf.push_back(0);
-        return std::string(buf.begin(), buf.end());
+        return buf;
     }
 
   private:
@@ -68,14 +69,53 @@ class Package {
     QHash<QString, quint64> m_sizes;
 };
 
-// A SAX handler that hands each element's attributes (by local name) to
-// start(), and collects text. It counts the elements open: a part whose
-// elements are not all closed was cut short.
+// An element's attributes by local name, as the parser gives them: views
+// into the part's text, copied only when the parser decoded them into a
+// buffer of its own (an entity in the value).
+class Attributes {
+  public:
+    // The value, empty when the element has none (the last one of a name counts).
+    std::string_view view(std::string_view name) const {
+        for (auto a = m_items.rbegin(); a != m_items.rend(); ++a)
+            if (a->first == name)
+                return a->second;
+        return {};
+    }
+    QByteArray value(std::string_view name) const {
+        const std::string_view v = view(name);
+        return QByteArray(v.data(), qsizetype(v.size()));
+    }
+    bool contains(std::string_view name) const {
+        for (const auto& a : m_items)
+            if (a.first == name)
+                return true;
+        return false;
+    }
+    void add(std::string_view name, std::string_view value, bool transient) {
+        if (transient) {
+            m_owned.emplace_back(value);
+            value = m_owned.back();
+        }
+        m_items.emplace_back(name, value);
+    }
+    void clear() {
+        m_items.clear();
+        m_owned.clear();
+    }
+
+  private:
+    std::vector<std::pair<std::string_view, std::string_view>> m_items;
+    std::deque<std::string> m_owned;
+};
+
+// A SAX handler that hands each element's attributes to start(), and
+// collects text. It counts the elements open: a part whose elements are not
+// all closed was cut short.
 struct Handler {
-    QHash<QByteArray, QByteArray> attrs;
+    Attributes attrs;
     int open = 0;
     bool any = false;
-    std::function<void(std::string_view, const QHash<QByteArray, QByteArray>&)> start;
+    std::function<void(std::string_view, const Attributes&)> start;
     std::function<void(std::string_view)> end;
     std::function<void(std::string_view)> text;
     void doctype(const orcus::sax::doctype_declaration&) {}
@@ -83,8 +123,7 @@ struct Handler {
     void end_declaration(std::string_view) {}
     void attribute(std::string_view, std::string_view) {}
     void attribute(const orcus::sax::parser_attribute& a) {
-        attrs.insert(QByteArray(a.name.data(), qsizetype(a.name.size())),
-                     QByteArray(a.value.data(), qsizetype(a.value.size())));
+        attrs.add(a.name, a.value, a.transient);
     }
     void start_element(const orcus::sax::parser_element& e) {
         ++open;
@@ -116,7 +155,7 @@ struct Relations {
 
 // Parses a part's XML into the handler; a part that does not close what it
 // opens, or holds a character reference the parser cannot take, is refused.
-void parseXml(const std::string& xml, Handler& h);
+void parseXml(const std::vector<unsigned char>& part, Handler& h);
 // A part's relationships (those of the package itself for an empty name).
 Relations relationsOf(const Package& pkg, const QString& part);
 

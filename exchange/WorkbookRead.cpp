@@ -4,6 +4,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QRegularExpression>
+#include <charconv>
 #include <cmath>
 #include <utility>
 
@@ -119,17 +120,18 @@ QString dateText(double serial, bool date1904, bool withDate, bool withTime) {
 }
 
 // "B12" → column 1, row 11; false when it is no cell reference.
-bool cellRef(const QByteArray& ref, int* column, qint64* row) {
+bool cellRef(std::string_view ref, int* column, qint64* row) {
     int c = 0, i = 0;
-    while (i < ref.size() && ref[i] >= 'A' && ref[i] <= 'Z' && i < 3)
+    const int size = int(ref.size());
+    while (i < size && ref[i] >= 'A' && ref[i] <= 'Z' && i < 3)
         c = c * 26 + (ref[i++] - 'A' + 1);
     qint64 r = 0;
     int digits = 0;
-    while (i < ref.size() && ref[i] >= '0' && ref[i] <= '9' && digits < 8) {
+    while (i < size && ref[i] >= '0' && ref[i] <= '9' && digits < 8) {
         r = r * 10 + (ref[i++] - '0');
         ++digits;
     }
-    if (c == 0 || r == 0 || i != ref.size())
+    if (c == 0 || r == 0 || i != size)
         return false;
     *column = c - 1;
     *row = r - 1;
@@ -154,7 +156,7 @@ struct Book {
 Book readBook(const Package& pkg, const QString& bookPart, const Relations& rels) {
     Book b;
     Handler h;
-    h.start = [&](std::string_view el, const QHash<QByteArray, QByteArray>& a) {
+    h.start = [&](std::string_view el, const Attributes& a) {
         if (el == "sheet") {
             b.names << text(a.value("name"));
             b.parts << rels.byId.value(text(a.value("id")));
@@ -178,7 +180,7 @@ QStringList sharedStrings(const Package& pkg, const Relations& rels) {
     bool inText = false;
     int phonetic = 0;
     Handler h;
-    h.start = [&](std::string_view el, const QHash<QByteArray, QByteArray>&) {
+    h.start = [&](std::string_view el, const Attributes&) {
         if (el == "si")
             item.clear();
         else if (el == "rPh")
@@ -214,7 +216,7 @@ QVector<Shown> cellFormats(const Package& pkg, const Relations& rels) {
     if (const QString st = rels.byType.value("styles"); pkg.has(st)) {
         bool inCellXfs = false;
         Handler h;
-        h.start = [&](std::string_view el, const QHash<QByteArray, QByteArray>& a) {
+        h.start = [&](std::string_view el, const Attributes& a) {
             if (el == "numFmt")
                 codes.insert(a.value("numFmtId").toInt(), text(a.value("formatCode")));
             else if (el == "cellXfs")
@@ -240,31 +242,61 @@ QVector<Shown> cellFormats(const Package& pkg, const Relations& rels) {
     return shownAs;
 }
 
+// A number cell's text when it is plain digits (what most cells hold): as
+// General shows it, without going through a double.
+bool plainWhole(std::string_view v) {
+    const size_t sign = !v.empty() && v[0] == '-' ? 1 : 0;
+    const size_t digits = v.size() - sign;
+    if (digits == 0 || digits > 15 || (digits > 1 && v[sign] == '0'))
+        return false;
+    for (size_t i = sign; i < v.size(); ++i)
+        if (v[i] < '0' || v[i] > '9')
+            return false;
+    return !(sign && digits == 1 && v[1] == '0'); // -0 shows as 0
+}
+
+std::string_view trimmed(std::string_view v) {
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!v.empty() && space(v.front()))
+        v.remove_prefix(1);
+    while (!v.empty() && space(v.back()))
+        v.remove_suffix(1);
+    return v;
+}
+
+QByteArray bytesOf(std::string_view v) {
+    return QByteArray(v.data(), qsizetype(v.size()));
+}
+
 // A cell's text as the user sees it, from its type (t), value and style.
-QString cellText(const QByteArray& type, const QByteArray& value, const QByteArray& inlineText,
+QString cellText(std::string_view type, std::string_view value, std::string_view inlineText,
                  const Shown& shown, const QStringList& shared, bool date1904) {
     if (type == "s") {
-        bool ok = false;
-        const int i = value.trimmed().toInt(&ok);
-        return ok ? shared.value(i) : QString();
+        const std::string_view v = trimmed(value);
+        int i = -1;
+        const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), i);
+        return ec == std::errc() && end == v.data() + v.size() ? shared.value(i) : QString();
     }
     if (type == "inlineStr")
-        return unescaped(inlineText);
+        return unescaped(bytesOf(inlineText));
     if (type == "str" || type == "e" || type == "d") {
-        QString cell = unescaped(value); // a formula's text, an error, an ISO date
+        QString cell = unescaped(bytesOf(value)); // a formula's text, an error, an ISO date
         if (type == "d")
             cell.replace('-', '/').replace('T', ' ');
         return cell;
     }
+    const std::string_view v = trimmed(value);
     if (type == "b")
-        return value.trimmed() == "1" ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
-    if (value.trimmed().isEmpty())
+        return v == "1" ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+    if (v.empty())
         return QString();
+    if (!shown.date && plainWhole(v))
+        return QString::fromLatin1(v.data(), qsizetype(v.size()));
     bool ok = false;
-    const double v = value.trimmed().toDouble(&ok);
-    return !ok          ? QString::fromUtf8(value)
-           : shown.date ? dateText(v, date1904, shown.withDate, shown.withTime)
-                        : numberText(v);
+    const double d = bytesOf(v).toDouble(&ok);
+    return !ok          ? QString::fromUtf8(value.data(), qsizetype(value.size()))
+           : shown.date ? dateText(d, date1904, shown.withDate, shown.withTime)
+                        : numberText(d);
 }
 
 // The cells of a sheet, row by row: a row as long as its last cell, a blank
@@ -274,13 +306,13 @@ struct Cells {
     int width = 0;
 };
 
-Cells readCells(const std::string& xml, const QStringList& shared, const QVector<Shown>& shownAs,
-                bool date1904) {
+Cells readCells(const std::vector<unsigned char>& xml, const QStringList& shared,
+                const QVector<Shown>& shownAs, bool date1904) {
     Cells out;
     qint64 memory = 0;
     qint64 rowAt = -1;
     int colAt = -1;
-    QByteArray type, value, inlineText;
+    std::string type, value, inlineText; // kept from the cell's start to its end
     int style = 0;
     bool inCell = false, inValue = false, inInline = false, inText = false;
     int phonetic = 0;
@@ -293,9 +325,13 @@ Cells readCells(const std::string& xml, const QStringList& shared, const QVector
                               .arg(MaxRecords));
         if (rowAt >= out.rows.size()) {
             memory += (rowAt + 1 - out.rows.size()) * qint64(sizeof(QStringList));
+            if (rowAt >= out.rows.capacity())
+                out.rows.reserve(std::max<qsizetype>(rowAt + 1, 2 * out.rows.capacity()));
             out.rows.resize(rowAt + 1);
         }
         QStringList& rec = out.rows[rowAt];
+        if (rec.isEmpty())
+            rec.reserve(std::max(out.width, colAt + 1)); // rows are mostly as wide as the last
         if (colAt >= rec.size()) {
             memory += (colAt + 1 - rec.size()) * qint64(sizeof(QString));
             rec.resize(colAt + 1);
@@ -310,20 +346,24 @@ Cells readCells(const std::string& xml, const QStringList& shared, const QVector
         out.width = std::max(out.width, colAt + 1);
     };
     Handler h;
-    h.start = [&](std::string_view el, const QHash<QByteArray, QByteArray>& a) {
+    h.start = [&](std::string_view el, const Attributes& a) {
         if (el == "row") {
-            const qint64 n = a.value("r").toLongLong();
+            const std::string_view r = a.view("r");
+            qint64 n = 0;
+            std::from_chars(r.data(), r.data() + r.size(), n);
             rowAt = n > 0 ? n - 1 : rowAt + 1;
             colAt = -1;
         } else if (el == "c") {
             inCell = true;
-            type = a.value("t");
-            style = a.value("s").toInt();
+            type = a.view("t");
+            const std::string_view s = a.view("s");
+            style = 0;
+            std::from_chars(s.data(), s.data() + s.size(), style);
             value.clear();
             inlineText.clear();
             int c = colAt + 1;
             qint64 row = rowAt;
-            if (a.contains("r") && !cellRef(a.value("r"), &c, &row))
+            if (a.contains("r") && !cellRef(a.view("r"), &c, &row))
                 throw Refused("bad cell reference");
             colAt = c;
             rowAt = row;
@@ -339,9 +379,9 @@ Cells readCells(const std::string& xml, const QStringList& shared, const QVector
     };
     h.text = [&](std::string_view t) {
         if (inValue)
-            value.append(t.data(), qsizetype(t.size()));
+            value.append(t);
         else if (inText)
-            inlineText.append(t.data(), qsizetype(t.size()));
+            inlineText.append(t);
     };
     h.end = [&](std::string_view el) {
         if (el == "v") {

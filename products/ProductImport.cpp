@@ -76,11 +76,18 @@ struct SlotRoom {
 // named each code, new name and product.
 class ProductMatcher {
   public:
-    ProductMatcher(Store& store, const Header& h, ProductPreview& preview)
+    ProductMatcher(Store& store, const Header& h, ProductPreview& preview, qsizetype records)
         : m_h(h), m_preview(preview), m_room(store) {
         using namespace products;
         m_master = store.query(Db::Main, "SELECT id, " + columns::list(Columns, ColCode) +
                                              " FROM 商品マスタ ORDER BY id");
+        m_byCode.reserve(m_master.size());
+        m_byName.reserve(m_master.size());
+        m_nameCount.reserve(m_master.size());
+        m_codeLine.reserve(records);
+        m_nameLine.reserve(records);
+        m_targetLine.reserve(std::min<qsizetype>(records, m_master.size()));
+        m_preview.lines.reserve(records);
         for (int i = 0; i < m_master.size(); ++i) {
             const QString code = m_master[i][1].toString(), name = m_master[i][2].toString();
             if (!code.isEmpty() && !m_byCode.contains(code))
@@ -128,7 +135,7 @@ class ProductMatcher {
         } else {
             describeChange(line, m, codeChange);
         }
-        m_preview.lines << line;
+        m_preview.lines << std::move(line);
     }
 
   private:
@@ -283,7 +290,7 @@ Result<ProductPreview> buildPreview(Store& store, const Table& table, const Prog
     r.value.ignoredColumns = header.value.ignored;
     r.value.encoding = table.encoding;
     r.status = guarded([&] {
-        ProductMatcher matcher(store, header.value, r.value);
+        ProductMatcher matcher(store, header.value, r.value, table.size());
         // Cancelled: nothing of the preview is used.
         if (!eachRecord(table, header.value, progress,
                         [&](qsizetype i, const QStringList& rec) { matcher.match(i, rec); }))
