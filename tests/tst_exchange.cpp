@@ -670,6 +670,11 @@ struct FormatRow {
 };
 const FormatRow Formats[] = {
     {"General", "General", "1250", "1250"},
+    // Read from their digits, or through a double where General shows otherwise.
+    {"fifteen digits", "General", "123456789012345", "123456789012345"},
+    {"sixteen digits", "General", "1234567890123456", "1234567890123456", "1234567890123460"},
+    {"negative zero", "General", "-0.0", "0"},
+    {"zero", "General", "0", "0"},
     {"general, a fraction", "general", "98.5", "98.5"},
     {"G/標準", "G/標準", "42", "42"},
     {"text", "@", "'0012'", "0012"},
