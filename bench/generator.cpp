@@ -40,6 +40,14 @@ void products(Store& store, int n) {
     for (int i = 0; i < n; ++i)
         store.run(ins, {productCode(i), productName(i), us[i % us.size()], 50 + (i * 37) % 5000,
                         5 + i % 40, cats[i % cats.size()]});
+    nameSlots(store);
+    t.commit();
+}
+
+void nameSlots(Store& store) {
+    store.exec(Db::Main,
+               "UPDATE コードマスタ SET sname = NULL WHERE kcode IN ('商品区分', '単位')");
+    const QStringList cats = categories(), us = units();
     for (int i = 0; i < cats.size(); ++i)
         store.exec(Db::Main,
                    "UPDATE コードマスタ SET sname = ? WHERE kcode = '商品区分' AND code = ?",
@@ -47,7 +55,6 @@ void products(Store& store, int n) {
     for (int i = 0; i < us.size(); ++i)
         store.exec(Db::Main, "UPDATE コードマスタ SET sname = ? WHERE kcode = '単位' AND code = ?",
                    {us[i], QString("%1").arg(i + 1, 2, 10, QChar('0'))});
-    t.commit();
 }
 
 void sheets(Store& store, int sheets, int lines) {

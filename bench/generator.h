@@ -15,6 +15,8 @@ QString productCode(int i);
 
 // Fills the product master with n products and names the slots.
 void products(Store& store, int n);
+// The slots of the code master hold the categories and units above, the rest free.
+void nameSlots(Store& store);
 // Saves `sheets` sheets of `lines` lines, one date each from 2026-01-01 on.
 void sheets(Store& store, int sheets, int lines);
 // Saved sheets of `days` days from `first`, each day one sheet per category

@@ -8,12 +8,15 @@
 #include <QFile>
 #include <QFont>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QHash>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QRawFont>
+#include <QTextLayout>
+#include <map>
 
 namespace report {
 
@@ -23,9 +26,82 @@ QString fittedText(const QString& text, const QFontMetricsF& metrics, double wid
     return metrics.elidedText(text, Qt::ElideRight, width);
 }
 
-void paint(const Page& page, QPainter& painter, double scale) {
+namespace {
+// Each distinct text of a report is shaped once per font and box: units,
+// categories and figures repeat on every line, and shaping is most of what
+// painting a text costs. What is drawn is the shaped glyphs, at the place
+// the box's alignment gives them.
+class Shaper {
+  public:
+    explicit Shaper(QPaintDevice* device) : m_device(device) {}
+
+    struct Shaped {
+        QList<QGlyphRun> runs;
+        double width = 0, height = 0;
+    };
+
+    // The text as it fits a box `width` wide (elided when too long).
+    const Shaped& fitted(const QString& text, double pt, bool bold, double width) {
+        Font& f = fontOf(pt, bold);
+        const Shaped& whole = shapedIn(f, f.whole, text);
+        if (whole.width <= width)
+            return whole;
+        auto& byWidth = f.elided[text];
+        const auto hit = byWidth.constFind(width);
+        if (hit != byWidth.constEnd())
+            return *hit;
+        return *byWidth.insert(width, shape(f, fittedText(text, f.metrics, width)));
+    }
+
+  private:
+    struct Font {
+        QFont font;
+        QFontMetricsF metrics;
+        QHash<QString, Shaped> whole;
+        QHash<QString, QHash<double, Shaped>> elided;
+    };
+
+    Font& fontOf(double pt, bool bold) {
+        const int key = int(pt * 100) * 2 + (bold ? 1 : 0);
+        auto f = m_fonts.find(key);
+        if (f == m_fonts.end()) {
+            QFont font;
+            font.setFamilies(ledgerFontFamilies());
+            font.setPointSizeF(pt);
+            font.setBold(bold);
+            f = m_fonts.emplace(key, Font{font, QFontMetricsF(font, m_device), {}, {}}).first;
+        }
+        return f->second;
+    }
+
+    const Shaped& shapedIn(Font& f, QHash<QString, Shaped>& cache, const QString& text) {
+        const auto hit = cache.constFind(text);
+        if (hit != cache.constEnd())
+            return *hit;
+        return *cache.insert(text, shape(f, text));
+    }
+
+    Shaped shape(const Font& f, const QString& text) const {
+        QTextLayout layout(text, f.font, m_device);
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        line.setLineWidth(1e9);
+        line.setPosition(QPointF(0, 0));
+        layout.endLayout();
+        Shaped out;
+        out.runs = layout.glyphRuns();
+        out.width = line.naturalTextWidth();
+        out.height = line.height();
+        return out;
+    }
+
+    QPaintDevice* m_device;
+    std::map<int, Font> m_fonts;
+};
+
+void paintPage(const Page& page, QPainter& painter, double scale, Shaper& shaper) {
     painter.save();
-    QHash<QString, QPair<QFont, QFontMetricsF>> fonts;
+    painter.setPen(Qt::black);
     for (const Placed& p : page.items) {
         const QRectF r(p.rect.left() * scale, p.rect.top() * scale, p.rect.width() * scale,
                        p.rect.height() * scale);
@@ -44,24 +120,24 @@ void paint(const Page& page, QPainter& painter, double scale) {
             painter.drawImage(r, p.picture.value<QImage>());
             continue;
         }
-        // One font and its metrics per size and weight, not per item.
-        const QString key = QString::number(p.fontPt) + (p.bold ? "b" : "");
-        auto font = fonts.find(key);
-        if (font == fonts.end()) {
-            QFont f;
-            f.setFamilies(ledgerFontFamilies());
-            f.setPointSizeF(p.fontPt);
-            f.setBold(p.bold);
-            font = fonts.insert(key, {f, QFontMetricsF(f, painter.device())});
-        }
-        painter.setFont(font->first);
+        if (p.text.isEmpty())
+            continue;
+        const Shaper::Shaped& t = shaper.fitted(p.text, p.fontPt, p.bold, r.width());
+        const double x = p.align & Qt::AlignRight     ? r.right() - t.width
+                         : p.align & Qt::AlignHCenter ? r.left() + (r.width() - t.width) / 2
+                                                      : r.left();
+        const QPointF at(x, r.top() + (r.height() - t.height) / 2);
         painter.setPen(Qt::black);
-        const QString text = font->second.horizontalAdvance(p.text) <= r.width()
-                                 ? p.text
-                                 : fittedText(p.text, font->second, r.width());
-        painter.drawText(r, int(p.align | Qt::AlignVCenter) | Qt::TextSingleLine, text);
+        for (const QGlyphRun& run : t.runs)
+            painter.drawGlyphRun(at, run);
     }
     painter.restore();
+}
+} // namespace
+
+void paint(const Page& page, QPainter& painter, double scale) {
+    Shaper shaper(painter.device());
+    paintPage(page, painter, scale, shaper);
 }
 
 bool paintAll(const QVector<Page>& pages, QPagedPaintDevice& device) {
@@ -74,10 +150,11 @@ bool paintAll(const QVector<Page>& pages, QPagedPaintDevice& device) {
     const QMarginsF m = device.pageLayout().marginsPoints();
     painter.translate(-m.left() * device.logicalDpiX() / 72.0,
                       -m.top() * device.logicalDpiY() / 72.0);
+    Shaper shaper(&device);
     for (int i = 0; i < pages.size(); ++i) {
         if (i > 0)
             device.newPage();
-        paint(pages[i], painter, scale);
+        paintPage(pages[i], painter, scale, shaper);
     }
     return painter.end();
 }
