@@ -102,15 +102,19 @@ void flushGuarded(Store& store, FieldBatches& batches, qint64 written) {
 
 Registered NameMatchedWriter::flush() {
     Registered n;
-    QStringList names;
     QVector<qint64> readIds;
-    for (const Queued& q : m_queue) {
-        names << q.fields[ColName - ColCode].toString();
-        if (m_readProductFirst && q.id)
-            readIds << q.id;
-    }
+    if (m_readProductFirst && !m_known)
+        for (const Queued& q : std::as_const(m_queue))
+            if (q.id)
+                readIds << q.id;
+    const QHash<qint64, Row> read = productsById(m_store, readIds);
+    const QHash<qint64, Row>& byId = m_known ? *m_known : read; // 版, code … 商品区分
+    // By name only the rows not written to the product they were read from.
+    QStringList names;
+    for (const Queued& q : std::as_const(m_queue))
+        if (!m_readProductFirst || !q.id || !byId.contains(q.id))
+            names << q.fields[ColName - ColCode].toString();
     const QHash<QString, Row> byName = firstOfNames(m_store, names); // id, 版, code … 商品区分
-    const QHash<qint64, Row> byId = productsById(m_store, readIds); // 版, code … 商品区分
     // The product a row writes: the one it was read from when that still
     // exists (a new name there is a rename), else the first of its name.
     const auto storedOf = [&](const Queued& q) -> Row {
@@ -252,6 +256,7 @@ Result<ListSaved> saveProducts(Store& store, const QVector<ProductValues>& produ
         const QHash<qint64, Row> stored = productsById(store, ids);
         // A row read from a product writes that product, its name too.
         NameMatchedWriter writer(store, false, true);
+        writer.knownProducts(&stored);
         codes::SlotWriter slotWriter(store);
         for (const ProductValues& p : products) {
             const auto at = [&](Column c) { return p.fields[c - ColCode]; };

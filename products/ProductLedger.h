@@ -54,6 +54,9 @@ class NameMatchedWriter {
     // writes it only when it still has that version (ErrorKind::Conflict).
     // `key` names the row in written().
     void write(const Row& fields, qint64 id = 0, qint64 version = 0, qint64 key = 0);
+    // Products the caller has just read in this transaction (id -> 版, code
+    // … 商品区分, as productsById gives them): not read again.
+    void knownProducts(const QHash<qint64, Row>* stored) { m_known = stored; }
     Registered flush();
     // After flush: each row's product and that product's version now.
     struct Written {
@@ -71,6 +74,7 @@ class NameMatchedWriter {
     bool m_keepStoredCode;
     bool m_readProductFirst;
     QVector<Queued> m_queue;
+    const QHash<qint64, Row>* m_known = nullptr;
 };
 
 // A product someone else changed (or deleted) after the list read it.

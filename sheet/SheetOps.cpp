@@ -486,14 +486,32 @@ Status fillSheetPrint(Store& store) {
         store.exec(Db::Work, "INSERT INTO w在庫表印刷 (" + fields + ") SELECT " + fields +
                                  " FROM w在庫表 WHERE 品名 IS NOT NULL ORDER BY seq");
         // Each line's shelf: its product's by code, else by name (the first
-        // product of each, as the sheet fills them).
-        QHash<QString, QVariant> byCode, byName;
-        for (const Row& r : store.query(Db::Main, "SELECT code, 品名, 棚番 FROM 商品マスタ WHERE "
-                                                  "棚番 IS NOT NULL ORDER BY id DESC")) {
-            if (!isEmptyValue(r[0]))
-                byCode.insert(r[0].toString(), r[2]);
-            byName.insert(r[1].toString(), r[2]);
+        // product of each, as the sheet fills them). Only the products the
+        // lines name are read, not the whole master.
+        const Rows lines = store.query(Db::Work, "SELECT seq, code, 品名 FROM w在庫表印刷");
+        QStringList codes, names;
+        for (const Row& l : lines) {
+            if (!isEmptyValue(l[1]))
+                codes << l[1].toString();
+            names << l[2].toString();
         }
+        codes.removeDuplicates();
+        names.removeDuplicates();
+        QHash<QString, QVariant> byCode, byName;
+        const auto read = [&](const QString& field, const QStringList& keys,
+                              QHash<QString, QVariant>& into) {
+            for (qsizetype from = 0; from < keys.size(); from += LargeChunk) {
+                const QStringList part = keys.mid(from, LargeChunk);
+                for (const Row& r : store.queryMany(
+                         Db::Main,
+                         "SELECT " + field + ", 棚番 FROM 商品マスタ WHERE 棚番 IS NOT NULL AND " +
+                             field + " IN (" + marks(int(part.size())) + ") ORDER BY id DESC",
+                         QVariantList(part.begin(), part.end())))
+                    into.insert(r[0].toString(), r[1]);
+            }
+        };
+        read("code", codes, byCode);
+        read("品名", names, byName);
         if (!byCode.isEmpty() || !byName.isEmpty()) {
             Batch shelves(
                 store, Db::Work,
@@ -502,7 +520,7 @@ Status fillSheetPrint(Store& store) {
                            rowMarks(n, 2) + ") AS v WHERE w在庫表印刷.seq = v.column1";
                 },
                 2, LargeChunk);
-            for (const Row& l : store.query(Db::Work, "SELECT seq, code, 品名 FROM w在庫表印刷")) {
+            for (const Row& l : lines) {
                 const QVariant shelf = !isEmptyValue(l[1]) && byCode.contains(l[1].toString())
                                            ? byCode.value(l[1].toString())
                                            : byName.value(l[2].toString());
