@@ -206,14 +206,32 @@ QStringList serverStatements() {
     out << served(sheetTotals()[0]);
     for (const QString& sql : sheetVersions())
         out << served(sql);
-    // One function keeps 在庫表集計 for every change of a saved line.
-    out << "CREATE FUNCTION stolva_totals() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
-           "IF TG_OP <> 'INSERT' THEN " +
-               TakeLine + " END IF; IF TG_OP <> 'DELETE' THEN " + AddLine +
-               " END IF; RETURN NULL; END $$"
-        << "CREATE TRIGGER 在庫表集計_変更 AFTER INSERT OR DELETE OR UPDATE OF 日付, 商品区分, "
-           "金額 ON 在庫表 FOR EACH ROW EXECUTE FUNCTION stolva_totals()";
-    return out << countNotices();
+    return out << serverTotals() << countNotices();
+}
+
+QStringList serverTotals() {
+    // Once per statement, over the lines it changed: a save of 500 lines
+    // updates each total once, not once per line. PostgreSQL takes
+    // transition tables on triggers of one event each.
+    const QString take =
+        "UPDATE 在庫表集計 AS t SET 行数 = t.行数 - o.n, 金額 = t.金額 - o.a FROM (SELECT 日付, "
+        "coalesce(商品区分, '') AS k, count(*) AS n, sum(coalesce(金額, 0)) AS a FROM 前の行 GROUP "
+        "BY 1, 2) AS o WHERE t.日付 = o.日付 AND t.商品区分 = o.k; DELETE FROM 在庫表集計 AS t "
+        "USING (SELECT DISTINCT 日付, coalesce(商品区分, '') AS k FROM 前の行) AS o WHERE t.日付 = "
+        "o.日付 AND t.商品区分 = o.k AND t.行数 <= 0;";
+    const QString add =
+        "INSERT INTO 在庫表集計 SELECT 日付, coalesce(商品区分, ''), count(*), sum(coalesce(金額, "
+        "0)) FROM 後の行 GROUP BY 1, 2 ON CONFLICT (日付, 商品区分) DO UPDATE SET 行数 = "
+        "在庫表集計.行数 + excluded.行数, 金額 = 在庫表集計.金額 + excluded.金額;";
+    return {"CREATE FUNCTION stolva_totals_of_lines() RETURNS trigger LANGUAGE plpgsql AS $$ "
+            "BEGIN IF TG_OP <> 'INSERT' THEN " +
+                take + " END IF; IF TG_OP <> 'DELETE' THEN " + add + " END IF; RETURN NULL; END $$",
+            "CREATE TRIGGER 在庫表集計_追加 AFTER INSERT ON 在庫表 REFERENCING NEW TABLE AS 後の行 "
+            "FOR EACH STATEMENT EXECUTE FUNCTION stolva_totals_of_lines()",
+            "CREATE TRIGGER 在庫表集計_削除 AFTER DELETE ON 在庫表 REFERENCING OLD TABLE AS 前の行 "
+            "FOR EACH STATEMENT EXECUTE FUNCTION stolva_totals_of_lines()",
+            "CREATE TRIGGER 在庫表集計_変更 AFTER UPDATE ON 在庫表 REFERENCING OLD TABLE AS 前の行 "
+            "NEW TABLE AS 後の行 FOR EACH STATEMENT EXECUTE FUNCTION stolva_totals_of_lines()"};
 }
 
 QStringList countNotices() {
@@ -512,6 +530,17 @@ QVector<Store::Upgrade> Store::upgrades() {
              for (const char* sql : {schema::DevicesTable, schema::DeviceScansTable})
                  s.exec(Db::Main, schema::servedOnServer(sql));
              for (const QString& sql : schema::DeviceIndexes)
+                 s.exec(Db::Main, sql);
+         }},
+        // A server keeps the totals once per statement; a local file's
+        // triggers stay as they are (SQLite has only row triggers).
+        {QStringLiteral("集計を文ごとに"),
+         [](Store&) {},
+         {},
+         [](Store& s) {
+             s.exec(Db::Main, "DROP TRIGGER 在庫表集計_変更 ON 在庫表");
+             s.exec(Db::Main, "DROP FUNCTION stolva_totals()");
+             for (const QString& sql : schema::serverTotals())
                  s.exec(Db::Main, sql);
          }}};
 }

@@ -40,6 +40,8 @@ QStringList serverStatements();
 // channel CountChannel (its payload the date): the PCs showing that sheet
 // read it again.
 inline constexpr const char* CountChannel = "stolva_counts";
+// The server's triggers that keep 在庫表集計.
+QStringList serverTotals();
 QStringList countNotices();
 // A table definition of the local file in the server's types.
 QString servedOnServer(QString sql);

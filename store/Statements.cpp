@@ -77,8 +77,24 @@ Rows Store::query(Db which, const QString& sql, const QVariantList& params) {
 }
 
 Rows Store::queryOnce(Db which, const QString& sql, const QVariantList& params) {
+    if (engine(which).sendsUnprepared() && params.isEmpty()) {
+        // A query without values costs the server one round trip sent as it
+        // is, two when prepared first (most are read once, at start).
+        reconnectIfLost(which);
+        m_sqlText = sql;
+        ++m_statements;
+        QSqlQuery q(db(which));
+        q.setForwardOnly(true);
+        if (!q.exec(sql))
+            fail(which, q.lastError(), sql);
+        return rowsOf(which, q, sql);
+    }
     QSqlQuery& q = cached(which, sql);
     run(q, params);
+    return rowsOf(which, q, sql);
+}
+
+Rows Store::rowsOf(Db which, QSqlQuery& q, const QString& sql) {
     Rows rows;
     const int n = q.record().count();
     while (q.next()) {

@@ -170,6 +170,8 @@ class Store {
     void begin(Db which, bool snapshot = false);
     void beginOnce(Db which, bool snapshot);
     Rows queryOnce(Db which, const QString& sql, const QVariantList& params);
+    // The rows of a query that ran, the query finished.
+    Rows rowsOf(Db which, QSqlQuery& q, const QString& sql);
     void finish(Db which, bool commit);
     QSqlQuery& cached(Db which, const QString& sql);
     // The server's schema: probed, created on an empty database, brought up

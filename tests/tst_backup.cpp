@@ -426,7 +426,7 @@ void TestBackup::fullDiskKeepsTheOldFile() {
                                          Qt::AlignLeft,
                                          6,
                                          false};
-        QVERIFY(!report::writePdf({page, page, page}, old, "在庫表", &error));
+        QVERIFY(!report::writePdf(QVector<report::Page>(12, page), old, "在庫表", &error));
     } else {
         const Result<QString> r =
             makeCopy(t.store(), Kind::Manual, Now, what == "backup" ? disk + "backup" : disk);

@@ -200,6 +200,12 @@ void TestHistory::sheetTotalsFollowEveryChange_data() {
     QTest::newRow("a line to another date")
         << "UPDATE 在庫表 SET 日付 = '2027-01-01' WHERE id = (SELECT min(id) + 3 FROM 在庫表)";
     QTest::newRow("an amount emptied") << "UPDATE 在庫表 SET 金額 = NULL WHERE 日付 = '2026-12-08'";
+    // One statement over many lines of several sheets: totals taken per statement.
+    QTest::newRow("a date's lines into one category")
+        << "UPDATE 在庫表 SET 商品区分 = '肉', 金額 = 金額 * 2 WHERE 日付 = '2026-09-30'";
+    QTest::newRow("lines copied to another date")
+        << "INSERT INTO 在庫表 (日付, 行番号, 品名, 数量, 金額, 商品区分) SELECT '2026-03-31', "
+           "行番号 + 1000, 品名, 数量, 金額, 商品区分 FROM 在庫表 WHERE 日付 = '2026-12-08'";
     QTest::newRow("everything deleted") << "DELETE FROM 在庫表";
 }
 
