@@ -520,10 +520,9 @@ void largeRows(Store& store, Raw& raw, const QString& dir, int products, bool wi
              5,
              [&] { store.exec(Db::Work, "UPDATE w商品マスタ SET 単価 = coalesce(単価, 0) + 1"); },
              [&] {
-                 raw.tx({"UPDATE m.商品マスタ AS p SET code = w.code, 品名 = w.品名, 単位 = "
-                         "w.単位, 単価 = w.単価, 適正数 = w.適正数, 商品区分 = w.商品区分, 棚番 = "
-                         "w.棚番, 版 = p.版 + 1 FROM w商品マスタ w WHERE w.変更 = 1 AND w.商品id = "
-                         "p.id AND w.版 = p.版",
+                 // Only the price changed: the least work writes only it.
+                 raw.tx({"UPDATE m.商品マスタ AS p SET 単価 = w.単価, 版 = p.版 + 1 FROM "
+                         "w商品マスタ w WHERE w.変更 = 1 AND w.商品id = p.id AND w.版 = p.版",
                          "UPDATE w商品マスタ SET 版 = 版 + 1, 変更 = 0 WHERE 変更 = 1"});
              })});
     lines.push_back(registerOneRow(store, raw, n, "m."));

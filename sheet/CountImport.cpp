@@ -8,6 +8,7 @@
 
 #include <QSet>
 #include <map>
+#include <memory>
 
 // Counts read from a file into the sheet: each record matched with the
 // sheet's lines and the master, previewed, then set as the user saw it.
@@ -227,16 +228,25 @@ Result<Counted> importCounts(Store& store, const CountPreview& preview, bool add
         const QString fields =
             columns::list(products::Columns, products::ColCode, products::SheetFieldsEnd);
         const QString counted = sheet::countedFields();
-        const QString setCounted = columns::assignments(
-            sheet::Columns, {sheet::ColQty, sheet::ColAmount, sheet::ColChange});
-        QSqlQuery fill =
-            store.prepare(Db::Work, "UPDATE w在庫表 SET " +
-                                        columns::assignments(products::Columns, products::ColCode,
-                                                             products::SheetFieldsEnd) +
-                                        ", " + setCounted + " WHERE seq = ?");
+        // Lines given their values by seq, many to a statement (a count of
+        // every product into a sheet already filled sets every line).
+        const auto byLine = [&store](const QString& fieldList) {
+            const QStringList f = fieldList.split(", ");
+            QStringList sets;
+            for (int i = 0; i < f.size(); ++i)
+                sets << QString("%1 = v.column%2").arg(f[i]).arg(i + 2);
+            const int width = int(f.size()) + 1;
+            return std::make_unique<Batch>(
+                store, Db::Work,
+                [sets, width](int rows) {
+                    return "UPDATE w在庫表 SET " + sets.join(", ") + " FROM (VALUES " +
+                           rowMarks(rows, width) + ") AS v WHERE w在庫表.seq = v.column1";
+                },
+                width, LargeChunk);
+        };
+        const auto fill = byLine(fields + ", " + counted);
+        const auto set = byLine(counted);
         Batch append(store, Db::Work, "w在庫表", fields + ", " + counted);
-        QSqlQuery set =
-            store.prepare(Db::Work, "UPDATE w在庫表 SET " + setCounted + " WHERE seq = ?");
         int blank = 0;
         const qsizetype total = preview.lines.size();
         for (qsizetype i = 0; i < total; ++i) {
@@ -248,8 +258,8 @@ Result<Counted> importCounts(Store& store, const CountPreview& preview, bool add
             const QVariant qty = qlonglong(line.quantity);
             if (line.seq >= 0) {
                 const auto [proper, price] = sheetLines.value(line.seq);
-                store.run(set, {qty, sheet::lineAmount(qty, price), sheet::lineChange(qty, proper),
-                                line.seq});
+                set->add(
+                    {line.seq, qty, sheet::lineAmount(qty, price), sheet::lineChange(qty, proper)});
                 ++n.set;
                 continue;
             }
@@ -272,11 +282,13 @@ Result<Counted> importCounts(Store& store, const CountPreview& preview, bool add
             QVariantList values(product.begin(), product.end());
             values << qty << sheet::lineAmount(qty, price) << sheet::lineChange(qty, proper);
             if (blank < blanks.size()) {
-                store.run(fill, values + QVariantList{blanks[blank++]});
+                fill->add(QVariantList{blanks[blank++]} + values);
             } else {
                 append.add(values);
             }
         }
+        set->flush();
+        fill->flush();
         append.flush();
         t.commit();
         return n;

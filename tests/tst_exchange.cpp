@@ -401,6 +401,9 @@ void TestExchange::importCounts_data() {
                                        << "りんご:5:500:-5";
     QTest::newRow("unknown: added by name") << "コード,品名,数量\nZ9,なし,4\nZ8,,1" << true << "NN"
                                             << "りんご:5:500:-5 なし:4::";
+    QTest::newRow("more new lines than blank ones: the sheet grows")
+        << "コード,品名,数量\nZ9,なし,4\nZ8,ない,1\nZ7,ぬ,2" << true << "NNN"
+        << "りんご:5:500:-5 なし:4:: ない:1:: ぬ:2::";
     QTest::newRow("errors") << "コード,品名,数量\nA01,,x\n,,1\nA01,,2\n,りんご,3\nB02,,1,9" << false
                             << "EEUEE"
                             << "りんご:2:200:-8";
