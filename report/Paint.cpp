@@ -81,7 +81,11 @@ class Shaper {
         return *cache.insert(text, shape(f, text));
     }
 
-    Shaped shape(const Font& f, const QString& text) const {
+    Shaped shape(const Font& f, QString text) const {
+        // One line: a break or a tab in a name prints as a space.
+        for (QChar& c : text)
+            if (c.unicode() < 0x20 || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+                c = QLatin1Char(' ');
         QTextLayout layout(text, f.font, m_device);
         layout.beginLayout();
         QTextLine line = layout.createLine();

@@ -19,7 +19,9 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFontMetricsF>
+#include <QImage>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPrintPreviewDialog>
 #include <QProcess>
 #include <QPushButton>
@@ -71,6 +73,7 @@ class TestReport : public QObject {
     void paginationKeepsBlocksWhole();
     void everyItemWithinThePaper();
     void longTextEndsInAnEllipsis();
+    void breaksPrintAsSpaces();
     void productReportHeading();
     void printFromTheWindow();
     void pdfIsWritten();
@@ -108,6 +111,23 @@ void TestReport::longTextEndsInAnEllipsis() {
     QVERIFY(shown.endsWith(QChar(0x2026)));
     QVERIFY(fm.horizontalAdvance(shown) <= 200);
     QCOMPARE(report::fittedText("りんご", fm, 200), QString("りんご"));
+}
+
+// A name holding a line break or a tab prints on its one line, as spaces.
+void TestReport::breaksPrintAsSpaces() {
+    const auto painted = [](const QString& text) {
+        QImage img(600, 80, QImage::Format_RGB32);
+        img.fill(Qt::white);
+        QPainter p(&img);
+        report::Page page;
+        page.items << report::Placed{
+            "t", report::ItemKind::Label, QRect(0, 0, 9000, 900), text, Qt::AlignLeft, 10, false};
+        report::paint(page, p, 600 / 9000.0);
+        return img;
+    };
+    const QImage spaced = painted("りんご 青森 産");
+    QCOMPARE(painted("りんご\n青森\t産"), spaced);
+    QVERIFY(painted("りんご") != spaced);
 }
 
 void TestReport::fieldFormats_data() {
