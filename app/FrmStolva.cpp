@@ -7,6 +7,7 @@
 #include "app/ConnectionPanel.h"
 #include "backup/BackupPanel.h"
 #include "backup/Erase.h"
+#include "books/BooksDialogs.h"
 #include "codes/CodeOps.h"
 #include "codes/CodeTab.h"
 #include "exchange/CsvDialogs.h"
@@ -61,6 +62,9 @@ FrmStolva::FrmStolva() {
     m_tabs->addTab(m_codes, QStringLiteral("設定・情報"));
     m_backups = new BackupPanel(m_store, m_codes);
     m_codes->addSection(m_backups);
+    m_books = new books::BooksPanel(m_store, m_codes);
+    m_codes->addSectionBelowSlots(m_books);
+    connect(m_books, &books::BooksPanel::statusMessage, this, &FrmStolva::showStatus);
     m_connection = new ConnectionPanel(m_store, m_codes);
     m_codes->addSectionBelowSlots(m_connection);
     connect(m_connection, &ConnectionPanel::statusMessage, this, &FrmStolva::showStatus);
@@ -121,6 +125,15 @@ FrmStolva::FrmStolva() {
         history::SummaryDialog dlg(m_store, date, preview, m_sheet);
         dlg.exec();
     });
+    connect(m_sheet, &SheetTab::inventoryRequested, this, [this](const QDate& date) {
+        books::InventoryDialog dlg(
+            m_store, date, [this](const report::Printout& p) { showPreview(p); }, m_sheet);
+        // The sheet on screen reads the amounts computed again when it holds that
+        // date, as when another PC records into it.
+        connect(&dlg, &books::InventoryDialog::recomputed, this,
+                [this](const QDate& d) { m_notices->announce(dateKey(d)); });
+        dlg.exec();
+    });
     connect(
         m_sheet, &SheetTab::comparisonRequested, this,
         [this, preview](const QDate& first, const QDate& second, const QStringList& categories) {
@@ -166,6 +179,7 @@ FrmStolva::FrmStolva() {
         if (m_tabs->widget(i) == m_codes) {
             m_codes->Readコード表();
             m_backups->refresh();
+            m_books->refresh();
         }
     });
     connect(m_sheet, &SheetTab::hintRequested, this, &FrmStolva::showHint);
@@ -174,9 +188,10 @@ FrmStolva::FrmStolva() {
     connect(m_codes, &CodeTab::eraseRequested, this, [this] {
         // On a server every PC's data goes: the question names it.
         if (ShowMsg(MsgKind::削除, MsgCase::確認,
-                    m_store.onServer()
-                        ? QStringLiteral("サーバー %1 のすべてのデータ").arg(m_store.serverName())
-                        : QStringLiteral("すべてのデータ")) == True)
+                    (m_store.onServer()
+                         ? QStringLiteral("サーバー %1 のすべてのデータ").arg(m_store.serverName())
+                         : QStringLiteral("すべてのデータ")) +
+                        closedCountsNote()) == True)
             AllDelete();
     });
 }
@@ -239,6 +254,8 @@ Status FrmStolva::Form_Load(const QString& dataPath, const std::optional<server:
     // A copy a day, made once the window is up; one that fails never stops
     // the start, and the next start tries again.
     QTimer::singleShot(0, this, [this] {
+        // The books' rounding of line amounts, before the first line is computed.
+        m_books->refresh();
         const Result<QString> daily = backup::dailyCopy(m_store, QDateTime::currentDateTime());
         if (!daily)
             showStatus(QStringLiteral(
@@ -319,12 +336,23 @@ void FrmStolva::AllDelete() {
                    .arg(QDir::toNativeSeparators(backup.value)));
 }
 
+QString FrmStolva::closedCountsNote() {
+    // The counts the books rely on: the question names what would go.
+    const Result<QVector<QDate>> closed = books::closedCounts(m_store, QDate::currentDate());
+    if (!closed || closed.value.isEmpty())
+        return QString();
+    return QStringLiteral(
+               "（確定済みの棚卸 %1 を含みます。確定時のコピーは backup フォルダに残ります）")
+        .arg(books::namedDates(closed.value));
+}
+
 void FrmStolva::restoreBackup(const QString& path) {
     const QString when =
         QFileInfo(path).fileName() +
         (m_store.onServer()
              ? QStringLiteral("（サーバー %1 のデータを置き換えます）").arg(m_store.serverName())
-             : QString());
+             : QString()) +
+        closedCountsNote();
     if (!m_sheet->confirmDiscard() || !m_products->confirmDiscard() ||
         ShowMsg(MsgKind::その他, MsgCase::復元確認, when) != True)
         return;

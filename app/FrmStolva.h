@@ -20,6 +20,9 @@ class CountNotices;
 namespace phones {
 class PhoneServer;
 }
+namespace books {
+class BooksPanel;
+}
 class SheetTab;
 class ProductTab;
 class CodeTab;
@@ -83,6 +86,9 @@ class FrmStolva : public QMainWindow {
     void showNames(const resets::CombLists& lists, bool keepChoices);
     // The print preview, with the report's other forms in its tool bar.
     void showPreview(const report::Printout& printout);
+    // The closed counts of the last seven years, named in the questions
+    // before the data is erased or replaced; empty when there are none.
+    QString closedCountsNote();
 
     Store m_store;
     CountNotices* m_notices;
@@ -94,6 +100,7 @@ class FrmStolva : public QMainWindow {
     CodeTab* m_codes;
     ConnectionPanel* m_connection = nullptr;
     BackupPanel* m_backups;
+    books::BooksPanel* m_books;
     QPointer<HintWindow> m_hint;
     QPointer<HelpWindow> m_guide;
     HintContext m_hintContext;

@@ -26,6 +26,8 @@ const char* suffix(Kind k) {
         return "-manual";
     case Kind::Restore:
         return "-restore";
+    case Kind::Closing:
+        return "-確定";
     case Kind::Daily:
         break;
     }
@@ -35,6 +37,11 @@ const char* suffix(Kind k) {
 const QRegularExpression& namePattern() {
     static const QRegularExpression re(
         "^Stolva-(\\d{8}-\\d{6})(-erase|-manual|-restore)?(?:-\\d+)?\\.mdb$");
+    return re;
+}
+
+const QRegularExpression& closingPattern() {
+    static const QRegularExpression re(QStringLiteral("^Stolva-(\\d{8})-確定\\.mdb$"));
     return re;
 }
 
@@ -115,6 +122,8 @@ QString kindName(Kind kind) {
         return QStringLiteral("手動");
     case Kind::Restore:
         return QStringLiteral("復元前");
+    case Kind::Closing:
+        return QStringLiteral("確定");
     case Kind::Daily:
         break;
     }
@@ -153,6 +162,30 @@ Result<QString> makeCopy(Store& store, Kind kind, const QDateTime& now, const QS
     });
 }
 
+Result<QString> closingCopy(Store& store, const QDate& counted) {
+    return guardedValue<QString>([&] {
+        const QString to = folder(store);
+        if (!wholefile::makeOwnFolder(to))
+            throw StoreError(
+                QStringLiteral("バックアップ用フォルダ %1 を作成できません。").arg(shown(to)),
+                QString(), ErrorKind::Io);
+        const QString path = QStringLiteral("%1/Stolva-%2-確定.mdb")
+                                 .arg(to, counted.toString(QStringLiteral("yyyyMMdd")));
+        // The copy of an earlier closing stays until the new one is whole.
+        wholefile::Temp temp(path, wholefile::Temp::OwnerOnly);
+        try {
+            ledger::snapshotInto(store, to, temp.path());
+        } catch (const StoreError& e) {
+            throw StoreError(
+                QStringLiteral("%1 を書き込めませんでした: %2").arg(shown(path), e.message()),
+                e.sql(), ErrorKind::Io);
+        }
+        if (const wholefile::Outcome o = temp.commit(); !o)
+            throw StoreError(o.error, QString(), ErrorKind::Io);
+        return path;
+    });
+}
+
 QStringList expired(const QVector<Copy>& copies, const QDateTime& now) {
     QVector<Copy> sorted = copies;
     std::sort(sorted.begin(), sorted.end(),
@@ -163,6 +196,11 @@ QStringList expired(const QVector<Copy>& copies, const QDateTime& now) {
         // A copy named in the future (a clock once wrong) neither counts nor goes unasked.
         if (c.made > now)
             continue;
+        if (c.kind == Kind::Closing) {
+            if (QDate(c.counted.year() + ClosingYearsKept, 1, 1) <= now.date())
+                out.prepend(c.path);
+            continue;
+        }
         // Only sound copies count: a failed day never pushes a good copy out.
         if (c.kind == Kind::Daily ? (c.sound ? ++daily > DailyKept : daily >= DailyKept)
                                   : c.kind != Kind::Manual && c.made < now.addDays(-DaysKept))
@@ -188,7 +226,7 @@ Result<QString> dailyCopy(Store& store, const QDateTime& now) {
     // Today's copy is one made today, and a sound ledger: a copy named in the
     // future (a clock once wrong) stops no later day's copy.
     for (const Copy& c : list(store, false))
-        if (c.made.date() == now.date() && c.made <= now &&
+        if (c.kind != Kind::Closing && c.made.date() == now.date() && c.made <= now &&
             check(c.path, store.schemaVersion(), true))
             return r;
     r = makeCopy(store, Kind::Daily, now);
@@ -206,6 +244,17 @@ Result<QString> dailyCopy(Store& store, const QDateTime& now) {
     return r;
 }
 
+namespace {
+void readDetails(Copy& c) {
+    const ReadOnly db(c.path);
+    const QVariant sheets =
+        db.value("SELECT count(*) FROM (SELECT DISTINCT 日付, 商品区分 FROM 在庫表)");
+    const QVariant products = db.value("SELECT count(*) FROM 商品マスタ");
+    c.sheets = sheets.isNull() ? -1 : sheets.toInt();
+    c.products = products.isNull() ? -1 : products.toInt();
+}
+} // namespace
+
 QVector<Copy> list(const Store& store, bool details) {
     QVector<Copy> out;
     const QDir dir(folder(store));
@@ -214,10 +263,24 @@ QVector<Copy> list(const Store& store, bool details) {
          dir.entryInfoList({"Stolva-*.mdb"}, QDir::Files | QDir::NoSymLinks)) {
         if (fi.isSymLink() || !fi.isFile())
             continue;
+        Copy c;
+        if (const auto closing = closingPattern().match(fi.fileName()); closing.hasMatch()) {
+            c.counted = QDate::fromString(closing.captured(1), "yyyyMMdd");
+            if (!c.counted.isValid())
+                continue;
+            c.path = fi.absoluteFilePath();
+            c.kind = Kind::Closing;
+            // Made when the count was closed; listed by that moment.
+            c.made = fi.lastModified();
+            c.bytes = fi.size();
+            if (details)
+                readDetails(c);
+            out << c;
+            continue;
+        }
         const auto m = namePattern().match(fi.fileName());
         if (!m.hasMatch())
             continue;
-        Copy c;
         c.path = fi.absoluteFilePath();
         c.made = QDateTime::fromString(m.captured(1), "yyyyMMdd-HHmmss");
         const QString kind = m.captured(2);
@@ -226,14 +289,8 @@ QVector<Copy> list(const Store& store, bool details) {
                  : kind == "-restore" ? Kind::Restore
                                       : Kind::Daily;
         c.bytes = fi.size();
-        if (details) {
-            const ReadOnly db(c.path);
-            const QVariant sheets =
-                db.value("SELECT count(*) FROM (SELECT DISTINCT 日付, 商品区分 FROM 在庫表)");
-            const QVariant products = db.value("SELECT count(*) FROM 商品マスタ");
-            c.sheets = sheets.isNull() ? -1 : sheets.toInt();
-            c.products = products.isNull() ? -1 : products.toInt();
-        }
+        if (details)
+            readDetails(c);
         out << c;
     }
     std::sort(out.begin(), out.end(), [](const Copy& a, const Copy& b) {
@@ -297,14 +354,14 @@ Status check(const QString& path, int schemaVersion, bool quick) {
         (!quick && db.value("PRAGMA integrity_check").toString() != QLatin1String("ok")))
         return foreign;
     const QVariant version = db.value("PRAGMA user_version");
-    if (version.isNull())
+    if (version.isNull() || version.toInt() < Store::BaseSchemaVersion)
         return foreign;
     if (version.toInt() > schemaVersion)
         return Status::failed(
             QStringLiteral("%1 は新しいバージョンの Stolva で作られています。").arg(name),
             ErrorKind::Newer);
     for (const schema::Table& t : schema::tables())
-        if (t.db == Db::Main &&
+        if (t.db == Db::Main && t.since <= version.toInt() &&
             db.value("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?",
                      {t.name})
                     .toInt() != 1)

@@ -12,7 +12,8 @@ namespace backup {
 
 // The kind is in the file name: Stolva-YYYYMMDD-HHMMSS[-kind][-n].mdb, no
 // suffix for the daily copy.
-enum class Kind { Daily, Erase, Manual, Restore };
+// A closing copy is named by the count's date alone: Stolva-YYYYMMDD-確定.mdb.
+enum class Kind { Daily, Erase, Manual, Restore, Closing };
 
 struct Copy {
     QString path;
@@ -22,12 +23,16 @@ struct Copy {
     int sheets = -1;   // saved sheets (date and category) in the copy, -1 when unreadable
     int products = -1; // products in the copy
     bool sound = true; // opens as a ledger (checked where it matters)
+    QDate counted;     // a closing copy's count date
 };
 
 // How long copies stay: the newest 14 daily ones, erase and restore copies 90
 // days; copies the user made stay until the user removes them.
 constexpr int DailyKept = 14;
 constexpr int DaysKept = 90;
+// A closing copy stays with the books: seven years from the return that
+// follows the count, so until the count's year + 8 begins.
+constexpr int ClosingYearsKept = 8;
 
 QString folder(const Store& store);
 QString kindName(Kind kind); // the caption of a kind in the list
@@ -36,6 +41,10 @@ QString kindName(Kind kind); // the caption of a kind in the list
 // folder when empty), named by `now` and the kind; gives its path.
 Result<QString> makeCopy(Store& store, Kind kind, const QDateTime& now,
                          const QString& dir = QString());
+
+// The ledger as it was when the count of `counted` was closed, whole or not
+// at all; a later closing of the same date replaces it. Gives its path.
+Result<QString> closingCopy(Store& store, const QDate& counted);
 
 // Removes what copies and restores cut short left behind (temporary names).
 void removeLeftovers(const Store& store);

@@ -46,7 +46,7 @@ BackupPanel::BackupPanel(Store& store, QWidget* parent)
     m_list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     for (int c = 1; c < 5; ++c)
         m_list->header()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
-    m_list->setMinimumHeight(fontMetrics().height() * 8);
+    m_list->setMinimumHeight(fontMetrics().height() * 4);
 
     QPushButton* now = makeButton(this, "cmdバックアップ", "今すぐバックアップ");
     QPushButton* elsewhere = makeButton(this, "cmdバックアップ保存", "別の場所へ…");

@@ -21,6 +21,7 @@ Result<QString> allDelete(Store& store) {
         store.exec(Db::Main, "DELETE FROM 端末");
         store.exec(Db::Main, "DELETE FROM 商品マスタ");
         store.exec(Db::Main, "DELETE FROM 自社情報");
+        store.exec(Db::Main, "DELETE FROM 帳簿設定");
         store.exec(Db::Main, "UPDATE コードマスタ SET sname = NULL");
         t.commit();
     });

@@ -125,8 +125,11 @@ CodeTab::CodeTab(Store& store, QWidget* parent) : QWidget(parent), m_store(store
     auto* right = m_right = new QVBoxLayout;
     right->addWidget(image);
     right->addWidget(m_info);
-    right->addWidget(m_support);
-    right->addWidget(guide, 0, Qt::AlignLeft);
+    // The guide beside the support line: the tab fits a small screen.
+    auto* supportRow = new QHBoxLayout;
+    supportRow->addWidget(m_support, 1);
+    supportRow->addWidget(guide, 0, Qt::AlignVCenter);
+    right->addLayout(supportRow);
     right->addStretch(1);
     right->addLayout(eraseRow);
 

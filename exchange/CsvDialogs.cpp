@@ -268,12 +268,19 @@ QString chooseSaveFile(QWidget* parent, const QString& suggested, FileFormat* fo
 }
 
 QString choosePdfFile(QWidget* parent, const QStringList& nameParts) {
-    QFileDialog dlg(parent, QStringLiteral("PDFに保存"), lastFolder());
-    dlg.setObjectName("dlgPDF保存");
+    return chooseFileToWrite(parent, QStringLiteral("PDFに保存"), "dlgPDF保存",
+                             QStringLiteral("PDF (*.pdf)"),
+                             suggestedName(nameParts, QStringLiteral("pdf")));
+}
+
+QString chooseFileToWrite(QWidget* parent, const QString& title, const QString& objectName,
+                          const QString& filter, const QString& suggested) {
+    QFileDialog dlg(parent, title, lastFolder());
+    dlg.setObjectName(objectName);
     dlg.setAcceptMode(QFileDialog::AcceptSave);
-    dlg.setNameFilter(QStringLiteral("PDF (*.pdf)"));
-    dlg.setDefaultSuffix("pdf");
-    dlg.selectFile(suggestedName(nameParts, QStringLiteral("pdf")));
+    dlg.setNameFilter(filter);
+    dlg.setDefaultSuffix(QFileInfo(suggested).suffix());
+    dlg.selectFile(suggested);
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return QString();
     const QString path = dlg.selectedFiles().first();

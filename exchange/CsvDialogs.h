@@ -31,6 +31,10 @@ QString exportRecords(QWidget* parent, const QStringList& nameParts, const Recor
 // in the folder of the last export (at first the user's documents). Empty
 // when the user cancelled.
 QString choosePdfFile(QWidget* parent, const QStringList& nameParts);
+// The same for any file written whole (a journal): the dialog's title and
+// object name, its type filter and the name suggested (its suffix the default).
+QString chooseFileToWrite(QWidget* parent, const QString& title, const QString& objectName,
+                          const QString& filter, const QString& suggested);
 // Asks which CSV or workbook to read; empty when the user cancelled.
 QString chooseOpenFile(QWidget* parent);
 // 「取り込めませんでした。」 with the reason.

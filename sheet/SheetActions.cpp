@@ -1,5 +1,6 @@
 // The sheet tab's actions on saved sheets: load, save, delete, close,
 // fill from the master, CSV, and the views of saved sheets.
+#include "backup/BackupOps.h"
 #include "sheet/SheetTab.h"
 
 #include "exchange/CsvDialogs.h"
@@ -190,7 +191,16 @@ void SheetTab::close在庫表() {
         return;
     }
     showClosed();
-    emit statusMessage(QStringLiteral("%1 の在庫表を確定しました").arg(m_date->shownText()));
+    // The books keep the ledger as it was closed; the close stands whatever the copy does.
+    const Result<QString> copy = backup::closingCopy(m_store, m_date->value());
+    if (!copy) {
+        ShowError(QStringLiteral("在庫表は確定しましたが、確定時のコピーを作れませんでした。"
+                                 "確定を解除してもう一度確定すると、作り直します。"),
+                  copy.error());
+        return;
+    }
+    emit statusMessage(QStringLiteral("%1 の在庫表を確定しました（コピー: %2）")
+                           .arg(m_date->shownText(), QDir::toNativeSeparators(copy.value)));
 }
 
 void SheetTab::reopen在庫表() {

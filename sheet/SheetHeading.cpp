@@ -23,11 +23,11 @@ SheetHeading::SheetHeading(QWidget* parent) : QWidget(parent) {
     m_category->setEditable(true);
     m_category->lineEdit()->setMaxLength(columns::MaxTextLength);
     m_category->setInsertPolicy(QComboBox::NoInsert);
-    m_category->setMinimumWidth(twips(this, 2500));
+    m_category->setMinimumWidth(twips(this, 1800));
     m_total = new NumberBox("#,###,###,###", this);
     m_total->setObjectName("num合計");
     m_total->setReadOnly(true);
-    m_total->setFixedWidth(twips(this, 2000));
+    m_total->setFixedWidth(twips(this, 1700));
     m_total->setFocusPolicy(Qt::NoFocus);
 
     auto* rows = new QVBoxLayout(this);
@@ -36,7 +36,7 @@ SheetHeading::SheetHeading(QWidget* parent) : QWidget(parent) {
     rows->addLayout(top);
     top->addWidget(makeLabel(this, "Label1", "実  施  日"));
     top->addWidget(m_date);
-    top->addSpacing(16);
+    top->addSpacing(8);
     top->addWidget(makeLabel(this, "Label2", "商品区分"));
     top->addWidget(m_category);
     m_closed = makeLabel(this, "lbl確定", "確定済み");
@@ -53,9 +53,12 @@ SheetHeading::SheetHeading(QWidget* parent) : QWidget(parent) {
     saved->setToolTip(QStringLiteral("保存済みの在庫表の一覧"));
     QPushButton* summary = makeButton(this, "cmd集計", "集計");
     summary->setToolTip(QStringLiteral("実施日の在庫金額を商品区分ごとに集計します（棚卸集計）"));
+    QPushButton* books = makeButton(this, "cmd棚卸表", "棚卸表");
+    books->setToolTip(
+        QStringLiteral("申告・決算用の棚卸表（品名・数量・単価・金額と合計）と会計ソフトへの仕訳"));
     QPushButton* compare = makeButton(this, "cmd比較", "比較");
     compare->setToolTip(QStringLiteral("二つの日の在庫を比べます"));
-    for (QPushButton* b : {saved, summary, compare})
+    for (QPushButton* b : {saved, summary, books, compare})
         top->addWidget(b);
     // Closing a count belongs to the date, beside the saved sheets.
     QPushButton* closeCount = makeButton(this, "cmd確定", "確定");
@@ -64,17 +67,18 @@ SheetHeading::SheetHeading(QWidget* parent) : QWidget(parent) {
     reopenCount->setToolTip(QStringLiteral("確定を解除し、実施日の在庫表を変更できるようにします"));
     // One of the two at a time, as the date is closed or not.
     reopenCount->hide();
-    top->addSpacing(8);
+    top->addSpacing(4);
     top->addWidget(closeCount);
     top->addWidget(reopenCount);
     // Short captions get buttons as wide as their text: the row fits 1024 pixels.
-    for (QPushButton* b : {saved, summary, compare, closeCount, reopenCount})
+    for (QPushButton* b : {saved, summary, books, compare, closeCount, reopenCount})
         b->setFixedWidth(b->fontMetrics().horizontalAdvance(b->text()) + 28);
     // 確定 and 確定解除 take turns in one place of one width.
     closeCount->setFixedWidth(reopenCount->width());
     connect(saved, &QPushButton::clicked, this, &SheetHeading::savedSheetsRequested);
     connect(summary, &QPushButton::clicked, this, &SheetHeading::summaryRequested);
     connect(compare, &QPushButton::clicked, this, &SheetHeading::comparisonRequested);
+    connect(books, &QPushButton::clicked, this, &SheetHeading::inventoryRequested);
     connect(closeCount, &QPushButton::clicked, this, &SheetHeading::closeRequested);
     connect(reopenCount, &QPushButton::clicked, this, &SheetHeading::reopenRequested);
     m_close = closeCount;

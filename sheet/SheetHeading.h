@@ -32,6 +32,7 @@ class SheetHeading : public QWidget {
   signals:
     void savedSheetsRequested();
     void summaryRequested();
+    void inventoryRequested();
     void comparisonRequested();
     void closeRequested();
     void reopenRequested();

@@ -25,9 +25,14 @@ namespace sheet {
 // Beyond ±9,999,999,999.99 the result is 0.
 std::int64_t Round端数(double& value, const QString& mode);
 
-// Amount of a line: 数量 × 単価 rounded "四捨五入" as currency, or null when
-// either is missing.
+// Amount of a line: 数量 × 単価 rounded as the books say (at first and by
+// default "四捨五入") as currency, or null when either is missing.
 QVariant lineAmount(const QVariant& qty, const QVariant& price);
+QVariant lineAmount(const QVariant& qty, const QVariant& price, const QString& rounding);
+// The rounding of line amounts computed from now on, in this program: the
+// books' 端数処理, set when the ledger opens and when the setting changes.
+void setAmountRounding(const QString& rounding);
+QString amountRounding();
 // Change of a line: 数量 − 適正数, or null when either is missing.
 QVariant lineChange(const QVariant& qty, const QVariant& proper);
 

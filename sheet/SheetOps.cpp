@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QSet>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -40,7 +41,30 @@ QVariant nullValue() {
 }
 } // namespace
 
+namespace {
+// Read by every computation of a line (the phones' service too, on its own
+// thread), set rarely: one program, one setting.
+const QStringList& modes() {
+    static const QStringList m{QStringLiteral("四捨五入"), QStringLiteral("切り捨て"),
+                               QStringLiteral("切り上げ")};
+    return m;
+}
+std::atomic<int> roundingMode{0};
+} // namespace
+
+void setAmountRounding(const QString& mode) {
+    roundingMode = std::max(0, int(modes().indexOf(mode)));
+}
+
+QString amountRounding() {
+    return modes()[roundingMode];
+}
+
 QVariant lineAmount(const QVariant& qty, const QVariant& price) {
+    return lineAmount(qty, price, amountRounding());
+}
+
+QVariant lineAmount(const QVariant& qty, const QVariant& price, const QString& mode) {
     const auto q = wholeValue(qty);
     const auto p = isEmptyValue(price) ? std::nullopt : Currency::fromVariant(price);
     if (!q || !p)
@@ -48,7 +72,7 @@ QVariant lineAmount(const QVariant& qty, const QVariant& price) {
     // Exact product in 1/10000 units, then the ledger's rounding on the double.
     const long double exact = static_cast<long double>(*q) * static_cast<long double>(p->units());
     double value = double(exact / Currency::Scale);
-    const std::int64_t whole = Round端数(value, QStringLiteral("四捨五入"));
+    const std::int64_t whole = Round端数(value, mode);
     return Currency::fromWhole(whole).toVariant();
 }
 

@@ -44,6 +44,11 @@ SheetTab::SheetTab(Store& store, const RefModels& refs, QWidget* parent)
         emit summaryRequested(dates.contains(m_date->value()) || dates.isEmpty() ? m_date->value()
                                                                                  : dates.last());
     });
+    connect(m_heading, &SheetHeading::inventoryRequested, this, [this] {
+        const QVector<QDate> dates = savedDates(m_store).value;
+        emit inventoryRequested(dates.contains(m_date->value()) || dates.isEmpty() ? m_date->value()
+                                                                                   : dates.last());
+    });
     // The two newest saved dates, the sheet's categories.
     connect(m_heading, &SheetHeading::comparisonRequested, this, [this] {
         const QVector<QDate> dates = savedDates(m_store).value;

@@ -94,6 +94,8 @@ class SheetTab : public QWidget {
     // sheet's categories: windows of the stock over time.
     void savedSheetsRequested();
     void summaryRequested(const QDate& date);
+    // The 棚卸表 of a date, for the books.
+    void inventoryRequested(const QDate& date);
     void comparisonRequested(const QDate& first, const QDate& second,
                              const QStringList& categories);
     // The progress and the entries of the sheet's date.

@@ -36,7 +36,7 @@ const QVector<QPair<QString, QString>>& tables() {
                 QSqlQuery(db).exec(sql);
             for (const QString& table :
                  QStringList{"商品マスタ", "コードマスタ", "自社情報", "在庫表", "在庫表版",
-                             "在庫表確定", "棚卸記録", "端末", "端末スキャン"}) {
+                             "在庫表確定", "棚卸記録", "端末", "端末スキャン", "帳簿設定"}) {
                 QSqlQuery q(db);
                 q.prepare("SELECT name, type FROM pragma_table_info(?) ORDER BY cid");
                 q.addBindValue(table);

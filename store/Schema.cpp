@@ -31,6 +31,9 @@ const char* DeviceScansTable =
     "CREATE TABLE 端末スキャン (端末 INTEGER NOT NULL, 依頼 TEXT NOT NULL, "
     "記録 INTEGER, PRIMARY KEY (端末, 依頼))";
 
+// The books' settings (評価方法, 経理方式, 単価の税, 端数処理): a name and its value.
+const char* BooksTable = "CREATE TABLE 帳簿設定 (項目 TEXT PRIMARY KEY, 値 TEXT NOT NULL)";
+
 // A count walks the shop shelf by shelf: the master read in shelf order.
 const char* ShelfIndex = "CREATE INDEX 商品マスタ_棚番 ON 商品マスタ (棚番, code)";
 
@@ -120,7 +123,7 @@ const QVector<Table>& tables() {
          "商品マスタ",
          table("商品マスタ", "id INTEGER PRIMARY KEY, code TEXT, 品名 TEXT, 単位 TEXT, "
                              "単価 NUMERIC, 適正数 INTEGER, 商品区分 TEXT, 版 INTEGER NOT NULL "
-                             "DEFAULT 1, 棚番 TEXT"),
+                             "DEFAULT 1, 棚番 TEXT, 税率 INTEGER NOT NULL DEFAULT 10"),
          {"CREATE INDEX 商品マスタ_品名 ON 商品マスタ (品名)",
           "CREATE INDEX 商品マスタ_code ON 商品マスタ (code)",
           "CREATE INDEX 商品マスタ_区分 ON 商品マスタ (商品区分, code)", ShelfIndex}},
@@ -129,13 +132,15 @@ const QVector<Table>& tables() {
          table("コードマスタ", "id INTEGER PRIMARY KEY, kcode TEXT, code TEXT, "
                                "sname TEXT CHECK (sname IS NULL OR length(sname) > 0)"),
          SlotIndexes},
-        {Db::Main, "棚卸記録", EntriesTable, EntryIndexes},
-        {Db::Main, "端末", DevicesTable, DeviceIndexes},
-        {Db::Main, "端末スキャン", DeviceScansTable, {}},
+        {Db::Main, "棚卸記録", EntriesTable, EntryIndexes, 5},
+        {Db::Main, "端末", DevicesTable, DeviceIndexes, 6},
+        {Db::Main, "端末スキャン", DeviceScansTable, {}, 6},
         {Db::Main,
          "自社情報",
          table("自社情報", "id INTEGER PRIMARY KEY, 会社名 TEXT, 住所 TEXT, 電話番号 TEXT"),
          {}},
+        // The settings of the books, one row each, shared by every PC of the ledger.
+        {Db::Main, "帳簿設定", BooksTable, {}, 8},
         {Db::Work,
          "w在庫表",
          sheetWorkTable("w在庫表", true),
@@ -542,5 +547,18 @@ QVector<Store::Upgrade> Store::upgrades() {
              s.exec(Db::Main, "DROP FUNCTION stolva_totals()");
              for (const QString& sql : schema::serverTotals())
                  s.exec(Db::Main, sql);
+         }},
+        // The year-end count: each product's tax rate and the books' settings.
+        {QStringLiteral("帳簿の設定と税率"),
+         [](Store& s) {
+             s.exec(Db::Main, "ALTER TABLE 商品マスタ ADD COLUMN 税率 INTEGER NOT NULL DEFAULT 10");
+             s.exec(
+                 Db::Main,
+                 QString(schema::BooksTable).replace("CREATE TABLE", "CREATE TABLE IF NOT EXISTS"));
+         },
+         {},
+         [](Store& s) {
+             s.exec(Db::Main, "ALTER TABLE 商品マスタ ADD COLUMN 税率 bigint NOT NULL DEFAULT 10");
+             s.exec(Db::Main, schema::servedOnServer(schema::BooksTable));
          }}};
 }

@@ -14,6 +14,8 @@ struct Table {
     QString name;
     QString definition;  // the CREATE TABLE statement
     QStringList indexes; // CREATE INDEX statements
+    // The schema version that brought the table: an older file has none.
+    int since = 1;
 };
 
 const QVector<Table>& tables();

@@ -121,7 +121,7 @@ void Store::probe(Db which, const QString& path) {
     const int version = scalar(which, "PRAGMA user_version").toInt();
     int missing = 0;
     for (const schema::Table& t : schema::tables())
-        if (t.db == which &&
+        if (t.db == which && t.since <= version &&
             scalar(which, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?",
                    {t.name})
                     .toInt() == 0)

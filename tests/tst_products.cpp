@@ -59,7 +59,7 @@ void TestProducts::registerMatchesByName() {
     // Renamed: the product the row was read from takes the new name; matched:
     // overwritten.
     QCOMPARE(t.dump(Db::Main, "商品マスタ").first(),
-             QString("1|A1|ふじりんご|個|130|1|青果|2|<null>"));
+             QString("1|A1|ふじりんご|個|130|1|青果|2|<null>|10"));
     QCOMPARE(t.count(Db::Main, "商品マスタ"), 2);
     QCOMPARE(s.scalar(Db::Main, "SELECT 単価 FROM 商品マスタ WHERE 品名 = 'みかん'").toInt(), 55);
     // A row whose name was emptied adds no nameless product.
@@ -136,7 +136,7 @@ void TestProducts::detailLookupAndRegisterByCode() {
     d.proper = 2;
     d.category = "贈答";
     VERIFY_OK(entry商品詳細(t.store(), d));
-    QCOMPARE(t.dump(Db::Main, "商品マスタ"), QStringList({"1|A01|ふじ|箱|300|2|贈答|2|<null>"}));
+    QCOMPARE(t.dump(Db::Main, "商品マスタ"), QStringList({"1|A01|ふじ|箱|300|2|贈答|2|<null>|10"}));
     QCOMPARE(t.count(Db::Main, "コードマスタ", "kcode = '商品区分' AND sname = '贈答'"), 1);
     d.code = "A'02";
     VERIFY_OK(entry商品詳細(t.store(), d));

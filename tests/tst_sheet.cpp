@@ -590,8 +590,8 @@ void TestSheet::saveUpdatesProductsAndSlots() {
     workLines(t, {"既存|2||||", "新規|1|新区分|N9|新単位|50"});
     VERIFY_OK(entry在庫表(t.store(), D, QString()));
     QCOMPARE(t.dump(Db::Main, "商品マスタ"),
-             QStringList({"1|K1|既存|箱|300|5|旧区分|1|<null>",
-                          "2|N9|新規|新単位|50|<null>|新区分|1|<null>"}));
+             QStringList({"1|K1|既存|箱|300|5|旧区分|1|<null>|10",
+                          "2|N9|新規|新単位|50|<null>|新区分|1|<null>|10"}));
     QCOMPARE(
         t.count(Db::Main, "コードマスタ", "kcode = '単位' AND sname = '新単位' AND code = '01'"),
         1);

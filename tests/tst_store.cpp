@@ -58,9 +58,9 @@ void TestStore::schemaNamesAreExact() {
     QCOMPARE(columnsOf(s, Db::Main, "在庫表"),
              QStringList({"id", "日付", "行番号", "code", "品名", "数量", "適正数", "増減", "単位",
                           "単価", "金額", "商品区分"}));
-    QCOMPARE(
-        columnsOf(s, Db::Main, "商品マスタ"),
-        QStringList({"id", "code", "品名", "単位", "単価", "適正数", "商品区分", "版", "棚番"}));
+    QCOMPARE(columnsOf(s, Db::Main, "商品マスタ"),
+             QStringList({"id", "code", "品名", "単位", "単価", "適正数", "商品区分", "版", "棚番",
+                          "税率"}));
     QCOMPARE(columnsOf(s, Db::Main, "コードマスタ"), QStringList({"id", "kcode", "code", "sname"}));
     QVERIFY(!columnsOf(s, Db::Main, "自社情報").isEmpty());
     const QStringList sheet{"seq",    "チェック", "code", "品名", "数量",    "単位",
@@ -71,6 +71,7 @@ void TestStore::schemaNamesAreExact() {
     QCOMPARE(columnsOf(s, Db::Main, "在庫表版"),
              QStringList({"日付", "商品区分", "版", "保存日時"}));
     QCOMPARE(columnsOf(s, Db::Main, "在庫表確定"), QStringList({"日付", "確定日時"}));
+    QCOMPARE(columnsOf(s, Db::Main, "帳簿設定"), QStringList({"項目", "値"}));
     const QStringList list{"seq",  "チェック", "code",     "品名", "単位",
                            "単価", "適正数",   "商品区分", "棚番"};
     QCOMPARE(columnsOf(s, Db::Work, "w商品マスタ"), list + QStringList({"商品id", "版", "変更"}));
@@ -265,6 +266,12 @@ void TestStore::olderFileIsUpgradedNewerRefused() {
         first.exec(Db::Work, "ALTER TABLE w在庫表 DROP COLUMN 在庫表id");
         // Nor product versions, nor unique slots (a unit held by two slots).
         first.exec(Db::Main, "ALTER TABLE 商品マスタ DROP COLUMN 版");
+        // Nor tax rates, nor the books' settings.
+        first.exec(Db::Main, "ALTER TABLE 商品マスタ DROP COLUMN 税率");
+        first.exec(Db::Main, "DROP TABLE 帳簿設定");
+        // Nor the entries of counts and the phones (tables of later versions).
+        for (const char* table : {"棚卸記録", "端末スキャン", "端末"})
+            first.exec(Db::Main, QString("DROP TABLE %1").arg(table));
         for (const char* index : {"コードマスタ_kcode_code", "コードマスタ_kcode_sname"})
             first.exec(Db::Main, QString("DROP INDEX %1").arg(index));
         first.exec(Db::Main, "CREATE INDEX コードマスタ_kcode_code ON コードマスタ (kcode, code)");

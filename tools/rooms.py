@@ -6,7 +6,7 @@ import pathlib
 import re
 import sys
 
-ORDER = ["app", "phones", "history", "sheet", "products", "exchange", "codes", "backup",
+ORDER = ["app", "phones", "books", "history", "sheet", "products", "exchange", "codes", "backup",
          "hints", "widgets", "report", "work", "msg", "store", "base"]
 RANK = {room: i for i, room in enumerate(ORDER)}
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/[^"]+"', re.M)
