@@ -17,7 +17,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -133,13 +132,7 @@ void BooksPanel::saveSettings(QComboBox* changed) {
         return;
     // Saved amounts stay as they were computed; only new ones follow.
     if (changed == m_rounding &&
-        QMessageBox::question(
-            this, QStringLiteral("端数処理の変更"),
-            QStringLiteral("金額の端数処理を「%1」にします。これから計算する金額に使い、"
-                           "保存済みの金額は変えません（棚卸表の「この日付を再計算」で"
-                           "計算し直せます）。よろしいですか")
-                .arg(s.rounding),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
+        ShowMsg(MsgKind::その他, MsgCase::端数処理確認, s.rounding) != True) {
         m_rounding->setCurrentText(m_shown.rounding);
         return;
     }
@@ -317,12 +310,8 @@ void InventoryDialog::writeJournal() {
 
 void InventoryDialog::recomputeDate() {
     const QString rounding = sheet::amountRounding();
-    if (QMessageBox::question(
-            this, QStringLiteral("再計算の確認"),
-            QStringLiteral("%1 の保存済みの金額を、数量 × 単価（端数は%2）で計算し直します。"
-                           "よろしいですか")
-                .arg(m_date->shownText(), rounding),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+    if (ShowMsg(MsgKind::その他, MsgCase::再計算確認,
+                QStringLiteral("%1（端数は%2）").arg(m_date->shownText(), rounding)) != True)
         return;
     const Result<int> changed = recompute(m_store, m_date->value(), rounding);
     if (!changed) {

@@ -112,6 +112,12 @@ const Entry Table[] = {
      " を数量 0 として記録します。よろしいですか", MsgStyle::ConfirmNo},
     {MsgKind::その他, MsgCase::取消確認, "記録の取消", "", true, " を取り消します。よろしいですか",
      MsgStyle::ConfirmNo},
+    {MsgKind::その他, MsgCase::端数処理確認, "端数処理の変更", "金額の端数処理を「", true,
+     "」にします。これから計算する金額に使い、保存済みの金額は変えません（棚卸表の"
+     "「この日付を再計算」で計算し直せます）。よろしいですか",
+     MsgStyle::ConfirmNo},
+    {MsgKind::その他, MsgCase::再計算確認, "再計算の確認", "", true,
+     " の保存済みの金額を、数量 × 単価で計算し直します。よろしいですか", MsgStyle::ConfirmNo},
 };
 
 QMessageBoxPresenter realPresenter;

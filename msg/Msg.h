@@ -48,7 +48,9 @@ enum class MsgCase {
     確定確認,
     確定解除確認,
     未棚卸ゼロ確認,
-    取消確認
+    取消確認,
+    端数処理確認,
+    再計算確認
 };
 
 // One dialog as the message table composes it.

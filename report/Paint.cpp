@@ -197,7 +197,8 @@ QHash<uint, char16_t> radicalIdeographs() {
 // CJK fonts draw a Kangxi radical (⽇ U+2F47) and its ideograph (日 U+65E5)
 // with one glyph, and the PDF's text layer then names the radical: a search
 // for 日付 finds nothing. The ToUnicode maps are rewritten to the ideograph;
-// the codes have the same length, so no offset of the file moves.
+// the codes have the same length, so no offset of the file moves. The same
+// for the middle dot of 種類・品質・型.
 void mapRadicalsToIdeographs(QByteArray& pdf) {
     const QHash<uint, char16_t> shared = radicalIdeographs();
     for (const char* section : {"bfrange", "bfchar"}) {
@@ -212,6 +213,11 @@ void mapRadicalsToIdeographs(QByteArray& pdf) {
                     continue;
                 bool ok = false;
                 const uint code = pdf.mid(i + 1, 4).toUInt(&ok, 16);
+                // The font's one glyph for ・ (U+30FB) is named the hyphenation point.
+                if (ok && code == 0x2027) {
+                    pdf.replace(i + 1, 4, "30FB");
+                    continue;
+                }
                 if (!ok || code < 0x2E80 || code > 0x2FDF)
                     continue;
                 QString ideograph =

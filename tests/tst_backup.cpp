@@ -23,6 +23,7 @@ class TestBackup : public QObject {
     void keepingRule_data();
     void keepingRule();
     void dailyCopyOncePerDay();
+    void closingCopyOfACount();
     void copiesAreListedWithTheirContents();
     void restore_data();
     void restore();
@@ -87,6 +88,13 @@ void TestBackup::keepingRule_data() {
                                                        << "r200 e91";
     QTest::newRow("copies the user made stay") << "m400 m1 d0"
                                                << "";
+    // Closing copies ("k" and the count's age): seven years from the return
+    // after the count, whatever the daily rule does.
+    QTest::newRow("closing copies outlast the daily rule")
+        << "k0 k400 d0 d1 d2 d3 d4 d5 d6 d7 d8 d9 d10 d11 d12 d13 d14"
+        << "d14";
+    QTest::newRow("a count of 2020 stays, one of 2018 goes") << "k2500 k2900 d0"
+                                                             << "k2900";
     QTest::newRow("other kinds do not count as daily")
         << "e1 e2 m3 d0 d1 d2 d3 d4 d5 d6 d7 d8 d9 d10 d11 d12 d13"
         << "";
@@ -99,11 +107,10 @@ void TestBackup::keepingRule() {
     for (const QString& c : copies.split(' ')) {
         Copy copy;
         copy.path = c;
-        copy.kind = QString("demr").indexOf(c[0]) == 0   ? Kind::Daily
-                    : QString("demr").indexOf(c[0]) == 1 ? Kind::Erase
-                    : QString("demr").indexOf(c[0]) == 2 ? Kind::Manual
-                                                         : Kind::Restore;
+        const Kind kinds[] = {Kind::Daily, Kind::Erase, Kind::Manual, Kind::Restore, Kind::Closing};
+        copy.kind = kinds[QString("demrk").indexOf(c[0])];
         copy.made = Now.addDays(-c.mid(1).toInt()).addSecs(-60);
+        copy.counted = copy.made.date();
         list << copy;
     }
     QCOMPARE(expired(list, Now).join(' '), gone);
@@ -154,6 +161,36 @@ void TestBackup::dailyCopyOncePerDay() {
     touch(u.path() + "backup");
     QVERIFY(!dailyCopy(u.store(), Now));
     QCOMPARE(u.count(Db::Main, "商品マスタ"), 0);
+}
+
+void TestBackup::closingCopyOfACount() {
+    TempStore t;
+    saveSheet(t, "2026-12-31", 3);
+    VALUE_OK(path, closingCopy(t.store(), QDate(2026, 12, 31)));
+    QCOMPARE(path, t.path() + "backup/Stolva-20261231-確定.mdb");
+    VERIFY_OK(check(path, t.store().schemaVersion()));
+    // Closed again after a change: the copy is the ledger as closed the last time.
+    saveSheet(t, "2026-12-31", 5);
+    VERIFY_OK(closingCopy(t.store(), QDate(2026, 12, 31)));
+    QVector<Copy> copies = list(t.store(), true);
+    QCOMPARE(copies.size(), 1);
+    QCOMPARE(copies[0].kind, Kind::Closing);
+    QCOMPARE(copies[0].counted, QDate(2026, 12, 31));
+    QCOMPARE(kindName(copies[0].kind), QString("確定"));
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "closing-copy");
+    db.setDatabaseName(path);
+    QVERIFY(db.open());
+    QSqlQuery lines(db);
+    QVERIFY(lines.exec("SELECT count(*) FROM 在庫表") && lines.next());
+    QCOMPARE(lines.value(0).toInt(), 8);
+    lines.finish();
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase("closing-copy");
+    // A closing copy made today is not the day's copy: the daily copy is still made.
+    VALUE_OK(daily, dailyCopy(t.store(), QDateTime::currentDateTime()));
+    QVERIFY(!daily.isEmpty());
+    QVERIFY(QFile::exists(path));
 }
 
 void TestBackup::copiesAreListedWithTheirContents() {

@@ -1,5 +1,6 @@
 #include "app/FrmStolva.h"
 #include "app/Startup.h"
+#include "books/BooksReport.h"
 #include "products/ProductReport.h"
 #include "products/ProductTab.h"
 #include "report/Paint.h"
@@ -78,6 +79,8 @@ class TestReport : public QObject {
     void printFromTheWindow();
     void pdfIsWritten();
     void realPreviewOpensWithPdfAction();
+    void inventoryForTheBooks_data();
+    void inventoryForTheBooks();
     void formsToCountOnByHand_data();
     void formsToCountOnByHand();
     void countFormsShelfByShelf_data();
@@ -297,6 +300,64 @@ void TestReport::pdfIsWritten() {
         QVERIFY2(text.contains(QString::fromUtf8(word)), word);
     for (const char16_t radical : {u'\u2F47', u'\u2F49', u'\u2FA6', u'\u2ED8'})
         QVERIFY(!text.contains(QChar(radical)));
+}
+
+void TestReport::inventoryForTheBooks_data() {
+    QTest::addColumn<bool>("closed");
+    QTest::addColumn<QStringList>("found");
+    QTest::addColumn<QStringList>("absent");
+    const QStringList both{
+        "棚卸表",   "2026年12月31日現在",   "やまだ商店",     "東京都千代田区", "最終仕入原価法",
+        "税抜経理", "種類・品質・型",       "小計　果物",     "小計　食品",     "合　計",
+        "5,632",    "棚卸担当　佐藤、山田", "責任者（署名）", "1 / 2",          "2 / 2",
+        "品 40"};
+    QTest::newRow("closed") << true << both << QStringList{"未確定"};
+    QTest::newRow("not closed") << false << (both + QStringList{"未確定"}) << QStringList{};
+}
+
+// The 棚卸表 of a seeded count, as the PDF's text layer reads.
+void TestReport::inventoryForTheBooks() {
+    QFETCH(bool, closed);
+    QFETCH(QStringList, found);
+    QFETCH(QStringList, absent);
+    if (QStandardPaths::findExecutable("pdftotext").isEmpty())
+        QSKIP("pdftotext (poppler-utils) is not installed");
+    books::Inventory inv;
+    inv.date = QDate(2026, 12, 31);
+    inv.closed = closed;
+    inv.company = "やまだ商店";
+    inv.address = "東京都千代田区";
+    inv.settings.accounting = "税抜経理";
+    inv.counters = QStringList{"佐藤", "山田"};
+    books::InventoryGroup fruit{"果物", {}, 0}, food{"食品", {}, 0};
+    for (int i = 1; i <= 40; ++i)
+        fruit.lines << books::InventoryLine{QString("品 %1").arg(i), "個", 1,
+                                            Currency::fromWhole(40), 40,   10};
+    fruit.subtotal = 1600;
+    food.lines << books::InventoryLine{"米", "袋", 2, Currency::fromWhole(2016), 4032, 8};
+    food.subtotal = 4032;
+    inv.groups = {fruit, food};
+    inv.total = 5632;
+    const QVector<Page> pages = books::inventoryPages(inv);
+    QCOMPARE(pages.size(), 2);
+    QTemporaryDir tmp;
+    const QString pdf = tmp.path() + "/棚卸表.pdf";
+    QVERIFY(report::writePdf(pages, pdf, "棚卸表"));
+    if (const QString keep = qEnvironmentVariable("STOLVA_REPORT_DIR"); !keep.isEmpty())
+        QFile::copy(pdf, keep + (closed ? "/inventory-report.pdf" : "/inventory-open.pdf"));
+    QProcess extract;
+    extract.start("pdftotext", {"-layout", pdf, "-"});
+    QVERIFY(extract.waitForFinished(10000));
+    const QString text = QString::fromUtf8(extract.readAllStandardOutput());
+    // The layout keeps a page's columns apart; spaces within a text may go.
+    const auto squeeze = [](QString t) { return t.remove(' ').remove(QChar(0x3000)); };
+    for (const QString& word : found)
+        QVERIFY2(squeeze(text).contains(squeeze(word)), qPrintable(word));
+    for (const QString& word : absent)
+        QVERIFY2(!squeeze(text).contains(word), qPrintable(word));
+    // Every page is headed: the date and the columns stand on the second page too.
+    const QString second = squeeze(text.section(QChar('\f'), 1));
+    QVERIFY(second.contains("2026年12月31日現在") && second.contains("金額"));
 }
 
 // The print preview itself: it opens over the window, paints the pages on

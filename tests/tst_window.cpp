@@ -7,6 +7,7 @@
 #include "exchange/Csv.h"
 #include "history/HistoryDialogs.h"
 #include "products/ProductTab.h"
+#include "sheet/SheetLedger.h"
 #include "sheet/SheetTab.h"
 #include "tests/window_fixture.h"
 #include "widgets/Controls.h"
@@ -131,6 +132,7 @@ class TestWindow : public QObject {
     void backupAndRestoreOnTheSettingsTab();
     void installedProgramKeepsDataPerUser();
     void stockOverTime();
+    void booksFromTheSheetTab();
     void failedLoadChangesNothing();
     void savedSheetListByYear();
     void guideOpensWithF1AndFromTheSettingsTab();
@@ -1289,6 +1291,67 @@ void TestWindow::phonesPairedFromTheDialog() {
 STOLVA_WINDOW_TEST_MAIN(TestWindow)
 // A load from the saved-sheet list that cannot be read leaves the heading,
 // the lines and what a later save would write as they were.
+// The books' rounding changed on the settings tab (asked first), the 棚卸表
+// of a date opened beside 集計, printed, and its amounts computed again.
+void TestWindow::booksFromTheSheetTab() {
+    Started s;
+    for (const QVariantList& l :
+         QVector<QVariantList>{{1, "みかん", 3, 0.5, 2}, {2, "りんご", 4, 25, 100}})
+        s.store().exec(Db::Main,
+                       "INSERT INTO 在庫表 (日付, 商品区分, 行番号, 品名, 数量, 単価, 金額) "
+                       "VALUES ('2026-12-31', '果物', ?, ?, ?, ?, ?)",
+                       l);
+    s.find<QTabWidget>("SSTab1")->setCurrentIndex(2);
+    auto* rounding = s.find<QComboBox>("cmb端数処理");
+    QCOMPARE(rounding->currentText(), QString("四捨五入"));
+    user::click(rounding);
+    user::key(Qt::Key_Escape); // the list closes; the focus stays on the box
+    s.msgs.presenter.answers = {false, true};
+    user::key(Qt::Key_Down); // declined: nothing changes
+    QCOMPARE(rounding->currentText(), QString("四捨五入"));
+    QCOMPARE(s.count(Db::Main, "帳簿設定"), 0);
+    user::key(Qt::Key_Down);
+    QCOMPARE(rounding->currentText(), QString("切り捨て"));
+    QCOMPARE(sheet::amountRounding(), QString("切り捨て"));
+    QCOMPARE(
+        s.store().scalar(Db::Main, "SELECT 値 FROM 帳簿設定 WHERE 項目 = '端数処理'").toString(),
+        QString("切り捨て"));
+    QCOMPARE(s.msgs.presenter.shown.size(), 2);
+
+    s.find<QTabWidget>("SSTab1")->setCurrentIndex(0);
+    s.find<DateBox>("dt日付")->setValue(QDate(2026, 12, 31));
+    QString printed;
+    s.w->previewPages = [&](const QVector<report::Page>&, const QString& title) {
+        printed = title;
+    };
+    QStringList rows;
+    bool journalOffered = true;
+    user::whenShown("dlg棚卸表", [&](QWidget* d) {
+        const auto read = [&] {
+            rows.clear();
+            auto* grid = d->findChild<QTableWidget*>("Grid棚卸表");
+            for (int r = 0; r < grid->rowCount(); ++r)
+                rows << grid->item(r, 1)->text() + " " + grid->item(r, 5)->text();
+        };
+        read();
+        QVERIFY(d->findChild<QLabel*>("lbl棚卸表状態")->text().startsWith("未確定"));
+        journalOffered = d->findChild<QPushButton*>("cmd仕訳出力")->isEnabled();
+        user::click(d->findChild<QPushButton*>("cmd棚卸表印刷"));
+        s.msgs.presenter.answers = {true};
+        user::click(d->findChild<QPushButton*>("cmd再計算"));
+        read();
+        static_cast<QDialog*>(d)->reject();
+    });
+    user::click(s.find<QPushButton>("cmd棚卸表"));
+    QVERIFY(!journalOffered); // a count not closed has no journal yet
+    QCOMPARE(printed, QString("棚卸表"));
+    // Computed again with 切り捨て: 1.5 is 1.
+    QCOMPARE(rows, QStringList({"みかん 1", "りんご 100", "小計 101", " 101"}));
+    QCOMPARE(s.store().scalar(Db::Main, "SELECT 金額 FROM 在庫表 WHERE 品名 = 'みかん'").toInt(),
+             1);
+    sheet::setAmountRounding("四捨五入");
+}
+
 void TestWindow::failedLoadChangesNothing() {
     Started s;
     s.store().exec(Db::Main, "INSERT INTO 在庫表 (日付, 商品区分, 行番号, 品名, 数量) VALUES "

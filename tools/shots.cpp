@@ -227,7 +227,9 @@ int main(int argc, char** argv) {
             QPainter p(&img);
             p.setRenderHint(QPainter::Antialiasing);
             report::paint(pages.first(), p, dpi / 1440.0);
-            img.save(out + (title == "棚卸集計表" ? "/summary-report.png" : "/compare-report.png"));
+            img.save(out + (title == "棚卸集計表" ? "/summary-report.png"
+                            : title == "棚卸表"     ? "/inventory-report.png"
+                                                    : "/compare-report.png"));
         };
         w.previewPages = page;
         tabs->setCurrentIndex(0);
@@ -249,6 +251,9 @@ int main(int argc, char** argv) {
         w.findChild<QPushButton*>("cmd集計")->click();
         std::unique_ptr<OnShown> compare(shoot("dlg在庫比較", "compare.png", "cmd比較印刷"));
         w.findChild<QPushButton*>("cmd比較")->click();
+        // The 棚卸表 of the sheet's date, and its first page.
+        std::unique_ptr<OnShown> books(shoot("dlg棚卸表", "inventory.png", "cmd棚卸表印刷"));
+        w.findChild<QPushButton*>("cmd棚卸表")->click();
         w.previewPages = nullptr;
     }
     w.findChild<QPushButton*>("cmdバックアップ")->click();
