@@ -130,6 +130,23 @@ QString kindName(Kind kind) {
     return QStringLiteral("自動");
 }
 
+namespace {
+// VACUUM INTO writes a consistent, complete copy of the main file; it takes
+// the copy's name (replacing a file of that name) only once it is on the disk whole.
+void writeWhole(Store& store, const QString& dir, const QString& path) {
+    wholefile::Temp temp(path, wholefile::Temp::OwnerOnly);
+    try {
+        ledger::snapshotInto(store, dir, temp.path());
+    } catch (const StoreError& e) {
+        throw StoreError(
+            QStringLiteral("%1 を書き込めませんでした: %2").arg(shown(path), e.message()), e.sql(),
+            ErrorKind::Io);
+    }
+    if (const wholefile::Outcome o = temp.commit(); !o)
+        throw StoreError(o.error, QString(), ErrorKind::Io);
+}
+} // namespace
+
 Result<QString> makeCopy(Store& store, Kind kind, const QDateTime& now, const QString& dir) {
     return guardedValue<QString>([&] {
         const QString to = dir.isEmpty() ? folder(store) : dir;
@@ -146,18 +163,7 @@ Result<QString> makeCopy(Store& store, Kind kind, const QDateTime& now, const QS
         QString path = base + ".mdb";
         for (int n = 2; QFileInfo::exists(path); ++n)
             path = QString("%1-%2.mdb").arg(base).arg(n);
-        // VACUUM INTO writes a consistent, complete copy of the main file; it
-        // takes the copy's name only once it is on the disk whole.
-        wholefile::Temp temp(path, wholefile::Temp::OwnerOnly);
-        try {
-            ledger::snapshotInto(store, to, temp.path());
-        } catch (const StoreError& e) {
-            throw StoreError(
-                QStringLiteral("%1 を書き込めませんでした: %2").arg(shown(path), e.message()),
-                e.sql(), ErrorKind::Io);
-        }
-        if (const wholefile::Outcome o = temp.commit(); !o)
-            throw StoreError(o.error, QString(), ErrorKind::Io);
+        writeWhole(store, to, path);
         return path;
     });
 }
@@ -172,16 +178,7 @@ Result<QString> closingCopy(Store& store, const QDate& counted) {
         const QString path = QStringLiteral("%1/Stolva-%2-確定.mdb")
                                  .arg(to, counted.toString(QStringLiteral("yyyyMMdd")));
         // The copy of an earlier closing stays until the new one is whole.
-        wholefile::Temp temp(path, wholefile::Temp::OwnerOnly);
-        try {
-            ledger::snapshotInto(store, to, temp.path());
-        } catch (const StoreError& e) {
-            throw StoreError(
-                QStringLiteral("%1 を書き込めませんでした: %2").arg(shown(path), e.message()),
-                e.sql(), ErrorKind::Io);
-        }
-        if (const wholefile::Outcome o = temp.commit(); !o)
-            throw StoreError(o.error, QString(), ErrorKind::Io);
+        writeWhole(store, to, path);
         return path;
     });
 }
