@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Values.h"
+#include "store/Columns.h"
 #include "store/Store.h"
 
 #include <QDate>
@@ -40,8 +41,8 @@ Result<Company> readCompany(Store& store);
 Status writeCompany(Store& store, const Company& company);
 
 // The tax rates a product may carry: the standard and the reduced rate.
-constexpr int StandardRate = 10;
-constexpr int ReducedRate = 8;
+constexpr int StandardRate = products::StandardTaxRate;
+constexpr int ReducedRate = products::ReducedTaxRate;
 
 // num / den rounded to a whole number by a 端数処理 (halves away from zero for
 // 四捨五入; 切り捨て toward zero; 切り上げ away from zero). den > 0.

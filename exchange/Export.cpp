@@ -77,7 +77,7 @@ Result<Records> sheetRecords(Store& store) {
 Result<Records> productRecords(Store& store) {
     using namespace products;
     return records(store, "w商品マスタ", Columns,
-                   {ColCode, ColName, ColUnit, ColPrice, ColProper, ColCategory, ColShelf},
+                   {ColCode, ColName, ColUnit, ColPrice, ColProper, ColCategory, ColShelf, ColRate},
                    QString());
 }
 

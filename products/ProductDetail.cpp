@@ -52,6 +52,11 @@ QWidget* ProductTab::buildDetailPanel() {
     m_shelf = new QLineEdit(m_panel);
     m_shelf->setObjectName("txt棚番");
     m_shelf->setMaxLength(columns::MaxTextLength);
+    m_rate = new QComboBox(m_panel);
+    m_rate->setObjectName("cmb税率");
+    m_rate->addItem(QStringLiteral("10 %"), StandardTaxRate);
+    m_rate->addItem(QStringLiteral("8 %（軽減税率）"), ReducedTaxRate);
+    m_rate->setToolTip(QStringLiteral("消費税率。飲食料品は軽減税率 8 %"));
     // A field holds 255 characters: the boxes stop there.
     m_code->setMaxLength(columns::MaxTextLength);
     m_name->setMaxLength(columns::MaxTextLength);
@@ -66,7 +71,8 @@ QWidget* ProductTab::buildDetailPanel() {
         {makeLabel(m_panel, "Label23", "単　価"), m_price},
         {makeLabel(m_panel, "Label5", "適正数"), m_proper},
         {makeLabel(m_panel, "Label6", "商品区分"), m_cat},
-        {makeLabel(m_panel, "Label棚番", "棚　番"), m_shelf}};
+        {makeLabel(m_panel, "Label棚番", "棚　番"), m_shelf},
+        {makeLabel(m_panel, "Label税率", "税　率"), m_rate}};
     for (int i = 0; i < rows.size(); ++i) {
         rows[i].first->setBuddy(rows[i].second);
         form->addWidget(rows[i].first, i, 0);
@@ -92,7 +98,7 @@ QWidget* ProductTab::buildDetailPanel() {
     v->addLayout(buttons);
     m_panel->hide();
 
-    m_fieldOrder = {m_code, m_name, m_unit, m_price, m_proper, m_cat, m_shelf};
+    m_fieldOrder = {m_code, m_name, m_unit, m_price, m_proper, m_cat, m_shelf, m_rate};
     connect(m_price, &NumberBox::refused, this,
             [] { ShowMsg(MsgKind::入力, MsgCase::数字のみ, "単価"); });
     connect(m_proper, &NumberBox::refused, this,
@@ -169,6 +175,7 @@ void ProductTab::openDetail() {
         m_proper->setValue(proper.isNull() ? QVariant(0) : proper);
         m_cat->setEditText(m_model->value(r, ColCategory).toString());
         m_shelf->setText(m_model->value(r, ColShelf).toString());
+        showRate(m_model->value(r, ColRate));
         // The panel holds the row's product as the list read it.
         const Result<QPair<qint64, qint64>> from = readFrom(m_store, m_model->keyAt(r));
         m_readId = from ? from.value.first : 0;
@@ -221,6 +228,13 @@ void ProductTab::Read商品詳細() {
         m_cat->setEditText(d.category);
     if (!d.shelf.isEmpty())
         m_shelf->setText(d.shelf);
+    if (d.rate != StandardTaxRate)
+        showRate(d.rate);
+}
+
+void ProductTab::showRate(const QVariant& rate) {
+    const int at = m_rate->findData(isEmptyValue(rate) ? StandardTaxRate : rate.toInt());
+    m_rate->setCurrentIndex(std::max(0, at));
 }
 
 void ProductTab::takeStored() {
@@ -242,6 +256,7 @@ void ProductTab::takeStored() {
     m_proper->setValue(qlonglong(d.proper));
     m_cat->setEditText(d.category);
     m_shelf->setText(d.shelf);
+    showRate(d.rate);
 }
 
 void ProductTab::Entry商品詳細() {
@@ -260,6 +275,7 @@ void ProductTab::Entry商品詳細() {
     d.proper = m_proper->value().isNull() ? 0 : m_proper->value().toLongLong();
     d.category = m_cat->currentText();
     d.shelf = m_shelf->text().trimmed();
+    d.rate = m_rate->currentData().toInt();
     d.id = m_readId;
     d.version = m_readVersion;
     Result<qint64> saved = entry商品詳細(m_store, d);
@@ -306,6 +322,7 @@ void ProductTab::Clear商品詳細() {
     m_proper->setValue(0);
     m_cat->setEditText(QString());
     m_shelf->clear();
+    showRate(StandardTaxRate);
 }
 
 void ProductTab::closeDetail() {

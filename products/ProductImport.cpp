@@ -190,6 +190,15 @@ class ProductMatcher {
                 if (const QString e = tooLong(m_h, field, text); !e.isEmpty())
                     return e;
                 values << textOrNull(text);
+            } else if (c == ColRate) {
+                // An empty rate keeps the stored one (the standard rate for a new product).
+                const auto rate = parseWholeNumber(text);
+                if (text.trimmed().isEmpty())
+                    values << (m >= 0 ? stored : QVariant(StandardTaxRate));
+                else if (rate && (*rate == StandardTaxRate || *rate == ReducedTaxRate))
+                    values << qlonglong(*rate);
+                else
+                    return columnError(m_h, field, text, QStringLiteral("10 か 8"));
             } else if (text.trimmed().isEmpty()) {
                 values << QVariant();
             } else if (Columns[c].kind == columns::Kind::Money) {

@@ -21,8 +21,23 @@ std::unique_ptr<Batch> addedProducts(Store& store, int width) {
 NameMatchedWriter::NameMatchedWriter(Store& store, bool keepStoredCode, bool readProductFirst)
     : m_store(store), m_keepStoredCode(keepStoredCode), m_readProductFirst(readProductFirst) {}
 
+QVariant taxRate(const QVariant& rate, const QString& name) {
+    if (isEmptyValue(rate))
+        return StandardTaxRate;
+    const auto r = wholeValue(rate);
+    if (!r || (*r != StandardTaxRate && *r != ReducedTaxRate))
+        throw StoreError(QStringLiteral("「%1」の税率「%2」は 10 か 8 にしてください。")
+                             .arg(name, rate.toString()),
+                         QString());
+    return qlonglong(*r);
+}
+
 void NameMatchedWriter::write(const Row& fields, qint64 id, qint64 version, qint64 key) {
-    m_queue.append({fields, id, version, key});
+    Row f = fields;
+    // A writer without the rate (a sheet line) leaves it as stored.
+    if (f.size() > ColRate - ColCode)
+        f[ColRate - ColCode] = taxRate(f[ColRate - ColCode], f[ColName - ColCode].toString());
+    m_queue.append({f, id, version, key});
 }
 
 QHash<QString, Row> firstOfNames(Store& store, QStringList names) {
@@ -200,6 +215,8 @@ Registered NameMatchedWriter::flush() {
     for (const Queued& q : toInsert) {
         QVariantList values(q.fields.begin(), q.fields.end());
         values.resize(Width);
+        if (isEmptyValue(values[ColRate - ColCode]))
+            values[ColRate - ColCode] = StandardTaxRate;
         add.add(values);
         added << q.fields[ColName - ColCode].toString();
     }
@@ -313,7 +330,8 @@ Result<qint64> entry商品詳細(Store& store, const Detail& d, bool overwrite) 
                                   d.price.toVariant(),
                                   qlonglong(d.proper),
                                   textOrNull(d.category),
-                                  textOrNull(d.shelf)};
+                                  textOrNull(d.shelf),
+                                  taxRate(d.rate, d.name)};
         qint64 version = 1;
         if (found.isEmpty()) {
             store.exec(Db::Main,

@@ -15,6 +15,10 @@
 // them: the product list and its panel, a saved count, an import.
 namespace products {
 
+// A product's 税率 as stored: empty is the standard rate; anything but 10
+// or 8 is refused (StoreError naming the product).
+QVariant taxRate(const QVariant& rate, const QString& name);
+
 // A many-row INSERT of new products, inside the caller's transaction: the
 // first `width` fields from code on (all of them by default).
 std::unique_ptr<Batch> addedProducts(Store& store, int width = ColumnCount - ColCode);
@@ -119,7 +123,8 @@ struct Detail {
     Currency price;
     std::int64_t proper = 0;
     QString category;
-    QString shelf; // 棚番: where it stands in the shop
+    QString shelf;              // 棚番: where it stands in the shop
+    int rate = StandardTaxRate; // 税率: 10, or 8 for food and drink
     qint64 id = 0;
     qint64 version = 0;
 };

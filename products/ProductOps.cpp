@@ -181,6 +181,7 @@ std::optional<Detail> detailWhere(Store& store, const QString& where, const QVar
     d.proper = at(ColProper).isNull() ? 0 : at(ColProper).toLongLong();
     d.category = at(ColCategory).toString();
     d.shelf = at(ColShelf).toString();
+    d.rate = at(ColRate).isNull() ? StandardTaxRate : at(ColRate).toInt();
     d.id = r[Width].toLongLong();
     d.version = r[Width + 1].toLongLong();
     return d;

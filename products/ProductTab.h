@@ -87,6 +87,9 @@ class ProductTab : public QWidget {
     NumberBox* m_proper;
     QComboBox* m_cat;
     QLineEdit* m_shelf;
+    QComboBox* m_rate;
+    // The panel's 税率 as stored (empty: the standard rate).
+    void showRate(const QVariant& rate);
     QVector<QWidget*> m_fieldOrder;
     bool m_dirty = false;      // a list cell was committed since the last read or register
     bool m_nameEdited = false; // txt品名 changed by the user since filled or looked up

@@ -138,8 +138,13 @@ enum Column {
     ColProper,
     ColCategory,
     ColShelf,
+    ColRate,
     ColumnCount
 };
+// The tax rates a product may carry: the standard rate (a product's default)
+// and the reduced rate of food and drink.
+constexpr int StandardTaxRate = 10;
+constexpr int ReducedTaxRate = 8;
 // code … 商品区分: the fields a sheet line shares with its product (a line
 // has no shelf of its own; the master keeps it).
 constexpr int SheetFieldsEnd = ColCategory + 1;
@@ -158,6 +163,7 @@ inline constexpr columns::Column Columns[] = {
     {"適正数", "適正数", Kind::Whole, "#,###", Qt::AlignRight, 1080, true, false},
     {"商品区分", "商品区分", Kind::Text, "", Qt::AlignLeft, 1455, true, false},
     {"棚番", "棚番", Kind::Text, "", Qt::AlignLeft, 1000, true, false},
+    {"税率", "税率", Kind::Whole, "", Qt::AlignRight, 600, true, false},
 };
 static_assert(std::size(Columns) == ColumnCount, "one row per product column");
 // Every write of a product raises its version (商品マスタ.版), so that a list

@@ -123,7 +123,7 @@ const QVector<Table>& tables() {
          "商品マスタ",
          table("商品マスタ", "id INTEGER PRIMARY KEY, code TEXT, 品名 TEXT, 単位 TEXT, "
                              "単価 NUMERIC, 適正数 INTEGER, 商品区分 TEXT, 版 INTEGER NOT NULL "
-                             "DEFAULT 1, 棚番 TEXT, 税率 INTEGER NOT NULL DEFAULT 10"),
+                             "DEFAULT 1, 棚番 TEXT, 税率 INTEGER DEFAULT 10"),
          {"CREATE INDEX 商品マスタ_品名 ON 商品マスタ (品名)",
           "CREATE INDEX 商品マスタ_code ON 商品マスタ (code)",
           "CREATE INDEX 商品マスタ_区分 ON 商品マスタ (商品区分, code)", ShelfIndex}},
@@ -551,14 +551,22 @@ QVector<Store::Upgrade> Store::upgrades() {
         // The year-end count: each product's tax rate and the books' settings.
         {QStringLiteral("帳簿の設定と税率"),
          [](Store& s) {
-             s.exec(Db::Main, "ALTER TABLE 商品マスタ ADD COLUMN 税率 INTEGER NOT NULL DEFAULT 10");
+             s.exec(Db::Main, "ALTER TABLE 商品マスタ ADD COLUMN 税率 INTEGER DEFAULT 10");
              s.exec(
                  Db::Main,
                  QString(schema::BooksTable).replace("CREATE TABLE", "CREATE TABLE IF NOT EXISTS"));
          },
-         {},
          [](Store& s) {
-             s.exec(Db::Main, "ALTER TABLE 商品マスタ ADD COLUMN 税率 bigint NOT NULL DEFAULT 10");
+             // The product list and its print copy gain the column; the list is read afresh.
+             for (const char* t : {"w商品マスタ", "w商品マスタ印刷"})
+                 s.exec(Db::Work, QStringLiteral("DROP TABLE IF EXISTS ") + t);
+             s.exec(Db::Work, schema::productListTable());
+             for (const QString& sql : schema::ProductListEdited)
+                 s.exec(Db::Work, sql);
+             s.exec(Db::Work, schema::productPrintTable());
+         },
+         [](Store& s) {
+             s.exec(Db::Main, "ALTER TABLE 商品マスタ ADD COLUMN 税率 bigint DEFAULT 10");
              s.exec(Db::Main, schema::servedOnServer(schema::BooksTable));
          }}};
 }

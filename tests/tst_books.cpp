@@ -1,4 +1,6 @@
 #include "books/BooksReport.h"
+#include "exchange/Import.h"
+#include "products/ProductOps.h"
 #include "sheet/SheetLedger.h"
 #include "tests/fixtures.h"
 
@@ -23,6 +25,7 @@ class TestBooks : public QObject {
     void recomputeADate();
     void journals_data();
     void journals();
+    void taxRatesOfProducts();
 };
 
 namespace {
@@ -283,6 +286,52 @@ void TestBooks::journals() {
     const QByteArray want = sjis.encode(expected);
     QVERIFY(!sjis.hasError());
     QCOMPARE(bytes.value, want);
+}
+
+// A product's rate through each way in: an import, the list, the panel, a
+// sheet line; 10 or 8 only, empty the standard rate.
+void TestBooks::taxRatesOfProducts() {
+    TempStore t;
+    Store& s = t.store();
+    t.addProduct("A1", "りんご", "個", 100);
+    const auto rates = [&] {
+        QStringList out;
+        for (const Row& r :
+             s.query(Db::Main, "SELECT 品名, coalesce(CAST(税率 AS TEXT), '-') FROM 商品マスタ "
+                               "ORDER BY id"))
+            out << r[0].toString() + "=" + r[1].toString();
+        return out.join(' ');
+    };
+    QCOMPARE(rates(), QString("りんご=10"));
+    VALUE_OK(table, exchange::parseCsv("品名,税率\nりんご,8\n米,8\nパン,\n酒,5\n"));
+    const Result<exchange::ProductPreview> imported = exchange::importProducts(s, table);
+    VERIFY_OK(imported);
+    QStringList said;
+    for (const exchange::ProductLine& l : imported.value.lines)
+        said << l.reason;
+    QVERIFY2(said.join('|').contains("「5」は10 か 8"), qPrintable(said.join('|')));
+    QCOMPARE(rates(), QString("りんご=8 米=8 パン=10"));
+    // The list: a rate typed as 5 refuses the save; 10 is written.
+    VERIFY_OK(products::read商品情報(s, QString()));
+    s.exec(Db::Work, "UPDATE w商品マスタ SET 税率 = 5 WHERE 品名 = '米'");
+    const Result<products::ListSaved> refused = products::entry商品情報(s);
+    QVERIFY(!refused && refused.error().contains("10 か 8"));
+    s.exec(Db::Work, "UPDATE w商品マスタ SET 税率 = NULL WHERE 品名 = '米'");
+    VERIFY_OK(products::entry商品情報(s));
+    QCOMPARE(rates(), QString("りんご=8 米=10 パン=10"));
+    // The panel, by code.
+    products::Detail d;
+    d.code = "W1";
+    d.name = "ワイン";
+    d.rate = 10;
+    VERIFY_OK(products::entry商品詳細(s, d));
+    d.name = "ぶどう";
+    d.rate = 8;
+    VERIFY_OK(products::entry商品詳細(s, d));
+    VALUE_OK(read, products::read商品詳細(s, "ぶどう"));
+    QVERIFY(read.has_value());
+    QCOMPARE(read->rate, 8);
+    QCOMPARE(rates(), QString("りんご=8 米=10 パン=10 ぶどう=8"));
 }
 
 QTEST_GUILESS_MAIN(TestBooks)

@@ -196,8 +196,8 @@ void TestExchange::exportsPlainNumbers() {
                              "商品区分) VALUES (0, 'A01', '=1+1', '個', 1250.5, 1200, NULL)");
     VALUE_OK(products, productRecords(t.store()));
     QCOMPARE(products.rows[0],
-             QStringList({"コード", "品名", "単位", "単価", "適正数", "商品区分", "棚番"}));
-    QCOMPARE(products.rows[1], QStringList({"A01", "'=1+1", "個", "1250.5", "1200", "", ""}));
+             QStringList({"コード", "品名", "単位", "単価", "適正数", "商品区分", "棚番", "税率"}));
+    QCOMPARE(products.rows[1], QStringList({"A01", "'=1+1", "個", "1250.5", "1200", "", "", ""}));
     t.store().exec(Db::Work, "INSERT INTO w在庫表 (チェック, code, 品名, 数量, 単価, 金額) VALUES "
                              "(0, NULL, 'x', 3, 1000, 3000), (0, NULL, NULL, NULL, NULL, NULL)");
     VALUE_OK(sheet, sheetRecords(t.store()));

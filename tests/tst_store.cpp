@@ -73,7 +73,7 @@ void TestStore::schemaNamesAreExact() {
     QCOMPARE(columnsOf(s, Db::Main, "在庫表確定"), QStringList({"日付", "確定日時"}));
     QCOMPARE(columnsOf(s, Db::Main, "帳簿設定"), QStringList({"項目", "値"}));
     const QStringList list{"seq",  "チェック", "code",     "品名", "単位",
-                           "単価", "適正数",   "商品区分", "棚番"};
+                           "単価", "適正数",   "商品区分", "棚番", "税率"};
     QCOMPARE(columnsOf(s, Db::Work, "w商品マスタ"), list + QStringList({"商品id", "版", "変更"}));
     QCOMPARE(columnsOf(s, Db::Work, "w商品マスタ印刷"), list);
     QCOMPARE(columnsOf(s, Db::Work, "w商品区分参照"), QStringList({"seq", "sname"}));

@@ -744,9 +744,17 @@ void TestWindow::productListAndDetailPanel() {
     p->Read商品詳細();
     QCOMPARE(s.find<QComboBox>("cmb単位")->currentText(), QString("個"));
     QCOMPARE(s.find<NumberBox>("num単価")->value().toInt(), 100);
+    // The reduced rate chosen by keyboard, on the panel in view.
+    s.find<QTabWidget>("SSTab1")->setCurrentIndex(1);
+    user::click(s.find<QComboBox>("cmb税率"));
+    user::key(Qt::Key_Escape);
+    user::key(Qt::Key_Down);
+    QCOMPARE(s.find<QComboBox>("cmb税率")->currentData().toInt(), 8);
     s.click("cmd詳細登録");
     QCOMPARE(s.msgs.presenter.shown.last().text,
              QString("A01 りんご を登録します。よろしいですか"));
+    QCOMPARE(s.store().scalar(Db::Main, "SELECT 税率 FROM 商品マスタ WHERE code = 'A01'").toInt(),
+             8);
     QCOMPARE(s.count(Db::Main, "商品マスタ"), 3);
     QCOMPARE(p->model()->rowCount(), 3);
     // Code order puts A01 before A1; the cursor is on the registered product.
@@ -907,10 +915,10 @@ void TestWindow::csvThroughTheDialogs() {
     user::click(s.find<QPushButton>("cmd商品読込"));
     save("cmd商品CSV出力", "p.csv", 0); // the typed ending decides
     QCOMPARE(suggested, "商品情報_" + today + ".xlsx");
-    QCOMPARE(file("p.csv"),
-             QByteArray("\xEF\xBB\xBF") + QString("コード,品名,単位,単価,適正数,商品区分,棚番\r\n"
-                                                  "A01,りんご,個,150,10,果物,\r\n")
-                                              .toUtf8());
+    QCOMPARE(file("p.csv"), QByteArray("\xEF\xBB\xBF") +
+                                QString("コード,品名,単位,単価,適正数,商品区分,棚番,税率\r\n"
+                                        "A01,りんご,個,150,10,果物,,10\r\n")
+                                    .toUtf8());
 
     write("in.csv", QStringEncoder("CP932").encode(QString("品名,単価,コード\r\nりんご,160,A01\r\n"
                                                            "みかん,80,C03\r\n,5,X\r\n")));

@@ -228,8 +228,8 @@ int main(int argc, char** argv) {
             p.setRenderHint(QPainter::Antialiasing);
             report::paint(pages.first(), p, dpi / 1440.0);
             img.save(out + (title == "棚卸集計表" ? "/summary-report.png"
-                            : title == "棚卸表"     ? "/inventory-report.png"
-                                                    : "/compare-report.png"));
+                            : title == "棚卸表"   ? "/inventory-report.png"
+                                                  : "/compare-report.png"));
         };
         w.previewPages = page;
         tabs->setCurrentIndex(0);
