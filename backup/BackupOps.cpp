@@ -331,8 +331,8 @@ QString contentsDifference(const ReadOnly& db) {
 }
 } // namespace
 
-Status check(const QString& path, int schemaVersion, bool quick) {
-    const QString name = QFileInfo(path).fileName();
+Status check(const QString& path, int schemaVersion, bool quick, const QString& shownAs) {
+    const QString name = shownAs.isEmpty() ? QFileInfo(path).fileName() : shownAs;
     if (QFileInfo(path).isSymLink())
         return Status::failed(
             QStringLiteral("%1 はリンクです。ファイルそのものを選んでください。").arg(name),
@@ -384,7 +384,9 @@ Status check(const QString& path, int schemaVersion, bool quick) {
 Result<QString> restore(Store& store, const QString& path, const QDateTime& now,
                         const std::function<Status()>& afterOpen) {
     Result<QString> r;
-    if (Status s = check(path, store.schemaVersion()); !s) {
+    // The file chosen is looked at first (is it a ledger, of which version);
+    // every page and the contents are checked once, in the snapshot that goes in.
+    if (Status s = check(path, store.schemaVersion(), true); !s) {
         r.status = s;
         return r;
     }
@@ -404,8 +406,9 @@ Result<QString> restore(Store& store, const QString& path, const QDateTime& now,
             return r;
         }
     }
-    if (Status s = check(next.path(), store.schemaVersion()); !s) {
-        fail(s.error, s.kind);
+    if (Status s = check(next.path(), store.schemaVersion(), false, QFileInfo(path).fileName());
+        !s) {
+        r.status = s;
         return r;
     }
     r = makeCopy(store, Kind::Restore, now);

@@ -61,8 +61,11 @@ QVector<Copy> list(const Store& store, bool details);
 
 // A file that is a sound main file of this or an older version, or why not:
 // a plain file, a ledger's tables and, for this version, exactly this
-// version's schema. quick skips the integrity check of every page.
-Status check(const QString& path, int schemaVersion, bool quick = false);
+// version's schema. quick skips the integrity check of every page and the
+// contents. Messages name the file as shownAs when given (a snapshot is
+// reported as the copy it was taken of).
+Status check(const QString& path, int schemaVersion, bool quick = false,
+             const QString& shownAs = QString());
 // Replaces the main file by the copy: the copy is checked, a snapshot of it
 // as SQLite reads it written beside the main file and checked again, the
 // current main file copied aside (kind Restore), the snapshot renamed into

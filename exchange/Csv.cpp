@@ -36,17 +36,40 @@ QString unguardFormula(const QString& text) {
     return guarded(text) ? text.mid(1) : text;
 }
 
-QString csvRecord(const QStringList& fields) {
-    QStringList out;
-    for (const QString& f : fields) {
+namespace {
+// Appends one record to `out`, each field quoted where a reader needs it.
+void appendRecord(QString& out, const QStringList& fields) {
+    const auto edge = [](QChar c) { return c == ' ' || c == '\t'; };
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        const QString& f = fields[i];
+        if (i)
+            out += ',';
         // Spaces and tabs at either end are quoted too: readers trim them otherwise.
-        const auto edge = [](QChar c) { return c == ' ' || c == '\t'; };
-        const bool quote = f.contains(',') || f.contains('"') || f.contains('\n') ||
-                           f.contains('\r') ||
-                           (!f.isEmpty() && (edge(f.front()) || edge(f.back())));
-        out << (quote ? '"' + QString(f).replace('"', "\"\"") + '"' : f);
+        bool quote = !f.isEmpty() && (edge(f.front()) || edge(f.back()));
+        for (qsizetype k = 0; k < f.size() && !quote; ++k) {
+            const char16_t c = f[k].unicode();
+            quote = c == ',' || c == '"' || c == '\n' || c == '\r';
+        }
+        if (!quote) {
+            out += f;
+            continue;
+        }
+        out += '"';
+        for (const QChar c : f) {
+            if (c == '"')
+                out += '"';
+            out += c;
+        }
+        out += '"';
     }
-    return out.join(',') + "\r\n";
+    out += QLatin1String("\r\n");
+}
+} // namespace
+
+QString csvRecord(const QStringList& fields) {
+    QString out;
+    appendRecord(out, fields);
+    return out;
 }
 
 QString asWindowsCp932(QString text) {
@@ -68,10 +91,13 @@ QString asWindowsCp932(QString text) {
 Result<QByteArray> encodeCsv(const QVector<QStringList>& records, Encoding encoding) {
     Result<QByteArray> r;
     if (encoding != Encoding::Cp932) {
+        // One text, converted once: records are short and there may be 100,000.
+        QString text;
         if (encoding == Encoding::Utf8Bom)
-            r.value = QByteArray("\xEF\xBB\xBF");
+            text += QChar(0xFEFF);
         for (const QStringList& rec : records)
-            r.value += csvRecord(rec).toUtf8();
+            appendRecord(text, rec);
+        r.value = std::move(text).toUtf8();
         return r;
     }
     QStringEncoder enc("CP932");

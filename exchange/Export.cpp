@@ -44,12 +44,17 @@ Result<Records> records(Store& store, const QString& table, const columns::Colum
             result.kinds << kindOf(cols[c]);
         }
         out << header;
-        for (const Row& r : store.query(Db::Work, "SELECT " + fields.join(", ") + " FROM " + table +
-                                                      where + " ORDER BY seq")) {
+        // The work file is read straight (no Qt result cache): a whole
+        // master of 100,000 products is read here.
+        const Rows rows = store.queryMany(Db::Work, "SELECT " + fields.join(", ") + " FROM " +
+                                                        table + where + " ORDER BY seq");
+        out.reserve(rows.size() + 1);
+        for (const Row& r : rows) {
             QStringList rec;
+            rec.reserve(order.size());
             for (int i = 0; i < order.size(); ++i)
                 rec << cellText(cols[order[i]], r[i]);
-            out << rec;
+            out << std::move(rec);
         }
         return result;
     });
