@@ -46,6 +46,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -61,8 +62,11 @@
 #include <orcus/sax_parser.hpp>
 #include <orcus/zip_archive.hpp>
 #include <orcus/zip_archive_stream.hpp>
+#include <sqlite3.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 #include <xlsxwriter.h>
 
@@ -140,6 +144,49 @@ class Raw {
         const int columns = q.record().count();
         while (q.next())
             row(q, columns);
+    }
+    // Rows from memory appended to a table by one prepared many-row INSERT,
+    // each value bound straight: the least work for values a file gave.
+    void insertRows(const QString& table, const QString& fields,
+                    const std::vector<QVariantList>& rows) {
+        bound(
+            [&](const QString& values) {
+                return "INSERT INTO " + table + " (" + fields + ") VALUES " + values;
+            },
+            int(fields.count(',')) + 1, rows);
+    }
+    // The same for any statement of a VALUES list: statement(the list).
+    void bound(const std::function<QString(const QString&)>& statement, int width,
+               const std::vector<QVariantList>& rows) {
+        sqlite3* h = *static_cast<sqlite3* const*>(m_db.driver()->handle().data());
+        constexpr int Chunk = 100;
+        QString marks = "(" + QString("?, ").repeated(width - 1) + "?)";
+        const QString sql = statement((marks + ", ").repeated(Chunk - 1) + marks);
+        const QByteArray text = sql.toUtf8();
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(h, text.constData(), int(text.size()), &st, nullptr);
+        size_t r = 0;
+        for (; r + Chunk <= rows.size(); r += Chunk) {
+            for (int k = 0; k < Chunk; ++k)
+                for (int c = 0; c < width; ++c) {
+                    const QVariant& v = rows[r + size_t(k)][c];
+                    const int at = k * width + c + 1;
+                    if (v.isNull())
+                        sqlite3_bind_null(st, at);
+                    else if (v.typeId() == QMetaType::QString) {
+                        const QString t = v.toString();
+                        sqlite3_bind_text16(st, at, t.utf16(), int(t.size() * 2), SQLITE_TRANSIENT);
+                    } else if (v.typeId() == QMetaType::Double)
+                        sqlite3_bind_double(st, at, v.toDouble());
+                    else
+                        sqlite3_bind_int64(st, at, v.toLongLong());
+                }
+            sqlite3_step(st);
+            sqlite3_reset(st);
+        }
+        sqlite3_finalize(st);
+        for (; r < rows.size(); ++r) // the rest, one by one
+            run(statement(marks), rows[r]);
     }
     // The statements in one transaction.
     void tx(const QStringList& sql, const QVariantList& params = {}) {
@@ -240,14 +287,41 @@ double sheetSaves(Store& store, qint64* statements) {
 // The least reading of a file a preview needs: a CSV's bytes split into
 // fields by libcsv, nothing kept; a workbook's sheet unpacked and its XML
 // parsed by liborcus, nothing kept.
-void splitCsv(const QByteArray& bytes) {
-    csv_parser p;
-    csv_init(&p, CSV_STRICT | CSV_APPEND_NULL);
-    size_t fields = 0;
-    const auto field = [](void*, size_t, void* n) { ++*static_cast<size_t*>(n); };
-    csv_parse(&p, bytes.constData(), size_t(bytes.size()), field, nullptr, &fields);
-    csv_fini(&p, field, nullptr, &fields);
-    csv_free(&p);
+// What a preview's floor matches records against: each row's fields as
+// text, by the text of one of them (a code).
+using Texts = std::vector<std::string>;
+std::unordered_map<std::string, Texts> textsBy(Raw& raw, const QString& sql, int key) {
+    std::unordered_map<std::string, Texts> by;
+    raw.each(sql, [&](const QSqlQuery& q, int columns) {
+        Texts f(static_cast<size_t>(columns));
+        for (int c = 0; c < columns; ++c)
+            f[size_t(c)] = q.value(c).toString().toStdString();
+        std::string k = f[size_t(key)];
+        by.emplace(std::move(k), std::move(f));
+    });
+    return by;
+}
+
+// The least a preview does with a record: its code taken as seen (a
+// second record of it is an error), its product found by code and each
+// field compared with the stored one; gives the fields that differ.
+using ByCode = std::unordered_map<std::string, Texts>;
+size_t differing(const ByCode& by, const Texts& rec, int from, const ByCode* lines = nullptr) {
+    thread_local std::unordered_set<std::string> seen;
+    if (rec.empty()) { // the end of a file
+        seen.clear();
+        return 0;
+    }
+    if (!seen.insert(rec[0]).second)
+        return 1;
+    // A count also finds the sheet's line of its product (a new line if none).
+    size_t n = lines && lines->find(rec[0]) == lines->end();
+    const auto it = by.find(rec[0]);
+    if (it == by.end())
+        return rec.size();
+    for (size_t i = 1; i < rec.size() && i + size_t(from) < it->second.size(); ++i)
+        n += rec[i] != it->second[i + size_t(from)];
+    return n;
 }
 
 struct Ignored {
@@ -261,16 +335,74 @@ struct Ignored {
     void characters(std::string_view, bool) {}
 };
 
-void parseSheet(const QByteArray& bytes) {
+// A sheet's rows as the floor reads them: each cell's text (a value or an
+// inline string), each row matched as it ends.
+struct Cells : Ignored {
+    const std::unordered_map<std::string, Texts>* by = nullptr;
+    int from = 0;
+    Texts rec;
+    bool inText = false;
+    size_t changed = 0;
+    void start_element(const orcus::sax::parser_element& e) {
+        if (e.name == "c")
+            rec.emplace_back();
+        inText = e.name == "v" || e.name == "t";
+    }
+    void end_element(const orcus::sax::parser_element& e) {
+        inText = false;
+        if (e.name == "row") {
+            changed += differing(*by, rec, from);
+            rec.clear();
+        }
+    }
+    void characters(std::string_view text, bool) {
+        if (inText && !rec.empty())
+            rec.back().append(text);
+    }
+};
+
+size_t matchSheet(const QByteArray& bytes, const std::unordered_map<std::string, Texts>& by,
+                  int from) {
     orcus::zip_archive_stream_blob stream(reinterpret_cast<const uint8_t*>(bytes.constData()),
                                           size_t(bytes.size()));
     orcus::zip_archive zip(&stream);
     zip.load();
     std::vector<unsigned char> part;
     zip.read_file_entry("xl/worksheets/sheet1.xml", part);
-    Ignored h;
-    orcus::sax_parser<Ignored> xml(reinterpret_cast<const char*>(part.data()), part.size(), h);
+    Cells h;
+    h.by = &by;
+    h.from = from;
+    orcus::sax_parser<Cells> xml(reinterpret_cast<const char*>(part.data()), part.size(), h);
     xml.parse();
+    differing(by, {}, 0);
+    return h.changed;
+}
+
+// libcsv splitting the file, each record matched as it ends.
+size_t matchCsv(const QByteArray& bytes, const ByCode& by, int from,
+                const ByCode* lines = nullptr) {
+    struct State {
+        Texts rec;
+        const ByCode* by;
+        int from;
+        const ByCode* lines;
+        size_t changed = 0;
+    } st{{}, &by, from, lines};
+    csv_parser p;
+    csv_init(&p, CSV_STRICT | CSV_APPEND_NULL);
+    const auto field = [](void* f, size_t n, void* s) {
+        static_cast<State*>(s)->rec.emplace_back(static_cast<const char*>(f), n);
+    };
+    const auto record = [](int, void* s) {
+        State& st = *static_cast<State*>(s);
+        st.changed += differing(*st.by, st.rec, st.from, st.lines);
+        st.rec.clear();
+    };
+    csv_parse(&p, bytes.constData(), size_t(bytes.size()), field, record, &st);
+    csv_fini(&p, field, record, &st);
+    csv_free(&p);
+    differing(by, {}, 0);
+    return st.changed;
 }
 
 // The floor of a CSV export: the rows read, each field quoted where it must
@@ -407,19 +539,20 @@ void csvRows(Store& store, Raw& raw, const QString& root, int products, int runs
                          workbookAtLeast(raw, "SELECT " + fields + " FROM w商品マスタ ORDER BY seq",
                                          root + "/floor.xlsx");
                      })});
-    lines.push_back({"import " + n + " products from xlsx: preview",
-                     measure(runs, {},
-                             [&] {
-                                 const auto table = exchange::readTableFile(xlsx);
-                                 check(table, "read");
-                                 check(exchange::previewProducts(store, table.value), "preview");
-                             }),
-                     measure(runs, {}, [&] {
-                         QFile f(xlsx);
-                         f.open(QIODevice::ReadOnly);
-                         parseSheet(f.readAll());
-                         raw.run("SELECT id, " + fields + " FROM m.商品マスタ");
-                     })});
+    lines.push_back(
+        {"import " + n + " products from xlsx: preview",
+         measure(runs, {},
+                 [&] {
+                     const auto table = exchange::readTableFile(xlsx);
+                     check(table, "read");
+                     check(exchange::previewProducts(store, table.value), "preview");
+                 }),
+         measure(runs, {}, [&] {
+             QFile f(xlsx);
+             f.open(QIODevice::ReadOnly);
+             const QByteArray file = f.readAll();
+             matchSheet(file, textsBy(raw, "SELECT id, " + fields + " FROM m.商品マスタ", 1), 1);
+         })});
     // Two files whose prices differ, so that each write changes every product.
     auto records = exchange::productRecords(store).value.rows;
     exchange::Table tables[2];
@@ -431,21 +564,22 @@ void csvRows(Store& store, Raw& raw, const QString& root, int products, int runs
                 .value;
     }
     const QByteArray bytes = exchange::encodeCsv(records, exchange::Encoding::Utf8Bom).value;
-    lines.push_back({"import " + n + " products: preview",
-                     measure(runs, {},
-                             [&] {
-                                 const auto table = exchange::parseCsv(bytes);
-                                 check(table, "parse");
-                                 check(exchange::previewProducts(store, table.value), "preview");
-                             }),
-                     measure(runs, {}, [&] {
-                         splitCsv(bytes);
-                         raw.run("SELECT id, " + fields + " FROM m.商品マスタ");
-                     })});
+    lines.push_back(
+        {"import " + n + " products: preview",
+         measure(runs, {},
+                 [&] {
+                     const auto table = exchange::parseCsv(bytes);
+                     check(table, "parse");
+                     check(exchange::previewProducts(store, table.value), "preview");
+                 }),
+         measure(runs, {}, [&] {
+             matchCsv(bytes, textsBy(raw, "SELECT id, " + fields + " FROM m.商品マスタ", 1), 1);
+         })});
     // The write of the preview the user saw: the preview is made before the
     // clock starts, as the dialog has it when 取込 is pressed.
     int w = 0;
     exchange::ProductPreview seen;
+    std::vector<QVariantList> priced;
     lines.push_back(
         {"import " + n + " products: write",
          measure(
@@ -456,7 +590,24 @@ void csvRows(Store& store, Raw& raw, const QString& root, int products, int runs
                  seen = std::move(p.value);
              },
              [&] { check(exchange::importProducts(store, seen), "import"); }),
-         measure(runs, {}, [&] { raw.tx({"UPDATE m.商品マスタ SET 単価 = 単価 + 1"}); })});
+         // The least: each product's new price, from memory, by id.
+         measure(
+             runs,
+             [&] {
+                 priced.clear();
+                 for (const Row& r : store.query(Db::Main, "SELECT id, 単価 FROM 商品マスタ"))
+                     priced.push_back({r[0], r[1].toDouble() + 1});
+             },
+             [&] {
+                 raw.run("BEGIN");
+                 raw.bound(
+                     [](const QString& values) {
+                         return "UPDATE m.商品マスタ SET 単価 = v.column2 FROM (VALUES " + values +
+                                ") AS v WHERE 商品マスタ.id = v.column1";
+                     },
+                     2, priced);
+                 raw.run("COMMIT");
+             })});
     // A count of every product into a blank sheet: every record fills a new line.
     QVector<QStringList> counts{{"コード", "数量"}};
     for (const Row& r : store.query(Db::Main, "SELECT code FROM 商品マスタ ORDER BY id"))
@@ -466,15 +617,28 @@ void csvRows(Store& store, Raw& raw, const QString& root, int products, int runs
     const QString sheetFields =
         columns::list(products::Columns, products::ColCode, products::SheetFieldsEnd);
     // Counts as the dialog takes them: the preview, then the write of what it showed.
-    lines.push_back({"import " + n + " counts into a sheet: preview",
-                     measure(
-                         runs, [&] { check(resets::clear在庫明細(store), "clear"); },
-                         [&] { check(exchange::previewCounts(store, countTable), "preview"); }),
-                     measure(runs, {}, [&] {
-                         splitCsv(countBytes);
-                         raw.run("SELECT seq, code, 品名 FROM w在庫表");
-                         raw.run("SELECT " + sheetFields + " FROM m.商品マスタ");
-                     })});
+    lines.push_back(
+        {"import " + n + " counts into a sheet: preview",
+         measure(
+             runs, [&] { check(resets::clear在庫明細(store), "clear"); },
+             [&] { check(exchange::previewCounts(store, countTable), "preview"); }),
+         measure(runs, {}, [&] {
+             // Each record's product found, and the sheet's line of it.
+             const auto onSheet = textsBy(raw, "SELECT code, seq, 品名 FROM w在庫表", 0);
+             matchCsv(countBytes, textsBy(raw, "SELECT " + sheetFields + " FROM m.商品マスタ", 0),
+                      0, &onSheet);
+         })});
+    // The lines the count gives, as the preview holds them: the product's
+    // fields, the quantity, the amount and the change.
+    std::vector<QVariantList> countLines;
+    for (const Row& r :
+         store.query(Db::Main, "SELECT " + sheetFields + " FROM 商品マスタ ORDER BY id")) {
+        QVariantList l(r.begin(), r.end());
+        const QVariant price = r[products::ColPrice - products::ColCode];
+        const QVariant proper = r[products::ColProper - products::ColCode];
+        l << 3 << sheet::lineAmount(3, price) << sheet::lineChange(3, proper);
+        countLines.push_back(l);
+    }
     exchange::CountPreview countsSeen;
     lines.push_back(
         {"import " + n + " counts into a sheet: write",
@@ -490,9 +654,10 @@ void csvRows(Store& store, Raw& raw, const QString& root, int products, int runs
          measure(
              runs, [&] { check(resets::clear在庫明細(store), "clear"); },
              [&] {
-                 raw.tx({"DELETE FROM w在庫表", "INSERT INTO w在庫表 (チェック, " + sheetFields +
-                                                    ", 数量) SELECT 0, " + sheetFields +
-                                                    ", 3 FROM m.商品マスタ ORDER BY id"});
+                 raw.run("BEGIN");
+                 raw.run("DELETE FROM w在庫表");
+                 raw.insertRows("w在庫表", sheetFields + ", " + sheet::countedFields(), countLines);
+                 raw.run("COMMIT");
              })});
 }
 

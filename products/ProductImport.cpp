@@ -79,8 +79,8 @@ class ProductMatcher {
     ProductMatcher(Store& store, const Header& h, ProductPreview& preview, qsizetype records)
         : m_h(h), m_preview(preview), m_room(store) {
         using namespace products;
-        m_master = store.query(Db::Main, "SELECT id, " + columns::list(Columns, ColCode) +
-                                             " FROM 商品マスタ ORDER BY id");
+        m_master = store.queryMany(Db::Main, "SELECT id, " + columns::list(Columns, ColCode) +
+                                                 " FROM 商品マスタ ORDER BY id");
         m_byCode.reserve(m_master.size());
         m_byName.reserve(m_master.size());
         m_nameCount.reserve(m_master.size());

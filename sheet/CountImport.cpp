@@ -51,10 +51,10 @@ class CountMatcher {
         }
         // The first product of each code and of each name, with the fields a
         // new line takes.
-        m_master = store.query(Db::Main, "SELECT " +
-                                             columns::list(products::Columns, products::ColCode,
-                                                           products::SheetFieldsEnd) +
-                                             " FROM 商品マスタ ORDER BY id");
+        m_master = store.queryMany(Db::Main, "SELECT " +
+                                                 columns::list(products::Columns, products::ColCode,
+                                                               products::SheetFieldsEnd) +
+                                                 " FROM 商品マスタ ORDER BY id");
         for (int i = 0; i < m_master.size(); ++i) {
             const QString code = m_master[i][0].toString(), name = m_master[i][1].toString();
             if (!code.isEmpty() && !m_productByCode.contains(code))
