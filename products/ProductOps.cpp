@@ -63,6 +63,9 @@ Result<ListSaved> entry商品情報(Store& store) {
                                .arg(productFields(), IdField, VersionField, EditedField)))
             edited << ProductValues{r.mid(1, Width), r[1 + Width].toLongLong(),
                                     r[2 + Width].toLongLong(), r[0].toLongLong()};
+        // Nothing edited: no transaction, no lock on the server's slots.
+        if (edited.isEmpty())
+            return ListSaved{};
         QVector<NameMatchedWriter::Written> written;
         const ListSaved n = valueOf(saveProducts(store, edited, &written));
         markSaved(store, written);

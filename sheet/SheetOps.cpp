@@ -368,19 +368,28 @@ Result<int> read在庫表(Store& store, const QDate& date, const QString& catego
         // save cannot drop rows nobody saw.
         Transaction t(store, Db::Work);
         store.exec(Db::Work, "DELETE FROM w在庫表");
-        QSqlQuery ins = store.prepare(Db::Work, "INSERT INTO w在庫表 (チェック, " + lineFields() +
-                                                    ", " + SavedIdField + ") VALUES (0, " +
-                                                    marks(ColumnCount - ColCode + 1) + ")");
+        // Many lines a statement; the blank lines after them in one.
+        Batch ins(store, Db::Work, "w在庫表", "チェック, " + lineFields() + ", " + SavedIdField,
+                  LargeChunk);
         for (int i = 0; i < saved.lines.size(); ++i) {
             const Row& r = saved.lines[i].fields;
-            store.run(ins, QVariantList(r.begin(), r.end()) << saved.ids[i]);
+            QVariantList values;
+            values.reserve(r.size() + 2);
+            values << 0;
+            values.append(r);
+            values << saved.ids[i];
+            ins.add(values);
             progress.step(i);
             if (onProgress)
                 onProgress(progress.value);
         }
-        QSqlQuery blank = store.prepare(Db::Work, "INSERT INTO w在庫表 (チェック) VALUES (0)");
-        for (int i = int(saved.lines.size()); i < resets::SheetLines; ++i)
-            store.run(blank, {});
+        ins.flush();
+        if (const int blanks = resets::SheetLines - int(saved.lines.size()); blanks > 0)
+            store.exec(
+                Db::Work,
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < ?) "
+                "INSERT INTO w在庫表 (チェック) SELECT 0 FROM n",
+                {blanks});
         t.commit();
         if (from)
             *from = LoadedFrom{date, saved.versions};
