@@ -523,13 +523,10 @@ Status fillSheetPrint(Store& store) {
         // lines name are read, not the whole master.
         const Rows lines = store.query(Db::Work, "SELECT seq, code, 品名 FROM w在庫表印刷");
         QStringList codes, names;
-        for (const Row& l : lines) {
+        for (const Row& l : lines)
             if (!isEmptyValue(l[1]))
                 codes << l[1].toString();
-            names << l[2].toString();
-        }
         codes.removeDuplicates();
-        names.removeDuplicates();
         QHash<QString, QVariant> byCode, byName;
         const auto read = [&](const QString& field, const QStringList& keys,
                               QHash<QString, QVariant>& into) {
@@ -544,6 +541,11 @@ Status fillSheetPrint(Store& store) {
             }
         };
         read("code", codes, byCode);
+        // By name only the lines whose code gave no shelf.
+        for (const Row& l : lines)
+            if (isEmptyValue(l[1]) || !byCode.contains(l[1].toString()))
+                names << l[2].toString();
+        names.removeDuplicates();
         read("品名", names, byName);
         if (!byCode.isEmpty() || !byName.isEmpty()) {
             Batch shelves(

@@ -458,6 +458,8 @@ void TestReport::countFormsShelfByShelf_data() {
         << "棚:A-1|りんご|みかん|棚:B-2|牛乳";
     QTest::newRow("a line typed by code finds its shelf") << "A01"
                                                           << "棚:A-1|りんご";
+    QTest::newRow("a code of no product, its name's shelf") << "A09"
+                                                            << "棚:A-1|りんご";
 }
 
 // The forms to count on by hand follow the shop: the sheet's lines shelf by
