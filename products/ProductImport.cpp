@@ -119,7 +119,7 @@ class ProductMatcher {
         if (error.isEmpty())
             error = repeated(line.code, line.name, m);
         if (error.isEmpty())
-            error = enterNames(values, line);
+            error = enterNames(values, m, line);
         if (!error.isEmpty()) {
             line.action = RowAction::Error;
             line.reason = error;
@@ -229,11 +229,17 @@ class ProductMatcher {
         return QString();
     }
 
-    // A new unit or category needs a free slot of the code master.
-    QString enterNames(const QVariantList& values, ProductLine& line) {
+    // A new unit or category needs a free slot of the code master. The name
+    // stored product m already has is not new: the record leaves it as it is
+    // (the slots may have been edited since it was entered).
+    QString enterNames(const QVariantList& values, int m, ProductLine& line) {
         using namespace products;
-        const QString names[2] = {values[ColUnit - ColCode].toString(),
-                                  values[ColCategory - ColCode].toString()};
+        QString names[2] = {values[ColUnit - ColCode].toString(),
+                            values[ColCategory - ColCode].toString()};
+        const Column stored[2] = {ColUnit, ColCategory};
+        for (int k = 0; k < 2; ++k)
+            if (m >= 0 && m_master[m][stored[k] - ColCode + 1].toString() == names[k])
+                names[k].clear();
         QStringList notFitting;
         for (int k = 0; k < 2; ++k)
             if (!names[k].isEmpty() && !m_room.held[k].contains(names[k]) && m_room.free[k] == 0)

@@ -239,7 +239,8 @@ void seedMaster(TempStore& t) {
 
 void TestExchange::importProducts_data() {
     QTest::addColumn<QString>("csv");
-    QTest::addColumn<int>("namedSlots"); // category slots named before the import
+    // Category slots named before the import; over 30: all, 果物 renamed out of them.
+    QTest::addColumn<int>("namedSlots");
     QTest::addColumn<QString>("actions");
     QTest::addColumn<QStringList>("says");
     QTest::addColumn<QString>("master"); // code:name:price of every product afterwards
@@ -281,6 +282,9 @@ void TestExchange::importProducts_data() {
         << "品名,商品区分\na,新1\nb,新2\nc,新1\nd,果物" << 29 << "NENN"
         << QStringList{"「新2」は単位・商品区分の 30 件の枠に入りません"}
         << before + " :a: :c: :d:";
+    QTest::newRow("a stored category since taken out of the slots is kept")
+        << "コード,品名,単価,商品区分\nA01,りんご,120,果物" << 31 << "U" << QStringList()
+        << "A01:りんご:120 :牛乳:200";
 }
 
 void TestExchange::importProducts() {
@@ -291,8 +295,10 @@ void TestExchange::importProducts() {
     QFETCH(QString, master);
     TempStore t;
     seedMaster(t);
-    for (int i = 3; i <= namedSlots; ++i)
+    for (int i = 3; i <= std::min(namedSlots, 30); ++i)
         t.nameSlot("商品区分", codes::slotCode(i), QString("区分%1").arg(i));
+    if (namedSlots > 30)
+        t.nameSlot("商品区分", codes::slotCode(1), "区分1");
     const auto r = exchange::importProducts(t.store(), table(csv));
     if (actions.isEmpty()) {
         QVERIFY(!r);
