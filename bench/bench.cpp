@@ -691,7 +691,8 @@ Line dropDownRow(Store& store, Raw& raw, const QString& schema) {
     return {"product drop-down after typing two characters",
             measure(15, {},
                     [&] {
-                        products::ProductRefModel list(store);
+                        // As a cell's editor makes its proposals.
+                        products::ProductRefModel list(store, nullptr, false);
                         list.filterTo(two);
                         for (int r = 0; r < 16 && r < list.rowCount(); ++r)
                             list.index(r, products::RefName).data();

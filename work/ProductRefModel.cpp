@@ -14,9 +14,10 @@ QString pastPrefix(const QString& prefix) {
 }
 } // namespace
 
-ProductRefModel::ProductRefModel(Store& store, QObject* parent)
+ProductRefModel::ProductRefModel(Store& store, QObject* parent, bool load)
     : QAbstractTableModel(parent), m_store(store) {
-    filterTo(QString());
+    if (load)
+        filterTo(QString());
 }
 
 Rows ProductRefModel::page(const QVariant& name, qint64 id, bool before, int limit) const {

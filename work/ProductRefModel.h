@@ -17,7 +17,9 @@ class ProductRefModel : public QAbstractTableModel, public ListFilter {
     // Rows shown above the entry a list starts at.
     static constexpr int Before = 20;
 
-    ProductRefModel(Store& store, QObject* parent = nullptr);
+    // load: the first page read at once; a cell's editor leaves it to the
+    // entry it opens at (startAt) and to what is typed (filterTo).
+    ProductRefModel(Store& store, QObject* parent = nullptr, bool load = true);
 
     void filterTo(const QString& prefix) override;
     void startAt(const QString& entry) override;

@@ -5,7 +5,9 @@
 RefModels RefModels::create(Store& store, QObject* parent) {
     RefModels r;
     r.products = [&store](QObject* owner) {
-        auto* m = new products::ProductRefModel(store, owner);
+        // Each editor's list opens at its cell's entry and its proposals
+        // follow what is typed: neither needs the first page beforehand.
+        auto* m = new products::ProductRefModel(store, owner, false);
         m->setObjectName("dat商品参照");
         return m;
     };
