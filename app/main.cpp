@@ -9,6 +9,8 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QIcon>
+#include <QImageReader>
+#include <QPixmap>
 #include <cstdio>
 
 namespace {
@@ -94,7 +96,12 @@ int main(int argc, char* argv[]) {
     }
     QApplication app(argc, argv);
     setupApplication(app);
-    app.setWindowIcon(QIcon(QStringLiteral(":/icons/stolva.png")));
+    // Read as the PNG it is: an icon whose format is guessed has every image
+    // plugin loaded to ask which one reads it.
+    QImageReader icon(QStringLiteral(":/icons/stolva.png"), "png");
+    icon.setAutoDetectImageFormat(false);
+    const QImage image = icon.read();
+    app.setWindowIcon(image.isNull() ? QIcon(icon.fileName()) : QIcon(QPixmap::fromImage(image)));
     app.setDesktopFileName(QString::fromLatin1(AppId));
     options.process(cl, app);
     const QString dataPath = resolveDataPath(cl.value(options.dataDir));

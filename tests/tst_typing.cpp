@@ -169,7 +169,10 @@ QString actual(Started& s, const QString& what) {
         return d->isNull() ? "null" : d->value().toString("yyyy-MM-dd");
     }
     if (what == "page") {
-        auto* cal = s.find<DateBox>("dt日付")->calendarWidget();
+        // The month the box opened, which must be the ledger's own calendar.
+        auto* cal = qobject_cast<JapaneseCalendar*>(s.find<DateBox>("dt日付")->calendarWidget());
+        if (!cal)
+            return QStringLiteral("not the ledger's calendar");
         return QString("%1-%2").arg(cal->yearShown()).arg(cal->monthShown(), 2, 10, QChar('0'));
     }
     if (what.startsWith("code:"))

@@ -384,7 +384,7 @@ void TestWindow::dateBoxCalendar() {
     QCOMPARE(date->displayFormat(), QString("yyyy年MM月dd日"));
     date->setValue(QDate(2024, 1, 5));
     QCOMPARE(date->shownText(), QString("2024年01月05日"));
-    auto* cal = qobject_cast<JapaneseCalendar*>(date->calendarWidget());
+    auto* cal = date->calendar();
     QVERIFY(cal);
     cal->setCurrentPage(2024, 1);
     QCOMPARE(cal->title(), QString("2024年01月"));
@@ -1160,7 +1160,7 @@ void TestWindow::stockOverTime() {
                        "単価, 金額) VALUES (?, ?, ?, ?, ?, ?, ?, ?)",
                        l);
     user::click(s.find<QPushButton>("cmdクリア"));
-    auto* calendar = s.find<DateBox>("dt日付")->calendarWidget();
+    auto* calendar = s.find<DateBox>("dt日付")->calendar();
     QCOMPARE(calendar->dateTextFormat(QDate(2026, 11, 30)).fontWeight(), int(QFont::Bold));
     QCOMPARE(calendar->dateTextFormat(QDate(2026, 11, 29)).fontWeight(), int(QFont::Normal));
 

@@ -114,7 +114,25 @@ void JapaneseCalendar::applyMarks() {
 }
 
 void DateBox::setMarkedDates(const QVector<QDate>& dates) {
-    static_cast<JapaneseCalendar*>(calendarWidget())->setMarkedDates(dates);
+    m_marked = dates;
+    if (m_calendar)
+        m_calendar->setMarkedDates(dates);
+}
+
+JapaneseCalendar* DateBox::calendar() {
+    if (!m_calendar) {
+        m_calendar = new JapaneseCalendar(this);
+        m_calendar->setMarkedDates(m_marked);
+        setCalendarWidget(m_calendar);
+    }
+    return m_calendar;
+}
+
+bool DateBox::event(QEvent* e) {
+    // A press may open the month: it is ours before the box handles it.
+    if (e->type() == QEvent::MouseButtonPress || e->type() == QEvent::KeyPress)
+        calendar();
+    return QDateEdit::event(e);
 }
 
 DateBox::DateBox(QWidget* parent) : QDateEdit(parent) {
@@ -123,8 +141,9 @@ DateBox::DateBox(QWidget* parent) : QDateEdit(parent) {
     setMaximumDate(QDate(9999, 12, 31));
     // The minimum stands for "no date"; one space keeps the box blank.
     setSpecialValueText(" ");
+    // The month is made when first opened: most boxes never open it, and a
+    // window of seven boxes starts sooner without them.
     setCalendarPopup(true);
-    setCalendarWidget(new JapaneseCalendar(this));
     setAttribute(Qt::WA_InputMethodEnabled, false);
     setValue(QDate::currentDate());
 }

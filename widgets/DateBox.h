@@ -46,7 +46,14 @@ class DateBox : public QDateEdit {
     QString shownText() const;
     // Marks the dates with saved sheets in the calendar.
     void setMarkedDates(const QVector<QDate>& dates);
+    // The month calendar, made when first needed.
+    JapaneseCalendar* calendar();
 
   protected:
+    bool event(QEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+
+  private:
+    JapaneseCalendar* m_calendar = nullptr;
+    QVector<QDate> m_marked;
 };
