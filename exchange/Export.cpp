@@ -3,6 +3,9 @@
 #include "base/Values.h"
 #include "store/Columns.h"
 
+#include <QSqlError>
+#include <QSqlQuery>
+
 namespace exchange {
 
 namespace {
@@ -44,18 +47,20 @@ Result<Records> records(Store& store, const QString& table, const columns::Colum
             result.kinds << kindOf(cols[c]);
         }
         out << header;
-        // The work file is read straight (no Qt result cache): a whole
-        // master of 100,000 products is read here.
-        const Rows rows = store.queryMany(Db::Work, "SELECT " + fields.join(", ") + " FROM " +
-                                                        table + where + " ORDER BY seq");
-        out.reserve(rows.size() + 1);
-        for (const Row& r : rows) {
+        // Each row becomes its record as it is read, forward only: a whole
+        // master of 100,000 products is read here, and never held twice.
+        QSqlQuery q = store.prepare(Db::Work, "SELECT " + fields.join(", ") + " FROM " + table +
+                                                  where + " ORDER BY seq");
+        store.run(q, {});
+        while (q.next()) {
             QStringList rec;
             rec.reserve(order.size());
             for (int i = 0; i < order.size(); ++i)
-                rec << cellText(cols[order[i]], r[i]);
+                rec << cellText(cols[order[i]], q.value(i));
             out << std::move(rec);
         }
+        if (q.lastError().isValid())
+            throw StoreError(q.lastError().text(), q.lastQuery());
         return result;
     });
 }
