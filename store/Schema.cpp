@@ -386,31 +386,28 @@ QStringList signature(const QSqlDatabase& db) {
     return out;
 }
 
-const QStringList& mainReference() {
-    static const QStringList reference = [] {
-        const QString name = QStringLiteral("schema-reference");
-        QStringList sig;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name);
-            db.setDatabaseName(":memory:");
-            db.open();
-            QStringList statements;
-            for (const Table& t : tables())
-                if (t.db == Db::Main)
-                    statements << t.definition << t.indexes;
-            statements << sheetTotals() << sheetVersions();
-            for (const QString& sql : statements)
-                QSqlQuery(db).exec(sql);
-            sig = signature(db);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(name);
-        return sig;
-    }();
-    return reference;
+namespace {
+// What `read` gives of a main file made afresh by this version, in memory.
+QStringList ofFreshMain(const QString& name, QStringList (*read)(const QSqlDatabase&)) {
+    QStringList out;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name);
+        db.setDatabaseName(":memory:");
+        db.open();
+        QStringList statements;
+        for (const Table& t : tables())
+            if (t.db == Db::Main)
+                statements << t.definition << t.indexes;
+        statements << sheetTotals() << sheetVersions();
+        for (const QString& sql : statements)
+            QSqlQuery(db).exec(sql);
+        out = read(db);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return out;
 }
 
-namespace {
 // The schema as SQLite keeps it: every definition's text, in one order.
 QStringList definitions(const QSqlDatabase& db) {
     return strings(db, "SELECT type || ' ' || name || ' ' || tbl_name || ' ' || "
@@ -418,30 +415,18 @@ QStringList definitions(const QSqlDatabase& db) {
 }
 } // namespace
 
+const QStringList& mainReference() {
+    static const QStringList reference =
+        ofFreshMain(QStringLiteral("schema-reference"), &signature);
+    return reference;
+}
+
 QString mainDifference(const QSqlDatabase& db) {
     // Everything the signature compares follows from the definitions' texts:
     // a file made by this version has exactly the reference's, and needs no
     // closer look (a file upgraded step by step has other texts, and gets it).
-    static const QStringList referenceTexts = [] {
-        const QString name = QStringLiteral("schema-reference-texts");
-        QStringList texts;
-        {
-            QSqlDatabase mem = QSqlDatabase::addDatabase("QSQLITE", name);
-            mem.setDatabaseName(":memory:");
-            mem.open();
-            QStringList statements;
-            for (const Table& t : tables())
-                if (t.db == Db::Main)
-                    statements << t.definition << t.indexes;
-            statements << sheetTotals() << sheetVersions();
-            for (const QString& sql : statements)
-                QSqlQuery(mem).exec(sql);
-            texts = definitions(mem);
-            mem.close();
-        }
-        QSqlDatabase::removeDatabase(name);
-        return texts;
-    }();
+    static const QStringList referenceTexts =
+        ofFreshMain(QStringLiteral("schema-reference-texts"), &definitions);
     if (definitions(db) == referenceTexts)
         return QString();
     const QStringList actual = signature(db);
