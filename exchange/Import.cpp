@@ -178,8 +178,9 @@ QHash<QString, QString> zeroLedCodes(const QStringList& codes) {
     static const QRegularExpression zeroLed(QStringLiteral("^0+([0-9]+)$"));
     QHash<QString, QString> out;
     for (const QString& c : codes)
-        if (const auto m = zeroLed.match(c); m.hasMatch())
-            out.insert(m.captured(1), c);
+        if (c.startsWith('0'))
+            if (const auto m = zeroLed.match(c); m.hasMatch())
+                out.insert(m.captured(1), c);
     return out;
 }
 

@@ -52,6 +52,20 @@ QString comparable(const QVariant& v, columns::Kind kind) {
     return v.toString();
 }
 
+// The same as comparing their texts, without making them: most fields of
+// most records are unchanged.
+bool sameValue(const QVariant& a, const QVariant& b, columns::Kind kind) {
+    const bool emptyA = isEmptyValue(a), emptyB = isEmptyValue(b);
+    if (emptyA || emptyB)
+        return emptyA == emptyB;
+    if (kind == columns::Kind::Money)
+        return Currency::fromVariant(a).value_or(Currency()) ==
+               Currency::fromVariant(b).value_or(Currency());
+    if (kind == columns::Kind::Whole)
+        return a.toLongLong() == b.toLongLong();
+    return a.toString() == b.toString();
+}
+
 // The code master's names by kind, and how many slots are free, as the
 // import enters names in record order.
 struct SlotRoom {
@@ -79,6 +93,8 @@ class ProductMatcher {
     ProductMatcher(Store& store, const Header& h, ProductPreview& preview, qsizetype records)
         : m_h(h), m_preview(preview), m_room(store) {
         using namespace products;
+        for (int c = ColCode; c < ColumnCount; ++c)
+            m_at[c - ColCode] = h.at(productNames()[c - ColCode]);
         m_master = store.queryMany(Db::Main, "SELECT id, " + columns::list(Columns, ColCode) +
                                                  " FROM 商品マスタ ORDER BY id");
         m_byCode.reserve(m_master.size());
@@ -88,12 +104,13 @@ class ProductMatcher {
         m_nameLine.reserve(records);
         m_targetLine.reserve(std::min<qsizetype>(records, m_master.size()));
         m_preview.lines.reserve(records);
-        for (int i = 0; i < m_master.size(); ++i) {
-            const QString code = m_master[i][1].toString(), name = m_master[i][2].toString();
-            if (!code.isEmpty() && !m_byCode.contains(code))
-                m_byCode.insert(code, i);
-            if (!m_byName.contains(name))
-                m_byName.insert(name, i);
+        // Last to first, so that the first product of a code or name is the one kept.
+        for (qsizetype i = m_master.size() - 1; i >= 0; --i) {
+            const QVariantList& p = std::as_const(m_master)[i];
+            const QString code = p[1].toString(), name = p[2].toString();
+            if (!code.isEmpty())
+                m_byCode.insert(code, int(i));
+            m_byName.insert(name, int(i));
             ++m_nameCount[name];
         }
         m_zeroLed = zeroLedCodes(m_byCode.keys());
@@ -102,12 +119,13 @@ class ProductMatcher {
     void match(qsizetype i, const QStringList& rec) {
         ProductLine line;
         line.line = i + 1;
-        const auto cell = [&](const QString& name) {
-            const int at = m_h.at(name);
+        // The record's text of product field c (its column's place read once).
+        const auto cell = [&](int c) {
+            const int at = m_at[c - products::ColCode];
             return at < 0 || at >= rec.size() ? QString() : rec[at];
         };
-        line.code = cell(CodeName);
-        line.name = cell(NameName);
+        line.code = cell(products::ColCode);
+        line.name = cell(products::ColName);
         int m = -1;
         bool codeChange = false;
         QVariantList values;
@@ -178,14 +196,16 @@ class ProductMatcher {
     template <typename Cell>
     QString readValues(const Cell& cell, int m, const QString& code, QVariantList& values) const {
         using namespace products;
+        values.reserve(ColumnCount - ColCode);
         for (int c = ColCode; c < ColumnCount; ++c) {
-            const QString field = productNames()[c - ColCode];
-            const QVariant stored = m >= 0 ? m_master[m][c - ColCode + 1] : QVariant();
-            if (m_h.at(field) < 0 || (c == ColCode && code.isEmpty())) {
+            const QString& field = productNames()[c - ColCode];
+            const QVariant stored =
+                m >= 0 ? std::as_const(m_master)[m][c - ColCode + 1] : QVariant();
+            if (m_at[c - ColCode] < 0 || (c == ColCode && code.isEmpty())) {
                 values << stored;
                 continue;
             }
-            const QString text = cell(field);
+            const QString text = cell(c);
             if (Columns[c].kind == columns::Kind::Text) {
                 if (const QString e = tooLong(m_h, field, text); !e.isEmpty())
                     return e;
@@ -238,7 +258,8 @@ class ProductMatcher {
                             values[ColCategory - ColCode].toString()};
         const Column stored[2] = {ColUnit, ColCategory};
         for (int k = 0; k < 2; ++k)
-            if (m >= 0 && m_master[m][stored[k] - ColCode + 1].toString() == names[k])
+            if (m >= 0 &&
+                std::as_const(m_master)[m][stored[k] - ColCode + 1].toString() == names[k])
                 names[k].clear();
         QStringList notFitting;
         for (int k = 0; k < 2; ++k)
@@ -263,14 +284,17 @@ class ProductMatcher {
     // What an update of stored product m changes, old → new, for the preview.
     void describeChange(ProductLine& line, int m, bool codeChange) {
         using namespace products;
-        line.id = m_master[m][0].toLongLong();
+        const QVariantList& stored = std::as_const(m_master)[m];
+        line.id = stored[0].toLongLong();
         m_targetLine.insert(line.id, line.line);
         QStringList said;
         for (int c = ColCode; c < ColumnCount; ++c) {
-            const QString now = comparable(line.values[c - ColCode], Columns[c].kind),
-                          was = comparable(m_master[m][c - ColCode + 1], Columns[c].kind);
-            if (now == was)
+            const QVariant &to = std::as_const(line.values)[c - ColCode],
+                           &from = stored[c - ColCode + 1];
+            if (sameValue(to, from, Columns[c].kind))
                 continue;
+            const QString now = comparable(to, Columns[c].kind),
+                          was = comparable(from, Columns[c].kind);
             line.changed |= 1u << (c - ColCode);
             said << QStringLiteral("%1 %2 → %3")
                         .arg(productNames()[c - ColCode],
@@ -286,6 +310,7 @@ class ProductMatcher {
     }
 
     const Header& m_h;
+    int m_at[products::ColumnCount - products::ColCode]; // each field's column, -1 for none
     ProductPreview& m_preview;
     Rows m_master;
     QHash<QString, int> m_byCode, m_byName, m_nameCount;

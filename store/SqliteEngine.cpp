@@ -318,28 +318,32 @@ Rows Store::queryMany(Db which, const QString& sql, const QVariantList& params) 
         rc = sqlite3_step(st.st);
         if (rc != SQLITE_ROW)
             break;
-        Row r(n);
+        Row r;
+        r.reserve(n);
         for (int c = 0; c < n; ++c) {
             switch (sqlite3_column_type(st.st, c)) {
             case SQLITE_INTEGER:
-                r[c] = qlonglong(sqlite3_column_int64(st.st, c));
+                r.append(qlonglong(sqlite3_column_int64(st.st, c)));
                 break;
             case SQLITE_FLOAT:
-                r[c] = sqlite3_column_double(st.st, c);
+                r.append(sqlite3_column_double(st.st, c));
                 break;
             case SQLITE_TEXT:
-                r[c] = QString(static_cast<const QChar*>(sqlite3_column_text16(st.st, c)),
-                               sqlite3_column_bytes16(st.st, c) / int(sizeof(QChar)));
+                // Stored as UTF-8: read as it is, no conversion inside SQLite.
+                r.append(
+                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.st, c)),
+                                      sqlite3_column_bytes(st.st, c)));
                 break;
             case SQLITE_BLOB:
-                r[c] = QByteArray(static_cast<const char*>(sqlite3_column_blob(st.st, c)),
-                                  sqlite3_column_bytes(st.st, c));
+                r.append(QByteArray(static_cast<const char*>(sqlite3_column_blob(st.st, c)),
+                                    sqlite3_column_bytes(st.st, c)));
                 break;
             default:
+                r.append(QVariant());
                 break;
             }
         }
-        rows.append(r);
+        rows.append(std::move(r));
     }
     if (rc != SQLITE_DONE) {
         const QSqlError e(QString(), QString::fromUtf8(sqlite3_errmsg(h)),
