@@ -137,7 +137,24 @@ QString formatNumber(double value, const QString& format) {
     const double r = value < 0 ? std::ceil(value - 0.5) : std::floor(value + 0.5);
     if (r == 0)
         return zeroShows ? QStringLiteral("0") : QString();
-    QString digits = QString::number(std::fabs(r), 'f', 0);
+    // Whole figures a report shows by the hundred: digits by integer
+    // arithmetic, the separators written as they go.
+    const double size = std::fabs(r);
+    if (size < 1e18) {
+        char buf[32];
+        char* end = buf + sizeof buf;
+        char* at = end;
+        auto n = static_cast<unsigned long long>(size);
+        for (int d = 0; n; ++d, n /= 10) {
+            if (grouped && d && d % 3 == 0)
+                *--at = ',';
+            *--at = char('0' + n % 10);
+        }
+        if (r < 0)
+            *--at = '-';
+        return QString::fromLatin1(at, end - at);
+    }
+    QString digits = QString::number(size, 'f', 0);
     if (grouped)
         for (int i = digits.size() - 3; i > 0; i -= 3)
             digits.insert(i, ',');

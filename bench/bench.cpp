@@ -56,6 +56,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <condition_variable>
 #include <cstdio>
 #include <csv.h>
@@ -459,6 +460,38 @@ void workbookAtLeast(Raw& raw, const QString& sql, const QString& path) {
     QFile out(path);
     out.open(QIODevice::ReadWrite);
     ::fsync(out.handle());
+}
+
+// The least a layout makes of the rows it is given: each value's text (whole
+// numbers grouped by thousands, others as stored) at its row's place.
+struct PlacedText {
+    QRect at;
+    QString text;
+};
+std::vector<PlacedText> placeTexts(Raw& raw, const QString& sql, int rowHeight) {
+    std::vector<PlacedText> out;
+    int y = 0;
+    raw.each(sql, [&](const QSqlQuery& q, int columns) {
+        for (int c = 0; c < columns; ++c) {
+            const QVariant v = q.value(c);
+            QString text;
+            if (v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Double) {
+                char digits[32];
+                const auto end = std::to_chars(digits, digits + sizeof digits, v.toLongLong()).ptr;
+                text.reserve(int(end - digits) * 4 / 3 + 1);
+                for (char* d = digits; d < end; ++d) {
+                    if (d != digits && *d != '-' && (end - d) % 3 == 0 && d[-1] != '-')
+                        text += ',';
+                    text += QLatin1Char(*d);
+                }
+            } else {
+                text = v.toString();
+            }
+            out.push_back({QRect(c * 1000, y, 1000, rowHeight), std::move(text)});
+        }
+        y += rowHeight;
+    });
+    return out;
 }
 
 // The floor of a PDF: Qt's PDF engine drawing the same texts, lines and
@@ -1348,7 +1381,8 @@ void printRows(Store& store, Raw& raw, const QString& root, std::vector<Line>& l
         const report::Definition def = sheet::sheetReport({"2026年01月01日", "", "1,234,567"});
         const QString all = columns::list(sheet::Columns);
         // The print copy: the lines and each one's shelf, its product's by
-        // code, else by name (the first product of each).
+        // code, else by name (the first product of each); then each line's
+        // texts at their places.
         QString fromLines = all;
         fromLines.replace(QRegularExpression("(^|, )"), "\\1w.");
         const QString shelfBy =
@@ -1359,8 +1393,10 @@ void printRows(Store& store, Raw& raw, const QString& root, std::vector<Line>& l
                     "INSERT INTO w在庫表印刷 (" + all + ", 棚番) SELECT " + fromLines +
                         ", coalesce(" + shelfBy.arg("code") + ", " + shelfBy.arg("品名") +
                         ") FROM w在庫表 w WHERE w.品名 IS NOT NULL ORDER BY w.seq"});
-            raw.run("SELECT " + report::boundFields(def).join(", ") +
-                    " FROM w在庫表印刷 ORDER BY seq");
+            placeTexts(raw,
+                       "SELECT " + report::boundFields(def).join(", ") +
+                           " FROM w在庫表印刷 ORDER BY seq",
+                       def.detail.height);
         };
         auto rows = work::readFields(store, "w在庫表印刷", report::boundFields(def));
         lines.push_back({"lay out a 500-line sheet report",

@@ -78,7 +78,7 @@ void place(Page& page, const Section& s, int top, int left, const RowValues* row
         case ItemKind::Picture:
             break;
         }
-        page.items.append(p);
+        page.items.append(std::move(p));
     }
 }
 } // namespace
@@ -87,9 +87,15 @@ QVector<Page> layout(const Definition& def, const QVector<RowValues>& rows) {
     QVector<Page> pages;
     const int bodyTop = def.marginTop;
     const int bodyBottom = def.paperHeight - def.marginBottom - def.pageFooter.height;
+    // A page's items as a full page of rows has them (group headings aside).
+    const qsizetype itemsPerPage =
+        def.pageHeader.items.size() + def.pageFooter.items.size() +
+        (def.detail.height > 0 ? (bodyBottom - bodyTop) / def.detail.height : 1) *
+            def.detail.items.size();
     auto newPage = [&] {
         Page p;
         p.number = int(pages.size()) + 1;
+        p.items.reserve(itemsPerPage);
         place(p, def.pageHeader, bodyTop, def.marginLeft, nullptr);
         pages.append(p);
         return bodyTop + def.pageHeader.height;

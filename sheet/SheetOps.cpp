@@ -521,7 +521,7 @@ Status fillSheetPrint(Store& store) {
         // Each line's shelf: its product's by code, else by name (the first
         // product of each, as the sheet fills them). Only the products the
         // lines name are read, not the whole master.
-        const Rows lines = store.query(Db::Work, "SELECT seq, code, 品名 FROM w在庫表印刷");
+        const Rows lines = store.queryMany(Db::Work, "SELECT seq, code, 品名 FROM w在庫表印刷");
         QStringList codes, names;
         for (const Row& l : lines)
             if (!isEmptyValue(l[1]))

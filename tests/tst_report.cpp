@@ -141,6 +141,8 @@ void TestReport::fieldFormats_data() {
     QTest::newRow("amount 0 prints nothing") << "txt金額" << QVariant(0) << "";
     QTest::newRow("negative change") << "txt増減" << QVariant(-1234) << "-1,234";
     QTest::newRow("price grouped") << "txt単価" << QVariant(1250) << "1,250";
+    QTest::newRow("six digits, no separator first") << "txt増減" << QVariant(-123456) << "-123,456";
+    QTest::newRow("a trillion") << "txt金額" << QVariant(1234567890123LL) << "1,234,567,890,123";
     // A price with a fraction is printed as stored, beside its amount.
     QTest::newRow("price with decimals") << "txt単価" << QVariant(1250.4) << "1,250.4";
     QTest::newRow("price of four decimals") << "txt単価" << QVariant(98.1255) << "98.1255";
