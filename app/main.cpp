@@ -136,6 +136,8 @@ int main(int argc, char* argv[]) {
     w.showNormal();
     if (cl.isSet(options.exitWhenShown) || qEnvironmentVariableIsSet("STOLVA_EXIT_WHEN_SHOWN")) {
         QCoreApplication::processEvents();
+        // The size shown, for a measure of start-up to open a window as large.
+        std::fprintf(stderr, "window %dx%d\n", w.width(), w.height());
         std::fputs("shown\n", stdout);
         std::fflush(stdout);
         return 0;

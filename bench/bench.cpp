@@ -53,6 +53,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
@@ -178,8 +179,14 @@ class Raw {
                     if (v.isNull())
                         sqlite3_bind_null(st, at);
                     else if (v.typeId() == QMetaType::QString) {
+                        // Encoded as the file holds text, into memory SQLite keeps.
                         const QString t = v.toString();
-                        sqlite3_bind_text16(st, at, t.utf16(), int(t.size() * 2), SQLITE_TRANSIENT);
+                        QStringEncoder utf8(QStringEncoder::Utf8);
+                        char* b = static_cast<char*>(
+                            sqlite3_malloc64(sqlite3_uint64(utf8.requiredSpace(t.size())) + 1));
+                        const char* e = utf8.appendToBuffer(b, t);
+                        sqlite3_bind_text64(st, at, b, sqlite3_uint64(e - b), sqlite3_free,
+                                            SQLITE_UTF8);
                     } else if (v.typeId() == QMetaType::Double)
                         sqlite3_bind_double(st, at, v.toDouble());
                     else
@@ -222,6 +229,10 @@ void print(const std::vector<Line>& lines) {
 }
 
 // From the start of a child process to its window shown, median of 7.
+// The size of the ledger's window as it last started ("window WxH" on its
+// error output): the start-up floor opens a window as large.
+QString shownSize = QStringLiteral("800x600");
+
 double startUp(const QStringList& args) {
     std::vector<double> t;
     for (int i = 0; i < 7; ++i) {
@@ -238,12 +249,15 @@ double startUp(const QStringList& args) {
                 break;
             }
         p.waitForFinished(10000);
+        const QString said = QString::fromUtf8(p.readAllStandardError());
+        if (const qsizetype at = said.indexOf("window "); at >= 0)
+            shownSize = said.mid(at + 7).section('\n', 0, 0).trimmed();
     }
     return median(t);
 }
 
 double startUpFloor() {
-    return startUp({QCoreApplication::applicationFilePath(), "--empty-window"});
+    return startUp({QCoreApplication::applicationFilePath(), "--empty-window", shownSize});
 }
 
 double stolvaStartUp(const QString& dataDir) {
@@ -1569,7 +1583,7 @@ int main(int argc, char** argv) {
     QCommandLineParser cl;
     cl.addHelpOption();
     const QCommandLineOption productsOpt("products", "the large-ledger rows at N products", "N");
-    const QCommandLineOption emptyWindow("empty-window", "the start-up floor (internal)");
+    const QCommandLineOption emptyWindow("empty-window", "the start-up floor (internal)", "WxH");
     const QCommandLineOption serverOnly("server-rows", "only the rows on a server 2.5 ms away");
     cl.addOption(serverOnly);
     const QCommandLineOption phonesOnly("phone-rows", "only the phone's scan over HTTPS");
@@ -1588,9 +1602,13 @@ int main(int argc, char** argv) {
     cl.addOption(emptyWindow);
     cl.process(app);
     if (cl.isSet(emptyWindow)) {
-        // A window with a line of Japanese in the ledger's font: any Japanese
-        // window loads that font before it is shown.
+        // A window as large as the ledger's with a line of Japanese in the
+        // ledger's font: any Japanese window loads that font before it is
+        // shown, and paints all of itself.
         QMainWindow w;
+        const QStringList size = cl.value(emptyWindow).split('x');
+        if (size.size() == 2)
+            w.resize(size[0].toInt(), size[1].toInt());
         QLabel text(QStringLiteral("在庫表　日付　商品区分"));
         QFont f;
         f.setFamilies(ledgerFontFamilies());

@@ -41,17 +41,25 @@ Result<QVector<SavedSheet>> savedSheets(Store& store) {
 Result<Summary> summary(Store& store, const QDate& date) {
     return guardedValue<Summary>([&] {
         Summary s;
-        for (const Row& r :
-             store.query(Db::Main,
-                         "SELECT coalesce(商品区分, ''), count(*), coalesce(sum(数量), 0), "
-                         "coalesce(sum(金額), 0) FROM 在庫表 WHERE 日付 = ? "
-                         "GROUP BY coalesce(商品区分, '') ORDER BY 1",
-                         {dateKey(date)})) {
+        // Grouped in the order of the date's index, no sort: lines without a
+        // category (NULL, then '', which come first and together) are one group.
+        for (const Row& r : store.queryMany(
+                 Db::Main,
+                 "SELECT 商品区分, count(*), coalesce(sum(数量), 0), coalesce(sum(金額), 0) "
+                 "FROM 在庫表 WHERE 日付 = ? GROUP BY 商品区分 ORDER BY 商品区分",
+                 {dateKey(date)})) {
             CategoryTotal c{r[0].toString(), r[1].toInt(), qint64(r[2].toDouble()), money(r[3])};
             s.total.lines += c.lines;
             s.total.quantity += c.quantity;
             s.total.amount = s.total.amount + c.amount;
-            s.categories << c;
+            if (!s.categories.isEmpty() && s.categories.last().category == c.category) {
+                CategoryTotal& same = s.categories.last();
+                same.lines += c.lines;
+                same.quantity += c.quantity;
+                same.amount = same.amount + c.amount;
+            } else {
+                s.categories << c;
+            }
         }
         return s;
     });
@@ -75,7 +83,7 @@ Result<Comparison> compare(Store& store, const QString& category, const QDate& f
             QVariantList params{dateKey(dates[side])};
             if (!category.isEmpty())
                 params << category;
-            const Rows rows = store.query(
+            const Rows rows = store.queryMany(
                 Db::Main,
                 QString("SELECT coalesce(code, ''), 品名, 数量, 金額 FROM 在庫表 WHERE 日付 = ?%1 "
                         "AND 品名 IS NOT NULL")

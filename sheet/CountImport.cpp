@@ -220,10 +220,10 @@ Result<Counted> importCounts(Store& store, const CountPreview& preview, bool add
         // Blank lines are taken in order; past the last, the sheet grows.
         QVector<qint64> blanks;
         for (const Row& b :
-             store.query(Db::Work, "SELECT seq FROM w在庫表 WHERE 品名 IS NULL ORDER BY seq"))
+             store.queryMany(Db::Work, "SELECT seq FROM w在庫表 WHERE 品名 IS NULL ORDER BY seq"))
             blanks << b[0].toLongLong();
         QHash<qint64, QPair<QVariant, QVariant>> sheetLines; // seq -> 適正数, 単価
-        for (const Row& l : store.query(Db::Work, "SELECT seq, 適正数, 単価 FROM w在庫表"))
+        for (const Row& l : store.queryMany(Db::Work, "SELECT seq, 適正数, 単価 FROM w在庫表"))
             sheetLines.insert(l[0].toLongLong(), {l[1], l[2]});
         const QString fields =
             columns::list(products::Columns, products::ColCode, products::SheetFieldsEnd);
@@ -263,11 +263,11 @@ Result<Counted> importCounts(Store& store, const CountPreview& preview, bool add
                 ++n.set;
                 continue;
             }
-            Row product = line.product;
+            Row unknown;
             if (!line.known) {
                 if (!addUnknown || line.name.trimmed().isEmpty())
                     continue;
-                product = Row{textOrNull(line.code),
+                unknown = Row{textOrNull(line.code),
                               line.name,
                               QVariant(),
                               QVariant(),
@@ -277,15 +277,18 @@ Result<Counted> importCounts(Store& store, const CountPreview& preview, bool add
             } else {
                 ++n.filled;
             }
+            const Row& product = line.known ? line.product : std::as_const(unknown);
             const QVariant price = product.value(products::ColPrice - products::ColCode);
             const QVariant proper = product.value(products::ColProper - products::ColCode);
-            QVariantList values(product.begin(), product.end());
-            values << qty << sheet::lineAmount(qty, price) << sheet::lineChange(qty, proper);
-            if (blank < blanks.size()) {
-                fill->add(QVariantList{blanks[blank++]} + values);
-            } else {
-                append.add(values);
-            }
+            // A blank line's seq first, then the line's values.
+            const bool intoBlank = blank < blanks.size();
+            QVariantList values;
+            values.reserve(product.size() + 4);
+            if (intoBlank)
+                values << blanks[blank++];
+            values << product << qty << sheet::lineAmount(qty, price)
+                   << sheet::lineChange(qty, proper);
+            (intoBlank ? *fill : append).add(values);
         }
         set->flush();
         fill->flush();

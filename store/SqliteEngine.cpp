@@ -3,6 +3,7 @@
 
 #include <QSqlDriver>
 #include <QSqlQuery>
+#include <QStringEncoder>
 #include <sqlite3.h>
 
 // The ledger in a local SQLite file (and every PC's work file): its errors
@@ -162,9 +163,19 @@ int bindValue(sqlite3_stmt* st, int at, const QVariant& v) {
         return sqlite3_bind_blob(st, at, b.constData(), int(b.size()), SQLITE_TRANSIENT);
     }
     default: {
+        // Encoded once into memory SQLite keeps: the files hold UTF-8, so a
+        // text bound as UTF-16 would be converted again inside SQLite.
         const QString t = v.toString();
-        return sqlite3_bind_text16(st, at, t.utf16(), int(t.size()) * int(sizeof(QChar)),
-                                   SQLITE_TRANSIENT);
+        if (t.isEmpty())
+            return sqlite3_bind_text(st, at, "", 0, SQLITE_STATIC);
+        QStringEncoder utf8(QStringEncoder::Utf8, QStringConverter::Flag::Stateless);
+        char* text =
+            static_cast<char*>(sqlite3_malloc64(sqlite3_uint64(utf8.requiredSpace(t.size()))));
+        if (!text)
+            return SQLITE_NOMEM;
+        const char* end = utf8.appendToBuffer(text, t);
+        return sqlite3_bind_text64(st, at, text, sqlite3_uint64(end - text), sqlite3_free,
+                                   SQLITE_UTF8);
     }
     }
 }
