@@ -46,7 +46,7 @@ Result<Summary> summary(Store& store, const QDate& date) {
         for (const Row& r : store.queryMany(
                  Db::Main,
                  "SELECT 商品区分, count(*), coalesce(sum(数量), 0), coalesce(sum(金額), 0) "
-                 "FROM 在庫表 WHERE 日付 = ? GROUP BY 商品区分 ORDER BY 商品区分",
+                 "FROM 在庫表 WHERE 日付 = ? GROUP BY 商品区分 ORDER BY 商品区分 NULLS FIRST",
                  {dateKey(date)})) {
             CategoryTotal c{r[0].toString(), r[1].toInt(), qint64(r[2].toDouble()), money(r[3])};
             s.total.lines += c.lines;
