@@ -790,9 +790,12 @@ void largeRows(Store& store, Raw& raw, const QString& dir, int products, bool wi
         {"read the product list",
          measure(7, {}, [&] { check(products::read商品情報(store, QString()), "read"); }),
          measure(7, {}, [&] {
-             raw.tx({"DELETE FROM w商品マスタ", "INSERT INTO w商品マスタ (チェック, " +
-                                                    productFields + ") SELECT 0, " + productFields +
-                                                    " FROM m.商品マスタ ORDER BY code, id"});
+             // Each row with its product and version, as the list keeps them.
+             raw.tx({"DELETE FROM w商品マスタ",
+                     "INSERT INTO w商品マスタ (チェック, " + productFields + ", " +
+                         products::IdField + ", " + products::VersionField + ") SELECT 0, " +
+                         productFields +
+                         ", id, 版 FROM m.商品マスタ ORDER BY code NULLS FIRST, id"});
          })});
     // 登録 of the list as read (nothing is written), and with every row edited.
     lines.push_back(
