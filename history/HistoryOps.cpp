@@ -15,16 +15,19 @@ Result<QVector<SavedSheet>> savedSheets(Store& store) {
         QVector<SavedSheet> out;
         int dateRow = -1;
         // One row per sheet, kept by the triggers on 在庫表.
-        for (const Row& r :
-             store.query(Db::Main, "SELECT s.日付, s.商品区分, s.行数, s.金額, k.日付 IS NOT NULL "
-                                   "FROM 在庫表集計 s LEFT JOIN 在庫表確定 k ON k.日付 = s.日付 "
-                                   "ORDER BY s.日付 DESC, s.商品区分")) {
-            const SavedSheet sheet{QDate::fromString(r[0].toString(), Qt::ISODate),
-                                   r[1].toString(),
-                                   r[2].toInt(),
-                                   money(r[3]),
-                                   false,
-                                   r[4].toBool()};
+        // A date's sheets come together: its text is read as a date once.
+        QString dateText;
+        QDate date;
+        for (const Row& r : store.queryMany(
+                 Db::Main, "SELECT s.日付, s.商品区分, s.行数, s.金額, k.日付 IS NOT NULL "
+                           "FROM 在庫表集計 s LEFT JOIN 在庫表確定 k ON k.日付 = s.日付 "
+                           "ORDER BY s.日付 DESC, s.商品区分")) {
+            if (const QString t = r[0].toString(); t != dateText) {
+                dateText = t;
+                date = QDate::fromString(t, Qt::ISODate);
+            }
+            const SavedSheet sheet{date,        r[1].toString(), r[2].toInt(),
+                                   money(r[3]), false,           r[4].toBool()};
             if (dateRow < 0 || out[dateRow].date != sheet.date) {
                 dateRow = int(out.size());
                 out << SavedSheet{sheet.date, QString(), 0, Currency(), true, sheet.closed};

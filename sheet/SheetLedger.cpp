@@ -142,10 +142,10 @@ Result<SavedSheet> readSaved(Store& store, const QDate& date, const QString& cat
         // pair old lines with its new version, and the next 登録 would undo it unasked.
         SavedSheet out;
         Transaction snapshot(store, Db::Main, Transaction::Snapshot);
-        for (Row r : store.query(Db::Main,
-                                 "SELECT " + lineFields() + ", id FROM 在庫表 WHERE " + where +
-                                     " ORDER BY 行番号, id",
-                                 params)) {
+        for (Row r : store.queryMany(Db::Main,
+                                     "SELECT " + lineFields() + ", id FROM 在庫表 WHERE " + where +
+                                         " ORDER BY 行番号, id",
+                                     params)) {
             out.ids << r.takeLast().toLongLong();
             out.lines << CountLine{r};
         }
@@ -161,7 +161,7 @@ Result<QVector<QDate>> savedDates(Store& store) {
     return guardedValue<QVector<QDate>>([&] {
         QVector<QDate> out;
         for (const Row& r :
-             store.query(Db::Main, "SELECT DISTINCT 日付 FROM 在庫表集計 ORDER BY 日付"))
+             store.queryMany(Db::Main, "SELECT DISTINCT 日付 FROM 在庫表集計 ORDER BY 日付"))
             out << QDate::fromString(r[0].toString(), Qt::ISODate);
         return out;
     });
