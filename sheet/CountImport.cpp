@@ -34,7 +34,8 @@ namespace {
 class CountMatcher {
   public:
     CountMatcher(Store& store, const Header& h, CountPreview& preview)
-        : m_h(h), m_preview(preview) {
+        : m_h(h), m_preview(preview), m_codeAt(h.at(CodeName)), m_nameAt(h.at(NameName)),
+          m_qtyAt(h.at(QtyName)) {
         // The first line of each code and of each name, in sheet order.
         for (const Row& l : store.query(Db::Work, "SELECT seq, code, 品名, 数量 FROM w在庫表 WHERE "
                                                   "code IS NOT NULL OR 品名 IS NOT NULL "
@@ -55,27 +56,31 @@ class CountMatcher {
                                                  columns::list(products::Columns, products::ColCode,
                                                                products::SheetFieldsEnd) +
                                                  " FROM 商品マスタ ORDER BY id");
-        for (int i = 0; i < m_master.size(); ++i) {
+        // Last to first, so that the first of each stays; room made once.
+        m_productByCode.reserve(m_master.size());
+        m_productByName.reserve(m_master.size());
+        m_nameCount.reserve(m_master.size());
+        for (int i = int(m_master.size()) - 1; i >= 0; --i) {
             const QString code = m_master[i][0].toString(), name = m_master[i][1].toString();
-            if (!code.isEmpty() && !m_productByCode.contains(code))
+            if (!code.isEmpty())
                 m_productByCode.insert(code, i);
-            if (!name.isEmpty() && !m_productByName.contains(name))
+            if (!name.isEmpty())
                 m_productByName.insert(name, i);
             ++m_nameCount[name];
         }
+        m_seenCode.reserve(m_master.size());
+        m_seenName.reserve(m_master.size());
         m_zeroLed = zeroLedCodes(m_productByCode.keys());
     }
 
     void match(qsizetype i, const QStringList& rec) {
         CountLine line;
         line.line = i + 1;
-        const auto cell = [&](const QString& name) {
-            const int at = m_h.at(name);
-            return at < 0 || at >= rec.size() ? QString() : rec[at];
-        };
-        line.code = cell(CodeName).trimmed();
-        line.name = cell(NameName);
-        line.reason = recordError(rec, line, cell(QtyName));
+        const auto cell = [&](int at) { return at < 0 || at >= rec.size() ? QString() : rec[at]; };
+        line.code = cell(m_codeAt).trimmed();
+        line.name = cell(m_nameAt);
+        m_sameName = m_nameCount.value(line.name);
+        line.reason = recordError(rec, line, cell(m_qtyAt));
         if (line.reason.isEmpty())
             line.reason = unmatched(line);
         if (line.reason.isEmpty()) {
@@ -120,9 +125,8 @@ class CountMatcher {
 
     // A name several products have, or a code nothing has that looks mangled.
     QString unmatched(const CountLine& line) const {
-        const int sameName = m_nameCount.value(line.name);
-        if (line.code.isEmpty() && sameName > 1)
-            return sameNameMessage(sameName);
+        if (line.code.isEmpty() && m_sameName > 1)
+            return sameNameMessage(m_sameName);
         if (!line.code.isEmpty() && !m_productByCode.contains(line.code) &&
             !m_lineByCode.contains(line.code))
             return mangledCode(line.code, m_zeroLed);
@@ -132,16 +136,21 @@ class CountMatcher {
     // A code matches only its product and its line; a name, when one product
     // has it. A line typed by name counts for that product's code too, when no
     // other product has the name.
-    void findLine(CountLine& line) const {
+    void findLine(CountLine& line) {
         const int p = line.code.isEmpty() ? m_productByName.value(line.name, -1)
                                           : m_productByCode.value(line.code, -1);
         line.known = p >= 0;
         if (line.known) {
             line.product = m_master[p];
-            line.name = m_master[p][1].toString();
+            // The product's own name from here on, found by code or typed differently
+            QString name = m_master[p][1].toString();
+            if (name != line.name) {
+                m_sameName = m_nameCount.value(name);
+                line.name = std::move(name);
+            }
         }
         qint64 seq = line.code.isEmpty() ? -1 : m_lineByCode.value(line.code, -1);
-        if (seq < 0 && !line.name.isEmpty() && m_nameCount.value(line.name) <= 1) {
+        if (seq < 0 && !line.name.isEmpty() && m_sameName <= 1) {
             if (line.code.isEmpty())
                 seq = m_lineByName.value(line.name, -1);
             else if (line.known) // a line of that name without a code
@@ -154,28 +163,37 @@ class CountMatcher {
     // The same product twice would set one line twice: the second is an error.
     // A name counts as the product's key only when one product has it.
     QString repeated(const CountLine& line) {
-        QStringList keys{"c:" + line.code,
-                         m_nameCount.value(line.name) <= 1 ? "n:" + line.name : QString()};
-        if (line.seq >= 0)
-            keys << "s:" + QString::number(line.seq);
-        for (const QString& k : keys)
-            if (k.size() > 2)
-                if (const int earlier = m_seen.value(k, 0))
-                    return sameAs(earlier);
-        for (const QString& k : keys)
-            if (k.size() > 2)
-                m_seen.insert(k, line.line);
+        const bool byCode = !line.code.isEmpty();
+        const bool byName = !line.name.isEmpty() && m_sameName <= 1;
+        const bool bySeq = line.seq >= 0;
+        int earlier = byCode ? m_seenCode.value(line.code, 0) : 0;
+        if (!earlier && byName)
+            earlier = m_seenName.value(line.name, 0);
+        if (!earlier && bySeq)
+            earlier = m_seenSeq.value(line.seq, 0);
+        if (earlier)
+            return sameAs(earlier);
+        if (byCode)
+            m_seenCode.insert(line.code, line.line);
+        if (byName)
+            m_seenName.insert(line.name, line.line);
+        if (bySeq)
+            m_seenSeq.insert(line.seq, line.line);
         return QString();
     }
 
     const Header& m_h;
     CountPreview& m_preview;
+    const int m_codeAt, m_nameAt, m_qtyAt; // the record's fields, -1 when the file has none
+    int m_sameName = 0;                    // products with the record's name
     QHash<QString, qint64> m_lineByCode, m_lineByName, m_lineByNameNoCode;
     QHash<qint64, QVariant> m_counted; // a line's quantity now, for the preview
     Rows m_master;
     QHash<QString, int> m_productByCode, m_productByName, m_nameCount;
     QHash<QString, QString> m_zeroLed;
-    QHash<QString, int> m_seen; // "c:code" / "n:name" / "s:seq" -> first record
+    // The first record of each code, name and line
+    QHash<QString, int> m_seenCode, m_seenName;
+    QHash<qint64, int> m_seenSeq;
 };
 
 Result<CountPreview> buildCounts(Store& store, const Table& table, const Progress& progress) {
@@ -198,6 +216,7 @@ Result<CountPreview> buildCounts(Store& store, const Table& table, const Progres
     r.value.encoding = table.encoding;
     r.status = guarded([&] {
         CountMatcher matcher(store, h, r.value);
+        r.value.lines.reserve(table.size());
         // Cancelled: nothing of the preview is used.
         if (!eachRecord(table, h, progress,
                         [&](qsizetype i, const QStringList& rec) { matcher.match(i, rec); }))
