@@ -37,6 +37,37 @@ Item rule(const QString& name, int left, int top, int right) {
     return item(ItemKind::Line, name, QString(), left, top, right - left, 0);
 }
 
+RowValues::RowValues(std::initializer_list<std::pair<QString, QVariant>> values) {
+    for (const auto& [field, value] : values)
+        insert(field, value);
+}
+
+RowValues::RowValues(Fields fields, QVariantList values)
+    : m_fields(std::move(fields)), m_values(std::move(values)) {
+    m_values.resize(m_fields ? m_fields->size() : 0);
+}
+
+int RowValues::indexOf(const QString& field) const {
+    return m_fields ? int(m_fields->indexOf(field)) : -1;
+}
+
+QVariant RowValues::value(const QString& field) const {
+    const int i = indexOf(field);
+    return i < 0 ? QVariant() : m_values[i];
+}
+
+void RowValues::insert(const QString& field, const QVariant& value) {
+    if (const int i = indexOf(field); i >= 0) {
+        m_values[i] = value;
+        return;
+    }
+    // A field of this row alone: the names the other rows share stay as they are.
+    auto fields = std::make_shared<QStringList>(m_fields ? *m_fields : QStringList());
+    fields->append(field);
+    m_fields = std::move(fields);
+    m_values.append(value);
+}
+
 QStringList boundFields(const Definition& def) {
     QStringList fields;
     if (!def.groupField.isEmpty())
@@ -55,8 +86,32 @@ QString fieldText(const QVariant& value, const QString& format) {
 }
 
 namespace {
-void place(Page& page, const Section& s, int top, int left, const RowValues* row) {
-    for (const Item& it : s.items) {
+// Where each item of a section finds its field in a row, worked out again
+// only when a row's fields are not those of the row before.
+class FieldPlaces {
+  public:
+    explicit FieldPlaces(const Section& s) : m_section(s) {}
+    const std::vector<int>& of(const RowValues& row) {
+        if (m_at.empty() || row.fields() != m_fields) {
+            m_fields = row.fields();
+            m_at.clear();
+            for (const Item& it : m_section.items)
+                m_at.push_back(it.kind == ItemKind::Field ? row.indexOf(it.field) : -1);
+        }
+        return m_at;
+    }
+
+  private:
+    const Section& m_section;
+    RowValues::Fields m_fields;
+    std::vector<int> m_at;
+};
+
+void place(Page& page, const Section& s, int top, int left, const RowValues* row,
+           FieldPlaces* places = nullptr) {
+    const std::vector<int>* at = row && places ? &places->of(*row) : nullptr;
+    for (qsizetype n = 0; n < s.items.size(); ++n) {
+        const Item& it = s.items[n];
         if (!it.visible)
             continue;
         Placed p{it.name,   it.kind,  QRect(left + it.left, top + it.top, it.width, it.height),
@@ -68,7 +123,10 @@ void place(Page& page, const Section& s, int top, int left, const RowValues* row
             p.text = it.text;
             break;
         case ItemKind::Field:
-            p.text = row ? fieldText(row->value(it.field), it.format) : QString();
+            if (at)
+                p.text = (*at)[n] < 0 ? QString() : fieldText(row->at((*at)[n]), it.format);
+            else if (row)
+                p.text = fieldText(row->value(it.field), it.format);
             break;
         case ItemKind::PageNumber:
             p.text = QString::number(page.number);
@@ -104,6 +162,7 @@ QVector<Page> layout(const Definition& def, const QVector<RowValues>& rows) {
         place(pages.last(), def.pageFooter, bodyBottom, def.marginLeft, nullptr);
     };
     int y = newPage();
+    FieldPlaces detailPlaces(def.detail), headerPlaces(def.groupHeader);
     QVariant group;
     for (qsizetype i = 0; i < rows.size(); ++i) {
         const RowValues& row = rows[i];
@@ -117,10 +176,10 @@ QVector<Page> layout(const Definition& def, const QVector<RowValues>& rows) {
         }
         if (heads) {
             group = row.value(def.groupField);
-            place(pages.last(), def.groupHeader, y, def.marginLeft, &row);
+            place(pages.last(), def.groupHeader, y, def.marginLeft, &row, &headerPlaces);
             y += def.groupHeader.height;
         }
-        place(pages.last(), def.detail, y, def.marginLeft, &row);
+        place(pages.last(), def.detail, y, def.marginLeft, &row, &detailPlaces);
         y += def.detail.height;
     }
     closePage();

@@ -85,6 +85,7 @@ class TestReport : public QObject {
     void formsToCountOnByHand();
     void countFormsShelfByShelf_data();
     void countFormsShelfByShelf();
+    void rowsOfDifferentFields();
 };
 
 void TestReport::headingTexts() {
@@ -269,8 +270,8 @@ void TestReport::pdfIsWritten() {
         out = tmp.path();
     QDir().mkpath(out);
     QVector<report::RowValues> rows = lines(50);
-    rows[2]["数量"] = 0;
-    rows[2]["金額"] = 0;
+    rows[2].insert("数量", 0);
+    rows[2].insert("金額", 0);
     const QVector<Page> sheetPages =
         report::layout(sheet::sheetReport({"2024年01月05日", "青果", "1,530,000"}), rows);
     QCOMPARE(sheetPages.size(), 3);
@@ -488,6 +489,26 @@ void TestReport::countFormsShelfByShelf() {
         if (p.name == "txt棚番" || p.name == "txt品名")
             got << (p.name == "txt棚番" ? "棚:" + p.text : p.text);
     QCOMPARE(got.join('|'), printed);
+}
+
+// Rows read together share their fields' names; a row given a field of its
+// own, or built alone, still shows its own values and no other row's.
+void TestReport::rowsOfDifferentFields() {
+    const auto names = std::make_shared<const QStringList>(QStringList{"品名", "数量"});
+    QVector<report::RowValues> rows{
+        {names, {"りんご", 7}}, {names, {"みかん", 3}}, {names, {"なし", 2}}, {{"数量", 1500}}};
+    rows[1].insert("単位", "袋");
+    report::Definition d;
+    d.detail.height = 300;
+    for (const QString f : {"品名", "数量", "単位"})
+        d.detail.items << report::field("txt" + f, f, f == "数量" ? "#,##0" : "", 0, 0, 900, 300,
+                                        Qt::AlignLeft);
+    QStringList got;
+    const QVector<report::Page> pages = report::layout(d, rows);
+    for (const report::Placed& p : pages[0].items)
+        got << p.text;
+    QCOMPARE(got.join('|'), "りんご|7||みかん|3|袋|なし|2|||1,500|");
+    QCOMPARE(*rows[0].fields(), (QStringList{"品名", "数量"}));
 }
 
 STOLVA_WINDOW_TEST_MAIN(TestReport)

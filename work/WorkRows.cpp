@@ -6,16 +6,13 @@ Result<QVector<FieldValues>> readFields(Store& store, const QString& table,
                                         const QStringList& fields) {
     return guardedValue<QVector<FieldValues>>([&] {
         QVector<FieldValues> out;
-        const Rows rows = store.queryMany(Db::Work, "SELECT " + fields.join(", ") + " FROM " +
-                                                        table + " ORDER BY seq");
+        Rows rows = store.queryMany(Db::Work, "SELECT " + fields.join(", ") + " FROM " + table +
+                                                  " ORDER BY seq");
+        // One list of names for every row.
+        const auto names = std::make_shared<const QStringList>(fields);
         out.reserve(rows.size());
-        for (const Row& row : rows) {
-            FieldValues v;
-            v.reserve(fields.size());
-            for (int i = 0; i < fields.size(); ++i)
-                v.insert(fields[i], row[i]);
-            out.append(std::move(v));
-        }
+        for (Row& row : rows)
+            out.append(FieldValues(names, std::move(row)));
         return out;
     });
 }

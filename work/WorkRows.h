@@ -1,5 +1,6 @@
 #pragma once
 
+#include "report/Report.h"
 #include "store/Store.h"
 
 #include <QHash>
@@ -11,7 +12,7 @@
 // prints is read here, so the report engine needs nothing from the store.
 namespace work {
 
-using FieldValues = QHash<QString, QVariant>;
+using FieldValues = report::RowValues;
 
 Result<QVector<FieldValues>> readFields(Store& store, const QString& table,
                                         const QStringList& fields);
