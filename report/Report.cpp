@@ -37,37 +37,6 @@ Item rule(const QString& name, int left, int top, int right) {
     return item(ItemKind::Line, name, QString(), left, top, right - left, 0);
 }
 
-RowValues::RowValues(std::initializer_list<std::pair<QString, QVariant>> values) {
-    for (const auto& [field, value] : values)
-        insert(field, value);
-}
-
-RowValues::RowValues(Fields fields, QVariantList values)
-    : m_fields(std::move(fields)), m_values(std::move(values)) {
-    m_values.resize(m_fields ? m_fields->size() : 0);
-}
-
-int RowValues::indexOf(const QString& field) const {
-    return m_fields ? int(m_fields->indexOf(field)) : -1;
-}
-
-QVariant RowValues::value(const QString& field) const {
-    const int i = indexOf(field);
-    return i < 0 ? QVariant() : m_values[i];
-}
-
-void RowValues::insert(const QString& field, const QVariant& value) {
-    if (const int i = indexOf(field); i >= 0) {
-        m_values[i] = value;
-        return;
-    }
-    // A field of this row alone: the names the other rows share stay as they are.
-    auto fields = std::make_shared<QStringList>(m_fields ? *m_fields : QStringList());
-    fields->append(field);
-    m_fields = std::move(fields);
-    m_values.append(value);
-}
-
 QStringList boundFields(const Definition& def) {
     QStringList fields;
     if (!def.groupField.isEmpty())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/NamedRow.h"
 #include "base/Result.h"
 
 #include <QHash>
@@ -10,8 +11,6 @@
 #include <QVariant>
 #include <QVector>
 #include <functional>
-#include <initializer_list>
-#include <memory>
 
 // A small banded report: sections with heights, items at positions in twips,
 // rows from a work table, A4 pages that never split a detail block.
@@ -62,26 +61,7 @@ Item field(const QString& name, const QString& field, const QString& format, int
 // A horizontal rule from left to right at top.
 Item rule(const QString& name, int left, int top, int right);
 
-// One row's values by field name. Rows read from one table share their
-// fields' names, so a layout finds each field's place once for all of them.
-class RowValues {
-  public:
-    using Fields = std::shared_ptr<const QStringList>;
-    RowValues() = default;
-    RowValues(std::initializer_list<std::pair<QString, QVariant>> values);
-    RowValues(Fields fields, QVariantList values);
-    // The field's value; null when the row has no such field.
-    QVariant value(const QString& field) const;
-    void insert(const QString& field, const QVariant& value);
-    // The field's place among the row's values, -1 when it has none.
-    int indexOf(const QString& field) const;
-    const QVariant& at(int i) const { return m_values[i]; }
-    const Fields& fields() const { return m_fields; }
-
-  private:
-    Fields m_fields;
-    QVariantList m_values;
-};
+using RowValues = NamedRow;
 
 // One item where it stands on its page, ready to paint.
 struct Placed {

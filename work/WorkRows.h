@@ -1,6 +1,6 @@
 #pragma once
 
-#include "report/Report.h"
+#include "base/NamedRow.h"
 #include "store/Store.h"
 
 #include <QHash>
@@ -12,7 +12,7 @@
 // prints is read here, so the report engine needs nothing from the store.
 namespace work {
 
-using FieldValues = report::RowValues;
+using FieldValues = NamedRow;
 
 Result<QVector<FieldValues>> readFields(Store& store, const QString& table,
                                         const QStringList& fields);
