@@ -220,6 +220,16 @@ Result<bool> autoEntry(Store& store, const QString& kind, const QString& name) {
     return guardedValue<bool>([&] {
         if (name.isEmpty())
             return false;
+        // Most names typed are held already, or the kind is full: seen at a
+        // glance, without a transaction or the slots' lock.
+        bool held = false, free = false;
+        for (const Row& r :
+             store.queryMany(Db::Main, "SELECT sname FROM コードマスタ WHERE kcode = ?", {kind})) {
+            held = held || (!r[0].isNull() && r[0].toString() == name);
+            free = free || r[0].isNull();
+        }
+        if (held || !free)
+            return false;
         Transaction t(store, Db::Main);
         SlotWriter slotWriter(store);
         const bool wrote = slotWriter.enter(kind, name);

@@ -46,6 +46,8 @@ class Engine {
 };
 
 std::unique_ptr<Engine> sqliteEngine();
+// The connection's own SQLite handle (a sqlite3*); null on another engine.
+void* sqliteHandleOf(const QSqlDatabase& d);
 // shown: the server as the messages name it.
 std::unique_ptr<Engine> serverEngine(const QString& shown);
 

@@ -130,9 +130,7 @@ void Store::dropManyCache() {
     }
 }
 
-namespace {
-// The connection's own SQLite handle; null on another engine.
-sqlite3* sqliteOf(const QSqlDatabase& d) {
+void* sqliteHandleOf(const QSqlDatabase& d) {
     if (d.driverName() != QLatin1String("QSQLITE"))
         return nullptr;
     const QVariant h = d.driver()->handle();
@@ -140,6 +138,8 @@ sqlite3* sqliteOf(const QSqlDatabase& d) {
         return nullptr;
     return *static_cast<sqlite3* const*>(h.data());
 }
+
+namespace {
 
 // A value bound as Qt's SQLite driver binds it.
 int bindValue(sqlite3_stmt* st, int at, const QVariant& v) {
@@ -182,7 +182,7 @@ int bindValue(sqlite3_stmt* st, int at, const QVariant& v) {
 } // namespace
 
 qint64 Store::runMany(Db which, const QString& sql, const QVariantList& values) {
-    sqlite3* h = sqliteOf(db(which));
+    sqlite3* h = static_cast<sqlite3*>(m_sqlite[int(which)]);
     if (!h) {
         QSqlQuery& q = cached(which, sql);
         run(q, values);
@@ -239,12 +239,25 @@ struct Statement {
     sqlite3_stmt* st = nullptr;
     ~Statement() { sqlite3_finalize(st); }
 };
+// A kept statement made ready for its next use however this one ends.
+struct Kept {
+    sqlite3_stmt* st = nullptr;
+    bool owned = false;
+    ~Kept() {
+        if (owned) {
+            sqlite3_finalize(st);
+        } else if (st) {
+            sqlite3_reset(st);
+            sqlite3_clear_bindings(st);
+        }
+    }
+};
 } // namespace
 
 qint64 Store::copyRows(Db from, const QString& select, const QVariantList& params, Db to,
                        const QString& table, const QString& fields) {
-    sqlite3* src = sqliteOf(db(from));
-    sqlite3* dst = sqliteOf(db(to));
+    sqlite3* src = static_cast<sqlite3*>(m_sqlite[int(from)]);
+    sqlite3* dst = static_cast<sqlite3*>(m_sqlite[int(to)]);
     if (!src || !dst) {
         const Rows rows = query(from, select, params);
         insertRows(*this, to, table, fields, rows);
@@ -313,14 +326,28 @@ qint64 Store::copyRows(Db from, const QString& select, const QVariantList& param
 }
 
 Rows Store::queryMany(Db which, const QString& sql, const QVariantList& params) {
-    sqlite3* h = sqliteOf(db(which));
+    sqlite3* h = static_cast<sqlite3*>(m_sqlite[int(which)]);
     if (!h)
         return query(which, sql, params);
     m_sqlText = sql;
     ++m_statements;
-    Statement st;
-    const QByteArray text = sql.toUtf8();
-    int rc = sqlite3_prepare_v2(h, text.constData(), int(text.size()), &st.st, nullptr);
+    // Prepared once and kept, as the many-row writes are; reset after every
+    // use, so that no read is left open on the file.
+    auto& cache = m_manyCache[int(which)];
+    if (cache.size() > 64)
+        dropManyCache();
+    Kept st;
+    int rc = SQLITE_OK;
+    if (const auto hit = cache.find(sql); hit != cache.end()) {
+        st.st = static_cast<sqlite3_stmt*>(hit->second);
+    } else {
+        const QByteArray text = sql.toUtf8();
+        rc = sqlite3_prepare_v2(h, text.constData(), int(text.size()), &st.st, nullptr);
+        if (rc == SQLITE_OK)
+            cache.emplace(sql, st.st);
+        else
+            st.owned = true; // whatever was made goes with the failure
+    }
     for (int i = 0; rc == SQLITE_OK && i < params.size(); ++i)
         rc = bindValue(st.st, i + 1, params.at(i));
     Rows rows;

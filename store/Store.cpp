@@ -39,6 +39,7 @@ QSqlDatabase Store::db(Db which) const {
 
 void Store::close() {
     dropManyCache();
+    m_sqlite[0] = m_sqlite[1] = nullptr;
     for (auto& cache : m_cache)
         cache.clear();
     for (Db which : {Db::Work, Db::Main}) {
@@ -113,6 +114,7 @@ void Store::openConnection(Db which, const QString& path) {
         throw StoreError(QStringLiteral("データベース %1 を開けません: %2")
                              .arg(shown(path), sqliteReason(d.lastError())),
                          QString(), ErrorKind::Io);
+    m_sqlite[int(which)] = sqliteHandleOf(d);
 }
 
 // Step 2: an existing file is probed before anything is written to it: its

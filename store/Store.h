@@ -214,6 +214,9 @@ class Store {
     // The same for the many-row statements bound directly (SQLite's own).
     std::unordered_map<QString, void*> m_manyCache[2];
     void dropManyCache();
+    // Each open file's own SQLite handle (null on a server), known from its
+    // opening on, so a statement bound directly asks no connection registry.
+    void* m_sqlite[2] = {nullptr, nullptr};
 };
 
 template <typename F> auto Store::onceMore(Db which, F&& f) -> decltype(f()) {
