@@ -895,7 +895,13 @@ void largeRows(Store& store, Raw& raw, const QString& dir, int products, bool wi
                          "INSERT INTO m.商品マスタ (" + sheetFields + ") SELECT " + sheetFields +
                              " FROM w在庫表 w WHERE w.品名 IS NOT NULL AND NOT "
                              "EXISTS (SELECT 1 FROM m.商品マスタ p WHERE "
-                             "p.品名 = w.品名)"});
+                             "p.品名 = w.品名)",
+                         // Each line's entry: who, where, when, with its product and shelf.
+                         "INSERT INTO m.棚卸記録 (日付, 商品区分, 棚番, 商品, code, 品名, 種類, "
+                         "後数量, 担当, 端末, 記録日時) SELECT '2026-06-02', w.商品区分, p.棚番, "
+                         "p.id, w.code, w.品名, '入力', w.数量, 'bench', 'bench', "
+                         "'2026-06-02T10:00:00' FROM w在庫表 w LEFT JOIN m.商品マスタ p ON p.品名 "
+                         "= w.品名 WHERE w.品名 IS NOT NULL ORDER BY w.seq"});
              })});
     std::printf("statements of a 500-line save (besides BEGIN and COMMIT): %lld\n",
                 (long long)saveStatements);

@@ -267,7 +267,7 @@ Result<int> saveSheet(Store& store, const QDate& date, const QString& category,
         }
         // The lines replaced, taken out in the same statement that deletes
         // them: what the entries compare and what 追加する adds to.
-        Rows stored = store.query(
+        Rows stored = store.queryMany(
             Db::Main,
             "DELETE FROM 在庫表 WHERE " + where + " RETURNING 行番号, id, " + lineFields(), params);
         std::sort(stored.begin(), stored.end(), [](const Row& a, const Row& b) {
