@@ -21,6 +21,7 @@
 #include <QStandardPaths>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <functional>
 
 namespace exchange {
 
@@ -57,11 +58,16 @@ class PreviewModel : public QAbstractTableModel {
         m_rows << row;
         m_errors << error;
     }
+    // The last column worded only for the rows the table shows.
+    void setLastColumn(std::function<QString(int)> text) { m_last = std::move(text); }
     int rowCount(const QModelIndex& = QModelIndex()) const override { return int(m_rows.size()); }
     int columnCount(const QModelIndex& = QModelIndex()) const override {
         return int(m_headers.size());
     }
     QVariant data(const QModelIndex& i, int role) const override {
+        if ((role == Qt::DisplayRole || role == Qt::ToolTipRole) && m_last &&
+            i.column() == columnCount() - 1)
+            return m_last(i.row());
         if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
             return m_rows[i.row()].value(i.column());
         if (role == Qt::ForegroundRole && m_errors[i.row()])
@@ -80,6 +86,7 @@ class PreviewModel : public QAbstractTableModel {
     QStringList m_headers;
     QVector<QStringList> m_rows;
     QVector<bool> m_errors;
+    std::function<QString(int)> m_last;
 };
 
 // A line break inside a name shows as one line in the table.
@@ -350,9 +357,10 @@ Answer confirmProducts(QWidget* parent, const QString& path, const Table& table,
                           QStringLiteral("品名"), QStringLiteral("理由")},
                          nullptr);
     for (const ProductLine& l : preview.lines)
-        model->add({QString::number(l.line), actions[int(l.action)], oneLine(l.code),
-                    oneLine(l.name), l.reason},
-                   l.action == RowAction::Error);
+        model->add(
+            {QString::number(l.line), actions[int(l.action)], oneLine(l.code), oneLine(l.name)},
+            l.action == RowAction::Error);
+    model->setLastColumn([&preview](int row) { return changeReason(preview.lines[row]); });
     QStringList summary{fileLine(path, table)};
     if (!read) {
         summary << read.status.error

@@ -42,13 +42,17 @@ struct HeaderUse {
 struct ProductLine {
     int line = 0; // record number in the file, the header being 1
     RowAction action = RowAction::Error;
-    QString reason;          // why it is an error; what an update changes (old → new)
+    QString reason;          // why it is an error
     QString code, name;      // as the file has them
     QVariantList values;     // code, 品名, 単位, 単価, 適正数, 商品区分 to write
     qint64 id = -1;          // the product it updates
     unsigned changed = 0;    // the fields it changes, bit i for values[i]
+    QVariantList was;        // a changed product as stored (id first), for its reason
     QStringList newNames[2]; // units, categories it enters in the code master
 };
+// What the preview says of a line: why it is an error, or what an update
+// changes ("単価 120 → 130"); worded when shown, not for every record read.
+QString changeReason(const ProductLine& line);
 
 // Why a code is one Excel turned into a number: scientific notation, or a
 // stored code without its leading zeros ("0012" read as 12); empty otherwise.

@@ -287,21 +287,12 @@ class ProductMatcher {
         const QVariantList& stored = std::as_const(m_master)[m];
         line.id = stored[0].toLongLong();
         m_targetLine.insert(line.id, line.line);
-        QStringList said;
-        for (int c = ColCode; c < ColumnCount; ++c) {
-            const QVariant &to = std::as_const(line.values)[c - ColCode],
-                           &from = stored[c - ColCode + 1];
-            if (sameValue(to, from, Columns[c].kind))
-                continue;
-            const QString now = comparable(to, Columns[c].kind),
-                          was = comparable(from, Columns[c].kind);
-            line.changed |= 1u << (c - ColCode);
-            said << QStringLiteral("%1 %2 → %3")
-                        .arg(productNames()[c - ColCode],
-                             was.isEmpty() ? QStringLiteral("（なし）") : was,
-                             now.isEmpty() ? QStringLiteral("（なし）") : now);
-        }
-        line.reason = said.join(QStringLiteral("、"));
+        for (int c = ColCode; c < ColumnCount; ++c)
+            if (!sameValue(std::as_const(line.values)[c - ColCode], stored[c - ColCode + 1],
+                           Columns[c].kind))
+                line.changed |= 1u << (c - ColCode);
+        if (line.changed)
+            line.was = stored; // shared with the master read, not copied
         line.action = codeChange     ? RowAction::CodeChange
                       : line.changed ? RowAction::Update
                                      : RowAction::Unchanged;
@@ -319,6 +310,28 @@ class ProductMatcher {
     QHash<QString, int> m_codeLine, m_nameLine; // first record of a code, of a new name
     QHash<qint64, int> m_targetLine;            // first record updating a product
 };
+
+} // namespace
+
+QString changeReason(const ProductLine& line) {
+    using namespace products;
+    if (line.action == RowAction::Error || !line.changed)
+        return line.reason;
+    QStringList said;
+    for (int c = ColCode; c < ColumnCount; ++c) {
+        if (!(line.changed & (1u << (c - ColCode))))
+            continue;
+        const QString now = comparable(line.values.value(c - ColCode), Columns[c].kind),
+                      was = comparable(line.was.value(c - ColCode + 1), Columns[c].kind);
+        said << QStringLiteral("%1 %2 → %3")
+                    .arg(productNames()[c - ColCode],
+                         was.isEmpty() ? QStringLiteral("（なし）") : was,
+                         now.isEmpty() ? QStringLiteral("（なし）") : now);
+    }
+    return said.join(QStringLiteral("、"));
+}
+
+namespace {
 
 Result<ProductPreview> buildPreview(Store& store, const Table& table, const Progress& progress) {
     Result<ProductPreview> r;

@@ -922,15 +922,19 @@ void TestWindow::csvThroughTheDialogs() {
 
     write("in.csv", QStringEncoder("CP932").encode(QString("品名,単価,コード\r\nりんご,160,A01\r\n"
                                                            "みかん,80,C03\r\n,5,X\r\n")));
-    QStringList summary;
+    QStringList summary, reasons;
     int previewRows = 0;
     open("cmd商品CSV取込", "in.csv", [&](QWidget* d) {
         for (QLabel* l : d->findChildren<QLabel*>())
             summary << l->text();
-        previewRows = d->findChild<QTableView*>("Grid取込確認")->model()->rowCount();
+        const QAbstractItemModel* m = d->findChild<QTableView*>("Grid取込確認")->model();
+        previewRows = m->rowCount();
+        for (int r = 0; r < previewRows; ++r)
+            reasons << m->index(r, m->columnCount() - 1).data().toString();
         user::key(Qt::Key_Return);
     });
     QCOMPARE(previewRows, 3);
+    QCOMPARE(reasons.join('|'), "単価 150 → 160||品名が空です。");
     QVERIFY2(summary.join('|').contains("Shift_JIS") &&
                  summary.join('|').contains(
                      "追加 1 件・更新 1 件・変更なし 0 件・コード変更 0 件・エラー 1 件"),
