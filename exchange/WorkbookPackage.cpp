@@ -95,15 +95,18 @@ static void checkEverythingCloses(std::string_view xml) {
         return at + mark.size();
     };
     for (size_t i = 0; i < end;) {
+        // Only "<!" and "<?" can begin anything but a tag: an ordinary tag
+        // (nearly every '<' of a sheet) is told by the one character after it.
+        const char next = i + 1 < end ? xml[i + 1] : '\0';
         if (xml[i] == '&') {
             i = closing(i, ";");
         } else if (xml[i] != '<') {
             ++i;
-        } else if (xml.compare(i, 4, "<!--") == 0) {
+        } else if (next == '!' && xml.compare(i, 4, "<!--") == 0) {
             i = closing(i + 4, "-->");
-        } else if (xml.compare(i, 9, "<![CDATA[") == 0) {
+        } else if (next == '!' && xml.compare(i, 9, "<![CDATA[") == 0) {
             i = closing(i + 9, "]]>");
-        } else if (xml.compare(i, 2, "<?") == 0) {
+        } else if (next == '?') {
             i = closing(i + 2, "?>");
         } else {
             // A tag, to its '>' outside quoted values.
