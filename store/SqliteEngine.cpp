@@ -179,7 +179,37 @@ int bindValue(sqlite3_stmt* st, int at, const QVariant& v) {
     }
     }
 }
+// A kept statement made ready for its next use however this one ends.
+struct Kept {
+    sqlite3_stmt* st = nullptr;
+    ~Kept() {
+        if (st) {
+            sqlite3_reset(st);
+            sqlite3_clear_bindings(st);
+        }
+    }
+};
 } // namespace
+
+void* Store::keptStatement(Db which, const QString& sql, int* rc) {
+    // A few texts only: the full chunks' statements and the reads repeated.
+    auto& cache = m_manyCache[int(which)];
+    if (cache.size() > 64)
+        dropManyCache();
+    *rc = SQLITE_OK;
+    if (const auto hit = cache.find(sql); hit != cache.end())
+        return hit->second;
+    sqlite3_stmt* st = nullptr;
+    const QByteArray text = sql.toUtf8();
+    *rc = sqlite3_prepare_v2(static_cast<sqlite3*>(m_sqlite[int(which)]), text.constData(),
+                             int(text.size()), &st, nullptr);
+    if (*rc != SQLITE_OK) {
+        sqlite3_finalize(st);
+        return nullptr;
+    }
+    cache.emplace(sql, st);
+    return st;
+}
 
 qint64 Store::runMany(Db which, const QString& sql, const QVariantList& values) {
     sqlite3* h = static_cast<sqlite3*>(m_sqlite[int(which)]);
@@ -192,20 +222,9 @@ qint64 Store::runMany(Db which, const QString& sql, const QVariantList& values) 
     }
     m_sqlText = sql;
     ++m_statements;
-    // A full chunk's statement is prepared once and kept; a few texts only.
-    auto& cache = m_manyCache[int(which)];
-    if (cache.size() > 64)
-        dropManyCache();
-    sqlite3_stmt* st = nullptr;
     int rc = SQLITE_OK;
-    if (const auto hit = cache.find(sql); hit != cache.end()) {
-        st = static_cast<sqlite3_stmt*>(hit->second);
-    } else {
-        const QByteArray text = sql.toUtf8();
-        rc = sqlite3_prepare_v2(h, text.constData(), int(text.size()), &st, nullptr);
-        if (rc == SQLITE_OK)
-            cache.emplace(sql, st);
-    }
+    Kept kept;
+    sqlite3_stmt* st = kept.st = static_cast<sqlite3_stmt*>(keptStatement(which, sql, &rc));
     for (int i = 0; rc == SQLITE_OK && i < values.size(); ++i)
         rc = bindValue(st, i + 1, values.at(i));
     if (rc == SQLITE_OK) {
@@ -216,12 +235,6 @@ qint64 Store::runMany(Db which, const QString& sql, const QVariantList& values) 
     const int code = rc == SQLITE_OK ? SQLITE_OK : sqlite3_extended_errcode(h);
     const QString said = rc == SQLITE_OK ? QString() : QString::fromUtf8(sqlite3_errmsg(h));
     const qint64 changed = sqlite3_changes(h);
-    if (st) {
-        sqlite3_reset(st);
-        sqlite3_clear_bindings(st);
-    }
-    if (st && !cache.count(sql))
-        sqlite3_finalize(st);
     if (rc != SQLITE_OK) {
         const QSqlError e(QString(), said, QSqlError::StatementError, QString::number(code));
         const bool busy = isBusy(e);
@@ -238,19 +251,6 @@ namespace {
 struct Statement {
     sqlite3_stmt* st = nullptr;
     ~Statement() { sqlite3_finalize(st); }
-};
-// A kept statement made ready for its next use however this one ends.
-struct Kept {
-    sqlite3_stmt* st = nullptr;
-    bool owned = false;
-    ~Kept() {
-        if (owned) {
-            sqlite3_finalize(st);
-        } else if (st) {
-            sqlite3_reset(st);
-            sqlite3_clear_bindings(st);
-        }
-    }
 };
 } // namespace
 
@@ -333,21 +333,9 @@ Rows Store::queryMany(Db which, const QString& sql, const QVariantList& params) 
     ++m_statements;
     // Prepared once and kept, as the many-row writes are; reset after every
     // use, so that no read is left open on the file.
-    auto& cache = m_manyCache[int(which)];
-    if (cache.size() > 64)
-        dropManyCache();
-    Kept st;
     int rc = SQLITE_OK;
-    if (const auto hit = cache.find(sql); hit != cache.end()) {
-        st.st = static_cast<sqlite3_stmt*>(hit->second);
-    } else {
-        const QByteArray text = sql.toUtf8();
-        rc = sqlite3_prepare_v2(h, text.constData(), int(text.size()), &st.st, nullptr);
-        if (rc == SQLITE_OK)
-            cache.emplace(sql, st.st);
-        else
-            st.owned = true; // whatever was made goes with the failure
-    }
+    Kept st;
+    st.st = static_cast<sqlite3_stmt*>(keptStatement(which, sql, &rc));
     for (int i = 0; rc == SQLITE_OK && i < params.size(); ++i)
         rc = bindValue(st.st, i + 1, params.at(i));
     Rows rows;

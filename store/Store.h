@@ -214,6 +214,9 @@ class Store {
     // The same for the many-row statements bound directly (SQLite's own).
     std::unordered_map<QString, void*> m_manyCache[2];
     void dropManyCache();
+    // The connection's statement of this text (a sqlite3_stmt*): the kept
+    // one, or prepared now and kept; null with *rc set when it cannot be.
+    void* keptStatement(Db which, const QString& sql, int* rc);
     // Each open file's own SQLite handle (null on a server), known from its
     // opening on, so a statement bound directly asks no connection registry.
     void* m_sqlite[2] = {nullptr, nullptr};
