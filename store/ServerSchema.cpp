@@ -2,6 +2,9 @@
 #include "store/Schema.h"
 #include "store/Store.h"
 
+#include <QSqlError>
+#include <QSqlQuery>
+
 // A ledger on a server: its schema made, checked and upgraded. Several PCs
 // may start at once; the advisory lock lets one of them make each change.
 namespace {
@@ -16,6 +19,20 @@ int Store::serverVersion() {
                        .toInt() > 0
                ? -1
                : 0;
+}
+
+int Store::serverVersionAtOpen() {
+    const QString sql = QStringLiteral("SELECT max(version) FROM stolva_schema");
+    m_sqlText = sql;
+    ++m_statements;
+    QSqlQuery q(db(Db::Main));
+    q.setForwardOnly(true);
+    if (q.exec(sql))
+        return q.next() ? q.value(0).toInt() : 0;
+    // No version table (undefined_table): an empty database, or another's.
+    if (q.lastError().nativeErrorCode() != QLatin1String("42P01"))
+        fail(Db::Main, q.lastError(), sql);
+    return serverVersion();
 }
 
 void Store::checkServerVersion(int version) {
@@ -47,7 +64,7 @@ void Store::openServer() {
             server::connect(connectionName(Db::Main), *m_server, m_busyTimeoutMs, &m_connectedAs);
         !s)
         throw StoreError(s.error, QString(), ErrorKind::Io);
-    int version = serverVersion();
+    int version = serverVersionAtOpen();
     checkServerVersion(version);
     // Each step in a transaction of its own, under the lock: the version
     // probed again there, since another PC may have taken the step meanwhile.

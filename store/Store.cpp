@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QSqlQuery>
 #include <atomic>
 
@@ -121,12 +122,12 @@ void Store::openConnection(Db which, const QString& path) {
 // tables must all be there and its version not newer than this program's.
 void Store::probe(Db which, const QString& path) {
     const int version = scalar(which, "PRAGMA user_version").toInt();
+    QSet<QString> have;
+    for (const Row& r : query(which, "SELECT name FROM sqlite_master WHERE type = 'table'"))
+        have.insert(r[0].toString());
     int missing = 0;
     for (const schema::Table& t : schema::tables())
-        if (t.db == which && t.since <= version &&
-            scalar(which, "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?",
-                   {t.name})
-                    .toInt() == 0)
+        if (t.db == which && t.since <= version && !have.contains(t.name))
             ++missing;
     if (version < BaseSchemaVersion || missing > 0)
         throw StoreError(QStringLiteral("%1 %2 は Stolva のデータベースではありません。"

@@ -180,6 +180,9 @@ class Store {
     void openServer();
     // The schema's version: 0 for an empty database, -1 for one of other tables.
     int serverVersion();
+    // The same at open, outside any transaction: read straight, one round
+    // trip for a ledger's database.
+    int serverVersionAtOpen();
     void checkServerVersion(int version);
     void lock(const QString& what);
     // A lost server connection is opened again at the next action (never
