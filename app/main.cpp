@@ -5,13 +5,20 @@
 #include "store/Copy.h"
 #include "widgets/Controls.h"
 
+#include <QAbstractScrollArea>
+#include <QAbstractSpinBox>
 #include <QApplication>
+#include <QComboBox>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QIcon>
 #include <QImageReader>
 #include <QPixmap>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableView>
 #include <cstdio>
+#include <map>
 
 namespace {
 // --copy-to-server: the local ledger onto an empty server database, said on
@@ -82,6 +89,47 @@ bool onTerminalOnly(int argc, char* argv[]) {
     }
     return false;
 }
+// The controls a window shows, by kind, for a measure of start-up to make as
+// many: each one the user sees, not the parts a combo box, a date box, a
+// table or the tabs are made of. An editable combo box is said as
+// "QComboBox+edit", a table with the columns it shows; the tab captions
+// follow "tabs".
+QString shownControls(const QWidget& window) {
+    std::map<QString, int> kinds;
+    QStringList tabs;
+    const auto isPart = [&window](const QWidget* c) {
+        for (const QWidget* p = c->parentWidget(); p && p != &window; p = p->parentWidget())
+            if (qobject_cast<const QComboBox*>(p) || qobject_cast<const QAbstractSpinBox*>(p) ||
+                qobject_cast<const QAbstractScrollArea*>(p) || qobject_cast<const QTabBar*>(p))
+                return true;
+        return qobject_cast<const QTabWidget*>(c->parentWidget()) != nullptr;
+    };
+    for (const QWidget* c : window.findChildren<QWidget*>()) {
+        if (!c->isVisible() || isPart(c))
+            continue;
+        if (const auto* t = qobject_cast<const QTabWidget*>(c))
+            for (int i = 0; i < t->count(); ++i)
+                tabs << t->tabText(i);
+        const QMetaObject* m = c->metaObject();
+        while (m->superClass() && !QByteArray(m->className()).startsWith('Q'))
+            m = m->superClass();
+        QString kind = QString::fromLatin1(m->className());
+        if (const auto* box = qobject_cast<const QComboBox*>(c); box && box->isEditable())
+            kind += QStringLiteral("+edit");
+        // A table by the columns it shows: "QTableView:8".
+        if (const auto* table = qobject_cast<const QTableView*>(c); table && table->model()) {
+            int shown = 0;
+            for (int i = 0; i < table->model()->columnCount(); ++i)
+                shown += table->isColumnHidden(i) ? 0 : 1;
+            kind += QStringLiteral(":%1").arg(shown);
+        }
+        ++kinds[kind];
+    }
+    QStringList said;
+    for (const auto& [kind, n] : kinds)
+        said << QStringLiteral("%1=%2").arg(kind).arg(n);
+    return said.join(' ') + QStringLiteral(" tabs=") + tabs.join('|');
+}
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -138,6 +186,7 @@ int main(int argc, char* argv[]) {
         QCoreApplication::processEvents();
         // The size shown, for a measure of start-up to open a window as large.
         std::fprintf(stderr, "window %dx%d\n", w.width(), w.height());
+        std::fprintf(stderr, "controls %s\n", qPrintable(shownControls(w)));
         std::fputs("shown\n", stdout);
         std::fflush(stdout);
         return 0;

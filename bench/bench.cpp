@@ -2,15 +2,16 @@
 // prints a Markdown table: the median of repeated runs, the floor and their
 // ratio. A floor is the least raw SQLite work that gives the same result on
 // the same files (one INSERT … SELECT where that does it, values bound from
-// memory where a file or a check gives them; for start-up a window showing a
-// line of Japanese in the ledger's font), so a ratio below 1 would mean the
-// floor is wrong.
+// memory where a file or a check gives them; for start-up a window of plain
+// controls as many as the ledger shows, over the same reads of its files),
+// so a ratio below 1 would mean the floor is wrong.
 //
 //   stolva_bench                 the table at 10,000 products
 //   stolva_bench --products N    the large-ledger rows at N products
 #include "backup/BackupOps.h"
 #include "backup/Erase.h"
 #include "base/Fonts.h"
+#include "bench/floorwindow.h"
 #include "bench/generator.h"
 #include "bench/proxy.h"
 #include "codes/CodeOps.h"
@@ -229,9 +230,11 @@ void print(const std::vector<Line>& lines) {
 }
 
 // From the start of a child process to its window shown, median of 7.
-// The size of the ledger's window as it last started ("window WxH" on its
-// error output): the start-up floor opens a window as large.
+// The size of the ledger's window as it last started and the controls it
+// showed ("window WxH" and "controls …" on its error output): the start-up
+// floor opens a window as large with as many.
 QString shownSize = QStringLiteral("800x600");
+QString shownControls;
 
 double startUp(const QStringList& args) {
     std::vector<double> t;
@@ -252,12 +255,25 @@ double startUp(const QStringList& args) {
         const QString said = QString::fromUtf8(p.readAllStandardError());
         if (const qsizetype at = said.indexOf("window "); at >= 0)
             shownSize = said.mid(at + 7).section('\n', 0, 0).trimmed();
+        if (const qsizetype at = said.indexOf("controls "); at >= 0)
+            shownControls = said.mid(at + 9).section('\n', 0, 0).trimmed();
     }
     return median(t);
 }
 
-double startUpFloor() {
-    return startUp({QCoreApplication::applicationFilePath(), "--empty-window", shownSize});
+// Measured after the ledger's start on the same folder (and server): its
+// window and controls are the ones last shown.
+double startUpFloor(const QString& dataDir, const QString& server = QString()) {
+    QStringList args{QCoreApplication::applicationFilePath(),
+                     "--floor-window",
+                     shownSize,
+                     "--floor-controls",
+                     shownControls,
+                     "--floor-data",
+                     dataDir};
+    if (!server.isEmpty())
+        args << "--floor-server" << server;
+    return startUp(args);
 }
 
 double stolvaStartUp(const QString& dataDir) {
@@ -782,7 +798,8 @@ void largeRows(Store& store, Raw& raw, const QString& dir, int products, bool wi
     const QString n = QLocale(QLocale::English).toString(products);
     if (withStartUp) {
         store.close();
-        lines.push_back({"start-up to window shown", stolvaStartUp(dir), startUpFloor()});
+        const double started = stolvaStartUp(dir);
+        lines.push_back({"start-up to window shown", started, startUpFloor(dir)});
         check(store.open(dir), "reopen");
     }
     const QString productFields = columns::list(products::Columns, products::ColCode);
@@ -1189,20 +1206,14 @@ void serverRows(const QString& root, int products, std::vector<Line>& lines) {
     check(store.open(root + "/server"), "open through the proxy");
     const auto roundTrip = [&] { store.scalar(Db::Main, "SELECT 1"); };
     const double trip = measure(21, {}, roundTrip);
-    // Its floor: the window with its line of Japanese, and one connection to the server made
-    // through the same distance (the ledger's few statements not counted).
-    int c = 0;
-    const double connecting = measure(5, {}, [&] {
-        const QString name = QString("bench-connect-%1").arg(c++);
-        check(server::connect(name, far, 10000), "connect");
-        QSqlDatabase::database(name).close();
-        QSqlDatabase::removeDatabase(name);
-    });
-    lines.push_back(
-        {"start-up with " + n + " products on a server 2.5 ms away",
-         startUp({QCoreApplication::applicationDirPath() + "/stolva", "--exit-when-shown",
-                  "--data-dir", root + "/server-start", "--server", far.url()}),
-         startUpFloor() + connecting});
+    // Its floor: the floor window over one connection made through the same distance,
+    // the same reads of the server and the work file as the ledger's lists need.
+    const QString started = root + "/server-start";
+    const double startedAt =
+        startUp({QCoreApplication::applicationDirPath() + "/stolva", "--exit-when-shown",
+                 "--data-dir", started, "--server", far.url()});
+    lines.push_back({"start-up with " + n + " products on a server 2.5 ms away", startedAt,
+                     startUpFloor(started, far.url())});
     check(sheet::read在庫表(store, QDate(2026, 1, 1), QString()), "load");
     lines.push_back(
         {"one cell edit with look-up on a server 2.5 ms away", cellEdits(store, products), trip});
@@ -1293,7 +1304,8 @@ void resetAndCodeRows(Store& store, Raw& raw, const QString& dir, std::vector<Li
     store.exec(Db::Main,
                "UPDATE コードマスタ SET sname = kcode || '名' || code WHERE sname IS NULL");
     store.close();
-    lines.push_back({"start-up to window shown", stolvaStartUp(dir), startUpFloor()});
+    const double started = stolvaStartUp(dir);
+    lines.push_back({"start-up to window shown", started, startUpFloor(dir)});
     check(store.open(dir), "reopen");
 
     // The code master.
@@ -1592,7 +1604,10 @@ int main(int argc, char** argv) {
     QCommandLineParser cl;
     cl.addHelpOption();
     const QCommandLineOption productsOpt("products", "the large-ledger rows at N products", "N");
-    const QCommandLineOption emptyWindow("empty-window", "the start-up floor (internal)", "WxH");
+    const QCommandLineOption floorWindow("floor-window", "the start-up floor (internal)", "WxH");
+    const QCommandLineOption floorControls("floor-controls", "its controls (internal)", "S");
+    const QCommandLineOption floorData("floor-data", "its data folder (internal)", "DIR");
+    const QCommandLineOption floorServer("floor-server", "its server (internal)", "URL");
     const QCommandLineOption serverOnly("server-rows", "only the rows on a server 2.5 ms away");
     cl.addOption(serverOnly);
     const QCommandLineOption phonesOnly("phone-rows", "only the phone's scan over HTTPS");
@@ -1608,26 +1623,11 @@ int main(int argc, char** argv) {
                                         "time and peak memory of a product import preview", "CSV");
     cl.addOption(importFile);
     cl.addOption(productsOpt);
-    cl.addOption(emptyWindow);
+    cl.addOptions({floorWindow, floorControls, floorData, floorServer});
     cl.process(app);
-    if (cl.isSet(emptyWindow)) {
-        // A window as large as the ledger's with a line of Japanese in the
-        // ledger's font: any Japanese window loads that font before it is
-        // shown, and paints all of itself.
-        QMainWindow w;
-        const QStringList size = cl.value(emptyWindow).split('x');
-        if (size.size() == 2)
-            w.resize(size[0].toInt(), size[1].toInt());
-        QLabel text(QStringLiteral("在庫表　日付　商品区分"));
-        QFont f;
-        f.setFamilies(ledgerFontFamilies());
-        text.setFont(f);
-        w.setCentralWidget(&text);
-        w.show();
-        QCoreApplication::processEvents();
-        std::fputs("shown\n", stdout);
-        return 0;
-    }
+    if (cl.isSet(floorWindow))
+        return showFloorWindow(cl.value(floorData), cl.value(floorWindow), cl.value(floorControls),
+                               cl.value(floorServer));
     if (cl.isSet(importFile))
         return previewFile(cl.value(importFile));
     const int products = cl.isSet(productsOpt) ? cl.value(productsOpt).toInt() : 10000;
