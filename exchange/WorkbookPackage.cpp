@@ -6,9 +6,10 @@ namespace exchange::xlsx {
 
 // Text as the package keeps it: a character XML cannot hold (a control
 // character) written as _x0001_.
-QString unescaped(const QByteArray& utf8) {
-    QString s = QString::fromUtf8(utf8);
-    if (!s.contains(QLatin1String("_x")))
+QString unescaped(std::string_view utf8) {
+    // Most texts hold no escape: looked for in the bytes, not the text made.
+    QString s = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+    if (utf8.find("_x") == std::string_view::npos)
         return s;
     static const QRegularExpression escape(QStringLiteral("_x([0-9A-Fa-f]{4})_"));
     QString out;

@@ -11,6 +11,7 @@
 #include <orcus/zip_archive_stream.hpp>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 // A workbook's package as the reader sees it: its parts unpacked within
 // bounds, their XML parsed, their relationships followed.
@@ -31,7 +32,7 @@ struct Refused : std::runtime_error {
 
 // Text as the package keeps it: a character XML cannot hold (a control
 // character) written as _x0001_.
-QString unescaped(const QByteArray& utf8);
+QString unescaped(std::string_view utf8);
 // The sizes the package's central directory declares, by part name, read
 // before anything is unpacked.
 QHash<QString, quint64> declaredSizes(const QByteArray& zip);

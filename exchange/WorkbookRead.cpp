@@ -190,7 +190,7 @@ QStringList sharedStrings(const Package& pkg, const Relations& rels) {
     };
     h.end = [&](std::string_view el) {
         if (el == "si")
-            shared << unescaped(item);
+            shared << unescaped(std::string_view(item.constData(), size_t(item.size())));
         else if (el == "rPh")
             --phonetic;
         else if (el == "t")
@@ -278,9 +278,9 @@ QString cellText(std::string_view type, std::string_view value, std::string_view
         return ec == std::errc() && end == v.data() + v.size() ? shared.value(i) : QString();
     }
     if (type == "inlineStr")
-        return unescaped(bytesOf(inlineText));
+        return unescaped(inlineText);
     if (type == "str" || type == "e" || type == "d") {
-        QString cell = unescaped(bytesOf(value)); // a formula's text, an error, an ISO date
+        QString cell = unescaped(value); // a formula's text, an error, an ISO date
         if (type == "d")
             cell.replace('-', '/').replace('T', ' ');
         return cell;
@@ -292,8 +292,12 @@ QString cellText(std::string_view type, std::string_view value, std::string_view
         return QString();
     if (!shown.date && plainWhole(v))
         return QString::fromLatin1(v.data(), qsizetype(v.size()));
-    bool ok = false;
-    const double d = bytesOf(v).toDouble(&ok);
+    // Read in place; what the standard reader does not take is read as before.
+    double d = 0;
+    const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), d);
+    bool ok = ec == std::errc() && end == v.data() + v.size();
+    if (!ok)
+        d = bytesOf(v).toDouble(&ok);
     return !ok          ? QString::fromUtf8(value.data(), qsizetype(value.size()))
            : shown.date ? dateText(d, date1904, shown.withDate, shown.withTime)
                         : numberText(d);

@@ -99,21 +99,25 @@ class ProductMatcher {
                                                  " FROM 商品マスタ ORDER BY id");
         m_byCode.reserve(m_master.size());
         m_byName.reserve(m_master.size());
-        m_nameCount.reserve(m_master.size());
         m_codeLine.reserve(records);
         m_nameLine.reserve(records);
         m_targetLine.reserve(std::min<qsizetype>(records, m_master.size()));
         m_preview.lines.reserve(records);
         // Last to first, so that the first product of a code or name is the one kept.
+        QStringList zeroLed;
         for (qsizetype i = m_master.size() - 1; i >= 0; --i) {
             const QVariantList& p = std::as_const(m_master)[i];
             const QString code = p[1].toString(), name = p[2].toString();
-            if (!code.isEmpty())
+            if (!code.isEmpty()) {
                 m_byCode.insert(code, int(i));
-            m_byName.insert(name, int(i));
-            ++m_nameCount[name];
+                if (code.startsWith('0'))
+                    zeroLed << code;
+            }
+            Named& n = m_byName[name];
+            n.first = int(i);
+            ++n.count;
         }
-        m_zeroLed = zeroLedCodes(m_byCode.keys());
+        m_zeroLed = zeroLedCodes(zeroLed);
     }
 
     void match(qsizetype i, const QStringList& rec) {
@@ -171,7 +175,8 @@ class ProductMatcher {
     // The stored product this record updates (m, -1 for none): by its code
     // only, or by a name exactly one product has.
     QString target(const QString& code, const QString& name, int& m, bool& codeChange) const {
-        const int sameName = m_nameCount.value(name);
+        const Named named = m_byName.value(name);
+        const int sameName = named.count;
         if (!code.isEmpty()) {
             m = m_byCode.value(code, -1);
             if (m >= 0)
@@ -179,15 +184,14 @@ class ProductMatcher {
             if (const QString e = mangledCode(code, m_zeroLed); !e.isEmpty())
                 return e;
             // The one product of the name has no code yet: it may take this one.
-            const int named = m_byName.value(name, -1);
-            if (sameName == 1 && m_master[named][1].toString().isEmpty()) {
-                m = named;
+            if (sameName == 1 && m_master[named.first][1].toString().isEmpty()) {
+                m = named.first;
                 codeChange = true;
             }
         } else if (sameName > 1) {
             return sameNameMessage(sameName);
         } else if (sameName == 1) {
-            m = m_byName.value(name);
+            m = named.first;
         }
         return QString();
     }
@@ -304,7 +308,13 @@ class ProductMatcher {
     int m_at[products::ColumnCount - products::ColCode]; // each field's column, -1 for none
     ProductPreview& m_preview;
     Rows m_master;
-    QHash<QString, int> m_byCode, m_byName, m_nameCount;
+    // Each name's first product and how many products have it.
+    struct Named {
+        int first = -1;
+        int count = 0;
+    };
+    QHash<QString, int> m_byCode;
+    QHash<QString, Named> m_byName;
     QHash<QString, QString> m_zeroLed;
     SlotRoom m_room;
     QHash<QString, int> m_codeLine, m_nameLine; // first record of a code, of a new name
