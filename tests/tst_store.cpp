@@ -137,6 +137,9 @@ void TestStore::damagedFilesStopTheStartUnchanged_data() {
     QTest::newRow("work size zero") << "StolvaWork.mdb" << QByteArray();
     QTest::newRow("work is a folder") << "StolvaWork.mdb" << QByteArray("dir");
     QTest::newRow("work foreign sqlite") << "StolvaWork.mdb" << QByteArray("foreign");
+    // This version's file without one of its tables.
+    QTest::newRow("main lacks a table") << "Stolva.mdb" << QByteArray("drop 棚卸記録");
+    QTest::newRow("work lacks a table") << "StolvaWork.mdb" << QByteArray("drop w商品マスタ");
 }
 
 void TestStore::damagedFilesStopTheStartUnchanged() {
@@ -155,6 +158,16 @@ void TestStore::damagedFilesStopTheStartUnchanged() {
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadWrite));
         QVERIFY(f.resize(1000));
+    } else if (content.startsWith("drop ")) {
+        {
+            QSqlDatabase d = QSqlDatabase::addDatabase("QSQLITE", "dropped");
+            d.setDatabaseName(path);
+            QVERIFY(d.open());
+            QSqlQuery q(d);
+            QVERIFY(q.exec("DROP TABLE " + QString::fromUtf8(content.mid(5))));
+            d.close();
+        }
+        QSqlDatabase::removeDatabase("dropped");
     } else if (content == "foreign") {
         QFile::remove(path);
         {
