@@ -46,6 +46,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
+#include <utility>
 
 FrmStolva::FrmStolva() {
     setObjectName("FrmStolva");
@@ -247,24 +248,35 @@ Status FrmStolva::Form_Load(const QString& dataPath, const std::optional<server:
         m_connection->show(*server);
     }
     m_notices->listen();
+    // The books' rounding of line amounts, before the first line is computed.
+    m_books->refresh();
     FormInit();
     Clear商品情報();
     Clearコード表();
     Clear在庫表();
-    // A copy a day, made once the window is up; one that fails never stops
-    // the start, and the next start tries again.
-    QTimer::singleShot(0, this, [this] {
-        // The books' rounding of line amounts, before the first line is computed.
-        m_books->refresh();
-        const Result<QString> daily = backup::dailyCopy(m_store, QDateTime::currentDateTime());
-        if (!daily)
-            showStatus(QStringLiteral(
-                           "自動バックアップを作成できませんでした（次の起動で作り直します）: ") +
-                       daily.error());
-        if (m_tabs->currentWidget() == m_codes)
-            m_backups->refresh();
-    });
+    m_dailyCopyDue = true;
     return Status{};
+}
+
+bool FrmStolva::event(QEvent* e) {
+    const bool handled = QMainWindow::event(e);
+    // A copy a day, made once the window's first frame is painted and sent
+    // to the screen: on a server it reads the whole ledger, and the window is
+    // up meanwhile.
+    if (e->type() == QEvent::UpdateRequest && std::exchange(m_dailyCopyDue, false))
+        makeDailyCopy();
+    return handled;
+}
+
+void FrmStolva::makeDailyCopy() {
+    // One that fails never stops the start, and the next start tries again.
+    const Result<QString> daily = backup::dailyCopy(m_store, QDateTime::currentDateTime());
+    if (!daily)
+        showStatus(
+            QStringLiteral("自動バックアップを作成できませんでした（次の起動で作り直します）: ") +
+            daily.error());
+    if (m_tabs->currentWidget() == m_codes)
+        m_backups->refresh();
 }
 
 void FrmStolva::FormInit() {

@@ -80,6 +80,7 @@ class FrmStolva : public QMainWindow {
 
   protected:
     void closeEvent(QCloseEvent* e) override;
+    bool event(QEvent* e) override;
 
   private:
     // Refills the selectors; with keepChoices each keeps what it shows.
@@ -89,6 +90,9 @@ class FrmStolva : public QMainWindow {
     // The closed counts of the last seven years, named in the questions
     // before the data is erased or replaced; empty when there are none.
     QString closedCountsNote();
+    // Today's copy of the data, once a start has shown its window.
+    void makeDailyCopy();
+    bool m_dailyCopyDue = false;
 
     Store m_store;
     CountNotices* m_notices;
