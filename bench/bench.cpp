@@ -214,9 +214,6 @@ class Raw {
     QSqlDatabase m_db;
 };
 
-const QString BlankLines = "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
-                           "WHERE i < 500) INSERT INTO w在庫表 (チェック) SELECT 0 FROM n";
-
 struct Line {
     QString action;
     double median;
@@ -344,14 +341,6 @@ double serverSaveFloor(Store& store, const server::Address& at) {
             std::exit(1);
         }
     };
-    // The rows of a VALUES list, the first typed as the server reads it.
-    const auto typed = [](int rows, const QStringList& types) {
-        QStringList first;
-        for (const QString& t : types)
-            first << "CAST(? AS " + t + ")";
-        return "(" + first.join(", ") + ")" +
-               (rows > 1 ? ", " + rowMarks(rows - 1, int(types.size())) : QString());
-    };
     int seed = 200;
     const QString day = QStringLiteral("2026-06-03");
     const double t = measure(
@@ -383,7 +372,7 @@ double serverSaveFloor(Store& store, const server::Address& at) {
                     rowMarks(n, 11),
                 lines);
             run("WITH v (i, k, c, n, q) AS (VALUES " +
-                    typed(n, {"bigint", "text", "text", "text", "bigint"}) +
+                    store.typedRows(Db::Main, n, {"INTEGER", "TEXT", "TEXT", "TEXT", "INTEGER"}) +
                     ") INSERT INTO 棚卸記録 (日付, 商品区分, 棚番, 商品, code, 品名, 種類, 後数量, "
                     "担当, 端末, 記録日時) SELECT ?, v.k, p.棚番, p.id, v.c, v.n, '入力', v.q, "
                     "'bench', 'bench', ? FROM v LEFT JOIN (SELECT DISTINCT ON (品名) 品名, id, "

@@ -2,6 +2,7 @@
 
 #include "base/Fonts.h"
 #include "store/Server.h"
+#include "store/Store.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -127,23 +128,18 @@ int showFloorWindow(const QString& dataDir, const QString& size, const QString& 
               {QDate::currentDate().toString(Qt::ISODate)}) ||
         !read(main, "SELECT 項目, 値 FROM " + in + "帳簿設定"))
         return 1;
-    QStringList marks;
     QVariantList slotCodes;
-    for (int i = 1; i <= 30; ++i) {
-        marks << "(?)";
+    for (int i = 1; i <= 30; ++i)
         slotCodes << QString("%1").arg(i, 2, 10, QChar('0'));
-    }
-    const QStringList resets{
-        QStringLiteral("BEGIN"),
-        QStringLiteral("DELETE FROM w商品マスタ"),
-        QStringLiteral("DELETE FROM wコードマスタ"),
-        "INSERT INTO wコードマスタ (code) VALUES " + marks.join(", "),
-        QStringLiteral("DELETE FROM w在庫表"),
-        QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i "
-                       "< 500) INSERT INTO w在庫表 (チェック) SELECT 0 FROM n"),
-        QStringLiteral("DELETE FROM w商品区分参照"),
-        QStringLiteral("DELETE FROM w単位参照"),
-        QStringLiteral("COMMIT")};
+    const QStringList resets{QStringLiteral("BEGIN"),
+                             QStringLiteral("DELETE FROM w商品マスタ"),
+                             QStringLiteral("DELETE FROM wコードマスタ"),
+                             "INSERT INTO wコードマスタ (code) VALUES " + rowMarks(30, 1),
+                             QStringLiteral("DELETE FROM w在庫表"),
+                             BlankLines,
+                             QStringLiteral("DELETE FROM w商品区分参照"),
+                             QStringLiteral("DELETE FROM w単位参照"),
+                             QStringLiteral("COMMIT")};
     for (const QString& sql : resets)
         if (!read(work, sql, sql.startsWith("INSERT INTO wコード") ? slotCodes : QVariantList()))
             return 1;
